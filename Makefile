@@ -1,0 +1,43 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Entry points for people: `make test` and `make run` do all the set-up on a fresh Debian 12 machine.
+JOBS ?= $(shell nproc)
+SAMPLE_URL ?= https://www.amazon.com/dp/B0CX23V2ZK/ref=sr_1_3?tag=deals-20&utm_source=newsletter&keywords=usb+cable
+
+.PHONY: deps test test-asan run bench format format-check tidy clean
+
+deps:
+	./scripts/install-deps
+
+test: deps
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS)
+	ctest --preset dev -j $(JOBS)
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+run: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target tessaril
+	./build/release/cli/tessaril --version
+	./build/release/cli/tessaril rules explain '$(SAMPLE_URL)'
+
+bench: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	./build/release/bench/tessaril_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run --Werror
+
+tidy:
+	cmake --preset dev
+	git ls-files 'core/*.cpp' | xargs clang-tidy -p build/dev --quiet
+
+clean:
+	rm -rf build

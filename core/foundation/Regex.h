@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessaril {
+
+// A byte range [begin, end) into the UTF-8 text that was searched.
+struct TextRange {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool operator==(const TextRange&) const = default;
+};
+
+struct RegexMatch {
+    TextRange whole;
+    // groups[i] is capture group i + 1; empty when that group did not take part in the match.
+    std::vector<std::optional<TextRange>> groups;
+};
+
+// A compiled regular expression in ICU syntax, matched against UTF-8 text without converting it.
+// Compiling never throws; a pattern ICU rejects yields no Regex. A Regex may be copied cheaply (the
+// compiled pattern is shared), but one object must not be used from two threads at once: it keeps a
+// matcher so that repeated searches do not allocate.
+class Regex {
+public:
+    [[nodiscard]] static std::optional<Regex> compile(std::string_view pattern, bool caseInsensitive = false);
+    // The pattern that matches `literal` exactly (every metacharacter escaped).
+    [[nodiscard]] static std::string escape(std::string_view literal);
+
+    Regex(const Regex& other);
+    Regex& operator=(const Regex& other);
+    Regex(Regex&&) noexcept;
+    Regex& operator=(Regex&&) noexcept;
+    ~Regex();
+
+    [[nodiscard]] const std::string& pattern() const;
+    [[nodiscard]] std::size_t captureGroupCount() const;
+
+    // True when the expression matches anywhere in `text` (an unanchored search).
+    [[nodiscard]] bool search(std::string_view text) const;
+    [[nodiscard]] std::optional<RegexMatch> firstMatch(std::string_view text) const;
+    // Every non-overlapping match replaced by `replacement`, taken literally.
+    [[nodiscard]] std::string replaceAll(std::string_view text, std::string_view replacement) const;
+
+    // Bounds the work of each match (ICU "time limit" steps, 0 = none); a match that runs out
+    // counts as no match, so hostile text cannot hang the caller.
+    void setWorkLimit(std::int32_t steps);
+
+private:
+    struct Impl;
+    explicit Regex(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tessaril

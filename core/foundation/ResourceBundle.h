@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace tessaril {
+
+inline constexpr std::string_view kCoreBundleName = "Tessaril_TessarilCore.bundle";
+
+// A directory of shipped resources, looked up by name and extension.
+class ResourceBundle {
+public:
+    explicit ResourceBundle(std::filesystem::path directory) : directory_(std::move(directory)) {}
+
+    [[nodiscard]] const std::filesystem::path& directory() const { return directory_; }
+    // The file `name`.`extension` in the bundle, when it exists.
+    [[nodiscard]] std::optional<std::filesystem::path> url(std::string_view name, std::string_view extension) const;
+
+    // The core bundle from a list of base folders, tried in order: each base B offers B itself when
+    // it is named like the bundle, then B/<bundle>, B/Contents/Resources/<bundle> and
+    // B/Frameworks/<bundle>. The first candidate that is a directory wins.
+    [[nodiscard]] static std::optional<ResourceBundle> locateCore(const std::vector<std::filesystem::path>& bases);
+
+private:
+    std::filesystem::path directory_;
+};
+
+}  // namespace tessaril

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace tessaril {
+
+using Bytes = std::vector<std::uint8_t>;
+using Date = std::chrono::system_clock::time_point;
+using DefaultsValue = std::variant<bool, std::int64_t, double, std::string, Bytes, Date>;
+
+// The user's preferences: typed values by key. Reads never fail loudly: a key that is absent or
+// holds another type reads as empty. Writes report success, but callers may ignore the result: a
+// store that cannot write (read-only folder, locked or corrupt file) keeps what it had.
+class UserDefaults {
+public:
+    virtual ~UserDefaults() = default;
+
+    [[nodiscard]] virtual std::optional<DefaultsValue> value(std::string_view key) const = 0;
+    virtual bool set(std::string_view key, DefaultsValue value) = 0;
+    virtual void remove(std::string_view key) = 0;
+
+    // A separate, named set of preferences with the same backing store (used to try things out
+    // without touching the user's own values), and the removal of every value it holds.
+    [[nodiscard]] virtual std::unique_ptr<UserDefaults> suite(std::string_view name) = 0;
+    virtual void removeSuite(std::string_view name) = 0;
+
+    [[nodiscard]] bool objectExists(std::string_view key) const { return value(key).has_value(); }
+    [[nodiscard]] std::optional<bool> boolValue(std::string_view key) const { return as<bool>(key); }
+    [[nodiscard]] std::optional<std::int64_t> intValue(std::string_view key) const { return as<std::int64_t>(key); }
+    [[nodiscard]] std::optional<double> doubleValue(std::string_view key) const { return as<double>(key); }
+    [[nodiscard]] std::optional<std::string> stringValue(std::string_view key) const { return as<std::string>(key); }
+    [[nodiscard]] std::optional<Bytes> dataValue(std::string_view key) const { return as<Bytes>(key); }
+    [[nodiscard]] std::optional<Date> dateValue(std::string_view key) const { return as<Date>(key); }
+
+    // JSON documents are stored as data values holding UTF-8 text.
+    [[nodiscard]] std::optional<std::string> dataText(std::string_view key) const {
+        auto bytes = dataValue(key);
+        if (!bytes) return std::nullopt;
+        return std::string(bytes->begin(), bytes->end());
+    }
+    bool setDataText(std::string_view key, std::string_view text) { return set(key, Bytes(text.begin(), text.end())); }
+
+private:
+    template <typename T>
+    [[nodiscard]] std::optional<T> as(std::string_view key) const {
+        auto stored = value(key);
+        if (!stored) return std::nullopt;
+        if (const T* typed = std::get_if<T>(&*stored)) return *typed;
+        return std::nullopt;
+    }
+};
+
+}  // namespace tessaril
