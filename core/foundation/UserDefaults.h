@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/foundation/Date.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -13,7 +15,6 @@
 namespace tessaril {
 
 using Bytes = std::vector<std::uint8_t>;
-using Date = std::chrono::system_clock::time_point;
 using DefaultsValue = std::variant<bool, std::int64_t, double, std::string, Bytes, Date>;
 
 // The user's preferences: typed values by key. Reads never fail loudly: a key that is absent or
