@@ -13,7 +13,7 @@ namespace tessaril::text {
 // U+0009...U+000D, U+0085). Invalid UTF-8 is left as it is.
 [[nodiscard]] std::string_view trim(std::string_view text);
 
-// Full Unicode lower-casing, independent of the user's locale.
+// Full Unicode lower-casing, independent of the user's locale. Malformed bytes are copied unchanged.
 [[nodiscard]] std::string toLower(std::string_view text);
 // ASCII-only lower-casing, for protocol tokens (schemes, ASCII host names).
 [[nodiscard]] std::string asciiLower(std::string_view text);

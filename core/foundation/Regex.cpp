@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/foundation/Regex.h"
+
+#include <unicode/regex.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tessaril {
+
+namespace {
+
+bool isValidUtf8Pattern(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t i = 0;
+    while (i < length) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+void appendHexEscape(std::string& out, UChar32 c) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "\\x{%X}", static_cast<unsigned>(c));
+    out += buffer;
+}
+
+}  // namespace
+
+struct Regex::Impl {
+    std::string pattern;
+    // Declared before the matcher: the matcher refers to the pattern and must die first.
+    std::shared_ptr<const icu::RegexPattern> compiled;
+    std::unique_ptr<icu::RegexMatcher> matcher;
+    // Reused for every search so that opening the text over new bytes does not allocate.
+    UText text = UTEXT_INITIALIZER;
+    std::int32_t workLimit = 0;
+
+    Impl(std::string patternText, std::shared_ptr<const icu::RegexPattern> pattern, std::int32_t limit)
+        : pattern(std::move(patternText)), compiled(std::move(pattern)), workLimit(limit) {
+        UErrorCode status = U_ZERO_ERROR;
+        matcher.reset(compiled->matcher(status));
+        if (U_FAILURE(status)) {
+            matcher.reset();
+            return;
+        }
+        applyWorkLimit();
+    }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+    ~Impl() {
+        matcher.reset();
+        utext_close(&text);
+    }
+
+    void applyWorkLimit() {
+        if (!matcher) return;
+        UErrorCode status = U_ZERO_ERROR;
+        matcher->setTimeLimit(workLimit, status);
+    }
+
+    // Points the matcher at `input`; false when ICU cannot take it, in which case nothing matches.
+    bool reset(std::string_view input) {
+        if (!matcher || input.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+        UErrorCode status = U_ZERO_ERROR;
+        // A null pointer with length 0 is fine for ICU, but keep it a real address for clarity.
+        const char* data = input.empty() ? "" : input.data();
+        utext_openUTF8(&text, data, static_cast<std::int64_t>(input.size()), &status);
+        if (U_FAILURE(status)) return false;
+        matcher->reset(&text);
+        return true;
+    }
+
+    // The next match, or false when there is none or ICU gave up (work limit, stack limit).
+    bool find() {
+        UErrorCode status = U_ZERO_ERROR;
+        const bool found = matcher->find(status);
+        return found && U_SUCCESS(status);
+    }
+
+    std::optional<TextRange> range(std::int32_t group, std::size_t textSize) const {
+        UErrorCode status = U_ZERO_ERROR;
+        const std::int64_t begin = matcher->start64(group, status);
+        const std::int64_t end = matcher->end64(group, status);
+        if (U_FAILURE(status) || begin < 0 || end < 0) return std::nullopt;
+        // Native indices of a UTF-8 text are byte offsets; clamp anyway so that a caller slicing
+        // the text can never run past it, whatever ICU made of malformed bytes.
+        const auto b = std::min(static_cast<std::size_t>(begin), textSize);
+        const auto e = std::clamp(static_cast<std::size_t>(end), b, textSize);
+        return TextRange{b, e};
+    }
+};
+
+Regex::Regex(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Regex::Regex(const Regex& other)
+    : impl_(other.impl_ ? std::make_unique<Impl>(other.impl_->pattern, other.impl_->compiled, other.impl_->workLimit)
+                        : nullptr) {}
+
+Regex& Regex::operator=(const Regex& other) {
+    if (this != &other) *this = Regex(other);
+    return *this;
+}
+
+Regex::Regex(Regex&&) noexcept = default;
+Regex& Regex::operator=(Regex&&) noexcept = default;
+Regex::~Regex() = default;
+
+std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensitive) {
+    if (!isValidUtf8Pattern(pattern) || pattern.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
+    const icu::UnicodeString source =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), static_cast<std::int32_t>(pattern.size())));
+    UParseError parseError{};
+    UErrorCode status = U_ZERO_ERROR;
+    std::shared_ptr<const icu::RegexPattern> compiled(
+        icu::RegexPattern::compile(source, caseInsensitive ? UREGEX_CASE_INSENSITIVE : 0, parseError, status));
+    if (U_FAILURE(status) || !compiled) return std::nullopt;
+    auto impl = std::make_unique<Impl>(std::string(pattern), std::move(compiled), 0);
+    if (!impl->matcher) return std::nullopt;
+    return Regex(std::move(impl));
+}
+
+std::string Regex::escape(std::string_view literal) {
+    std::string out;
+    out.reserve(literal.size() * 2);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(literal.data());
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(literal.size(), INT32_MAX));
+    std::int32_t i = 0;
+    while (i < length) {
+        const std::int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) {
+            // Malformed bytes are read as U+FFFD when matching, so that is what the pattern must say.
+            appendHexEscape(out, 0xFFFD);
+        } else if (c < 0x80 && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) {
+            out += static_cast<char>(c);
+        } else if (c > 0x20 && c < 0x7F) {
+            // A backslash before any ASCII punctuation quotes it, whether or not it is special today.
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x80 || u_hasBinaryProperty(c, UCHAR_PATTERN_WHITE_SPACE)) {
+            // Controls and spaces by number, so the pattern survives free-spacing mode and logs.
+            appendHexEscape(out, c);
+        } else {
+            out.append(literal.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+        }
+    }
+    return out;
+}
+
+const std::string& Regex::pattern() const {
+    static const std::string empty;
+    return impl_ ? impl_->pattern : empty;
+}
+
+std::size_t Regex::captureGroupCount() const {
+    if (!impl_) return 0;
+    return static_cast<std::size_t>(std::max(impl_->matcher->groupCount(), 0));
+}
+
+bool Regex::search(std::string_view text) const {
+    if (!impl_ || !impl_->reset(text)) return false;
+    return impl_->find();
+}
+
+std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
+    if (!impl_ || !impl_->reset(text) || !impl_->find()) return std::nullopt;
+    auto whole = impl_->range(0, text.size());
+    if (!whole) return std::nullopt;
+    RegexMatch match;
+    match.whole = *whole;
+    const auto groups = captureGroupCount();
+    match.groups.reserve(groups);
+    for (std::size_t g = 1; g <= groups; ++g)
+        match.groups.push_back(impl_->range(static_cast<std::int32_t>(g), text.size()));
+    return match;
+}
+
+std::string Regex::replaceAll(std::string_view text, std::string_view replacement) const {
+    if (!impl_ || !impl_->reset(text)) return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    std::size_t copied = 0;
+    // Matches found before the work limit ran out stay replaced; the rest of the text is kept as is.
+    while (impl_->find()) {
+        const auto range = impl_->range(0, text.size());
+        if (!range || range->begin < copied) break;
+        out.append(text.substr(copied, range->begin - copied));
+        out.append(replacement);
+        copied = range->end;
+    }
+    out.append(text.substr(copied));
+    return out;
+}
+
+void Regex::setWorkLimit(std::int32_t steps) {
+    if (!impl_) return;
+    impl_->workLimit = std::max(steps, 0);
+    impl_->applyWorkLimit();
+}
+
+}  // namespace tessaril

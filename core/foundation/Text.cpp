@@ -1,0 +1,177 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/foundation/Text.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/bytestream.h>
+#include <unicode/casemap.h>
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <memory>
+
+namespace tessaril::text {
+
+namespace {
+
+const std::uint8_t* bytesOf(std::string_view text) {
+    return reinterpret_cast<const std::uint8_t*>(text.data());
+}
+
+// ICU indexes UTF-8 with int32_t; longer texts are not something a clipboard tool handles whole.
+bool fitsIcu(std::string_view text) {
+    return text.size() <= static_cast<std::size_t>(INT32_MAX);
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A UTF-8 UText over borrowed bytes, closed on scope exit.
+class Utf8Text {
+public:
+    explicit Utf8Text(std::string_view text) {
+        UErrorCode status = U_ZERO_ERROR;
+        utext_openUTF8(&text_, text.empty() ? "" : text.data(), static_cast<std::int64_t>(text.size()), &status);
+        ok_ = U_SUCCESS(status);
+    }
+    Utf8Text(const Utf8Text&) = delete;
+    Utf8Text& operator=(const Utf8Text&) = delete;
+    ~Utf8Text() { utext_close(&text_); }
+
+    [[nodiscard]] bool ok() const { return ok_; }
+    [[nodiscard]] UText* get() { return &text_; }
+
+private:
+    UText text_ = UTEXT_INITIALIZER;
+    bool ok_ = false;
+};
+
+// Creating a character break iterator loads rules, so each thread keeps one and only re-points it.
+icu::BreakIterator* characterBreaks(std::string_view text, Utf8Text& utext) {
+    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> created(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status)) created.reset();
+        return created;
+    }();
+    if (!iterator || !utext.ok() || !fitsIcu(text)) return nullptr;
+    UErrorCode status = U_ZERO_ERROR;
+    iterator->setText(utext.get(), status);
+    return U_SUCCESS(status) ? iterator.get() : nullptr;
+}
+
+}  // namespace
+
+std::string_view trim(std::string_view text) {
+    if (!fitsIcu(text)) return text;
+    const auto* bytes = bytesOf(text);
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t begin = 0;
+    while (begin < length) {
+        std::int32_t next = begin;
+        UChar32 c = 0;
+        U8_NEXT(bytes, next, length, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        begin = next;
+    }
+    std::int32_t end = length;
+    while (end > begin) {
+        std::int32_t previous = end;
+        UChar32 c = 0;
+        U8_PREV(bytes, begin, previous, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        end = previous;
+    }
+    return text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+}
+
+std::string toLower(std::string_view text) {
+    if (!fitsIcu(text)) return asciiLower(text);
+    std::string out;
+    out.reserve(text.size());
+    icu::StringByteSink<std::string> sink(&out);
+    UErrorCode status = U_ZERO_ERROR;
+    // The root locale ("") keeps results the same for every user: no Turkish or Lithuanian rules.
+    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())), sink,
+                              nullptr, status);
+    if (U_FAILURE(status)) return asciiLower(text);
+    return out;
+}
+
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+std::optional<std::string> percentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int high = hexValue(text[i + 1]);
+        const int low = hexValue(text[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out += static_cast<char>((high << 4) | low);
+        i += 2;
+    }
+    if (!isValidUtf8(out)) return std::nullopt;
+    return out;
+}
+
+bool isValidUtf8(std::string_view text) {
+    if (!fitsIcu(text)) return false;
+    const auto* bytes = bytesOf(text);
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t i = 0;
+    while (i < length) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+std::size_t graphemeCount(std::string_view text) {
+    if (text.empty()) return 0;
+    Utf8Text utext(text);
+    icu::BreakIterator* breaks = characterBreaks(text, utext);
+    if (!breaks) return text.size();
+    std::size_t count = 0;
+    breaks->first();
+    while (breaks->next() != icu::BreakIterator::DONE)
+        ++count;
+    return count;
+}
+
+std::string_view graphemePrefix(std::string_view text, std::size_t maxClusters) {
+    if (maxClusters == 0 || text.empty()) return text.substr(0, 0);
+    Utf8Text utext(text);
+    icu::BreakIterator* breaks = characterBreaks(text, utext);
+    // Without ICU's rules no cut is known to be safe; an empty prefix never splits anything.
+    if (!breaks) return text.substr(0, 0);
+    std::int32_t end = breaks->first();
+    for (std::size_t n = 0; n < maxClusters; ++n) {
+        const std::int32_t next = breaks->next();
+        if (next == icu::BreakIterator::DONE) break;
+        end = next;
+    }
+    return text.substr(0, std::min(static_cast<std::size_t>(std::max(end, 0)), text.size()));
+}
+
+}  // namespace tessaril::text
