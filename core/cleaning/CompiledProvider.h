@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/cleaning/Provider.h"
+#include "core/cleaning/RuleCategoryType.h"
+#include "core/foundation/Regex.h"
+
+#include <string>
+#include <vector>
+
+namespace tessaril {
+
+// A compiled expression and the pattern text as the rule file wrote it (without added anchors).
+struct CompiledPattern {
+    Regex regex;
+    std::string pattern;
+};
+
+// A provider with every pattern compiled once, case-insensitively. Patterns that did not compile
+// are absent; the others keep their file order.
+struct CompiledProvider {
+    std::string name;
+    Provider provider;
+    Regex urlRegex;
+    std::vector<Regex> exceptionRegexes;
+    // "rules" entries, matched against whole parameter names ("^" + pattern + "$").
+    std::vector<CompiledPattern> paramRegexes;
+    std::vector<CompiledPattern> rawRuleRegexes;
+    std::vector<CompiledPattern> redirectionRegexes;
+    // "referralMarketing" entries, anchored like "rules".
+    std::vector<CompiledPattern> referralParamRegexes;
+    RuleCategoryType category;
+};
+
+}  // namespace tessaril

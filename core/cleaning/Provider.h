@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tessaril {
+
+// One provider of a provider rule file. Every key is optional in the file; missing keys take the
+// defaults below.
+struct Provider {
+    std::string urlPattern;
+    bool completeProvider = false;
+    std::vector<std::string> rules;
+    std::vector<std::string> rawRules;
+    std::vector<std::string> referralMarketing;
+    std::vector<std::string> exceptions;
+    std::vector<std::string> redirections;
+    bool forceRedirection = false;
+
+    // The parameter-name patterns: "rules" followed by "referralMarketing".
+    [[nodiscard]] std::vector<std::string> allParamPatterns() const;
+
+    bool operator==(const Provider&) const = default;
+};
+
+// A whole provider rule file: the "providers" object, in the order the file lists them.
+struct ProvidersFile {
+    std::vector<std::pair<std::string, Provider>> providers;
+
+    // Fails as a whole on text that is not JSON, a document without a "providers" object, or a value
+    // of the wrong type under a known key. Unknown keys are ignored. A provider named twice keeps its
+    // first position and its last value. Never throws.
+    [[nodiscard]] static std::optional<ProvidersFile> decode(std::string_view json);
+
+    bool operator==(const ProvidersFile&) const = default;
+};
+
+}  // namespace tessaril

@@ -1,0 +1,173 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/cleaning/CompiledProvider.h"
+#include "core/cleaning/Provider.h"
+#include "core/cleaning/RuleCategory.h"
+#include "core/cleaning/RuleCategoryType.h"
+#include "core/cleaning/RuleEntry.h"
+#include "core/foundation/Paths.h"
+#include "core/foundation/Regex.h"
+#include "core/foundation/ResourceBundle.h"
+#include "core/foundation/Signal.h"
+#include "core/foundation/UserDefaults.h"
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tessaril {
+
+// Where the engine finds its files and reports problems. Without resources or paths, the
+// corresponding lookups find nothing. Without a diagnostic sink, lines go to standard output.
+struct RulesEngineEnvironment {
+    const ResourceBundle* resources = nullptr;
+    const Paths* paths = nullptr;
+    std::function<void(std::string_view)> diagnostic;
+};
+
+// A built-in or custom parameter rule: a whole-name expression, its rule identifier and category.
+struct FallbackRule {
+    Regex regex;
+    std::string ruleID;
+    RuleCategoryType category;
+};
+
+// Holds the compiled URL rules, the category tree the user switches, and the user's switches, match
+// counts and custom rules (kept in the user's defaults). Empty until a load runs. Not thread-safe:
+// callers serialise access (in the application, everything runs on the main thread).
+class RulesEngine {
+public:
+    static constexpr std::string_view enabledStateKey = "rulesEngine_enabledState";
+    static constexpr std::string_view customRulesKey = "rulesEngine_customRules";
+    static constexpr std::string_view matchCountsKey = "rulesEngine_matchCounts";
+
+    // Parameters removed even without any rule file. All "utm_" names share one rule.
+    static constexpr std::array<std::string_view, 22> fallbackParams = {"utm_source",
+                                                                        "utm_medium",
+                                                                        "utm_campaign",
+                                                                        "utm_term",
+                                                                        "utm_content",
+                                                                        "utm_id",
+                                                                        "utm_source_platform",
+                                                                        "utm_creative_format",
+                                                                        "utm_marketing_tactic",
+                                                                        "fbclid",
+                                                                        "gclid",
+                                                                        "gclsrc",
+                                                                        "msclkid",
+                                                                        "ttclid",
+                                                                        "twclid",
+                                                                        "mc_cid",
+                                                                        "mc_eid",
+                                                                        "_hsenc",
+                                                                        "_hsmi",
+                                                                        "yclid",
+                                                                        "feature",
+                                                                        "pp"};
+
+    explicit RulesEngine(UserDefaults& defaults, RulesEngineEnvironment environment = {});
+    RulesEngine(const RulesEngine&) = delete;
+    RulesEngine& operator=(const RulesEngine&) = delete;
+
+    // --- Loading. Each returns whether its data decoded and was applied; a failed decode keeps the
+    // previous state.
+    // The shipped "data.min.json" plus the newest supplementary file; true when the main file loaded.
+    bool loadBundledRules();
+    // Replaces the providers with those of one provider rule file.
+    bool loadRules(std::string_view data);
+    // Adds the providers of a second file after the current ones; a file that fails to decode is
+    // ignored silently.
+    bool appendSupplementaryRules(std::string_view data);
+    // loadRules, then appendSupplementaryRules when supplementary data is given; true when every
+    // given document decoded.
+    bool loadRuleBundle(std::string_view clearURLsData, std::optional<std::string_view> supplementaryData);
+    // The newest of the supplementary rule files on this machine (shared containers, then the core
+    // resources); on equal dates the earlier candidate wins.
+    [[nodiscard]] std::optional<std::filesystem::path> supplementaryRulesURL() const;
+
+    // --- State. Each load replaces the category tree (and emits categoriesChanged); pointers and
+    // references into compiledProviders are invalidated by every load.
+    [[nodiscard]] const std::vector<std::shared_ptr<RuleCategory>>& categories() const { return categories_; }
+    [[nodiscard]] Signal<>& categoriesChanged() { return categoriesChanged_; }
+    [[nodiscard]] const std::vector<CompiledProvider>& compiledProviders() const { return compiledProviders_; }
+    [[nodiscard]] const std::vector<FallbackRule>& fallbackRules() const { return fallbackRules_; }
+
+    // --- Questions the cleaner asks.
+    // Providers whose category is on and whose URL pattern occurs anywhere in the URL, in load order.
+    [[nodiscard]] std::vector<const CompiledProvider*> matchingProviders(std::string_view url) const;
+    [[nodiscard]] bool isCategoryEnabled(RuleCategoryType type) const;
+    [[nodiscard]] bool isRuleEnabled(std::string_view ruleID, RuleCategoryType category) const;
+    [[nodiscard]] bool isException(std::string_view url, const CompiledProvider& provider) const;
+    // The identifier of the provider rule (or referral rule) that removes this parameter.
+    [[nodiscard]] std::optional<std::string> shouldStripParam(std::string_view name,
+                                                              const CompiledProvider& provider) const;
+    [[nodiscard]] bool hasStripParam(std::string_view name, const CompiledProvider& provider) const;
+    // The identifier and category of the built-in or custom rule that removes this parameter.
+    [[nodiscard]] std::optional<std::pair<std::string, RuleCategoryType>> shouldStripParamFallback(
+        std::string_view name) const;
+    [[nodiscard]] bool hasStripParamFallback(std::string_view name) const;
+    // The http(s) target hidden in a redirect wrapper, percent-decoded when that succeeds.
+    [[nodiscard]] std::optional<std::string> extractRedirection(std::string_view url,
+                                                                const CompiledProvider& provider) const;
+    // The URL with every match of the provider's path rules cut out.
+    [[nodiscard]] std::string applyRawRules(std::string_view url, const CompiledProvider& provider) const;
+    // Counts one match of the rule and its category (not persisted until saveMatchCounts).
+    void recordMatch(std::string_view ruleID, RuleCategoryType category);
+
+    // --- User actions and persistence.
+    void addCustomRule(std::string_view pattern, std::string_view displayName, RuleCategoryType category);
+    void removeCustomRule(std::string_view id);
+    // The category tree as a JSON array, or nothing when it cannot be encoded.
+    [[nodiscard]] std::optional<std::string> exportRules() const;
+    // Takes category switches and new custom rules from an export; false when it does not decode.
+    bool importRules(std::string_view data);
+    void saveEnabledStates();
+    void saveMatchCounts();
+    void resetMatchCounts();
+    void reloadPersistedState();
+    void resetToDefaults();
+
+    [[nodiscard]] static RuleCategoryType categorize(std::string_view providerName, const Provider& provider);
+    [[nodiscard]] static RuleCategoryType categorizeFallbackParam(std::string_view name);
+
+private:
+    bool applyProviders(std::string_view data, bool append);
+    void rebuild();
+    void buildCategories();
+    void buildFallbackRules();
+    void loadPersistedState();
+    void loadCustomRules();
+    void saveCustomRules();
+    // Drops every custom entry from the tree and their rules from fallbackRules.
+    void removeAllCustomRules();
+    void appendFallbackRule(std::string_view literalName, std::string ruleID, RuleCategoryType category);
+    void report(std::string_view line) const;
+
+    [[nodiscard]] RuleCategory* firstCategory(RuleCategoryType type) const {
+        return categoryByType_[static_cast<std::size_t>(type)];
+    }
+    [[nodiscard]] const CompiledPattern* strippingParamRule(std::string_view name, const CompiledProvider& provider,
+                                                            bool& isReferral) const;
+    [[nodiscard]] const FallbackRule* strippingFallbackRule(std::string_view name) const;
+
+    UserDefaults& defaults_;
+    RulesEngineEnvironment environment_;
+    std::vector<std::shared_ptr<RuleCategory>> categories_;
+    // The first category of each type, the one every lookup consults.
+    std::array<RuleCategory*, kAllRuleCategoryTypes.size()> categoryByType_{};
+    std::vector<CompiledProvider> compiledProviders_;
+    std::vector<FallbackRule> fallbackRules_;
+    Signal<> categoriesChanged_;
+    // Reused to form rule identifiers without allocating on every parameter.
+    mutable std::string scratchID_;
+};
+
+}  // namespace tessaril

@@ -1,0 +1,245 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The user's side of the rules engine: switches, match counts, custom rules, import, export, resets.
+#include "core/cleaning/JsonFields.h"
+#include "core/cleaning/RulesEngine.h"
+#include "core/stats/StatsTracker.h"
+
+#include <exception>
+#include <limits>
+#include <map>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+namespace tessaril {
+
+namespace {
+
+std::optional<nlohmann::json> parseJson(std::string_view text) {
+    try {
+        auto json = nlohmann::json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+        if (json.is_discarded()) return std::nullopt;
+        return json;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// The stored text of a JSON document, or nothing when it cannot be encoded (invalid UTF-8).
+template <typename Json>
+std::optional<std::string> encode(const Json& json, int indent = -1) {
+    try {
+        return json.dump(indent);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// A stored switch or count map decodes only when every value has the expected type; otherwise the
+// whole document is ignored.
+template <typename Value, typename Convert>
+std::optional<std::map<std::string, Value, std::less<>>> decodeMap(const std::optional<std::string>& text,
+                                                                   Convert convert) {
+    if (!text) return std::nullopt;
+    auto json = parseJson(*text);
+    if (!json || !json->is_object()) return std::nullopt;
+    std::map<std::string, Value, std::less<>> map;
+    for (const auto& [key, value] : json->items()) {
+        std::optional<Value> converted = convert(value);
+        if (!converted) return std::nullopt;
+        map.insert_or_assign(key, *converted);
+    }
+    return map;
+}
+
+template <typename Map>
+const typename Map::mapped_type* lookup(const Map& map, std::string_view prefix, std::string_view id) {
+    std::string key(prefix);
+    key += id;
+    auto found = map.find(key);
+    return found == map.end() ? nullptr : &found->second;
+}
+
+std::int64_t incremented(std::int64_t count) {
+    return count == std::numeric_limits<std::int64_t>::max() ? count : count + 1;
+}
+
+}  // namespace
+
+void RulesEngine::loadPersistedState() {
+    auto enabled = decodeMap<bool>(defaults_.dataText(enabledStateKey), [](const nlohmann::json& value) {
+        return value.is_boolean() ? std::optional<bool>(value.get<bool>()) : std::nullopt;
+    });
+    if (enabled) {
+        for (const auto& category : categories_) {
+            if (const bool* value = lookup(*enabled, "cat:", category->id())) category->setEnabled(*value);
+            for (const auto& rule : category->rules()) {
+                if (const bool* value = lookup(*enabled, "rule:", rule->id())) rule->setEnabled(*value);
+            }
+        }
+    }
+    auto counts = decodeMap<std::int64_t>(defaults_.dataText(matchCountsKey),
+                                          [](const nlohmann::json& value) { return json_fields::int64Value(value); });
+    if (counts) {
+        for (const auto& category : categories_) {
+            if (const auto* value = lookup(*counts, "cat:", category->id())) category->setMatchCount(*value);
+            for (const auto& rule : category->rules()) {
+                if (const auto* value = lookup(*counts, "rule:", rule->id())) rule->setMatchCount(*value);
+            }
+        }
+    }
+}
+
+void RulesEngine::loadCustomRules() {
+    auto text = defaults_.dataText(customRulesKey);
+    if (!text) return;
+    auto json = parseJson(*text);
+    if (!json || !json->is_array()) return;
+    std::vector<std::shared_ptr<RuleEntry>> entries;
+    entries.reserve(json->size());
+    for (const auto& item : *json) {
+        auto entry = RuleEntry::fromJson(item);
+        if (!entry) return;
+        entries.push_back(std::move(*entry));
+    }
+    for (auto& entry : entries) {
+        std::string id = entry->id();
+        std::string pattern = entry->pattern();
+        RuleCategoryType category = entry->category();
+        if (RuleCategory* listed = firstCategory(category)) listed->appendRule(std::move(entry));
+        appendFallbackRule(pattern, std::move(id), category);
+    }
+}
+
+void RulesEngine::saveEnabledStates() {
+    nlohmann::json map = nlohmann::json::object();
+    for (const auto& category : categories_) {
+        map["cat:" + std::string(category->id())] = category->isEnabled();
+        for (const auto& rule : category->rules())
+            map["rule:" + rule->id()] = rule->isEnabled();
+    }
+    if (auto text = encode(map)) defaults_.setDataText(enabledStateKey, *text);
+}
+
+void RulesEngine::saveMatchCounts() {
+    nlohmann::json map = nlohmann::json::object();
+    for (const auto& category : categories_) {
+        map["cat:" + std::string(category->id())] = category->matchCount();
+        for (const auto& rule : category->rules())
+            map["rule:" + rule->id()] = rule->matchCount();
+    }
+    if (auto text = encode(map)) defaults_.setDataText(matchCountsKey, *text);
+}
+
+void RulesEngine::saveCustomRules() {
+    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+    for (const auto& category : categories_) {
+        for (const auto& rule : category->rules()) {
+            if (rule->source() == RuleEntry::Source::custom) entries.push_back(rule->toJson());
+        }
+    }
+    if (auto text = encode(entries)) defaults_.setDataText(customRulesKey, *text);
+}
+
+void RulesEngine::recordMatch(std::string_view ruleID, RuleCategoryType type) {
+    if (!StatsTracker::isCollectionEnabled(defaults_)) return;
+    RuleCategory* category = firstCategory(type);
+    if (category == nullptr) return;
+    category->setMatchCount(incremented(category->matchCount()));
+    if (RuleEntry* rule = category->firstRule(ruleID)) rule->setMatchCount(incremented(rule->matchCount()));
+}
+
+void RulesEngine::addCustomRule(std::string_view pattern, std::string_view displayName, RuleCategoryType category) {
+    // No duplicate check: adding the same pattern twice lists it twice, under one identifier.
+    std::string id = std::string(rawValue(category)) + ":" + std::string(pattern);
+    auto entry = std::make_shared<RuleEntry>(id, std::string(pattern), std::string(displayName), category,
+                                             RuleEntry::Source::custom);
+    if (RuleCategory* listed = firstCategory(category)) listed->appendRule(std::move(entry));
+    appendFallbackRule(pattern, std::move(id), category);
+    saveCustomRules();
+    saveEnabledStates();
+}
+
+void RulesEngine::removeCustomRule(std::string_view id) {
+    for (const auto& category : categories_) {
+        category->removeRulesIf(
+            [&](const RuleEntry& rule) { return rule.id() == id && rule.source() == RuleEntry::Source::custom; });
+    }
+    // By identifier alone: a built-in rule that shares it goes too, until the next load.
+    std::erase_if(fallbackRules_, [&](const FallbackRule& rule) { return rule.ruleID == id; });
+    saveCustomRules();
+}
+
+std::optional<std::string> RulesEngine::exportRules() const {
+    nlohmann::ordered_json document = nlohmann::ordered_json::array();
+    for (const auto& category : categories_)
+        document.push_back(category->toJson());
+    return encode(document, 2);
+}
+
+bool RulesEngine::importRules(std::string_view data) {
+    auto json = parseJson(data);
+    if (!json || !json->is_array()) return false;
+    std::vector<std::shared_ptr<RuleCategory>> imported;
+    imported.reserve(json->size());
+    for (const auto& item : *json) {
+        auto category = RuleCategory::fromJson(item);
+        if (!category) return false;
+        imported.push_back(std::move(*category));
+    }
+    for (const auto& importedCategory : imported) {
+        RuleCategory* existing = firstCategory(importedCategory->type());
+        if (existing == nullptr) continue;
+        existing->setEnabled(importedCategory->isEnabled());
+        // Only custom rules travel with an import; the switches of shipped rules stay as they are.
+        for (const auto& rule : importedCategory->rules()) {
+            if (rule->source() != RuleEntry::Source::custom || existing->firstRule(rule->id()) != nullptr) continue;
+            existing->appendRule(rule);
+            appendFallbackRule(rule->pattern(), rule->id(), rule->category());
+        }
+    }
+    saveEnabledStates();
+    saveCustomRules();
+    return true;
+}
+
+void RulesEngine::removeAllCustomRules() {
+    std::set<std::string, std::less<>> customIDs;
+    for (const auto& category : categories_) {
+        for (const auto& rule : category->rules()) {
+            if (rule->source() == RuleEntry::Source::custom) customIDs.insert(rule->id());
+        }
+    }
+    for (const auto& category : categories_) {
+        category->removeRulesIf([](const RuleEntry& rule) { return rule.source() == RuleEntry::Source::custom; });
+    }
+    std::erase_if(fallbackRules_, [&](const FallbackRule& rule) { return customIDs.contains(rule.ruleID); });
+}
+
+void RulesEngine::resetToDefaults() {
+    for (const auto& category : categories_) {
+        category->setEnabled(true);
+        for (const auto& rule : category->rules())
+            rule->setEnabled(true);
+    }
+    removeAllCustomRules();
+    defaults_.remove(enabledStateKey);
+    defaults_.remove(customRulesKey);
+}
+
+void RulesEngine::resetMatchCounts() {
+    for (const auto& category : categories_) {
+        category->setMatchCount(0);
+        for (const auto& rule : category->rules())
+            rule->setMatchCount(0);
+    }
+    defaults_.remove(matchCountsKey);
+}
+
+void RulesEngine::reloadPersistedState() {
+    removeAllCustomRules();
+    loadPersistedState();
+    loadCustomRules();
+}
+
+}  // namespace tessaril

@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/RulesEngine.h"
+#include "core/foundation/InMemoryUserDefaults.h"
+#include "tests/cleaning/RulesTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+namespace tessaril {
+namespace {
+
+using testing::category;
+using testing::ruleIDs;
+using testing::rulesFixture;
+using Strings = std::vector<std::string>;
+
+class RulesEnginePersistenceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json"))); }
+
+    RuleCategory& mutableCategory(RuleCategoryType type) {
+        return *engine.categories()[static_cast<std::size_t>(type)];
+    }
+    nlohmann::json stored(std::string_view key) {
+        auto text = defaults.dataText(key);
+        return text ? nlohmann::json::parse(*text) : nlohmann::json();
+    }
+    std::size_t fallbackCount(std::string_view id) {
+        std::size_t count = 0;
+        for (const auto& rule : engine.fallbackRules())
+            count += rule.ruleID == id ? 1 : 0;
+        return count;
+    }
+
+    InMemoryUserDefaults defaults;
+    RulesEngine engine{defaults, {nullptr, nullptr, [](std::string_view) {}}};
+};
+
+TEST_F(RulesEnginePersistenceTest, SwitchesAndCountsAreStoredUnderPrefixedKeys) {
+    mutableCategory(RuleCategoryType::analytics).setEnabled(false);
+    category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->setEnabled(false);
+    engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
+    engine.recordMatch("Advertising:not-listed", RuleCategoryType::advertising);
+    engine.saveEnabledStates();
+    engine.saveMatchCounts();
+
+    auto enabled = stored(RulesEngine::enabledStateKey);
+    EXPECT_EQ(enabled["cat:Analytics"], false);
+    EXPECT_EQ(enabled["cat:Advertising"], true);
+    EXPECT_EQ(enabled["rule:Advertising:gclid"], false);
+    EXPECT_EQ(enabled["rule:E-commerce:ref"], true);
+    auto counts = stored(RulesEngine::matchCountsKey);
+    EXPECT_EQ(counts["cat:Advertising"], 2);
+    EXPECT_EQ(counts["rule:Advertising:gclid"], 1);
+    EXPECT_EQ(counts["rule:Advertising:msclkid"], 0);
+
+    // A later load (here: a fresh engine on the same defaults) re-applies them.
+    RulesEngine reloaded(defaults, {nullptr, nullptr, [](std::string_view) {}});
+    ASSERT_TRUE(reloaded.loadRules(rulesFixture("providers.json")));
+    EXPECT_FALSE(reloaded.isCategoryEnabled(RuleCategoryType::analytics));
+    EXPECT_FALSE(category(reloaded, RuleCategoryType::advertising).firstRule("Advertising:gclid")->isEnabled());
+    EXPECT_EQ(category(reloaded, RuleCategoryType::advertising).matchCount(), 2);
+    EXPECT_EQ(category(reloaded, RuleCategoryType::advertising).totalMatchCount(), 1);
+}
+
+TEST_F(RulesEnginePersistenceTest, UndecodableOrWrongTypedStoredStateIsIgnored) {
+    defaults.setDataText(RulesEngine::enabledStateKey, R"({"cat:Analytics": false, "cat:Advertising": 0})");
+    defaults.setDataText(RulesEngine::matchCountsKey, R"({"cat:Analytics": 5, "rule:Analytics:pp": 2})");
+    defaults.set(RulesEngine::customRulesKey, std::int64_t{3});
+    engine.reloadPersistedState();
+    EXPECT_TRUE(engine.isCategoryEnabled(RuleCategoryType::analytics));
+    EXPECT_EQ(category(engine, RuleCategoryType::analytics).matchCount(), 5);
+    EXPECT_EQ(category(engine, RuleCategoryType::analytics).firstRule("Analytics:pp")->matchCount(), 2);
+    EXPECT_TRUE(category(engine, RuleCategoryType::custom).rules().empty());
+
+    defaults.setDataText(RulesEngine::customRulesKey,
+                         R"([{"id":"Custom:a","pattern":"a","displayName":"a","category":"Custom","source":"Custom",)"
+                         R"("isEnabled":true,"matchCount":0},{"id":"Custom:b"}])");
+    defaults.setDataText(RulesEngine::matchCountsKey, R"({"cat:Analytics": 1.5})");
+    engine.reloadPersistedState();
+    EXPECT_TRUE(category(engine, RuleCategoryType::custom).rules().empty());
+    EXPECT_EQ(category(engine, RuleCategoryType::analytics).matchCount(), 5);
+}
+
+TEST_F(RulesEnginePersistenceTest, RecordMatchHonoursTheStatisticsSwitch) {
+    defaults.set("stats_collection_enabled", false);
+    engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
+    EXPECT_EQ(category(engine, RuleCategoryType::advertising).matchCount(), 0);
+    defaults.set("stats_collection_enabled", std::string("no"));  // not a Boolean: collection stays on
+    engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
+    EXPECT_EQ(category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->matchCount(), 1);
+}
+
+TEST_F(RulesEnginePersistenceTest, CustomRulesMatchWholeNamesLiterally) {
+    engine.addCustomRule("ref_src", "ref_src", RuleCategoryType::custom);
+    engine.addCustomRule("a.b*", "dotted", RuleCategoryType::custom);
+    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::custom)), (Strings{"Custom:ref_src", "Custom:a.b*"}));
+    EXPECT_EQ(engine.shouldStripParamFallback("REF_SRC"),
+              std::make_pair(std::string("Custom:ref_src"), RuleCategoryType::custom));
+    EXPECT_FALSE(engine.hasStripParamFallback("ref_src2"));
+    EXPECT_TRUE(engine.hasStripParamFallback("A.B*"));
+    EXPECT_FALSE(engine.hasStripParamFallback("axb"));
+    EXPECT_FALSE(engine.hasStripParamFallback("a.bbb"));
+    EXPECT_EQ(stored(RulesEngine::customRulesKey).size(), 2u);
+    EXPECT_EQ(stored(RulesEngine::customRulesKey)[0]["source"], "Custom");
+
+    // Custom rules survive a reload of the rule files.
+    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
+    EXPECT_EQ(category(engine, RuleCategoryType::custom).rules().size(), 2u);
+    EXPECT_TRUE(engine.hasStripParamFallback("ref_src"));
+
+    engine.removeCustomRule("Custom:ref_src");
+    EXPECT_FALSE(engine.hasStripParamFallback("ref_src"));
+    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::custom)), (Strings{"Custom:a.b*"}));
+    EXPECT_EQ(stored(RulesEngine::customRulesKey).size(), 1u);
+}
+
+TEST_F(RulesEnginePersistenceTest, ImportOfAnExportAddsNoDuplicatesAndKeepsRuleSwitches) {
+    engine.addCustomRule("ref_src", "ref_src", RuleCategoryType::custom);
+    mutableCategory(RuleCategoryType::socialMedia).setEnabled(false);
+    auto exported = engine.exportRules();
+    ASSERT_TRUE(exported.has_value());
+    auto document = nlohmann::json::parse(*exported);
+    ASSERT_EQ(document.size(), 8u);
+    EXPECT_EQ(document[1]["id"], "Social Media");
+    EXPECT_EQ(document[1]["isEnabled"], false);
+
+    mutableCategory(RuleCategoryType::socialMedia).setEnabled(true);
+    category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->setEnabled(false);
+    ASSERT_TRUE(engine.importRules(*exported));
+    EXPECT_FALSE(engine.isCategoryEnabled(RuleCategoryType::socialMedia));
+    EXPECT_FALSE(category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->isEnabled());
+    EXPECT_EQ(category(engine, RuleCategoryType::custom).rules().size(), 1u);
+    EXPECT_EQ(fallbackCount("Custom:ref_src"), 1u);
+    EXPECT_EQ(stored(RulesEngine::enabledStateKey)["cat:Social Media"], false);
+
+    // Into another engine, the custom rule arrives with the switch it carried.
+    category(engine, RuleCategoryType::custom).rules()[0]->setEnabled(false);
+    InMemoryUserDefaults otherDefaults;
+    RulesEngine other(otherDefaults, {nullptr, nullptr, [](std::string_view) {}});
+    ASSERT_TRUE(other.loadRules(R"({"providers":{}})"));
+    ASSERT_TRUE(other.importRules(*engine.exportRules()));
+    ASSERT_EQ(category(other, RuleCategoryType::custom).rules().size(), 1u);
+    EXPECT_FALSE(category(other, RuleCategoryType::custom).rules()[0]->isEnabled());
+    EXPECT_FALSE(other.hasStripParamFallback("ref_src"));
+    EXPECT_TRUE(otherDefaults.dataText(RulesEngine::customRulesKey).has_value());
+
+    EXPECT_FALSE(other.importRules(R"([{"type":"Custom"}])"));
+    EXPECT_FALSE(other.importRules("{}"));
+    EXPECT_EQ(category(other, RuleCategoryType::custom).rules().size(), 1u);
+}
+
+TEST_F(RulesEnginePersistenceTest, ResetsKeepTheOtherHalf) {
+    engine.addCustomRule("ref_src", "ref_src", RuleCategoryType::custom);
+    mutableCategory(RuleCategoryType::analytics).setEnabled(false);
+    category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->setEnabled(false);
+    engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
+    engine.saveEnabledStates();
+    engine.saveMatchCounts();
+
+    engine.resetToDefaults();
+    EXPECT_TRUE(engine.isCategoryEnabled(RuleCategoryType::analytics));
+    EXPECT_TRUE(engine.isRuleEnabled("Advertising:gclid", RuleCategoryType::advertising));
+    EXPECT_TRUE(category(engine, RuleCategoryType::custom).rules().empty());
+    EXPECT_EQ(fallbackCount("Custom:ref_src"), 0u);
+    EXPECT_FALSE(defaults.objectExists(RulesEngine::enabledStateKey));
+    EXPECT_FALSE(defaults.objectExists(RulesEngine::customRulesKey));
+    EXPECT_EQ(category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->matchCount(), 1);
+    EXPECT_TRUE(defaults.objectExists(RulesEngine::matchCountsKey));
+
+    mutableCategory(RuleCategoryType::analytics).setEnabled(false);
+    engine.resetMatchCounts();
+    EXPECT_FALSE(engine.isCategoryEnabled(RuleCategoryType::analytics));
+    EXPECT_EQ(category(engine, RuleCategoryType::advertising).matchCount(), 0);
+    EXPECT_EQ(category(engine, RuleCategoryType::advertising).totalMatchCount(), 0);
+    EXPECT_FALSE(defaults.objectExists(RulesEngine::matchCountsKey));
+}
+
+TEST_F(RulesEnginePersistenceTest, ReloadReflectsWhatTheDefaultsHold) {
+    engine.addCustomRule("one", "one", RuleCategoryType::advertising);
+    // Another process (or a restore) replaces the stored custom rules.
+    InMemoryUserDefaults& store = defaults;
+    RulesEngine writer(store, {nullptr, nullptr, [](std::string_view) {}});
+    ASSERT_TRUE(writer.loadRules(R"({"providers":{}})"));
+    writer.removeCustomRule("Advertising:one");
+    writer.addCustomRule("two", "two", RuleCategoryType::emailMarketing);
+
+    engine.reloadPersistedState();
+    EXPECT_FALSE(engine.hasStripParamFallback("one"));
+    EXPECT_EQ(engine.shouldStripParamFallback("TWO"),
+              std::make_pair(std::string("Email Marketing:two"), RuleCategoryType::emailMarketing));
+    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::emailMarketing)).back(), "Email Marketing:two");
+}
+
+}  // namespace
+}  // namespace tessaril

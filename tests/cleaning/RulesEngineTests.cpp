@@ -1,0 +1,276 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/RulesEngine.h"
+#include "core/foundation/InMemoryUserDefaults.h"
+#include "tests/cleaning/RulesTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace tessaril {
+namespace {
+
+using testing::category;
+using testing::displayNames;
+using testing::provider;
+using testing::ruleIDs;
+using testing::rulesFixture;
+using Strings = std::vector<std::string>;
+
+class RulesEngineTest : public ::testing::Test {
+protected:
+    RulesEngine makeEngine() {
+        return RulesEngine(defaults,
+                           {nullptr, nullptr, [this](std::string_view line) { diagnostics.emplace_back(line); }});
+    }
+
+    InMemoryUserDefaults defaults;
+    Strings diagnostics;
+};
+
+TEST_F(RulesEngineTest, EmptyProviderFileStillBuildsTheBuiltInTree) {
+    RulesEngine engine = makeEngine();
+    EXPECT_TRUE(engine.categories().empty());
+    int announcements = 0;
+    auto connection = engine.categoriesChanged().connect([&] { ++announcements; });
+    ASSERT_TRUE(engine.loadRules(R"({"providers":{}})"));
+    EXPECT_EQ(announcements, 1);
+    ASSERT_EQ(engine.categories().size(), 8u);
+    EXPECT_EQ(displayNames(category(engine, RuleCategoryType::analytics)),
+              (Strings{"utm_* (all UTM parameters)", "yclid", "feature", "pp"}));
+    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::analytics)),
+              (Strings{"Analytics:utm_*", "Analytics:yclid", "Analytics:feature", "Analytics:pp"}));
+    EXPECT_EQ(displayNames(category(engine, RuleCategoryType::socialMedia)), (Strings{"fbclid", "ttclid", "twclid"}));
+    EXPECT_EQ(displayNames(category(engine, RuleCategoryType::advertising)), (Strings{"gclid", "gclsrc", "msclkid"}));
+    EXPECT_EQ(displayNames(category(engine, RuleCategoryType::emailMarketing)),
+              (Strings{"mc_cid", "mc_eid", "_hsenc", "_hsmi"}));
+    for (auto type : {RuleCategoryType::referralMarketing, RuleCategoryType::redirectUnwrapping,
+                      RuleCategoryType::ecommerce, RuleCategoryType::custom}) {
+        EXPECT_TRUE(category(engine, type).rules().empty()) << rawValue(type);
+    }
+    EXPECT_EQ(engine.fallbackRules().size(), 14u);
+    EXPECT_EQ(engine.fallbackRules().front().ruleID, "Analytics:utm_*");
+    EXPECT_EQ(engine.shouldStripParamFallback("UTM_Source"),
+              std::make_pair(std::string("Analytics:utm_*"), RuleCategoryType::analytics));
+    EXPECT_EQ(engine.shouldStripParamFallback("gclid"),
+              std::make_pair(std::string("Advertising:gclid"), RuleCategoryType::advertising));
+    EXPECT_FALSE(engine.hasStripParamFallback("xgclid"));
+}
+
+TEST_F(RulesEngineTest, CompilesProvidersAndListsTheirRules) {
+    RulesEngine engine = makeEngine();
+    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
+    Strings names;
+    for (const auto& compiled : engine.compiledProviders())
+        names.push_back(compiled.name);
+    // The provider whose URL pattern does not compile is dropped; the rest keep the file's order.
+    EXPECT_EQ(names, (Strings{"acme-amazon", "wrapper", "everywhere"}));
+
+    const CompiledProvider* acme = provider(engine, "acme-amazon");
+    ASSERT_NE(acme, nullptr);
+    EXPECT_EQ(acme->category, RuleCategoryType::ecommerce);
+    EXPECT_EQ(acme->paramRegexes.size(), 3u);  // "(unclosed" is skipped
+    EXPECT_EQ(acme->paramRegexes[1].pattern, "tracking|sid");
+    EXPECT_EQ(provider(engine, "wrapper")->redirectionRegexes.size(), 3u);
+    EXPECT_EQ(provider(engine, "wrapper")->category, RuleCategoryType::redirectUnwrapping);
+
+    EXPECT_EQ(
+        displayNames(category(engine, RuleCategoryType::ecommerce)),
+        (Strings{"acme-amazon: ref", "acme-amazon: tracking|sid", "acme-amazon: pd_[a-z]+", "acme-amazon: path rule"}));
+    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::ecommerce)),
+              (Strings{"E-commerce:ref", "E-commerce:tracking|sid", "E-commerce:pd_[a-z]+", "E-commerce:/ref=[^/?]*"}));
+    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::referralMarketing)), (Strings{"Referral Marketing:tag"}));
+    const auto& redirects = category(engine, RuleCategoryType::redirectUnwrapping);
+    EXPECT_EQ(displayNames(redirects),
+              (Strings{"wrapper: src", "wrapper: redirect", "wrapper: redirect", "wrapper: redirect"}));
+    EXPECT_EQ(redirects.rules()[2]->id(), "Redirect Unwrapping:^https?://out\\.example/r\\?u=([^&]*)");
+    // Analytics: the utm rule first, then provider entries, then the built-in names.
+    EXPECT_EQ(displayNames(category(engine, RuleCategoryType::analytics)),
+              (Strings{"utm_* (all UTM parameters)", "everywhere: trk", "yclid", "feature", "pp"}));
+    EXPECT_TRUE(diagnostics.empty());
+}
+
+TEST_F(RulesEngineTest, SelectsProvidersByUrlAndCategorySwitch) {
+    RulesEngine engine = makeEngine();
+    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
+    auto names = [&](std::string_view url) {
+        Strings result;
+        for (const auto* matching : engine.matchingProviders(url))
+            result.push_back(matching->name);
+        return result;
+    };
+    // An empty URL pattern applies everywhere; the search is unanchored.
+    EXPECT_EQ(names("https://acme.example/item?ref=1"), (Strings{"acme-amazon", "everywhere"}));
+    EXPECT_EQ(names("not even a url"), (Strings{"everywhere"}));
+    EXPECT_EQ(names("HTTPS://OUT.EXAMPLE/x"), (Strings{"wrapper", "everywhere"}));
+
+    const CompiledProvider& acme = *provider(engine, "acme-amazon");
+    EXPECT_TRUE(engine.isException("https://acme.example/checkout?x", acme));
+    EXPECT_FALSE(engine.isException("https://acme.example/item", acme));
+
+    engine.categories()[static_cast<std::size_t>(RuleCategoryType::ecommerce)]->setEnabled(false);
+    EXPECT_EQ(names("https://acme.example/item?ref=1"), (Strings{"everywhere"}));
+}
+
+TEST_F(RulesEngineTest, ParameterRulesAreAnchoredAsText) {
+    RulesEngine engine = makeEngine();
+    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
+    const CompiledProvider& acme = *provider(engine, "acme-amazon");
+    EXPECT_EQ(engine.shouldStripParam("REF", acme), "E-commerce:ref");
+    EXPECT_FALSE(engine.hasStripParam("ref2", acme));
+    EXPECT_FALSE(engine.hasStripParam("xref", acme));
+    EXPECT_EQ(engine.shouldStripParam("pd_abc", acme), "E-commerce:pd_[a-z]+");
+    // "^tracking|sid$": the first alternative is only tied to the start, the last only to the end.
+    EXPECT_EQ(engine.shouldStripParam("tracking_id", acme), "E-commerce:tracking|sid");
+    EXPECT_EQ(engine.shouldStripParam("xsid", acme), "E-commerce:tracking|sid");
+    EXPECT_FALSE(engine.hasStripParam("xtracking", acme));
+    EXPECT_FALSE(engine.hasStripParam("sidx", acme));
+    EXPECT_EQ(engine.shouldStripParam("Tag", acme), "Referral Marketing:tag");
+}
+
+TEST_F(RulesEngineTest, ReferralCategoryAndRuleSwitches) {
+    RulesEngine engine = makeEngine();
+    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
+    const CompiledProvider& acme = *provider(engine, "acme-amazon");
+    engine.categories()[static_cast<std::size_t>(RuleCategoryType::referralMarketing)]->setEnabled(false);
+    EXPECT_FALSE(engine.hasStripParam("tag", acme));
+    EXPECT_TRUE(engine.hasStripParam("ref", acme));
+    EXPECT_EQ(engine.matchingProviders("https://acme.example/").size(), 2u);
+    EXPECT_FALSE(engine.isRuleEnabled("Referral Marketing:anything", RuleCategoryType::referralMarketing));
+
+    category(engine, RuleCategoryType::ecommerce).firstRule("E-commerce:ref")->setEnabled(false);
+    EXPECT_FALSE(engine.hasStripParam("ref", acme));
+    EXPECT_TRUE(engine.isRuleEnabled("E-commerce:unknown", RuleCategoryType::ecommerce));
+
+    engine.categories()[static_cast<std::size_t>(RuleCategoryType::advertising)]->setEnabled(false);
+    EXPECT_FALSE(engine.hasStripParamFallback("gclid"));
+    EXPECT_TRUE(engine.hasStripParamFallback("fbclid"));
+}
+
+TEST_F(RulesEngineTest, ExtractsRedirectTargets) {
+    RulesEngine engine = makeEngine();
+    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
+    const CompiledProvider& wrapper = *provider(engine, "wrapper");
+    // The group-less pattern is skipped even though it matches; the target is percent-decoded.
+    EXPECT_EQ(engine.extractRedirection("https://out.example/r?u=HTTPS%3A%2F%2Fsite.example%2Fa%3Fb%3D1&x=2", wrapper),
+              "HTTPS://site.example/a?b=1");
+    EXPECT_FALSE(engine.extractRedirection("https://out.example/plain/https://site.example", wrapper).has_value());
+    EXPECT_FALSE(engine.extractRedirection("https://out.example/r?u=javascript%3Aalert(1)", wrapper).has_value());
+    // A malformed escape keeps the raw text.
+    EXPECT_EQ(engine.extractRedirection("https://out.example/go/https://site.example/%zz", wrapper),
+              "https://site.example/%zz");
+    EXPECT_FALSE(engine.extractRedirection("https://out.example/r?u=", wrapper).has_value());
+
+    category(engine, RuleCategoryType::redirectUnwrapping).rules()[1]->setEnabled(false);
+    EXPECT_TRUE(engine.extractRedirection("https://out.example/go/https://site.example", wrapper).has_value());
+    engine.categories()[static_cast<std::size_t>(RuleCategoryType::redirectUnwrapping)]->setEnabled(false);
+    EXPECT_FALSE(engine.extractRedirection("https://out.example/go/https://site.example", wrapper).has_value());
+}
+
+TEST_F(RulesEngineTest, AppliesRawRules) {
+    RulesEngine engine = makeEngine();
+    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
+    const CompiledProvider& acme = *provider(engine, "acme-amazon");
+    EXPECT_EQ(engine.applyRawRules("https://acme.example/dp/B01/REF=sr_1?x=1/ref=a", acme),
+              "https://acme.example/dp/B01?x=1");
+    EXPECT_EQ(engine.applyRawRules("https://acme.example/", *provider(engine, "everywhere")), "https://acme.example/");
+}
+
+TEST_F(RulesEngineTest, FailedDecodesKeepThePreviousState) {
+    RulesEngine engine = makeEngine();
+    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
+    const auto* analytics = engine.categories().front().get();
+    EXPECT_FALSE(engine.loadRules(R"({"version": 2})"));
+    EXPECT_EQ(diagnostics, (Strings{"Warning: Could not decode rules JSON"}));
+    EXPECT_EQ(engine.compiledProviders().size(), 3u);
+    EXPECT_EQ(engine.categories().front().get(), analytics);
+
+    EXPECT_FALSE(engine.appendSupplementaryRules("{broken"));
+    EXPECT_EQ(diagnostics.size(), 1u);
+    EXPECT_EQ(engine.compiledProviders().size(), 3u);
+
+    ASSERT_TRUE(engine.loadRuleBundle(rulesFixture("providers.json"), rulesFixture("supplementary.json")));
+    ASSERT_EQ(engine.compiledProviders().size(), 4u);
+    EXPECT_EQ(engine.compiledProviders().back().name, "extra");
+    EXPECT_TRUE(engine.hasStripParam("XTRA", engine.compiledProviders().back()));
+}
+
+TEST_F(RulesEngineTest, BundledRulesNeedTheResource) {
+    RulesEngine engine = makeEngine();
+    EXPECT_FALSE(engine.loadBundledRules());
+    EXPECT_EQ(diagnostics, (Strings{"Warning: Could not load bundled rules"}));
+    EXPECT_TRUE(engine.categories().empty());
+
+    testing::TemporaryFolder folder;
+    std::filesystem::copy_file(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/rules/providers.json",
+                               folder.path() / "data.min.json");
+    std::filesystem::copy_file(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/rules/supplementary.json",
+                               folder.path() / "tessaril-supplementary.json");
+    ResourceBundle resources(folder.path());
+    RulesEngine bundled(defaults, {&resources, nullptr, [](std::string_view) {}});
+    ASSERT_TRUE(bundled.loadBundledRules());
+    EXPECT_EQ(bundled.compiledProviders().size(), 4u);
+}
+
+TEST_F(RulesEngineTest, NewestSupplementaryFileWinsAndTiesGoToTheSharedContainer) {
+    testing::TemporaryFolder folder;
+    auto make = [&](const std::filesystem::path& dir) {
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir / "tessaril-supplementary.json") << "{}";
+        return dir / "tessaril-supplementary.json";
+    };
+    auto bundleFile = make(folder.path() / "bundle");
+    auto newGroup = make(folder.path() / "orvelle");
+    auto oldGroup = make(folder.path() / "quenby");
+    FixedPaths paths(folder.path());
+    ResourceBundle resources(folder.path() / "bundle");
+    RulesEngine engine(defaults, {&resources, &paths, {}});
+    EXPECT_EQ(engine.supplementaryRulesURL(), bundleFile);
+
+    paths.setSharedContainer("group.com.orvellelabs.tessaril", folder.path() / "orvelle");
+    paths.setSharedContainer("group.com.quenby.tessaril", folder.path() / "quenby");
+    auto now = std::filesystem::file_time_type::clock::now();
+    for (const auto& file : {bundleFile, newGroup, oldGroup})
+        std::filesystem::last_write_time(file, now);
+    EXPECT_EQ(engine.supplementaryRulesURL(), newGroup);
+
+    std::filesystem::last_write_time(bundleFile, now + std::chrono::hours(1));
+    EXPECT_EQ(engine.supplementaryRulesURL(), bundleFile);
+    std::filesystem::last_write_time(oldGroup, now + std::chrono::hours(2));
+    EXPECT_EQ(engine.supplementaryRulesURL(), oldGroup);
+
+    std::filesystem::remove_all(folder.path());
+    EXPECT_FALSE(engine.supplementaryRulesURL().has_value());
+}
+
+TEST_F(RulesEngineTest, ShippedRulesCompile) {
+    const auto path =
+        std::filesystem::path(TESSARIL_SOURCE_DIR) / "resources/Tessaril_TessarilCore.bundle/data.min.json";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "no shipped rules at " << path;
+    auto file = ProvidersFile::decode(testing::readFile(path));
+    ASSERT_TRUE(file.has_value());
+    RulesEngine engine = makeEngine();
+    ASSERT_TRUE(engine.loadRules(testing::readFile(path)));
+    EXPECT_GE(file->providers.size(), 200u);
+    EXPECT_EQ(engine.compiledProviders().size(), file->providers.size());
+    std::size_t written = 0;
+    std::size_t compiled = 0;
+    for (const auto& [name, decoded] : file->providers) {
+        written += decoded.rules.size() + decoded.referralMarketing.size() + decoded.rawRules.size() +
+                   decoded.exceptions.size() + decoded.redirections.size();
+    }
+    for (const auto& provider : engine.compiledProviders()) {
+        compiled += provider.paramRegexes.size() + provider.referralParamRegexes.size() +
+                    provider.rawRuleRegexes.size() + provider.exceptionRegexes.size() +
+                    provider.redirectionRegexes.size();
+    }
+    EXPECT_GE(compiled * 100, written * 99) << compiled << " of " << written << " patterns compiled";
+    const CompiledProvider* google = testing::provider(engine, "google");
+    ASSERT_NE(google, nullptr);
+    EXPECT_EQ(google->category, RuleCategoryType::redirectUnwrapping);
+    EXPECT_EQ(engine.extractRedirection("https://www.google.com/url?q=https%3A%2F%2Fexample.com%2F&sa=D", *google),
+              "https://example.com/");
+}
+
+}  // namespace
+}  // namespace tessaril

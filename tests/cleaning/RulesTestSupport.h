@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/cleaning/RulesEngine.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace tessaril::testing {
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+inline std::string rulesFixture(const std::string& name) {
+    return readFile(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/rules" / name);
+}
+
+inline const RuleCategory& category(const RulesEngine& engine, RuleCategoryType type) {
+    return *engine.categories().at(static_cast<std::size_t>(type));
+}
+
+inline std::vector<std::string> displayNames(const RuleCategory& category) {
+    std::vector<std::string> names;
+    for (const auto& rule : category.rules())
+        names.push_back(rule->displayName());
+    return names;
+}
+
+inline std::vector<std::string> ruleIDs(const RuleCategory& category) {
+    std::vector<std::string> ids;
+    for (const auto& rule : category.rules())
+        ids.push_back(rule->id());
+    return ids;
+}
+
+inline const CompiledProvider* provider(const RulesEngine& engine, const std::string& name) {
+    for (const auto& compiled : engine.compiledProviders()) {
+        if (compiled.name == name) return &compiled;
+    }
+    return nullptr;
+}
+
+// A folder under the system's temporary directory, removed with everything in it.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("tessaril-rules-" + std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(path_);
+    }
+    ~TemporaryFolder() {
+        std::error_code error;
+        std::filesystem::remove_all(path_, error);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace tessaril::testing
