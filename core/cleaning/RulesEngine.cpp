@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/RulesEngine.h"
 
+#include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
 
-#include <fstream>
 #include <initializer_list>
 #include <iostream>
-#include <iterator>
 #include <system_error>
 
 namespace tessaril {
@@ -18,17 +17,6 @@ namespace {
 constexpr std::array<std::string_view, 2> kSupplementaryGroups = {"group.com.orvellelabs.tessaril",
                                                                   "group.com.quenby.tessaril"};
 constexpr std::string_view kSupplementaryFileName = "tessaril-supplementary.json";
-
-// Only regular files are read, so that a directory or a pipe at a rule path cannot block a load.
-std::optional<std::string> readWholeFile(const fs::path& path) {
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) return std::nullopt;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) return std::nullopt;
-    return content;
-}
 
 fs::file_time_type modificationDate(const fs::path& path) {
     std::error_code error;
@@ -106,14 +94,14 @@ void RulesEngine::report(std::string_view line) const {
 bool RulesEngine::loadBundledRules() {
     std::optional<std::string> clearURLsData;
     if (environment_.resources != nullptr) {
-        if (auto url = environment_.resources->url("data.min", "json")) clearURLsData = readWholeFile(*url);
+        if (auto url = environment_.resources->url("data.min", "json")) clearURLsData = readFileContents(*url);
     }
     if (!clearURLsData) {
         report("Warning: Could not load bundled rules");
         return false;
     }
     std::optional<std::string> supplementaryData;
-    if (auto url = supplementaryRulesURL()) supplementaryData = readWholeFile(*url);
+    if (auto url = supplementaryRulesURL()) supplementaryData = readFileContents(*url);
     bool loaded = loadRules(*clearURLsData);
     if (supplementaryData) appendSupplementaryRules(*supplementaryData);
     return loaded;
