@@ -44,6 +44,21 @@ constexpr std::array<const char*, statementCount> kStatementSql = {
 // beyond that (written by hand, or by a future version) cannot be represented and reads as empty.
 constexpr double kLargestDateSeconds = 9.2e9;
 
+// Whole seconds and the fraction are converted separately: the nanosecond count itself is too large
+// for a double to hold exactly, and converting it whole would cost a few hundred nanoseconds.
+double secondsSince1970(Date date) {
+    const auto whole = std::chrono::floor<std::chrono::seconds>(date.time_since_epoch());
+    const auto fraction = std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch() - whole);
+    return static_cast<double>(whole.count()) + static_cast<double>(fraction.count()) / 1e9;
+}
+
+Date dateFromSeconds(double seconds) {
+    const double whole = std::floor(seconds);
+    const auto fraction = std::chrono::nanoseconds(std::llround((seconds - whole) * 1e9));
+    return Date(
+        std::chrono::duration_cast<Date::duration>(std::chrono::seconds(static_cast<std::int64_t>(whole)) + fraction));
+}
+
 // Statements are kept prepared; each use rebinds every parameter and resets afterwards, so that no
 // statement keeps a read snapshot open and the next read sees other processes' commits.
 class ResetOnExit {
@@ -88,8 +103,7 @@ int bindValue(sqlite3_stmt* statement, int typeIndex, int valueIndex, const Defa
             } else {
                 static_assert(std::is_same_v<T, Date>);
                 bindType(StoredType::date);
-                double seconds = std::chrono::duration<double>(typed.time_since_epoch()).count();
-                return sqlite3_bind_double(statement, valueIndex, seconds);
+                return sqlite3_bind_double(statement, valueIndex, secondsSince1970(typed));
             }
         },
         value);
@@ -126,8 +140,7 @@ std::optional<DefaultsValue> readValue(sqlite3_stmt* statement, int typeIndex, i
             if (!numeric) return std::nullopt;
             const double seconds = sqlite3_column_double(statement, valueIndex);
             if (!std::isfinite(seconds) || std::fabs(seconds) > kLargestDateSeconds) return std::nullopt;
-            auto sinceEpoch = std::chrono::round<Date::duration>(std::chrono::duration<double>(seconds));
-            return DefaultsValue(Date(sinceEpoch));
+            return DefaultsValue(dateFromSeconds(seconds));
         }
     }
     // A type this version does not know, written by a newer one.
