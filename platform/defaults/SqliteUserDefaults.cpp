@@ -109,38 +109,47 @@ int bindValue(sqlite3_stmt* statement, int typeIndex, int valueIndex, const Defa
         value);
 }
 
+// Builds the value in place: GCC 12 misreads a variant temporary moved into an optional as
+// possibly uninitialised at higher optimisation levels.
+template <typename T, typename... Arguments>
+std::optional<DefaultsValue> stored(Arguments&&... arguments) {
+    return std::optional<DefaultsValue>(std::in_place, std::in_place_type<T>, std::forward<Arguments>(arguments)...);
+}
+
 std::optional<DefaultsValue> readValue(sqlite3_stmt* statement, int typeIndex, int valueIndex) {
     const int storage = sqlite3_column_type(statement, valueIndex);
     const bool numeric = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
     switch (static_cast<StoredType>(sqlite3_column_int(statement, typeIndex))) {
         case StoredType::boolean:
             if (storage != SQLITE_INTEGER) return std::nullopt;
-            return DefaultsValue(sqlite3_column_int64(statement, valueIndex) != 0);
+            return stored<bool>(sqlite3_column_int64(statement, valueIndex) != 0);
         case StoredType::integer:
             if (storage != SQLITE_INTEGER) return std::nullopt;
-            return DefaultsValue(static_cast<std::int64_t>(sqlite3_column_int64(statement, valueIndex)));
+            return stored<std::int64_t>(sqlite3_column_int64(statement, valueIndex));
         case StoredType::real:
             // SQLite keeps a NaN as NULL.
-            if (storage == SQLITE_NULL) return DefaultsValue(std::numeric_limits<double>::quiet_NaN());
+            if (storage == SQLITE_NULL) return stored<double>(std::numeric_limits<double>::quiet_NaN());
             if (!numeric) return std::nullopt;
-            return DefaultsValue(sqlite3_column_double(statement, valueIndex));
+            return stored<double>(sqlite3_column_double(statement, valueIndex));
         case StoredType::text: {
             if (storage != SQLITE_TEXT) return std::nullopt;
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, valueIndex));
             const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, valueIndex));
-            return DefaultsValue(text == nullptr ? std::string() : std::string(text, size));
+            if (text == nullptr) return stored<std::string>();
+            return stored<std::string>(text, size);
         }
         case StoredType::bytes: {
             if (storage != SQLITE_BLOB) return std::nullopt;
             const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, valueIndex));
             const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, valueIndex));
-            return DefaultsValue(data == nullptr ? Bytes() : Bytes(data, data + size));
+            if (data == nullptr) return stored<Bytes>();
+            return stored<Bytes>(data, data + size);
         }
         case StoredType::date: {
             if (!numeric) return std::nullopt;
             const double seconds = sqlite3_column_double(statement, valueIndex);
             if (!std::isfinite(seconds) || std::fabs(seconds) > kLargestDateSeconds) return std::nullopt;
-            return DefaultsValue(dateFromSeconds(seconds));
+            return stored<Date>(dateFromSeconds(seconds));
         }
     }
     // A type this version does not know, written by a newer one.
