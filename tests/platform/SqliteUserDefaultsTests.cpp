@@ -82,11 +82,6 @@ TEST(SqliteUserDefaults, ConnectionsToOneFileSeeEachOthersWrites) {
     EXPECT_EQ(raw.text("PRAGMA journal_mode"), "wal");
 }
 
-TEST(SqliteUserDefaults, DefaultFileLivesInTheConfigFolder) {
-    FixedPaths paths("/root-of-test");
-    EXPECT_EQ(defaultDefaultsFile(paths), fs::path("/root-of-test/config/tessaril/defaults.sqlite3"));
-}
-
 TEST(SqliteUserDefaults, CorruptFileIsNeitherReadNorTouched) {
     testing::TemporaryDirectory folder;
     const fs::path file = folder.path() / "defaults.sqlite3";
