@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/foundation/Paths.h"
+#include "core/foundation/UserDefaults.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tessaril {
+
+// The preferences file the app and the command-line tool share: <config>/tessaril/defaults.sqlite3.
+[[nodiscard]] std::filesystem::path defaultDefaultsFile(const Paths& paths);
+
+// Preferences in an SQLite file. The app and the command-line tool use the same file at the same
+// time, so nothing is cached: every read asks the file and sees what another process committed.
+// A file that cannot be used (not a database, locked for too long, read-only, in a folder that
+// cannot be made) reads as empty and refuses writes; it is never repaired, replaced or deleted,
+// because it may be the user's only copy of their settings.
+class SqliteUserDefaults final : public UserDefaults {
+public:
+    struct Options {
+        // How long a write waits for another process to finish its own before giving up.
+        std::chrono::milliseconds busyTimeout{2000};
+        // Opens the file for reading only; every write then fails.
+        bool readOnly = false;
+    };
+
+    // Opens (and, unless read-only, creates along with its folder) the store at `file`. Never
+    // fails: a store that cannot be opened now retries on each use, and behaves as an unusable one
+    // until then.
+    [[nodiscard]] static std::unique_ptr<SqliteUserDefaults> open(const std::filesystem::path& file);
+    [[nodiscard]] static std::unique_ptr<SqliteUserDefaults> open(const std::filesystem::path& file,
+                                                                  const Options& options);
+
+    ~SqliteUserDefaults() override;
+    SqliteUserDefaults(const SqliteUserDefaults&) = delete;
+    SqliteUserDefaults& operator=(const SqliteUserDefaults&) = delete;
+
+    [[nodiscard]] std::optional<DefaultsValue> value(std::string_view key) const override;
+    bool set(std::string_view key, DefaultsValue value) override;
+    void remove(std::string_view key) override;
+    // Suites share this store's connection (and therefore its transactions).
+    [[nodiscard]] std::unique_ptr<UserDefaults> suite(std::string_view name) override;
+    void removeSuite(std::string_view name) override;
+
+    // Runs `body` as one read-modify-write that no other process can interleave with: the write
+    // lock is taken before the first read. The changes are kept when `body` returns true and the
+    // commit succeeds; otherwise they are rolled back and the result is false. A call inside
+    // another transaction on the same connection nests. An exception from `body` rolls back and
+    // propagates.
+    bool transaction(const std::function<bool(UserDefaults&)>& body);
+
+    [[nodiscard]] const std::filesystem::path& file() const;
+
+private:
+    class Connection;
+    SqliteUserDefaults(std::shared_ptr<Connection> connection, std::string suiteName);
+
+    std::shared_ptr<Connection> connection_;
+    std::string suiteName_;
+};
+
+}  // namespace tessaril

@@ -1,0 +1,244 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/defaults/SqliteUserDefaults.h"
+#include "tests/platform/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+namespace tessaril {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A second, raw connection, as another process would hold it.
+class RawConnection {
+public:
+    explicit RawConnection(const fs::path& file) { sqlite3_open(file.c_str(), &database_); }
+    ~RawConnection() { sqlite3_close(database_); }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    int execute(const std::string& sql) { return sqlite3_exec(database_, sql.c_str(), nullptr, nullptr, nullptr); }
+    std::string text(const std::string& sql) {
+        sqlite3_stmt* statement = nullptr;
+        std::string result;
+        if (sqlite3_prepare_v2(database_, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        }
+        sqlite3_finalize(statement);
+        return result;
+    }
+
+private:
+    sqlite3* database_ = nullptr;
+};
+
+// Whether this process can write into `folder` despite its permission bits (as root can).
+bool canWriteInto(const fs::path& folder) {
+    const fs::path probe = folder / "probe";
+    bool written = static_cast<bool>(std::ofstream(probe) << "x");
+    std::error_code ignored;
+    fs::remove(probe, ignored);
+    return written;
+}
+
+TEST(SqliteUserDefaults, ConnectionsToOneFileSeeEachOthersWrites) {
+    testing::TemporaryDirectory folder;
+    const fs::path file = folder.path() / "nested" / "tessaril" / "defaults.sqlite3";
+    auto app = SqliteUserDefaults::open(file);
+    auto cli = SqliteUserDefaults::open(file);
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(app->file(), file);
+
+    ASSERT_TRUE(app->set("enabled", true));
+    EXPECT_EQ(cli->boolValue("enabled"), true);
+    ASSERT_TRUE(cli->set("enabled", false));
+    EXPECT_EQ(app->boolValue("enabled"), false);
+    cli->suite("trial")->set("key", std::string("x"));
+    EXPECT_EQ(app->suite("trial")->stringValue("key"), "x");
+    app->removeSuite("trial");
+    EXPECT_FALSE(cli->suite("trial")->objectExists("key"));
+    cli->remove("enabled");
+    EXPECT_FALSE(app->objectExists("enabled"));
+
+    app->set("kept", std::int64_t{42});
+    app.reset();
+    cli.reset();
+    EXPECT_EQ(SqliteUserDefaults::open(file)->intValue("kept"), 42);
+    RawConnection raw(file);
+    EXPECT_EQ(raw.text("PRAGMA journal_mode"), "wal");
+}
+
+TEST(SqliteUserDefaults, CorruptFileIsNeitherReadNorTouched) {
+    testing::TemporaryDirectory folder;
+    const fs::path file = folder.path() / "defaults.sqlite3";
+    std::mt19937 random(7);
+    std::string garbage(4096, '\0');
+    for (char& byte : garbage)
+        byte = static_cast<char>(random());
+    std::ofstream(file, std::ios::binary) << garbage;
+
+    auto defaults = SqliteUserDefaults::open(file);
+    EXPECT_FALSE(defaults->objectExists("key"));
+    EXPECT_FALSE(defaults->set("key", std::int64_t{1}));
+    EXPECT_FALSE(defaults->suite("trial")->set("key", true));
+    defaults->remove("key");
+    defaults->removeSuite("trial");
+    bool bodyRan = false;
+    EXPECT_FALSE(defaults->transaction([&](UserDefaults&) { return bodyRan = true; }));
+    EXPECT_FALSE(bodyRan);
+    defaults.reset();
+    EXPECT_EQ(readFile(file), garbage);
+}
+
+TEST(SqliteUserDefaults, LockedFileFailsWritesAfterTheTimeoutAndKeepsValues) {
+    testing::TemporaryDirectory folder;
+    const fs::path file = folder.path() / "defaults.sqlite3";
+    auto defaults = SqliteUserDefaults::open(file, {.busyTimeout = 100ms});
+    ASSERT_TRUE(defaults->set("key", std::int64_t{1}));
+
+    RawConnection other(file);
+    ASSERT_EQ(other.execute("BEGIN EXCLUSIVE"), SQLITE_OK);
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(defaults->set("key", std::int64_t{2}));
+    EXPECT_FALSE(defaults->transaction([](UserDefaults&) { return true; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 180ms);
+    EXPECT_EQ(defaults->intValue("key"), 1);
+    other.execute("ROLLBACK");
+
+    EXPECT_TRUE(defaults->set("key", std::int64_t{3}));
+    EXPECT_EQ(defaults->intValue("key"), 3);
+}
+
+TEST(SqliteUserDefaults, ReadOnlyStoreReadsButKeepsWhatItHad) {
+    testing::TemporaryDirectory folder;
+    const fs::path file = folder.path() / "defaults.sqlite3";
+    SqliteUserDefaults::open(file)->set("key", std::string("kept"));
+
+    auto readOnly = SqliteUserDefaults::open(file, {.readOnly = true});
+    EXPECT_EQ(readOnly->stringValue("key"), "kept");
+    EXPECT_FALSE(readOnly->set("key", std::string("lost")));
+    readOnly->remove("key");
+    readOnly->removeSuite("");
+    EXPECT_EQ(readOnly->stringValue("key"), "kept");
+
+    const fs::path absent = folder.path() / "absent" / "defaults.sqlite3";
+    auto missing = SqliteUserDefaults::open(absent, {.readOnly = true});
+    EXPECT_FALSE(missing->objectExists("key"));
+    EXPECT_FALSE(missing->set("key", true));
+    EXPECT_FALSE(fs::exists(absent.parent_path()));
+}
+
+TEST(SqliteUserDefaults, FolderThatCannotBeMadeFailsQuietly) {
+    testing::TemporaryDirectory folder;
+    // A plain file where a folder should be stops even root from creating the folder.
+    std::ofstream(folder.path() / "config") << "not a folder";
+    auto defaults = SqliteUserDefaults::open(folder.path() / "config" / "tessaril" / "defaults.sqlite3");
+    EXPECT_FALSE(defaults->set("key", true));
+    EXPECT_FALSE(defaults->objectExists("key"));
+    EXPECT_EQ(readFile(folder.path() / "config"), "not a folder");
+}
+
+TEST(SqliteUserDefaults, ReadOnlyFolderRefusesWrites) {
+    testing::TemporaryDirectory folder;
+    const fs::path locked = folder.path() / "locked";
+    fs::create_directory(locked);
+    SqliteUserDefaults::open(locked / "defaults.sqlite3")->set("key", std::int64_t{1});
+    fs::permissions(locked / "defaults.sqlite3", fs::perms::owner_read);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    if (canWriteInto(locked)) GTEST_SKIP() << "permission bits do not stop this user";
+
+    auto existing = SqliteUserDefaults::open(locked / "defaults.sqlite3");
+    EXPECT_FALSE(existing->set("key", std::int64_t{2}));
+    EXPECT_NE(existing->intValue("key"), 2);
+    auto fresh = SqliteUserDefaults::open(locked / "new" / "defaults.sqlite3");
+    EXPECT_FALSE(fresh->set("key", true));
+    EXPECT_FALSE(fresh->objectExists("key"));
+}
+
+TEST(SqliteUserDefaults, RowsThisVersionCannotReadAreEmpty) {
+    testing::TemporaryDirectory folder;
+    const fs::path file = folder.path() / "defaults.sqlite3";
+    auto defaults = SqliteUserDefaults::open(file);
+    RawConnection raw(file);
+    ASSERT_EQ(raw.execute("INSERT INTO defaults VALUES ('', 'future', 99, 1),"
+                          " ('', 'farDate', 5, 1e300), ('', 'flagAsText', 0, 'yes')"),
+              SQLITE_OK);
+    EXPECT_FALSE(defaults->objectExists("future"));
+    EXPECT_FALSE(defaults->objectExists("farDate"));
+    EXPECT_FALSE(defaults->objectExists("flagAsText"));
+}
+
+TEST(SqliteUserDefaults, TransactionKeepsOrDiscardsEverything) {
+    testing::TemporaryDirectory folder;
+    auto defaults = SqliteUserDefaults::open(folder.path() / "defaults.sqlite3");
+    defaults->set("count", std::int64_t{1});
+
+    EXPECT_TRUE(defaults->transaction([](UserDefaults& store) {
+        store.set("count", *store.intValue("count") + 1);
+        return store.suite("trial")->set("seen", true);
+    }));
+    EXPECT_EQ(defaults->intValue("count"), 2);
+    EXPECT_EQ(defaults->suite("trial")->boolValue("seen"), true);
+
+    EXPECT_FALSE(defaults->transaction([](UserDefaults& store) {
+        store.set("count", std::int64_t{100});
+        return false;
+    }));
+    EXPECT_EQ(defaults->intValue("count"), 2);
+
+    EXPECT_THROW(defaults->transaction([](UserDefaults& store) -> bool {
+        store.set("count", std::int64_t{100});
+        throw std::runtime_error("body failed");
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(defaults->intValue("count"), 2);
+
+    // An inner transaction that gives up undoes only its own changes.
+    EXPECT_TRUE(defaults->transaction([&](UserDefaults& store) {
+        store.set("outer", true);
+        EXPECT_FALSE(defaults->transaction([](UserDefaults& inner) { return !inner.set("inner", true); }));
+        return true;
+    }));
+    EXPECT_EQ(defaults->boolValue("outer"), true);
+    EXPECT_FALSE(defaults->objectExists("inner"));
+    EXPECT_TRUE(defaults->set("afterwards", true));  // nothing left open
+}
+
+TEST(SqliteUserDefaults, TransactionsFromSeparateConnectionsNeverLoseUpdates) {
+    testing::TemporaryDirectory folder;
+    const fs::path file = folder.path() / "defaults.sqlite3";
+    SqliteUserDefaults::open(file)->set("count", std::int64_t{0});
+    constexpr int kIncrements = 40;
+    auto increment = [&] {
+        auto store = SqliteUserDefaults::open(file, {.busyTimeout = 10s});
+        for (int i = 0; i < kIncrements; ++i) {
+            store->transaction([](UserDefaults& defaults) {
+                auto count = defaults.intValue("count").value_or(0);
+                std::this_thread::yield();
+                return defaults.set("count", count + 1);
+            });
+        }
+    };
+    std::thread first(increment);
+    std::thread second(increment);
+    first.join();
+    second.join();
+    EXPECT_EQ(SqliteUserDefaults::open(file)->intValue("count"), 2 * kIncrements);
+}
+
+}  // namespace
+}  // namespace tessaril
