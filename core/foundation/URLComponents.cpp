@@ -31,13 +31,14 @@ enum CharClass : std::uint16_t {
 constexpr std::array<std::uint16_t, 256> makeClasses() {
     std::array<std::uint16_t, 256> table{};
     auto add = [&table](std::string_view chars, std::uint16_t bits) {
-        for (char c : chars) table[static_cast<unsigned char>(c)] |= bits;
+        for (char c : chars)
+            table[static_cast<unsigned char>(c)] |= bits;
     };
     constexpr std::string_view alpha = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     constexpr std::string_view digit = "0123456789";
     constexpr std::string_view subDelims = "!$&'()*+,;=";
-    constexpr std::uint16_t text = kUserinfoChar | kRegNameChar | kPathChar | kQueryChar | kQueryItemChar |
-                                   kPathRead | kQueryRead | kFragmentRead;
+    constexpr std::uint16_t text =
+        kUserinfoChar | kRegNameChar | kPathChar | kQueryChar | kQueryItemChar | kPathRead | kQueryRead | kFragmentRead;
     constexpr std::uint16_t query = kQueryChar | kQueryItemChar | kQueryRead | kFragmentRead;
     add(alpha, text | kSchemeChar | kZoneChar);
     add(digit, text | kSchemeChar | kZoneChar | kHexChar);
@@ -53,7 +54,8 @@ constexpr std::array<std::uint16_t, 256> makeClasses() {
     add("[]", kPathRead | kQueryRead | kFragmentRead);
     add("#", kFragmentRead);
     add("%", text);
-    for (std::size_t b = 0x80; b < 0x100; ++b) table[b] |= text;
+    for (std::size_t b = 0x80; b < 0x100; ++b)
+        table[b] |= text;
     // An item's name or value may hold neither separator; "+" is escaped too because many servers
     // read a raw "+" as a space.
     table['&'] &= static_cast<std::uint16_t>(~kQueryItemChar);
@@ -64,11 +66,19 @@ constexpr std::array<std::uint16_t, 256> makeClasses() {
 
 constexpr std::array<std::uint16_t, 256> kClasses = makeClasses();
 
-inline bool hasClass(char c, std::uint16_t bits) { return (kClasses[static_cast<unsigned char>(c)] & bits) != 0; }
+inline bool hasClass(char c, std::uint16_t bits) {
+    return (kClasses[static_cast<unsigned char>(c)] & bits) != 0;
+}
 
-inline bool isHex(char c) { return hasClass(c, kHexChar); }
-inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
-inline bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline bool isHex(char c) {
+    return hasClass(c, kHexChar);
+}
+inline bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+inline bool isAlpha(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 inline int hexValue(char c) {
     if (c <= '9') return c - '0';
@@ -150,7 +160,8 @@ std::size_t scan(std::string_view s, std::size_t i, std::uint16_t bits) {
 bool parseDecOctet(std::string_view s, std::size_t& i) {
     std::size_t start = i;
     int value = 0;
-    while (i < s.size() && isDigit(s[i]) && i - start < 3) value = value * 10 + (s[i++] - '0');
+    while (i < s.size() && isDigit(s[i]) && i - start < 3)
+        value = value * 10 + (s[i++] - '0');
     const std::size_t len = i - start;
     if (len == 0 || value > 255) return false;
     return len == 1 || s[start] != '0';
@@ -180,7 +191,8 @@ bool isIPv6Address(std::string_view s) {
     }
     while (i < s.size()) {
         std::size_t start = i;
-        while (i < s.size() && isHex(s[i]) && i - start < 5) ++i;
+        while (i < s.size() && isHex(s[i]) && i - start < 5)
+            ++i;
         const std::size_t len = i - start;
         if (i < s.size() && s[i] == '.') {
             // A dotted tail takes two groups and ends the address.
@@ -210,7 +222,8 @@ bool isIPv6Address(std::string_view s) {
 bool isIPLiteral(std::string_view s) {
     if (!s.empty() && (s[0] == 'v' || s[0] == 'V')) {
         std::size_t i = 1;
-        while (i < s.size() && isHex(s[i])) ++i;
+        while (i < s.size() && isHex(s[i]))
+            ++i;
         if (i == 1 || i >= s.size() || s[i] != '.' || i + 1 == s.size()) return false;
         for (++i; i < s.size(); ++i) {
             // unreserved, sub-delims and ":": the userinfo set without escapes or non-ASCII.
@@ -287,7 +300,9 @@ std::string percentEncode(std::string_view s, std::uint16_t bits) {
 }
 
 // True when `s` consists of `bits` characters and well-formed escapes only.
-bool isEncodedPart(std::string_view s, std::uint16_t bits) { return scan(s, 0, bits) == s.size(); }
+bool isEncodedPart(std::string_view s, std::uint16_t bits) {
+    return scan(s, 0, bits) == s.size();
+}
 
 URLQueryItemView splitItem(std::string_view item) {
     const std::size_t equals = item.find('=');
@@ -340,7 +355,8 @@ bool URLComponents::parseInto(std::string_view s) {
     std::size_t schemeEnd = 0;
     if (n > 0 && isAlpha(s[0])) {
         std::size_t k = 1;
-        while (k < n && hasClass(s[k], kSchemeChar)) ++k;
+        while (k < n && hasClass(s[k], kSchemeChar))
+            ++k;
         if (k < n && s[k] == ':') {
             schemeEnd = k;
             flags |= kScheme;
@@ -354,7 +370,8 @@ bool URLComponents::parseInto(std::string_view s) {
         flags |= kAuthority;
         authorityStart = i + 2;
         std::size_t end = authorityStart;
-        while (end < n && s[end] != '/' && s[end] != '?' && s[end] != '#') ++end;
+        while (end < n && s[end] != '/' && s[end] != '?' && s[end] != '#')
+            ++end;
         const std::string_view authority = s.substr(0, end);
         // Userinfo: everything before the "@"; it may not hold a second "@".
         const void* at = std::memchr(s.data() + authorityStart, '@', end - authorityStart);
@@ -461,7 +478,9 @@ std::optional<int> URLComponents::port() const {
     return port_;
 }
 
-std::string_view URLComponents::percentEncodedPath() const { return slice(pathStart_, pathEnd_); }
+std::string_view URLComponents::percentEncodedPath() const {
+    return slice(pathStart_, pathEnd_);
+}
 
 std::optional<std::string_view> URLComponents::percentEncodedQuery() const {
     if (!has(kQuery)) return std::nullopt;
@@ -473,12 +492,24 @@ std::optional<std::string_view> URLComponents::percentEncodedFragment() const {
     return slice(queryEnd_ + 1, static_cast<std::uint32_t>(text_.size()));
 }
 
-std::optional<std::string> URLComponents::user() const { return decodePart(percentEncodedUser()); }
-std::optional<std::string> URLComponents::password() const { return decodePart(percentEncodedPassword()); }
-std::optional<std::string> URLComponents::host() const { return decodePart(percentEncodedHost()); }
-std::optional<std::string> URLComponents::path() const { return percentDecode(percentEncodedPath()); }
-std::optional<std::string> URLComponents::query() const { return decodePart(percentEncodedQuery()); }
-std::optional<std::string> URLComponents::fragment() const { return decodePart(percentEncodedFragment()); }
+std::optional<std::string> URLComponents::user() const {
+    return decodePart(percentEncodedUser());
+}
+std::optional<std::string> URLComponents::password() const {
+    return decodePart(percentEncodedPassword());
+}
+std::optional<std::string> URLComponents::host() const {
+    return decodePart(percentEncodedHost());
+}
+std::optional<std::string> URLComponents::path() const {
+    return percentDecode(percentEncodedPath());
+}
+std::optional<std::string> URLComponents::query() const {
+    return decodePart(percentEncodedQuery());
+}
+std::optional<std::string> URLComponents::fragment() const {
+    return decodePart(percentEncodedFragment());
+}
 
 std::vector<URLQueryItemView> URLComponents::percentEncodedQueryItemViews() const {
     std::vector<URLQueryItemView> items;
@@ -499,7 +530,8 @@ std::size_t URLComponents::queryItemCount() const {
     const std::string_view query = percentEncodedQuery().value_or(std::string_view());
     if (query.empty()) return 0;
     std::size_t count = 1;
-    for (char c : query) count += c == '&' ? 1 : 0;
+    for (char c : query)
+        count += c == '&' ? 1 : 0;
     return count;
 }
 
@@ -534,7 +566,8 @@ std::size_t URLComponents::removeQueryItemsImpl(RemovePredicate predicate, void*
     bool keptAny = false;
     while (true) {
         const void* amp = std::memchr(data + start, '&', queryEnd - start);
-        const std::size_t end = amp != nullptr ? static_cast<std::size_t>(static_cast<const char*>(amp) - data) : queryEnd;
+        const std::size_t end =
+            amp != nullptr ? static_cast<std::size_t>(static_cast<const char*>(amp) - data) : queryEnd;
         if (predicate(context, splitItem(std::string_view(data + start, end - start)))) {
             ++removed;
         } else {
@@ -574,8 +607,9 @@ bool URLComponents::spliceAndCheck(std::size_t begin, std::size_t end, std::stri
     const auto before = parts();
     const auto after = next.parts();
     for (int part = 0; part < static_cast<int>(before.size()); ++part) {
-        const std::optional<std::string_view> want =
-            part == changedPart ? expected : ((clearedParts >> part) & 1U) != 0 ? std::nullopt : before[part];
+        const std::optional<std::string_view> want = part == changedPart                  ? expected
+                                                     : ((clearedParts >> part) & 1U) != 0 ? std::nullopt
+                                                                                          : before[part];
         if (after[part] != want) return false;
     }
     *this = std::move(next);
@@ -583,7 +617,7 @@ bool URLComponents::spliceAndCheck(std::size_t begin, std::size_t end, std::stri
 }
 
 std::array<std::optional<std::string_view>, 8> URLComponents::parts() const {
-    return {scheme(),   percentEncodedUser(),  percentEncodedPassword(), percentEncodedHost(),
+    return {scheme(),   percentEncodedUser(), percentEncodedPassword(), percentEncodedHost(),
             portText(), percentEncodedPath(), percentEncodedQuery(),    percentEncodedFragment()};
 }
 
@@ -652,7 +686,9 @@ bool URLComponents::setPercentEncodedPath(std::string_view path) {
     return spliceAndCheck(pathStart_, pathEnd_, path, kPathPart, path);
 }
 
-bool URLComponents::setPath(std::string_view path) { return setPercentEncodedPath(percentEncode(path, kPathChar)); }
+bool URLComponents::setPath(std::string_view path) {
+    return setPercentEncodedPath(percentEncode(path, kPathChar));
+}
 
 bool URLComponents::setPercentEncodedHost(std::optional<std::string_view> host) {
     if (!host) {

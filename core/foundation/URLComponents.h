@@ -90,9 +90,9 @@ public:
     [[nodiscard]] std::optional<std::vector<URLQueryItem>> queryItems() const;
 
     // Removes the items for which `shouldRemove(const URLQueryItemView&)` is true; it is called once
-    // per item, in order, and the views it gets are valid during that call only. The kept items keep their bytes and order, joined by "&"; when nothing (or
-    // only one empty item) is left, the "?" goes too. Returns how many items were removed; with none
-    // removed the text is untouched.
+    // per item, in order, and the views it gets are valid during that call only. The kept items keep their bytes and
+    // order, joined by "&"; when nothing (or only one empty item) is left, the "?" goes too. Returns how many items
+    // were removed; with none removed the text is untouched.
     template <class Predicate>
     std::size_t removeQueryItems(Predicate&& shouldRemove);
     // Removes the item at `index` in percentEncodedQueryItems(); false when there is no such item.
