@@ -64,10 +64,24 @@ constexpr std::array<std::uint16_t, 256> makeClasses() {
     return table;
 }
 
-constexpr std::array<std::uint16_t, 256> kClasses = makeClasses();
+// The low half holds the classes above; the high half repeats them for "plain" bytes only (ASCII
+// other than "%"), which the scanner can skip without a second look.
+constexpr std::array<std::uint32_t, 256> withPlainBits(const std::array<std::uint16_t, 256>& classes) {
+    std::array<std::uint32_t, 256> table{};
+    for (std::size_t b = 0; b < 256; ++b) {
+        table[b] = classes[b];
+        if (b < 0x80 && b != '%') table[b] |= static_cast<std::uint32_t>(classes[b]) << 16;
+    }
+    return table;
+}
+
+constexpr std::array<std::uint32_t, 256> kClasses = withPlainBits(makeClasses());
 
 inline bool hasClass(char c, std::uint16_t bits) {
     return (kClasses[static_cast<unsigned char>(c)] & bits) != 0;
+}
+inline bool isPlain(char c, std::uint16_t bits) {
+    return (kClasses[static_cast<unsigned char>(c)] & (static_cast<std::uint32_t>(bits) << 16)) != 0;
 }
 
 inline bool isHex(char c) {
@@ -137,23 +151,21 @@ bool isValidUtf8(std::string_view s) {
 // invalid UTF-8.
 std::size_t scan(std::string_view s, std::size_t i, std::uint16_t bits) {
     const std::size_t n = s.size();
-    while (i < n) {
+    while (true) {
+        while (i < n && isPlain(s[i], bits))
+            ++i;
+        if (i == n) return n;
         const char c = s[i];
         if (!hasClass(c, bits)) return i;
-        if (static_cast<unsigned char>(c) < 0x80) {
-            if (c == '%') {
-                if (i + 2 >= n || !isHex(s[i + 1]) || !isHex(s[i + 2])) return std::string_view::npos;
-                i += 3;
-            } else {
-                ++i;
-            }
+        if (c == '%') {
+            if (i + 2 >= n || !isHex(s[i + 1]) || !isHex(s[i + 2])) return std::string_view::npos;
+            i += 3;
             continue;
         }
         const std::size_t len = utf8SequenceLength(s, i);
         if (len == 0) return std::string_view::npos;
         i += len;
     }
-    return n;
 }
 
 // A decimal octet without leading zeros, 0...255, at s[i...]; advances i.
