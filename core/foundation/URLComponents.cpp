@@ -286,21 +286,29 @@ std::optional<std::string> decodePart(std::optional<std::string_view> part) {
     return percentDecode(*part);
 }
 
-// Appends `s`, escaping every byte outside `bits` (and "%"). Non-ASCII bytes stay raw when `s` is
-// valid UTF-8: an internationalised link shows them as they are.
+// Appends `s`, escaping every byte outside `bits` (and "%"). Non-ASCII characters stay raw, as an
+// internationalised link shows them; stray bytes of broken UTF-8 and C1 controls are escaped, so the
+// result is always text the parser accepts.
 void percentEncodeInto(std::string& out, std::string_view s, std::uint16_t bits) {
     static constexpr char kHexDigits[] = "0123456789ABCDEF";
-    const bool rawNonAscii = isValidUtf8(s);
-    for (char c : s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const char c = s[i];
         const auto b = static_cast<unsigned char>(c);
-        const bool keep = b >= 0x80 ? rawNonAscii : (c != '%' && hasClass(c, bits));
-        if (keep) {
+        if (b >= 0x80) {
+            if (const std::size_t len = utf8SequenceLength(s, i); len > 0) {
+                out.append(s.substr(i, len));
+                i += len;
+                continue;
+            }
+        } else if (c != '%' && hasClass(c, bits)) {
             out.push_back(c);
-        } else {
-            out.push_back('%');
-            out.push_back(kHexDigits[b >> 4]);
-            out.push_back(kHexDigits[b & 15]);
+            ++i;
+            continue;
         }
+        out.push_back('%');
+        out.push_back(kHexDigits[b >> 4]);
+        out.push_back(kHexDigits[b & 15]);
+        ++i;
     }
 }
 

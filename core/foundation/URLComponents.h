@@ -101,7 +101,8 @@ public:
     // Setters. Those taking percent-encoded text check it and return false, changing nothing, when it
     // is not valid for that part or would change the meaning of another part. Those taking decoded
     // text percent-encode (upper-case hex) every ASCII character the part does not allow, and "%";
-    // non-ASCII text is kept raw when it is valid UTF-8 and percent-encoded byte by byte otherwise.
+    // non-ASCII characters are kept raw, while C1 controls and bytes that are not valid UTF-8 are
+    // percent-encoded byte by byte.
     // Setting no items, or no query, removes the "?".
     bool setPercentEncodedQueryItems(const std::vector<URLQueryItem>& items);
     // Encodes "&", "=", "#", "+", "%" and whatever a query may not hold, in names and values.

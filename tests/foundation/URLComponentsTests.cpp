@@ -240,6 +240,10 @@ TEST(URLComponents, SettersEncodeOrRefuseAndNeverMovePartsAround) {
 
     EXPECT_TRUE(u.setPath("/a b/ü?#"));
     EXPECT_EQ(u.string(), "https://x/a%20b/ü%3F%23");
+    EXPECT_TRUE(u.setPath("/\xc2\x85\xff\xc3"));  // a C1 control and broken UTF-8 are escaped
+    EXPECT_EQ(u.percentEncodedPath(), "/%C2%85%FF%C3");
+    EXPECT_EQ(u.path(), std::nullopt);
+    EXPECT_TRUE(u.setPath("/a b/ü?#"));
     EXPECT_FALSE(u.setPercentEncodedPath("/a?b"));
     EXPECT_FALSE(u.setPath("relative"));  // needs a "/" after an authority
     EXPECT_TRUE(u.setHost("ex ample.org"));
@@ -341,6 +345,39 @@ TEST(URLComponents, RandomMutationsNeverBreakTheInvariants) {
         if (HasFailure()) return;
     }
     EXPECT_GT(accepted, 2000);  // the invariants were exercised, not only the rejections
+}
+
+// Whatever decoded text goes in through a setter comes back out of the decoded view.
+TEST(URLComponents, DecodedSettersRoundTripArbitraryText) {
+    const std::string_view pieces[] = {"a", "Z", "%",    "%41",  "&",  "=", "+",  "#", "?", "/", ":", "@",
+                                       "[", " ", "\x01", "\x7f", "\"", "é", "日", "😀", ";", "~", "\\"};
+    std::mt19937 random(7);
+    auto randomText = [&] {
+        std::string text;
+        for (std::size_t k = random() % 8; k > 0; --k)
+            text += pieces[random() % std::size(pieces)];
+        return text;
+    };
+    URLComponents u = parsed("https://h/p");
+    for (int round = 0; round < 2000; ++round) {
+        const std::vector<URLQueryItem> items = {{"n" + randomText(), randomText()},
+                                                 {"m" + randomText(), std::nullopt}};
+        u.setQueryItems(items);
+        EXPECT_EQ(u.queryItems(), items);
+        const std::string text = randomText();
+        u.setFragment(text);
+        EXPECT_EQ(u.fragment(), text);
+        u.setQuery(text);
+        EXPECT_EQ(u.query(), text);
+        ASSERT_TRUE(u.setPath("/" + text));
+        EXPECT_EQ(u.path(), "/" + text);
+        if (!text.starts_with("[")) {
+            ASSERT_TRUE(u.setHost(text));
+            EXPECT_EQ(u.host(), text);
+        }
+        EXPECT_EQ(URLComponents::parse(u.string()), u);
+        if (HasFailure()) return;
+    }
 }
 
 }  // namespace
