@@ -210,7 +210,6 @@ bool isIPv6Address(std::string_view s) {
             // A dotted tail takes two groups and ends the address.
             if (groups > 6 || !isIPv4Tail(s.substr(start))) return false;
             groups += 2;
-            i = s.size();
             break;
         }
         if (len == 0 || len > 4) return false;
