@@ -75,6 +75,7 @@ public:
 
     [[nodiscard]] std::optional<std::string> user() const;
     [[nodiscard]] std::optional<std::string> password() const;
+    // Decoded as it stands: an IP literal keeps its brackets, and "%25" in a zone becomes "%".
     [[nodiscard]] std::optional<std::string> host() const;
     // Absent only when the path's escapes do not decode.
     [[nodiscard]] std::optional<std::string> path() const;
@@ -84,15 +85,16 @@ public:
     // The query split on "&" (never ";"), each item on its first "=". An absent or empty query has no
     // items; "a&&b" has three, the middle one with an empty name and no value.
     [[nodiscard]] std::vector<URLQueryItem> percentEncodedQueryItems() const;
+    // The same without copies; the views last until this object changes.
     [[nodiscard]] std::vector<URLQueryItemView> percentEncodedQueryItemViews() const;
     [[nodiscard]] std::size_t queryItemCount() const;
     // Decoded items ("+" stays "+"); absent when any name or value does not decode.
     [[nodiscard]] std::optional<std::vector<URLQueryItem>> queryItems() const;
 
     // Removes the items for which `shouldRemove(const URLQueryItemView&)` is true; it is called once
-    // per item, in order, and the views it gets are valid during that call only. The kept items keep their bytes and
-    // order, joined by "&"; when nothing (or only one empty item) is left, the "?" goes too. Returns how many items
-    // were removed; with none removed the text is untouched.
+    // per item, in order, and the views it gets are valid during that call only. The kept items keep
+    // their bytes and order, joined by "&"; when nothing (or only one empty item) is left, the "?"
+    // goes too. Returns how many items were removed; with none removed the text is untouched.
     template <class Predicate>
     std::size_t removeQueryItems(Predicate&& shouldRemove);
     // Removes the item at `index` in percentEncodedQueryItems(); false when there is no such item.
@@ -102,8 +104,8 @@ public:
     // is not valid for that part or would change the meaning of another part. Those taking decoded
     // text percent-encode (upper-case hex) every ASCII character the part does not allow, and "%";
     // non-ASCII characters are kept raw, while C1 controls and bytes that are not valid UTF-8 are
-    // percent-encoded byte by byte.
-    // Setting no items, or no query, removes the "?".
+    // percent-encoded byte by byte. Setting no items (or items that join to nothing), or no query,
+    // removes the "?".
     bool setPercentEncodedQueryItems(const std::vector<URLQueryItem>& items);
     // Encodes "&", "=", "#", "+", "%" and whatever a query may not hold, in names and values.
     void setQueryItems(const std::vector<URLQueryItem>& items);
