@@ -76,10 +76,15 @@ TEST(URLComponents, SplitsEveryPartKeepingItsTextAsWritten) {
     EXPECT_EQ(parsed("http://h:0080/").port(), 80);
     EXPECT_EQ(parsed("http://h:/").port(), std::nullopt);
     EXPECT_EQ(parsed("http://h/").port(), std::nullopt);
+    for (std::string_view host : {"[1:2:3:4:5:6:7:8]", "[::ffff:192.0.2.1]", "[1::]", "[1:2:3:4:5:6:7::]",
+                                  "[2001:DB8::1:0]", "[1:2:3:4:5:6:10.0.0.255]", "[::]", "[V1F.x:y!]"}) {
+        EXPECT_EQ(parsed("http://" + std::string(host) + ":1/").percentEncodedHost(), host);
+    }
 }
 
 TEST(URLComponents, RejectsMalformedText) {
     const std::string_view rejected[] = {
+        // Blanks and control characters, C1 included.
         "https://exa mple.com/",
         "https://x.com/a b",
         " https://x.com",
@@ -87,16 +92,19 @@ TEST(URLComponents, RejectsMalformedText) {
         "https://x.com/\x7f",
         std::string_view("https://x.com/\0", 15),
         "https://x.com/\r\n",
-        "https://x.com/\xc2\x85",  // NEL, a C1 control
+        "https://x.com/\xc2\x85",
+        // Invalid UTF-8: stray byte, truncated, overlong, surrogate, beyond U+10FFFF.
         "https://x.com/\xff",
         "https://x.com/\xc3",
         "https://x.com/\xc0\xaf",
         "https://x.com/\xed\xa0\x80",
-        "https://x.com/\xf4\x90\x80\x80",  // invalid UTF-8
+        "https://x.com/\xf4\x90\x80\x80",
+        // Ports.
         "http://h:8o/",
         "http://h:65536/",
         "http://h:99999999999999999999/",
-        "http://h:-1/",  // ports
+        "http://h:-1/",
+        // IP literals.
         "http://[::1/",
         "http://[::1]x/",
         "http://[1:2:3]/",
@@ -107,11 +115,13 @@ TEST(URLComponents, RejectsMalformedText) {
         "http://[::256.1.1.1]/",
         "http://[::01.1.1.1]/",
         "http://[v.x]/",
-        "http://a]b/",  // IP literals
+        "http://a]b/",
+        // Userinfo and host characters.
         "http://a@b@c/",
         "http://a[b@c/",
         "http://a{b/",
-        "http://a%zzb/",  // authority
+        "http://a%zzb/",
+        // Characters no part may hold.
         "https://x.com/<script>",
         "https://x.com/\"q\"",
         "https://x.com/?a={b}",
@@ -119,16 +129,18 @@ TEST(URLComponents, RejectsMalformedText) {
         "https://x.com/a\\b",
         "https://x.com/a^b",
         "https://x.com/`",
-        "https://x.com/a#b c",  // disallowed characters
+        "https://x.com/a#b c",
+        // Broken escapes.
         "https://example.com/%zz?x",
         "https://x.com/%4",
         "https://x.com/?q=%G1",
-        "https://x.com/#%",  // escapes
+        "https://x.com/#%",
+        // No valid scheme, yet a colon in the first segment.
         "1http://x",
         "://x",
         ":",
         "-x:y/z",
-        "\xc3\xa9:x",  // a colon in the first segment without a scheme
+        "\xc3\xa9:x",
         "ht~tp://x",
     };
     for (std::string_view text : rejected)
