@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <CLI/CLI.hpp>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/CommandLine.h"
 
 int main(int argc, char** argv) {
-    CLI::App app{"tessaril: removes tracking from links"};
-    app.set_version_flag("--version", std::string("tessaril ") + TESSARIL_VERSION);
-    CLI11_PARSE(app, argc, argv);
-    return 0;
+    std::ios::sync_with_stdio(false);
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    return tessaril::cli::run(arguments, std::cin, std::cout, std::cerr);
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/foundation/URLComponents.h"
 
+#include "core/foundation/Text.h"
+
 #include <array>
 #include <cstring>
 #include <limits>
@@ -127,25 +129,6 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
     return 0;
 }
 
-// Plain UTF-8 validity (C1 controls allowed): what decoded text must satisfy.
-bool isValidUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b0 = static_cast<unsigned char>(s[i]);
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        if (b0 == 0xC2 && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80) {
-            i += 2;
-            continue;
-        }
-        const std::size_t n = utf8SequenceLength(s, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
 // Scans s[i...] while the bytes belong to `bits`, checking escapes and UTF-8 on the way. Returns the
 // index of the first byte outside the set (s.size() at the end), or npos on a malformed escape or
 // invalid UTF-8.
@@ -258,31 +241,9 @@ bool isIPLiteral(std::string_view s) {
     return true;
 }
 
-std::optional<std::string> percentDecode(std::string_view s) {
-    std::size_t percent = s.find('%');
-    std::string out;
-    if (percent == std::string_view::npos) {
-        out.assign(s);
-    } else {
-        out.reserve(s.size());
-        out.append(s.substr(0, percent));
-        for (std::size_t i = percent; i < s.size(); ++i) {
-            if (s[i] != '%') {
-                out.push_back(s[i]);
-                continue;
-            }
-            if (i + 2 >= s.size() || !isHex(s[i + 1]) || !isHex(s[i + 2])) return std::nullopt;
-            out.push_back(static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
-            i += 2;
-        }
-    }
-    if (!isValidUtf8(out)) return std::nullopt;
-    return out;
-}
-
 std::optional<std::string> decodePart(std::optional<std::string_view> part) {
     if (!part) return std::nullopt;
-    return percentDecode(*part);
+    return text::percentDecode(*part);
 }
 
 // Appends `s`, escaping every byte outside `bits` (and "%"). Non-ASCII characters stay raw, as an
@@ -521,7 +482,7 @@ std::optional<std::string> URLComponents::host() const {
     return decodePart(percentEncodedHost());
 }
 std::optional<std::string> URLComponents::path() const {
-    return percentDecode(percentEncodedPath());
+    return text::percentDecode(percentEncodedPath());
 }
 std::optional<std::string> URLComponents::query() const {
     return decodePart(percentEncodedQuery());
@@ -559,9 +520,9 @@ std::optional<std::vector<URLQueryItem>> URLComponents::queryItems() const {
     bool ok = true;
     forEachItem(percentEncodedQuery().value_or(std::string_view()), [&](const URLQueryItemView& item) {
         if (!ok) return;
-        auto name = percentDecode(item.name);
+        auto name = text::percentDecode(item.name);
         std::optional<std::string> value;
-        if (item.value) value = percentDecode(*item.value);
+        if (item.value) value = text::percentDecode(*item.value);
         if (!name || (item.value && !value)) {
             ok = false;
             return;

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cli/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "cli/ExitStatus.h"
+#include "cli/RulesCommands.h"
+#include "cli/ToolContext.h"
+
+namespace tessaril::cli {
+
+namespace {
+
+int status(ExitStatus value) {
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::ostream& out, std::ostream& err) {
+    CLI::App app{"Removes tracking parameters, redirect wrappers and tracking path segments from links.", "tessaril"};
+    app.set_version_flag("--version", std::string("tessaril ") + TESSARIL_VERSION);
+    app.require_subcommand(1);
+
+    std::optional<std::filesystem::path> rulesDirectory;
+    auto addRulesOption = [&rulesDirectory](CLI::App* command) {
+        command
+            ->add_option("--rules", rulesDirectory,
+                         "Load DIR/data.min.json and DIR/tessaril-supplementary.json instead of the installed rules")
+            ->type_name("DIR");
+    };
+
+    auto* rules = app.add_subcommand("rules", "Inspect the rules and the user's rule settings");
+    rules->require_subcommand(1);
+    auto* exportCommand = rules->add_subcommand("export", "Print the rule settings document (JSON)");
+    addRulesOption(exportCommand);
+    std::string explainURL;
+    auto* explainCommand = rules->add_subcommand("explain", "Show which rules apply to a link");
+    explainCommand->add_option("URL", explainURL, "The link to look at")->required();
+    addRulesOption(explainCommand);
+
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::Success& done) {
+        return app.exit(done, out, err);
+    } catch (const CLI::ParseError& error) {
+        app.exit(error, out, err);
+        return status(ExitStatus::usage);
+    }
+
+    ToolContext context(err);
+    if (!context.loadRules(rulesDirectory)) return status(ExitStatus::rulesUnreadable);
+    if (exportCommand->parsed()) return status(exportRules(context.engine(), out, err));
+    return status(explainRules(context.engine(), explainURL, out));
+}
+
+}  // namespace tessaril::cli

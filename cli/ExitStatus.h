@@ -1,0 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+namespace tessaril::cli {
+
+// Scripts branch on these, so they never change meaning.
+enum class ExitStatus : int {
+    success = 0,
+    usage = 2,
+    rulesUnreadable = 3,
+};
+
+}  // namespace tessaril::cli

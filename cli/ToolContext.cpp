@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cli/ToolContext.h"
+
+#include <ostream>
+#include <string>
+
+#include "core/foundation/FileContents.h"
+#include "platform/defaults/SqliteUserDefaults.h"
+#include "platform/paths/CoreResources.h"
+
+namespace tessaril::cli {
+
+namespace fs = std::filesystem;
+
+ToolContext::ToolContext(std::ostream& err) : err_(err) {
+    defaults_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_));
+    RulesEngineEnvironment environment;
+    const auto& bundle = coreResources();
+    environment.resources = bundle ? &*bundle : nullptr;
+    environment.paths = &paths_;
+    // Standard output carries the tool's results; diagnostics must never mix into them.
+    environment.diagnostic = [this](std::string_view line) { err_ << line << '\n'; };
+    engine_ = std::make_unique<RulesEngine>(*defaults_, std::move(environment));
+}
+
+bool ToolContext::loadRules(const std::optional<fs::path>& directory) {
+    if (!directory) {
+        if (engine_->loadBundledRules()) return true;
+        err_ << "tessaril: the shipped rules could not be loaded\n";
+        return false;
+    }
+    const fs::path mainFile = *directory / "data.min.json";
+    const auto main = readFileContents(mainFile);
+    if (!main) {
+        err_ << "tessaril: cannot read " << mainFile.string() << '\n';
+        return false;
+    }
+    const auto supplementary = readFileContents(*directory / "tessaril-supplementary.json");
+    std::optional<std::string_view> supplementaryView;
+    if (supplementary) supplementaryView = *supplementary;
+    if (engine_->loadRuleBundle(*main, supplementaryView)) return true;
+    err_ << "tessaril: " << mainFile.string() << " is not a rule file\n";
+    return false;
+}
+
+}  // namespace tessaril::cli
