@@ -101,7 +101,8 @@ std::optional<Date> parseInternetDateTime(std::string_view text) {
         const auto offsetHours = digits(text, 20, 2);
         const auto offsetMinutes = digits(text, 23, 2);
         if (!offsetHours || !offsetMinutes || *offsetHours > 23 || *offsetMinutes > 59) return std::nullopt;
-        offsetSeconds = (*offsetHours * 3600 + *offsetMinutes * 60) * (text[19] == '-' ? -1 : 1);
+        offsetSeconds =
+            (std::int64_t{*offsetHours} * 3600 + std::int64_t{*offsetMinutes} * 60) * (text[19] == '-' ? -1 : 1);
     } else {
         return std::nullopt;
     }
