@@ -37,7 +37,7 @@ format-check:
 
 tidy:
 	cmake --preset dev
-	git ls-files 'core/*.cpp' | xargs clang-tidy -p build/dev --quiet
+	git ls-files 'core/*.cpp' | xargs -P $(JOBS) -n 4 clang-tidy -p build/dev --quiet
 
 clean:
 	rm -rf build
