@@ -49,16 +49,6 @@ TEST_F(StoreCommandsTest, BlocklistEditsListAndRefusals) {
     EXPECT_EQ(invoke({"blocklist", "add"}).status, 2);
 }
 
-// The tray application keeps its copy of the list; an edit from the tool makes its next edit fail
-// until it has looked again.
-TEST_F(StoreCommandsTest, ToolEditMakesAnOpenStoreStale) {
-    auto defaults = SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()));
-    CustomBlocklistStore store(*defaults);
-    ASSERT_EQ(invoke({"blocklist", "add", "fbclid"}).status, 0);
-    EXPECT_EQ(store.add("gclid"), CustomBlockError::conflict);
-    EXPECT_EQ(store.rules(), (std::vector<CustomBlockRule>{{"fbclid", std::nullopt}}));
-}
-
 TEST_F(StoreCommandsTest, ExceptionsByHostOrLink) {
     ASSERT_EQ(invoke({"exceptions", "add", "  WWW.Example.com"}).status, 0);
     ASSERT_EQ(invoke({"exceptions", "add", "https://www.other.org/page?utm_source=x"}).status, 0);
