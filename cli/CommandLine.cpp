@@ -9,6 +9,7 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/RulesCommands.h"
+#include "cli/StoreCommands.h"
 #include "cli/ToolContext.h"
 
 namespace tessaril::cli {
@@ -42,6 +43,7 @@ int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::os
     auto* explainCommand = rules->add_subcommand("explain", "Show which rules apply to a link");
     explainCommand->add_option("URL", explainURL, "The link to look at")->required();
     addRulesOption(explainCommand);
+    const StoreCommands stores(app);
 
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
@@ -54,6 +56,7 @@ int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::os
     }
 
     ToolContext context(err);
+    if (stores.parsed()) return status(stores.run(context.defaults(), out, err));
     if (!context.loadRules(rulesDirectory)) return status(ExitStatus::rulesUnreadable);
     if (exportCommand->parsed()) return status(exportRules(context.engine(), out, err));
     return status(explainRules(context.engine(), explainURL, out));

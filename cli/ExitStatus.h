@@ -6,6 +6,8 @@ namespace tessaril::cli {
 // Scripts branch on these, so they never change meaning.
 enum class ExitStatus : int {
     success = 0,
+    // The user's list refused the edit (the message says why).
+    refused = 1,
     usage = 2,
     rulesUnreadable = 3,
 };

@@ -13,16 +13,21 @@
 namespace tessaril::cli {
 
 // What every subcommand shares: the user's folders, their stored preferences (the same store the
-// tray application uses) and a rules engine with their switches and custom rules applied.
+// tray application uses) and, for the commands that need one, a rules engine with their switches and
+// custom rules applied. The engine is made by loadRules(), so commands that only edit the user's
+// lists never pay for (or fail on) the rules.
 class ToolContext {
 public:
     explicit ToolContext(std::ostream& err);
+
+    [[nodiscard]] UserDefaults& defaults() { return *defaults_; }
 
     // Loads `directory`/data.min.json (required) and `directory`/tessaril-supplementary.json (when
     // present), or the shipped rules when no directory is given. On failure, says why on the
     // error stream and returns false.
     [[nodiscard]] bool loadRules(const std::optional<std::filesystem::path>& directory);
 
+    // Only after loadRules() succeeded.
     [[nodiscard]] RulesEngine& engine() { return *engine_; }
 
 private:

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/foundation/Signal.h"
+#include "core/foundation/UserDefaults.h"
+#include "core/stores/CustomBlockError.h"
+#include "core/stores/CustomBlockRule.h"
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace tessaril {
+
+// The user's own list of query parameters to remove, kept in their preferences. The stored document
+// is the only truth; rules() and canUndo() are a copy taken by refresh() and by each successful
+// edit. An edit made while that copy is stale (another instance or another process changed the
+// list) is refused with `conflict` and refreshes the copy, so nobody overwrites a change unseen.
+//
+// Every instance in the process shares one recursive lock around refresh and the edits; blocks()
+// takes no lock and may be called from any thread. The observable copy changes on the thread that
+// made the edit, and the change signals are emitted there, while the lock is held.
+class CustomBlocklistStore {
+public:
+    static constexpr std::string_view storageKey = "proactive_customBlocks_v1";
+    static constexpr std::size_t maximumRules = 256;
+    // A stored document larger than this is not read at all.
+    static constexpr std::size_t maximumDocumentBytes = 131072;
+
+    // Keeps a reference to `defaults`, which must outlive the store, and refreshes.
+    explicit CustomBlocklistStore(UserDefaults& defaults);
+    CustomBlocklistStore(const CustomBlocklistStore&) = delete;
+    CustomBlocklistStore& operator=(const CustomBlocklistStore&) = delete;
+
+    // The rules in the order they were added.
+    [[nodiscard]] std::vector<CustomBlockRule> rules() const;
+    [[nodiscard]] Signal<>& rulesChanged() { return rulesChanged_; }
+    // True exactly when the stored list remembers the list before its last change.
+    [[nodiscard]] bool canUndo() const;
+    [[nodiscard]] Signal<>& canUndoChanged() { return canUndoChanged_; }
+
+    // Re-reads the stored list into rules() and canUndo().
+    void refresh();
+
+    // True when the stored list (read now, not the copy) holds a rule for exactly `parameter` that is
+    // global or whose site equals `host` in lower case. No subdomain or "www." matching; pass an
+    // empty host for a link without one, so that only global rules apply.
+    [[nodiscard]] bool blocks(std::string_view parameter, std::string_view host) const;
+
+    // Each edit returns no value on success (and publishes the new copy), else the reason.
+    // No site makes a global rule, which replaces the site rules for the same parameter.
+    [[nodiscard]] std::optional<CustomBlockError> add(std::string_view parameter,
+                                                      std::optional<std::string_view> site = std::nullopt);
+    // Removing a rule that is not stored succeeds and changes nothing (the undo state is kept).
+    [[nodiscard]] std::optional<CustomBlockError> remove(const CustomBlockRule& rule);
+    // Restores the list from before the last add or remove; one level, no redo.
+    [[nodiscard]] std::optional<CustomBlockError> undo();
+
+private:
+    struct State;
+    [[nodiscard]] State readState() const;
+    [[nodiscard]] std::optional<CustomBlockError> checkConflict(const State& stored);
+    [[nodiscard]] std::optional<CustomBlockError> write(const State& state);
+    void publish(const State& state);
+
+    UserDefaults& defaults_;
+    std::vector<CustomBlockRule> rules_;
+    bool canUndo_ = false;
+    Signal<> rulesChanged_;
+    Signal<> canUndoChanged_;
+};
+
+}  // namespace tessaril

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/foundation/Signal.h"
+#include "core/foundation/UserDefaults.h"
+#include "core/stores/DomainException.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessaril {
+
+// The sites on which the user turned cleaning off, kept in their preferences. Edits re-read the
+// stored list, so exceptions added by another process survive; lookups use the copy taken by the
+// constructor, refresh() and each edit that changed the list.
+//
+// One lock per instance serialises the constructor's read, refresh() and the edits; lookups and the
+// normalisation helpers take no lock and may run on any thread (the copy is replaced as a whole).
+// disabledDomainsChanged() is emitted on the editing thread after that lock is released, so a slot
+// may call back into the store.
+class DomainExceptionStore {
+public:
+    static constexpr std::string_view storageKey = "domainExceptions_disabledDomains";
+
+    // Keeps a reference to `defaults`, which must outlive the store, and reads the stored list.
+    explicit DomainExceptionStore(UserDefaults& defaults);
+    DomainExceptionStore(const DomainExceptionStore&) = delete;
+    DomainExceptionStore& operator=(const DomainExceptionStore&) = delete;
+
+    // In the order they were added.
+    [[nodiscard]] std::vector<DomainException> disabledDomains() const;
+    [[nodiscard]] Signal<>& disabledDomainsChanged() { return disabledDomainsChanged_; }
+
+    void refresh();
+
+    // Trimmed of white space and line breaks, lower-cased, and without one leading "www.". Nothing
+    // else: a port, a trailing dot or odd characters stay.
+    [[nodiscard]] static std::string normalize(std::string_view host);
+    // The normalised host of an "http://" or "https://" link (scheme in lower case, after trimming);
+    // absent for any other text, a link that does not parse, or one without a host. An IP literal's
+    // brackets are dropped.
+    [[nodiscard]] static std::optional<std::string> normalizedHost(std::string_view urlString);
+
+    // Exact match of the normalised host: an exception does not cover subdomains.
+    [[nodiscard]] bool isDisabled(std::string_view host) const;
+    // False when the link has no normalised host.
+    [[nodiscard]] bool isDisabledURL(std::string_view urlString) const;
+
+    // Adds the normalised host once.
+    void disable(std::string_view host);
+    // Removes the normalised host.
+    void enable(std::string_view host);
+    // The same for a link's host; returns that host, or nothing (and changes nothing) without one.
+    std::optional<std::string> disableURL(std::string_view urlString);
+    std::optional<std::string> enableURL(std::string_view urlString);
+
+private:
+    using List = std::vector<DomainException>;
+    [[nodiscard]] List readList() const;
+    void writeList(const List& list);
+    void publish(List list);
+
+    UserDefaults& defaults_;
+    std::mutex lock_;
+    std::atomic<std::shared_ptr<const List>> disabledDomains_;
+    Signal<> disabledDomainsChanged_;
+};
+
+}  // namespace tessaril
