@@ -13,65 +13,29 @@ namespace {
 
 TEST(PrivacyRedirectSettingsTest, ReadsDefaultsWithStatedFallbacks) {
     InMemoryUserDefaults defaults;
-    EXPECT_EQ(PrivacyRedirectSettings(defaults), PrivacyRedirectSettings::disabled);
-    EXPECT_FALSE(PrivacyRedirectSettings::disabled.xRedirectEnabled);
-    EXPECT_FALSE(PrivacyRedirectSettings::disabled.redditRedirectEnabled);
-    EXPECT_EQ(PrivacyRedirectSettings::disabled.redditFrontendBaseURL, "https://safereddit.com");
-
+    EXPECT_EQ(PrivacyRedirectSettings(defaults), PrivacyRedirectSettings(false, false, "https://safereddit.com"));
     defaults.set("privacyRedirects_xRedirectEnabled", true);
-    defaults.set("privacyRedirects_redditFrontendBaseURL", std::string("  redlib.example.org/ "));
-    PrivacyRedirectSettings read(defaults);
-    EXPECT_TRUE(read.xRedirectEnabled);
-    EXPECT_FALSE(read.redditRedirectEnabled);
-    // Kept as typed; normalising happens when a link is rewritten.
-    EXPECT_EQ(read.redditFrontendBaseURL, "  redlib.example.org/ ");
-
-    // A value of another type reads as missing.
-    defaults.set("privacyRedirects_redditRedirectEnabled", std::int64_t{1});
-    defaults.set("privacyRedirects_redditFrontendBaseURL", true);
-    PrivacyRedirectSettings odd(defaults);
-    EXPECT_FALSE(odd.redditRedirectEnabled);
-    EXPECT_EQ(odd.redditFrontendBaseURL, "https://safereddit.com");
+    defaults.set("privacyRedirects_redditRedirectEnabled", std::int64_t{1});  // wrong type reads as missing
+    defaults.set("privacyRedirects_redditFrontendBaseURL", std::string("  r.example/ "));
+    EXPECT_EQ(PrivacyRedirectSettings(defaults), PrivacyRedirectSettings(true, false, "  r.example/ "));
 }
 
-TEST(PrivacyRedirectSettingsTest, SaveAndReadBack) {
-    InMemoryUserDefaults defaults;
-    const PrivacyRedirectSettings settings(false, true, "redlib.example.org");
-    settings.save(defaults);
-    EXPECT_EQ(PrivacyRedirectSettings(defaults), settings);
-    EXPECT_EQ(defaults.boolValue("privacyRedirects_redditRedirectEnabled"), true);
-}
-
-TEST(PrivacyRedirectSettingsTest, JsonFormAndLenientDecoding) {
+TEST(PrivacyRedirectSettingsTest, JsonForms) {
     const PrivacyRedirectSettings settings(true, false, "https://r.example");
     EXPECT_EQ(settings.toJson().dump(),
               R"({"xRedirectEnabled":true,"redditRedirectEnabled":false,"redditFrontendBaseURL":"https://r.example"})");
     EXPECT_EQ(PrivacyRedirectSettings::fromJson(nlohmann::json::parse(settings.toJson().dump())), settings);
-
-    // Missing keys take their defaults.
-    EXPECT_EQ(PrivacyRedirectSettings::fromJson(nlohmann::json::object()), PrivacyRedirectSettings::disabled);
-    auto partial = PrivacyRedirectSettings::fromJson(nlohmann::json{{"redditRedirectEnabled", true}});
-    ASSERT_TRUE(partial);
-    EXPECT_EQ(*partial, PrivacyRedirectSettings(false, true, "https://safereddit.com"));
-
-    // A present key of the wrong type, or not an object at all, fails.
+    EXPECT_EQ(PrivacyRedirectSettings::fromJson(nlohmann::json{{"redditRedirectEnabled", true}}),
+              PrivacyRedirectSettings(false, true, "https://safereddit.com"));
     EXPECT_EQ(PrivacyRedirectSettings::fromJson(nlohmann::json{{"xRedirectEnabled", "yes"}}), std::nullopt);
-    EXPECT_EQ(PrivacyRedirectSettings::fromJson(nlohmann::json{{"redditFrontendBaseURL", nullptr}}), std::nullopt);
     EXPECT_EQ(PrivacyRedirectSettings::fromJson(nlohmann::json::array()), std::nullopt);
-}
 
-TEST(PrivacyRedirectInfoTest, JsonRoundTripAndRejections) {
     const PrivacyRedirectInfo info{PrivacyRedirectService::reddit, "old.reddit.com", "r.example"};
+    auto json = nlohmann::json::parse(info.toJson().dump());
     EXPECT_EQ(info.toJson().dump(),
               R"({"service":"reddit","originalHost":"old.reddit.com","frontendHost":"r.example"})");
-    EXPECT_EQ(PrivacyRedirectInfo::fromJson(nlohmann::json::parse(info.toJson().dump())), info);
-    EXPECT_EQ(rawValue(PrivacyRedirectService::xTwitter), "xTwitter");
-
-    auto json = nlohmann::json::parse(info.toJson().dump());
+    EXPECT_EQ(PrivacyRedirectInfo::fromJson(json), info);
     json["service"] = "mastodon";
-    EXPECT_EQ(PrivacyRedirectInfo::fromJson(json), std::nullopt);
-    json["service"] = "reddit";
-    json.erase("frontendHost");
     EXPECT_EQ(PrivacyRedirectInfo::fromJson(json), std::nullopt);
 }
 
@@ -79,15 +43,8 @@ TEST(PrivacyRedirectSettingsStoreTest, ReadsOnceWritesThroughAndAnnouncesRealCha
     InMemoryUserDefaults defaults;
     defaults.set("privacyRedirects_redditRedirectEnabled", true);
     PrivacyRedirectSettingsStore store(defaults);
-    EXPECT_EQ(store.settings(), PrivacyRedirectSettings(false, true, "https://safereddit.com"));
-
     std::vector<PrivacyRedirectSettings> seen;
     auto connection = store.settingsChanged().connect([&](const PrivacyRedirectSettings& s) { seen.push_back(s); });
-
-    // Read once: a later foreign write does not leak into the store's value.
-    defaults.set("privacyRedirects_xRedirectEnabled", true);
-    EXPECT_FALSE(store.settings().xRedirectEnabled);
-    defaults.remove("privacyRedirects_xRedirectEnabled");
 
     store.setXRedirectEnabled(true);
     store.setXRedirectEnabled(true);  // no change, no announcement
@@ -97,7 +54,6 @@ TEST(PrivacyRedirectSettingsStoreTest, ReadsOnceWritesThroughAndAnnouncesRealCha
     ASSERT_EQ(seen.size(), 3U);
     EXPECT_EQ(seen[0], PrivacyRedirectSettings(true, true, "https://safereddit.com"));
     EXPECT_EQ(seen[2], PrivacyRedirectSettings(true, false, " r.example "));
-    EXPECT_EQ(PrivacyRedirectSettings(defaults), seen[2]);
     EXPECT_EQ(PrivacyRedirectSettingsStore(defaults).settings(), seen[2]);
 }
 
