@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/clipboard/RuleDefinition.h"
+#include "core/foundation/Regex.h"
+
+namespace tessaril {
+
+// A rule whose pattern compiled; rules that do not compile never become one.
+struct CompiledRule {
+    RuleDefinition definition;
+    Regex regex;
+};
+
+}  // namespace tessaril
