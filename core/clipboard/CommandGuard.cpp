@@ -114,6 +114,8 @@ std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, Co
     if (!text::isValidUtf8(command)) command = repairedUtf8(command);
 
     std::vector<CommandRiskFinding> findings;
+    // A moved-from guard has no lock and no rules.
+    if (!matchLock_) return std::nullopt;
     {
         std::lock_guard lock(*matchLock_);
         for (const auto& rule : rules_) {
@@ -125,9 +127,9 @@ std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, Co
             if (range.begin <= range.end && range.end <= command.size()) {
                 fragment = matchedFragment(std::string_view(command).substr(range.begin, range.end - range.begin));
             }
-            const auto& rule_ = rule.definition;
-            findings.push_back(CommandRiskFinding{rule_.id, rule_.platform, rule_.severity, rule_.summary,
-                                                  rule_.explanation, std::move(fragment)});
+            const auto& definition = rule.definition;
+            findings.push_back(CommandRiskFinding{definition.id, definition.platform, definition.severity,
+                                                  definition.summary, definition.explanation, std::move(fragment)});
         }
     }
     if (findings.empty()) return std::nullopt;

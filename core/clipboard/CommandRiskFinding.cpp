@@ -28,8 +28,8 @@ std::optional<CommandRiskFinding> CommandRiskFinding::fromJson(const nlohmann::j
     if (!id || !platform || !severityName || !summary || !explanation || !matchedText) return std::nullopt;
     auto severity = commandRiskSeverityFromRawValue(*severityName);
     if (!severity) return std::nullopt;
-    return CommandRiskFinding{std::move(*id),          std::move(*platform),    *severity,
-                              std::move(*summary),     std::move(*explanation), std::move(*matchedText)};
+    return CommandRiskFinding{std::move(*id),      std::move(*platform),    *severity,
+                              std::move(*summary), std::move(*explanation), std::move(*matchedText)};
 }
 
 }  // namespace tessaril

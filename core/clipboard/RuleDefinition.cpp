@@ -28,8 +28,8 @@ std::optional<RuleDefinition> RuleDefinition::fromJson(const nlohmann::json& jso
     if (!id || !platform || !severityName || !pattern || !summary || !explanation) return std::nullopt;
     auto severity = commandRiskSeverityFromRawValue(*severityName);
     if (!severity) return std::nullopt;
-    return RuleDefinition{std::move(*id),      std::move(*platform), *severity, std::move(*pattern),
-                          std::move(*summary), std::move(*explanation)};
+    return RuleDefinition{std::move(*id),      std::move(*platform), *severity,
+                          std::move(*pattern), std::move(*summary),  std::move(*explanation)};
 }
 
 }  // namespace tessaril

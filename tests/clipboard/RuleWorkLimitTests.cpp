@@ -29,13 +29,14 @@ std::string repeatTo(const std::string& unit, std::size_t size) {
 // backtracks badly meets its worst case in one of these.
 std::vector<std::string> adversarialInputs(const std::string& pattern) {
     constexpr std::size_t size = CommandGuard::maximumCommandBytes;
-    std::set<std::string> units = {" ",   "a",   "-",   "/",  "\\", "'",    "\"",   "|",   "$(",
-                                   "`",   "^",   "0",   ".",  "a-", "- ",   "a ",   "-a ", "\n",
-                                   "a\n", "# ",  ":",   "%",  "=",  "x\\x", "a@b ", "1.", "\xD0\xB0"};
+    std::set<std::string> units = {" ",   "a",  "-", "/", "\\", "'",    "\"",   "|",   "$(",
+                                   "`",   "^",  "0", ".", "a-", "- ",   "a ",   "-a ", "\n",
+                                   "a\n", "# ", ":", "%", "=",  "x\\x", "a@b ", "1.",  "\xD0\xB0"};
     std::string word;
     std::vector<std::string> words;
     for (char c : pattern) {
-        if (static_cast<unsigned char>(c) >= 0x21 && static_cast<unsigned char>(c) < 0x7F) units.insert(std::string(1, c));
+        if (static_cast<unsigned char>(c) >= 0x21 && static_cast<unsigned char>(c) < 0x7F)
+            units.insert(std::string(1, c));
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.') {
             word += c;
             continue;

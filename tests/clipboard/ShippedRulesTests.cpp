@@ -28,8 +28,8 @@ struct Sample {
 
 std::vector<Sample> evaluationSet() {
     std::vector<Sample> samples;
-    std::istringstream lines(readFile(std::filesystem::path(TESSARIL_SOURCE_DIR) /
-                                      "tests/data/commandguard/evaluation.jsonl"));
+    std::istringstream lines(
+        readFile(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/commandguard/evaluation.jsonl"));
     std::string line;
     while (std::getline(lines, line)) {
         if (line.empty()) continue;
