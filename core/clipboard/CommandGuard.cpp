@@ -79,7 +79,8 @@ void CommandGuard::compile(std::optional<std::string_view> data) {
         auto regex = Regex::compile(definition.pattern);
         if (!regex) continue;
         regex->setWorkLimit(matchWorkLimit);
-        rules_.push_back(CompiledRule{std::move(definition), std::move(*regex)});
+        auto prefilter = RulePrefilter::fromPattern(definition.pattern);
+        rules_.push_back(CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter)});
     }
 }
 
@@ -113,13 +114,14 @@ std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, Co
     if (command.starts_with(neutralizedFirstLine)) return std::nullopt;
     if (!text::isValidUtf8(command)) command = repairedUtf8(command);
 
+    const std::string folded = RulePrefilter::foldForMatching(command);
     std::vector<CommandRiskFinding> findings;
     // A moved-from guard has no lock and no rules.
     if (!matchLock_) return std::nullopt;
     {
         std::lock_guard lock(*matchLock_);
         for (const auto& rule : rules_) {
-            if (rule.definition.severity < threshold) continue;
+            if (rule.definition.severity < threshold || !rule.prefilter.mayMatch(command, folded)) continue;
             const auto match = rule.regex.firstMatch(command);
             if (!match) continue;
             const auto& range = match->whole;

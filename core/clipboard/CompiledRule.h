@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/clipboard/RuleDefinition.h"
+#include "core/clipboard/RulePrefilter.h"
 #include "core/foundation/Regex.h"
 
 namespace tessaril {
@@ -10,6 +11,8 @@ namespace tessaril {
 struct CompiledRule {
     RuleDefinition definition;
     Regex regex;
+    // Skips the expression for texts that cannot match it.
+    RulePrefilter prefilter;
 };
 
 }  // namespace tessaril

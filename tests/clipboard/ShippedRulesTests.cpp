@@ -3,6 +3,7 @@
 
 #include "core/clipboard/CommandGuard.h"
 #include "core/clipboard/RuleBundle.h"
+#include "core/clipboard/RulePrefilter.h"
 #include "tests/clipboard/GuardTestSupport.h"
 
 #include <cstdio>
@@ -109,6 +110,34 @@ TEST(ShippedRules, RecallAndFalsePositivesOnTheEvaluationSet) {
     EXPECT_GE(recallWarning, 0.97);
     EXPECT_GE(recallDanger, 0.90);
     EXPECT_LE(falsePositives, 0.01);
+}
+
+std::string asciiUpper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+// The prefilter may only skip texts the expression cannot match: checked on every labelled sample,
+// also upper-cased, since the case-insensitive rules compare folded text.
+TEST(ShippedRules, PrefiltersNeverHideAMatch) {
+    const auto samples = evaluationSet();
+    const auto guard = shippedGuard();
+    std::size_t skipped = 0;
+    for (const auto& rule : guard.rules()) {
+        Regex regex = rule.regex;
+        for (const auto& sample : samples) {
+            for (const std::string& text : {sample.text, asciiUpper(sample.text)}) {
+                const bool passes = rule.prefilter.mayMatch(text, RulePrefilter::foldForMatching(text));
+                if (passes) continue;
+                ++skipped;
+                EXPECT_FALSE(regex.search(text)) << rule.definition.id << ": " << text;
+            }
+        }
+    }
+    // The filters must also earn their keep: most rule and text pairs never reach ICU.
+    EXPECT_GT(skipped, guard.rules().size() * samples.size());
 }
 
 }  // namespace
