@@ -12,6 +12,8 @@ namespace {
 
 using Fragments = std::vector<std::string>;
 
+constexpr std::size_t kMaximumRequirements = 3;
+
 // One element of a parsed pattern. Only what decides "which literal text must occur" is kept.
 struct Node {
     enum class Kind { literal, group, other, zeroWidth };
@@ -330,20 +332,19 @@ std::size_t shortest(const Fragments& fragments) {
 
 std::optional<Fragments> necessaryOfAlternatives(const std::vector<std::vector<Node>>& alternatives);
 
-// Every candidate found in a sequence must occur; the most selective one (longest shortest fragment,
-// then fewest fragments) is kept.
-std::optional<Fragments> necessaryOfSequence(const std::vector<Node>& sequence) {
-    std::optional<Fragments> best;
-    auto consider = [&best](Fragments candidate) {
-        if (candidate.empty()) return;
-        if (!best || shortest(candidate) > shortest(*best) ||
-            (shortest(candidate) == shortest(*best) && candidate.size() < best->size())) {
-            best = std::move(candidate);
-        }
-    };
+// Whether `candidate` narrows texts down more than `best`: a longer shortest fragment, then fewer fragments.
+bool moreSelective(const Fragments& candidate, const Fragments& best) {
+    return shortest(candidate) > shortest(best) ||
+           (shortest(candidate) == shortest(best) && candidate.size() < best.size());
+}
+
+// Every fragment set found in a sequence is necessary on its own: each literal run and each
+// required group must occur.
+std::vector<Fragments> candidatesOfSequence(const std::vector<Node>& sequence) {
+    std::vector<Fragments> candidates;
     std::string run;
-    auto flush = [&run, &consider] {
-        if (!run.empty()) consider({run});
+    auto flush = [&run, &candidates] {
+        if (!run.empty()) candidates.push_back({run});
         run.clear();
     };
     for (const auto& node : sequence) {
@@ -353,21 +354,22 @@ std::optional<Fragments> necessaryOfSequence(const std::vector<Node>& sequence) 
         }
         flush();
         if (node.kind == Node::Kind::literal && node.required) {
-            consider({node.literal});
+            candidates.push_back({node.literal});
         } else if (node.kind == Node::Kind::group && node.required) {
-            if (auto inner = necessaryOfAlternatives(node.alternatives)) consider(std::move(*inner));
+            if (auto inner = necessaryOfAlternatives(node.alternatives)) candidates.push_back(std::move(*inner));
         }
     }
     flush();
-    return best;
+    std::stable_sort(candidates.begin(), candidates.end(), moreSelective);
+    return candidates;
 }
 
 std::optional<Fragments> necessaryOfAlternatives(const std::vector<std::vector<Node>>& alternatives) {
     Fragments all;
     for (const auto& alternative : alternatives) {
-        auto fragments = necessaryOfSequence(alternative);
-        if (!fragments) return std::nullopt;
-        all.insert(all.end(), fragments->begin(), fragments->end());
+        auto candidates = candidatesOfSequence(alternative);
+        if (candidates.empty()) return std::nullopt;
+        all.insert(all.end(), candidates.front().begin(), candidates.front().end());
     }
     std::sort(all.begin(), all.end());
     all.erase(std::unique(all.begin(), all.end()), all.end());
@@ -382,27 +384,36 @@ RulePrefilter RulePrefilter::fromPattern(std::string_view pattern) {
     PatternReader reader(pattern);
     const auto alternatives = reader.read(caseInsensitive);
     if (!alternatives) return filter;
-    auto fragments = necessaryOfAlternatives(*alternatives);
-    if (!fragments) return filter;
-    if (caseInsensitive) {
-        for (auto& fragment : *fragments) {
+    // One top-level sequence: all of its fragment sets must be met (the few most selective are
+    // enough). Several alternatives: one set, a fragment of any alternative.
+    std::vector<Fragments> requirements;
+    if (alternatives->size() == 1) {
+        requirements = candidatesOfSequence(alternatives->front());
+        if (requirements.size() > kMaximumRequirements) requirements.resize(kMaximumRequirements);
+    } else if (auto any = necessaryOfAlternatives(*alternatives)) {
+        requirements.push_back(std::move(*any));
+    }
+    for (auto& fragments : requirements) {
+        if (!caseInsensitive) continue;
+        for (auto& fragment : fragments) {
             // Case-insensitive matching of non-ASCII letters is beyond a byte comparison.
             if (std::any_of(fragment.begin(), fragment.end(), [](char c) { return (c & 0x80) != 0; })) return filter;
             fragment = foldForMatching(fragment);
         }
-        std::sort(fragments->begin(), fragments->end());
-        fragments->erase(std::unique(fragments->begin(), fragments->end()), fragments->end());
+        std::sort(fragments.begin(), fragments.end());
+        fragments.erase(std::unique(fragments.begin(), fragments.end()), fragments.end());
     }
-    filter.fragments_ = std::move(*fragments);
+    filter.requirements_ = std::move(requirements);
     filter.caseInsensitive_ = caseInsensitive;
     return filter;
 }
 
 bool RulePrefilter::mayMatch(std::string_view text, std::string_view foldedText) const {
-    if (fragments_.empty()) return true;
     const std::string_view haystack = caseInsensitive_ ? foldedText : text;
-    return std::any_of(fragments_.begin(), fragments_.end(), [haystack](const std::string& fragment) {
-        return haystack.find(fragment) != std::string_view::npos;
+    return std::all_of(requirements_.begin(), requirements_.end(), [haystack](const std::vector<std::string>& any) {
+        return std::any_of(any.begin(), any.end(), [haystack](const std::string& fragment) {
+            return haystack.find(fragment) != std::string_view::npos;
+        });
     });
 }
 

@@ -7,10 +7,11 @@
 
 namespace tessaril {
 
-// Literal fragments of which every match of a rule's pattern contains at least one, so that a text
-// containing none of them is skipped without running the expression. Most clipboard texts contain
-// none of a rule's key words, and a substring search is far cheaper than an ICU match attempt at
-// every position. A filter without fragments lets every text through.
+// Literal fragments that every match of a rule's pattern contains, so that a text without them is
+// skipped without running the expression: a few sets, each of which must have at least one fragment
+// in the text. Most clipboard texts contain none of a rule's key words, and a substring search is
+// far cheaper than an ICU match attempt at every position. A filter without sets lets every text
+// through.
 class RulePrefilter {
 public:
     RulePrefilter() = default;
@@ -26,11 +27,12 @@ public:
     // equates with ASCII ones (long s, Kelvin sign, dotted capital I) replaced by them.
     [[nodiscard]] static std::string foldForMatching(std::string_view text);
 
-    [[nodiscard]] const std::vector<std::string>& fragments() const { return fragments_; }
+    // Each inner list is one requirement: at least one of its fragments must occur.
+    [[nodiscard]] const std::vector<std::vector<std::string>>& requirements() const { return requirements_; }
     [[nodiscard]] bool caseInsensitive() const { return caseInsensitive_; }
 
 private:
-    std::vector<std::string> fragments_;
+    std::vector<std::vector<std::string>> requirements_;
     bool caseInsensitive_ = false;
 };
 

@@ -12,8 +12,10 @@ namespace {
 
 using Fragments = std::vector<std::string>;
 
+// The most selective requirement.
 Fragments fragmentsOf(const std::string& pattern) {
-    return RulePrefilter::fromPattern(pattern).fragments();
+    const auto filter = RulePrefilter::fromPattern(pattern);
+    return filter.requirements().empty() ? Fragments{} : filter.requirements().front();
 }
 
 TEST(RulePrefilter, KeepsTheMostSelectiveLiteralEveryMatchContains) {
@@ -29,13 +31,20 @@ TEST(RulePrefilter, KeepsTheMostSelectiveLiteralEveryMatchContains) {
     EXPECT_EQ(fragmentsOf("ab+"), Fragments{"a"});
     // Lookarounds and anchors require nothing of their own.
     EXPECT_EQ(fragmentsOf("(?<![a-z])foo(?=bar)$"), Fragments{"foo"});
+
+    // In one sequence every part is required, so a text must hold a fragment of each.
+    const auto both = RulePrefilter::fromPattern("(?i)\\b(?:curl|wget)\\b.*(?:id_rsa|\\.aws/credentials)");
+    EXPECT_EQ(both.requirements(), (std::vector<Fragments>{{".aws/credentials", "id_rsa"}, {"curl", "wget"}}));
+    EXPECT_TRUE(both.mayMatch("", "curl -d @id_rsa x"));
+    EXPECT_FALSE(both.mayMatch("", "curl https://example.com"));
+    EXPECT_FALSE(both.mayMatch("", "cat id_rsa"));
 }
 
 TEST(RulePrefilter, LetsEverythingThroughWhenUnsure) {
     for (const char* pattern : {"abc|\\d+", "[a-z]+", "a(?i)bc", "(?x) a b c", "\\Qabc\\E", "(?#c)abc", "(abc",
                                 "\\k<n>", "(?i)caf\\x{E9}", "a{2,"}) {
         const auto filter = RulePrefilter::fromPattern(pattern);
-        EXPECT_TRUE(filter.fragments().empty()) << pattern;
+        EXPECT_TRUE(filter.requirements().empty()) << pattern;
         EXPECT_TRUE(filter.mayMatch("anything", "anything")) << pattern;
     }
 }
@@ -57,7 +66,7 @@ TEST(RulePrefilter, NeverSkipsATextTheExpressionMatches) {
         const auto regex = Regex::compile(pattern);
         ASSERT_TRUE(regex.has_value()) << pattern;
         const auto filter = RulePrefilter::fromPattern(pattern);
-        EXPECT_FALSE(filter.fragments().empty()) << pattern;
+        EXPECT_FALSE(filter.requirements().empty()) << pattern;
         for (const auto& text : texts) {
             if (regex->search(text)) {
                 EXPECT_TRUE(filter.mayMatch(text, RulePrefilter::foldForMatching(text))) << pattern << " / " << text;
