@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/ExitStatus.h"
+#include "cli/GuardCommands.h"
 #include "cli/RulesCommands.h"
 #include "cli/StoreCommands.h"
 #include "cli/ToolContext.h"
@@ -22,7 +23,7 @@ int status(ExitStatus value) {
 
 }  // namespace
 
-int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::ostream& out, std::ostream& err) {
+int run(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
     CLI::App app{"Removes tracking parameters, redirect wrappers and tracking path segments from links.", "tessaril"};
     app.set_version_flag("--version", std::string("tessaril ") + TESSARIL_VERSION);
     app.require_subcommand(1);
@@ -44,6 +45,7 @@ int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::os
     explainCommand->add_option("URL", explainURL, "The link to look at")->required();
     addRulesOption(explainCommand);
     const StoreCommands stores(app);
+    const GuardCommands guardCommands(app);
 
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
@@ -55,6 +57,8 @@ int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::os
         return status(ExitStatus::usage);
     }
 
+    // Command Guard needs neither the URL rules nor the user's stored settings.
+    if (guardCommands.parsed()) return status(guardCommands.run(in, out, err));
     ToolContext context(err);
     if (stores.parsed()) return status(stores.run(context.defaults(), out, err));
     if (!context.loadRules(rulesDirectory)) return status(ExitStatus::rulesUnreadable);

@@ -42,6 +42,7 @@ struct Regex::Impl {
     // Reused for every search so that opening the text over new bytes does not allocate.
     UText text = UTEXT_INITIALIZER;
     std::int32_t workLimit = 0;
+    bool hitLimit = false;
 
     Impl(std::string patternText, std::shared_ptr<const icu::RegexPattern> pattern, std::int32_t limit)
         : pattern(std::move(patternText)), compiled(std::move(pattern)), workLimit(limit) {
@@ -68,6 +69,7 @@ struct Regex::Impl {
 
     // Points the matcher at `input`; false when ICU cannot take it, in which case nothing matches.
     bool reset(std::string_view input) {
+        hitLimit = false;
         if (!matcher || input.size() > static_cast<std::size_t>(INT32_MAX)) return false;
         UErrorCode status = U_ZERO_ERROR;
         // A null pointer with length 0 is fine for ICU, but keep it a real address for clarity.
@@ -82,6 +84,7 @@ struct Regex::Impl {
     bool find() {
         UErrorCode status = U_ZERO_ERROR;
         const bool found = matcher->find(status);
+        if (status == U_REGEX_TIME_OUT || status == U_REGEX_STACK_OVERFLOW) hitLimit = true;
         return found && U_SUCCESS(status);
     }
 
@@ -199,6 +202,10 @@ std::string Regex::replaceAll(std::string_view text, std::string_view replacemen
     }
     out.append(text.substr(copied));
     return out;
+}
+
+bool Regex::lastMatchHitLimit() const {
+    return impl_ && impl_->hitLimit;
 }
 
 void Regex::setWorkLimit(std::int32_t steps) {

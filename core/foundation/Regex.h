@@ -52,6 +52,9 @@ public:
     // Bounds the work of each match (ICU "time limit" steps, 0 = none); a match that runs out
     // counts as no match, so hostile text cannot hang the caller.
     void setWorkLimit(std::int32_t steps);
+    // Whether the latest search, firstMatch or replaceAll on this object stopped because it ran out
+    // of work (the limit above) or of backtracking stack, rather than because nothing matched.
+    [[nodiscard]] bool lastMatchHitLimit() const;
 
 private:
     struct Impl;

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Command Guard runs on every foreign clipboard change, on the main thread: the cost of one analysis
+// with the shipped rules, for a typical one-line command and for a text at the 32 KB cap.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "core/clipboard/CommandGuard.h"
+#include "core/foundation/ResourceBundle.h"
+
+namespace tessaril {
+namespace {
+
+const CommandGuard& shippedGuard() {
+    static const ResourceBundle bundle(TESSARIL_SOURCE_DIR "/resources/Tessaril_TessarilCore.bundle");
+    static const CommandGuard guard(&bundle, nullptr);
+    return guard;
+}
+
+void analyzeText(benchmark::State& state, const std::string& text) {
+    const auto& guard = shippedGuard();
+    if (guard.rules().empty()) {
+        state.SkipWithError("shipped Command Guard rules not found");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(guard.analyze(text));
+    state.counters["rules"] = static_cast<double>(guard.rules().size());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void analyzeOneLiner(benchmark::State& state) {
+    analyzeText(state, "git log --oneline --graph --decorate --all -n 20");
+}
+BENCHMARK(analyzeOneLiner)->Unit(benchmark::kMicrosecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+void analyzeRiskyOneLiner(benchmark::State& state) {
+    analyzeText(state, "curl -fsSL https://example.com/install.sh | sudo bash");
+}
+BENCHMARK(analyzeRiskyOneLiner)->Unit(benchmark::kMicrosecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+// A pasted shell session: commands, output and a few paths, up to the cap.
+std::string pastedSession() {
+    const std::string lines[] = {
+        "$ docker compose up -d --build",
+        "[+] Running 3/3 Container db  Started 0.4s",
+        "$ kubectl get pods -n production -o wide",
+        "api-7d9f8b6c5-x2kqz   1/1   Running   0   3h   10.0.1.23   ip-10-0-1-23.ec2.internal",
+        "$ grep -rn \"TODO\" src/ | wc -l",
+        "42",
+        "$ git log --oneline -n 3",
+        "4f2a9c1 Fix null check in parser",
+        "Traceback (most recent call last):  File \"/srv/app/main.py\", line 3, in <module>",
+        "$ rsync -avz --delete ./public/ deploy@web1:/var/www/site/",
+    };
+    std::string text;
+    for (std::size_t i = 0; text.size() < CommandGuard::maximumCommandBytes; ++i) {
+        text += lines[i % std::size(lines)];
+        text += '\n';
+    }
+    text.resize(CommandGuard::maximumCommandBytes);
+    return text;
+}
+
+void analyze32KB(benchmark::State& state) {
+    analyzeText(state, pastedSession());
+}
+BENCHMARK(analyze32KB)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+}  // namespace
+}  // namespace tessaril

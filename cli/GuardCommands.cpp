@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cli/GuardCommands.h"
+
+#include <istream>
+#include <iterator>
+#include <ostream>
+
+#include "core/clipboard/CommandGuard.h"
+#include "core/foundation/FileContents.h"
+#include "platform/paths/CoreResources.h"
+#include "platform/paths/XdgPaths.h"
+
+namespace tessaril::cli {
+
+namespace {
+
+// Far beyond what Command Guard examines, but a stream that never ends must not eat the memory.
+constexpr std::size_t kMaximumInputBytes = 16U * 1024U * 1024U;
+
+std::string readAll(std::istream& in) {
+    std::string text;
+    char buffer[64 * 1024];
+    while (text.size() <= kMaximumInputBytes && in.read(buffer, sizeof buffer).gcount() > 0)
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    return text;
+}
+
+}  // namespace
+
+GuardCommands::GuardCommands(CLI::App& app) {
+    guardCommand_ = app.add_subcommand(
+        "guard",
+        "Check a command before running it; exit 1 when it is risky (tessaril guard \"$cmd\" && eval \"$cmd\")");
+    guardCommand_->add_option("--threshold", threshold_, "Lowest severity to report (default: warning)")
+        ->check(CLI::IsMember({"info", "warning", "danger"}))
+        ->type_name("LEVEL");
+    guardCommand_
+        ->add_option("--rules", rulesFile_, "Use this Command Guard rules file instead of the installed or shipped one")
+        ->type_name("FILE");
+    guardCommand_->add_flag("--json", json_, "Print the verdict as JSON (null when nothing was found)");
+    guardCommand_->add_option("TEXT", guardText_, "The command to check (default: all of standard input)");
+
+    neutralizeCommand_ = app.add_subcommand("neutralize", "Print an inert, commented copy of a command");
+    neutralizeCommand_->add_option("TEXT", neutralizeText_, "The command (default: all of standard input)");
+}
+
+bool GuardCommands::parsed() const {
+    return guardCommand_->parsed() || neutralizeCommand_->parsed();
+}
+
+ExitStatus GuardCommands::run(std::istream& in, std::ostream& out, std::ostream& err) const {
+    if (neutralizeCommand_->parsed()) {
+        const std::string text = neutralizeCommand_->count("TEXT") > 0 ? neutralizeText_ : readAll(in);
+        out << CommandGuard::neutralizedCommand(text);
+        return ExitStatus::success;
+    }
+    return guard(guardCommand_->count("TEXT") > 0 ? guardText_ : readAll(in), out, err);
+}
+
+ExitStatus GuardCommands::guard(const std::string& text, std::ostream& out, std::ostream& err) const {
+    std::optional<CommandGuard> commandGuard;
+    if (rulesFile_) {
+        const auto data = readFileContents(*rulesFile_);
+        if (!data) {
+            err << "tessaril: cannot read " << rulesFile_->string() << '\n';
+            return ExitStatus::rulesUnreadable;
+        }
+        commandGuard.emplace(CommandGuard::fromRulesData(*data));
+    } else {
+        const XdgPaths paths;
+        const auto& resources = coreResources();
+        commandGuard.emplace(resources ? &*resources : nullptr, &paths);
+    }
+    // Without rules every text would pass; a script that runs what passed must not be told "safe".
+    if (commandGuard->rulesVersion() == CommandGuard::unavailableRulesVersion) {
+        err << "tessaril: no usable Command Guard rules" << (rulesFile_ ? " in " + rulesFile_->string() : std::string())
+            << '\n';
+        return ExitStatus::rulesUnreadable;
+    }
+    if (CommandGuard::normalizedCommand(text).size() > CommandGuard::maximumCommandBytes) {
+        err << "tessaril: the text is longer than " << CommandGuard::maximumCommandBytes
+            << " bytes and was not examined\n";
+        return textNotExamined;
+    }
+
+    const auto severity = commandRiskSeverityFromRawValue(threshold_).value_or(CommandRiskSeverity::warning);
+    const auto result = commandGuard->analyze(text, severity);
+    if (json_)
+        out << (result ? result->toJson().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) : "null")
+            << '\n';
+    if (!result) return ExitStatus::success;
+    if (!json_) {
+        const auto primary = result->primaryFinding();
+        out << rawValue(result->severity) << ": " << primary->summary << '\n';
+        out << "  matched: " << primary->matchedText << '\n';
+        if (result->findings.size() > 1) {
+            out << "  and " << result->findings.size() - 1 << " more finding"
+                << (result->findings.size() > 2 ? "s" : "") << " (--json shows all)\n";
+        }
+    }
+    return riskyCommand;
+}
+
+}  // namespace tessaril::cli

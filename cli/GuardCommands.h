@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "cli/ExitStatus.h"
+
+namespace tessaril::cli {
+
+// `tessaril guard` exits with this when the text is risky, so `tessaril guard "$cmd" && eval "$cmd"`
+// only runs what passed.
+inline constexpr auto riskyCommand = static_cast<ExitStatus>(1);
+// The text is longer than Command Guard examines; it was neither passed nor flagged.
+inline constexpr auto textNotExamined = static_cast<ExitStatus>(4);
+
+// `tessaril guard [--threshold info|warning|danger] [--rules FILE] [--json] [TEXT]` and
+// `tessaril neutralize [TEXT]`. Registered on the tool's app before parsing; neither needs the URL
+// rules. Without TEXT, all of standard input is the text.
+class GuardCommands {
+public:
+    explicit GuardCommands(CLI::App& app);
+    GuardCommands(const GuardCommands&) = delete;
+    GuardCommands& operator=(const GuardCommands&) = delete;
+
+    // Whether the parsed command line chose one of these commands.
+    [[nodiscard]] bool parsed() const;
+    [[nodiscard]] ExitStatus run(std::istream& in, std::ostream& out, std::ostream& err) const;
+
+private:
+    [[nodiscard]] ExitStatus guard(const std::string& text, std::ostream& out, std::ostream& err) const;
+
+    CLI::App* guardCommand_ = nullptr;
+    CLI::App* neutralizeCommand_ = nullptr;
+    std::string guardText_;
+    std::string neutralizeText_;
+    std::string threshold_ = "warning";
+    std::optional<std::filesystem::path> rulesFile_;
+    bool json_ = false;
+};
+
+}  // namespace tessaril::cli

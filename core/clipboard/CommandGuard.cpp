@@ -1,0 +1,200 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/clipboard/CommandGuard.h"
+
+#include "core/clipboard/RuleBundle.h"
+#include "core/foundation/FileContents.h"
+#include "core/foundation/Text.h"
+
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <utility>
+
+namespace tessaril {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kAppFolder = "com.orvellelabs.tessaril";
+
+// Malformed bytes become U+FFFD, as a text taken from the pasteboard would read. Refusing such text
+// instead would let one stray byte switch the guard off.
+std::string repairedUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 16);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
+    std::int32_t i = 0;
+    while (i < length) {
+        const std::int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) {
+            out += "\xEF\xBF\xBD";
+        } else {
+            out.append(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+        }
+    }
+    return out;
+}
+
+std::string matchedFragment(std::string_view match) {
+    const std::string_view trimmed = text::trim(match);
+    // A cluster takes at least one byte, so short fragments need no counting.
+    if (trimmed.size() <= CommandGuard::maximumMatchedTextLength ||
+        text::graphemeCount(trimmed) <= CommandGuard::maximumMatchedTextLength) {
+        return std::string(trimmed);
+    }
+    std::string cut(text::graphemePrefix(trimmed, CommandGuard::cutLength));
+    cut += "...";
+    return cut;
+}
+
+}  // namespace
+
+CommandGuard::CommandGuard(const ResourceBundle* bundle, const Paths* paths,
+                           const std::optional<fs::path>& installedRulesURL) {
+    const auto data = loadRulesData(bundle, paths, installedRulesURL);
+    compile(data ? std::optional<std::string_view>(*data) : std::nullopt);
+}
+
+CommandGuard CommandGuard::fromRulesData(std::optional<std::string_view> data) {
+    CommandGuard guard;
+    guard.compile(data);
+    return guard;
+}
+
+void CommandGuard::compile(std::optional<std::string_view> data) {
+    rulesVersion_ = std::string(unavailableRulesVersion);
+    rules_.clear();
+    if (!data) return;
+    auto bundle = RuleBundle::decode(*data);
+    if (!bundle) return;
+    rulesVersion_ = std::move(bundle->currentVersion);
+    rules_.reserve(bundle->rules.size());
+    for (auto& definition : bundle->rules) {
+        auto regex = Regex::compile(definition.pattern);
+        if (!regex) continue;
+        regex->setWorkLimit(matchWorkLimit);
+        auto prefilter = RulePrefilter::fromPattern(definition.pattern);
+        rules_.push_back(CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter)});
+    }
+}
+
+std::string CommandGuard::normalizedCommand(std::string_view text) {
+    // One left-to-right pass does what replacing backslash+CRLF, backslash+LF, backquote+CRLF and
+    // backquote+LF one after the other does: a replacement is a space and cannot form a new pair.
+    std::string joined;
+    joined.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\' || c == '`') {
+            if (text.compare(i + 1, 2, "\r\n") == 0) {
+                joined += ' ';
+                i += 2;
+                continue;
+            }
+            if (i + 1 < text.size() && text[i + 1] == '\n') {
+                joined += ' ';
+                i += 1;
+                continue;
+            }
+        }
+        joined += c;
+    }
+    return std::string(text::trim(joined));
+}
+
+std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, CommandRiskSeverity threshold) const {
+    std::string command = normalizedCommand(text);
+    if (command.empty() || command.size() > maximumCommandBytes) return std::nullopt;
+    if (command.starts_with(neutralizedFirstLine)) return std::nullopt;
+    if (!text::isValidUtf8(command)) command = repairedUtf8(command);
+
+    const std::string folded = RulePrefilter::foldForMatching(command);
+    std::vector<CommandRiskFinding> findings;
+    // A moved-from guard has no lock and no rules.
+    if (!matchLock_) return std::nullopt;
+    {
+        std::lock_guard lock(*matchLock_);
+        for (const auto& rule : rules_) {
+            if (rule.definition.severity < threshold || !rule.prefilter.mayMatch(command, folded)) continue;
+            const auto match = rule.regex.firstMatch(command);
+            if (!match) continue;
+            const auto& range = match->whole;
+            std::string fragment;
+            if (range.begin <= range.end && range.end <= command.size()) {
+                fragment = matchedFragment(std::string_view(command).substr(range.begin, range.end - range.begin));
+            }
+            const auto& definition = rule.definition;
+            findings.push_back(CommandRiskFinding{definition.id, definition.platform, definition.severity,
+                                                  definition.summary, definition.explanation, std::move(fragment)});
+        }
+    }
+    if (findings.empty()) return std::nullopt;
+    std::stable_sort(findings.begin(), findings.end(), precedesInVerdict);
+
+    CommandRiskResult result;
+    result.command = std::move(command);
+    result.severity = findings.front().severity;
+    result.findings = std::move(findings);
+    result.rulesVersion = rulesVersion_;
+    return result;
+}
+
+std::string CommandGuard::neutralizedCommand(std::string_view text) {
+    const std::string command = normalizedCommand(text);
+    std::string out(neutralizedHeader);
+    out.reserve(out.size() + command.size() + 16);
+    std::size_t lineStart = 0;
+    while (true) {
+        const std::size_t lineEnd = command.find('\n', lineStart);
+        out += "# ";
+        if (lineEnd == std::string::npos) {
+            out.append(command, lineStart);
+            break;
+        }
+        out.append(command, lineStart, lineEnd - lineStart + 1);
+        lineStart = lineEnd + 1;
+    }
+    return out;
+}
+
+fs::path CommandGuard::rulesRootURL(const Paths& paths) {
+    return paths.applicationSupportDirectory() / kAppFolder / "rules";
+}
+
+fs::path CommandGuard::defaultInstalledRulesURL(const Paths& paths) {
+    const fs::path root = rulesRootURL(paths);
+    for (const char* bundle : {"active", "previous"}) {
+        fs::path candidate = root / bundle / installedRulesFileName;
+        const auto data = readFileContents(candidate);
+        if (data && ruleBundleVersion(*data)) return candidate;
+    }
+    return paths.applicationSupportDirectory() / kAppFolder / "command-guard" / "active" / installedRulesFileName;
+}
+
+std::optional<std::string> CommandGuard::ruleBundleVersion(std::string_view data) {
+    auto bundle = RuleBundle::decode(data);
+    if (!bundle || text::trim(bundle->currentVersion).empty()) return std::nullopt;
+    return std::move(bundle->currentVersion);
+}
+
+std::optional<std::string> CommandGuard::loadRulesData(const ResourceBundle* bundle, const Paths* paths,
+                                                       const std::optional<fs::path>& installedRulesURL) {
+    std::optional<fs::path> installed = installedRulesURL;
+    if (!installed && paths != nullptr) installed = defaultInstalledRulesURL(*paths);
+    if (installed) {
+        auto data = readFileContents(*installed);
+        if (data && RuleBundle::decode(*data)) return data;
+    }
+    if (bundle == nullptr) return std::nullopt;
+    const auto shipped = bundle->url(defaultRulesFileName, "json");
+    if (!shipped) return std::nullopt;
+    return readFileContents(*shipped);
+}
+
+}  // namespace tessaril

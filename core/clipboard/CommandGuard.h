@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/clipboard/CommandRiskResult.h"
+#include "core/clipboard/CommandRiskSeverity.h"
+#include "core/clipboard/CompiledRule.h"
+#include "core/foundation/Paths.h"
+#include "core/foundation/ResourceBundle.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessaril {
+
+// Decides whether a copied text is a risky terminal command, from the regular-expression rules of
+// "command-guard-rules.json". Immutable after construction; analyze may be called from any thread.
+class CommandGuard {
+public:
+    static constexpr std::string_view defaultRulesFileName = "command-guard-rules";
+    static constexpr std::string_view installedRulesFileName = "command-guard-rules.json";
+    // The version shown when no rules file could be read and decoded.
+    static constexpr std::string_view unavailableRulesVersion = "unavailable";
+    // Longer texts are not examined at all: this bounds the work on the main thread.
+    static constexpr std::size_t maximumCommandBytes = 32768;
+    // Matches longer than this many user-perceived characters are cut to cutLength plus "...".
+    static constexpr std::size_t maximumMatchedTextLength = 160;
+    static constexpr std::size_t cutLength = 157;
+    // Work allowed for one rule's search (ICU match-engine units of about ten thousand steps). Every
+    // shipped rule stays far below it on the longest text examined; it only stops a pathological
+    // pattern in an installed file from freezing the clipboard loop.
+    static constexpr std::int32_t matchWorkLimit = 200;
+    // The first line of every neutralized text; a text starting with it is never flagged again.
+    static constexpr std::string_view neutralizedFirstLine =
+        "# Tessaril neutralized a risky command copied to the clipboard.";
+    static constexpr std::string_view neutralizedHeader =
+        "# Tessaril neutralized a risky command copied to the clipboard.\n"
+        "# Review before running anything below.\n";
+
+    // Loads the installed rules file (`installedRulesURL`, else defaultInstalledRulesURL under
+    // `paths`) when it decodes, else the shipped file of `bundle`. Without a bundle there is no
+    // shipped file; without paths and an explicit file there is no installed one.
+    CommandGuard(const ResourceBundle* bundle, const Paths* paths,
+                 const std::optional<std::filesystem::path>& installedRulesURL = std::nullopt);
+    // Rules taken from a document in memory; no data or data that does not decode gives a guard
+    // whose version is "unavailable" and that reports nothing.
+    [[nodiscard]] static CommandGuard fromRulesData(std::optional<std::string_view> data);
+
+    CommandGuard(CommandGuard&&) noexcept = default;
+    CommandGuard& operator=(CommandGuard&&) noexcept = default;
+
+    [[nodiscard]] const std::string& rulesVersion() const { return rulesVersion_; }
+    // The rules whose patterns compiled, in file order.
+    [[nodiscard]] const std::vector<CompiledRule>& rules() const { return rules_; }
+
+    // The verdict on a copied text: one finding per rule that matches at or above `threshold`, or
+    // nothing when no rule does, the text is blank, longer than maximumCommandBytes or this
+    // product's own neutralized text.
+    [[nodiscard]] std::optional<CommandRiskResult> analyze(
+        std::string_view text, CommandRiskSeverity threshold = CommandRiskSeverity::warning) const;
+
+    // An inert copy of the text: the two header lines, then every line of the command behind "# ".
+    [[nodiscard]] static std::string neutralizedCommand(std::string_view text);
+    // Shell and PowerShell line continuations joined into spaces, then white space trimmed.
+    [[nodiscard]] static std::string normalizedCommand(std::string_view text);
+
+    // The installed rules file in use: the first of the rules root's "active" and "previous"
+    // bundles whose file decodes with a non-blank version, else the legacy location (not checked).
+    [[nodiscard]] static std::filesystem::path defaultInstalledRulesURL(const Paths& paths);
+    // The rules root the updater installs bundles into.
+    [[nodiscard]] static std::filesystem::path rulesRootURL(const Paths& paths);
+    // The "currentVersion" of a rules document as stored, when it decodes and the version is not blank.
+    [[nodiscard]] static std::optional<std::string> ruleBundleVersion(std::string_view data);
+    // The bytes the guard would load: the installed file when it decodes, else the shipped file as is.
+    [[nodiscard]] static std::optional<std::string> loadRulesData(
+        const ResourceBundle* bundle, const Paths* paths,
+        const std::optional<std::filesystem::path>& installedRulesURL = std::nullopt);
+
+private:
+    CommandGuard() = default;
+    void compile(std::optional<std::string_view> data);
+
+    std::string rulesVersion_{unavailableRulesVersion};
+    std::vector<CompiledRule> rules_;
+    // Each compiled expression keeps one matcher; the lock lets threads share a guard safely.
+    std::unique_ptr<std::mutex> matchLock_ = std::make_unique<std::mutex>();
+};
+
+}  // namespace tessaril

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/clipboard/CommandRiskSeverity.h"
+
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace tessaril {
+
+// One rule that matched a copied command. Lists in the interface identify it by `id`.
+struct CommandRiskFinding {
+    std::string id;
+    std::string platform;
+    CommandRiskSeverity severity = CommandRiskSeverity::warning;
+    std::string summary;
+    std::string explanation;
+    // The matched fragment, trimmed and cut to at most 160 user-perceived characters.
+    std::string matchedText;
+
+    bool operator==(const CommandRiskFinding&) const = default;
+
+    // The keys "id", "platform", "severity", "summary", "explanation", "matchedText", in that order.
+    [[nodiscard]] nlohmann::ordered_json toJson() const;
+    // All six keys are required strings; unknown keys are ignored.
+    [[nodiscard]] static std::optional<CommandRiskFinding> fromJson(const nlohmann::json& json);
+};
+
+}  // namespace tessaril

@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/clipboard/RuleDefinition.h"
+#include "core/clipboard/RulePrefilter.h"
+#include "core/foundation/Regex.h"
+
+namespace tessaril {
+
+// A rule whose pattern compiled; rules that do not compile never become one.
+struct CompiledRule {
+    RuleDefinition definition;
+    Regex regex;
+    // Skips the expression for texts that cannot match it.
+    RulePrefilter prefilter;
+};
+
+}  // namespace tessaril

