@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/CleanCommand.h"
 #include "cli/ExitStatus.h"
 #include "cli/RulesCommands.h"
 #include "cli/ToolContext.h"
@@ -21,7 +22,7 @@ int status(ExitStatus value) {
 
 }  // namespace
 
-int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::ostream& out, std::ostream& err) {
+int run(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
     CLI::App app{"Removes tracking parameters, redirect wrappers and tracking path segments from links.", "tessaril"};
     app.set_version_flag("--version", std::string("tessaril ") + TESSARIL_VERSION);
     app.require_subcommand(1);
@@ -34,6 +35,10 @@ int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::os
             ->type_name("DIR");
     };
 
+    CleanOptions cleanOptions;
+    auto* cleanCommand = addCleanCommand(app, cleanOptions);
+    addRulesOption(cleanCommand);
+
     auto* rules = app.add_subcommand("rules", "Inspect the rules and the user's rule settings");
     rules->require_subcommand(1);
     auto* exportCommand = rules->add_subcommand("export", "Print the rule settings document (JSON)");
@@ -43,7 +48,8 @@ int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::os
     explainCommand->add_option("URL", explainURL, "The link to look at")->required();
     addRulesOption(explainCommand);
 
-    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    const auto expanded = withDefaultCommand(app, arguments);
+    std::vector<std::string> reversed(expanded.rbegin(), expanded.rend());
     try {
         app.parse(reversed);
     } catch (const CLI::Success& done) {
@@ -53,6 +59,7 @@ int run(const std::vector<std::string>& arguments, std::istream& /*in*/, std::os
         return status(ExitStatus::usage);
     }
 
+    if (cleanCommand->parsed()) return status(runClean(cleanOptions, rulesDirectory, in, out, err));
     ToolContext context(err);
     if (!context.loadRules(rulesDirectory)) return status(ExitStatus::rulesUnreadable);
     if (exportCommand->parsed()) return status(exportRules(context.engine(), out, err));

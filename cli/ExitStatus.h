@@ -6,6 +6,8 @@ namespace tessaril::cli {
 // Scripts branch on these, so they never change meaning.
 enum class ExitStatus : int {
     success = 0,
+    // Standard output could not be written (a closed pipe, a full disk); the results are incomplete.
+    outputFailed = 1,
     usage = 2,
     rulesUnreadable = 3,
 };

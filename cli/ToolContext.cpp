@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/foundation/FileContents.h"
+#include "core/foundation/OverlayUserDefaults.h"
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "platform/paths/CoreResources.h"
 
@@ -12,8 +13,16 @@ namespace tessaril::cli {
 
 namespace fs = std::filesystem;
 
-ToolContext::ToolContext(std::ostream& err) : err_(err) {
-    defaults_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_));
+ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
+    if (access == StoreAccess::readOnly) {
+        // Read-only all the way down: not even a missing file or folder gets created.
+        SqliteUserDefaults::Options options;
+        options.readOnly = true;
+        store_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_), options);
+        defaults_ = std::make_unique<OverlayUserDefaults>(*store_);
+    } else {
+        defaults_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_));
+    }
     RulesEngineEnvironment environment;
     const auto& bundle = coreResources();
     environment.resources = bundle ? &*bundle : nullptr;

@@ -16,7 +16,14 @@ namespace tessaril::cli {
 // tray application uses) and a rules engine with their switches and custom rules applied.
 class ToolContext {
 public:
-    explicit ToolContext(std::ostream& err);
+    // How a command may use the user's stored preferences.
+    enum class StoreAccess {
+        readWrite,
+        // Reads see the user's store; every write (match counts, say) stays in memory for this run.
+        readOnly,
+    };
+
+    explicit ToolContext(std::ostream& err, StoreAccess access = StoreAccess::readWrite);
 
     // Loads `directory`/data.min.json (required) and `directory`/tessaril-supplementary.json (when
     // present), or the shipped rules when no directory is given. On failure, says why on the
@@ -24,10 +31,14 @@ public:
     [[nodiscard]] bool loadRules(const std::optional<std::filesystem::path>& directory);
 
     [[nodiscard]] RulesEngine& engine() { return *engine_; }
+    // The preferences the engine uses; with read-only access, writes to it never reach the file.
+    [[nodiscard]] UserDefaults& defaults() { return *defaults_; }
 
 private:
     std::ostream& err_;
     XdgPaths paths_;
+    std::unique_ptr<UserDefaults> store_;
+    // The store itself, or a memory overlay on it.
     std::unique_ptr<UserDefaults> defaults_;
     std::unique_ptr<RulesEngine> engine_;
 };
