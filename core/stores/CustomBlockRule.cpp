@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/stores/CustomBlockRule.h"
+
+#include "core/foundation/Text.h"
+
+#include <cstddef>
+
+namespace tessaril {
+
+namespace {
+
+constexpr std::size_t kMaximumParameterLength = 64;
+constexpr std::size_t kMaximumSiteLength = 253;
+constexpr std::size_t kMaximumLabelLength = 63;
+
+bool isAsciiLetterOrDigit(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool isLowerLetterOrDigit(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+// [a-z0-9](?:[a-z0-9-]*[a-z0-9])?, whole label.
+bool isHostLabel(std::string_view label) {
+    if (label.empty() || label.size() > kMaximumLabelLength) return false;
+    if (!isLowerLetterOrDigit(label.front()) || !isLowerLetterOrDigit(label.back())) return false;
+    for (char c : label) {
+        if (!isLowerLetterOrDigit(c) && c != '-') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string CustomBlockRule::id() const {
+    std::string result = site ? *site : std::string("*");
+    result += ':';
+    result += parameter;
+    return result;
+}
+
+// The accepted names are "[A-Za-z0-9_][A-Za-z0-9_.~-]{0,63}". Checked by hand rather than through
+// the regex engine: blocks() validates the whole stored list for every query item of every link,
+// and every allowed character is ASCII, so a byte is a character here.
+bool CustomBlockRule::validParameter(std::string_view text) {
+    if (text.empty() || text.size() > kMaximumParameterLength) return false;
+    if (!isAsciiLetterOrDigit(text.front()) && text.front() != '_') return false;
+    for (char c : text.substr(1)) {
+        if (!isAsciiLetterOrDigit(c) && c != '_' && c != '.' && c != '~' && c != '-') return false;
+    }
+    return true;
+}
+
+std::optional<std::string> CustomBlockRule::canonicalSite(std::string_view text) {
+    // Full Unicode lower-casing, as typed text gets everywhere else; anything that is not ASCII
+    // afterwards fails the label check, so counting bytes for the limits is exact for what passes.
+    std::string lowered = text::toLower(text);
+    if (lowered.size() > kMaximumSiteLength) return std::nullopt;
+    if (lowered.find('.') == std::string::npos) return std::nullopt;
+    std::string_view rest = lowered;
+    while (true) {
+        const auto dot = rest.find('.');
+        if (!isHostLabel(rest.substr(0, dot))) return std::nullopt;
+        if (dot == std::string_view::npos) break;
+        rest.remove_prefix(dot + 1);
+    }
+    return lowered;
+}
+
+std::variant<CustomBlockRule, CustomBlockError> CustomBlockRule::validated(std::string_view parameter,
+                                                                           std::optional<std::string_view> site) {
+    if (!validParameter(parameter)) return CustomBlockError::invalidParameter;
+    CustomBlockRule rule{std::string(parameter), std::nullopt};
+    if (site) {
+        rule.site = canonicalSite(*site);
+        if (!rule.site) return CustomBlockError::invalidSite;
+    }
+    return rule;
+}
+
+nlohmann::ordered_json CustomBlockRule::toJson() const {
+    nlohmann::ordered_json json = nlohmann::ordered_json::object();
+    json["parameter"] = parameter;
+    if (site) json["site"] = *site;
+    return json;
+}
+
+std::optional<CustomBlockRule> CustomBlockRule::fromJson(const nlohmann::json& json) {
+    if (!json.is_object()) return std::nullopt;
+    const auto parameterField = json.find("parameter");
+    if (parameterField == json.end() || !parameterField->is_string()) return std::nullopt;
+    CustomBlockRule rule{parameterField->get<std::string>(), std::nullopt};
+    const auto siteField = json.find("site");
+    if (siteField != json.end() && !siteField->is_null()) {
+        if (!siteField->is_string()) return std::nullopt;
+        rule.site = siteField->get<std::string>();
+    }
+    return rule;
+}
+
+}  // namespace tessaril

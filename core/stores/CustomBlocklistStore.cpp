@@ -1,0 +1,189 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/stores/CustomBlocklistStore.h"
+
+#include "core/foundation/Text.h"
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <utility>
+
+namespace tessaril {
+
+struct CustomBlocklistStore::State {
+    std::vector<CustomBlockRule> rules;
+    // The list before the last change; absent when there is nothing to undo.
+    std::optional<std::vector<CustomBlockRule>> previous;
+};
+
+namespace {
+
+// Shared by every store in the process. Recursive because an edit that meets a conflict refreshes
+// while it still holds the lock.
+std::recursive_mutex& processLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+bool isValidList(const std::vector<CustomBlockRule>& rules) {
+    if (rules.size() > CustomBlocklistStore::maximumRules) return false;
+    std::unordered_set<std::string> ids;
+    for (const auto& rule : rules) {
+        if (!CustomBlockRule::validParameter(rule.parameter)) return false;
+        if (rule.site && CustomBlockRule::canonicalSite(*rule.site) != rule.site) return false;
+        if (!ids.insert(rule.id()).second) return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<CustomBlockRule>> decodeList(const nlohmann::json& json) {
+    if (!json.is_array()) return std::nullopt;
+    std::vector<CustomBlockRule> rules;
+    rules.reserve(json.size());
+    for (const auto& element : json) {
+        auto rule = CustomBlockRule::fromJson(element);
+        if (!rule) return std::nullopt;
+        rules.push_back(std::move(*rule));
+    }
+    return rules;
+}
+
+nlohmann::ordered_json encodeList(const std::vector<CustomBlockRule>& rules) {
+    auto json = nlohmann::ordered_json::array();
+    for (const auto& rule : rules)
+        json.push_back(rule.toJson());
+    return json;
+}
+
+}  // namespace
+
+CustomBlocklistStore::CustomBlocklistStore(UserDefaults& defaults) : defaults_(defaults) {
+    refresh();
+}
+
+std::vector<CustomBlockRule> CustomBlocklistStore::rules() const {
+    std::lock_guard guard(processLock());
+    return rules_;
+}
+
+bool CustomBlocklistStore::canUndo() const {
+    std::lock_guard guard(processLock());
+    return canUndo_;
+}
+
+// Whatever is missing, too large, undecodable or invalid reads as an empty list with nothing to
+// undo. It is not repaired here; the next successful edit overwrites it.
+CustomBlocklistStore::State CustomBlocklistStore::readState() const {
+    const auto bytes = defaults_.dataValue(storageKey);
+    if (!bytes || bytes->size() > maximumDocumentBytes) return {};
+    const auto json = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, /*allow_exceptions=*/false);
+    if (!json.is_object()) return {};
+    const auto rulesField = json.find("rules");
+    if (rulesField == json.end()) return {};
+    State state;
+    auto rules = decodeList(*rulesField);
+    if (!rules || !isValidList(*rules)) return {};
+    state.rules = std::move(*rules);
+    const auto previousField = json.find("previous");
+    if (previousField != json.end() && !previousField->is_null()) {
+        // A broken undo list discards the current rules too: the document as a whole is suspect.
+        auto previous = decodeList(*previousField);
+        if (!previous || !isValidList(*previous)) return {};
+        state.previous = std::move(*previous);
+    }
+    return state;
+}
+
+void CustomBlocklistStore::refresh() {
+    std::lock_guard guard(processLock());
+    publish(readState());
+}
+
+bool CustomBlocklistStore::blocks(std::string_view parameter, std::string_view host) const {
+    const State stored = readState();
+    if (stored.rules.empty()) return false;
+    const std::string lowered = text::toLower(host);
+    return std::any_of(stored.rules.begin(), stored.rules.end(), [&](const CustomBlockRule& rule) {
+        return rule.parameter == parameter && (!rule.site || *rule.site == lowered);
+    });
+}
+
+std::optional<CustomBlockError> CustomBlocklistStore::checkConflict(const State& stored) {
+    if (stored.rules == rules_) return std::nullopt;
+    refresh();
+    return CustomBlockError::conflict;
+}
+
+std::optional<CustomBlockError> CustomBlocklistStore::add(std::string_view parameter,
+                                                          std::optional<std::string_view> site) {
+    auto built = CustomBlockRule::validated(parameter, site);
+    if (const auto* error = std::get_if<CustomBlockError>(&built)) return *error;
+    auto& rule = std::get<CustomBlockRule>(built);
+
+    std::lock_guard guard(processLock());
+    State stored = readState();
+    if (auto conflict = checkConflict(stored)) return conflict;
+
+    const bool duplicate = std::any_of(stored.rules.begin(), stored.rules.end(), [&](const CustomBlockRule& existing) {
+        if (existing.parameter != rule.parameter) return false;
+        return !existing.site || (rule.site && existing.site == rule.site);
+    });
+    if (duplicate) return CustomBlockError::duplicate;
+
+    std::vector<CustomBlockRule> updated;
+    updated.reserve(stored.rules.size() + 1);
+    for (const auto& existing : stored.rules) {
+        // A global rule covers every site, so it takes the place of that parameter's site rules.
+        if (!rule.site && existing.parameter == rule.parameter) continue;
+        updated.push_back(existing);
+    }
+    updated.push_back(std::move(rule));
+    if (updated.size() > maximumRules) return CustomBlockError::limit;
+    if (updated == stored.rules) return std::nullopt;
+    return write(State{std::move(updated), std::move(stored.rules)});
+}
+
+std::optional<CustomBlockError> CustomBlocklistStore::remove(const CustomBlockRule& rule) {
+    std::lock_guard guard(processLock());
+    State stored = readState();
+    if (auto conflict = checkConflict(stored)) return conflict;
+
+    std::vector<CustomBlockRule> updated = stored.rules;
+    if (std::erase(updated, rule) == 0) return std::nullopt;
+    return write(State{std::move(updated), std::move(stored.rules)});
+}
+
+std::optional<CustomBlockError> CustomBlocklistStore::undo() {
+    std::lock_guard guard(processLock());
+    State stored = readState();
+    if (auto conflict = checkConflict(stored)) return conflict;
+    if (!stored.previous) return CustomBlockError::noUndo;
+    return write(State{std::move(*stored.previous), std::nullopt});
+}
+
+std::optional<CustomBlockError> CustomBlocklistStore::write(const State& state) {
+    std::string text;
+    try {
+        nlohmann::ordered_json json = nlohmann::ordered_json::object();
+        json["rules"] = encodeList(state.rules);
+        if (state.previous) json["previous"] = encodeList(*state.previous);
+        text = json.dump();
+    } catch (const nlohmann::json::exception&) {
+        return CustomBlockError::storeFailed;
+    }
+    // Publishing a list that was never stored would make the copy disagree with the document, and
+    // the next edit would be refused as a conflict with ourselves.
+    if (!defaults_.setDataText(storageKey, text)) return CustomBlockError::storeFailed;
+    publish(state);
+    return std::nullopt;
+}
+
+void CustomBlocklistStore::publish(const State& state) {
+    rules_ = state.rules;
+    canUndo_ = state.previous.has_value();
+    rulesChanged_.emit();
+    canUndoChanged_.emit();
+}
+
+}  // namespace tessaril
