@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 
 #include <nlohmann/json.hpp>
 
@@ -19,21 +18,24 @@ class CleanOutcome {
 public:
     enum class Kind { cleaned, skippedDisabled, unchanged, invalid };
 
-    [[nodiscard]] static CleanOutcome cleaned(CleanResult result) { return CleanOutcome(std::move(result)); }
+    [[nodiscard]] static CleanOutcome cleaned(CleanResult result) {
+        CleanOutcome outcome(Kind::cleaned);
+        outcome.result_ = std::move(result);
+        return outcome;
+    }
     [[nodiscard]] static CleanOutcome skippedDisabled(std::string host) {
-        return CleanOutcome(SkippedHost{std::move(host)});
+        CleanOutcome outcome(Kind::skippedDisabled);
+        outcome.host_ = std::move(host);
+        return outcome;
     }
-    [[nodiscard]] static CleanOutcome unchanged() { return CleanOutcome(Unchanged{}); }
-    [[nodiscard]] static CleanOutcome invalid() { return CleanOutcome(Invalid{}); }
+    [[nodiscard]] static CleanOutcome unchanged() { return CleanOutcome(Kind::unchanged); }
+    [[nodiscard]] static CleanOutcome invalid() { return CleanOutcome(Kind::invalid); }
 
-    [[nodiscard]] Kind kind() const { return static_cast<Kind>(value_.index()); }
+    [[nodiscard]] Kind kind() const { return kind_; }
     // The result of a cleaned outcome; null for the others.
-    [[nodiscard]] const CleanResult* result() const { return std::get_if<CleanResult>(&value_); }
+    [[nodiscard]] const CleanResult* result() const { return result_ ? &*result_ : nullptr; }
     // The normalised host of a skipped outcome; null for the others.
-    [[nodiscard]] const std::string* host() const {
-        const auto* skipped = std::get_if<SkippedHost>(&value_);
-        return skipped != nullptr ? &skipped->host : nullptr;
-    }
+    [[nodiscard]] const std::string* host() const { return kind_ == Kind::skippedDisabled ? &host_ : nullptr; }
 
     bool operator==(const CleanOutcome&) const = default;
 
@@ -42,21 +44,12 @@ public:
     [[nodiscard]] static std::optional<CleanOutcome> fromJson(const nlohmann::json& json);
 
 private:
-    struct SkippedHost {
-        std::string host;
-        bool operator==(const SkippedHost&) const = default;
-    };
-    struct Unchanged {
-        bool operator==(const Unchanged&) const = default;
-    };
-    struct Invalid {
-        bool operator==(const Invalid&) const = default;
-    };
-    // The alternatives are in the order of Kind.
-    using Value = std::variant<CleanResult, SkippedHost, Unchanged, Invalid>;
-    explicit CleanOutcome(Value value) : value_(std::move(value)) {}
+    explicit CleanOutcome(Kind kind) : kind_(kind) {}
 
-    Value value_;
+    // Only the payload of the kind is ever set, so comparing all fields compares outcomes.
+    Kind kind_;
+    std::optional<CleanResult> result_;
+    std::string host_;
 };
 
 // "cleaned", "skippedDisabled", "unchanged" or "invalid".
