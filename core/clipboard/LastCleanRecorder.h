@@ -18,7 +18,7 @@ namespace tessaril {
 // takeAndClear() reads and clears in one locked section, so two undo requests can never both get the
 // record. currentChanged() is emitted inside that section on the writing thread, so observers see
 // the changes in the order they happened; the lock is recursive, so a slot may read current() or
-// change the record again.
+// change the record again. Connect observers before writers start: connecting is not thread-safe.
 class LastCleanRecorder {
 public:
     // Stamps records with the system clock.
