@@ -10,6 +10,7 @@
 #include "cli/CleanCommand.h"
 #include "cli/ExitStatus.h"
 #include "cli/RulesCommands.h"
+#include "cli/StoreCommands.h"
 #include "cli/ToolContext.h"
 
 namespace tessaril::cli {
@@ -47,6 +48,7 @@ int run(const std::vector<std::string>& arguments, std::istream& in, std::ostrea
     auto* explainCommand = rules->add_subcommand("explain", "Show which rules apply to a link");
     explainCommand->add_option("URL", explainURL, "The link to look at")->required();
     addRulesOption(explainCommand);
+    const StoreCommands stores(app);
 
     const auto expanded = withDefaultCommand(app, arguments);
     std::vector<std::string> reversed(expanded.rbegin(), expanded.rend());
@@ -61,6 +63,7 @@ int run(const std::vector<std::string>& arguments, std::istream& in, std::ostrea
 
     if (cleanCommand->parsed()) return status(runClean(cleanOptions, rulesDirectory, in, out, err));
     ToolContext context(err);
+    if (stores.parsed()) return status(stores.run(context.defaults(), out, err));
     if (!context.loadRules(rulesDirectory)) return status(ExitStatus::rulesUnreadable);
     if (exportCommand->parsed()) return status(exportRules(context.engine(), out, err));
     return status(explainRules(context.engine(), explainURL, out));

@@ -33,6 +33,9 @@ ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
     } else {
         defaults_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_));
     }
+}
+
+bool ToolContext::loadRules(const std::optional<fs::path>& directory) {
     RulesEngineEnvironment environment;
     const auto& bundle = coreResources();
     environment.resources = bundle ? &*bundle : nullptr;
@@ -40,9 +43,6 @@ ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
     // Standard output carries the tool's results; diagnostics must never mix into them.
     environment.diagnostic = [this](std::string_view line) { err_ << line << '\n'; };
     engine_ = std::make_unique<RulesEngine>(*defaults_, std::move(environment));
-}
-
-bool ToolContext::loadRules(const std::optional<fs::path>& directory) {
     if (!directory) {
         if (engine_->loadBundledRules()) return true;
         err_ << "tessaril: the shipped rules could not be loaded\n";

@@ -13,7 +13,9 @@
 namespace tessaril::cli {
 
 // What every subcommand shares: the user's folders, their stored preferences (the same store the
-// tray application uses) and a rules engine with their switches and custom rules applied.
+// tray application uses) and, for the commands that need one, a rules engine with their switches and
+// custom rules applied. The engine is made by loadRules(), so commands that only edit the user's
+// lists never pay for (or fail on) the rules.
 class ToolContext {
 public:
     // How a command may use the user's stored preferences.
@@ -25,14 +27,16 @@ public:
 
     explicit ToolContext(std::ostream& err, StoreAccess access = StoreAccess::readWrite);
 
+    // The user's preferences; with read-only access, writes to it never reach the file.
+    [[nodiscard]] UserDefaults& defaults() { return *defaults_; }
+
     // Loads `directory`/data.min.json (required) and `directory`/tessaril-supplementary.json (when
     // present), or the shipped rules when no directory is given. On failure, says why on the
     // error stream and returns false.
     [[nodiscard]] bool loadRules(const std::optional<std::filesystem::path>& directory);
 
+    // Only after loadRules() succeeded.
     [[nodiscard]] RulesEngine& engine() { return *engine_; }
-    // The preferences the engine uses; with read-only access, writes to it never reach the file.
-    [[nodiscard]] UserDefaults& defaults() { return *defaults_; }
 
 private:
     std::ostream& err_;

@@ -1,56 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
-#include <sstream>
 
-#include "cli/CommandLine.h"
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "platform/paths/XdgPaths.h"
+#include "tests/cli/ToolTest.h"
 
 namespace tessaril {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Invocation {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// Every test gets its own home and XDG folders, so nothing the user has can leak in or be touched.
-class CommandLineTest : public ::testing::Test {
+class CommandLineTest : public testing::ToolTest {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() / ("tessaril-cli-" + std::to_string(std::random_device{}()));
-        fs::create_directories(root_);
-        setenv("HOME", root_.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    static Invocation invoke(std::vector<std::string> arguments) {
-        std::istringstream in;
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err);
-        return {status, out.str(), err.str()};
-    }
-
     fs::path writeRules(const std::string& mainText) {
         const fs::path directory = root_ / "rules";
         fs::create_directories(directory);
         std::ofstream(directory / "data.min.json") << mainText;
         return directory;
     }
-
-    fs::path root_;
 };
 
 const std::string kSmallRules =

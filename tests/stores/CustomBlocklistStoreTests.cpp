@@ -32,60 +32,24 @@ std::string documentWithRules(std::size_t count, const std::string& extra = "") 
     return text + "]" + extra + "}";
 }
 
-TEST(CustomBlockRuleTest, ParameterNames) {
-    EXPECT_TRUE(CustomBlockRule::validParameter("utm_source"));
+TEST(CustomBlockRuleTest, ParameterNamesAndCanonicalSites) {
     EXPECT_TRUE(CustomBlockRule::validParameter("_x.y~z-1"));
-    EXPECT_TRUE(CustomBlockRule::validParameter("9"));
     EXPECT_TRUE(CustomBlockRule::validParameter(std::string(64, 'a')));
-    EXPECT_FALSE(CustomBlockRule::validParameter(std::string(65, 'a')));
-    EXPECT_FALSE(CustomBlockRule::validParameter(""));
-    for (const char* refused : {".ref", "-ref", "~ref", "a b", "a=b", "utm_*", "a&b", "caf\xc3\xa9", " ref", "ref\n"})
+    for (const std::string& refused :
+         {std::string(65, 'a'), std::string(), std::string(".ref"), std::string("-ref"), std::string("a b"),
+          std::string("a=b"), std::string("utm_*"), std::string("caf\xc3\xa9")})
         EXPECT_FALSE(CustomBlockRule::validParameter(refused)) << refused;
-}
 
-TEST(CustomBlockRuleTest, CanonicalSites) {
-    EXPECT_EQ(CustomBlockRule::canonicalSite("Shop.Example.COM"), "shop.example.com");
-    EXPECT_EQ(CustomBlockRule::canonicalSite("www.example.com"), "www.example.com");
-    EXPECT_EQ(CustomBlockRule::canonicalSite("a-1.b2"), "a-1.b2");
-    for (const char* refused :
-         {"localhost", "example.com.", ".example.com", "example..com", "https://example.com", "example.com:443",
-          "example.com/path", "*.example.com", "my_site.com", " example.com", "example.com ", "-a.com", "a-.com",
-          "b\xc3\xbc"
-          "cher.de",
-          ""})
+    EXPECT_EQ(CustomBlockRule::canonicalSite("WWW.Example.COM"), "www.example.com");
+    for (const char* refused : {"localhost", "example.com.", "example..com", "https://example.com", "example.com:443",
+                                "example.com/path", "*.example.com", "my_site.com", " example.com", "a-.com"})
         EXPECT_FALSE(CustomBlockRule::canonicalSite(refused)) << refused;
-
     const std::string label63(63, 'a');
-    EXPECT_TRUE(CustomBlockRule::canonicalSite(label63 + ".com"));
     EXPECT_FALSE(CustomBlockRule::canonicalSite(label63 + "a.com"));
-    // 253 characters is the longest host name; 254 is refused.
+    // 253 characters is the longest host name.
     const std::string name253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
-    ASSERT_EQ(name253.size(), 253U);
     EXPECT_TRUE(CustomBlockRule::canonicalSite(name253));
     EXPECT_FALSE(CustomBlockRule::canonicalSite(name253 + "b"));
-
-    // The parameter is checked first, then the site; the parameter is kept exactly as typed.
-    EXPECT_EQ(std::get<CustomBlockError>(CustomBlockRule::validated("a b", "bad site")),
-              CustomBlockError::invalidParameter);
-    EXPECT_EQ(std::get<CustomBlockError>(CustomBlockRule::validated("Ref", "bad site")), CustomBlockError::invalidSite);
-    EXPECT_EQ(std::get<CustomBlockRule>(CustomBlockRule::validated("Ref", "EXAMPLE.com")),
-              onSite("Ref", "example.com"));
-}
-
-TEST(CustomBlockRuleTest, IdentityAndJson) {
-    EXPECT_EQ(global("ref").id(), "*:ref");
-    EXPECT_EQ(onSite("ref", "example.com").id(), "example.com:ref");
-    EXPECT_NE(global("ref"), onSite("ref", "example.com"));
-
-    EXPECT_EQ(global("ref").toJson().dump(), R"({"parameter":"ref"})");
-    EXPECT_EQ(onSite("ref", "a.com").toJson().dump(), R"({"parameter":"ref","site":"a.com"})");
-    EXPECT_EQ(CustomBlockRule::fromJson(nlohmann::json::parse(R"({"parameter":"x","site":null})")), global("x"));
-    // Decoding leaves validation to the store.
-    EXPECT_EQ(CustomBlockRule::fromJson(nlohmann::json::parse(R"({"parameter":"a b","site":"X"})")),
-              onSite("a b", "X"));
-    EXPECT_FALSE(CustomBlockRule::fromJson(nlohmann::json::parse(R"({"parameter":1})")));
-    EXPECT_FALSE(CustomBlockRule::fromJson(nlohmann::json::parse(R"({"parameter":"x","site":1})")));
-    EXPECT_FALSE(CustomBlockRule::fromJson(nlohmann::json::parse(R"(["x"])")));
 }
 
 TEST(CustomBlocklistStoreTest, BlocksExactParameterAndHost) {

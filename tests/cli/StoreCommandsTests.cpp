@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include "core/stores/CustomBlocklistStore.h"
+#include "core/stores/DomainExceptionStore.h"
+#include "platform/defaults/SqliteUserDefaults.h"
+#include "platform/paths/XdgPaths.h"
+#include "tests/cli/ToolTest.h"
+
+namespace tessaril {
+namespace {
+
+class StoreCommandsTest : public testing::ToolTest {};
+
+TEST_F(StoreCommandsTest, BlocklistEditsListAndRefusals) {
+    EXPECT_EQ(invoke({"blocklist", "list"}).out, "");
+    ASSERT_EQ(invoke({"blocklist", "add", "utm_x"}).status, 0);
+    const auto added = invoke({"blocklist", "add", "ref", "--site", "Shop.Example.com"});
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_TRUE(added.out.empty());
+    EXPECT_EQ(invoke({"blocklist", "list"}).out, "*:utm_x\nshop.example.com:ref\n");
+
+    const auto duplicate = invoke({"blocklist", "add", "ref", "--site", "shop.example.com"});
+    EXPECT_EQ(duplicate.status, 1);
+    EXPECT_EQ(duplicate.err, "This rule already exists. A global rule also covers every site.\n");
+    const auto badName = invoke({"blocklist", "add", "a=b"});
+    EXPECT_EQ(badName.status, 1);
+    EXPECT_EQ(badName.err,
+              "Use an exact parameter name, 1 to 64 ASCII letters, digits, _, ., ~ or -. No patterns or values.\n");
+    EXPECT_EQ(invoke({"blocklist", "remove", "ref", "--site", "https://shop.example.com"}).err,
+              "Enter an exact hostname such as example.com, without a URL, port, path or wildcard.\n");
+
+    ASSERT_EQ(invoke({"blocklist", "remove", "ref", "--site", "SHOP.example.com"}).status, 0);
+    EXPECT_EQ(invoke({"blocklist", "list"}).out, "*:utm_x\n");
+    // The tray application reads the same list.
+    {
+        auto defaults = SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()));
+        CustomBlocklistStore store(*defaults);
+        EXPECT_TRUE(store.blocks("utm_x", "any.org"));
+        EXPECT_TRUE(store.canUndo());
+    }
+    ASSERT_EQ(invoke({"blocklist", "undo"}).status, 0);
+    EXPECT_EQ(invoke({"blocklist", "list"}).out, "*:utm_x\nshop.example.com:ref\n");
+    const auto secondUndo = invoke({"blocklist", "undo"});
+    EXPECT_EQ(secondUndo.status, 1);
+    EXPECT_EQ(secondUndo.err, "There is no blocklist change to undo.\n");
+
+    EXPECT_EQ(invoke({"blocklist"}).status, 2);
+    EXPECT_EQ(invoke({"blocklist", "add"}).status, 2);
+}
+
+TEST_F(StoreCommandsTest, ExceptionsByHostOrLink) {
+    ASSERT_EQ(invoke({"exceptions", "add", "  WWW.Example.com"}).status, 0);
+    ASSERT_EQ(invoke({"exceptions", "add", "https://www.other.org/page?utm_source=x"}).status, 0);
+    ASSERT_EQ(invoke({"exceptions", "add", "example.com"}).status, 0);
+    EXPECT_EQ(invoke({"exceptions", "list"}).out, "example.com\nother.org\n");
+
+    ASSERT_EQ(invoke({"exceptions", "remove", "http://example.com/"}).status, 0);
+    ASSERT_EQ(invoke({"exceptions", "remove", "absent.net"}).status, 0);
+    EXPECT_EQ(invoke({"exceptions", "list"}).out, "other.org\n");
+    {
+        auto defaults = SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()));
+        EXPECT_TRUE(DomainExceptionStore(*defaults).isDisabledURL("https://other.org/"));
+    }
+
+    const auto blank = invoke({"exceptions", "add", " "});
+    EXPECT_EQ(blank.status, 2);
+    EXPECT_FALSE(blank.err.empty());
+    EXPECT_EQ(invoke({"exceptions", "list"}).out, "other.org\n");
+}
+
+}  // namespace
+}  // namespace tessaril
