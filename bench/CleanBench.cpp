@@ -65,9 +65,22 @@ void cleanTrackedLinkDeferredCounts(benchmark::State& state) {
 void cleanCleanLink(benchmark::State& state) {
     clean(state, kClean, true, CleanOutcome::Kind::unchanged);
 }
+// The engine's provider selection alone (one search per provider), for comparison with a whole clean.
+void selectProvidersForCleanLink(benchmark::State& state) {
+    auto setup = std::make_unique<Setup>();
+    if (!setup->load()) {
+        state.SkipWithError("shipped rule files not found");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(setup->engine.matchingProviders(kClean));
+    state.counters["providers"] = static_cast<double>(setup->engine.compiledProviders().size());
+}
+
 BENCHMARK(cleanTrackedLink)->Unit(benchmark::kMicrosecond);
 BENCHMARK(cleanTrackedLinkDeferredCounts)->Unit(benchmark::kMicrosecond);
 BENCHMARK(cleanCleanLink)->Unit(benchmark::kMicrosecond);
+BENCHMARK(selectProvidersForCleanLink)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace tessaril
