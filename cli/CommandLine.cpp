@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/CleanCommand.h"
 #include "cli/ExitStatus.h"
 #include "cli/GuardCommands.h"
 #include "cli/RulesCommands.h"
@@ -36,6 +37,10 @@ int run(const std::vector<std::string>& arguments, std::istream& in, std::ostrea
             ->type_name("DIR");
     };
 
+    CleanOptions cleanOptions;
+    auto* cleanCommand = addCleanCommand(app, cleanOptions);
+    addRulesOption(cleanCommand);
+
     auto* rules = app.add_subcommand("rules", "Inspect the rules and the user's rule settings");
     rules->require_subcommand(1);
     auto* exportCommand = rules->add_subcommand("export", "Print the rule settings document (JSON)");
@@ -47,7 +52,8 @@ int run(const std::vector<std::string>& arguments, std::istream& in, std::ostrea
     const StoreCommands stores(app);
     const GuardCommands guardCommands(app);
 
-    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    const auto expanded = withDefaultCommand(app, arguments);
+    std::vector<std::string> reversed(expanded.rbegin(), expanded.rend());
     try {
         app.parse(reversed);
     } catch (const CLI::Success& done) {
@@ -59,6 +65,7 @@ int run(const std::vector<std::string>& arguments, std::istream& in, std::ostrea
 
     // Command Guard needs neither the URL rules nor the user's stored settings.
     if (guardCommands.parsed()) return status(guardCommands.run(in, out, err));
+    if (cleanCommand->parsed()) return status(runClean(cleanOptions, rulesDirectory, in, out, err));
     ToolContext context(err);
     if (stores.parsed()) return status(stores.run(context.defaults(), out, err));
     if (!context.loadRules(rulesDirectory)) return status(ExitStatus::rulesUnreadable);

@@ -8,8 +8,14 @@ enum class ExitStatus : int {
     success = 0,
     // The user's list refused the edit (the message says why).
     refused = 1,
+    // `guard`: the text is risky, so `tessaril guard "$cmd" && eval "$cmd"` only runs what passed.
+    risky = 1,
     usage = 2,
     rulesUnreadable = 3,
+    // Standard output could not be written (a closed pipe, a full disk); the results are incomplete.
+    outputFailed = 4,
+    // `guard`: the text is longer than Command Guard examines; it was neither passed nor flagged.
+    textNotExamined = 5,
 };
 
 }  // namespace tessaril::cli

@@ -80,7 +80,7 @@ ExitStatus GuardCommands::guard(const std::string& text, std::ostream& out, std:
     if (CommandGuard::normalizedCommand(text).size() > CommandGuard::maximumCommandBytes) {
         err << "tessaril: the text is longer than " << CommandGuard::maximumCommandBytes
             << " bytes and was not examined\n";
-        return textNotExamined;
+        return ExitStatus::textNotExamined;
     }
 
     const auto severity = commandRiskSeverityFromRawValue(threshold_).value_or(CommandRiskSeverity::warning);
@@ -98,7 +98,7 @@ ExitStatus GuardCommands::guard(const std::string& text, std::ostream& out, std:
                 << (result->findings.size() > 2 ? "s" : "") << " (--json shows all)\n";
         }
     }
-    return riskyCommand;
+    return ExitStatus::risky;
 }
 
 }  // namespace tessaril::cli

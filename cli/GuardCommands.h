@@ -11,12 +11,6 @@
 
 namespace tessaril::cli {
 
-// `tessaril guard` exits with this when the text is risky, so `tessaril guard "$cmd" && eval "$cmd"`
-// only runs what passed.
-inline constexpr auto riskyCommand = static_cast<ExitStatus>(1);
-// The text is longer than Command Guard examines; it was neither passed nor flagged.
-inline constexpr auto textNotExamined = static_cast<ExitStatus>(4);
-
 // `tessaril guard [--threshold info|warning|danger] [--rules FILE] [--json] [TEXT]` and
 // `tessaril neutralize [TEXT]`. Registered on the tool's app before parsing; neither needs the URL
 // rules. Without TEXT, all of standard input is the text.

@@ -3,8 +3,11 @@
 
 #include <ostream>
 #include <string>
+#include <system_error>
 
 #include "core/foundation/FileContents.h"
+#include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/OverlayUserDefaults.h"
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "platform/paths/CoreResources.h"
 
@@ -12,8 +15,24 @@ namespace tessaril::cli {
 
 namespace fs = std::filesystem;
 
-ToolContext::ToolContext(std::ostream& err) : err_(err) {
-    defaults_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_));
+ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
+    if (access == StoreAccess::readOnly) {
+        // Read-only all the way down: not even a missing file or folder gets created. Without a
+        // file there is nothing to read, and the store would look for the file again on every read
+        // (several per link), so an empty store in memory stands in for it.
+        const fs::path file = defaultDefaultsFile(paths_);
+        std::error_code error;
+        if (fs::exists(file, error)) {
+            SqliteUserDefaults::Options options;
+            options.readOnly = true;
+            store_ = SqliteUserDefaults::open(file, options);
+        } else {
+            store_ = std::make_unique<InMemoryUserDefaults>();
+        }
+        defaults_ = std::make_unique<OverlayUserDefaults>(*store_);
+    } else {
+        defaults_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_));
+    }
 }
 
 bool ToolContext::loadRules(const std::optional<fs::path>& directory) {

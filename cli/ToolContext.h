@@ -18,8 +18,16 @@ namespace tessaril::cli {
 // lists never pay for (or fail on) the rules.
 class ToolContext {
 public:
-    explicit ToolContext(std::ostream& err);
+    // How a command may use the user's stored preferences.
+    enum class StoreAccess {
+        readWrite,
+        // Reads see the user's store; every write (match counts, say) stays in memory for this run.
+        readOnly,
+    };
 
+    explicit ToolContext(std::ostream& err, StoreAccess access = StoreAccess::readWrite);
+
+    // The user's preferences; with read-only access, writes to it never reach the file.
     [[nodiscard]] UserDefaults& defaults() { return *defaults_; }
 
     // Loads `directory`/data.min.json (required) and `directory`/tessaril-supplementary.json (when
@@ -33,6 +41,8 @@ public:
 private:
     std::ostream& err_;
     XdgPaths paths_;
+    std::unique_ptr<UserDefaults> store_;
+    // The store itself, or a memory overlay on it.
     std::unique_ptr<UserDefaults> defaults_;
     std::unique_ptr<RulesEngine> engine_;
 };

@@ -76,4 +76,23 @@ std::string_view icon(RuleCategoryType type) {
     return "";
 }
 
+TrackingCommercialCategory commercialCategory(RuleCategoryType type) {
+    switch (type) {
+        case RuleCategoryType::analytics:
+            return TrackingCommercialCategory::campaignAnalytics;
+        case RuleCategoryType::socialMedia:
+        case RuleCategoryType::advertising:
+            return TrackingCommercialCategory::adPlatformAttribution;
+        case RuleCategoryType::referralMarketing:
+        case RuleCategoryType::ecommerce:
+            return TrackingCommercialCategory::directCommercialAttribution;
+        case RuleCategoryType::redirectUnwrapping:
+            return TrackingCommercialCategory::redirectTracking;
+        case RuleCategoryType::emailMarketing:
+        case RuleCategoryType::custom:
+            return TrackingCommercialCategory::behavioralCorrelation;
+    }
+    return TrackingCommercialCategory::behavioralCorrelation;
+}
+
 }  // namespace tessaril

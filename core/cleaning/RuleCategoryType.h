@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/cleaning/TrackingCommercialCategory.h"
+
 #include <array>
 #include <optional>
 #include <string_view>
@@ -31,5 +33,7 @@ inline constexpr std::array<RuleCategoryType, 8> kAllRuleCategoryTypes = {
 [[nodiscard]] std::string_view description(RuleCategoryType type);
 // A system symbol name for the category's icon.
 [[nodiscard]] std::string_view icon(RuleCategoryType type);
+// The commercial purpose that rules of this category usually serve, for the impact judgement.
+[[nodiscard]] TrackingCommercialCategory commercialCategory(RuleCategoryType type);
 
 }  // namespace tessaril

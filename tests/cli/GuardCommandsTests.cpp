@@ -112,7 +112,7 @@ TEST_F(GuardCommandsTest, UsageErrorsBadRulesAndHugeInput) {
     EXPECT_TRUE(broken.out.empty());
 
     const auto huge = invoke({"guard"}, std::string(10 * 1024 * 1024, 'a'));
-    EXPECT_EQ(huge.status, 4);
+    EXPECT_EQ(huge.status, 5);
     EXPECT_NE(huge.err.find("not examined"), std::string::npos);
     EXPECT_EQ(invoke({"guard"}, std::string("\0rm -rf /", 9)).status, 1);
 }

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/ExitStatus.h"
+
+namespace CLI {
+class App;
+}
+
+namespace tessaril::cli {
+
+// `tessaril [clean] [OPTIONS] [URL ...]`: cleans each URL argument, or each line of standard input
+// when there is none, and prints one line per input in input order.
+struct CleanOptions {
+    std::vector<std::string> urls;
+    bool quiet = false;
+    bool json = false;
+    bool lineBuffered = false;
+    // Overrides of the stored privacy redirect settings, for this run only.
+    std::optional<bool> xRedirect;
+    std::optional<bool> redditRedirect;
+    std::optional<std::string> redditFrontend;
+};
+
+// Registers the "clean" subcommand and its options, bound to `options`.
+CLI::App* addCleanCommand(CLI::App& app, CleanOptions& options);
+
+// Cleaning is what people run the tool for, so it needs no subcommand name: unless the first
+// argument names a subcommand of `app` or asks the tool itself for help or its version, the
+// arguments are taken as those of "clean". "--" makes a leading "rules" a link to clean.
+[[nodiscard]] std::vector<std::string> withDefaultCommand(const CLI::App& app, std::vector<std::string> arguments);
+
+// Runs the clean. The user's stored switches, custom rules, blocklist and site exceptions apply,
+// but nothing is written to their store: counts and the last clean stay in memory for the run.
+ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesystem::path>& rulesDirectory,
+                    std::istream& in, std::ostream& out, std::ostream& err);
+
+}  // namespace tessaril::cli

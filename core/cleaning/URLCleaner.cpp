@@ -1,0 +1,351 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/URLCleaner.h"
+
+#include "core/clipboard/LastCleanRecorder.h"
+#include "core/foundation/Text.h"
+#include "core/stores/CustomBlocklistStore.h"
+#include "core/stores/DomainExceptionStore.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace tessaril {
+
+namespace {
+
+constexpr std::string_view kUnwrapNote = "Rule-based redirect wrapper removal";
+constexpr std::string_view kPathNote = "Rule-based path cleanup";
+constexpr std::string_view kPrivacyNote = "User-enabled privacy frontend rewrite";
+constexpr std::string_view kResolutionNote = "User-authorized canonical link resolution";
+constexpr std::string_view kLocalFragmentRuleID = "Analytics:google_search:local_fragment";
+constexpr std::string_view kLocalFragmentParameter = "#google-local-state";
+
+bool asciiEqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+// The host is the domain itself or one of its subdomains.
+bool isOnDomain(std::string_view lowerHost, std::string_view domain) {
+    if (lowerHost == domain) return true;
+    return lowerHost.size() > domain.size() && lowerHost.ends_with(domain) &&
+           lowerHost[lowerHost.size() - domain.size() - 1] == '.';
+}
+
+// The decoded text of a query item's name or value as the rules see it. Text without escapes is
+// its own decoding, which spares almost every parameter a copy; text whose escapes do not decode is
+// taken as written.
+std::string_view decoded(std::string_view encoded, std::string& scratch) {
+    if (encoded.find('%') == std::string_view::npos) return encoded;
+    auto text = text::percentDecode(encoded);
+    if (!text) return encoded;
+    scratch = std::move(*text);
+    return scratch;
+}
+
+// The decoded host in lower case, or nothing when the link has none.
+std::optional<std::string> lowerCaseHost(const URLComponents& components) {
+    auto encoded = components.percentEncodedHost();
+    if (!encoded) return std::nullopt;
+    std::string scratch;
+    return text::toLower(decoded(*encoded, scratch));
+}
+
+CleanOperation makeOperation(CleanOperationKind kind, std::string input, std::string output,
+                             std::vector<std::string> removed = {}, std::optional<std::string_view> note = {}) {
+    CleanOperation operation;
+    operation.kind = kind;
+    operation.inputURL = std::move(input);
+    operation.outputURL = std::move(output);
+    operation.removedParameters = std::move(removed);
+    if (note) operation.note = std::string(*note);
+    return operation;
+}
+
+template <typename T>
+void appendAll(std::vector<T>& into, std::vector<T>&& from) {
+    into.insert(into.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+}
+
+}  // namespace
+
+URLCleaner::URLCleaner(RulesEngine& rulesEngine, DomainExceptionStore* exceptionStore,
+                       LastCleanRecorder* lastCleanRecorder, std::string surface,
+                       PrivacyRedirectSettings privacyRedirectSettings)
+    : rulesEngine_(rulesEngine),
+      exceptionStore_(exceptionStore),
+      lastCleanRecorder_(lastCleanRecorder),
+      surface_(std::move(surface)),
+      privacyRedirectSettings_(std::move(privacyRedirectSettings)) {}
+
+CleanOutcome URLCleaner::cleanWithOutcome(std::string_view urlString) {
+    const std::string_view trimmed = text::trim(urlString);
+    if (!URLComponents::parse(trimmed)) return CleanOutcome::invalid();
+    // Case-sensitive on purpose: "HTTPS://" is left for the user to fix rather than guessed at.
+    if (!trimmed.starts_with("http://") && !trimmed.starts_with("https://")) return CleanOutcome::invalid();
+    if (exceptionStore_ != nullptr) {
+        if (auto host = DomainExceptionStore::normalizedHost(trimmed); host && exceptionStore_->isDisabled(*host)) {
+            return CleanOutcome::skippedDisabled(std::move(*host));
+        }
+    }
+    auto result = performClean(trimmed, 0);
+    if (!result) return CleanOutcome::unchanged();
+    if (savesMatchCountsAfterEachClean_) rulesEngine_.saveMatchCounts();
+    if (lastCleanRecorder_ != nullptr) lastCleanRecorder_->record(result->originalURL, result->cleanedURL, surface_);
+    return CleanOutcome::cleaned(std::move(*result));
+}
+
+std::optional<CleanResult> URLCleaner::clean(std::string_view urlString) {
+    auto outcome = cleanWithOutcome(urlString);
+    if (const CleanResult* result = outcome.result()) return *result;
+    return std::nullopt;
+}
+
+CleanResult URLCleaner::resultAfterNetworkResolution(std::string_view originalURL, std::string_view resolvedURL,
+                                                     std::string_view contactedHost) {
+    auto outcome = cleanWithOutcome(resolvedURL);
+    CleanResult result;
+    if (const CleanResult* cleaned = outcome.result()) {
+        result = *cleaned;
+    } else {
+        result.cleanedURL = std::string(resolvedURL);
+    }
+    result.originalURL = std::string(originalURL);
+    CleanOperation resolution = makeOperation(CleanOperationKind::networkResolution, std::string(originalURL),
+                                              std::string(resolvedURL), {}, kResolutionNote);
+    resolution.networkUsed = true;
+    resolution.contactedHost = std::string(contactedHost);
+    result.operations.insert(result.operations.begin(), std::move(resolution));
+    return result;
+}
+
+std::optional<CleanResult> URLCleaner::unwrapRedirect(std::string_view url, int depth,
+                                                      std::span<const CompiledProvider* const> providers) {
+    RulesEngine& engine = rulesEngine_;
+    if (!engine.isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
+    for (const CompiledProvider* provider : providers) {
+        if (provider->redirectionRegexes.empty() || engine.isException(url, *provider)) continue;
+        auto target = engine.extractRedirection(url, *provider);
+        if (!target) continue;
+
+        // The whole wrapper counts as one match of each of its provider's redirect rules.
+        std::vector<std::string> ids;
+        ids.reserve(provider->redirectionRegexes.size());
+        for (const auto& rule : provider->redirectionRegexes) {
+            ids.push_back("Redirect Unwrapping:" + rule.pattern);
+            engine.recordMatch(ids.back(), RuleCategoryType::redirectUnwrapping);
+        }
+        CleanOperation unwrap =
+            makeOperation(CleanOperationKind::offlineWrapperUnwrap, std::string(url), *target, {}, kUnwrapNote);
+
+        CleanResult result;
+        result.originalURL = std::string(url);
+        result.matchedRuleIDs = std::move(ids);
+        result.matchedCategories.insert(RuleCategoryType::redirectUnwrapping);
+        result.operations.push_back(std::move(unwrap));
+        std::optional<CleanResult> inner;
+        if (depth < maximumRedirectDepth) inner = performClean(*target, depth + 1);
+        if (!inner) {
+            result.cleanedURL = std::move(*target);
+            result.paramsRemoved = 1;
+            return result;
+        }
+        result.cleanedURL = std::move(inner->cleanedURL);
+        result.paramsRemoved = inner->paramsRemoved + 1;
+        result.removedQueryParameters = std::move(inner->removedQueryParameters);
+        appendAll(result.matchedRuleIDs, std::move(inner->matchedRuleIDs));
+        result.matchedCategories.insert(inner->matchedCategories);
+        result.cleanedOriginalURL = std::move(inner->cleanedOriginalURL);
+        result.privacyRedirect = std::move(inner->privacyRedirect);
+        appendAll(result.operations, std::move(inner->operations));
+        return result;
+    }
+    return std::nullopt;
+}
+
+std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, int depth) {
+    RulesEngine& engine = rulesEngine_;
+    const std::vector<const CompiledProvider*> providers = engine.matchingProviders(trimmed);
+
+    // A wrapper is cleaned through its target; nothing below runs on the wrapper itself.
+    if (!providers.empty()) {
+        if (auto unwrapped = unwrapRedirect(trimmed, depth, providers)) return unwrapped;
+    }
+
+    std::vector<std::string> ids;
+    RuleCategorySet categories;
+    std::vector<CleanOperation> operations;
+
+    std::string current(trimmed);
+    bool pathChanged = false;
+    for (const CompiledProvider* provider : providers) {
+        if (provider->rawRuleRegexes.empty() || engine.isException(current, *provider)) continue;
+        std::string rewritten = engine.applyRawRules(current, *provider);
+        if (rewritten == current) continue;
+        operations.push_back(makeOperation(CleanOperationKind::offlinePathRewrite, current, rewritten, {}, kPathNote));
+        categories.insert(provider->category);
+        const std::string prefix = std::string(rawValue(provider->category)) + ":";
+        for (const auto& rule : provider->rawRuleRegexes) {
+            ids.push_back(prefix + rule.pattern);
+            engine.recordMatch(ids.back(), provider->category);
+        }
+        current = std::move(rewritten);
+        pathChanged = true;
+    }
+
+    auto components = URLComponents::parse(current);
+    if (!components) return std::nullopt;
+    const std::optional<std::string> lowerHost = lowerCaseHost(*components);
+    std::string blocklistHost;
+    if (auto encodedHost = components->percentEncodedHost()) {
+        std::string scratch;
+        blocklistHost = std::string(decoded(*encodedHost, scratch));
+    }
+
+    std::vector<std::string> removedNames;
+    if (components->queryItemCount() > 0) {
+        const auto challengeParams = redditJSChallengeParamsToStrip(*components);
+        const bool isMusicHost = lowerHost && *lowerHost == youTubeMusicHost;
+        const bool stripSearchClient =
+            isGoogleSearchURL(*components) && engine.isCategoryEnabled(RuleCategoryType::analytics);
+        const bool socialMediaOn = engine.isCategoryEnabled(RuleCategoryType::socialMedia);
+        // Provider exceptions are decided once on the link, not once per parameter.
+        std::vector<const CompiledProvider*> parameterProviders;
+        parameterProviders.reserve(providers.size());
+        for (const CompiledProvider* provider : providers) {
+            if (provider->paramRegexes.empty() && provider->referralParamRegexes.empty()) continue;
+            if (!engine.isException(current, *provider)) parameterProviders.push_back(provider);
+        }
+
+        std::string nameScratch;
+        auto shouldRemove = [&](const URLQueryItemView& item) -> bool {
+            const std::string_view name = decoded(item.name, nameScratch);
+            bool blocked = false;
+            if (customBlocklist_ != nullptr && customBlocklist_->blocks(name, blocklistHost)) {
+                ids.push_back("user:" + std::string(name));
+                blocked = true;
+            }
+            auto remove = [&] {
+                removedNames.emplace_back(name);
+                return true;
+            };
+            auto removeFor = [&](std::string id, RuleCategoryType category) {
+                ids.push_back(std::move(id));
+                categories.insert(category);
+                engine.recordMatch(ids.back(), category);
+                return remove();
+            };
+            if (!blocked && isMusicHost) {
+                for (auto kept : youTubeMusicKeptParams) {
+                    if (asciiEqualsIgnoringCase(name, kept)) return false;
+                }
+            }
+            if (socialMediaOn &&
+                std::find(challengeParams.begin(), challengeParams.end(), name) != challengeParams.end()) {
+                return removeFor("Social Media:reddit_js_challenge:" + std::string(name),
+                                 RuleCategoryType::socialMedia);
+            }
+            if (blocked) return remove();
+            if (stripSearchClient && std::find(googleSearchParamsToStrip.begin(), googleSearchParamsToStrip.end(),
+                                               name) != googleSearchParamsToStrip.end()) {
+                return removeFor("Analytics:google_search:" + std::string(name), RuleCategoryType::analytics);
+            }
+            for (const CompiledProvider* provider : parameterProviders) {
+                // A referral rule is counted under the provider's own category, like its other rules.
+                if (auto id = engine.shouldStripParam(name, *provider))
+                    return removeFor(std::move(*id), provider->category);
+            }
+            if (auto rule = engine.shouldStripParamFallback(name))
+                return removeFor(std::move(rule->first), rule->second);
+            return false;
+        };
+        // `current` is the text the components were parsed from, so it is the operation's input.
+        if (components->removeQueryItems(shouldRemove) > 0) {
+            operations.push_back(
+                makeOperation(CleanOperationKind::localParameterRemoval, current, components->string(), removedNames));
+        }
+    }
+
+    bool fragmentCleared = false;
+    if (shouldClearGoogleSearchLocalFragment(*components) && engine.isCategoryEnabled(RuleCategoryType::analytics)) {
+        std::string before = components->string();
+        components->setFragment(std::nullopt);
+        ids.emplace_back(kLocalFragmentRuleID);
+        categories.insert(RuleCategoryType::analytics);
+        engine.recordMatch(kLocalFragmentRuleID, RuleCategoryType::analytics);
+        operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::move(before),
+                                           components->string(), {std::string(kLocalFragmentParameter)}));
+        fragmentCleared = true;
+    }
+
+    const std::string& finalURL = components->string();
+    std::optional<PrivacyRedirectResult> rewrite;
+    // Both switches off means no rewrite; skipping the call spares a second parse of every link.
+    if (privacyRedirectSettings_.xRedirectEnabled || privacyRedirectSettings_.redditRedirectEnabled) {
+        rewrite = privacyRedirector_.redirect(finalURL, privacyRedirectSettings_);
+    }
+    const std::string& output = rewrite ? rewrite->redirectedURL : finalURL;
+    if (output == trimmed) return std::nullopt;
+
+    CleanResult result;
+    result.originalURL = std::string(trimmed);
+    result.cleanedURL = output;
+    if (rewrite) {
+        operations.push_back(
+            makeOperation(CleanOperationKind::privacyRedirect, finalURL, rewrite->redirectedURL, {}, kPrivacyNote));
+        result.cleanedOriginalURL = finalURL;
+        result.privacyRedirect = rewrite->info();
+    }
+    const auto removedCount = static_cast<std::int64_t>(removedNames.size());
+    result.paramsRemoved = removedCount + (fragmentCleared ? 1 : 0) + (pathChanged && removedCount == 0 ? 1 : 0);
+    result.removedQueryParameters = std::move(removedNames);
+    result.matchedRuleIDs = std::move(ids);
+    result.matchedCategories = categories;
+    result.operations = std::move(operations);
+    return result;
+}
+
+std::span<const std::string_view> URLCleaner::redditJSChallengeParamsToStrip(const URLComponents& components) {
+    auto host = lowerCaseHost(components);
+    if (!host || !isOnDomain(*host, redditPrimaryDomain)) return {};
+    bool hasSolution = false;
+    bool hasToken = false;
+    std::string nameScratch;
+    std::string valueScratch;
+    for (const auto& item : components.percentEncodedQueryItemViews()) {
+        const std::string_view name = decoded(item.name, nameScratch);
+        if (name == "jsc_orig_r") return redditJSChallengeParams;
+        if (name == "js_challenge" && item.value && decoded(*item.value, valueScratch) == "1") {
+            return redditJSChallengeParams;
+        }
+        hasSolution = hasSolution || name == "solution";
+        hasToken = hasToken || name == "token";
+        if (hasSolution && hasToken) return redditJSChallengeParams;
+    }
+    return {};
+}
+
+bool URLCleaner::isGoogleSearchURL(const URLComponents& components) {
+    auto host = lowerCaseHost(components);
+    if (!host || !isOnDomain(*host, googleSearchPrimaryDomain)) return false;
+    std::string scratch;
+    if (decoded(components.percentEncodedPath(), scratch) != "/search") return false;
+    for (const auto& item : components.percentEncodedQueryItemViews()) {
+        if (decoded(item.name, scratch) == "q") return true;
+    }
+    return false;
+}
+
+bool URLCleaner::shouldClearGoogleSearchLocalFragment(const URLComponents& components) {
+    auto encoded = components.percentEncodedFragment();
+    if (!encoded || encoded->empty() || !isGoogleSearchURL(components)) return false;
+    std::string scratch;
+    const std::string_view fragment = decoded(*encoded, scratch);
+    return std::any_of(googleSearchLocalFragmentMarkers.begin(), googleSearchLocalFragmentMarkers.end(),
+                       [fragment](std::string_view marker) { return fragment.find(marker) != std::string_view::npos; });
+}
+
+}  // namespace tessaril

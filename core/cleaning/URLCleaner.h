@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/cleaning/CleanOutcome.h"
+#include "core/cleaning/CleanResult.h"
+#include "core/cleaning/RulesEngine.h"
+#include "core/foundation/URLComponents.h"
+#include "core/transform/PrivacyRedirectSettings.h"
+#include "core/transform/PrivacyRedirector.h"
+
+#include <array>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tessaril {
+
+class CustomBlocklistStore;
+class DomainExceptionStore;
+class LastCleanRecorder;
+
+// Turns one copied link into a cleaned link and a full account of what was done: trims it, refuses
+// what is not a web link, honours the user's site exceptions, unwraps redirect wrappers, applies
+// path rules, removes tracking query parameters, clears the search page's local-state fragment and
+// applies the optional privacy front-end rewrite.
+//
+// Kept query items keep their bytes exactly: removing one parameter never re-encodes another, so a
+// link that needs no cleaning comes back unchanged. The cleaner holds no per-call state; it is used
+// from one thread at a time, like the engine it asks.
+class URLCleaner {
+public:
+    // Site-specific hosts, compared in lower case; the first two also cover their subdomains.
+    static constexpr std::string_view redditPrimaryDomain = "reddit.com";
+    static constexpr std::string_view googleSearchPrimaryDomain = "google.com";
+    static constexpr std::string_view youTubeMusicHost = "music.youtube.com";
+
+    // Left behind by the site's bot check when a link is copied from a challenge page.
+    static constexpr std::array<std::string_view, 4> redditJSChallengeParams = {"solution", "js_challenge", "token",
+                                                                                "jsc_orig_r"};
+    // Tells the search service which browser build ran the search.
+    static constexpr std::array<std::string_view, 1> googleSearchParamsToStrip = {"client"};
+    // A fragment carrying any of these holds the search page's local-result state.
+    static constexpr std::array<std::string_view, 5> googleSearchLocalFragmentMarkers = {
+        "lkt=", "lpg=", "trex=", "rc_ludocids:", "trex_id:"};
+    // On the music site these select what plays; without them the link opens something else.
+    static constexpr std::array<std::string_view, 2> youTubeMusicKeptParams = {"si", "is"};
+
+    // Wrappers inside wrappers are unwrapped this many levels below the first; the target found at
+    // the deepest level is returned as it is.
+    static constexpr int maximumRedirectDepth = 5;
+
+    // The stores, the recorder and the engine must outlive the cleaner. `surface` is handed to the
+    // recorder with every clean ("macOSClipboard" in the application).
+    explicit URLCleaner(RulesEngine& rulesEngine, DomainExceptionStore* exceptionStore = nullptr,
+                        LastCleanRecorder* lastCleanRecorder = nullptr, std::string surface = "unknown",
+                        PrivacyRedirectSettings privacyRedirectSettings = PrivacyRedirectSettings::disabled);
+    URLCleaner(const URLCleaner&) = delete;
+    URLCleaner& operator=(const URLCleaner&) = delete;
+
+    [[nodiscard]] RulesEngine& rulesEngine() const { return rulesEngine_; }
+    [[nodiscard]] DomainExceptionStore* exceptionStore() const { return exceptionStore_; }
+    [[nodiscard]] LastCleanRecorder* lastCleanRecorder() const { return lastCleanRecorder_; }
+    [[nodiscard]] const std::string& surface() const { return surface_; }
+
+    // The user's local parameter blocklist; none until set. Takes effect from the next call.
+    [[nodiscard]] const CustomBlocklistStore* customBlocklist() const { return customBlocklist_; }
+    void setCustomBlocklist(const CustomBlocklistStore* blocklist) { customBlocklist_ = blocklist; }
+
+    [[nodiscard]] const PrivacyRedirectSettings& privacyRedirectSettings() const { return privacyRedirectSettings_; }
+    void setPrivacyRedirectSettings(PrivacyRedirectSettings settings) {
+        privacyRedirectSettings_ = std::move(settings);
+    }
+
+    // Whether a cleaned outcome writes the engine's match counts to its defaults at once (the
+    // default). A batch run that keeps counts in memory anyway turns this off and saves when done.
+    void setSavesMatchCountsAfterEachClean(bool saves) { savesMatchCountsAfterEachClean_ = saves; }
+
+    // The main entry. A cleaned outcome has already saved the match counts and given the recorder
+    // the original for undo.
+    [[nodiscard]] CleanOutcome cleanWithOutcome(std::string_view urlString);
+    // The result of a cleaned outcome, otherwise nothing.
+    [[nodiscard]] std::optional<CleanResult> clean(std::string_view urlString);
+    // Accounts for a share link the user had resolved over the network: cleans the resolved link (with
+    // every effect of cleanWithOutcome) and puts the resolution first in the operations.
+    [[nodiscard]] CleanResult resultAfterNetworkResolution(std::string_view originalURL, std::string_view resolvedURL,
+                                                           std::string_view contactedHost);
+
+    // The pipeline itself on an already trimmed web link, without the site exception check, the
+    // saving of counts or the recorder. Nothing when the link needs no change (or its text cannot be
+    // parsed after the path rules). `depth` counts enclosing wrappers.
+    [[nodiscard]] std::optional<CleanResult> performClean(std::string_view trimmed, int depth = 0);
+
+    // redditJSChallengeParams when the link is on the Reddit domain and carries a sign of the
+    // challenge (js_challenge=1, both solution and token, or jsc_orig_r); otherwise nothing.
+    [[nodiscard]] static std::span<const std::string_view> redditJSChallengeParamsToStrip(
+        const URLComponents& components);
+    // A results page of the search service on its primary domain (any subdomain, no country domains):
+    // path "/search" and a "q" parameter.
+    [[nodiscard]] static bool isGoogleSearchURL(const URLComponents& components);
+    // A search results link whose non-empty fragment holds local-result state.
+    [[nodiscard]] static bool shouldClearGoogleSearchLocalFragment(const URLComponents& components);
+
+private:
+    std::optional<CleanResult> unwrapRedirect(std::string_view url, int depth,
+                                              std::span<const CompiledProvider* const> providers);
+
+    RulesEngine& rulesEngine_;
+    const CustomBlocklistStore* customBlocklist_ = nullptr;
+    DomainExceptionStore* exceptionStore_;
+    LastCleanRecorder* lastCleanRecorder_;
+    std::string surface_;
+    PrivacyRedirectSettings privacyRedirectSettings_;
+    PrivacyRedirector privacyRedirector_;
+    bool savesMatchCountsAfterEachClean_ = true;
+};
+
+}  // namespace tessaril

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/foundation/OverlayUserDefaults.h"
+
+#include <utility>
+
+namespace tessaril {
+
+OverlayUserDefaults::OverlayUserDefaults(UserDefaults& base) : base_(base), storage_(std::make_shared<Storage>()) {}
+
+OverlayUserDefaults::OverlayUserDefaults(std::unique_ptr<UserDefaults> ownedBase, std::shared_ptr<Storage> storage,
+                                         std::string suiteName)
+    : ownedBase_(std::move(ownedBase)),
+      base_(*ownedBase_),
+      storage_(std::move(storage)),
+      suiteName_(std::move(suiteName)) {}
+
+std::optional<DefaultsValue> OverlayUserDefaults::value(std::string_view key) const {
+    {
+        std::lock_guard lock(storage_->mutex);
+        if (auto layer = storage_->suites.find(suiteName_); layer != storage_->suites.end()) {
+            if (auto found = layer->second.entries.find(key); found != layer->second.entries.end()) {
+                return found->second;
+            }
+            if (layer->second.hidesBase) return std::nullopt;
+        }
+    }
+    // Outside the lock: the store underneath has its own, and may be slow.
+    return base_.value(key);
+}
+
+bool OverlayUserDefaults::set(std::string_view key, DefaultsValue value) {
+    std::lock_guard lock(storage_->mutex);
+    storage_->suites[suiteName_].entries.insert_or_assign(std::string(key), std::move(value));
+    return true;
+}
+
+void OverlayUserDefaults::remove(std::string_view key) {
+    std::lock_guard lock(storage_->mutex);
+    storage_->suites[suiteName_].entries.insert_or_assign(std::string(key), std::nullopt);
+}
+
+std::unique_ptr<UserDefaults> OverlayUserDefaults::suite(std::string_view name) {
+    return std::unique_ptr<UserDefaults>(new OverlayUserDefaults(base_.suite(name), storage_, std::string(name)));
+}
+
+void OverlayUserDefaults::removeSuite(std::string_view name) {
+    std::lock_guard lock(storage_->mutex);
+    Layer& layer = storage_->suites[std::string(name)];
+    layer.entries.clear();
+    layer.hidesBase = true;
+}
+
+}  // namespace tessaril

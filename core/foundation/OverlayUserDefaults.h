@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/foundation/UserDefaults.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace tessaril {
+
+// Preferences that read through to another store but keep every change in memory: a run that must
+// see the user's settings without ever writing them (the command-line cleaner) uses one of these.
+// A key set or removed here reads as changed from then on; any other key reads from the store
+// underneath at the time of the read. Suites work the same way, and removing a suite hides what the
+// store underneath holds for it. Safe to use from several threads.
+class OverlayUserDefaults final : public UserDefaults {
+public:
+    // `base` must outlive this object and every suite taken from it.
+    explicit OverlayUserDefaults(UserDefaults& base);
+
+    [[nodiscard]] std::optional<DefaultsValue> value(std::string_view key) const override;
+    bool set(std::string_view key, DefaultsValue value) override;
+    void remove(std::string_view key) override;
+    [[nodiscard]] std::unique_ptr<UserDefaults> suite(std::string_view name) override;
+    void removeSuite(std::string_view name) override;
+
+private:
+    // What this overlay knows better than the store: set values, and removed keys (no value).
+    struct Layer {
+        std::map<std::string, std::optional<DefaultsValue>, std::less<>> entries;
+        // After removeSuite, keys without an entry read as absent instead of reading through.
+        bool hidesBase = false;
+    };
+    struct Storage {
+        std::mutex mutex;
+        std::map<std::string, Layer, std::less<>> suites;
+    };
+    OverlayUserDefaults(std::unique_ptr<UserDefaults> ownedBase, std::shared_ptr<Storage> storage,
+                        std::string suiteName);
+
+    std::unique_ptr<UserDefaults> ownedBase_;
+    UserDefaults& base_;
+    std::shared_ptr<Storage> storage_;
+    std::string suiteName_;
+};
+
+}  // namespace tessaril

@@ -1,0 +1,274 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/URLCleaner.h"
+#include "core/clipboard/LastCleanRecorder.h"
+#include "core/foundation/Clock.h"
+#include "core/foundation/InMemoryUserDefaults.h"
+#include "core/stores/CustomBlocklistStore.h"
+#include "core/stores/DomainExceptionStore.h"
+#include "tests/cleaning/RulesTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace tessaril {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+std::string cleaningFixture(const std::string& name) {
+    return testing::readFile(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/cleaning" / name);
+}
+
+std::string percentEncodeAll(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) != 0 || c == '.' || c == '-' || c == '_') {
+            encoded.push_back(static_cast<char>(c));
+        } else {
+            encoded += '%';
+            encoded += kHex[c >> 4];
+            encoded += kHex[c & 15];
+        }
+    }
+    return encoded;
+}
+
+class URLCleanerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(engine.loadRules(cleaningFixture("providers.json"))); }
+
+    InMemoryUserDefaults defaults;
+    RulesEngine engine{defaults, {nullptr, nullptr, [](std::string_view) {}}};
+    DomainExceptionStore exceptions{defaults};
+    CustomBlocklistStore blocklist{defaults};
+    SettableClock clock;
+    LastCleanRecorder recorder{clock};
+    URLCleaner cleaner{engine, &exceptions, &recorder, "macOSClipboard"};
+};
+
+// Every case of the table, through the whole pipeline with its stores.
+TEST_F(URLCleanerTest, TableOfCases) {
+    const auto cases = nlohmann::json::parse(cleaningFixture("clean-cases.json"));
+    ASSERT_GT(cases.size(), 30u);
+    cleaner.setCustomBlocklist(&blocklist);
+    for (const auto& testCase : cases) {
+        const std::string name = testCase.at("name");
+        SCOPED_TRACE(name);
+        // Each case starts from empty stores.
+        defaults.remove(CustomBlocklistStore::storageKey);
+        defaults.remove(DomainExceptionStore::storageKey);
+        blocklist.refresh();
+        exceptions.refresh();
+        for (const auto& rule : testCase.value("blocklist", nlohmann::json::array())) {
+            std::optional<std::string> site;
+            if (rule.contains("site")) site = rule.at("site").get<std::string>();
+            ASSERT_FALSE(blocklist.add(rule.at("parameter").get<std::string>(), site).has_value());
+        }
+        for (const auto& site : testCase.value("disabledSites", nlohmann::json::array()))
+            exceptions.disable(site.get<std::string>());
+        auto settings = PrivacyRedirectSettings::fromJson(testCase.value("settings", nlohmann::json::object()));
+        ASSERT_TRUE(settings.has_value());
+        cleaner.setPrivacyRedirectSettings(*settings);
+
+        const std::string input = testCase.at("input");
+        const auto& expect = testCase.at("expect");
+        const CleanOutcome outcome = cleaner.cleanWithOutcome(input);
+        ASSERT_EQ(rawValue(outcome.kind()), expect.at("outcome").get<std::string>());
+        if (expect.contains("host")) {
+            EXPECT_EQ(*outcome.host(), expect.at("host").get<std::string>());
+        }
+        const CleanResult* result = outcome.result();
+        if (result == nullptr) continue;
+
+        EXPECT_EQ(result->cleanedURL, expect.at("url").get<std::string>());
+        const auto actual = result->toJson();
+        const auto expectedResult = expect.value("result", nlohmann::json::object());
+        for (const auto& [key, value] : expectedResult.items()) {
+            if (key == "operations") {
+                Strings kinds;
+                for (const auto& operation : result->operations)
+                    kinds.emplace_back(rawValue(operation.kind));
+                EXPECT_EQ(kinds, value.get<Strings>());
+            } else {
+                EXPECT_EQ(nlohmann::json::parse(actual.at(key).dump()), value) << key;
+            }
+        }
+        // The steps form one chain from the trimmed input to the cleaned link.
+        ASSERT_FALSE(result->operations.empty());
+        EXPECT_EQ(result->operations.front().inputURL, result->originalURL);
+        for (std::size_t i = 1; i < result->operations.size(); ++i)
+            EXPECT_EQ(result->operations[i].inputURL, result->operations[i - 1].outputURL);
+        EXPECT_EQ(result->operations.back().outputURL, result->cleanedURL);
+        EXPECT_EQ(static_cast<std::size_t>(result->paramsRemoved) >= result->removedQueryParameters.size(), true);
+    }
+}
+
+TEST_F(URLCleanerTest, NestedWrappersStopAfterSixLevels) {
+    auto wrap = [](const std::string& target) { return "https://out.example/r?u=" + percentEncodeAll(target); };
+    std::vector<std::string> levels = {"https://e.example/a?utm_source=x&id=1"};
+    for (int i = 0; i < 7; ++i)
+        levels.push_back(wrap(levels.back()));
+
+    // Five wrappers: all unwrapped, and the target still has its parameters cleaned.
+    auto five = cleaner.clean(levels[5]);
+    ASSERT_TRUE(five.has_value());
+    EXPECT_EQ(five->cleanedURL, "https://e.example/a?id=1");
+    EXPECT_EQ(five->paramsRemoved, 6);
+    EXPECT_EQ(five->operations.size(), 6u);
+    EXPECT_EQ(five->matchedRuleIDs.size(), 11u);
+
+    // Six: the target found by the sixth unwrap comes back as it is.
+    auto six = cleaner.clean(levels[6]);
+    ASSERT_TRUE(six.has_value());
+    EXPECT_EQ(six->cleanedURL, levels[0]);
+    EXPECT_EQ(six->paramsRemoved, 6);
+    EXPECT_TRUE(six->removedQueryParameters.empty());
+    ASSERT_EQ(six->operations.size(), 6u);
+    for (const auto& operation : six->operations)
+        EXPECT_EQ(operation.kind, CleanOperationKind::offlineWrapperUnwrap);
+
+    // Seven: six are unwrapped and the cleaned link is the seventh wrapper itself.
+    auto seven = cleaner.clean(levels[7]);
+    ASSERT_TRUE(seven.has_value());
+    EXPECT_EQ(seven->cleanedURL, levels[1]);
+    EXPECT_EQ(seven->paramsRemoved, 6);
+}
+
+TEST_F(URLCleanerTest, SwitchesDecideWhichStepsRun) {
+    auto setCategory = [&](RuleCategoryType type, bool on) {
+        engine.categories()[static_cast<std::size_t>(type)]->setEnabled(on);
+    };
+    setCategory(RuleCategoryType::redirectUnwrapping, false);
+    EXPECT_EQ(cleaner.cleanWithOutcome("https://out.example/r?u=https%3A%2F%2Fe.example%2F").kind(),
+              CleanOutcome::Kind::unchanged);
+
+    setCategory(RuleCategoryType::socialMedia, false);
+    // The challenge rule and the provider's own rules stop; built-in rules of other categories go on.
+    auto reddit = cleaner.clean("https://www.reddit.com/r/x/?js_challenge=1&token=t&share_id=1&utm_source=2");
+    ASSERT_TRUE(reddit.has_value());
+    EXPECT_EQ(reddit->cleanedURL, "https://www.reddit.com/r/x/?js_challenge=1&token=t&share_id=1");
+
+    setCategory(RuleCategoryType::analytics, false);
+    EXPECT_EQ(cleaner.cleanWithOutcome("https://www.google.com/search?q=a&client=b#lkt=1").kind(),
+              CleanOutcome::Kind::unchanged);
+
+    // A single rule switched off leaves the others of its provider working.
+    setCategory(RuleCategoryType::ecommerce, true);
+    engine.categories()[static_cast<std::size_t>(RuleCategoryType::referralMarketing)]
+        ->firstRule("Referral Marketing:tag")
+        ->setEnabled(false);
+    auto shop = cleaner.clean("https://shop.example/p?tag=1&pd_rd_x=2");
+    ASSERT_TRUE(shop.has_value());
+    EXPECT_EQ(shop->cleanedURL, "https://shop.example/p?tag=1");
+}
+
+TEST_F(URLCleanerTest, CountsAreSavedAndTheCleanIsRecorded) {
+    EXPECT_FALSE(defaults.objectExists(RulesEngine::matchCountsKey));
+    // Nothing to do: no counts, no record.
+    EXPECT_EQ(cleaner.cleanWithOutcome("https://e.example/?id=1").kind(), CleanOutcome::Kind::unchanged);
+    EXPECT_FALSE(defaults.objectExists(RulesEngine::matchCountsKey));
+    EXPECT_FALSE(recorder.current().has_value());
+
+    ASSERT_TRUE(cleaner.clean(" https://e.example/?utm_source=1&utm_medium=2 ").has_value());
+    auto counts = nlohmann::json::parse(*defaults.dataText(RulesEngine::matchCountsKey));
+    EXPECT_EQ(counts["rule:Analytics:utm_*"], 2);
+    EXPECT_EQ(counts["cat:Analytics"], 2);
+    auto record = recorder.current();
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->originalURL, "https://e.example/?utm_source=1&utm_medium=2");
+    EXPECT_EQ(record->cleanedURL, "https://e.example/");
+    EXPECT_EQ(record->surface, "macOSClipboard");
+
+    // A batch run may keep counts in memory and save them once.
+    cleaner.setSavesMatchCountsAfterEachClean(false);
+    ASSERT_TRUE(cleaner.clean("https://e.example/?utm_source=1").has_value());
+    counts = nlohmann::json::parse(*defaults.dataText(RulesEngine::matchCountsKey));
+    EXPECT_EQ(counts["cat:Analytics"], 2);
+    EXPECT_EQ(engine.categories()[0]->matchCount(), 3);
+}
+
+TEST_F(URLCleanerTest, NetworkResolutionComesFirst) {
+    auto resolved = cleaner.resultAfterNetworkResolution("https://share.example/s/abc",
+                                                         "https://e.example/post/1?utm_source=share", "share.example");
+    EXPECT_EQ(resolved.originalURL, "https://share.example/s/abc");
+    EXPECT_EQ(resolved.cleanedURL, "https://e.example/post/1");
+    EXPECT_EQ(resolved.paramsRemoved, 1);
+    ASSERT_EQ(resolved.operations.size(), 2u);
+    const auto& first = resolved.operations[0];
+    EXPECT_EQ(first.kind, CleanOperationKind::networkResolution);
+    EXPECT_EQ(first.inputURL, "https://share.example/s/abc");
+    EXPECT_EQ(first.outputURL, "https://e.example/post/1?utm_source=share");
+    EXPECT_TRUE(first.networkUsed);
+    EXPECT_EQ(first.contactedHost, "share.example");
+    EXPECT_EQ(first.note, "User-authorized canonical link resolution");
+    EXPECT_EQ(resolved.operations[1].kind, CleanOperationKind::localParameterRemoval);
+    // The clean of the resolved link is what the recorder saw.
+    EXPECT_EQ(recorder.current()->originalURL, "https://e.example/post/1?utm_source=share");
+
+    auto clean = cleaner.resultAfterNetworkResolution("https://share.example/s/b", "https://e.example/p", "h");
+    EXPECT_EQ(clean.cleanedURL, "https://e.example/p");
+    EXPECT_EQ(clean.paramsRemoved, 0);
+    EXPECT_TRUE(clean.matchedCategories.empty());
+    ASSERT_EQ(clean.operations.size(), 1u);
+    EXPECT_EQ(clean.operations[0].kind, CleanOperationKind::networkResolution);
+}
+
+TEST_F(URLCleanerTest, SiteSpecificPredicates) {
+    auto parse = [](std::string_view text) { return *URLComponents::parse(text); };
+    EXPECT_TRUE(URLCleaner::isGoogleSearchURL(parse("https://google.com/search?q=x")));
+    EXPECT_TRUE(URLCleaner::isGoogleSearchURL(parse("https://WWW.Google.COM/search?a=1&q")));
+    EXPECT_FALSE(URLCleaner::isGoogleSearchURL(parse("https://www.google.com/search/?q=x")));
+    EXPECT_FALSE(URLCleaner::isGoogleSearchURL(parse("https://www.google.co.uk/search?q=x")));
+    EXPECT_FALSE(URLCleaner::isGoogleSearchURL(parse("https://notgoogle.com/search?q=x")));
+    EXPECT_FALSE(URLCleaner::isGoogleSearchURL(parse("https://www.google.com/search?Q=x")));
+
+    EXPECT_TRUE(URLCleaner::shouldClearGoogleSearchLocalFragment(parse("https://google.com/search?q=x#a&trex_id:1")));
+    EXPECT_TRUE(URLCleaner::shouldClearGoogleSearchLocalFragment(parse("https://google.com/search?q=x#rc_ludocids:9")));
+    EXPECT_FALSE(URLCleaner::shouldClearGoogleSearchLocalFragment(parse("https://google.com/search?q=x#")));
+    EXPECT_FALSE(URLCleaner::shouldClearGoogleSearchLocalFragment(parse("https://google.com/maps?q=x#lkt=1")));
+
+    auto challenge = [&](std::string_view text) {
+        return URLCleaner::redditJSChallengeParamsToStrip(parse(text)).size();
+    };
+    EXPECT_EQ(challenge("https://reddit.com/?js_challenge=1"), 4u);
+    EXPECT_EQ(challenge("https://a.b.REDDIT.com/?solution=1&x=2&token"), 4u);
+    EXPECT_EQ(challenge("https://reddit.com/?solution=1"), 0u);
+    EXPECT_EQ(challenge("https://reddit.com/?js_challenge"), 0u);
+    EXPECT_EQ(challenge("https://reddit.com.evil.example/?jsc_orig_r=1"), 0u);
+    EXPECT_EQ(challenge("mailto:a@reddit.com?jsc_orig_r=1"), 0u);
+}
+
+// Hostile input must finish quickly and clean correctly; the sanitizer build checks the memory side.
+TEST_F(URLCleanerTest, LargeAndHostileInputs) {
+    std::string many = "https://e.example/p?";
+    for (int i = 0; i < 10000; ++i)
+        many += (i % 2 == 0 ? "utm_source=" : "keep") + std::to_string(i) + "=v&";
+    many += "last=1";
+    const auto start = std::chrono::steady_clock::now();
+    auto result = cleaner.clean(many);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->paramsRemoved, 5000);
+    EXPECT_TRUE(result->cleanedURL.starts_with("https://e.example/p?keep1=v&keep3=v&"));
+    EXPECT_TRUE(result->cleanedURL.ends_with("&keep9999=v&last=1"));
+
+    std::string huge = "https://e.example/" + std::string(1 << 20, 'a') + "?utm_source=1&x=" + std::string(1000, 'b');
+    auto hugeResult = cleaner.clean(huge);
+    ASSERT_TRUE(hugeResult.has_value());
+    EXPECT_EQ(hugeResult->cleanedURL.size(), huge.size() - std::string("utm_source=1&").size());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+
+    for (std::string text :
+         {std::string("https://e.example/\0?utm_source=1", 32), std::string("https://e.example/\xff?a=1"),
+          std::string("https://e.example/a\rb?utm_source=1"), std::string(1 << 20, '%')}) {
+        EXPECT_EQ(cleaner.cleanWithOutcome(text).kind(), CleanOutcome::Kind::invalid);
+    }
+    // Escapes that decode to broken UTF-8 or NUL are kept as written, not mangled.
+    auto odd = cleaner.clean("https://e.example/?a=%FF%00&utm%FFsource=1&utm_source=2");
+    ASSERT_TRUE(odd.has_value());
+    EXPECT_EQ(odd->cleanedURL, "https://e.example/?a=%FF%00&utm%FFsource=1");
+}
+
+}  // namespace
+}  // namespace tessaril

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/OverlayUserDefaults.h"
+
+#include <gtest/gtest.h>
+
+namespace tessaril {
+namespace {
+
+TEST(OverlayUserDefaults, ReadsThroughAndKeepsChangesInMemory) {
+    InMemoryUserDefaults base;
+    base.set("kept", std::int64_t{1});
+    base.set("replaced", std::string("stored"));
+    base.set("removed", true);
+
+    OverlayUserDefaults overlay(base);
+    EXPECT_EQ(overlay.intValue("kept"), 1);
+    EXPECT_TRUE(overlay.set("replaced", std::string("memory")));
+    overlay.remove("removed");
+    EXPECT_TRUE(overlay.setDataText("new", "{}"));
+
+    EXPECT_EQ(overlay.stringValue("replaced"), "memory");
+    EXPECT_FALSE(overlay.objectExists("removed"));
+    EXPECT_EQ(overlay.dataText("new"), "{}");
+    // The store underneath is untouched, and what it gains later shows through unless overwritten.
+    EXPECT_EQ(base.stringValue("replaced"), "stored");
+    EXPECT_EQ(base.boolValue("removed"), true);
+    EXPECT_FALSE(base.objectExists("new"));
+    base.set("kept", std::int64_t{2});
+    base.set("removed", false);
+    EXPECT_EQ(overlay.intValue("kept"), 2);
+    EXPECT_FALSE(overlay.objectExists("removed"));
+
+    // A removed key can be set again.
+    overlay.set("removed", std::int64_t{5});
+    EXPECT_EQ(overlay.intValue("removed"), 5);
+}
+
+TEST(OverlayUserDefaults, SuitesReadThroughAndRemovalHidesTheStore) {
+    InMemoryUserDefaults base;
+    base.suite("trial")->set("a", std::int64_t{1});
+    base.suite("trial")->set("b", std::int64_t{2});
+
+    OverlayUserDefaults overlay(base);
+    auto suite = overlay.suite("trial");
+    EXPECT_EQ(suite->intValue("a"), 1);
+    suite->set("a", std::int64_t{10});
+    // Two handles on one suite share their changes; the overlay's own keys are separate.
+    EXPECT_EQ(overlay.suite("trial")->intValue("a"), 10);
+    EXPECT_FALSE(overlay.objectExists("a"));
+
+    overlay.removeSuite("trial");
+    EXPECT_FALSE(suite->objectExists("a"));
+    EXPECT_FALSE(suite->objectExists("b"));
+    suite->set("c", std::int64_t{3});
+    EXPECT_EQ(overlay.suite("trial")->intValue("c"), 3);
+    EXPECT_EQ(base.suite("trial")->intValue("a"), 1);
+    EXPECT_FALSE(base.suite("trial")->objectExists("c"));
+}
+
+}  // namespace
+}  // namespace tessaril
