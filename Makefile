@@ -22,6 +22,7 @@ run: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS) --target tessaril
 	./build/release/cli/tessaril --version
+	./build/release/cli/tessaril '$(SAMPLE_URL)'
 	./build/release/cli/tessaril rules explain '$(SAMPLE_URL)'
 
 bench: deps

@@ -33,7 +33,6 @@ int weight(TrackingCommercialCategory category) {
         case TrackingCommercialCategory::adPlatformAttribution:
             return 4;
         case TrackingCommercialCategory::campaignAnalytics:
-            return 2;
         case TrackingCommercialCategory::behavioralCorrelation:
             return 2;
         case TrackingCommercialCategory::redirectTracking:

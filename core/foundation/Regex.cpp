@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/foundation/Regex.h"
 
+#include "core/foundation/Text.h"
+
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -13,18 +15,6 @@
 namespace tessaril {
 
 namespace {
-
-bool isValidUtf8Pattern(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int32_t>(text.size());
-    std::int32_t i = 0;
-    while (i < length) {
-        UChar32 c = 0;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0) return false;
-    }
-    return true;
-}
 
 void appendHexEscape(std::string& out, UChar32 c) {
     char buffer[16];
@@ -117,7 +107,7 @@ Regex& Regex::operator=(Regex&&) noexcept = default;
 Regex::~Regex() = default;
 
 std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensitive) {
-    if (!isValidUtf8Pattern(pattern) || pattern.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
+    if (!text::isValidUtf8(pattern) || pattern.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
     const icu::UnicodeString source =
         icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), static_cast<std::int32_t>(pattern.size())));
     UParseError parseError{};

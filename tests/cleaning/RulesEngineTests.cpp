@@ -201,7 +201,7 @@ TEST_F(RulesEngineTest, BundledRulesNeedTheResource) {
     EXPECT_EQ(diagnostics, (Strings{"Warning: Could not load bundled rules"}));
     EXPECT_TRUE(engine.categories().empty());
 
-    testing::TemporaryFolder folder;
+    testing::TemporaryDirectory folder;
     std::filesystem::copy_file(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/rules/providers.json",
                                folder.path() / "data.min.json");
     std::filesystem::copy_file(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/rules/supplementary.json",
@@ -213,7 +213,7 @@ TEST_F(RulesEngineTest, BundledRulesNeedTheResource) {
 }
 
 TEST_F(RulesEngineTest, NewestSupplementaryFileWinsAndTiesGoToTheSharedContainer) {
-    testing::TemporaryFolder folder;
+    testing::TemporaryDirectory folder;
     auto make = [&](const std::filesystem::path& dir) {
         std::filesystem::create_directories(dir);
         std::ofstream(dir / "tessaril-supplementary.json") << "{}";

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "tests/support/TemporaryDirectory.h"
+
 #include "core/cleaning/RulesEngine.h"
 
 #include <filesystem>
@@ -46,26 +48,5 @@ inline const CompiledProvider* provider(const RulesEngine& engine, const std::st
     }
     return nullptr;
 }
-
-// A folder under the system's temporary directory, removed with everything in it.
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        static int counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("tessaril-rules-" + std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
-        std::filesystem::create_directories(path_);
-    }
-    ~TemporaryFolder() {
-        std::error_code error;
-        std::filesystem::remove_all(path_, error);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 }  // namespace tessaril::testing

@@ -12,7 +12,7 @@
 namespace tessaril {
 namespace {
 
-using testing::TemporaryFolder;
+using testing::TemporaryDirectory;
 using testing::writeFile;
 
 std::string rulesFile(const std::string& version, const std::vector<RuleDefinition>& rules) {
@@ -173,7 +173,7 @@ TEST(CommandGuard, RuleBundleVersionNeedsAVisibleVersion) {
 
 class CommandGuardFiles : public ::testing::Test {
 protected:
-    TemporaryFolder folder;
+    TemporaryDirectory folder;
     FixedPaths paths{folder.path()};
     std::filesystem::path root = folder.path() / "data" / "com.orvellelabs.tessaril";
     std::filesystem::path active = root / "rules" / "active" / "command-guard-rules.json";

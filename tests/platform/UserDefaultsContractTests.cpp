@@ -2,7 +2,7 @@
 // The behaviour every preferences store shares, run against each of them.
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "platform/defaults/SqliteUserDefaults.h"
-#include "tests/platform/TemporaryDirectory.h"
+#include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "platform/defaults/SqliteUserDefaults.h"
-#include "tests/platform/TemporaryDirectory.h"
+#include "tests/support/TemporaryDirectory.h"
 
 namespace tessaril {
 namespace {
