@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -100,8 +101,9 @@ private:
             return;
         }
         Node& node = sequence.back();
+        // No upper bound is the largest count; a plain value keeps GCC 12's -O3 uninitialised-use check quiet.
         std::size_t min = 0;
-        std::optional<std::size_t> max;
+        std::size_t max = std::numeric_limits<std::size_t>::max();
         const char c = p_[i_++];
         if (c == '+') {
             min = 1;
@@ -110,7 +112,7 @@ private:
             max = min;
             if (i_ < p_.size() && p_[i_] == ',') {
                 ++i_;
-                max.reset();
+                max = std::numeric_limits<std::size_t>::max();
                 if (i_ < p_.size() && isDigit(p_[i_])) {
                     std::size_t upper = 0;
                     if (!number(upper)) return;
