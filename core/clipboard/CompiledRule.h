@@ -2,8 +2,8 @@
 #pragma once
 
 #include "core/clipboard/RuleDefinition.h"
-#include "core/clipboard/RulePrefilter.h"
 #include "core/foundation/Regex.h"
+#include "core/foundation/RulePrefilter.h"
 
 namespace tessaril {
 

@@ -3,7 +3,7 @@
 
 #include "core/clipboard/CommandGuard.h"
 #include "core/clipboard/RuleBundle.h"
-#include "core/clipboard/RulePrefilter.h"
+#include "core/foundation/RulePrefilter.h"
 #include "tests/clipboard/GuardTestSupport.h"
 
 #include <cstdio>

@@ -9,7 +9,7 @@ namespace tessaril {
 
 // Literal fragments that every match of a rule's pattern contains, so that a text without them is
 // skipped without running the expression: a few sets, each of which must have at least one fragment
-// in the text. Most clipboard texts contain none of a rule's key words, and a substring search is
+// in the text. Most texts contain none of a rule's key words, and a substring search is
 // far cheaper than an ICU match attempt at every position. A filter without sets lets every text
 // through.
 class RulePrefilter {
@@ -21,7 +21,7 @@ public:
     // everything through, so the filter can only ever skip texts the expression cannot match.
     [[nodiscard]] static RulePrefilter fromPattern(std::string_view pattern);
 
-    // `text` is the command; `foldedText` is foldForMatching(text), used by case-insensitive filters.
+    // `text` is the text to search; `foldedText` is foldForMatching(text), used by case-insensitive filters.
     [[nodiscard]] bool mayMatch(std::string_view text, std::string_view foldedText) const;
     // ASCII letters lower-cased, and the few non-ASCII letters that ICU's case-insensitive matching
     // equates with ASCII ones (long s, Kelvin sign, dotted capital I) replaced by them.

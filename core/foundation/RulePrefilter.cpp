@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/clipboard/RulePrefilter.h"
+#include "core/foundation/RulePrefilter.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "core/clipboard/RulePrefilter.h"
 #include "core/foundation/Regex.h"
+#include "core/foundation/RulePrefilter.h"
 
 #include <string>
 #include <vector>
