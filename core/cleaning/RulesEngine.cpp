@@ -4,9 +4,11 @@
 #include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <iostream>
 #include <system_error>
+#include <unordered_map>
 
 namespace tessaril {
 
@@ -48,7 +50,9 @@ std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& pat
         // The anchors are plain text around the pattern, so with a top-level alternation only the
         // first alternative is tied to the start and the last to the end, as the rule files expect.
         auto regex = anchored ? Regex::compile("^" + pattern + "$", true) : Regex::compile(pattern, true);
-        if (regex) compiled.push_back(CompiledPattern{std::move(*regex), pattern});
+        if (!regex) continue;
+        regex->setWorkLimit(RulesEngine::matchWorkLimit);
+        compiled.push_back(CompiledPattern{std::move(*regex), pattern});
     }
     return compiled;
 }
@@ -56,10 +60,14 @@ std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& pat
 std::optional<CompiledProvider> compileProvider(const std::string& name, const Provider& provider) {
     auto urlRegex = Regex::compile(provider.urlPattern, true);
     if (!urlRegex) return std::nullopt;
+    urlRegex->setWorkLimit(RulesEngine::matchWorkLimit);
     std::vector<Regex> exceptions;
     exceptions.reserve(provider.exceptions.size());
     for (const auto& pattern : provider.exceptions) {
-        if (auto regex = Regex::compile(pattern, true)) exceptions.push_back(std::move(*regex));
+        if (auto regex = Regex::compile(pattern, true)) {
+            regex->setWorkLimit(RulesEngine::matchWorkLimit);
+            exceptions.push_back(std::move(*regex));
+        }
     }
     auto params = compilePatterns(provider.rules, true);
     auto referrals = compilePatterns(provider.referralMarketing, true);
@@ -161,6 +169,7 @@ bool RulesEngine::applyProviders(std::string_view data, bool append) {
         if (auto compiledProvider = compileProvider(name, provider)) compiled.push_back(std::move(*compiledProvider));
     }
     compiledProviders_ = std::move(compiled);
+    buildProviderIndexes();
     rebuild();
     return true;
 }
@@ -216,6 +225,7 @@ void RulesEngine::buildCategories() {
 
 void RulesEngine::buildFallbackRules() {
     fallbackRules_.clear();
+    fallbackRulesChanged();
     if (auto utm = Regex::compile("^utm_.*$", true)) {
         fallbackRules_.push_back(FallbackRule{std::move(*utm), "Analytics:utm_*", RuleCategoryType::analytics});
     }
@@ -238,19 +248,104 @@ void RulesEngine::buildFallbackRules() {
 void RulesEngine::appendFallbackRule(std::string_view literalName, std::string ruleID, RuleCategoryType category) {
     if (auto regex = Regex::compile("^" + Regex::escape(literalName) + "$", true)) {
         fallbackRules_.push_back(FallbackRule{std::move(*regex), std::move(ruleID), category});
+        fallbackRulesChanged();
     }
+}
+
+void RulesEngine::buildProviderIndexes() {
+    std::vector<std::string_view> urlPatterns;
+    urlPatterns.reserve(compiledProviders_.size());
+    std::unordered_map<std::string_view, std::uint32_t> groups;
+    urlPatternGroup_.clear();
+    providerNames_.clear();
+    std::vector<std::string_view> names;
+    for (const auto& provider : compiledProviders_) {
+        urlPatterns.emplace_back(provider.urlRegex.pattern());
+        auto [group, added] = groups.try_emplace(urlPatterns.back(), static_cast<std::uint32_t>(groups.size()));
+        urlPatternGroup_.push_back(group->second);
+        names.clear();
+        for (const auto& rule : provider.paramRegexes)
+            names.emplace_back(rule.pattern);
+        for (const auto& rule : provider.referralParamRegexes)
+            names.emplace_back(rule.pattern);
+        providerNames_.addList(names);
+    }
+    providerIndex_.build(urlPatterns);
+    groupStamp_.assign(groups.size(), 0);
+    groupMatched_.assign(groups.size(), 0);
+    stamp_ = 0;
+    nameState_.valid = false;
+}
+
+void RulesEngine::fallbackRulesChanged() {
+    fallbackNamesStale_ = true;
+    nameState_.valid = false;
+}
+
+bool RulesEngine::prepareName(std::string_view name) const {
+    if (fallbackNamesStale_) {
+        fallbackNames_.clear();
+        std::vector<std::string_view> patterns;
+        patterns.reserve(fallbackRules_.size());
+        for (const auto& rule : fallbackRules_) {
+            // Every built-in and custom expression is "^" + pattern + "$"; the index wants the middle.
+            std::string_view pattern = rule.regex.pattern();
+            if (pattern.size() >= 2 && pattern.front() == '^' && pattern.back() == '$') {
+                pattern = pattern.substr(1, pattern.size() - 2);
+            } else {
+                pattern = "(";  // never happens; a pattern the index cannot read keeps its expression
+            }
+            patterns.push_back(pattern);
+        }
+        fallbackNames_.addList(patterns);
+        fallbackNamesStale_ = false;
+        nameState_.valid = false;
+    }
+    if (nameState_.valid && nameState_.name == name) return nameState_.indexable;
+    nameState_.valid = true;
+    nameState_.name.assign(name);
+    nameState_.indexable = NameRuleIndex::prepare(name, nameState_.lower);
+    nameState_.providerHits = nameState_.indexable ? providerNames_.wordHits(nameState_.lower) : nullptr;
+    nameState_.fallbackHits = nameState_.indexable ? fallbackNames_.wordHits(nameState_.lower) : nullptr;
+    return nameState_.indexable;
+}
+
+std::size_t RulesEngine::providerNumber(const CompiledProvider& provider) const {
+    if (compiledProviders_.empty() || &provider < compiledProviders_.data() ||
+        &provider >= compiledProviders_.data() + compiledProviders_.size()) {
+        return static_cast<std::size_t>(-1);
+    }
+    return static_cast<std::size_t>(&provider - compiledProviders_.data());
 }
 
 // --- Questions
 
 std::vector<const CompiledProvider*> RulesEngine::matchingProviders(std::string_view url) const {
     std::vector<const CompiledProvider*> matching;
-    for (const auto& provider : compiledProviders_) {
+    matchingProviders(url, matching);
+    return matching;
+}
+
+void RulesEngine::matchingProviders(std::string_view url, std::vector<const CompiledProvider*>& out) const {
+    out.clear();
+    foldedURL_.clear();
+    RulePrefilter::foldFullyInto(url, foldedURL_);
+    providerIndex_.candidates(foldedURL_, candidates_);
+    if (++stamp_ == 0) {
+        std::fill(groupStamp_.begin(), groupStamp_.end(), 0);
+        stamp_ = 1;
+    }
+    for (const std::uint32_t index : candidates_) {
+        const CompiledProvider& provider = compiledProviders_[index];
         const RuleCategory* category = firstCategory(provider.category);
         if (category != nullptr && !category->isEnabled()) continue;
-        if (provider.urlRegex.search(url)) matching.push_back(&provider);
+        const std::uint32_t group = urlPatternGroup_[index];
+        if (groupStamp_[group] != stamp_) {
+            groupStamp_[group] = stamp_;
+            groupMatched_[group] = provider.urlRegex.search(url) ? 1 : 0;
+        }
+        if (groupMatched_[group] != 0) out.push_back(&provider);
     }
-    return matching;
 }
 
 bool RulesEngine::isCategoryEnabled(RuleCategoryType type) const {
@@ -273,9 +368,44 @@ bool RulesEngine::isException(std::string_view url, const CompiledProvider& prov
     return false;
 }
 
+bool RulesEngine::paramRuleEnabled(const CompiledProvider& provider, const CompiledPattern& rule,
+                                   bool isReferral) const {
+    if (isReferral) {
+        scratchID_.assign("Referral Marketing:");
+        scratchID_ += rule.pattern;
+        return isRuleEnabled(scratchID_, RuleCategoryType::referralMarketing);
+    }
+    scratchID_.assign(rawValue(provider.category));
+    scratchID_ += ':';
+    scratchID_ += rule.pattern;
+    return isRuleEnabled(scratchID_, provider.category);
+}
+
 const CompiledPattern* RulesEngine::strippingParamRule(std::string_view name, const CompiledProvider& provider,
                                                        bool& isReferral) const {
     isReferral = false;
+    const std::size_t number = providerNumber(provider);
+    if (number < compiledProviders_.size() && prepareName(name)) {
+        providerNames_.lookup(number, nameState_.providerHits, nameState_.lower, literalHits_, regexCandidates_);
+        const std::size_t paramCount = provider.paramRegexes.size();
+        std::size_t literal = 0;
+        std::size_t candidate = 0;
+        // Rule order decides which identifier a name is reported under, so the two lists are merged.
+        while (literal < literalHits_.size() || candidate < regexCandidates_.size()) {
+            const bool takeLiteral =
+                candidate >= regexCandidates_.size() ||
+                (literal < literalHits_.size() && literalHits_[literal] < regexCandidates_[candidate]);
+            const std::uint32_t ruleNumber = takeLiteral ? literalHits_[literal++] : regexCandidates_[candidate++];
+            const bool referral = ruleNumber >= paramCount;
+            const CompiledPattern& rule =
+                referral ? provider.referralParamRegexes[ruleNumber - paramCount] : provider.paramRegexes[ruleNumber];
+            if (!takeLiteral && !rule.regex.search(name)) continue;
+            if (!paramRuleEnabled(provider, rule, referral)) continue;
+            isReferral = referral;
+            return &rule;
+        }
+        return nullptr;
+    }
     for (const auto& rule : provider.paramRegexes) {
         scratchID_.assign(rawValue(provider.category));
         scratchID_ += ':';
@@ -308,6 +438,21 @@ bool RulesEngine::hasStripParam(std::string_view name, const CompiledProvider& p
 }
 
 const FallbackRule* RulesEngine::strippingFallbackRule(std::string_view name) const {
+    if (prepareName(name)) {
+        fallbackNames_.lookup(0, nameState_.fallbackHits, nameState_.lower, literalHits_, regexCandidates_);
+        std::size_t literal = 0;
+        std::size_t candidate = 0;
+        while (literal < literalHits_.size() || candidate < regexCandidates_.size()) {
+            const bool takeLiteral =
+                candidate >= regexCandidates_.size() ||
+                (literal < literalHits_.size() && literalHits_[literal] < regexCandidates_[candidate]);
+            const FallbackRule& rule =
+                fallbackRules_[takeLiteral ? literalHits_[literal++] : regexCandidates_[candidate++]];
+            if (!takeLiteral && !rule.regex.search(name)) continue;
+            if (isCategoryEnabled(rule.category) && isRuleEnabled(rule.ruleID, rule.category)) return &rule;
+        }
+        return nullptr;
+    }
     for (const auto& rule : fallbackRules_) {
         if (isCategoryEnabled(rule.category) && isRuleEnabled(rule.ruleID, rule.category) && rule.regex.search(name)) {
             return &rule;

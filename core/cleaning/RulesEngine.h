@@ -2,7 +2,9 @@
 #pragma once
 
 #include "core/cleaning/CompiledProvider.h"
+#include "core/cleaning/NameRuleIndex.h"
 #include "core/cleaning/Provider.h"
+#include "core/cleaning/ProviderIndex.h"
 #include "core/cleaning/RuleCategory.h"
 #include "core/cleaning/RuleCategoryType.h"
 #include "core/cleaning/RuleEntry.h"
@@ -14,6 +16,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -48,6 +51,10 @@ public:
     static constexpr std::string_view enabledStateKey = "rulesEngine_enabledState";
     static constexpr std::string_view customRulesKey = "rulesEngine_customRules";
     static constexpr std::string_view matchCountsKey = "rulesEngine_matchCounts";
+    // ICU work steps (each on the order of a millisecond) that one match of a rule may take. Real
+    // links are matched in a tiny fraction of one step; the bound only stops text built to make
+    // a pattern backtrack for ever. A match that runs out counts as no match.
+    static constexpr std::int32_t matchWorkLimit = 200;
 
     // Parameters removed even without any rule file. All "utm_" names share one rule.
     static constexpr std::array<std::string_view, 22> fallbackParams = {"utm_source",
@@ -103,6 +110,10 @@ public:
     // --- Questions the cleaner asks.
     // Providers whose category is on and whose URL pattern occurs anywhere in the URL, in load order.
     [[nodiscard]] std::vector<const CompiledProvider*> matchingProviders(std::string_view url) const;
+    // The same into a caller's vector, which keeps its capacity from one link to the next.
+    void matchingProviders(std::string_view url, std::vector<const CompiledProvider*>& out) const;
+    // How many providers every link is routed to whatever it holds (patterns without indexable text).
+    [[nodiscard]] std::size_t alwaysEvaluatedProviderCount() const { return providerIndex_.alwaysEvaluatedCount(); }
     [[nodiscard]] bool isCategoryEnabled(RuleCategoryType type) const;
     [[nodiscard]] bool isRuleEnabled(std::string_view ruleID, RuleCategoryType category) const;
     [[nodiscard]] bool isException(std::string_view url, const CompiledProvider& provider) const;
@@ -149,6 +160,12 @@ private:
     // Drops every custom entry from the tree and their rules from fallbackRules.
     void removeAllCustomRules();
     void appendFallbackRule(std::string_view literalName, std::string ruleID, RuleCategoryType category);
+    void buildProviderIndexes();
+    // Called after every change of fallbackRules_: its index is rebuilt before the next lookup.
+    void fallbackRulesChanged();
+    // Makes nameState_ describe `name`; false when the indexes cannot answer for it.
+    bool prepareName(std::string_view name) const;
+    [[nodiscard]] std::size_t providerNumber(const CompiledProvider& provider) const;
     void report(std::string_view line) const;
 
     [[nodiscard]] RuleCategory* firstCategory(RuleCategoryType type) const {
@@ -157,6 +174,8 @@ private:
     [[nodiscard]] const CompiledPattern* strippingParamRule(std::string_view name, const CompiledProvider& provider,
                                                             bool& isReferral) const;
     [[nodiscard]] const FallbackRule* strippingFallbackRule(std::string_view name) const;
+    [[nodiscard]] bool paramRuleEnabled(const CompiledProvider& provider, const CompiledPattern& rule,
+                                        bool isReferral) const;
 
     UserDefaults& defaults_;
     RulesEngineEnvironment environment_;
@@ -168,6 +187,34 @@ private:
     Signal<> categoriesChanged_;
     // Reused to form rule identifiers without allocating on every parameter.
     mutable std::string scratchID_;
+
+    // Lookup structures derived from the rules (rebuilt by every load), and scratch space that lets
+    // the questions above run without allocating. The engine is single-threaded, so the scratch
+    // space is simply mutable.
+    ProviderIndex providerIndex_;
+    // Providers with the same URL pattern text share one search per link.
+    std::vector<std::uint32_t> urlPatternGroup_;
+    mutable std::vector<std::uint32_t> groupStamp_;
+    mutable std::vector<std::uint8_t> groupMatched_;
+    mutable std::uint32_t stamp_ = 0;
+    mutable std::string foldedURL_;
+    mutable std::vector<std::uint32_t> candidates_;
+    // Parameter rules of provider i are list i (its "rules", then its "referralMarketing").
+    NameRuleIndex providerNames_;
+    mutable NameRuleIndex fallbackNames_;
+    mutable bool fallbackNamesStale_ = true;
+    // The last name asked about: the cleaner asks about one parameter for several providers in a row.
+    struct NameState {
+        bool valid = false;
+        bool indexable = false;
+        std::string name;
+        std::string lower;
+        const NameRuleIndex::Hits* providerHits = nullptr;
+        const NameRuleIndex::Hits* fallbackHits = nullptr;
+    };
+    mutable NameState nameState_;
+    mutable std::vector<std::uint32_t> literalHits_;
+    mutable std::vector<std::uint32_t> regexCandidates_;
 };
 
 }  // namespace tessaril

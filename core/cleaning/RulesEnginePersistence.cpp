@@ -167,6 +167,7 @@ void RulesEngine::removeCustomRule(std::string_view id) {
     }
     // By identifier alone: a built-in rule that shares it goes too, until the next load.
     std::erase_if(fallbackRules_, [&](const FallbackRule& rule) { return rule.ruleID == id; });
+    fallbackRulesChanged();
     saveCustomRules();
 }
 
@@ -214,6 +215,7 @@ void RulesEngine::removeAllCustomRules() {
         category->removeRulesIf([](const RuleEntry& rule) { return rule.source() == RuleEntry::Source::custom; });
     }
     std::erase_if(fallbackRules_, [&](const FallbackRule& rule) { return customIDs.contains(rule.ruleID); });
+    fallbackRulesChanged();
 }
 
 void RulesEngine::resetToDefaults() {

@@ -54,6 +54,24 @@ std::optional<std::string> lowerCaseHost(const URLComponents& components) {
     return text::toLower(decoded(*encoded, scratch));
 }
 
+// The same into `out` (false without a host). An ASCII host is lower-cased in place, which is what
+// the full lower-casing does to ASCII, without a new string.
+bool lowerCaseHostInto(const URLComponents& components, std::string& out) {
+    auto encoded = components.percentEncodedHost();
+    if (!encoded) return false;
+    std::string scratch;
+    const std::string_view host = decoded(*encoded, scratch);
+    if (std::any_of(host.begin(), host.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; })) {
+        out = text::toLower(host);
+        return true;
+    }
+    out.assign(host);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return true;
+}
+
 CleanOperation makeOperation(CleanOperationKind kind, std::string input, std::string output,
                              std::vector<std::string> removed = {}, std::optional<std::string_view> note = {}) {
     CleanOperation operation;
@@ -83,15 +101,17 @@ URLCleaner::URLCleaner(RulesEngine& rulesEngine, DomainExceptionStore* exception
 
 CleanOutcome URLCleaner::cleanWithOutcome(std::string_view urlString) {
     const std::string_view trimmed = text::trim(urlString);
-    if (!URLComponents::parse(trimmed)) return CleanOutcome::invalid();
-    // Case-sensitive on purpose: "HTTPS://" is left for the user to fix rather than guessed at.
+    // Case-sensitive on purpose: "HTTPS://" is left for the user to fix rather than guessed at. Either
+    // test refuses; the prefix goes first because it spares parsing text that is no link at all.
     if (!trimmed.starts_with("http://") && !trimmed.starts_with("https://")) return CleanOutcome::invalid();
-    if (exceptionStore_ != nullptr) {
-        if (auto host = DomainExceptionStore::normalizedHost(trimmed); host && exceptionStore_->isDisabled(*host)) {
+    auto components = URLComponents::parse(trimmed);
+    if (!components) return CleanOutcome::invalid();
+    if (exceptionStore_ != nullptr && exceptionStore_->hasDisabledDomains()) {
+        if (auto host = DomainExceptionStore::normalizedHost(*components); host && exceptionStore_->isDisabled(*host)) {
             return CleanOutcome::skippedDisabled(std::move(*host));
         }
     }
-    auto result = performClean(trimmed, 0);
+    auto result = performClean(trimmed, 0, &*components);
     if (!result) return CleanOutcome::unchanged();
     if (savesMatchCountsAfterEachClean_) rulesEngine_.saveMatchCounts();
     if (lastCleanRecorder_ != nullptr) lastCleanRecorder_->record(result->originalURL, result->cleanedURL, surface_);
@@ -167,8 +187,15 @@ std::optional<CleanResult> URLCleaner::unwrapRedirect(std::string_view url, int 
 }
 
 std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, int depth) {
+    return performClean(trimmed, depth, nullptr);
+}
+
+std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, int depth, URLComponents* parsed) {
     RulesEngine& engine = rulesEngine_;
-    const std::vector<const CompiledProvider*> providers = engine.matchingProviders(trimmed);
+    // One list per wrapper level, kept between calls: a link needs no new one.
+    const auto level = static_cast<std::size_t>(std::clamp(depth, 0, maximumRedirectDepth));
+    std::vector<const CompiledProvider*>& providers = providerLists_[level];
+    engine.matchingProviders(trimmed, providers);
 
     // A wrapper is cleaned through its target; nothing below runs on the wrapper itself.
     if (!providers.empty()) {
@@ -179,42 +206,58 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     RuleCategorySet categories;
     std::vector<CleanOperation> operations;
 
-    std::string current(trimmed);
+    // The text stays a view of the input until a path rule changes it.
+    std::string_view current = trimmed;
+    std::string rewrittenText;
     bool pathChanged = false;
     for (const CompiledProvider* provider : providers) {
         if (provider->rawRuleRegexes.empty() || engine.isException(current, *provider)) continue;
         std::string rewritten = engine.applyRawRules(current, *provider);
         if (rewritten == current) continue;
-        operations.push_back(makeOperation(CleanOperationKind::offlinePathRewrite, current, rewritten, {}, kPathNote));
+        operations.push_back(
+            makeOperation(CleanOperationKind::offlinePathRewrite, std::string(current), rewritten, {}, kPathNote));
         categories.insert(provider->category);
         const std::string prefix = std::string(rawValue(provider->category)) + ":";
         for (const auto& rule : provider->rawRuleRegexes) {
             ids.push_back(prefix + rule.pattern);
             engine.recordMatch(ids.back(), provider->category);
         }
-        current = std::move(rewritten);
+        rewrittenText = std::move(rewritten);
+        current = rewrittenText;
         pathChanged = true;
     }
 
-    auto components = URLComponents::parse(current);
-    if (!components) return std::nullopt;
-    const std::optional<std::string> lowerHost = lowerCaseHost(*components);
-    std::string blocklistHost;
-    if (auto encodedHost = components->percentEncodedHost()) {
-        std::string scratch;
-        blocklistHost = std::string(decoded(*encodedHost, scratch));
+    // The caller's parse of the input serves as long as no path rule changed the text.
+    std::optional<URLComponents> reparsed;
+    if (parsed == nullptr || pathChanged) {
+        reparsed = URLComponents::parse(current);
+        if (!reparsed) return std::nullopt;
     }
+    URLComponents* const components = reparsed ? &*reparsed : parsed;
+    const bool hasHost = lowerCaseHostInto(*components, lowerHost_);
 
     std::vector<std::string> removedNames;
     if (components->queryItemCount() > 0) {
-        const auto challengeParams = redditJSChallengeParamsToStrip(*components);
-        const bool isMusicHost = lowerHost && *lowerHost == youTubeMusicHost;
+        std::string_view blocklistHost;
+        std::string blocklistHostScratch;
+        if (auto encodedHost = components->percentEncodedHost())
+            blocklistHost = decoded(*encodedHost, blocklistHostScratch);
+        // One read of the user's list per link, not one per parameter.
+        std::shared_ptr<const CustomBlocklistStore::Snapshot> blocklist;
+        if (customBlocklist_ != nullptr) {
+            blocklist = customBlocklist_->snapshot();
+            if (blocklist->empty()) blocklist.reset();
+        }
+        const std::optional<std::string_view> lowerHost =
+            hasHost ? std::optional<std::string_view>(lowerHost_) : std::nullopt;
+        const auto challengeParams = redditJSChallengeParamsToStrip(*components, lowerHost);
+        const bool isMusicHost = hasHost && lowerHost_ == youTubeMusicHost;
         const bool stripSearchClient =
-            isGoogleSearchURL(*components) && engine.isCategoryEnabled(RuleCategoryType::analytics);
+            isGoogleSearchURL(*components, lowerHost) && engine.isCategoryEnabled(RuleCategoryType::analytics);
         const bool socialMediaOn = engine.isCategoryEnabled(RuleCategoryType::socialMedia);
         // Provider exceptions are decided once on the link, not once per parameter.
-        std::vector<const CompiledProvider*> parameterProviders;
-        parameterProviders.reserve(providers.size());
+        std::vector<const CompiledProvider*>& parameterProviders = parameterProviders_;
+        parameterProviders.clear();
         for (const CompiledProvider* provider : providers) {
             if (provider->paramRegexes.empty() && provider->referralParamRegexes.empty()) continue;
             if (!engine.isException(current, *provider)) parameterProviders.push_back(provider);
@@ -224,7 +267,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
         auto shouldRemove = [&](const URLQueryItemView& item) -> bool {
             const std::string_view name = decoded(item.name, nameScratch);
             bool blocked = false;
-            if (customBlocklist_ != nullptr && customBlocklist_->blocks(name, blocklistHost)) {
+            if (blocklist && blocklist->blocks(name, blocklistHost)) {
                 ids.push_back("user:" + std::string(name));
                 blocked = true;
             }
@@ -264,8 +307,8 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
         };
         // `current` is the text the components were parsed from, so it is the operation's input.
         if (components->removeQueryItems(shouldRemove) > 0) {
-            operations.push_back(
-                makeOperation(CleanOperationKind::localParameterRemoval, current, components->string(), removedNames));
+            operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::string(current),
+                                               components->string(), removedNames));
         }
     }
 
@@ -309,7 +352,12 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
 }
 
 std::span<const std::string_view> URLCleaner::redditJSChallengeParamsToStrip(const URLComponents& components) {
-    auto host = lowerCaseHost(components);
+    const auto host = lowerCaseHost(components);
+    return redditJSChallengeParamsToStrip(components, host ? std::optional<std::string_view>(*host) : std::nullopt);
+}
+
+std::span<const std::string_view> URLCleaner::redditJSChallengeParamsToStrip(const URLComponents& components,
+                                                                             std::optional<std::string_view> host) {
     if (!host || !isOnDomain(*host, redditPrimaryDomain)) return {};
     bool hasSolution = false;
     bool hasToken = false;
@@ -329,7 +377,11 @@ std::span<const std::string_view> URLCleaner::redditJSChallengeParamsToStrip(con
 }
 
 bool URLCleaner::isGoogleSearchURL(const URLComponents& components) {
-    auto host = lowerCaseHost(components);
+    const auto host = lowerCaseHost(components);
+    return isGoogleSearchURL(components, host ? std::optional<std::string_view>(*host) : std::nullopt);
+}
+
+bool URLCleaner::isGoogleSearchURL(const URLComponents& components, std::optional<std::string_view> host) {
     if (!host || !isOnDomain(*host, googleSearchPrimaryDomain)) return false;
     std::string scratch;
     if (decoded(components.percentEncodedPath(), scratch) != "/search") return false;

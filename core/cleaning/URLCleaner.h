@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessaril {
 
@@ -102,6 +103,13 @@ public:
     [[nodiscard]] static bool shouldClearGoogleSearchLocalFragment(const URLComponents& components);
 
 private:
+    // `parsed`, when given, is the parse of `trimmed`; it may be changed.
+    std::optional<CleanResult> performClean(std::string_view trimmed, int depth, URLComponents* parsed);
+    // The same questions with the lower-case host already known.
+    [[nodiscard]] static std::span<const std::string_view> redditJSChallengeParamsToStrip(
+        const URLComponents& components, std::optional<std::string_view> lowerHost);
+    [[nodiscard]] static bool isGoogleSearchURL(const URLComponents& components,
+                                                std::optional<std::string_view> lowerHost);
     std::optional<CleanResult> unwrapRedirect(std::string_view url, int depth,
                                               std::span<const CompiledProvider* const> providers);
 
@@ -113,6 +121,10 @@ private:
     PrivacyRedirectSettings privacyRedirectSettings_;
     PrivacyRedirector privacyRedirector_;
     bool savesMatchCountsAfterEachClean_ = true;
+    // Scratch space reused from one link to the next.
+    std::array<std::vector<const CompiledProvider*>, maximumRedirectDepth + 1> providerLists_;
+    std::vector<const CompiledProvider*> parameterProviders_;
+    std::string lowerHost_;
 };
 
 }  // namespace tessaril

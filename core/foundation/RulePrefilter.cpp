@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/foundation/RulePrefilter.h"
 
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -381,8 +386,12 @@ std::optional<Fragments> necessaryOfAlternatives(const std::vector<std::vector<N
 }  // namespace
 
 RulePrefilter RulePrefilter::fromPattern(std::string_view pattern) {
+    return fromPattern(pattern, false);
+}
+
+RulePrefilter RulePrefilter::fromPattern(std::string_view pattern, bool caseInsensitiveOption) {
     RulePrefilter filter;
-    bool caseInsensitive = false;
+    bool caseInsensitive = caseInsensitiveOption;
     PatternReader reader(pattern);
     const auto alternatives = reader.read(caseInsensitive);
     if (!alternatives) return filter;
@@ -440,6 +449,43 @@ std::string RulePrefilter::foldForMatching(std::string_view text) {
         }
     }
     return out;
+}
+
+void RulePrefilter::foldFullyInto(std::string_view text, std::string& out) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
+    out.reserve(out.size() + text.size());
+    std::int32_t i = 0;
+    while (i < length) {
+        const std::uint8_t byte = bytes[i];
+        if (byte < 0x80) {
+            out += static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte);
+            ++i;
+            continue;
+        }
+        const std::int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) {
+            out.append(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+            continue;
+        }
+        UChar source[2];
+        std::int32_t sourceLength = 0;
+        U16_APPEND_UNSAFE(source, sourceLength, c);
+        UChar folded[8];
+        UErrorCode status = U_ZERO_ERROR;
+        const std::int32_t foldedLength = u_strFoldCase(folded, 8, source, sourceLength, U_FOLD_CASE_DEFAULT, &status);
+        if (U_FAILURE(status) || foldedLength > 8) {
+            out.append(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+            continue;
+        }
+        for (std::int32_t j = 0; j < foldedLength;) {
+            UChar32 f = 0;
+            U16_NEXT(folded, j, foldedLength, f);
+            appendUtf8(out, static_cast<std::uint32_t>(f));
+        }
+    }
 }
 
 }  // namespace tessaril

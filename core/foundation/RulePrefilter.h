@@ -20,12 +20,20 @@ public:
     // other than a leading (?i), \Q quoting, unknown escapes...) gives a filter that lets
     // everything through, so the filter can only ever skip texts the expression cannot match.
     [[nodiscard]] static RulePrefilter fromPattern(std::string_view pattern);
+    // The same for a pattern compiled with the case-insensitive option (as if it began with (?i)).
+    [[nodiscard]] static RulePrefilter fromPattern(std::string_view pattern, bool caseInsensitive);
 
     // `text` is the text to search; `foldedText` is foldForMatching(text), used by case-insensitive filters.
     [[nodiscard]] bool mayMatch(std::string_view text, std::string_view foldedText) const;
     // ASCII letters lower-cased, and the few non-ASCII letters that ICU's case-insensitive matching
     // equates with ASCII ones (long s, Kelvin sign, dotted capital I) replaced by them.
     [[nodiscard]] static std::string foldForMatching(std::string_view text);
+    // Appends ICU's full case folding of `text` to `out`: ASCII letters lower-cased, and every other
+    // character replaced by its full folding ("\xC3\x9F" becomes "ss", a ligature its letters), which
+    // is what ICU compares literal text against in a case-insensitive match. A fragment of a
+    // case-insensitive filter that is absent from this text therefore cannot be matched, whatever
+    // non-ASCII characters the text holds. Bytes that are not UTF-8 are kept as they are.
+    static void foldFullyInto(std::string_view text, std::string& out);
 
     // Each inner list is one requirement: at least one of its fragments must occur.
     [[nodiscard]] const std::vector<std::vector<std::string>>& requirements() const { return requirements_; }

@@ -76,8 +76,13 @@ bool CustomBlocklistStore::canUndo() const {
 // undo. It is not repaired here; the next successful edit overwrites it.
 CustomBlocklistStore::State CustomBlocklistStore::readState() const {
     const auto bytes = defaults_.dataValue(storageKey);
-    if (!bytes || bytes->size() > maximumDocumentBytes) return {};
-    const auto json = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, /*allow_exceptions=*/false);
+    if (!bytes) return {};
+    return decodeState(*bytes);
+}
+
+CustomBlocklistStore::State CustomBlocklistStore::decodeState(const Bytes& bytes) {
+    if (bytes.size() > maximumDocumentBytes) return {};
+    const auto json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, /*allow_exceptions=*/false);
     if (!json.is_object()) return {};
     const auto rulesField = json.find("rules");
     if (rulesField == json.end()) return {};
@@ -101,11 +106,33 @@ void CustomBlocklistStore::refresh() {
 }
 
 bool CustomBlocklistStore::blocks(std::string_view parameter, std::string_view host) const {
-    const State stored = readState();
-    if (stored.rules.empty()) return false;
-    const std::string lowered = text::toLower(host);
-    return std::any_of(stored.rules.begin(), stored.rules.end(), [&](const CustomBlockRule& rule) {
-        return rule.parameter == parameter && (!rule.site || *rule.site == lowered);
+    return snapshot()->blocks(parameter, host);
+}
+
+std::shared_ptr<const CustomBlocklistStore::Snapshot> CustomBlocklistStore::snapshot() const {
+    auto bytes = defaults_.dataValue(storageKey);
+    std::lock_guard guard(snapshotLock_);
+    if (snapshot_ && snapshot_->hasStored_ == bytes.has_value() && (!bytes || snapshot_->stored_ == *bytes)) {
+        return snapshot_;
+    }
+    auto fresh = std::make_shared<Snapshot>();
+    if (bytes) {
+        fresh->rules_ = decodeState(*bytes).rules;
+        fresh->stored_ = std::move(*bytes);
+        fresh->hasStored_ = true;
+    }
+    snapshot_ = std::move(fresh);
+    return snapshot_;
+}
+
+bool CustomBlocklistStore::Snapshot::blocks(std::string_view parameter, std::string_view host) const {
+    // The host is lower-cased only for a parameter the list names, which is rare.
+    std::optional<std::string> lowered;
+    return std::any_of(rules_.begin(), rules_.end(), [&](const CustomBlockRule& rule) {
+        if (rule.parameter != parameter) return false;
+        if (!rule.site) return true;
+        if (!lowered) lowered = text::toLower(host);
+        return *rule.site == *lowered;
     });
 }
 

@@ -7,7 +7,10 @@
 #include "core/stores/CustomBlockRule.h"
 
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -43,10 +46,28 @@ public:
     // Re-reads the stored list into rules() and canUndo().
     void refresh();
 
+    // The rules of the stored document at one moment, decoded. Answers blocks() for many parameters
+    // of one link without reading the store again.
+    class Snapshot {
+    public:
+        // See CustomBlocklistStore::blocks.
+        [[nodiscard]] bool blocks(std::string_view parameter, std::string_view host) const;
+        [[nodiscard]] bool empty() const { return rules_.empty(); }
+
+    private:
+        friend class CustomBlocklistStore;
+        Bytes stored_;
+        bool hasStored_ = false;
+        std::vector<CustomBlockRule> rules_;
+    };
+
     // True when the stored list (read now, not the copy) holds a rule for exactly `parameter` that is
     // global or whose site equals `host` in lower case. No subdomain or "www." matching; pass an
     // empty host for a link without one, so that only global rules apply.
     [[nodiscard]] bool blocks(std::string_view parameter, std::string_view host) const;
+    // The stored list read now. The document is decoded again only when its bytes changed since the
+    // last call, so asking once per link costs one read of the store and a comparison.
+    [[nodiscard]] std::shared_ptr<const Snapshot> snapshot() const;
 
     // Each edit returns no value on success (and publishes the new copy), else the reason.
     // No site makes a global rule, which replaces the site rules for the same parameter.
@@ -60,6 +81,7 @@ public:
 private:
     struct State;
     [[nodiscard]] State readState() const;
+    [[nodiscard]] static State decodeState(const Bytes& bytes);
     [[nodiscard]] std::optional<CustomBlockError> checkConflict(const State& stored);
     [[nodiscard]] std::optional<CustomBlockError> write(const State& state);
     void publish(const State& state);
@@ -69,6 +91,9 @@ private:
     bool canUndo_ = false;
     Signal<> rulesChanged_;
     Signal<> canUndoChanged_;
+    // The last decoded snapshot; its own lock, because blocks() may run on any thread.
+    mutable std::mutex snapshotLock_;
+    mutable std::shared_ptr<const Snapshot> snapshot_;
 };
 
 }  // namespace tessaril

@@ -37,7 +37,11 @@ std::optional<std::string> DomainExceptionStore::normalizedHost(std::string_view
     if (!trimmed.starts_with("http://") && !trimmed.starts_with("https://")) return std::nullopt;
     const auto url = URLComponents::parse(trimmed);
     if (!url) return std::nullopt;
-    auto host = url->host();
+    return normalizedHost(*url);
+}
+
+std::optional<std::string> DomainExceptionStore::normalizedHost(const URLComponents& url) {
+    auto host = url.host();
     if (!host || host->empty()) return std::nullopt;
     std::string_view name = *host;
     // The host of "http://[::1]/" is "::1"; the brackets only delimit it inside the link.

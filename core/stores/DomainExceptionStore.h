@@ -15,6 +15,8 @@
 
 namespace tessaril {
 
+class URLComponents;
+
 // The sites on which the user turned cleaning off, kept in their preferences. Edits re-read the
 // stored list, so exceptions added by another process survive; lookups use the copy taken by the
 // constructor, refresh() and each edit that changed the list.
@@ -45,9 +47,13 @@ public:
     // absent for any other text, a link that does not parse, or one without a host. An IP literal's
     // brackets are dropped.
     [[nodiscard]] static std::optional<std::string> normalizedHost(std::string_view urlString);
+    // The same for a link the caller has already checked and parsed.
+    [[nodiscard]] static std::optional<std::string> normalizedHost(const URLComponents& url);
 
     // Exact match of the normalised host: an exception does not cover subdomains.
     [[nodiscard]] bool isDisabled(std::string_view host) const;
+    // False when no site is listed: then no host needs normalising at all.
+    [[nodiscard]] bool hasDisabledDomains() const { return !disabledDomains_.load()->empty(); }
     // False when the link has no normalised host.
     [[nodiscard]] bool isDisabledURL(std::string_view urlString) const;
 

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/foundation/RulePrefilter.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tessaril {
+
+// Answers "which whole-name rules match this parameter name" for many ordered rule lists at once
+// (one list per provider, or the single list of built-in and custom rules) without running most of
+// their expressions.
+//
+// Every rule is "^" + pattern + "$", compiled case-insensitively. A pattern whose language is a
+// short finite list of ASCII words (plain names, optional parts "x?" and "(?:a|b)?", escaped
+// punctuation) is answered by one hash lookup of the lower-cased name. That is exact for names of
+// printable ASCII characters: ICU compares those by ASCII case alone, and "$" cannot meet a line
+// break. Other patterns keep their expressions, behind a literal prefilter; names with other bytes
+// are left to the expressions entirely (the caller runs every rule).
+class NameRuleIndex {
+public:
+    // One list's rules, in order; `patterns[k]` is rule k's pattern without the anchors.
+    void addList(const std::vector<std::string_view>& patterns);
+    void clear();
+    [[nodiscard]] std::size_t listCount() const { return lists_.size(); }
+
+    // Whether `name` can be answered here: printable ASCII only. `lowerName` receives its lower-case
+    // form when it can.
+    [[nodiscard]] static bool prepare(std::string_view name, std::string& lowerName);
+
+    struct Hit {
+        std::uint32_t list;
+        std::uint32_t rule;
+    };
+    using Hits = std::vector<Hit>;
+
+    // The literal rules of every list that a prepared name matches, or null when none does. One hash
+    // lookup per name, shared by all lists.
+    [[nodiscard]] const Hits* wordHits(const std::string& lowerName) const;
+
+    // For a prepared name and its wordHits, the rules of list `list` that may match, in ascending
+    // order: `literalHits` match for certain; each of `regexCandidates` must still be run. Both are
+    // overwritten.
+    void lookup(std::size_t list, const Hits* hits, std::string_view lowerName, std::vector<std::uint32_t>& literalHits,
+                std::vector<std::uint32_t>& regexCandidates) const;
+
+    // The lower-case words a pattern stands for, or nothing when it is not such a pattern (exposed
+    // for tests).
+    [[nodiscard]] static std::optional<std::vector<std::string>> literalExpansion(std::string_view pattern);
+
+private:
+    struct RegexRule {
+        std::uint32_t rule;
+        RulePrefilter filter;
+    };
+    struct List {
+        std::vector<RegexRule> regexRules;
+    };
+
+    std::vector<List> lists_;
+    // Lower-case word -> (list, rule) pairs, sorted.
+    std::unordered_map<std::string, Hits> words_;
+};
+
+}  // namespace tessaril

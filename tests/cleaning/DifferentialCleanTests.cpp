@@ -1,0 +1,293 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The indexed engine and the cleaner's fast path against the plain reference, on the benchmark
+// corpus and on generated hostile links: same outcome, same CleanResult, same match counts.
+#include "tests/cleaning/ReferenceCleaner.h"
+#include "tests/cleaning/RulesTestSupport.h"
+
+#include "core/cleaning/URLCleaner.h"
+#include "core/foundation/InMemoryUserDefaults.h"
+#include "core/stores/CustomBlocklistStore.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <random>
+
+namespace tessaril::testing {
+namespace {
+
+const std::string kBundle = TESSARIL_SOURCE_DIR "/resources/Tessaril_TessarilCore.bundle/";
+
+// The same rules, switches and stores on two engines, so that match counts can be compared too.
+struct Side {
+    InMemoryUserDefaults defaults;
+    RulesEngine engine{defaults};
+    DomainExceptionStore exceptions{defaults};
+    CustomBlocklistStore blocklist{defaults};
+
+    bool load() {
+        const auto main = readFile(kBundle + "data.min.json");
+        const auto supplementary = readFile(kBundle + "tessaril-supplementary.json");
+        if (main.empty() || !engine.loadRuleBundle(main, std::string_view(supplementary))) return false;
+        engine.addCustomRule("my.param", "my.param", RuleCategoryType::custom);
+        engine.addCustomRule("\xC5\xBFid", "long s", RuleCategoryType::custom);  // matches "SID" and "sid"
+        // A switched-off rule makes a later rule answer for the same name.
+        for (const auto& rule : engine.categories()[0]->rules()) {
+            if (rule->id() == "Analytics:(?:%3F)?fbclid" || rule->id() == "Analytics:gclid") rule->setEnabled(false);
+        }
+        exceptions.disable("www.example.org");
+        return !blocklist.add("session_id") && !blocklist.add("ref", "www.amazon.com") && !blocklist.add("Tag");
+    }
+};
+
+std::string describe(const std::pair<std::string, std::optional<CleanResult>>& outcome) {
+    return outcome.first + (outcome.second ? " " + outcome.second->toJson().dump() : "");
+}
+
+std::string describe(const CleanOutcome& outcome) {
+    std::string kind(rawValue(outcome.kind()));
+    if (outcome.kind() == CleanOutcome::Kind::skippedDisabled) kind = "skipped:" + *outcome.host();
+    return kind + (outcome.result() != nullptr ? " " + outcome.result()->toJson().dump() : "");
+}
+
+class DifferentialCleanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fast_.load() || !plain_.load()) GTEST_SKIP() << "shipped rule files not found";
+        cleaner_ = std::make_unique<URLCleaner>(fast_.engine, &fast_.exceptions);
+        cleaner_->setCustomBlocklist(&fast_.blocklist);
+        reference_ = std::make_unique<ReferenceCleaner>(plain_.engine, &plain_.exceptions, plain_.blocklist.rules());
+    }
+
+    // Returns false after the first few differences, so a broken index does not flood the log.
+    bool compare(const std::string& line) {
+        const std::string fast = describe(cleaner_->cleanWithOutcome(line));
+        const std::string plain = describe(reference_->clean(line));
+        if (fast == plain) return true;
+        ADD_FAILURE() << "input: " << line << "\n fast: " << fast << "\nplain: " << plain;
+        return ++failures_ < 5;
+    }
+
+    void compareCounts() { EXPECT_EQ(fast_.engine.exportRules(), plain_.engine.exportRules()); }
+
+    Side fast_;
+    Side plain_;
+    std::unique_ptr<URLCleaner> cleaner_;
+    std::unique_ptr<ReferenceCleaner> reference_;
+    int failures_ = 0;
+};
+
+std::string corpusPath() {
+    const char* shared = std::getenv("TESSARIL_SHARED_DIR");
+    return std::string(shared != nullptr ? shared : TESSARIL_SHARED_DIR) + "/bench/urls-200k.txt";
+}
+
+// Every line in an optimised build; a fixed sample of one line in 32 in debug and sanitizer builds,
+// where the plain reference alone would take minutes.
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kStride = 1;
+#else
+constexpr std::size_t kStride = 32;
+#endif
+
+TEST_F(DifferentialCleanTest, BenchmarkCorpus) {
+    std::ifstream corpus(corpusPath(), std::ios::binary);
+    if (!corpus) GTEST_SKIP() << "benchmark corpus not found (set TESSARIL_SHARED_DIR)";
+    std::string line;
+    std::size_t number = 0;
+    std::size_t compared = 0;
+    while (std::getline(corpus, line)) {
+        if (number++ % kStride != 0) continue;
+        ++compared;
+        if (!compare(line)) break;
+    }
+    EXPECT_GT(compared, 6000u);
+    compareCounts();
+}
+
+std::string encodeComponent(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+            c == '.') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+TEST_F(DifferentialCleanTest, GeneratedHostileLinks) {
+    const std::vector<std::string> hosts = {"www.amazon.com",
+                                            "amazon.co.uk",
+                                            "AMAZON.DE",
+                                            "amazon.com.evil.org",
+                                            "evilamazon.com",
+                                            "am\xD0\xB0zon.com",
+                                            "xn--amazn-mye.com",
+                                            "www.google.com",
+                                            "GOOGLE.com",
+                                            "google.com.br",
+                                            "news.google.co.jp",
+                                            "www.youtube.com",
+                                            "music.youtube.com",
+                                            "MUSIC.YOUTUBE.COM",
+                                            "youtu.be",
+                                            "old.reddit.com",
+                                            "reddit.com.evil.net",
+                                            "x.com",
+                                            "twitter.com",
+                                            "www.facebook.com",
+                                            "l.facebook.com",
+                                            "duckduckgo.com",
+                                            "www.example.org",
+                                            "example.org",
+                                            "stra\xC3\x9F"
+                                            "e.de",
+                                            "a\xEF\xAC\x80iliate.com",
+                                            "\xE2\x84\xAA"
+                                            "ahoot.it",
+                                            "\xE2\x84\xAA"
+                                            "AHOOT.IT",
+                                            "www.bing.com",
+                                            "[::1]",
+                                            "192.168.0.1",
+                                            "xn--80ak6aa92e.com",
+                                            "sub.aliexpress.ru",
+                                            "linkedin.com",
+                                            "www.threads.net",
+                                            "t.umblr.com",
+                                            "href.li",
+                                            "go.skimresources.com",
+                                            "track.adform.net",
+                                            "www.ebay.de"};
+    const std::vector<std::string> paths = {
+        "/",         "",          "/dp/B0001/ref=sr_1_1?", "/search", "/url", "/l/", "/s", "/watch",
+        "/pagead/x", "/redirect", "/gp/product/ref=x",     "/a%20b/c"};
+    const std::vector<std::string> names = {"utm_source",
+                                            "UTM_Medium",
+                                            "utm_ſource",
+                                            "%75tm_source",
+                                            "%3Futm_source",
+                                            "fbclid",
+                                            "FBCLID",
+                                            "gclid",
+                                            "GCLID",
+                                            "yclid",
+                                            "yclid%0A",
+                                            "ref",
+                                            "Ref",
+                                            "ref_",
+                                            "REF_SRC",
+                                            "tag",
+                                            "Tag",
+                                            "si",
+                                            "SI",
+                                            "is",
+                                            "client",
+                                            "q",
+                                            "js_challenge",
+                                            "token",
+                                            "solution",
+                                            "jsc_orig_r",
+                                            "__hssc",
+                                            "__h\xC3\x9F"
+                                            "c",
+                                            "m\xE2\x84\xAA"
+                                            "t_tok",
+                                            "mkt_tok",
+                                            "session_id",
+                                            "my.param",
+                                            "MY.PARAM",
+                                            "sid",
+                                            "SID",
+                                            "\xC5\xBFid",
+                                            "wt_zmc",
+                                            "wtmc",
+                                            "xmc",
+                                            "p[]",
+                                            "sattr[]",
+                                            "$deep_link",
+                                            "%24deep_link",
+                                            "mr:device",
+                                            "pf_rd_p",
+                                            "igshid",
+                                            "s",
+                                            "t",
+                                            "id",
+                                            "",
+                                            "caf\xC3\xA9",
+                                            "%FF",
+                                            "hsa_acc",
+                                            "pk_campaign",
+                                            "li_fat_id",
+                                            "lipi",
+                                            "abcdefghijklmnopqrstuvwxyz_utm"};
+    std::mt19937 random(20261206);
+    auto pick = [&random](const std::vector<std::string>& list) -> const std::string& {
+        return list[std::uniform_int_distribution<std::size_t>(0, list.size() - 1)(random)];
+    };
+    auto chance = [&random](int percent) { return std::uniform_int_distribution<int>(0, 99)(random) < percent; };
+    auto link = [&] {
+        std::string url = chance(90) ? "https://" : (chance(50) ? "http://" : "HTTPS://");
+        if (chance(10)) url += "user:pass@";
+        url += pick(hosts);
+        if (chance(10)) url += ":8443";
+        url += pick(paths);
+        const int params = chance(10) ? 40 : std::uniform_int_distribution<int>(0, 6)(random);
+        for (int i = 0; i < params; ++i) {
+            url += (i == 0 && url.find('?') == std::string::npos) ? "?" : "&";
+            url += pick(names);
+            if (chance(85)) url += "=" + std::to_string(random() % 1000);
+        }
+        if (chance(10)) url += chance(50) ? "#lkt=1" : "#utm_source=x";
+        return url;
+    };
+    const std::vector<std::string> wrappers = {"https://www.google.com/url?q=", "https://duckduckgo.com/l/?uddg=",
+                                               "https://l.facebook.com/l.php?u=", "https://href.li/?",
+                                               "https://www.youtube.com/redirect?q="};
+    for (int i = 0; i < 1200; ++i) {
+        std::string url = link();
+        const int depth = chance(25) ? std::uniform_int_distribution<int>(1, 8)(random) : 0;
+        for (int d = 0; d < depth; ++d) {
+            const std::string& wrapper = pick(wrappers);
+            url = wrapper + (wrapper.ends_with("?") ? url : encodeComponent(url)) + (chance(50) ? "&utm_source=w" : "");
+        }
+        if (chance(5)) url = "  " + url + "\n";
+        if (!compare(url)) break;
+        // The engine's own questions, one by one, for every provider (not only the routed ones).
+        const auto components = URLComponents::parse(text::trim(url));
+        auto namesOf = [](const std::vector<const CompiledProvider*>& providers) {
+            std::vector<std::string> result;
+            for (const auto* provider : providers)
+                result.push_back(provider->name);
+            return result;
+        };
+        EXPECT_EQ(namesOf(fast_.engine.matchingProviders(text::trim(url))),
+                  namesOf(reference_->matchingProviders(text::trim(url))))
+            << url;
+        if (!components) continue;
+        for (const auto& item : components->percentEncodedQueryItemViews()) {
+            const std::string name = text::percentDecode(item.name).value_or(std::string(item.name));
+            const FallbackRule* plain = reference_->fallbackRule(name);
+            EXPECT_EQ(fast_.engine.shouldStripParamFallback(name),
+                      plain ? std::optional(std::make_pair(plain->ruleID, plain->category)) : std::nullopt)
+                << name;
+            for (std::size_t p = 0; p < fast_.engine.compiledProviders().size(); ++p) {
+                const auto fast = fast_.engine.shouldStripParam(name, fast_.engine.compiledProviders()[p]);
+                const auto expected = reference_->shouldStripParam(name, plain_.engine.compiledProviders()[p]);
+                if (fast != expected) ADD_FAILURE() << name << " " << fast_.engine.compiledProviders()[p].name;
+            }
+        }
+    }
+    compareCounts();
+}
+
+}  // namespace
+}  // namespace tessaril::testing
