@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 SAMPLE_URL ?= https://www.amazon.com/dp/B0CX23V2ZK/ref=sr_1_3?tag=deals-20&utm_source=newsletter&keywords=usb+cable
 
-.PHONY: deps test test-asan run bench format format-check tidy clean
+.PHONY: deps test test-asan run bench bench-smoke bench-cli format format-check tidy clean
 
 deps:
 	./scripts/install-deps
@@ -29,6 +29,21 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	./build/release/bench/tessaril_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+
+# Every benchmark once and briefly, so that none stops building or running; the times are not judged.
+# A benchmark that cannot set itself up (missing rules, an unexpected outcome) fails the target.
+bench-smoke: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target tessaril_bench
+	./build/release/bench/tessaril_bench --benchmark_min_time=0.01 > build/release/bench-smoke.txt
+	cat build/release/bench-smoke.txt
+	! grep -q 'ERROR OCCURRED' build/release/bench-smoke.txt
+
+# The whole tool over the benchmark corpus: lines per second, peak memory, start-up time.
+bench-cli: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target tessaril
+	./scripts/bench-cli
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

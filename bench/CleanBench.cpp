@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Cost of one clean with the shipped rules and the application's stores, on a tracked and on a
-// clean link. The tracked case runs with the counts saved after every clean (as in the application)
-// and with saving deferred (as in the command-line filter).
+// Cost of one cleanWithOutcome with the shipped rules and the application's stores: a link with
+// nothing to clean, a tracked link, and a redirect wrapper inside a redirect wrapper. The tracked
+// link runs with saving deferred (as in the command-line filter) and with the counts saved after
+// every clean (as in the application).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -22,6 +24,10 @@ constexpr std::string_view kTracked =
     "https://www.example-shop.com/products/kettle?id=4411&utm_source=newsletter&utm_medium=email"
     "&utm_campaign=spring&fbclid=IwAR2xYz&color=red";
 constexpr std::string_view kClean = "https://en.wikipedia.org/wiki/Uniform_Resource_Identifier?action=view&oldid=1";
+// A search wrapper around a social wrapper around a tracked shop link: two unwraps, then a removal.
+constexpr std::string_view kNestedWrapper =
+    "https://www.google.com/url?q=https%3A%2F%2Fl.facebook.com%2Fl.php%3Fu%3Dhttps%253A%252F%252Fwww.example-shop."
+    "com%252Fkettle%253Fid%253D4411%2526utm_source%253Dnewsletter%26h%3DAT0x&sa=D&usg=AOvVaw1";
 
 struct Setup {
     InMemoryUserDefaults defaults;
@@ -40,14 +46,24 @@ struct Setup {
     }
 };
 
-void clean(benchmark::State& state, std::string_view url, bool savesCounts, CleanOutcome::Kind expected) {
+std::size_t unwraps(const CleanOutcome& outcome) {
+    const CleanResult* result = outcome.result();
+    if (result == nullptr) return 0;
+    return static_cast<std::size_t>(std::count_if(
+        result->operations.begin(), result->operations.end(),
+        [](const CleanOperation& operation) { return operation.kind == CleanOperationKind::offlineWrapperUnwrap; }));
+}
+
+void clean(benchmark::State& state, std::string_view url, bool savesCounts, CleanOutcome::Kind expected,
+           std::size_t expectedUnwraps = 0) {
     auto setup = std::make_unique<Setup>();
     if (!setup->load()) {
         state.SkipWithError("shipped rule files not found");
         return;
     }
     setup->cleaner.setSavesMatchCountsAfterEachClean(savesCounts);
-    if (setup->cleaner.cleanWithOutcome(url).kind() != expected) {
+    const CleanOutcome first = setup->cleaner.cleanWithOutcome(url);
+    if (first.kind() != expected || unwraps(first) != expectedUnwraps) {
         state.SkipWithError("unexpected outcome");
         return;
     }
@@ -56,17 +72,20 @@ void clean(benchmark::State& state, std::string_view url, bool savesCounts, Clea
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
-void cleanTrackedLink(benchmark::State& state) {
-    clean(state, kTracked, true, CleanOutcome::Kind::cleaned);
+void cleanWithOutcomeCleanLink(benchmark::State& state) {
+    clean(state, kClean, false, CleanOutcome::Kind::unchanged);
 }
-void cleanTrackedLinkDeferredCounts(benchmark::State& state) {
+void cleanWithOutcomeTrackedLink(benchmark::State& state) {
     clean(state, kTracked, false, CleanOutcome::Kind::cleaned);
 }
-void cleanCleanLink(benchmark::State& state) {
-    clean(state, kClean, true, CleanOutcome::Kind::unchanged);
+void cleanWithOutcomeTrackedLinkSavingCounts(benchmark::State& state) {
+    clean(state, kTracked, true, CleanOutcome::Kind::cleaned);
+}
+void cleanWithOutcomeNestedWrapper(benchmark::State& state) {
+    clean(state, kNestedWrapper, false, CleanOutcome::Kind::cleaned, 2);
 }
 // The engine's provider selection alone (one search per provider), for comparison with a whole clean.
-void selectProvidersForCleanLink(benchmark::State& state) {
+void matchingProvidersForCleanLink(benchmark::State& state) {
     auto setup = std::make_unique<Setup>();
     if (!setup->load()) {
         state.SkipWithError("shipped rule files not found");
@@ -77,10 +96,11 @@ void selectProvidersForCleanLink(benchmark::State& state) {
     state.counters["providers"] = static_cast<double>(setup->engine.compiledProviders().size());
 }
 
-BENCHMARK(cleanTrackedLink)->Unit(benchmark::kMicrosecond);
-BENCHMARK(cleanTrackedLinkDeferredCounts)->Unit(benchmark::kMicrosecond);
-BENCHMARK(cleanCleanLink)->Unit(benchmark::kMicrosecond);
-BENCHMARK(selectProvidersForCleanLink)->Unit(benchmark::kMicrosecond);
+BENCHMARK(cleanWithOutcomeCleanLink)->Unit(benchmark::kMicrosecond);
+BENCHMARK(cleanWithOutcomeTrackedLink)->Unit(benchmark::kMicrosecond);
+BENCHMARK(cleanWithOutcomeTrackedLinkSavingCounts)->Unit(benchmark::kMicrosecond);
+BENCHMARK(cleanWithOutcomeNestedWrapper)->Unit(benchmark::kMicrosecond);
+BENCHMARK(matchingProvidersForCleanLink)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace tessaril

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Command Guard runs on every foreign clipboard change, on the main thread: the cost of one analysis
-// with the shipped rules, for a typical one-line command and for a text at the 32 KB cap.
+// with the shipped rules, for one-line commands (harmless and risky), for a paragraph of ordinary
+// prose (most of what people copy) and for a text at the 32 KB cap.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -29,15 +30,24 @@ void analyzeText(benchmark::State& state, const std::string& text) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-void analyzeOneLiner(benchmark::State& state) {
+void commandGuardAnalyzeBenignOneLiner(benchmark::State& state) {
     analyzeText(state, "git log --oneline --graph --decorate --all -n 20");
 }
-BENCHMARK(analyzeOneLiner)->Unit(benchmark::kMicrosecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+BENCHMARK(commandGuardAnalyzeBenignOneLiner)->Unit(benchmark::kMicrosecond);
 
-void analyzeRiskyOneLiner(benchmark::State& state) {
+void commandGuardAnalyzeRiskyOneLiner(benchmark::State& state) {
     analyzeText(state, "curl -fsSL https://example.com/install.sh | sudo bash");
 }
-BENCHMARK(analyzeRiskyOneLiner)->Unit(benchmark::kMicrosecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+BENCHMARK(commandGuardAnalyzeRiskyOneLiner)->Unit(benchmark::kMicrosecond);
+
+void commandGuardAnalyzeBenignParagraph(benchmark::State& state) {
+    analyzeText(state,
+                "Thanks for the quick review! I moved the retry logic into its own helper, so the upload "
+                "path and the sync path now share it. The tests cover the timeout case and the case where "
+                "the server answers with an empty body. Could you have another look before Friday? If it is "
+                "easier, we can go through it together on a call tomorrow morning.");
+}
+BENCHMARK(commandGuardAnalyzeBenignParagraph)->Unit(benchmark::kMicrosecond);
 
 // A pasted shell session: commands, output and a few paths, up to the cap.
 std::string pastedSession() {
@@ -62,10 +72,10 @@ std::string pastedSession() {
     return text;
 }
 
-void analyze32KB(benchmark::State& state) {
+void commandGuardAnalyze32KB(benchmark::State& state) {
     analyzeText(state, pastedSession());
 }
-BENCHMARK(analyze32KB)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+BENCHMARK(commandGuardAnalyze32KB)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tessaril

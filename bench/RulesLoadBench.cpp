@@ -13,7 +13,7 @@ namespace {
 
 const std::string kBundle = TESSARIL_SOURCE_DIR "/resources/Tessaril_TessarilCore.bundle/";
 
-void loadShippedRules(benchmark::State& state) {
+void rulesEngineLoadShippedRules(benchmark::State& state) {
     const auto main = readFileContents(kBundle + "data.min.json");
     const auto supplementary = readFileContents(kBundle + "tessaril-supplementary.json");
     if (!main || !supplementary) {
@@ -37,7 +37,7 @@ void loadShippedRules(benchmark::State& state) {
     state.counters["providers"] = static_cast<double>(providers);
     state.counters["patterns"] = static_cast<double>(patterns);
 }
-BENCHMARK(loadShippedRules)->Unit(benchmark::kMillisecond);
+BENCHMARK(rulesEngineLoadShippedRules)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tessaril

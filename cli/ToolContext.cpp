@@ -29,7 +29,9 @@ ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
         } else {
             store_ = std::make_unique<InMemoryUserDefaults>();
         }
-        defaults_ = std::make_unique<OverlayUserDefaults>(*store_);
+        // A run sees the settings as they were at its first read of each: nothing per link goes
+        // back to the database file.
+        defaults_ = std::make_unique<OverlayUserDefaults>(*store_, OverlayUserDefaults::BaseReads::snapshot);
     } else {
         defaults_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_));
     }

@@ -21,7 +21,8 @@ public:
     // How a command may use the user's stored preferences.
     enum class StoreAccess {
         readWrite,
-        // Reads see the user's store; every write (match counts, say) stays in memory for this run.
+        // Reads see the user's store as it was at the first read of each key; every write (match
+        // counts, say) stays in memory for this run.
         readOnly,
     };
 

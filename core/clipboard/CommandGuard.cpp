@@ -41,6 +41,58 @@ std::string repairedUtf8(std::string_view text) {
     return out;
 }
 
+// The alternatives of a pattern's top-level alternation, each with the pattern's leading "(?i)";
+// nothing when there is only one, or when the pattern holds anything that could make a bar mean
+// something else than it seems to here (quoting, inline flags, comments).
+std::vector<std::string> topLevelAlternatives(std::string_view pattern) {
+    std::string_view prefix;
+    if (pattern.starts_with("(?i)")) {
+        prefix = pattern.substr(0, 4);
+        pattern.remove_prefix(4);
+    }
+    std::vector<std::string> alternatives;
+    std::size_t start = 0;
+    int depth = 0;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '\\') {
+            if (i + 1 < pattern.size() && pattern[i + 1] == 'Q') return {};
+            ++i;
+        } else if (c == '[') {
+            // Skip the class, nested classes and escapes included; a bar inside is a plain character.
+            int classDepth = 1;
+            ++i;
+            if (i < pattern.size() && pattern[i] == '^') ++i;
+            if (i < pattern.size() && pattern[i] == ']') ++i;
+            for (; i < pattern.size() && classDepth > 0; ++i) {
+                if (pattern[i] == '\\') {
+                    ++i;
+                } else if (pattern[i] == '[') {
+                    ++classDepth;
+                } else if (pattern[i] == ']') {
+                    --classDepth;
+                }
+            }
+            if (classDepth > 0) return {};
+            --i;
+        } else if (c == '(') {
+            if (i + 2 < pattern.size() && pattern[i + 1] == '?' &&
+                std::string_view(":=!<>").find(pattern[i + 2]) == std::string_view::npos) {
+                return {};
+            }
+            ++depth;
+        } else if (c == ')') {
+            if (--depth < 0) return {};
+        } else if (c == '|' && depth == 0) {
+            alternatives.push_back(std::string(prefix) + std::string(pattern.substr(start, i - start)));
+            start = i + 1;
+        }
+    }
+    if (depth != 0 || alternatives.empty()) return {};
+    alternatives.push_back(std::string(prefix) + std::string(pattern.substr(start)));
+    return alternatives;
+}
+
 std::string matchedFragment(std::string_view match) {
     const std::string_view trimmed = text::trim(match);
     // A cluster takes at least one byte, so short fragments need no counting.
@@ -54,6 +106,13 @@ std::string matchedFragment(std::string_view match) {
 }
 
 }  // namespace
+
+bool CompiledRule::mayMatch(std::string_view text, std::string_view foldedText) const {
+    if (!prefilter.mayMatch(text, foldedText)) return false;
+    return alternativePrefilters.empty() ||
+           std::any_of(alternativePrefilters.begin(), alternativePrefilters.end(),
+                       [&](const RulePrefilter& filter) { return filter.mayMatch(text, foldedText); });
+}
 
 CommandGuard::CommandGuard(const ResourceBundle* bundle, const Paths* paths,
                            const std::optional<fs::path>& installedRulesURL) {
@@ -80,7 +139,11 @@ void CommandGuard::compile(std::optional<std::string_view> data) {
         if (!regex) continue;
         regex->setWorkLimit(matchWorkLimit);
         auto prefilter = RulePrefilter::fromPattern(definition.pattern);
-        rules_.push_back(CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter)});
+        std::vector<RulePrefilter> alternativePrefilters;
+        for (const auto& alternative : topLevelAlternatives(definition.pattern))
+            alternativePrefilters.push_back(RulePrefilter::fromPattern(alternative));
+        rules_.push_back(CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter),
+                                      std::move(alternativePrefilters)});
     }
 }
 
@@ -121,7 +184,7 @@ std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, Co
     {
         std::lock_guard lock(*matchLock_);
         for (const auto& rule : rules_) {
-            if (rule.definition.severity < threshold || !rule.prefilter.mayMatch(command, folded)) continue;
+            if (rule.definition.severity < threshold || !rule.mayMatch(command, folded)) continue;
             const auto match = rule.regex.firstMatch(command);
             if (!match) continue;
             const auto& range = match->whole;

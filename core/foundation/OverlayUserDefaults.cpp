@@ -5,14 +5,16 @@
 
 namespace tessaril {
 
-OverlayUserDefaults::OverlayUserDefaults(UserDefaults& base) : base_(base), storage_(std::make_shared<Storage>()) {}
+OverlayUserDefaults::OverlayUserDefaults(UserDefaults& base, BaseReads baseReads)
+    : base_(base), storage_(std::make_shared<Storage>()), baseReads_(baseReads) {}
 
 OverlayUserDefaults::OverlayUserDefaults(std::unique_ptr<UserDefaults> ownedBase, std::shared_ptr<Storage> storage,
-                                         std::string suiteName)
+                                         std::string suiteName, BaseReads baseReads)
     : ownedBase_(std::move(ownedBase)),
       base_(*ownedBase_),
       storage_(std::move(storage)),
-      suiteName_(std::move(suiteName)) {}
+      suiteName_(std::move(suiteName)),
+      baseReads_(baseReads) {}
 
 std::optional<DefaultsValue> OverlayUserDefaults::value(std::string_view key) const {
     {
@@ -22,10 +24,23 @@ std::optional<DefaultsValue> OverlayUserDefaults::value(std::string_view key) co
                 return found->second;
             }
             if (layer->second.hidesBase) return std::nullopt;
+            if (auto known = layer->second.baseValues.find(key); known != layer->second.baseValues.end()) {
+                return known->second;
+            }
         }
     }
     // Outside the lock: the store underneath has its own, and may be slow.
-    return base_.value(key);
+    auto stored = base_.value(key);
+    if (baseReads_ == BaseReads::snapshot) {
+        std::lock_guard lock(storage_->mutex);
+        Layer& layer = storage_->suites[suiteName_];
+        // A set, a removal or a suite removal that came in meanwhile wins over the read; when two
+        // threads read the same key at once, the first answer stays.
+        if (auto found = layer.entries.find(key); found != layer.entries.end()) return found->second;
+        if (layer.hidesBase) return std::nullopt;
+        return layer.baseValues.try_emplace(std::string(key), std::move(stored)).first->second;
+    }
+    return stored;
 }
 
 bool OverlayUserDefaults::set(std::string_view key, DefaultsValue value) {
@@ -40,13 +55,15 @@ void OverlayUserDefaults::remove(std::string_view key) {
 }
 
 std::unique_ptr<UserDefaults> OverlayUserDefaults::suite(std::string_view name) {
-    return std::unique_ptr<UserDefaults>(new OverlayUserDefaults(base_.suite(name), storage_, std::string(name)));
+    return std::unique_ptr<UserDefaults>(
+        new OverlayUserDefaults(base_.suite(name), storage_, std::string(name), baseReads_));
 }
 
 void OverlayUserDefaults::removeSuite(std::string_view name) {
     std::lock_guard lock(storage_->mutex);
     Layer& layer = storage_->suites[std::string(name)];
     layer.entries.clear();
+    layer.baseValues.clear();
     layer.hidesBase = true;
 }
 

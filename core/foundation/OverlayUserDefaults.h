@@ -14,12 +14,22 @@ namespace tessaril {
 // Preferences that read through to another store but keep every change in memory: a run that must
 // see the user's settings without ever writing them (the command-line cleaner) uses one of these.
 // A key set or removed here reads as changed from then on; any other key reads from the store
-// underneath at the time of the read. Suites work the same way, and removing a suite hides what the
-// store underneath holds for it. Safe to use from several threads.
+// underneath, either at the time of every read (live) or once, at its first read, for the life of
+// the overlay (snapshot). Suites work the same way, and removing a suite hides what the store
+// underneath holds for it. Safe to use from several threads.
 class OverlayUserDefaults final : public UserDefaults {
 public:
+    enum class BaseReads {
+        // Every read asks the store underneath, so another process's changes show at once.
+        live,
+        // Each key is read from the store underneath once and remembered (absence too). A short run
+        // that reads the same keys for every item it handles (several per cleaned link) then never
+        // goes back to a database file, at the price of not seeing edits made meanwhile.
+        snapshot,
+    };
+
     // `base` must outlive this object and every suite taken from it.
-    explicit OverlayUserDefaults(UserDefaults& base);
+    explicit OverlayUserDefaults(UserDefaults& base, BaseReads baseReads = BaseReads::live);
 
     [[nodiscard]] std::optional<DefaultsValue> value(std::string_view key) const override;
     bool set(std::string_view key, DefaultsValue value) override;
@@ -33,18 +43,21 @@ private:
         std::map<std::string, std::optional<DefaultsValue>, std::less<>> entries;
         // After removeSuite, keys without an entry read as absent instead of reading through.
         bool hidesBase = false;
+        // What the store underneath answered, with BaseReads::snapshot.
+        std::map<std::string, std::optional<DefaultsValue>, std::less<>> baseValues;
     };
     struct Storage {
         std::mutex mutex;
         std::map<std::string, Layer, std::less<>> suites;
     };
     OverlayUserDefaults(std::unique_ptr<UserDefaults> ownedBase, std::shared_ptr<Storage> storage,
-                        std::string suiteName);
+                        std::string suiteName, BaseReads baseReads);
 
     std::unique_ptr<UserDefaults> ownedBase_;
     UserDefaults& base_;
     std::shared_ptr<Storage> storage_;
     std::string suiteName_;
+    BaseReads baseReads_;
 };
 
 }  // namespace tessaril

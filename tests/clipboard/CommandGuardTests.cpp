@@ -239,3 +239,43 @@ TEST(CommandGuard, SharedGuardAnswersFromSeveralThreads) {
 
 }  // namespace
 }  // namespace tessaril
+
+namespace tessaril {
+namespace {
+
+// Each alternative of a top-level alternation must be met as a whole, so a text holding a
+// fragment of one alternative and a fragment of another is skipped; bars inside groups, classes or
+// escapes do not split, and a pattern that cannot be split for certain keeps the plain filter.
+TEST(CommandGuard, AlternativesAreFilteredOneByOne) {
+    const auto guard = guardWith({
+        rule("split", CommandRiskSeverity::danger, "(?i)(?:alpha|beta)\\s+x1|gamma(?:y2|z3)"),
+        rule("escaped", CommandRiskSeverity::danger, "a\\|b|c[|]d|e(?:f|g)h"),
+        rule("flags", CommandRiskSeverity::danger, "one(?x) two|three"),
+    });
+    ASSERT_EQ(guard.rules().size(), 3u);
+    const auto mayMatch = [&guard](std::size_t index, const std::string& text) {
+        return guard.rules()[index].mayMatch(text, RulePrefilter::foldForMatching(text));
+    };
+    const auto& split = guard.rules()[0];
+    EXPECT_EQ(split.alternativePrefilters.size(), 2u);
+    EXPECT_TRUE(split.prefilter.mayMatch("alpha gamma", "alpha gamma"));  // the whole-pattern filter lets it by
+    EXPECT_FALSE(mayMatch(0, "alpha gamma"));
+    EXPECT_FALSE(mayMatch(0, "BETA z3"));
+    EXPECT_TRUE(mayMatch(0, "BETA  X1"));
+    EXPECT_TRUE(mayMatch(0, "gammaz3"));
+    EXPECT_TRUE(guard.analyze("run BETA  X1 now").has_value());
+    EXPECT_TRUE(guard.analyze("gammaZ3").has_value());
+
+    EXPECT_EQ(guard.rules()[1].alternativePrefilters.size(), 3u);
+    for (const char* text : {"a|b", "c|d", "egh"}) {
+        EXPECT_TRUE(mayMatch(1, text)) << text;
+        EXPECT_TRUE(guard.analyze(text).has_value()) << text;
+    }
+    EXPECT_FALSE(mayMatch(1, "ab c eh"));
+
+    EXPECT_TRUE(guard.rules()[2].alternativePrefilters.empty());
+    EXPECT_TRUE(guard.analyze("three").has_value());
+}
+
+}  // namespace
+}  // namespace tessaril

@@ -119,7 +119,7 @@ std::string asciiUpper(std::string text) {
     return text;
 }
 
-// The prefilter may only skip texts the expression cannot match: checked on every labelled sample,
+// The prefilters may only skip texts the expression cannot match: checked on every labelled sample,
 // also upper-cased, since the case-insensitive rules compare folded text.
 TEST(ShippedRules, PrefiltersNeverHideAMatch) {
     const auto samples = evaluationSet();
@@ -129,7 +129,7 @@ TEST(ShippedRules, PrefiltersNeverHideAMatch) {
         Regex regex = rule.regex;
         for (const auto& sample : samples) {
             for (const std::string& text : {sample.text, asciiUpper(sample.text)}) {
-                const bool passes = rule.prefilter.mayMatch(text, RulePrefilter::foldForMatching(text));
+                const bool passes = rule.mayMatch(text, RulePrefilter::foldForMatching(text));
                 if (passes) continue;
                 ++skipped;
                 EXPECT_FALSE(regex.search(text)) << rule.definition.id << ": " << text;

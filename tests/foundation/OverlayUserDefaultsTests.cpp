@@ -60,3 +60,60 @@ TEST(OverlayUserDefaults, SuitesReadThroughAndRemovalHidesTheStore) {
 
 }  // namespace
 }  // namespace tessaril
+
+namespace tessaril {
+namespace {
+
+// Counts the reads that reach the store underneath.
+class CountingDefaults final : public UserDefaults {
+public:
+    std::optional<DefaultsValue> value(std::string_view key) const override {
+        ++reads;
+        return inner.value(key);
+    }
+    bool set(std::string_view key, DefaultsValue value) override { return inner.set(key, std::move(value)); }
+    void remove(std::string_view key) override { inner.remove(key); }
+    std::unique_ptr<UserDefaults> suite(std::string_view name) override { return inner.suite(name); }
+    void removeSuite(std::string_view name) override { inner.removeSuite(name); }
+
+    InMemoryUserDefaults inner;
+    mutable int reads = 0;
+};
+
+TEST(OverlayUserDefaults, SnapshotReadsEachKeyOnceAndKeepsItsFirstAnswer) {
+    CountingDefaults base;
+    base.set("kept", std::int64_t{1});
+    OverlayUserDefaults overlay(base, OverlayUserDefaults::BaseReads::snapshot);
+
+    EXPECT_EQ(overlay.intValue("kept"), 1);
+    EXPECT_FALSE(overlay.objectExists("absent"));
+    const int afterFirstReads = base.reads;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(overlay.intValue("kept"), 1);
+        EXPECT_FALSE(overlay.objectExists("absent"));
+    }
+    EXPECT_EQ(base.reads, afterFirstReads);
+
+    // Later changes underneath stay unseen, absence included; the overlay's own changes still win.
+    base.set("kept", std::int64_t{2});
+    base.set("absent", true);
+    EXPECT_EQ(overlay.intValue("kept"), 1);
+    EXPECT_FALSE(overlay.objectExists("absent"));
+    overlay.set("kept", std::int64_t{3});
+    EXPECT_EQ(overlay.intValue("kept"), 3);
+    overlay.remove("kept");
+    EXPECT_FALSE(overlay.objectExists("kept"));
+
+    // Suites keep their own snapshot; a removed suite forgets it.
+    base.suite("trial")->set("kept", std::int64_t{7});
+    auto suite = overlay.suite("trial");
+    EXPECT_EQ(suite->intValue("kept"), 7);
+    base.suite("trial")->set("kept", std::int64_t{8});
+    EXPECT_EQ(suite->intValue("kept"), 7);
+    overlay.removeSuite("trial");
+    EXPECT_FALSE(suite->objectExists("kept"));
+    EXPECT_EQ(base.suite("trial")->intValue("kept"), 8);
+}
+
+}  // namespace
+}  // namespace tessaril

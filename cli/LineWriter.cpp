@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cli/LineWriter.h"
+
+#include <ostream>
+
+namespace tessaril::cli {
+
+LineWriter::LineWriter(std::ostream& stream, bool lineBuffered, std::size_t blockSize)
+    : stream_(stream), lineBuffered_(lineBuffered), blockSize_(blockSize) {
+    pending_.reserve(blockSize_);
+}
+
+LineWriter::~LineWriter() {
+    flush();
+}
+
+void LineWriter::append(std::string_view text) {
+    if (text.size() >= blockSize_) {
+        flush();
+        stream_.write(text.data(), static_cast<std::streamsize>(text.size()));
+        return;
+    }
+    if (pending_.size() + text.size() > blockSize_) flush();
+    pending_.append(text);
+}
+
+void LineWriter::writeLine(std::string_view first, std::string_view second) {
+    append(first);
+    append(second);
+    append("\n");
+    if (lineBuffered_) flush();
+}
+
+void LineWriter::flush() {
+    if (!pending_.empty()) stream_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    pending_.clear();
+    if (lineBuffered_) stream_.flush();
+}
+
+bool LineWriter::failed() const {
+    return stream_.fail();
+}
+
+}  // namespace tessaril::cli

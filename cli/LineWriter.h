@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace tessaril::cli {
+
+// Writes lines to a stream in large blocks: a long run makes few writes. With `lineBuffered`,
+// every line is written and flushed at once, for a reader waiting on each answer. A piece at least
+// a block long is written straight from the caller's memory instead of being copied, so one huge
+// line costs no second copy of itself.
+class LineWriter {
+public:
+    static constexpr std::size_t defaultBlockSize = 64 * 1024;
+
+    LineWriter(std::ostream& stream, bool lineBuffered, std::size_t blockSize = defaultBlockSize);
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+    ~LineWriter();
+
+    // Writes `first`, `second` and a line feed.
+    void writeLine(std::string_view first, std::string_view second = {});
+    void flush();
+    [[nodiscard]] bool failed() const;
+
+private:
+    void append(std::string_view text);
+
+    std::ostream& stream_;
+    bool lineBuffered_;
+    std::size_t blockSize_;
+    std::string pending_;
+};
+
+}  // namespace tessaril::cli
