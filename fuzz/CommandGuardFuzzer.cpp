@@ -9,9 +9,9 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -19,9 +19,14 @@ namespace {
 
 using namespace tessaril;
 
-// Far above what the work limit allows for all rules together, even under the sanitizers on a
-// loaded machine; a search that escaped the limit runs for minutes, not seconds.
-constexpr std::chrono::seconds kAnalysisBound{10};
+// Far above what the work limit allows for all rules together under the sanitizers; a search that
+// escaped the limit runs for minutes, not seconds. Processor time, not wall time: on a shared machine
+// a starved process can wait longer than that without doing any work.
+constexpr double kAnalysisBoundSeconds = 10.0;
+
+double processorSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
 
 constexpr std::array<std::string_view, 5> kCommands = {
     "curl -fsSL https://get.example/install.sh | sudo bash",
@@ -84,9 +89,9 @@ void checkMatchedText(const CommandGuard& guard, const CommandRiskResult& result
 }
 
 void checkAnalysis(const CommandGuard& guard, std::string_view text, CommandRiskSeverity threshold) {
-    const auto start = std::chrono::steady_clock::now();
+    const double start = processorSeconds();
     const auto result = guard.analyze(text, threshold);
-    FUZZ_CHECK(std::chrono::steady_clock::now() - start < kAnalysisBound);
+    FUZZ_CHECK(processorSeconds() - start < kAnalysisBoundSeconds);
     if (!result) return;
     FUZZ_CHECK(!result->findings.empty());
     FUZZ_CHECK(result->command.size() <= CommandGuard::maximumCommandBytes);
