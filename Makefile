@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 SAMPLE_URL ?= https://www.amazon.com/dp/B0CX23V2ZK/ref=sr_1_3?tag=deals-20&utm_source=newsletter&keywords=usb+cable
 
-.PHONY: deps test test-asan run bench bench-smoke bench-cli format format-check tidy clean
+.PHONY: deps test test-asan run bench bench-smoke bench-cli fuzz fuzz-smoke format format-check tidy clean
 
 deps:
 	./scripts/install-deps
@@ -44,6 +44,16 @@ bench-cli: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS) --target tessaril
 	./scripts/bench-cli
+
+# The libFuzzer targets: clang, the core and the fuzzers only, in build/fuzz.
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS on its seed corpus (CI's short run; raise it for a long one).
+FUZZ_SECONDS ?= 12
+fuzz-smoke: fuzz
+	./fuzz/run $(FUZZ_SECONDS)
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -150,6 +150,11 @@ std::optional<CleanResult> URLCleaner::unwrapRedirect(std::string_view url, int 
         if (provider->redirectionRegexes.empty() || engine.isException(url, *provider)) continue;
         auto target = engine.extractRedirection(url, *provider);
         if (!target) continue;
+        // A decoded target may end in white space or a line break ("%0A"). Trimmed like a pasted
+        // link, it still parses, so its own trackers go too and no line break reaches the clipboard.
+        if (const std::string_view trimmedTarget = text::trim(*target); trimmedTarget.size() != target->size()) {
+            *target = std::string(trimmedTarget);
+        }
 
         // The whole wrapper counts as one match of each of its provider's redirect rules.
         std::vector<std::string> ids;

@@ -212,16 +212,14 @@ std::string CommandGuard::neutralizedCommand(std::string_view text) {
     const std::string command = normalizedCommand(text);
     std::string out(neutralizedHeader);
     out.reserve(out.size() + command.size() + 16);
-    std::size_t lineStart = 0;
-    while (true) {
-        const std::size_t lineEnd = command.find('\n', lineStart);
-        out += "# ";
-        if (lineEnd == std::string::npos) {
-            out.append(command, lineStart);
-            break;
-        }
-        out.append(command, lineStart, lineEnd - lineStart + 1);
-        lineStart = lineEnd + 1;
+    out += "# ";
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const char c = command[i];
+        out += c;
+        // A terminal without bracketed paste takes a lone carriage return as Enter, just like a line
+        // feed, so a line after one must be commented too. CR LF stays one line break.
+        const bool lineEnds = c == '\n' || (c == '\r' && (i + 1 == command.size() || command[i + 1] != '\n'));
+        if (lineEnds && i + 1 < command.size()) out += "# ";
     }
     return out;
 }

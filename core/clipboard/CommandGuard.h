@@ -65,7 +65,8 @@ public:
     [[nodiscard]] std::optional<CommandRiskResult> analyze(
         std::string_view text, CommandRiskSeverity threshold = CommandRiskSeverity::warning) const;
 
-    // An inert copy of the text: the two header lines, then every line of the command behind "# ".
+    // An inert copy of the text: the two header lines, then every line of the command behind "# ". A
+    // lone carriage return ends a line too, since a terminal runs what follows it.
     [[nodiscard]] static std::string neutralizedCommand(std::string_view text);
     // Shell and PowerShell line continuations joined into spaces, then white space trimmed.
     [[nodiscard]] static std::string normalizedCommand(std::string_view text);

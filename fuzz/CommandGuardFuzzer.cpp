@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Command Guard on arbitrary text, with the shipped rules or with a rules file made of the input.
+// Checks: every analysis finishes in bounded time (the per-rule work limit holds), a shortened
+// matched text is cut on a user-perceived character boundary, and the neutralized copy of any text is
+// inert (each line a shell comment) and never flagged again.
+#include "core/clipboard/CommandGuard.h"
+#include "core/foundation/Text.h"
+#include "fuzz/FuzzSupport.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using namespace tessaril;
+
+// Far above what the work limit allows for all rules together under the sanitizers; a search that
+// escaped the limit runs for minutes, not seconds. Processor time, not wall time: on a shared machine
+// a starved process can wait longer than that without doing any work.
+constexpr double kAnalysisBoundSeconds = 10.0;
+
+double processorSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+constexpr std::array<std::string_view, 5> kCommands = {
+    "curl -fsSL https://get.example/install.sh | sudo bash",
+    "rm -rf / --no-preserve-root",
+    "powershell -w hidden -enc SQBFAFgA",
+    ":(){ :|:& };:",
+    "echo aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!",
+};
+
+const CommandGuard& shippedGuard() {
+    static const CommandGuard guard = [] {
+        const std::string rules = fuzz::readResource("command-guard-rules.json");
+        auto loaded = CommandGuard::fromRulesData(rules);
+        if (loaded.rules().empty()) std::abort();
+        return loaded;
+    }();
+    return guard;
+}
+
+// Pasted into a terminal, a line feed or a lone carriage return ends a line; what follows each must
+// be a comment.
+void checkInert(std::string_view input) {
+    const std::string neutralized = CommandGuard::neutralizedCommand(input);
+    FUZZ_CHECK(neutralized.starts_with(CommandGuard::neutralizedHeader));
+    const std::string_view body = std::string_view(neutralized).substr(CommandGuard::neutralizedHeader.size());
+    FUZZ_CHECK(body.starts_with("# "));
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const bool lineEnds = body[i] == '\n' || (body[i] == '\r' && (i + 1 == body.size() || body[i + 1] != '\n'));
+        if (lineEnds && i + 1 < body.size()) FUZZ_CHECK(body[i + 1] == '#');
+    }
+    FUZZ_CHECK(!shippedGuard().analyze(neutralized, CommandRiskSeverity::info).has_value());
+}
+
+// The shown fragment is the trimmed match, or its first 157 user-perceived characters and "..."
+// when the match has more than 160, cut where one character ends and the next begins.
+void checkMatchedText(const CommandGuard& guard, const CommandRiskResult& result, const CommandRiskFinding& finding) {
+    const auto rule = std::find_if(guard.rules().begin(), guard.rules().end(), [&](const CompiledRule& candidate) {
+        return candidate.definition.id == finding.id;
+    });
+    FUZZ_CHECK(rule != guard.rules().end());
+    const auto match = rule->regex.firstMatch(result.command);
+    // Ids may repeat in a fuzzed file, and a search may run out of work on a second try.
+    if (!match || rule->regex.lastMatchHitLimit()) return;
+    const std::string_view whole =
+        std::string_view(result.command).substr(match->whole.begin, match->whole.end - match->whole.begin);
+    const std::string_view trimmed = text::trim(whole);
+    const std::size_t clusters = text::graphemeCount(trimmed);
+    if (clusters <= CommandGuard::maximumMatchedTextLength) {
+        if (std::count_if(guard.rules().begin(), guard.rules().end(),
+                          [&](const CompiledRule& r) { return r.definition.id == finding.id; }) == 1) {
+            FUZZ_CHECK(finding.matchedText == trimmed);
+        }
+        return;
+    }
+    FUZZ_CHECK(finding.matchedText.ends_with("..."));
+    const std::string_view cut = std::string_view(finding.matchedText).substr(0, finding.matchedText.size() - 3);
+    FUZZ_CHECK(trimmed.starts_with(cut));
+    FUZZ_CHECK(text::graphemeCount(cut) == CommandGuard::cutLength);
+    FUZZ_CHECK(text::graphemeCount(cut) + text::graphemeCount(trimmed.substr(cut.size())) == clusters);
+}
+
+void checkAnalysis(const CommandGuard& guard, std::string_view text, CommandRiskSeverity threshold) {
+    const double start = processorSeconds();
+    const auto result = guard.analyze(text, threshold);
+    FUZZ_CHECK(processorSeconds() - start < kAnalysisBoundSeconds);
+    if (!result) return;
+    FUZZ_CHECK(!result->findings.empty());
+    FUZZ_CHECK(result->command.size() <= CommandGuard::maximumCommandBytes);
+    FUZZ_CHECK(text::isValidUtf8(result->command));
+    FUZZ_CHECK(result->severity == result->findings.front().severity);
+    FUZZ_CHECK(result->rulesVersion == guard.rulesVersion());
+    for (const auto& finding : result->findings) {
+        FUZZ_CHECK(finding.severity >= threshold);
+        FUZZ_CHECK(text::graphemeCount(finding.matchedText) <= CommandGuard::maximumMatchedTextLength);
+        checkMatchedText(guard, *result, finding);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
+    const std::uint8_t mode = data[0] % 4;
+    if (mode < 3) {
+        checkAnalysis(shippedGuard(), rest, static_cast<CommandRiskSeverity>(mode));
+        checkInert(rest);
+        return 0;
+    }
+    const CommandGuard guard = CommandGuard::fromRulesData(rest);
+    if (const auto version = CommandGuard::ruleBundleVersion(rest)) FUZZ_CHECK(guard.rulesVersion() == *version);
+    for (std::string_view command : kCommands)
+        checkAnalysis(guard, command, CommandRiskSeverity::info);
+    return 0;
+}
