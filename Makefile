@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 SAMPLE_URL ?= https://www.amazon.com/dp/B0CX23V2ZK/ref=sr_1_3?tag=deals-20&utm_source=newsletter&keywords=usb+cable
 
-.PHONY: deps test test-asan run bench bench-smoke bench-cli fuzz fuzz-smoke format format-check tidy clean
+.PHONY: deps test test-asan test-tsan run bench bench-smoke bench-cli fuzz fuzz-smoke format format-check tidy clean
 
 deps:
 	./scripts/install-deps
@@ -17,6 +17,12 @@ test-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# Only the test programs that use threads are built, and only their threaded tests run.
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
 
 run: deps
 	cmake --preset release

@@ -87,10 +87,17 @@ ExitStatus StoreCommands::runExceptions(UserDefaults& defaults, std::ostream& ou
         err << "tessaril: the host is empty\n";
         return ExitStatus::usage;
     }
-    if (exceptionsAdd_->parsed()) {
+    const bool adding = exceptionsAdd_->parsed();
+    if (adding) {
         store.disable(host);
     } else {
         store.enable(host);
+    }
+    // The store keeps an edit it could not save for the rest of the run, which for the tool is
+    // over now: only the stored list tells whether the change will still be there next time.
+    if (DomainExceptionStore(defaults).isDisabled(host) != adding) {
+        err << "tessaril: the site exceptions could not be saved\n";
+        return ExitStatus::refused;
     }
     return ExitStatus::success;
 }

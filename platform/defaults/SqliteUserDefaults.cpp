@@ -2,6 +2,7 @@
 #include "platform/defaults/SqliteUserDefaults.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -204,14 +205,44 @@ private:
         if (ready_) return true;
         if (database_ == nullptr && !openDatabase()) return false;
         if (options_.readOnly) {
-            ready_ = true;
-            return true;
+            ready_ = sqlite3_exec(database_, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr) ==
+                         SQLITE_OK ||
+                     reopenInReadOnlyFolder();
+            return ready_;
         }
         // WAL lets the app read while the command-line tool writes, and the other way round. When the
         // mode cannot be switched the store still works, with the slower rollback journal.
         sqlite3_exec(database_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        ready_ = sqlite3_exec(database_, kCreateTable, nullptr, nullptr, nullptr) == SQLITE_OK;
+        ready_ =
+            sqlite3_exec(database_, kCreateTable, nullptr, nullptr, nullptr) == SQLITE_OK || reopenInReadOnlyFolder();
         return ready_;
+    }
+
+    // Reading a WAL database needs its shared-memory file next to it, which a read-only folder
+    // cannot get, so every read would fail and the user's settings would seem gone. Nobody can
+    // commit to the file there either (that needs the same folder), so it is read as it stands.
+    bool reopenInReadOnlyFolder() {
+        const int failure = sqlite3_errcode(database_);
+        if (failure != SQLITE_READONLY && failure != SQLITE_CANTOPEN) return false;
+        if (::access(file_.parent_path().c_str(), W_OK) == 0) return false;
+        std::string uri = "file:";
+        for (const char c : file_.string()) {
+            if (c == '%' || c == '?' || c == '#') {
+                uri += c == '%' ? "%25" : (c == '?' ? "%3F" : "%23");
+            } else {
+                uri += c;
+            }
+        }
+        uri += "?immutable=1";
+        sqlite3* database = nullptr;
+        if (sqlite3_open_v2(uri.c_str(), &database, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK ||
+            sqlite3_exec(database, "SELECT 1 FROM defaults LIMIT 1", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_close_v2(database);
+            return false;
+        }
+        sqlite3_close_v2(database_);
+        database_ = database;
+        return true;
     }
 
     bool openDatabase() {

@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The built tool run as a shell runs it: huge streamed input, a reader that goes away, and a
+// preferences store that is read-only, garbage, or turns to garbage while the tool reads.
+#include "tests/robustness/ToolProcess.h"
+#include "tests/support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace tessaril {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct ToolRun {
+    std::optional<int> status;
+    std::string out;
+    std::string err;
+};
+
+std::string readBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+int exitCode(const std::optional<int>& status) {
+    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+}
+
+class ToolProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(home.path().empty());
+        options.environment = {{"HOME", home.path().string()},
+                               {"XDG_CONFIG_HOME", (home.path() / "config").string()},
+                               {"XDG_DATA_HOME", (home.path() / "data").string()}};
+    }
+
+    ToolRun run(const std::vector<std::string>& arguments, const std::string& input = {}) {
+        testing::ToolProcess tool(TESSARIL_TOOL_PATH, arguments, options);
+        if (!tool.started()) return {};
+        tool.write(input);
+        auto status = tool.finish();
+        return {status, tool.out(), tool.err()};
+    }
+
+    fs::path storeFile() const { return home.path() / "config/tessaril/defaults.sqlite3"; }
+
+    // The user has one blocked parameter and one excepted site.
+    void storeUserLists() {
+        ASSERT_EQ(exitCode(run({"blocklist", "add", "mytag"}).status), 0);
+        ASSERT_EQ(exitCode(run({"exceptions", "add", "skip.example"}).status), 0);
+    }
+
+    // Makes the config folder read-only for the tool. The superuser writes anywhere, so then the tool
+    // runs as an ordinary user that owns the files, as their owner would.
+    bool makeConfigReadOnly() {
+        const fs::path config = home.path() / "config";
+        fs::create_directories(config);
+        if (geteuid() == 0) {
+            for (const auto& entry : fs::recursive_directory_iterator(home.path()))
+                if (lchown(entry.path().c_str(), 65534, 65534) != 0) return false;
+            if (chown(home.path().c_str(), 65534, 65534) != 0) return false;
+            options.prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        }
+        for (const auto& folder : {config / "tessaril", config}) {
+            if (fs::exists(folder)) fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        }
+        // Proof that the tool really cannot write there.
+        const auto probe = run({"exceptions", "add", "probe.example"});
+        return probe.status.has_value() && run({"exceptions", "list"}).out.find("probe") == std::string::npos;
+    }
+
+    testing::TemporaryDirectory home;
+    testing::ToolProcess::Options options;
+};
+
+// A 100 MB line, streamed in 1 MB pieces: cleaned like a short one, and the tool never needs more
+// than the line itself in memory. About 5 s in a debug build.
+TEST_F(ToolProcessTest, HundredMegabyteLineIsStreamedAndCleaned) {
+    options.keepOutput = 64;
+    testing::ToolProcess tool(TESSARIL_TOOL_PATH, {"-q"}, options);
+    ASSERT_TRUE(tool.started());
+    const std::string piece(1 << 20, 'a');
+    ASSERT_TRUE(tool.write("https://example.com/?utm_source=x&q="));
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(tool.write(piece));
+    ASSERT_TRUE(tool.write("&gclid=y\nhttps://example.com/?fbclid=z\n"));
+    const auto status = tool.finish(600s);
+    EXPECT_EQ(exitCode(status), 0);
+    EXPECT_EQ(tool.err(), "");
+    EXPECT_EQ(tool.out(), "https://example.com/?q=" + std::string(41, 'a'));
+    EXPECT_EQ(tool.outBytes(), std::string("https://example.com/?q=").size() + 100 * piece.size() + 1 +
+                                   std::string("https://example.com/\n").size());
+    EXPECT_TRUE(tool.outTail().ends_with("aaaa\nhttps://example.com/\n"));
+}
+
+// `tessaril < many-lines | head -1`: the tool stops soon after its reader has gone, silently, by
+// SIGPIPE as a shell sets it up; with SIGPIPE ignored, with the output-failed status and one line.
+TEST_F(ToolProcessTest, ClosedOutputEndsTheRunQuietly) {
+    std::string lines;
+    for (int i = 0; i < 200000; ++i)
+        lines += "https://example.com/?id=" + std::to_string(i) + "&utm_source=x\n";
+    for (const bool ignoreSigpipe : {false, true}) {
+        SCOPED_TRACE(ignoreSigpipe ? "SIGPIPE ignored" : "SIGPIPE default");
+        options.ignoreSigpipe = ignoreSigpipe;
+        testing::ToolProcess tool(TESSARIL_TOOL_PATH, {"-q"}, options);
+        ASSERT_TRUE(tool.started());
+        // The tool writes in blocks, so the first line comes once a block is full.
+        tool.write(lines.substr(0, 100000));
+        ASSERT_TRUE(tool.waitForLines(1));
+        EXPECT_TRUE(tool.out().starts_with("https://example.com/?id=0\n"));
+        tool.closeOutput();
+        tool.write(lines.substr(100000), 30s);  // fails once the tool has stopped reading
+        const auto status = tool.finish(30s);
+        ASSERT_TRUE(status.has_value()) << "still running";
+        if (ignoreSigpipe) {
+            EXPECT_EQ(exitCode(status), 4);
+            EXPECT_EQ(tool.err(), "tessaril: the output could not be written\n");
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGPIPE) << *status;
+            EXPECT_EQ(tool.err(), "");
+        }
+    }
+}
+
+// Garbage where the preferences database was: links are cleaned with the shipped rules alone, edits
+// are refused with a message, and the file is left exactly as it is (it may be all the user has).
+TEST_F(ToolProcessTest, GarbageStoreIsNeverOverwritten) {
+    storeUserLists();
+    std::string garbage;
+    for (int i = 0; i < 2000; ++i)
+        garbage += "not a database " + std::to_string(i) + '\n';
+    fs::remove(storeFile().string() + "-wal");
+    fs::remove(storeFile().string() + "-shm");
+    std::ofstream(storeFile(), std::ios::binary | std::ios::trunc) << garbage;
+
+    const auto cleaned = run({"-q"}, "https://example.com/?mytag=1&utm_source=x\nhttps://skip.example/?gclid=1\n");
+    EXPECT_EQ(exitCode(cleaned.status), 0);
+    EXPECT_EQ(cleaned.out, "https://example.com/?mytag=1\nhttps://skip.example/\n");
+    EXPECT_EQ(cleaned.err, "");
+
+    const auto added = run({"blocklist", "add", "other"});
+    EXPECT_EQ(exitCode(added.status), 1);
+    EXPECT_EQ(added.err, "The blocklist could not be saved.\n");
+    const auto excepted = run({"exceptions", "add", "other.example"});
+    EXPECT_EQ(exitCode(excepted.status), 1);
+    EXPECT_NE(excepted.err, "");
+    EXPECT_EQ(readBytes(storeFile()), garbage);
+}
+
+// The database turns to garbage between two lines of one run: no crash, every line is answered
+// with either the user's rules or the shipped ones, and the garbage is not "repaired".
+TEST_F(ToolProcessTest, StoreReplacedByGarbageWhileRunning) {
+    storeUserLists();
+    testing::ToolProcess tool(TESSARIL_TOOL_PATH, {"-q", "--line-buffered"}, options);
+    ASSERT_TRUE(tool.started());
+    tool.write("https://example.com/?mytag=1&id=2\n");
+    ASSERT_TRUE(tool.waitForLines(1));
+    EXPECT_EQ(tool.out(), "https://example.com/?id=2\n");
+
+    const std::string garbage(64 * 1024, '\x5A');
+    std::ofstream(storeFile(), std::ios::binary | std::ios::trunc) << garbage;
+    tool.write("https://example.com/?mytag=1&id=3\nhttps://skip.example/?utm_source=x\n");
+    ASSERT_TRUE(tool.waitForLines(3));
+    const auto status = tool.finish();
+    EXPECT_EQ(exitCode(status), 0);
+    const std::string rest = tool.out().substr(std::string("https://example.com/?id=2\n").size());
+    EXPECT_TRUE(rest == "https://example.com/?id=3\nhttps://skip.example/?utm_source=x\n" ||
+                rest == "https://example.com/?mytag=1&id=3\nhttps://skip.example/\n")
+        << rest;
+    EXPECT_EQ(readBytes(storeFile()), garbage);
+}
+
+// A read-only config folder: links are still cleaned with the user's lists, every edit is refused
+// with a message (never a silent success), and the lists stay as they were.
+TEST_F(ToolProcessTest, ReadOnlyConfigFolder) {
+    storeUserLists();
+    const std::string before = readBytes(storeFile());
+    if (!makeConfigReadOnly()) GTEST_SKIP() << "cannot make a folder read-only here";
+
+    const auto cleaned = run({"-q"}, "https://example.com/?mytag=1&id=2\nhttps://skip.example/?utm_source=x\n");
+    EXPECT_EQ(exitCode(cleaned.status), 0);
+    EXPECT_EQ(cleaned.out, "https://example.com/?id=2\nhttps://skip.example/?utm_source=x\n");
+    EXPECT_EQ(cleaned.err, "");
+
+    const auto added = run({"blocklist", "add", "other"});
+    EXPECT_EQ(exitCode(added.status), 1);
+    EXPECT_EQ(added.err, "The blocklist could not be saved.\n");
+    const auto excepted = run({"exceptions", "add", "other.example"});
+    EXPECT_EQ(exitCode(excepted.status), 1);
+    EXPECT_EQ(excepted.err, "tessaril: the site exceptions could not be saved\n");
+    const auto enabled = run({"exceptions", "remove", "skip.example"});
+    EXPECT_EQ(exitCode(enabled.status), 1);
+
+    EXPECT_EQ(run({"blocklist", "list"}).out, "*:mytag\n");
+    EXPECT_EQ(run({"exceptions", "list"}).out, "skip.example\n");
+    EXPECT_EQ(readBytes(storeFile()), before);
+}
+
+// The same with nothing stored yet: the folder cannot even be made.
+TEST_F(ToolProcessTest, ReadOnlyConfigFolderWithoutAStore) {
+    if (!makeConfigReadOnly()) GTEST_SKIP() << "cannot make a folder read-only here";
+    const auto cleaned = run({"-q"}, "https://example.com/?mytag=1&utm_source=x\n");
+    EXPECT_EQ(exitCode(cleaned.status), 0);
+    EXPECT_EQ(cleaned.out, "https://example.com/?mytag=1\n");
+    const auto added = run({"blocklist", "add", "mytag"});
+    EXPECT_EQ(exitCode(added.status), 1);
+    EXPECT_EQ(added.err, "The blocklist could not be saved.\n");
+    EXPECT_EQ(exitCode(run({"exceptions", "add", "skip.example"}).status), 1);
+    EXPECT_FALSE(fs::exists(home.path() / "config/tessaril"));
+}
+
+}  // namespace
+}  // namespace tessaril
