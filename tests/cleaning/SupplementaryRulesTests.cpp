@@ -176,6 +176,27 @@ TEST(SupplementaryRules, TrackedLinksCleanToTheExpectedLink) {
     EXPECT_GE(cases, shippedProviders().size());
 }
 
+// Affiliate tags answer to the Referral Marketing switch; the shops' other tracking does not.
+TEST(SupplementaryRules, ReferralMarketingSwitchKeepsAffiliateTags) {
+    ShippedCleaner shipped(true);
+    ASSERT_TRUE(shipped.loaded);
+    auto& referral = *shipped.engine.categories().at(static_cast<std::size_t>(RuleCategoryType::referralMarketing));
+    ASSERT_EQ(referral.type(), RuleCategoryType::referralMarketing);
+    referral.setEnabled(false);
+
+    EXPECT_EQ(shipped.clean("https://www.amazon.de/dp/B09B8V1LZ3?linkId=0f9e&hvadid=5987&psc=1"),
+              "https://www.amazon.de/dp/B09B8V1LZ3?linkId=0f9e&psc=1");
+    EXPECT_EQ(shipped.clean("https://www.ebay.com/itm/185123456789?mkcid=1&campid=5338273189&toolid=10001&mkevt=1"),
+              "https://www.ebay.com/itm/185123456789?campid=5338273189&toolid=10001");
+    EXPECT_EQ(shipped.clean("https://www.aliexpress.com/item/1005004567890123.html?aff_fcid=a1&pvid=e5"),
+              "https://www.aliexpress.com/item/1005004567890123.html?aff_fcid=a1");
+    const std::string impact = "https://www.example-store.com/product/9?irclickid=TzP1&sku=9";
+    EXPECT_EQ(shipped.clean(impact), impact);
+
+    referral.setEnabled(true);
+    EXPECT_EQ(shipped.clean(impact), "https://www.example-store.com/product/9?sku=9");
+}
+
 // The input with its host replaced.
 std::string withHost(const std::string& url, std::string_view host) {
     const std::size_t start = url.find("://") + 3;
