@@ -1,0 +1,270 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The shipped rule files as the tool loads them: the supplementary providers must catch what they
+// are written for, stay on their own sites and never touch a parameter a site needs.
+#include "core/cleaning/Provider.h"
+#include "core/cleaning/URLCleaner.h"
+#include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/URLComponents.h"
+#include "tests/cleaning/RulesTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <sstream>
+
+namespace tessaril {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kBundle = fs::path(TESSARIL_SOURCE_DIR) / "resources/Tessaril_TessarilCore.bundle";
+const fs::path kData = fs::path(TESSARIL_SOURCE_DIR) / "tests/data/supplementary";
+// Providers whose URL pattern is this apply to every web link on purpose.
+constexpr std::string_view kEveryWebLink = "^https?:\\/\\/";
+
+// One engine and cleaner over a pair of rule files, with throwaway settings.
+struct ShippedCleaner {
+    explicit ShippedCleaner(bool withSupplementary) {
+        const std::string main = testing::readFile(kBundle / "data.min.json");
+        const std::string supplementary = testing::readFile(kBundle / "tessaril-supplementary.json");
+        loaded = withSupplementary ? engine.loadRuleBundle(main, supplementary) : engine.loadRules(main);
+    }
+
+    // The link the tool would print: the cleaned link, or the input when nothing changed.
+    std::string clean(std::string_view url) {
+        const CleanOutcome outcome = cleaner.cleanWithOutcome(url);
+        return outcome.result() != nullptr ? outcome.result()->cleanedURL : std::string(url);
+    }
+
+    InMemoryUserDefaults defaults;
+    RulesEngine engine{defaults, {nullptr, nullptr, [](std::string_view) {}}};
+    URLCleaner cleaner{engine};
+    bool loaded = false;
+};
+
+nlohmann::ordered_json readJson(const fs::path& path) {
+    return nlohmann::ordered_json::parse(testing::readFile(path), nullptr, false);
+}
+
+const nlohmann::ordered_json& shippedProviders() {
+    static const nlohmann::ordered_json document = readJson(kBundle / "tessaril-supplementary.json");
+    return document.at("providers");
+}
+
+// The provider of that name among those the supplementary file added (after the main file's).
+const CompiledProvider* supplementaryProvider(const RulesEngine& engine, std::string_view name) {
+    const auto& compiled = engine.compiledProviders();
+    const std::size_t first = compiled.size() - shippedProviders().size();
+    for (std::size_t i = first; i < compiled.size(); ++i) {
+        if (compiled[i].name == name) return &compiled[i];
+    }
+    return nullptr;
+}
+
+std::vector<std::string> queryNames(std::string_view url) {
+    std::vector<std::string> names;
+    if (const auto components = URLComponents::parse(url)) {
+        for (const auto& item : components->percentEncodedQueryItems())
+            names.push_back(item.name);
+    }
+    return names;
+}
+
+// Every pattern of every shipped provider compiles: nothing is skipped silently.
+TEST(SupplementaryRules, ShippedFileDecodesAndEveryPatternCompiles) {
+    ASSERT_TRUE(shippedProviders().is_object());
+    ASSERT_GE(shippedProviders().size(), 10u);
+    ShippedCleaner shipped(true);
+    ASSERT_TRUE(shipped.loaded);
+
+    const auto mainFile = ProvidersFile::decode(testing::readFile(kBundle / "data.min.json"));
+    ASSERT_TRUE(mainFile);
+    std::set<std::string> mainNames;
+    for (const auto& [name, provider] : mainFile->providers)
+        mainNames.insert(name);
+
+    for (const auto& [name, json] : shippedProviders().items()) {
+        SCOPED_TRACE(name);
+        // A name shared with the main file would make its rules hard to tell apart in the rule list.
+        EXPECT_FALSE(mainNames.contains(name));
+        const CompiledProvider* compiled = supplementaryProvider(shipped.engine, name);
+        ASSERT_NE(compiled, nullptr);
+        EXPECT_EQ(compiled->paramRegexes.size(), json.value("rules", nlohmann::json::array()).size());
+        EXPECT_EQ(compiled->referralParamRegexes.size(),
+                  json.value("referralMarketing", nlohmann::json::array()).size());
+        EXPECT_EQ(compiled->exceptionRegexes.size(), json.value("exceptions", nlohmann::json::array()).size());
+        EXPECT_EQ(compiled->redirectionRegexes.size(), json.value("redirections", nlohmann::json::array()).size());
+        EXPECT_EQ(compiled->rawRuleRegexes.size(), json.value("rawRules", nlohmann::json::array()).size());
+        // Affiliate tags live in referralMarketing, where the Referral Marketing switch reaches them.
+        if (!compiled->redirectionRegexes.empty()) {
+            EXPECT_EQ(compiled->category, RuleCategoryType::redirectUnwrapping);
+            EXPECT_TRUE(compiled->paramRegexes.empty() && compiled->referralParamRegexes.empty());
+        }
+    }
+}
+
+// Broken providers next to the shipped ones, or a broken main file, cost only themselves.
+TEST(SupplementaryRules, MalformedNeighboursDoNotStopTheShippedProviders) {
+    nlohmann::ordered_json document;
+    document["schema"] = "not one we know";
+    document["providers"]["broken url pattern"] = {{"urlPattern", "(unclosed"}, {"rules", {"x"}}};
+    document["providers"]["broken rule"] = {{"urlPattern", "^https?:\\/\\/"}, {"rules", {"[", "keepme"}}};
+    for (const auto& [name, json] : shippedProviders().items())
+        document["providers"][name] = json;
+    document["providers"]["later broken redirect"] = {{"urlPattern", "^https?:\\/\\/"}, {"redirections", {"(?<"}}};
+
+    InMemoryUserDefaults defaults;
+    std::vector<std::string> diagnostics;
+    RulesEngine engine{defaults, {nullptr, nullptr, [&](std::string_view line) { diagnostics.emplace_back(line); }}};
+    // The main file does not decode: the previous (empty) state stays, the supplementary file still loads.
+    EXPECT_FALSE(engine.loadRuleBundle("{\"providers\": [", document.dump()));
+    EXPECT_EQ(diagnostics, std::vector<std::string>{"Warning: Could not decode rules JSON"});
+
+    EXPECT_EQ(testing::provider(engine, "broken url pattern"), nullptr);
+    const auto* brokenRule = testing::provider(engine, "broken rule");
+    ASSERT_NE(brokenRule, nullptr);
+    EXPECT_EQ(brokenRule->paramRegexes.size(), 1u);
+    for (const auto& [name, json] : shippedProviders().items())
+        EXPECT_NE(testing::provider(engine, name), nullptr) << name;
+
+    URLCleaner cleaner{engine};
+    const auto outcome = cleaner.cleanWithOutcome("https://www.example.com/a?keepme=1&hsa_cam=2&gbraid=3&id=4");
+    ASSERT_NE(outcome.result(), nullptr);
+    EXPECT_EQ(outcome.result()->cleanedURL, "https://www.example.com/a?id=4");
+}
+
+// Each provider's tracked links come out exactly as expected, and it is the supplementary
+// provider that does the work: the main file alone leaves those links otherwise.
+TEST(SupplementaryRules, TrackedLinksCleanToTheExpectedLink) {
+    const auto table = readJson(kData / "tracked-links.json");
+    ASSERT_TRUE(table.is_object());
+    ShippedCleaner shipped(true);
+    ShippedCleaner mainOnly(false);
+    ASSERT_TRUE(shipped.loaded && mainOnly.loaded);
+
+    std::size_t cases = 0;
+    for (const auto& [name, entry] : table.at("providers").items()) {
+        SCOPED_TRACE(name);
+        const CompiledProvider* provider = supplementaryProvider(shipped.engine, name);
+        ASSERT_NE(provider, nullptr) << "the table names a provider the file lacks";
+        ASSERT_FALSE(entry.at("cases").empty());
+        for (const auto& testCase : entry.at("cases")) {
+            const std::string input = testCase.at(0);
+            const std::string expected = testCase.at(1);
+            SCOPED_TRACE(input);
+            EXPECT_TRUE(provider->urlRegex.search(input));
+            EXPECT_EQ(shipped.clean(input), expected);
+            EXPECT_NE(mainOnly.clean(input), expected);
+            // No rule repeats what the main file or the built-in rules already remove on that site.
+            if (!shipped.engine.isException(input, *provider)) {
+                for (const auto& name : queryNames(input)) {
+                    if (!shipped.engine.hasStripParam(name, *provider)) continue;
+                    EXPECT_FALSE(mainOnly.engine.hasStripParamFallback(name)) << name;
+                    for (const auto* other : mainOnly.engine.matchingProviders(input)) {
+                        EXPECT_FALSE(!mainOnly.engine.isException(input, *other) &&
+                                     mainOnly.engine.hasStripParam(name, *other))
+                            << name << " is already removed by " << other->name;
+                    }
+                }
+            }
+            ++cases;
+        }
+    }
+    for (const auto& [name, json] : shippedProviders().items())
+        EXPECT_TRUE(table.at("providers").contains(name)) << name << " has no tracked links";
+    EXPECT_GE(cases, shippedProviders().size());
+}
+
+// Affiliate tags answer to the Referral Marketing switch; the shops' other tracking does not.
+TEST(SupplementaryRules, ReferralMarketingSwitchKeepsAffiliateTags) {
+    ShippedCleaner shipped(true);
+    ASSERT_TRUE(shipped.loaded);
+    auto& referral = *shipped.engine.categories().at(static_cast<std::size_t>(RuleCategoryType::referralMarketing));
+    ASSERT_EQ(referral.type(), RuleCategoryType::referralMarketing);
+    referral.setEnabled(false);
+
+    EXPECT_EQ(shipped.clean("https://www.amazon.de/dp/B09B8V1LZ3?linkId=0f9e&hvadid=5987&psc=1"),
+              "https://www.amazon.de/dp/B09B8V1LZ3?linkId=0f9e&psc=1");
+    EXPECT_EQ(shipped.clean("https://www.ebay.com/itm/185123456789?mkcid=1&campid=5338273189&toolid=10001&mkevt=1"),
+              "https://www.ebay.com/itm/185123456789?campid=5338273189&toolid=10001");
+    EXPECT_EQ(shipped.clean("https://www.aliexpress.com/item/1005004567890123.html?aff_fcid=a1&pvid=e5"),
+              "https://www.aliexpress.com/item/1005004567890123.html?aff_fcid=a1");
+    const std::string impact = "https://www.example-store.com/product/9?irclickid=TzP1&sku=9";
+    EXPECT_EQ(shipped.clean(impact), impact);
+
+    referral.setEnabled(true);
+    EXPECT_EQ(shipped.clean(impact), "https://www.example-store.com/product/9?sku=9");
+}
+
+// The input with its host replaced.
+std::string withHost(const std::string& url, std::string_view host) {
+    const std::size_t start = url.find("://") + 3;
+    const std::size_t end = url.find_first_of("/?#", start);
+    return url.substr(0, start) + std::string(host) + (end == std::string::npos ? "" : url.substr(end));
+}
+
+std::string hostOf(const std::string& url) {
+    const std::size_t start = url.find("://") + 3;
+    return url.substr(start, url.find_first_of("/?#", start) - start);
+}
+
+// A site-specific provider reaches neither look-alike hosts nor links that only mention its site.
+TEST(SupplementaryRules, HostBoundProvidersStayOnTheirSites) {
+    const auto table = readJson(kData / "tracked-links.json");
+    ShippedCleaner shipped(true);
+    ASSERT_TRUE(shipped.loaded);
+
+    for (const auto& [name, entry] : table.at("providers").items()) {
+        SCOPED_TRACE(name);
+        const CompiledProvider* provider = supplementaryProvider(shipped.engine, name);
+        ASSERT_NE(provider, nullptr);
+        const bool everywhere = provider->provider.urlPattern == kEveryWebLink;
+        ASSERT_NE(everywhere, entry.contains("domains")) << "a site-specific provider lists its domains";
+        if (everywhere) continue;
+        for (const std::string domain : entry.at("domains")) {
+            for (const auto& testCase : entry.at("cases")) {
+                const std::string input = testCase.at(0);
+                const std::string host = hostOf(input);
+                if (!host.ends_with(domain)) continue;
+                for (const std::string& lookalike :
+                     {withHost(input, host + ".evil.org"), withHost(input, "not" + domain),
+                      withHost(input, domain + "@evil.org"), withHost(input, domain + ":443@evil.org"),
+                      withHost(input, domain + "-evil.org"), "https://evil.org/go?to=" + input,
+                      "https://evil.org/" + input}) {
+                    EXPECT_FALSE(provider->urlRegex.search(lookalike)) << lookalike;
+                }
+            }
+        }
+    }
+}
+
+// Links whose parameters a site needs leave the shipped rules exactly as they came.
+TEST(SupplementaryRules, NeededLinksStayUnchanged) {
+    std::istringstream lines(testing::readFile(kData / "needed-links.txt"));
+    ShippedCleaner shipped(true);
+    ShippedCleaner mainOnly(false);
+    ASSERT_TRUE(shipped.loaded && mainOnly.loaded);
+
+    std::size_t links = 0;
+    std::string broken;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line.starts_with('#')) continue;
+        ++links;
+        if (line.starts_with("! ")) {
+            // The main file already changes this link; the supplementary rules must add nothing.
+            const std::string link = line.substr(2);
+            const std::string expected = mainOnly.clean(link);
+            if (shipped.clean(link) != expected) broken += link + "\n  -> " + shipped.clean(link) + "\n";
+            if (expected == link) broken += link + "\n  is no longer changed: drop the \"! \" mark\n";
+            continue;
+        }
+        const std::string cleaned = shipped.clean(line);
+        if (cleaned != line) broken += line + "\n  -> " + cleaned + "\n";
+    }
+    EXPECT_GE(links, 250u);
+    EXPECT_EQ(broken, "");
+}
+
+}  // namespace
+}  // namespace tessaril
