@@ -208,7 +208,9 @@ ExitStatus RuleSettingsEdit::removeCustomRule(std::string_view identifier) {
             return "\"" + std::string(identifier) + "\" is a " + std::string(rawValue(rules.front()->source())) +
                    " rule and cannot be removed; `tessaril rules disable` switches it off";
         }
-        engine_.removeCustomRule((*custom)->id());
+        // A copy: the engine frees the entry before it is done with the identifier.
+        const std::string id = (*custom)->id();
+        engine_.removeCustomRule(id);
         return std::nullopt;
     });
 }
