@@ -41,14 +41,7 @@ int run(const std::vector<std::string>& arguments, std::istream& in, std::ostrea
     auto* cleanCommand = addCleanCommand(app, cleanOptions);
     addRulesOption(cleanCommand);
 
-    auto* rules = app.add_subcommand("rules", "Inspect the rules and the user's rule settings");
-    rules->require_subcommand(1);
-    auto* exportCommand = rules->add_subcommand("export", "Print the rule settings document (JSON)");
-    addRulesOption(exportCommand);
-    std::string explainURL;
-    auto* explainCommand = rules->add_subcommand("explain", "Show which rules apply to a link");
-    explainCommand->add_option("URL", explainURL, "The link to look at")->required();
-    addRulesOption(explainCommand);
+    const RulesCommands rulesCommands(app, addRulesOption);
     const StoreCommands stores(app);
     const GuardCommands guardCommands(app);
 
@@ -66,11 +59,10 @@ int run(const std::vector<std::string>& arguments, std::istream& in, std::ostrea
     // Command Guard needs neither the URL rules nor the user's stored settings.
     if (guardCommands.parsed()) return status(guardCommands.run(in, out, err));
     if (cleanCommand->parsed()) return status(runClean(cleanOptions, rulesDirectory, in, out, err));
+    if (rulesCommands.parsed()) return status(rulesCommands.run(rulesDirectory, out, err));
     ToolContext context(err);
     if (stores.parsed()) return status(stores.run(context.defaults(), out, err));
-    if (!context.loadRules(rulesDirectory)) return status(ExitStatus::rulesUnreadable);
-    if (exportCommand->parsed()) return status(exportRules(context.engine(), out, err));
-    return status(explainRules(context.engine(), explainURL, out));
+    return status(ExitStatus::usage);
 }
 
 }  // namespace tessaril::cli

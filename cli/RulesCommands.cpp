@@ -1,12 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/RulesCommands.h"
 
+#include <CLI/CLI.hpp>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "cli/RuleSettingsEdit.h"
+#include "cli/RulesListing.h"
+#include "cli/ToolContext.h"
+#include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
 
 namespace tessaril::cli {
+
+namespace {
+
+void listCategoryNames(std::ostream& err) {
+    err << "the categories are";
+    const char* separator = " ";
+    for (auto type : kAllRuleCategoryTypes) {
+        err << separator << '"' << rawValue(type) << '"';
+        separator = ", ";
+    }
+    err << '\n';
+}
+
+ExitStatus unknownCategory(std::string_view name, std::ostream& err) {
+    err << "tessaril: unknown category \"" << name << "\"; ";
+    listCategoryNames(err);
+    return ExitStatus::usage;
+}
 
 ExitStatus exportRules(const RulesEngine& engine, std::ostream& out, std::ostream& err) {
     const auto document = engine.exportRules();
@@ -15,6 +40,10 @@ ExitStatus exportRules(const RulesEngine& engine, std::ostream& out, std::ostrea
         return ExitStatus::rulesUnreadable;
     }
     out << *document << '\n';
+    if (!out.flush()) {
+        err << "tessaril: the output could not be written\n";
+        return ExitStatus::outputFailed;
+    }
     return ExitStatus::success;
 }
 
@@ -46,6 +75,104 @@ ExitStatus explainRules(RulesEngine& engine, std::string_view url, std::ostream&
         if (auto rule = engine.shouldStripParamFallback(name)) out << "  " << name << ": " << rule->first << '\n';
     }
     return ExitStatus::success;
+}
+
+}  // namespace
+
+RulesCommands::RulesCommands(CLI::App& app, const std::function<void(CLI::App*)>& addRulesOption) {
+    rules_ =
+        app.add_subcommand("rules", "List, switch, add and remove URL rules; export, import and reset your settings");
+    rules_->require_subcommand(1);
+
+    list_ = rules_->add_subcommand("list", "Show the categories and their rules with switches and match counts");
+    listCategory_ =
+        list_->add_option("--category", category_, "Only this category, such as Analytics or \"Social Media\"")
+            ->type_name("NAME");
+    list_->add_flag("--json", json_, "Print one JSON document instead of a table");
+    addRulesOption(list_);
+
+    export_ = rules_->add_subcommand("export", "Print your rule settings as JSON, for `rules import` elsewhere");
+    addRulesOption(export_);
+    import_ = rules_->add_subcommand("import", "Take category switches and custom rules from a `rules export` file");
+    import_->add_option("FILE", file_, "The exported JSON file")->required();
+
+    explain_ = rules_->add_subcommand("explain", "Show which rules apply to a link");
+    explain_->add_option("URL", url_, "The link to look at")->required();
+    addRulesOption(explain_);
+
+    enable_ = rules_->add_subcommand("enable", "Switch a category or a rule on");
+    enable_->add_option("ID", identifier_, "A category name, or a rule identifier from `rules list`")->required();
+    disable_ = rules_->add_subcommand("disable", "Switch a category or a rule off");
+    disable_->add_option("ID", identifier_, "A category name, or a rule identifier from `rules list`")->required();
+
+    add_ = rules_->add_subcommand("add", "Remove a query parameter everywhere; prints the new rule's identifier");
+    add_->add_option("PARAM", parameter_, "The exact parameter name (any letter case; no patterns)")->required();
+    add_->add_option("--name", displayName_, "The name shown in the rules list (default: PARAM)")->type_name("TEXT");
+    addCategory_ =
+        add_->add_option("--category", category_, "The category to list it under (default: Custom)")->type_name("NAME");
+    remove_ = rules_->add_subcommand("remove", "Remove a custom rule");
+    remove_->add_option("ID", identifier_, "The custom rule's identifier, such as Custom:ref_src")->required();
+
+    reset_ = rules_->add_subcommand("reset", "Switch every category and rule back on and remove your custom rules");
+    resetCounts_ = rules_->add_subcommand("reset-counts", "Set every match count to zero");
+}
+
+bool RulesCommands::parsed() const {
+    return rules_->parsed();
+}
+
+ExitStatus RulesCommands::run(const std::optional<std::filesystem::path>& rulesDirectory, std::ostream& out,
+                              std::ostream& err) const {
+    if (!list_->parsed() && !export_->parsed() && !explain_->parsed()) return runEdit(out, err);
+
+    std::optional<RuleCategoryType> only;
+    if (list_->parsed() && listCategory_->count() > 0) {
+        only = categoryNamed(category_);
+        if (!only) return unknownCategory(category_, err);
+    }
+    // Looking never writes: not even a missing preferences file gets created.
+    ToolContext context(err, ToolContext::StoreAccess::readOnly);
+    if (!context.loadRules(rulesDirectory)) return ExitStatus::rulesUnreadable;
+    if (list_->parsed()) return listRules(context.engine(), only, json_, out, err);
+    if (export_->parsed()) return exportRules(context.engine(), out, err);
+    return explainRules(context.engine(), url_, out);
+}
+
+ExitStatus RulesCommands::runEdit(std::ostream& out, std::ostream& err) const {
+    // Everything that can be checked without the store is checked first, so a mistyped command
+    // neither creates the preferences file nor waits for it.
+    RuleCategoryType addTo = RuleCategoryType::custom;
+    std::optional<std::string> imported;
+    if (add_->parsed()) {
+        if (parameter_.empty()) {
+            err << "tessaril: the parameter name is empty\n";
+            return ExitStatus::usage;
+        }
+        if (!text::isValidUtf8(parameter_) || !text::isValidUtf8(displayName_)) {
+            err << "tessaril: the parameter name and display name must be UTF-8 text\n";
+            return ExitStatus::usage;
+        }
+        if (addCategory_->count() > 0) {
+            auto type = categoryNamed(category_);
+            if (!type) return unknownCategory(category_, err);
+            addTo = *type;
+        }
+    }
+    if (import_->parsed()) {
+        imported = readImportFile(file_, err);
+        if (!imported) return ExitStatus::refused;
+    }
+
+    ToolContext context(err);
+    // Edits always apply to the installed rules, the same tree the tray application shows.
+    if (!context.loadRules(std::nullopt)) return ExitStatus::rulesUnreadable;
+    RuleSettingsEdit edit(context.defaults(), context.engine(), err);
+    if (enable_->parsed() || disable_->parsed()) return edit.setEnabled(identifier_, enable_->parsed());
+    if (add_->parsed()) return edit.addCustomRule(parameter_, displayName_, addTo, out);
+    if (remove_->parsed()) return edit.removeCustomRule(identifier_);
+    if (import_->parsed()) return edit.importRules(*imported, file_, out);
+    if (reset_->parsed()) return edit.resetToDefaults();
+    return edit.resetMatchCounts();
 }
 
 }  // namespace tessaril::cli

@@ -1,0 +1,295 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "platform/defaults/SqliteUserDefaults.h"
+#include "platform/paths/XdgPaths.h"
+#include "tests/cli/ToolTest.h"
+
+namespace tessaril {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Stored = std::map<std::string, std::optional<std::string>>;
+
+class RulesCommandsTest : public testing::ToolTest {
+protected:
+    // The three documents the rules engine keeps, read straight from the file the tray app uses.
+    static Stored stored() {
+        auto defaults = SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()));
+        Stored documents;
+        for (const char* key : {"rulesEngine_enabledState", "rulesEngine_customRules", "rulesEngine_matchCounts"})
+            documents[key] = defaults->dataText(key);
+        return documents;
+    }
+    static void store(const std::string& key, const std::string& json) {
+        SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()))->setDataText(key, json);
+    }
+    fs::path writeFile(const std::string& name, const std::string& content) {
+        const fs::path file = root_ / name;
+        std::ofstream(file, std::ios::binary) << content;
+        return file;
+    }
+    // A second machine: a fresh home of its own.
+    void moveToFreshHome() {
+        const fs::path home = root_ / "elsewhere";
+        fs::create_directories(home);
+        setenv("HOME", home.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    }
+    static nlohmann::json category(const std::string& name) {
+        const auto listed = invoke({"rules", "list", "--json", "--category", name});
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        const auto document = nlohmann::json::parse(listed.out, nullptr, false);
+        return document.is_array() && document.size() == 1 ? document[0] : nlohmann::json();
+    }
+    static const nlohmann::json* rule(const nlohmann::json& category, const std::string& id) {
+        for (const auto& entry : category["rules"]) {
+            if (entry["id"] == id) return &entry;
+        }
+        return nullptr;
+    }
+};
+
+TEST_F(RulesCommandsTest, ListShowsSwitchesAndCountsAsTableOrJson) {
+    const auto fresh = invoke({"rules", "list"});
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_NE(fresh.out.find("Analytics: on, 0 matches, "), std::string::npos);
+    EXPECT_NE(fresh.out.find("\nCustom: on, 0 matches, no rules\n"), std::string::npos) << fresh.out;
+    // Looking creates no preferences file.
+    EXPECT_FALSE(fs::exists(defaultDefaultsFile(XdgPaths())));
+
+    store("rulesEngine_enabledState", R"({"cat:Advertising":false,"rule:Advertising:gclid":false})");
+    store("rulesEngine_matchCounts",
+          R"({"cat:Advertising":7,"rule:Advertising:gclid":5,"rule:Advertising:msclkid":12})");
+    const auto table = invoke({"rules", "list", "--category", "advertising"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_EQ(table.out.rfind("Advertising: off, 7 matches, ", 0), 0U) << table.out;
+    EXPECT_EQ(table.out.find("Analytics"), std::string::npos);
+    // Every rule line keeps its columns, whatever the width of its count.
+    std::istringstream lines(table.out);
+    std::string line;
+    std::optional<std::size_t> idColumn;
+    int gclidLines = 0;
+    while (std::getline(lines, line)) {
+        if (line.rfind("  ", 0) != 0) continue;
+        std::istringstream fields(line);
+        std::string state, count, source, id;
+        fields >> state >> count >> source >> id;
+        const auto column = line.find(" " + id + " ") + 1;
+        if (!idColumn) idColumn = column;
+        EXPECT_EQ(column, *idColumn) << line;
+        if (id == "Advertising:gclid") {
+            ++gclidLines;
+            EXPECT_EQ(state + count + source, "off5Built-in") << line;
+            EXPECT_EQ(line.find(" 5  "), std::string("  off  ").size()) << line;
+        }
+    }
+    EXPECT_EQ(gclidLines, 1);
+
+    const auto advertising = category("Advertising");
+    EXPECT_EQ(advertising["isEnabled"], false);
+    EXPECT_EQ(advertising["matchCount"], 7);
+    EXPECT_EQ(advertising["ruleCount"], advertising["rules"].size());
+    ASSERT_NE(rule(advertising, "Advertising:msclkid"), nullptr);
+    EXPECT_EQ((*rule(advertising, "Advertising:msclkid"))["matchCount"], 12);
+    EXPECT_EQ(category("SOCIAL MEDIA")["id"], "Social Media");
+    EXPECT_EQ(category("e-commerce")["id"], "E-commerce");
+
+    const auto unknown = invoke({"rules", "list", "--category", "Tracking"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("unknown category \"Tracking\""), std::string::npos) << unknown.err;
+    EXPECT_EQ(invoke({"rules", "list", "--category"}).status, 2);
+}
+
+TEST_F(RulesCommandsTest, EnableAndDisableCategoriesAndRules) {
+    ASSERT_EQ(invoke({"rules", "disable", "Email Marketing"}).status, 0);
+    ASSERT_EQ(invoke({"rules", "disable", "advertising:gclid"}).status, 0);
+    EXPECT_EQ(category("Email Marketing")["isEnabled"], false);
+    EXPECT_EQ((*rule(category("Advertising"), "Advertising:gclid"))["isEnabled"], false);
+    // The tray application reads the same switches.
+    const auto switches = nlohmann::json::parse(stored()["rulesEngine_enabledState"].value_or("{}"));
+    EXPECT_EQ(switches["cat:Email Marketing"], false);
+    EXPECT_EQ(switches["rule:Advertising:gclid"], false);
+    EXPECT_EQ(switches["rule:Advertising:msclkid"], true);
+
+    ASSERT_EQ(invoke({"rules", "disable", "Advertising"}).status, 0);
+    const auto enabled = invoke({"rules", "enable", "Advertising:gclid"});
+    EXPECT_EQ(enabled.status, 0);
+    EXPECT_NE(enabled.err.find("\"Advertising\" is off"), std::string::npos) << enabled.err;
+    ASSERT_EQ(invoke({"rules", "enable", "emailmarketing"}).status, 0);
+    EXPECT_EQ(category("Email Marketing")["isEnabled"], true);
+
+    const auto before = stored();
+    const auto noCategory = invoke({"rules", "disable", "Tracking"});
+    EXPECT_EQ(noCategory.status, 1);
+    EXPECT_EQ(noCategory.err, "tessaril: no category \"Tracking\"; see `tessaril rules list`\n");
+    const auto noRule = invoke({"rules", "enable", "Analytics:no_such_param"});
+    EXPECT_EQ(noRule.status, 1);
+    EXPECT_NE(noRule.err.find("no rule \"Analytics:no_such_param\""), std::string::npos);
+    EXPECT_EQ(stored(), before);
+    EXPECT_EQ(invoke({"rules", "enable"}).status, 2);
+}
+
+TEST_F(RulesCommandsTest, CustomRulesAreLiteralAndOnlyThoseCanBeRemoved) {
+    const auto added = invoke({"rules", "add", "a.b*"});
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out, "Custom:a.b*\n");
+    const auto explained = invoke({"rules", "explain", "https://example.com/?A.B*=1&aXbb=2&a.b=3"});
+    EXPECT_NE(explained.out.find("  A.B*: Custom:a.b*\n"), std::string::npos) << explained.out;
+    EXPECT_EQ(explained.out.find("aXbb:"), std::string::npos) << explained.out;
+    EXPECT_EQ(explained.out.find("a.b:"), std::string::npos) << explained.out;
+
+    EXPECT_EQ(invoke({"rules", "add", "ref_src", "--name", "Referrer", "--category", "analytics"}).out,
+              "Analytics:ref_src\n");
+    const auto analytics = category("Analytics");
+    const auto* entry = rule(analytics, "Analytics:ref_src");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ((*entry)["displayName"], "Referrer");
+    EXPECT_EQ((*entry)["source"], "Custom");
+    EXPECT_EQ((*rule(category("Custom"), "Custom:a.b*"))["displayName"], "a.b*");
+
+    const auto before = stored();
+    const auto duplicate = invoke({"rules", "add", "a.b*"});
+    EXPECT_EQ(duplicate.status, 1);
+    EXPECT_EQ(duplicate.err, "tessaril: a rule \"Custom:a.b*\" already exists\n");
+    EXPECT_EQ(invoke({"rules", "add", "gclid", "--category", "Advertising"}).status, 1);
+    const auto shipped = invoke({"rules", "remove", "Advertising:gclid"});
+    EXPECT_EQ(shipped.status, 1);
+    EXPECT_NE(shipped.err.find("is a Built-in rule and cannot be removed"), std::string::npos) << shipped.err;
+    EXPECT_EQ(invoke({"rules", "add", ""}).status, 2);
+    EXPECT_EQ(invoke({"rules", "add", "x", "--category", "Nope"}).status, 2);
+    EXPECT_EQ(invoke({"rules", "add", "bad\xff"}).status, 2);
+    EXPECT_EQ(stored(), before);
+
+    ASSERT_EQ(invoke({"rules", "remove", "Custom:a.b*"}).status, 0);
+    EXPECT_EQ(rule(category("Custom"), "Custom:a.b*"), nullptr);
+    EXPECT_NE(rule(category("Analytics"), "Analytics:ref_src"), nullptr);
+    const auto gone = invoke({"rules", "remove", "Custom:a.b*"});
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_NE(gone.err.find("no custom rule \"Custom:a.b*\""), std::string::npos);
+}
+
+TEST_F(RulesCommandsTest, ExportImportsIdenticallyOnAnotherMachine) {
+    ASSERT_EQ(invoke({"rules", "add", "x_track", "--name", "X tracker"}).status, 0);
+    ASSERT_EQ(invoke({"rules", "add", "y.id", "--category", "Analytics"}).status, 0);
+    ASSERT_EQ(invoke({"rules", "disable", "Custom:x_track"}).status, 0);
+    ASSERT_EQ(invoke({"rules", "disable", "Email Marketing"}).status, 0);
+    const auto exported = invoke({"rules", "export"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const fs::path file = writeFile("settings.json", exported.out);
+
+    moveToFreshHome();
+    ASSERT_NE(invoke({"rules", "export"}).out, exported.out);
+    const auto imported = invoke({"rules", "import", file.string()});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(imported.out, "Imported " + file.string() + ": 2 custom rules added, 1 category switch changed\n");
+    EXPECT_EQ(invoke({"rules", "export"}).out, exported.out);
+
+    // Importing the same file again adds no second copy of the custom rules.
+    const auto again = invoke({"rules", "import", file.string()});
+    EXPECT_EQ(again.out, "Imported " + file.string() + ": 0 custom rules added, 0 category switches changed\n");
+    EXPECT_EQ(invoke({"rules", "export"}).out, exported.out);
+}
+
+TEST_F(RulesCommandsTest, BadImportsChangeNothing) {
+    ASSERT_EQ(invoke({"rules", "add", "mine"}).status, 0);
+    ASSERT_EQ(invoke({"rules", "disable", "Social Media"}).status, 0);
+    store("rulesEngine_matchCounts", R"({"cat:Analytics":3})");
+    const auto before = stored();
+    const auto exported = invoke({"rules", "export"}).out;
+    auto document = nlohmann::json::parse(exported);
+    // A good first category must not be applied when a later one is bad.
+    document[0]["isEnabled"] = false;
+    document[7]["rules"].push_back({{"id", "Custom:new"},
+                                    {"pattern", "new"},
+                                    {"displayName", "new"},
+                                    {"category", "Custom"},
+                                    {"source", "Custom"},
+                                    {"isEnabled", true}});
+    const std::string missingCount = document.dump();
+    document[6]["type"] = "Tracking";
+    const std::string unknownCategory = document.dump();
+
+    const std::map<std::string, std::string> bad = {
+        {"not JSON", "Not JSON at all"},
+        {"truncated", exported.substr(0, exported.size() / 2)},
+        {"an object", R"({"categories":[]})"},
+        {"a rule with a missing field", missingCount},
+        {"an unknown category", unknownCategory},
+        {"invalid UTF-8", "[{\"type\":\"Custom\xff\"}]"},
+        {"deeply nested", std::string(200000, '[') + std::string(200000, ']')},
+    };
+    for (const auto& [label, content] : bad) {
+        const fs::path file = writeFile("bad.json", content);
+        const auto result = invoke({"rules", "import", file.string()});
+        EXPECT_EQ(result.status, 1) << label;
+        EXPECT_EQ(result.err.rfind("tessaril: nothing was imported: ", 0), 0U) << label << ": " << result.err;
+        EXPECT_EQ(stored(), before) << label;
+    }
+    EXPECT_NE(invoke({"rules", "import", writeFile("bad.json", unknownCategory).string()}).err.find("entry 7 of "),
+              std::string::npos);
+
+    const fs::path huge = root_ / "huge.json";
+    std::ofstream(huge).put('[');
+    fs::resize_file(huge, 50U * 1000 * 1000);
+    const auto tooLarge = invoke({"rules", "import", huge.string()});
+    EXPECT_EQ(tooLarge.status, 1);
+    EXPECT_NE(tooLarge.err.find("is larger than 16 MB"), std::string::npos) << tooLarge.err;
+    EXPECT_EQ(invoke({"rules", "import", (root_ / "absent.json").string()}).status, 1);
+    EXPECT_EQ(invoke({"rules", "import", root_.string()}).status, 1);
+    EXPECT_EQ(stored(), before);
+    EXPECT_EQ(invoke({"rules", "export"}).out, exported);
+}
+
+TEST_F(RulesCommandsTest, ResetsKeepWhatTheyShould) {
+    ASSERT_EQ(invoke({"rules", "add", "mine"}).status, 0);
+    ASSERT_EQ(invoke({"rules", "disable", "Analytics"}).status, 0);
+    ASSERT_EQ(invoke({"rules", "disable", "Advertising:gclid"}).status, 0);
+    store("rulesEngine_matchCounts", R"({"cat:Advertising":4,"rule:Advertising:gclid":4})");
+
+    ASSERT_EQ(invoke({"rules", "reset"}).status, 0);
+    EXPECT_EQ(stored()["rulesEngine_enabledState"], std::nullopt);
+    EXPECT_EQ(stored()["rulesEngine_customRules"], std::nullopt);
+    auto advertising = category("Advertising");
+    EXPECT_EQ(advertising["matchCount"], 4);
+    EXPECT_EQ((*rule(advertising, "Advertising:gclid"))["isEnabled"], true);
+    EXPECT_EQ(category("Analytics")["isEnabled"], true);
+    EXPECT_TRUE(category("Custom")["rules"].empty());
+
+    ASSERT_EQ(invoke({"rules", "disable", "Advertising"}).status, 0);
+    ASSERT_EQ(invoke({"rules", "reset-counts"}).status, 0);
+    advertising = category("Advertising");
+    EXPECT_EQ(advertising["matchCount"], 0);
+    EXPECT_EQ((*rule(advertising, "Advertising:gclid"))["matchCount"], 0);
+    EXPECT_EQ(advertising["isEnabled"], false);
+    EXPECT_EQ(stored()["rulesEngine_matchCounts"], std::nullopt);
+}
+
+TEST_F(RulesCommandsTest, StoreThatCannotBeWrittenChangesNothing) {
+    ASSERT_EQ(invoke({"rules", "add", "mine"}).status, 0);
+    const auto before = stored();
+    // Another process holds the write lock for longer than the tool waits.
+    auto other = SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()));
+    testing::Invocation blocked{};
+    other->transaction([&](UserDefaults&) {
+        blocked = invoke({"rules", "remove", "Custom:mine"});
+        return false;
+    });
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_EQ(blocked.err, "tessaril: nothing changed: the preferences store could not be written\n");
+    EXPECT_EQ(stored(), before);
+}
+
+}  // namespace
+}  // namespace tessaril
