@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/CleanCommand.h"
 
+#include <unistd.h>
 #include <CLI/CLI.hpp>
+
+#include <iostream>
 #include <istream>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string_view>
+#include <utility>
 
 #include "cli/LineReader.h"
 #include "cli/LineWriter.h"
@@ -152,7 +156,17 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
             if (!(writable = run.process(url))) break;
         }
     } else {
-        LineReader reader(in);
+        // Standard input is read as it arrives, and everything answered so far is written out before
+        // waiting for more: a slow producer (`tail -f`, a person typing) sees each link cleaned at
+        // once, while a file or a fast pipe still goes through in large blocks.
+        LineReader::Source source;
+        if (&in == &std::cin) {
+            source = [&run, read = descriptorSource(STDIN_FILENO)](char* data, std::size_t size) {
+                run.finish();
+                return read(data, size);
+            };
+        }
+        LineReader reader = source ? LineReader(std::move(source)) : LineReader(in);
         while (writable) {
             const auto line = reader.next();
             if (!line) break;

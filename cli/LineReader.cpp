@@ -1,15 +1,35 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/LineReader.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <istream>
 #include <streambuf>
+#include <utility>
 
 namespace tessaril::cli {
 
+LineReader::LineReader(Source source, std::size_t blockSize)
+    : source_(std::move(source)), blockSize_(std::max<std::size_t>(blockSize, 1)), buffer_(blockSize_) {}
+
 LineReader::LineReader(std::istream& in, std::size_t blockSize)
-    : in_(in), blockSize_(std::max<std::size_t>(blockSize, 1)), buffer_(blockSize_) {}
+    : LineReader(
+          [&in](char* data, std::size_t size) -> std::size_t {
+              std::streambuf* source = in.rdbuf();
+              if (source == nullptr) return 0;
+              try {
+                  const std::streamsize read = source->sgetn(data, static_cast<std::streamsize>(size));
+                  return read > 0 ? static_cast<std::size_t>(read) : 0;
+              } catch (...) {
+                  // A file stream reports a failed read (a folder given as input, an I/O error) by
+                  // throwing; the input simply ends there, as it would for std::getline.
+                  return 0;
+              }
+          },
+          blockSize) {}
 
 std::optional<std::string_view> LineReader::next() {
     while (true) {
@@ -51,21 +71,22 @@ void LineReader::refill() {
         buffer_.resize(blockSize_);
         buffer_.shrink_to_fit();
     }
-    std::streamsize read = 0;
-    try {
-        if (std::streambuf* source = in_.rdbuf()) {
-            read = source->sgetn(buffer_.data() + end_, static_cast<std::streamsize>(buffer_.size() - end_));
-        }
-    } catch (...) {
-        // A file stream reports a failed read (a folder given as input, an I/O error) by throwing;
-        // the input simply ends there, as it would for std::getline.
-        read = 0;
-    }
-    if (read <= 0) {
+    const std::size_t read = source_(buffer_.data() + end_, buffer_.size() - end_);
+    if (read == 0) {
         exhausted_ = true;
         return;
     }
-    end_ += static_cast<std::size_t>(read);
+    end_ += std::min(read, buffer_.size() - end_);
+}
+
+LineReader::Source descriptorSource(int descriptor) {
+    return [descriptor](char* data, std::size_t size) -> std::size_t {
+        while (true) {
+            const ssize_t read = ::read(descriptor, data, size);
+            if (read >= 0) return static_cast<std::size_t>(read);
+            if (errno != EINTR) return 0;
+        }
+    };
 }
 
 }  // namespace tessaril::cli

@@ -34,7 +34,7 @@ void LineWriter::writeLine(std::string_view first, std::string_view second) {
 void LineWriter::flush() {
     if (!pending_.empty()) stream_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
     pending_.clear();
-    if (lineBuffered_) stream_.flush();
+    stream_.flush();
 }
 
 bool LineWriter::failed() const {

@@ -23,6 +23,7 @@ public:
 
     // Writes `first`, `second` and a line feed.
     void writeLine(std::string_view first, std::string_view second = {});
+    // Hands everything written so far to the stream and flushes it.
     void flush();
     [[nodiscard]] bool failed() const;
 

@@ -73,6 +73,30 @@ TEST(LineReader, AGrownBufferShrinksBackAfterTheLongLine) {
     EXPECT_EQ(reader.next(), std::nullopt);
 }
 
+// A pipe or terminal returns what it has: each line must come out before the reader asks again,
+// or a slow producer would wait for an answer that never comes.
+TEST(LineReader, AsksTheSourceOnlyWhenNoWholeLineIsLeft) {
+    const Strings pieces = {"one\ntw", "o\n", "three\nfour\n", "five"};
+    std::size_t served = 0;
+    Strings handedOut;
+    cli::LineReader reader(
+        [&](char* data, std::size_t size) -> std::size_t {
+            if (served == pieces.size()) return 0;
+            const std::string& piece = pieces[served++];
+            EXPECT_LE(piece.size(), size);
+            piece.copy(data, size);
+            return piece.size();
+        },
+        64);
+    const std::vector<std::pair<std::string, std::size_t>> expected = {
+        {"one", 1}, {"two", 2}, {"three", 3}, {"four", 3}, {"five", 4}};
+    for (const auto& [line, servedBefore] : expected) {
+        EXPECT_EQ(reader.next(), line);
+        EXPECT_EQ(served, servedBefore) << line;
+    }
+    EXPECT_EQ(reader.next(), std::nullopt);
+}
+
 TEST(LineWriter, BlocksLinesAndPassesLongOnesThroughInOrder) {
     std::ostringstream out;
     {

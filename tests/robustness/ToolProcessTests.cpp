@@ -113,7 +113,7 @@ TEST_F(ToolProcessTest, ClosedOutputEndsTheRunQuietly) {
         options.ignoreSigpipe = ignoreSigpipe;
         testing::ToolProcess tool(TESSARIL_TOOL_PATH, {"-q"}, options);
         ASSERT_TRUE(tool.started());
-        // The tool writes in blocks, so the first line comes once a block is full.
+        // The tool answers what has arrived before it waits for more.
         tool.write(lines.substr(0, 100000));
         ASSERT_TRUE(tool.waitForLines(1));
         EXPECT_TRUE(tool.out().starts_with("https://example.com/?id=0\n"));
