@@ -4,6 +4,7 @@
 #include "core/cleaning/Provider.h"
 #include "core/cleaning/RuleCategoryType.h"
 #include "core/foundation/Regex.h"
+#include "core/foundation/RulePrefilter.h"
 
 #include <string>
 #include <vector>
@@ -14,6 +15,9 @@ namespace tessaril {
 struct CompiledPattern {
     Regex regex;
     std::string pattern;
+    // Set for patterns searched within a whole link (path rules, redirections), which a link
+    // rarely matches; parameter-name rules have their own index.
+    RulePrefilter prefilter;
 };
 
 // A provider with every pattern compiled once, case-insensitively. Patterns that did not compile
@@ -23,6 +27,8 @@ struct CompiledProvider {
     Provider provider;
     Regex urlRegex;
     std::vector<Regex> exceptionRegexes;
+    // exceptionPrefilters[i] lets through every link exceptionRegexes[i] can match.
+    std::vector<RulePrefilter> exceptionPrefilters;
     // "rules" entries, matched against whole parameter names ("^" + pattern + "$").
     std::vector<CompiledPattern> paramRegexes;
     std::vector<CompiledPattern> rawRuleRegexes;

@@ -52,7 +52,8 @@ std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& pat
         auto regex = anchored ? Regex::compile("^" + pattern + "$", true) : Regex::compile(pattern, true);
         if (!regex) continue;
         regex->setWorkLimit(RulesEngine::matchWorkLimit);
-        compiled.push_back(CompiledPattern{std::move(*regex), pattern});
+        RulePrefilter prefilter = anchored ? RulePrefilter() : RulePrefilter::fromPattern(pattern, true);
+        compiled.push_back(CompiledPattern{std::move(*regex), pattern, std::move(prefilter)});
     }
     return compiled;
 }
@@ -62,11 +63,14 @@ std::optional<CompiledProvider> compileProvider(const std::string& name, const P
     if (!urlRegex) return std::nullopt;
     urlRegex->setWorkLimit(RulesEngine::matchWorkLimit);
     std::vector<Regex> exceptions;
+    std::vector<RulePrefilter> exceptionFilters;
     exceptions.reserve(provider.exceptions.size());
+    exceptionFilters.reserve(provider.exceptions.size());
     for (const auto& pattern : provider.exceptions) {
         if (auto regex = Regex::compile(pattern, true)) {
             regex->setWorkLimit(RulesEngine::matchWorkLimit);
             exceptions.push_back(std::move(*regex));
+            exceptionFilters.push_back(RulePrefilter::fromPattern(pattern, true));
         }
     }
     auto params = compilePatterns(provider.rules, true);
@@ -77,6 +81,7 @@ std::optional<CompiledProvider> compileProvider(const std::string& name, const P
                             provider,
                             std::move(*urlRegex),
                             std::move(exceptions),
+                            std::move(exceptionFilters),
                             std::move(params),
                             std::move(rawRules),
                             std::move(redirections),
@@ -328,9 +333,7 @@ std::vector<const CompiledProvider*> RulesEngine::matchingProviders(std::string_
 
 void RulesEngine::matchingProviders(std::string_view url, std::vector<const CompiledProvider*>& out) const {
     out.clear();
-    foldedURL_.clear();
-    RulePrefilter::foldFullyInto(url, foldedURL_);
-    providerIndex_.candidates(foldedURL_, candidates_);
+    providerIndex_.candidates(folded(url), candidates_);
     if (++stamp_ == 0) {
         std::fill(groupStamp_.begin(), groupStamp_.end(), 0);
         stamp_ = 1;
@@ -361,9 +364,25 @@ bool RulesEngine::isRuleEnabled(std::string_view ruleID, RuleCategoryType type) 
     return rule == nullptr || rule->isEnabled();
 }
 
+const std::string& RulesEngine::folded(std::string_view text) const {
+    // The same link is asked about many times in a row (providers, exceptions, path rules), so the
+    // last folding is kept; comparing the bytes is far cheaper than folding them again.
+    if (!foldedValid_ || text != foldedSource_) {
+        foldedSource_.assign(text);
+        foldedText_.clear();
+        RulePrefilter::foldFullyInto(text, foldedText_);
+        foldedValid_ = true;
+    }
+    return foldedText_;
+}
+
 bool RulesEngine::isException(std::string_view url, const CompiledProvider& provider) const {
-    for (const auto& regex : provider.exceptionRegexes) {
-        if (regex.search(url)) return true;
+    const std::size_t count = provider.exceptionRegexes.size();
+    if (count == 0) return false;
+    const std::string& foldedURL = folded(url);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (provider.exceptionPrefilters[i].mayMatch(url, foldedURL) && provider.exceptionRegexes[i].search(url))
+            return true;
     }
     return false;
 }
@@ -477,7 +496,7 @@ std::optional<std::string> RulesEngine::extractRedirection(std::string_view url,
     // Individual redirect rules have switches in the tree, but only the category switch counts here.
     if (!isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
     for (const auto& rule : provider.redirectionRegexes) {
-        if (rule.regex.captureGroupCount() == 0) continue;
+        if (rule.regex.captureGroupCount() == 0 || !rule.prefilter.mayMatch(url, folded(url))) continue;
         auto match = rule.regex.firstMatch(url);
         if (!match || match->groups.empty() || !match->groups[0]) continue;
         const TextRange range = *match->groups[0];
@@ -491,10 +510,16 @@ std::optional<std::string> RulesEngine::extractRedirection(std::string_view url,
     return std::nullopt;
 }
 
+bool RulesEngine::rawRulesMayApply(std::string_view url, const CompiledProvider& provider) const {
+    return std::any_of(provider.rawRuleRegexes.begin(), provider.rawRuleRegexes.end(),
+                       [&](const CompiledPattern& rule) { return rule.prefilter.mayMatch(url, folded(url)); });
+}
+
 std::string RulesEngine::applyRawRules(std::string_view url, const CompiledProvider& provider) const {
     std::string result(url);
-    for (const auto& rule : provider.rawRuleRegexes)
-        result = rule.regex.replaceAll(result, "");
+    for (const auto& rule : provider.rawRuleRegexes) {
+        if (rule.prefilter.mayMatch(result, folded(result))) result = rule.regex.replaceAll(result, "");
+    }
     return result;
 }
 

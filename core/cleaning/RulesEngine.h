@@ -130,6 +130,8 @@ public:
                                                                 const CompiledProvider& provider) const;
     // The URL with every match of the provider's path rules cut out.
     [[nodiscard]] std::string applyRawRules(std::string_view url, const CompiledProvider& provider) const;
+    // False when no path rule of the provider can match, so the copy applyRawRules makes is not needed.
+    [[nodiscard]] bool rawRulesMayApply(std::string_view url, const CompiledProvider& provider) const;
     // Counts one match of the rule and its category (not persisted until saveMatchCounts).
     void recordMatch(std::string_view ruleID, RuleCategoryType category);
 
@@ -197,7 +199,11 @@ private:
     mutable std::vector<std::uint32_t> groupStamp_;
     mutable std::vector<std::uint8_t> groupMatched_;
     mutable std::uint32_t stamp_ = 0;
-    mutable std::string foldedURL_;
+    // RulePrefilter::foldFullyInto of the last text asked about (foldedSource_).
+    [[nodiscard]] const std::string& folded(std::string_view text) const;
+    mutable std::string foldedSource_;
+    mutable std::string foldedText_;
+    mutable bool foldedValid_ = false;
     mutable std::vector<std::uint32_t> candidates_;
     // Parameter rules of provider i are list i (its "rules", then its "referralMarketing").
     NameRuleIndex providerNames_;

@@ -216,7 +216,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     std::string rewrittenText;
     bool pathChanged = false;
     for (const CompiledProvider* provider : providers) {
-        if (provider->rawRuleRegexes.empty() || engine.isException(current, *provider)) continue;
+        if (!engine.rawRulesMayApply(current, *provider) || engine.isException(current, *provider)) continue;
         std::string rewritten = engine.applyRawRules(current, *provider);
         if (rewritten == current) continue;
         operations.push_back(
