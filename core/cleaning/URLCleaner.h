@@ -55,7 +55,7 @@ public:
     // recorder with every clean ("macOSClipboard" in the application).
     explicit URLCleaner(RulesEngine& rulesEngine, DomainExceptionStore* exceptionStore = nullptr,
                         LastCleanRecorder* lastCleanRecorder = nullptr, std::string surface = "unknown",
-                        PrivacyRedirectSettings privacyRedirectSettings = PrivacyRedirectSettings::disabled);
+                        PrivacyRedirectSettings privacyRedirectSettings = PrivacyRedirectSettings::disabled());
     URLCleaner(const URLCleaner&) = delete;
     URLCleaner& operator=(const URLCleaner&) = delete;
 

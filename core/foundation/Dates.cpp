@@ -21,8 +21,9 @@ using std::chrono::sys_seconds;
 std::string formatCivilDay(sys_days day) {
     const std::chrono::year_month_day ymd(day);
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
-                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+    // The fields are bounded, so the text always fits.
+    static_cast<void>(std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                                    static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day())));
     return buffer;
 }
 
@@ -71,8 +72,9 @@ std::string formatInternetDateTime(Date date) {
     const auto day = std::chrono::floor<std::chrono::days>(instant);
     const std::chrono::hh_mm_ss time(instant - day);
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "T%02d:%02d:%02dZ", static_cast<int>(time.hours().count()),
-                  static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
+    static_cast<void>(std::snprintf(buffer, sizeof buffer, "T%02d:%02d:%02dZ", static_cast<int>(time.hours().count()),
+                                    static_cast<int>(time.minutes().count()),
+                                    static_cast<int>(time.seconds().count())));
     return formatCivilDay(day) + buffer;
 }
 

@@ -10,16 +10,19 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 
 namespace tessaril {
 
 namespace {
 
 void appendHexEscape(std::string& out, UChar32 c) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "\\x{%X}", static_cast<unsigned>(c));
-    out += buffer;
+    char digits[8] = {};
+    const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<unsigned>(c), 16).ptr;
+    out += "\\x{";
+    for (const char* digit = digits; digit != end; ++digit)
+        out += static_cast<char>(*digit >= 'a' ? *digit - 'a' + 'A' : *digit);
+    out += '}';
 }
 
 }  // namespace

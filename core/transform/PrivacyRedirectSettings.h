@@ -26,8 +26,9 @@ struct PrivacyRedirectSettings {
     // end that is likely to still be there; anyone can pick another one in the preferences.
     static constexpr std::string_view defaultRedditFrontendBaseURL = "https://safereddit.com";
 
-    // Both switches off, default Reddit front end.
-    static const PrivacyRedirectSettings disabled;
+    // Both switches off, default Reddit front end. A function rather than a constant, so that no
+    // allocation happens (or can fail) before main.
+    [[nodiscard]] static PrivacyRedirectSettings disabled() { return {}; }
 
     bool xRedirectEnabled = false;
     bool redditRedirectEnabled = false;
@@ -50,7 +51,5 @@ struct PrivacyRedirectSettings {
 
     bool operator==(const PrivacyRedirectSettings&) const = default;
 };
-
-inline const PrivacyRedirectSettings PrivacyRedirectSettings::disabled{};
 
 }  // namespace tessaril

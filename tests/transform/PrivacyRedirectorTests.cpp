@@ -24,7 +24,7 @@ std::optional<std::string> redirected(std::string_view link, const PrivacyRedire
 TEST(PrivacyRedirectorTest, OnlyTheListedHostsOfAnEnabledServiceAreRewritten) {
     for (auto host : {"x.com", "www.x.com", "twitter.com", "www.twitter.com", "mobile.twitter.com"}) {
         EXPECT_EQ(redirected(std::string("https://") + host + "/a/status/2", kXOnly), "https://xcancel.com/a/status/2");
-        EXPECT_EQ(redirected(std::string("https://") + host + "/a", PrivacyRedirectSettings::disabled), std::nullopt);
+        EXPECT_EQ(redirected(std::string("https://") + host + "/a", PrivacyRedirectSettings::disabled()), std::nullopt);
     }
     for (auto host :
          {"reddit.com", "www.reddit.com", "old.reddit.com", "new.reddit.com", "m.reddit.com", "np.reddit.com"}) {
