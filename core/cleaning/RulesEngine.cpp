@@ -49,7 +49,15 @@ std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& pat
     for (const auto& pattern : patterns) {
         // The anchors are plain text around the pattern, so with a top-level alternation only the
         // first alternative is tied to the start and the last to the end, as the rule files expect.
-        auto regex = anchored ? Regex::compile("^" + pattern + "$", true) : Regex::compile(pattern, true);
+        std::optional<Regex> regex;
+        if (anchored && NameRuleIndex::literalExpansion(pattern)) {
+            // Most names are plain words, which the name index answers without an expression; theirs
+            // is compiled only if a name outside printable ASCII ever needs it. The index's grammar
+            // is a subset of ICU's, so the pattern is known to compile.
+            regex = Regex::deferred("^" + pattern + "$", true);
+        } else {
+            regex = anchored ? Regex::compile("^" + pattern + "$", true) : Regex::compile(pattern, true);
+        }
         if (!regex) continue;
         regex->setWorkLimit(RulesEngine::matchWorkLimit);
         RulePrefilter prefilter = anchored ? RulePrefilter() : RulePrefilter::fromPattern(pattern, true);

@@ -25,20 +25,51 @@ void appendHexEscape(std::string& out, UChar32 c) {
     out += '}';
 }
 
+// ICU's compiled form of a pattern, or null when ICU rejects it.
+std::shared_ptr<const icu::RegexPattern> compileWithICU(std::string_view pattern, bool caseInsensitive) {
+    if (!text::isValidUtf8(pattern) || pattern.size() > static_cast<std::size_t>(INT32_MAX)) return nullptr;
+    const icu::UnicodeString source =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), static_cast<std::int32_t>(pattern.size())));
+    UParseError parseError{};
+    UErrorCode status = U_ZERO_ERROR;
+    std::shared_ptr<const icu::RegexPattern> compiled(
+        icu::RegexPattern::compile(source, caseInsensitive ? UREGEX_CASE_INSENSITIVE : 0, parseError, status));
+    if (U_FAILURE(status)) return nullptr;
+    return compiled;
+}
+
 }  // namespace
 
 struct Regex::Impl {
     std::string pattern;
+    bool caseInsensitive = false;
+    // Null until the first match when compilation was deferred (or for good, when it failed then).
     // Declared before the matcher: the matcher refers to the pattern and must die first.
     std::shared_ptr<const icu::RegexPattern> compiled;
     std::unique_ptr<icu::RegexMatcher> matcher;
+    bool deferred = false;
     // Reused for every search so that opening the text over new bytes does not allocate.
     UText text = UTEXT_INITIALIZER;
     std::int32_t workLimit = 0;
     bool hitLimit = false;
 
-    Impl(std::string patternText, std::shared_ptr<const icu::RegexPattern> pattern, std::int32_t limit)
-        : pattern(std::move(patternText)), compiled(std::move(pattern)), workLimit(limit) {
+    Impl(std::string patternText, bool insensitive, std::shared_ptr<const icu::RegexPattern> pattern,
+         std::int32_t limit)
+        : pattern(std::move(patternText)),
+          caseInsensitive(insensitive),
+          compiled(std::move(pattern)),
+          deferred(!compiled),
+          workLimit(limit) {
+        if (compiled) makeMatcher();
+    }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+    ~Impl() {
+        matcher.reset();
+        utext_close(&text);
+    }
+
+    void makeMatcher() {
         UErrorCode status = U_ZERO_ERROR;
         matcher.reset(compiled->matcher(status));
         if (U_FAILURE(status)) {
@@ -47,11 +78,15 @@ struct Regex::Impl {
         }
         applyWorkLimit();
     }
-    Impl(const Impl&) = delete;
-    Impl& operator=(const Impl&) = delete;
-    ~Impl() {
-        matcher.reset();
-        utext_close(&text);
+
+    // Compiles a deferred pattern on first use; false when there is no matcher to use.
+    bool ready() {
+        if (deferred) {
+            deferred = false;
+            compiled = compileWithICU(pattern, caseInsensitive);
+            if (compiled) makeMatcher();
+        }
+        return matcher != nullptr;
     }
 
     void applyWorkLimit() {
@@ -63,7 +98,7 @@ struct Regex::Impl {
     // Points the matcher at `input`; false when ICU cannot take it, in which case nothing matches.
     bool reset(std::string_view input) {
         hitLimit = false;
-        if (!matcher || input.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+        if (!ready() || input.size() > static_cast<std::size_t>(INT32_MAX)) return false;
         UErrorCode status = U_ZERO_ERROR;
         // A null pointer with length 0 is fine for ICU, but keep it a real address for clarity.
         const char* data = input.empty() ? "" : input.data();
@@ -97,8 +132,12 @@ struct Regex::Impl {
 Regex::Regex(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Regex::Regex(const Regex& other)
-    : impl_(other.impl_ ? std::make_unique<Impl>(other.impl_->pattern, other.impl_->compiled, other.impl_->workLimit)
-                        : nullptr) {}
+    : impl_(other.impl_ ? std::make_unique<Impl>(other.impl_->pattern, other.impl_->caseInsensitive,
+                                                 other.impl_->compiled, other.impl_->workLimit)
+                        : nullptr) {
+    // A copy of a pattern that later failed to compile must not try again as if deferred.
+    if (impl_ && !other.impl_->deferred && !other.impl_->compiled) impl_->deferred = false;
+}
 
 Regex& Regex::operator=(const Regex& other) {
     if (this != &other) *this = Regex(other);
@@ -110,17 +149,15 @@ Regex& Regex::operator=(Regex&&) noexcept = default;
 Regex::~Regex() = default;
 
 std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensitive) {
-    if (!text::isValidUtf8(pattern) || pattern.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
-    const icu::UnicodeString source =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), static_cast<std::int32_t>(pattern.size())));
-    UParseError parseError{};
-    UErrorCode status = U_ZERO_ERROR;
-    std::shared_ptr<const icu::RegexPattern> compiled(
-        icu::RegexPattern::compile(source, caseInsensitive ? UREGEX_CASE_INSENSITIVE : 0, parseError, status));
-    if (U_FAILURE(status) || !compiled) return std::nullopt;
-    auto impl = std::make_unique<Impl>(std::string(pattern), std::move(compiled), 0);
+    auto compiled = compileWithICU(pattern, caseInsensitive);
+    if (!compiled) return std::nullopt;
+    auto impl = std::make_unique<Impl>(std::string(pattern), caseInsensitive, std::move(compiled), 0);
     if (!impl->matcher) return std::nullopt;
     return Regex(std::move(impl));
+}
+
+Regex Regex::deferred(std::string_view pattern, bool caseInsensitive) {
+    return Regex(std::make_unique<Impl>(std::string(pattern), caseInsensitive, nullptr, 0));
 }
 
 std::string Regex::escape(std::string_view literal) {
@@ -158,7 +195,7 @@ const std::string& Regex::pattern() const {
 }
 
 std::size_t Regex::captureGroupCount() const {
-    if (!impl_) return 0;
+    if (!impl_ || !impl_->ready()) return 0;
     return static_cast<std::size_t>(std::max(impl_->matcher->groupCount(), 0));
 }
 

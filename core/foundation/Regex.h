@@ -31,6 +31,10 @@ struct RegexMatch {
 class Regex {
 public:
     [[nodiscard]] static std::optional<Regex> compile(std::string_view pattern, bool caseInsensitive = false);
+    // A Regex that compiles on its first use, for patterns the caller knows ICU accepts (built from a
+    // grammar it has checked) and that may never be needed: loading many of them then costs nothing.
+    // Should the pattern fail to compile after all, the Regex matches nothing.
+    [[nodiscard]] static Regex deferred(std::string_view pattern, bool caseInsensitive = false);
     // The pattern that matches `literal` exactly (every metacharacter escaped).
     [[nodiscard]] static std::string escape(std::string_view literal);
 

@@ -265,6 +265,17 @@ TEST_F(RulesEngineTest, ShippedRulesCompile) {
                     provider.redirectionRegexes.size();
     }
     EXPECT_GE(compiled * 100, written * 99) << compiled << " of " << written << " patterns compiled";
+    // Plain-name rules compile only when first used; every one must still compile and match its words.
+    for (const auto& provider : engine.compiledProviders()) {
+        for (const auto* rules : {&provider.paramRegexes, &provider.referralParamRegexes}) {
+            for (const auto& rule : *rules) {
+                const auto words = NameRuleIndex::literalExpansion(rule.pattern);
+                if (!words) continue;
+                for (const auto& word : *words)
+                    EXPECT_TRUE(rule.regex.search(word)) << provider.name << ": " << rule.pattern << " / " << word;
+            }
+        }
+    }
     const CompiledProvider* google = testing::provider(engine, "google");
     ASSERT_NE(google, nullptr);
     EXPECT_EQ(google->category, RuleCategoryType::redirectUnwrapping);

@@ -117,6 +117,28 @@ TEST(Regex, CopiesShareThePatternButNotTheMatcher) {
     EXPECT_TRUE(moved.search("b"));
 }
 
+TEST(Regex, DeferredCompilesOnFirstUseAndMatchesLikeCompiled) {
+    Regex deferred = Regex::deferred("^(?:utm_)?(source)$", true);
+    deferred.setWorkLimit(1000);
+    Regex copy = deferred;  // copied before either has compiled
+    EXPECT_EQ(deferred.pattern(), "^(?:utm_)?(source)$");
+    EXPECT_TRUE(deferred.search("UTM_Source"));
+    EXPECT_FALSE(deferred.search("utm_sources"));
+    EXPECT_EQ(copy.captureGroupCount(), 1u);
+    EXPECT_EQ(copy.firstMatch("source")->groups[0], (TextRange{0, 6}));
+    EXPECT_EQ(copy.replaceAll("source", "x"), "x");
+
+    // A pattern that does not compile after all matches nothing, and neither does its copy.
+    Regex broken = Regex::deferred("(", false);
+    for (const Regex& regex : {broken, Regex(broken)}) {
+        EXPECT_FALSE(regex.search("("));
+        EXPECT_FALSE(regex.firstMatch("(").has_value());
+        EXPECT_EQ(regex.replaceAll("((", "x"), "((");
+        EXPECT_EQ(regex.captureGroupCount(), 0u);
+    }
+    EXPECT_FALSE(Regex(broken).search("("));
+}
+
 TEST(Regex, WorkLimitTurnsRunawayBacktrackingIntoNoMatch) {
     auto regex = compiled("(a+)+$");
     regex.setWorkLimit(1);
