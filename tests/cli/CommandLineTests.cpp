@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "platform/defaults/SqliteUserDefaults.h"
@@ -16,11 +15,8 @@ namespace fs = std::filesystem;
 
 class CommandLineTest : public testing::ToolTest {
 protected:
-    fs::path writeRules(const std::string& mainText) {
-        const fs::path directory = root_ / "rules";
-        fs::create_directories(directory);
-        std::ofstream(directory / "data.min.json") << mainText;
-        return directory;
+    fs::path writeRules(const std::string& mainText) const {
+        return writeFile("rules/data.min.json", mainText).parent_path();
     }
 };
 

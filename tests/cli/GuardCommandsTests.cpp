@@ -1,53 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
-#include <sstream>
 
-#include "cli/CommandLine.h"
+#include "tests/cli/ToolTest.h"
 
 namespace tessaril {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Invocation {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-class GuardCommandsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() / ("tessaril-guard-cli-" + std::to_string(std::random_device{}()));
-        fs::create_directories(root_);
-        setenv("HOME", root_.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    static Invocation invoke(std::vector<std::string> arguments, const std::string& input = "") {
-        std::istringstream in(input);
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err);
-        return {status, out.str(), err.str()};
-    }
-
-    fs::path writeFile(const std::string& name, const std::string& text) {
-        const fs::path file = root_ / name;
-        std::ofstream(file, std::ios::binary) << text;
-        return file;
-    }
-
-    fs::path root_;
-};
+using GuardCommandsTest = testing::ToolTest;
 
 const std::string kRules = R"({"currentVersion":"t1","rules":[
   {"id":"pipe","platform":"sh","severity":"warning","pattern":"\\| *sh\\b","summary":"Pipes into a shell","explanation":"e"},

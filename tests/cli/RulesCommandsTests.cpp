@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -33,19 +31,6 @@ protected:
     }
     static void store(const std::string& key, const std::string& json) {
         SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()))->setDataText(key, json);
-    }
-    fs::path writeFile(const std::string& name, const std::string& content) {
-        const fs::path file = root_ / name;
-        std::ofstream(file, std::ios::binary) << content;
-        return file;
-    }
-    // A second machine: a fresh home of its own.
-    void moveToFreshHome() {
-        const fs::path home = root_ / "elsewhere";
-        fs::create_directories(home);
-        setenv("HOME", home.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     }
     static nlohmann::json category(const std::string& name) {
         const auto listed = invoke({"rules", "list", "--json", "--category", name});
@@ -189,7 +174,8 @@ TEST_F(RulesCommandsTest, ExportImportsIdenticallyOnAnotherMachine) {
     ASSERT_EQ(exported.status, 0) << exported.err;
     const fs::path file = writeFile("settings.json", exported.out);
 
-    moveToFreshHome();
+    // A second machine: a fresh home of its own.
+    useHome(root_ / "elsewhere");
     ASSERT_NE(invoke({"rules", "export"}).out, exported.out);
     const auto imported = invoke({"rules", "import", file.string()});
     ASSERT_EQ(imported.status, 0) << imported.err;

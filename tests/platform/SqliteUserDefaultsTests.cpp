@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/defaults/SqliteUserDefaults.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -16,11 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::readFile;
 
 // A second, raw connection, as another process would hold it.
 class RawConnection {

@@ -2,6 +2,7 @@
 // The built tool run as a shell runs it: huge streamed input, a reader that goes away, and a
 // preferences store that is read-only, garbage, or turns to garbage while the tool reads.
 #include "tests/robustness/ToolProcess.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,17 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::readFile;
 
 struct ToolRun {
     std::optional<int> status;
     std::string out;
     std::string err;
 };
-
-std::string readBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 int exitCode(const std::optional<int>& status) {
     return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
@@ -153,7 +149,7 @@ TEST_F(ToolProcessTest, GarbageStoreIsNeverOverwritten) {
     const auto excepted = run({"exceptions", "add", "other.example"});
     EXPECT_EQ(exitCode(excepted.status), 1);
     EXPECT_NE(excepted.err, "");
-    EXPECT_EQ(readBytes(storeFile()), garbage);
+    EXPECT_EQ(readFile(storeFile()), garbage);
 }
 
 // The database turns to garbage between two lines of one run: no crash, every line is answered
@@ -176,14 +172,14 @@ TEST_F(ToolProcessTest, StoreReplacedByGarbageWhileRunning) {
     EXPECT_TRUE(rest == "https://example.com/?id=3\nhttps://skip.example/?utm_source=x\n" ||
                 rest == "https://example.com/?mytag=1&id=3\nhttps://skip.example/\n")
         << rest;
-    EXPECT_EQ(readBytes(storeFile()), garbage);
+    EXPECT_EQ(readFile(storeFile()), garbage);
 }
 
 // A read-only config folder: links are still cleaned with the user's lists, every edit is refused
 // with a message (never a silent success), and the lists stay as they were.
 TEST_F(ToolProcessTest, ReadOnlyConfigFolder) {
     storeUserLists();
-    const std::string before = readBytes(storeFile());
+    const std::string before = readFile(storeFile());
     if (!makeConfigReadOnly()) GTEST_SKIP() << "cannot make a folder read-only here";
 
     const auto cleaned = run({"-q"}, "https://example.com/?mytag=1&id=2\nhttps://skip.example/?utm_source=x\n");
@@ -202,7 +198,7 @@ TEST_F(ToolProcessTest, ReadOnlyConfigFolder) {
 
     EXPECT_EQ(run({"blocklist", "list"}).out, "*:mytag\n");
     EXPECT_EQ(run({"exceptions", "list"}).out, "skip.example\n");
-    EXPECT_EQ(readBytes(storeFile()), before);
+    EXPECT_EQ(readFile(storeFile()), before);
 }
 
 // The same with nothing stored yet: the folder cannot even be made.
