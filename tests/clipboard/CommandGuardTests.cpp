@@ -162,7 +162,6 @@ TEST(CommandGuard, BrokenRulesFilesAndPatterns) {
 TEST(CommandGuard, NeutralizedTextCommentsEveryLine) {
     const std::string header =
         "# Tessaril neutralized a risky command copied to the clipboard.\n# Review before running anything below.\n";
-    EXPECT_EQ(CommandGuard::neutralizedHeader, header);
     const std::pair<std::string, std::string> cases[] = {
         {"  rm -rf / \n", "# rm -rf /"},
         {"a\r\n\nb \\\nc", "# a\r\n# \n# b  c"},
