@@ -107,22 +107,6 @@ TEST_F(DifferentialCleanTest, BenchmarkCorpus) {
     compareCounts();
 }
 
-std::string encodeComponent(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-            c == '.') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
-}
-
 TEST_F(DifferentialCleanTest, GeneratedHostileLinks) {
     const std::vector<std::string> hosts = {"www.amazon.com",
                                             "amazon.co.uk",
@@ -257,7 +241,8 @@ TEST_F(DifferentialCleanTest, GeneratedHostileLinks) {
         const int depth = chance(25) ? std::uniform_int_distribution<int>(1, 8)(random) : 0;
         for (int d = 0; d < depth; ++d) {
             const std::string& wrapper = pick(wrappers);
-            url = wrapper + (wrapper.ends_with("?") ? url : encodeComponent(url)) + (chance(50) ? "&utm_source=w" : "");
+            url =
+                wrapper + (wrapper.ends_with("?") ? url : percentEncodeAll(url)) + (chance(50) ? "&utm_source=w" : "");
         }
         if (chance(5)) url = "  " + url + "\n";
         if (!compare(url)) break;

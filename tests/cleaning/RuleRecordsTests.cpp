@@ -21,7 +21,6 @@ TEST(RuleCategoryType, RawValuesRoundTripInDeclarationOrder) {
     EXPECT_EQ(names, (std::vector<std::string>{"Analytics", "Social Media", "Advertising", "Referral Marketing",
                                                "Redirect Unwrapping", "E-commerce", "Email Marketing", "Custom"}));
     EXPECT_FALSE(ruleCategoryTypeFromRawValue("analytics").has_value());
-    EXPECT_EQ(icon(RuleCategoryType::redirectUnwrapping), "arrow.uturn.right");
 }
 
 TEST(RuleEntry, JsonRoundTripAndStrictDecoding) {

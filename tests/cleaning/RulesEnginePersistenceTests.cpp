@@ -19,9 +19,6 @@ class RulesEnginePersistenceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json"))); }
 
-    RuleCategory& mutableCategory(RuleCategoryType type) {
-        return *engine.categories()[static_cast<std::size_t>(type)];
-    }
     nlohmann::json stored(std::string_view key) {
         auto text = defaults.dataText(key);
         return text ? nlohmann::json::parse(*text) : nlohmann::json();
@@ -38,7 +35,7 @@ protected:
 };
 
 TEST_F(RulesEnginePersistenceTest, SwitchesAndCountsAreStoredUnderPrefixedKeys) {
-    mutableCategory(RuleCategoryType::analytics).setEnabled(false);
+    category(engine, RuleCategoryType::analytics).setEnabled(false);
     category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->setEnabled(false);
     engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
     engine.recordMatch("Advertising:not-listed", RuleCategoryType::advertising);
@@ -118,7 +115,7 @@ TEST_F(RulesEnginePersistenceTest, CustomRulesMatchWholeNamesLiterally) {
 
 TEST_F(RulesEnginePersistenceTest, ImportOfAnExportAddsNoDuplicatesAndKeepsRuleSwitches) {
     engine.addCustomRule("ref_src", "ref_src", RuleCategoryType::custom);
-    mutableCategory(RuleCategoryType::socialMedia).setEnabled(false);
+    category(engine, RuleCategoryType::socialMedia).setEnabled(false);
     auto exported = engine.exportRules();
     ASSERT_TRUE(exported.has_value());
     auto document = nlohmann::json::parse(*exported);
@@ -126,7 +123,7 @@ TEST_F(RulesEnginePersistenceTest, ImportOfAnExportAddsNoDuplicatesAndKeepsRuleS
     EXPECT_EQ(document[1]["id"], "Social Media");
     EXPECT_EQ(document[1]["isEnabled"], false);
 
-    mutableCategory(RuleCategoryType::socialMedia).setEnabled(true);
+    category(engine, RuleCategoryType::socialMedia).setEnabled(true);
     category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->setEnabled(false);
     ASSERT_TRUE(engine.importRules(*exported));
     EXPECT_FALSE(engine.isCategoryEnabled(RuleCategoryType::socialMedia));
@@ -153,7 +150,7 @@ TEST_F(RulesEnginePersistenceTest, ImportOfAnExportAddsNoDuplicatesAndKeepsRuleS
 
 TEST_F(RulesEnginePersistenceTest, ResetsKeepTheOtherHalf) {
     engine.addCustomRule("ref_src", "ref_src", RuleCategoryType::custom);
-    mutableCategory(RuleCategoryType::analytics).setEnabled(false);
+    category(engine, RuleCategoryType::analytics).setEnabled(false);
     category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->setEnabled(false);
     engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
     engine.saveEnabledStates();
@@ -169,7 +166,7 @@ TEST_F(RulesEnginePersistenceTest, ResetsKeepTheOtherHalf) {
     EXPECT_EQ(category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->matchCount(), 1);
     EXPECT_TRUE(defaults.objectExists(RulesEngine::matchCountsKey));
 
-    mutableCategory(RuleCategoryType::analytics).setEnabled(false);
+    category(engine, RuleCategoryType::analytics).setEnabled(false);
     engine.resetMatchCounts();
     EXPECT_FALSE(engine.isCategoryEnabled(RuleCategoryType::analytics));
     EXPECT_EQ(category(engine, RuleCategoryType::advertising).matchCount(), 0);

@@ -24,42 +24,44 @@ protected:
                            {nullptr, nullptr, [this](std::string_view line) { diagnostics.emplace_back(line); }});
     }
 
+    void SetUp() override { ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json"))); }
+
     InMemoryUserDefaults defaults;
     Strings diagnostics;
+    // Loaded with the providers fixture.
+    RulesEngine engine = makeEngine();
 };
 
 TEST_F(RulesEngineTest, EmptyProviderFileStillBuildsTheBuiltInTree) {
-    RulesEngine engine = makeEngine();
-    EXPECT_TRUE(engine.categories().empty());
+    RulesEngine fresh = makeEngine();
+    EXPECT_TRUE(fresh.categories().empty());
     int announcements = 0;
-    auto connection = engine.categoriesChanged().connect([&] { ++announcements; });
-    ASSERT_TRUE(engine.loadRules(R"({"providers":{}})"));
+    auto connection = fresh.categoriesChanged().connect([&] { ++announcements; });
+    ASSERT_TRUE(fresh.loadRules(R"({"providers":{}})"));
     EXPECT_EQ(announcements, 1);
-    ASSERT_EQ(engine.categories().size(), 8u);
-    EXPECT_EQ(displayNames(category(engine, RuleCategoryType::analytics)),
+    ASSERT_EQ(fresh.categories().size(), 8u);
+    EXPECT_EQ(displayNames(category(fresh, RuleCategoryType::analytics)),
               (Strings{"utm_* (all UTM parameters)", "yclid", "feature", "pp"}));
-    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::analytics)),
+    EXPECT_EQ(ruleIDs(category(fresh, RuleCategoryType::analytics)),
               (Strings{"Analytics:utm_*", "Analytics:yclid", "Analytics:feature", "Analytics:pp"}));
-    EXPECT_EQ(displayNames(category(engine, RuleCategoryType::socialMedia)), (Strings{"fbclid", "ttclid", "twclid"}));
-    EXPECT_EQ(displayNames(category(engine, RuleCategoryType::advertising)), (Strings{"gclid", "gclsrc", "msclkid"}));
-    EXPECT_EQ(displayNames(category(engine, RuleCategoryType::emailMarketing)),
+    EXPECT_EQ(displayNames(category(fresh, RuleCategoryType::socialMedia)), (Strings{"fbclid", "ttclid", "twclid"}));
+    EXPECT_EQ(displayNames(category(fresh, RuleCategoryType::advertising)), (Strings{"gclid", "gclsrc", "msclkid"}));
+    EXPECT_EQ(displayNames(category(fresh, RuleCategoryType::emailMarketing)),
               (Strings{"mc_cid", "mc_eid", "_hsenc", "_hsmi"}));
     for (auto type : {RuleCategoryType::referralMarketing, RuleCategoryType::redirectUnwrapping,
                       RuleCategoryType::ecommerce, RuleCategoryType::custom}) {
-        EXPECT_TRUE(category(engine, type).rules().empty()) << rawValue(type);
+        EXPECT_TRUE(category(fresh, type).rules().empty()) << rawValue(type);
     }
-    EXPECT_EQ(engine.fallbackRules().size(), 14u);
-    EXPECT_EQ(engine.fallbackRules().front().ruleID, "Analytics:utm_*");
-    EXPECT_EQ(engine.shouldStripParamFallback("UTM_Source"),
+    EXPECT_EQ(fresh.fallbackRules().size(), 14u);
+    EXPECT_EQ(fresh.fallbackRules().front().ruleID, "Analytics:utm_*");
+    EXPECT_EQ(fresh.shouldStripParamFallback("UTM_Source"),
               std::make_pair(std::string("Analytics:utm_*"), RuleCategoryType::analytics));
-    EXPECT_EQ(engine.shouldStripParamFallback("gclid"),
+    EXPECT_EQ(fresh.shouldStripParamFallback("gclid"),
               std::make_pair(std::string("Advertising:gclid"), RuleCategoryType::advertising));
-    EXPECT_FALSE(engine.hasStripParamFallback("xgclid"));
+    EXPECT_FALSE(fresh.hasStripParamFallback("xgclid"));
 }
 
 TEST_F(RulesEngineTest, CompilesProvidersAndListsTheirRules) {
-    RulesEngine engine = makeEngine();
-    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
     Strings names;
     for (const auto& compiled : engine.compiledProviders())
         names.push_back(compiled.name);
@@ -91,8 +93,6 @@ TEST_F(RulesEngineTest, CompilesProvidersAndListsTheirRules) {
 }
 
 TEST_F(RulesEngineTest, SelectsProvidersByUrlAndCategorySwitch) {
-    RulesEngine engine = makeEngine();
-    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
     auto names = [&](std::string_view url) {
         Strings result;
         for (const auto* matching : engine.matchingProviders(url))
@@ -108,13 +108,11 @@ TEST_F(RulesEngineTest, SelectsProvidersByUrlAndCategorySwitch) {
     EXPECT_TRUE(engine.isException("https://acme.example/checkout?x", acme));
     EXPECT_FALSE(engine.isException("https://acme.example/item", acme));
 
-    engine.categories()[static_cast<std::size_t>(RuleCategoryType::ecommerce)]->setEnabled(false);
+    category(engine, RuleCategoryType::ecommerce).setEnabled(false);
     EXPECT_EQ(names("https://acme.example/item?ref=1"), (Strings{"everywhere"}));
 }
 
 TEST_F(RulesEngineTest, ParameterRulesAreAnchoredAsText) {
-    RulesEngine engine = makeEngine();
-    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
     const CompiledProvider& acme = *provider(engine, "acme-amazon");
     EXPECT_EQ(engine.shouldStripParam("REF", acme), "E-commerce:ref");
     EXPECT_FALSE(engine.hasStripParam("ref2", acme));
@@ -129,10 +127,8 @@ TEST_F(RulesEngineTest, ParameterRulesAreAnchoredAsText) {
 }
 
 TEST_F(RulesEngineTest, ReferralCategoryAndRuleSwitches) {
-    RulesEngine engine = makeEngine();
-    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
     const CompiledProvider& acme = *provider(engine, "acme-amazon");
-    engine.categories()[static_cast<std::size_t>(RuleCategoryType::referralMarketing)]->setEnabled(false);
+    category(engine, RuleCategoryType::referralMarketing).setEnabled(false);
     EXPECT_FALSE(engine.hasStripParam("tag", acme));
     EXPECT_TRUE(engine.hasStripParam("ref", acme));
     EXPECT_EQ(engine.matchingProviders("https://acme.example/").size(), 2u);
@@ -142,14 +138,12 @@ TEST_F(RulesEngineTest, ReferralCategoryAndRuleSwitches) {
     EXPECT_FALSE(engine.hasStripParam("ref", acme));
     EXPECT_TRUE(engine.isRuleEnabled("E-commerce:unknown", RuleCategoryType::ecommerce));
 
-    engine.categories()[static_cast<std::size_t>(RuleCategoryType::advertising)]->setEnabled(false);
+    category(engine, RuleCategoryType::advertising).setEnabled(false);
     EXPECT_FALSE(engine.hasStripParamFallback("gclid"));
     EXPECT_TRUE(engine.hasStripParamFallback("fbclid"));
 }
 
 TEST_F(RulesEngineTest, ExtractsRedirectTargets) {
-    RulesEngine engine = makeEngine();
-    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
     const CompiledProvider& wrapper = *provider(engine, "wrapper");
     // The group-less pattern is skipped even though it matches; the target is percent-decoded.
     EXPECT_EQ(engine.extractRedirection("https://out.example/r?u=HTTPS%3A%2F%2Fsite.example%2Fa%3Fb%3D1&x=2", wrapper),
@@ -163,13 +157,11 @@ TEST_F(RulesEngineTest, ExtractsRedirectTargets) {
 
     category(engine, RuleCategoryType::redirectUnwrapping).rules()[1]->setEnabled(false);
     EXPECT_TRUE(engine.extractRedirection("https://out.example/go/https://site.example", wrapper).has_value());
-    engine.categories()[static_cast<std::size_t>(RuleCategoryType::redirectUnwrapping)]->setEnabled(false);
+    category(engine, RuleCategoryType::redirectUnwrapping).setEnabled(false);
     EXPECT_FALSE(engine.extractRedirection("https://out.example/go/https://site.example", wrapper).has_value());
 }
 
 TEST_F(RulesEngineTest, AppliesRawRules) {
-    RulesEngine engine = makeEngine();
-    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
     const CompiledProvider& acme = *provider(engine, "acme-amazon");
     EXPECT_EQ(engine.applyRawRules("https://acme.example/dp/B01/REF=sr_1?x=1/ref=a", acme),
               "https://acme.example/dp/B01?x=1");
@@ -177,8 +169,6 @@ TEST_F(RulesEngineTest, AppliesRawRules) {
 }
 
 TEST_F(RulesEngineTest, FailedDecodesKeepThePreviousState) {
-    RulesEngine engine = makeEngine();
-    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
     const auto* analytics = engine.categories().front().get();
     EXPECT_FALSE(engine.loadRules(R"({"version": 2})"));
     EXPECT_EQ(diagnostics, (Strings{"Warning: Could not decode rules JSON"}));
@@ -196,10 +186,10 @@ TEST_F(RulesEngineTest, FailedDecodesKeepThePreviousState) {
 }
 
 TEST_F(RulesEngineTest, BundledRulesNeedTheResource) {
-    RulesEngine engine = makeEngine();
-    EXPECT_FALSE(engine.loadBundledRules());
+    RulesEngine unbundled = makeEngine();
+    EXPECT_FALSE(unbundled.loadBundledRules());
     EXPECT_EQ(diagnostics, (Strings{"Warning: Could not load bundled rules"}));
-    EXPECT_TRUE(engine.categories().empty());
+    EXPECT_TRUE(unbundled.categories().empty());
 
     testing::TemporaryDirectory folder;
     std::filesystem::copy_file(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/rules/providers.json",
@@ -224,23 +214,23 @@ TEST_F(RulesEngineTest, NewestSupplementaryFileWinsAndTiesGoToTheSharedContainer
     auto oldGroup = make(folder.path() / "quenby");
     FixedPaths paths(folder.path());
     ResourceBundle resources(folder.path() / "bundle");
-    RulesEngine engine(defaults, {&resources, &paths, {}});
-    EXPECT_EQ(engine.supplementaryRulesURL(), bundleFile);
+    RulesEngine located(defaults, {&resources, &paths, {}});
+    EXPECT_EQ(located.supplementaryRulesURL(), bundleFile);
 
     paths.setSharedContainer("group.com.orvellelabs.tessaril", folder.path() / "orvelle");
     paths.setSharedContainer("group.com.quenby.tessaril", folder.path() / "quenby");
     auto now = std::filesystem::file_time_type::clock::now();
     for (const auto& file : {bundleFile, newGroup, oldGroup})
         std::filesystem::last_write_time(file, now);
-    EXPECT_EQ(engine.supplementaryRulesURL(), newGroup);
+    EXPECT_EQ(located.supplementaryRulesURL(), newGroup);
 
     std::filesystem::last_write_time(bundleFile, now + std::chrono::hours(1));
-    EXPECT_EQ(engine.supplementaryRulesURL(), bundleFile);
+    EXPECT_EQ(located.supplementaryRulesURL(), bundleFile);
     std::filesystem::last_write_time(oldGroup, now + std::chrono::hours(2));
-    EXPECT_EQ(engine.supplementaryRulesURL(), oldGroup);
+    EXPECT_EQ(located.supplementaryRulesURL(), oldGroup);
 
     std::filesystem::remove_all(folder.path());
-    EXPECT_FALSE(engine.supplementaryRulesURL().has_value());
+    EXPECT_FALSE(located.supplementaryRulesURL().has_value());
 }
 
 TEST_F(RulesEngineTest, ShippedRulesCompile) {
@@ -249,24 +239,24 @@ TEST_F(RulesEngineTest, ShippedRulesCompile) {
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "no shipped rules at " << path;
     auto file = ProvidersFile::decode(testing::readFile(path));
     ASSERT_TRUE(file.has_value());
-    RulesEngine engine = makeEngine();
-    ASSERT_TRUE(engine.loadRules(testing::readFile(path)));
+    RulesEngine shipped = makeEngine();
+    ASSERT_TRUE(shipped.loadRules(testing::readFile(path)));
     EXPECT_GE(file->providers.size(), 200u);
-    EXPECT_EQ(engine.compiledProviders().size(), file->providers.size());
+    EXPECT_EQ(shipped.compiledProviders().size(), file->providers.size());
     std::size_t written = 0;
     std::size_t compiled = 0;
     for (const auto& [name, decoded] : file->providers) {
         written += decoded.rules.size() + decoded.referralMarketing.size() + decoded.rawRules.size() +
                    decoded.exceptions.size() + decoded.redirections.size();
     }
-    for (const auto& provider : engine.compiledProviders()) {
+    for (const auto& provider : shipped.compiledProviders()) {
         compiled += provider.paramRegexes.size() + provider.referralParamRegexes.size() +
                     provider.rawRuleRegexes.size() + provider.exceptionRegexes.size() +
                     provider.redirectionRegexes.size();
     }
     EXPECT_GE(compiled * 100, written * 99) << compiled << " of " << written << " patterns compiled";
     // Plain-name rules compile only when first used; every one must still compile and match its words.
-    for (const auto& provider : engine.compiledProviders()) {
+    for (const auto& provider : shipped.compiledProviders()) {
         for (const auto* rules : {&provider.paramRegexes, &provider.referralParamRegexes}) {
             for (const auto& rule : *rules) {
                 const auto words = NameRuleIndex::literalExpansion(rule.pattern);
@@ -276,10 +266,10 @@ TEST_F(RulesEngineTest, ShippedRulesCompile) {
             }
         }
     }
-    const CompiledProvider* google = testing::provider(engine, "google");
+    const CompiledProvider* google = testing::provider(shipped, "google");
     ASSERT_NE(google, nullptr);
     EXPECT_EQ(google->category, RuleCategoryType::redirectUnwrapping);
-    EXPECT_EQ(engine.extractRedirection("https://www.google.com/url?q=https%3A%2F%2Fexample.com%2F&sa=D", *google),
+    EXPECT_EQ(shipped.extractRedirection("https://www.google.com/url?q=https%3A%2F%2Fexample.com%2F&sa=D", *google),
               "https://example.com/");
 }
 

@@ -1,30 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include "core/cleaning/RulesEngine.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace tessaril::testing {
-
-inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 inline std::string rulesFixture(const std::string& name) {
     return readFile(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/rules" / name);
 }
 
 inline const RuleCategory& category(const RulesEngine& engine, RuleCategoryType type) {
+    return *engine.categories().at(static_cast<std::size_t>(type));
+}
+inline RuleCategory& category(RulesEngine& engine, RuleCategoryType type) {
     return *engine.categories().at(static_cast<std::size_t>(type));
 }
 

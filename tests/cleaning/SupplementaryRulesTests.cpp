@@ -180,7 +180,7 @@ TEST(SupplementaryRules, TrackedLinksCleanToTheExpectedLink) {
 TEST(SupplementaryRules, ReferralMarketingSwitchKeepsAffiliateTags) {
     ShippedCleaner shipped(true);
     ASSERT_TRUE(shipped.loaded);
-    auto& referral = *shipped.engine.categories().at(static_cast<std::size_t>(RuleCategoryType::referralMarketing));
+    auto& referral = testing::category(shipped.engine, RuleCategoryType::referralMarketing);
     ASSERT_EQ(referral.type(), RuleCategoryType::referralMarketing);
     referral.setEnabled(false);
 

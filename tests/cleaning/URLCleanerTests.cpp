@@ -20,21 +20,6 @@ std::string cleaningFixture(const std::string& name) {
     return testing::readFile(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/cleaning" / name);
 }
 
-std::string percentEncodeAll(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) != 0 || c == '.' || c == '-' || c == '_') {
-            encoded.push_back(static_cast<char>(c));
-        } else {
-            encoded += '%';
-            encoded += kHex[c >> 4];
-            encoded += kHex[c & 15];
-        }
-    }
-    return encoded;
-}
-
 class URLCleanerTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(engine.loadRules(cleaningFixture("providers.json"))); }
@@ -106,7 +91,9 @@ TEST_F(URLCleanerTest, TableOfCases) {
 }
 
 TEST_F(URLCleanerTest, NestedWrappersStopAfterSixLevels) {
-    auto wrap = [](const std::string& target) { return "https://out.example/r?u=" + percentEncodeAll(target); };
+    auto wrap = [](const std::string& target) {
+        return "https://out.example/r?u=" + testing::percentEncodeAll(target);
+    };
     std::vector<std::string> levels = {"https://e.example/a?utm_source=x&id=1"};
     for (int i = 0; i < 7; ++i)
         levels.push_back(wrap(levels.back()));
@@ -136,10 +123,32 @@ TEST_F(URLCleanerTest, NestedWrappersStopAfterSixLevels) {
     EXPECT_EQ(seven->paramsRemoved, 6);
 }
 
+// Found by the cleaning-pipeline fuzzer: a wrapper whose encoded target ended in a line break or
+// blank handed back the target with that tail, still carrying its trackers (the tail stopped it from
+// parsing), so cleaning the output again removed more. The target is now trimmed before it is cleaned.
+TEST_F(URLCleanerTest, WrapperTargetEndingInWhiteSpaceIsTrimmedAndCleaned) {
+    for (std::string_view tail : {"%0A", "%20", "%0D%0A", "%E2%80%A8", "%09%20"}) {
+        SCOPED_TRACE(tail);
+        const std::string wrapper =
+            "https://out.example/r?u=https%3A%2F%2Fnews.example%2Fa%3Fid%3D1%26utm_source%3Dx" + std::string(tail);
+        const auto result = cleaner.clean(wrapper);
+        ASSERT_TRUE(result.has_value());
+        EXPECT_EQ(result->cleanedURL, "https://news.example/a?id=1");
+        EXPECT_EQ(result->paramsRemoved, 2);
+        ASSERT_EQ(result->operations.size(), 2u);
+        EXPECT_EQ(result->operations.front().outputURL, "https://news.example/a?id=1&utm_source=x");
+        EXPECT_FALSE(cleaner.clean(result->cleanedURL).has_value());
+    }
+    // White space inside the target still makes it unparseable: it is handed back as decoded, and
+    // cleaning that again finds no link to clean.
+    const auto inner = cleaner.clean("https://out.example/r?u=https%3A%2F%2Fnews.example%2Fa%20b");
+    ASSERT_TRUE(inner.has_value());
+    EXPECT_EQ(inner->cleanedURL, "https://news.example/a b");
+    EXPECT_EQ(cleaner.cleanWithOutcome(inner->cleanedURL).kind(), CleanOutcome::Kind::invalid);
+}
+
 TEST_F(URLCleanerTest, SwitchesDecideWhichStepsRun) {
-    auto setCategory = [&](RuleCategoryType type, bool on) {
-        engine.categories()[static_cast<std::size_t>(type)]->setEnabled(on);
-    };
+    auto setCategory = [&](RuleCategoryType type, bool on) { testing::category(engine, type).setEnabled(on); };
     setCategory(RuleCategoryType::redirectUnwrapping, false);
     EXPECT_EQ(cleaner.cleanWithOutcome("https://out.example/r?u=https%3A%2F%2Fe.example%2F").kind(),
               CleanOutcome::Kind::unchanged);
@@ -156,8 +165,8 @@ TEST_F(URLCleanerTest, SwitchesDecideWhichStepsRun) {
 
     // A single rule switched off leaves the others of its provider working.
     setCategory(RuleCategoryType::ecommerce, true);
-    engine.categories()[static_cast<std::size_t>(RuleCategoryType::referralMarketing)]
-        ->firstRule("Referral Marketing:tag")
+    testing::category(engine, RuleCategoryType::referralMarketing)
+        .firstRule("Referral Marketing:tag")
         ->setEnabled(false);
     auto shop = cleaner.clean("https://shop.example/p?tag=1&pd_rd_x=2");
     ASSERT_TRUE(shop.has_value());
@@ -253,10 +262,7 @@ TEST_F(URLCleanerTest, LargeAndHostileInputs) {
     EXPECT_TRUE(result->cleanedURL.starts_with("https://e.example/p?keep1=v&keep3=v&"));
     EXPECT_TRUE(result->cleanedURL.ends_with("&keep9999=v&last=1"));
 
-    std::string huge = "https://e.example/" + std::string(1 << 20, 'a') + "?utm_source=1&x=" + std::string(1000, 'b');
-    auto hugeResult = cleaner.clean(huge);
-    ASSERT_TRUE(hugeResult.has_value());
-    EXPECT_EQ(hugeResult->cleanedURL.size(), huge.size() - std::string("utm_source=1&").size());
+    // (Megabyte links with the shipped rules are in tests/robustness.)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 
     for (std::string text :

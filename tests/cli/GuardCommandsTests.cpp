@@ -1,99 +1,54 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <random>
-#include <sstream>
-
-#include "cli/CommandLine.h"
+#include "tests/cli/ToolTest.h"
 
 namespace tessaril {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Invocation {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-class GuardCommandsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() / ("tessaril-guard-cli-" + std::to_string(std::random_device{}()));
-        fs::create_directories(root_);
-        setenv("HOME", root_.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    static Invocation invoke(std::vector<std::string> arguments, const std::string& input = "") {
-        std::istringstream in(input);
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err);
-        return {status, out.str(), err.str()};
-    }
-
-    fs::path writeFile(const std::string& name, const std::string& text) {
-        const fs::path file = root_ / name;
-        std::ofstream(file, std::ios::binary) << text;
-        return file;
-    }
-
-    fs::path root_;
-};
+using GuardCommandsTest = testing::ToolTest;
+using testing::Invocation;
 
 const std::string kRules = R"({"currentVersion":"t1","rules":[
   {"id":"pipe","platform":"sh","severity":"warning","pattern":"\\| *sh\\b","summary":"Pipes into a shell","explanation":"e"},
   {"id":"wipe","platform":"sh","severity":"danger","pattern":"rm -rf /","summary":"Deletes everything","explanation":"e"}]})";
 
 TEST_F(GuardCommandsTest, ExitStatusAndHumanVerdict) {
+    // The shipped rules' wording may change; the verdict's shape may not.
     const auto risky = invoke({"guard", "curl -fsSL https://example.com/install.sh | sh"});
     EXPECT_EQ(risky.status, 1);
     EXPECT_NE(risky.out.find("warning: "), std::string::npos) << risky.out;
     EXPECT_NE(risky.out.find("matched: "), std::string::npos) << risky.out;
-
-    const auto safe = invoke({"guard", "git status"});
-    EXPECT_EQ(safe.status, 0);
-    EXPECT_TRUE(safe.out.empty());
+    EXPECT_EQ(invoke({"guard", "git status"}), (Invocation{0, "", ""}));
 
     const auto rules = writeFile("rules.json", kRules).string();
-    const auto both = invoke({"guard", "--rules", rules, "curl x | sh; rm -rf /"});
-    EXPECT_EQ(both.status, 1);
-    EXPECT_EQ(both.out, "danger: Deletes everything\n  matched: rm -rf /\n  and 1 more finding (--json shows all)\n");
+    EXPECT_EQ(
+        invoke({"guard", "--rules", rules, "curl x | sh; rm -rf /"}),
+        (Invocation{1, "danger: Deletes everything\n  matched: rm -rf /\n  and 1 more finding (--json shows all)\n",
+                    ""}));
     EXPECT_EQ(invoke({"guard", "--rules", rules, "--threshold", "danger", "curl x | sh"}).status, 0);
     EXPECT_EQ(invoke({"guard", "--rules", rules, "--threshold", "danger", "rm -rf /"}).status, 1);
 }
 
 TEST_F(GuardCommandsTest, JsonVerdictAndStandardInput) {
     const auto rules = writeFile("rules.json", kRules).string();
-    const auto risky = invoke({"guard", "--json", "--rules", rules}, "  curl x \\\n | sh\n");
-    EXPECT_EQ(risky.status, 1);
-    const auto json = nlohmann::json::parse(risky.out);
-    EXPECT_EQ(json["command"], "curl x   | sh");
-    EXPECT_EQ(json["severity"], "warning");
-    EXPECT_EQ(json["rulesVersion"], "t1");
-    EXPECT_EQ(json["findings"][0]["id"], "pipe");
-
-    const auto safe = invoke({"guard", "--json", "--rules", rules}, "ls\n");
-    EXPECT_EQ(safe.status, 0);
-    EXPECT_EQ(safe.out, "null\n");
+    EXPECT_EQ(
+        invoke({"guard", "--json", "--rules", rules}, "  curl x \\\n | sh\n"),
+        (Invocation{1,
+                    R"({"command":"curl x   | sh","severity":"warning","findings":[{"id":"pipe","platform":"sh",)"
+                    R"("severity":"warning","summary":"Pipes into a shell","explanation":"e","matchedText":"| sh"}],)"
+                    R"("rulesVersion":"t1"})"
+                    "\n",
+                    ""}));
+    EXPECT_EQ(invoke({"guard", "--json", "--rules", rules}, "ls\n"), (Invocation{0, "null\n", ""}));
 }
 
 TEST_F(GuardCommandsTest, NeutralizePrintsExactlyTheInertText) {
     const std::string expected =
         "# Tessaril neutralized a risky command copied to the clipboard.\n"
         "# Review before running anything below.\n# rm -rf /";
-    EXPECT_EQ(invoke({"neutralize", "rm -rf /"}).out, expected);
-    const auto fromInput = invoke({"neutralize"}, "rm -rf /\n");
-    EXPECT_EQ(fromInput.status, 0);
-    EXPECT_EQ(fromInput.out, expected);
+    EXPECT_EQ(invoke({"neutralize", "rm -rf /"}), (Invocation{0, expected, ""}));
+    EXPECT_EQ(invoke({"neutralize"}, "rm -rf /\n"), (Invocation{0, expected, ""}));
     // Its own output passes the guard.
     EXPECT_EQ(invoke({"guard"}, expected).status, 0);
 }
@@ -102,18 +57,15 @@ TEST_F(GuardCommandsTest, UsageErrorsBadRulesAndHugeInput) {
     EXPECT_EQ(invoke({"guard", "--threshold", "severe", "x"}).status, 2);
     EXPECT_EQ(invoke({"guard", "a", "b"}).status, 2);
 
-    const auto missing = invoke({"guard", "--rules", (root_ / "absent.json").string(), "rm -rf /"});
-    EXPECT_EQ(missing.status, 3);
-    EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
-    const auto broken =
-        invoke({"guard", "--rules", writeFile("bad.json", R"({"currentVersion":"1","rules":[{"id":"x"}]})").string(),
-                "rm -rf /"});
-    EXPECT_EQ(broken.status, 3);
-    EXPECT_TRUE(broken.out.empty());
+    const auto absent = (root_ / "absent.json").string();
+    EXPECT_EQ(invoke({"guard", "--rules", absent, "rm -rf /"}),
+              (Invocation{3, "", "tessaril: cannot read " + absent + "\n"}));
+    const auto broken = writeFile("bad.json", R"({"currentVersion":"1","rules":[{"id":"x"}]})").string();
+    EXPECT_EQ(invoke({"guard", "--rules", broken, "rm -rf /"}),
+              (Invocation{3, "", "tessaril: no usable Command Guard rules in " + broken + "\n"}));
 
-    const auto huge = invoke({"guard"}, std::string(10 * 1024 * 1024, 'a'));
-    EXPECT_EQ(huge.status, 5);
-    EXPECT_NE(huge.err.find("not examined"), std::string::npos);
+    EXPECT_EQ(invoke({"guard"}, std::string(10 * 1024 * 1024, 'a')),
+              (Invocation{5, "", "tessaril: the text is longer than 32768 bytes and was not examined\n"}));
     EXPECT_EQ(invoke({"guard"}, std::string("\0rm -rf /", 9)).status, 1);
 }
 

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -20,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using Stored = std::map<std::string, std::optional<std::string>>;
+using testing::Invocation;
 
 class RulesCommandsTest : public testing::ToolTest {
 protected:
@@ -33,19 +32,6 @@ protected:
     }
     static void store(const std::string& key, const std::string& json) {
         SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()))->setDataText(key, json);
-    }
-    fs::path writeFile(const std::string& name, const std::string& content) {
-        const fs::path file = root_ / name;
-        std::ofstream(file, std::ios::binary) << content;
-        return file;
-    }
-    // A second machine: a fresh home of its own.
-    void moveToFreshHome() {
-        const fs::path home = root_ / "elsewhere";
-        fs::create_directories(home);
-        setenv("HOME", home.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     }
     static nlohmann::json category(const std::string& name) {
         const auto listed = invoke({"rules", "list", "--json", "--category", name});
@@ -77,11 +63,9 @@ TEST_F(RulesCommandsTest, ListShowsSwitchesAndCountsAsTableOrJson) {
     EXPECT_EQ(table.out.rfind("Advertising: off, 7 matches, ", 0), 0U) << table.out;
     EXPECT_EQ(table.out.find("Analytics"), std::string::npos);
     // Every rule line keeps its columns, whatever the width of its count.
-    std::istringstream lines(table.out);
-    std::string line;
     std::optional<std::size_t> idColumn;
     int gclidLines = 0;
-    while (std::getline(lines, line)) {
+    for (const auto& line : lines(table.out)) {
         if (line.rfind("  ", 0) != 0) continue;
         std::istringstream fields(line);
         std::string state, count, source, id;
@@ -106,10 +90,65 @@ TEST_F(RulesCommandsTest, ListShowsSwitchesAndCountsAsTableOrJson) {
     EXPECT_EQ(category("SOCIAL MEDIA")["id"], "Social Media");
     EXPECT_EQ(category("e-commerce")["id"], "E-commerce");
 
-    const auto unknown = invoke({"rules", "list", "--category", "Tracking"});
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_NE(unknown.err.find("unknown category \"Tracking\""), std::string::npos) << unknown.err;
+    EXPECT_EQ(
+        invoke({"rules", "list", "--category", "Tracking"}),
+        (Invocation{2, "",
+                    "tessaril: unknown category \"Tracking\"; the categories are \"Analytics\", \"Social Media\", "
+                    "\"Advertising\", \"Referral Marketing\", \"Redirect Unwrapping\", \"E-commerce\", "
+                    "\"Email Marketing\", \"Custom\"\n"}));
     EXPECT_EQ(invoke({"rules", "list", "--category"}).status, 2);
+}
+
+TEST_F(RulesCommandsTest, UnreadableRuleFilesExitWithThree) {
+    const auto absent = (root_ / "absent").string();
+    EXPECT_EQ(invoke({"rules", "export", "--rules", absent}),
+              (Invocation{3, "", "tessaril: cannot read " + absent + "/data.min.json\n"}));
+    for (const std::string text : {"not json", R"({"rules":[]})"}) {
+        const auto file = writeFile("rules/data.min.json", text);
+        EXPECT_EQ(
+            invoke({"rules", "export", "--rules", file.parent_path().string()}),
+            (Invocation{3, "",
+                        "Warning: Could not decode rules JSON\ntessaril: " + file.string() + " is not a rule file\n"}))
+            << text;
+    }
+    EXPECT_EQ(invoke({"rules", "explain"}).status, 2);
+}
+
+// The switches the tray application stored apply to whichever rule files are loaded.
+TEST_F(RulesCommandsTest, ExportAppliesStoredSwitchesToOtherRuleFiles) {
+    const auto rules = writeFile("rules/data.min.json", R"({"providers":{"ebay":{"urlPattern":)"
+                                                        R"("^https?://(?:[a-z0-9-]+\\.)*?ebay\\.com/",)"
+                                                        R"("rules":["ref"],"referralMarketing":["tag"]}}})");
+    store("rulesEngine_enabledState", R"({"cat:Advertising":false,"rule:E-commerce:ref":false})");
+    const auto result = invoke({"rules", "export", "--rules", rules.parent_path().string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto document = nlohmann::json::parse(result.out);
+    ASSERT_EQ(document.size(), 8U);
+    EXPECT_EQ(document[2]["type"], "Advertising");
+    EXPECT_EQ(document[2]["isEnabled"], false);
+    const auto& ecommerce = document[5];
+    ASSERT_EQ(ecommerce["type"], "E-commerce");
+    ASSERT_FALSE(ecommerce["rules"].empty());
+    EXPECT_EQ(ecommerce["rules"][0]["id"], "E-commerce:ref");
+    EXPECT_EQ(ecommerce["rules"][0]["isEnabled"], false);
+}
+
+TEST_F(RulesCommandsTest, ShippedRulesExportAndExplain) {
+    const auto exported = invoke({"rules", "export"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const auto document = nlohmann::json::parse(exported.out);
+    ASSERT_EQ(document.size(), 8U);
+    std::size_t rules = 0;
+    for (const auto& category : document)
+        rules += category["rules"].size();
+    EXPECT_GT(rules, 700U);
+
+    const auto explained =
+        invoke({"rules", "explain", "https://www.amazon.com/dp/B0?tag=deals-20&utm_source=x&keywords=usb"});
+    ASSERT_EQ(explained.status, 0) << explained.err;
+    EXPECT_NE(explained.out.find("amazon (E-commerce)"), std::string::npos) << explained.out;
+    EXPECT_NE(explained.out.find("tag: Referral Marketing:tag"), std::string::npos) << explained.out;
+    EXPECT_NE(explained.out.find("utm_source: Analytics:"), std::string::npos) << explained.out;
 }
 
 TEST_F(RulesCommandsTest, EnableAndDisableCategoriesAndRules) {
@@ -124,27 +163,24 @@ TEST_F(RulesCommandsTest, EnableAndDisableCategoriesAndRules) {
     EXPECT_EQ(switches["rule:Advertising:msclkid"], true);
 
     ASSERT_EQ(invoke({"rules", "disable", "Advertising"}).status, 0);
-    const auto enabled = invoke({"rules", "enable", "Advertising:gclid"});
-    EXPECT_EQ(enabled.status, 0);
-    EXPECT_NE(enabled.err.find("\"Advertising\" is off"), std::string::npos) << enabled.err;
+    EXPECT_EQ(invoke({"rules", "enable", "Advertising:gclid"}),
+              (Invocation{0, "",
+                          "tessaril: note: the category \"Advertising\" is off, so this rule does nothing until the "
+                          "category is enabled\n"}));
     ASSERT_EQ(invoke({"rules", "enable", "emailmarketing"}).status, 0);
     EXPECT_EQ(category("Email Marketing")["isEnabled"], true);
 
     const auto before = stored();
-    const auto noCategory = invoke({"rules", "disable", "Tracking"});
-    EXPECT_EQ(noCategory.status, 1);
-    EXPECT_EQ(noCategory.err, "tessaril: no category \"Tracking\"; see `tessaril rules list`\n");
-    const auto noRule = invoke({"rules", "enable", "Analytics:no_such_param"});
-    EXPECT_EQ(noRule.status, 1);
-    EXPECT_NE(noRule.err.find("no rule \"Analytics:no_such_param\""), std::string::npos);
+    EXPECT_EQ(invoke({"rules", "disable", "Tracking"}),
+              (Invocation{1, "", "tessaril: no category \"Tracking\"; see `tessaril rules list`\n"}));
+    EXPECT_EQ(invoke({"rules", "enable", "Analytics:no_such_param"}),
+              (Invocation{1, "", "tessaril: no rule \"Analytics:no_such_param\"; see `tessaril rules list`\n"}));
     EXPECT_EQ(stored(), before);
     EXPECT_EQ(invoke({"rules", "enable"}).status, 2);
 }
 
 TEST_F(RulesCommandsTest, CustomRulesAreLiteralAndOnlyThoseCanBeRemoved) {
-    const auto added = invoke({"rules", "add", "a.b*"});
-    ASSERT_EQ(added.status, 0) << added.err;
-    EXPECT_EQ(added.out, "Custom:a.b*\n");
+    ASSERT_EQ(invoke({"rules", "add", "a.b*"}), (Invocation{0, "Custom:a.b*\n", ""}));
     const auto explained = invoke({"rules", "explain", "https://example.com/?A.B*=1&aXbb=2&a.b=3"});
     EXPECT_NE(explained.out.find("  A.B*: Custom:a.b*\n"), std::string::npos) << explained.out;
     EXPECT_EQ(explained.out.find("aXbb:"), std::string::npos) << explained.out;
@@ -160,13 +196,13 @@ TEST_F(RulesCommandsTest, CustomRulesAreLiteralAndOnlyThoseCanBeRemoved) {
     EXPECT_EQ((*rule(category("Custom"), "Custom:a.b*"))["displayName"], "a.b*");
 
     const auto before = stored();
-    const auto duplicate = invoke({"rules", "add", "a.b*"});
-    EXPECT_EQ(duplicate.status, 1);
-    EXPECT_EQ(duplicate.err, "tessaril: a rule \"Custom:a.b*\" already exists\n");
+    EXPECT_EQ(invoke({"rules", "add", "a.b*"}),
+              (Invocation{1, "", "tessaril: a rule \"Custom:a.b*\" already exists\n"}));
     EXPECT_EQ(invoke({"rules", "add", "gclid", "--category", "Advertising"}).status, 1);
-    const auto shipped = invoke({"rules", "remove", "Advertising:gclid"});
-    EXPECT_EQ(shipped.status, 1);
-    EXPECT_NE(shipped.err.find("is a Built-in rule and cannot be removed"), std::string::npos) << shipped.err;
+    EXPECT_EQ(invoke({"rules", "remove", "Advertising:gclid"}),
+              (Invocation{1, "",
+                          "tessaril: \"Advertising:gclid\" is a Built-in rule and cannot be removed; `tessaril rules "
+                          "disable` switches it off\n"}));
     EXPECT_EQ(invoke({"rules", "add", ""}).status, 2);
     EXPECT_EQ(invoke({"rules", "add", "x", "--category", "Nope"}).status, 2);
     EXPECT_EQ(invoke({"rules", "add", "bad\xff"}).status, 2);
@@ -175,9 +211,8 @@ TEST_F(RulesCommandsTest, CustomRulesAreLiteralAndOnlyThoseCanBeRemoved) {
     ASSERT_EQ(invoke({"rules", "remove", "Custom:a.b*"}).status, 0);
     EXPECT_EQ(rule(category("Custom"), "Custom:a.b*"), nullptr);
     EXPECT_NE(rule(category("Analytics"), "Analytics:ref_src"), nullptr);
-    const auto gone = invoke({"rules", "remove", "Custom:a.b*"});
-    EXPECT_EQ(gone.status, 1);
-    EXPECT_NE(gone.err.find("no custom rule \"Custom:a.b*\""), std::string::npos);
+    EXPECT_EQ(invoke({"rules", "remove", "Custom:a.b*"}),
+              (Invocation{1, "", "tessaril: no custom rule \"Custom:a.b*\"; see `tessaril rules list`\n"}));
 }
 
 TEST_F(RulesCommandsTest, ExportImportsIdenticallyOnAnotherMachine) {
@@ -189,7 +224,8 @@ TEST_F(RulesCommandsTest, ExportImportsIdenticallyOnAnotherMachine) {
     ASSERT_EQ(exported.status, 0) << exported.err;
     const fs::path file = writeFile("settings.json", exported.out);
 
-    moveToFreshHome();
+    // A second machine: a fresh home of its own.
+    useHome(root_ / "elsewhere");
     ASSERT_NE(invoke({"rules", "export"}).out, exported.out);
     const auto imported = invoke({"rules", "import", file.string()});
     ASSERT_EQ(imported.status, 0) << imported.err;
@@ -243,11 +279,13 @@ TEST_F(RulesCommandsTest, BadImportsChangeNothing) {
     const fs::path huge = root_ / "huge.json";
     std::ofstream(huge).put('[');
     fs::resize_file(huge, 50U * 1000 * 1000);
-    const auto tooLarge = invoke({"rules", "import", huge.string()});
-    EXPECT_EQ(tooLarge.status, 1);
-    EXPECT_NE(tooLarge.err.find("is larger than 16 MB"), std::string::npos) << tooLarge.err;
-    EXPECT_EQ(invoke({"rules", "import", (root_ / "absent.json").string()}).status, 1);
-    EXPECT_EQ(invoke({"rules", "import", root_.string()}).status, 1);
+    const std::string refused = "tessaril: nothing was imported: ";
+    EXPECT_EQ(invoke({"rules", "import", huge.string()}),
+              (Invocation{1, "", refused + huge.string() + " is larger than 16 MB, far more than a rules export\n"}));
+    const auto absent = (root_ / "absent.json").string();
+    EXPECT_EQ(invoke({"rules", "import", absent}), (Invocation{1, "", refused + "cannot find " + absent + "\n"}));
+    EXPECT_EQ(invoke({"rules", "import", root_.string()}),
+              (Invocation{1, "", refused + root_.string() + " is not a regular file\n"}));
     EXPECT_EQ(stored(), before);
     EXPECT_EQ(invoke({"rules", "export"}).out, exported);
 }

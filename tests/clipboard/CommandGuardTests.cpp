@@ -157,12 +157,24 @@ TEST(CommandGuard, BrokenRulesFilesAndPatterns) {
     EXPECT_EQ(CommandGuard::fromRulesData(std::nullopt).rulesVersion(), "unavailable");
 }
 
+// A terminal without bracketed paste runs what follows a lone carriage return, so it starts a
+// commented line of its own (the fuzzer found that one); CR LF is still one line break.
 TEST(CommandGuard, NeutralizedTextCommentsEveryLine) {
     const std::string header =
         "# Tessaril neutralized a risky command copied to the clipboard.\n# Review before running anything below.\n";
-    EXPECT_EQ(CommandGuard::neutralizedCommand("  rm -rf / \n"), header + "# rm -rf /");
-    EXPECT_EQ(CommandGuard::neutralizedCommand("a\r\n\nb \\\nc"), header + "# a\r\n# \n# b  c");
-    EXPECT_EQ(CommandGuard::neutralizedCommand(""), header + "# ");
+    const std::pair<std::string, std::string> cases[] = {
+        {"  rm -rf / \n", "# rm -rf /"},
+        {"a\r\n\nb \\\nc", "# a\r\n# \n# b  c"},
+        {"", "# "},
+        {"echo hi\rrm -rf ~", "# echo hi\r# rm -rf ~"},
+        {"\x90\r{", "# \x90\r# {"},
+        {"a\r\r\nb\n\rc", "# a\r# \r\n# b\n# \r# c"},
+        {"a\r\nb", "# a\r\n# b"},
+        // Trimming takes a trailing carriage return, and a continuation before CR LF still joins lines.
+        {"ls \\\r\n-la\r", "# ls  -la"},
+    };
+    for (const auto& [command, commented] : cases)
+        EXPECT_EQ(CommandGuard::neutralizedCommand(command), header + commented) << command;
 }
 
 TEST(CommandGuard, RuleBundleVersionNeedsAVisibleVersion) {
@@ -236,12 +248,6 @@ TEST(CommandGuard, SharedGuardAnswersFromSeveralThreads) {
     for (int count : flagged)
         EXPECT_EQ(count, 50);
 }
-
-}  // namespace
-}  // namespace tessaril
-
-namespace tessaril {
-namespace {
 
 // Each alternative of a top-level alternation must be met as a whole, so a text holding a
 // fragment of one alternative and a fragment of another is skipped; bars inside groups, classes or

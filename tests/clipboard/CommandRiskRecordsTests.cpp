@@ -14,10 +14,8 @@ CommandRiskFinding finding(std::string id, CommandRiskSeverity severity) {
     return {std::move(id), "bash", severity, "summary", "explanation", "rm -rf /"};
 }
 
+// The names themselves are pinned by the JSON forms below.
 TEST(CommandRiskSeverity, RawValuesOrderAndStrictDecoding) {
-    EXPECT_EQ(rawValue(CommandRiskSeverity::info), "info");
-    EXPECT_EQ(rawValue(CommandRiskSeverity::warning), "warning");
-    EXPECT_EQ(rawValue(CommandRiskSeverity::danger), "danger");
     EXPECT_LT(CommandRiskSeverity::info, CommandRiskSeverity::warning);
     EXPECT_LT(CommandRiskSeverity::warning, CommandRiskSeverity::danger);
     for (auto severity : kAllCommandRiskSeverities)

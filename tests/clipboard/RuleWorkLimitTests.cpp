@@ -4,9 +4,6 @@
 #include "core/clipboard/CommandGuard.h"
 #include "tests/clipboard/GuardTestSupport.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -63,28 +60,14 @@ std::vector<std::string> adversarialInputs(const std::string& pattern) {
 TEST(RuleWorkLimit, NoShippedPatternRunsOutOfWorkOnHostileText) {
     const auto guard = testing::shippedGuard();
     ASSERT_FALSE(guard.rules().empty());
-    using Clock = std::chrono::steady_clock;
-    struct Slowest {
-        std::string id;
-        double milliseconds;
-    };
-    std::vector<Slowest> slowest;
     for (const auto& rule : guard.rules()) {
         Regex regex = rule.regex;
-        double worst = 0;
         for (const auto& input : adversarialInputs(rule.definition.pattern)) {
-            const auto start = Clock::now();
             (void)regex.search(input);
-            worst = std::max(worst, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
             EXPECT_FALSE(regex.lastMatchHitLimit())
                 << rule.definition.id << " ran out of work on a run of \"" << input.substr(0, 24) << "...\"";
         }
-        slowest.push_back({rule.definition.id, worst});
     }
-    std::sort(slowest.begin(), slowest.end(),
-              [](const Slowest& a, const Slowest& b) { return a.milliseconds > b.milliseconds; });
-    for (std::size_t i = 0; i < std::min<std::size_t>(5, slowest.size()); ++i)
-        std::printf("  slowest hostile search: %s %.2f ms\n", slowest[i].id.c_str(), slowest[i].milliseconds);
 }
 
 TEST(RuleWorkLimit, CatastrophicPatternIsStoppedAndReported) {

@@ -58,12 +58,6 @@ TEST(OverlayUserDefaults, SuitesReadThroughAndRemovalHidesTheStore) {
     EXPECT_FALSE(base.suite("trial")->objectExists("c"));
 }
 
-}  // namespace
-}  // namespace tessaril
-
-namespace tessaril {
-namespace {
-
 // Counts the reads that reach the store underneath.
 class CountingDefaults final : public UserDefaults {
 public:

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/defaults/SqliteUserDefaults.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -16,11 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::readFile;
 
 // A second, raw connection, as another process would hold it.
 class RawConnection {
@@ -55,13 +51,18 @@ bool canWriteInto(const fs::path& folder) {
     return written;
 }
 
-TEST(SqliteUserDefaults, ConnectionsToOneFileSeeEachOthersWrites) {
+class SqliteUserDefaultsTest : public ::testing::Test {
+protected:
     testing::TemporaryDirectory folder;
-    const fs::path file = folder.path() / "nested" / "tessaril" / "defaults.sqlite3";
-    auto app = SqliteUserDefaults::open(file);
-    auto cli = SqliteUserDefaults::open(file);
-    EXPECT_TRUE(fs::exists(file));
-    EXPECT_EQ(app->file(), file);
+    const fs::path file = folder.path() / "defaults.sqlite3";
+};
+
+TEST_F(SqliteUserDefaultsTest, ConnectionsToOneFileSeeEachOthersWrites) {
+    const fs::path nested = folder.path() / "nested" / "tessaril" / "defaults.sqlite3";
+    auto app = SqliteUserDefaults::open(nested);
+    auto cli = SqliteUserDefaults::open(nested);
+    EXPECT_TRUE(fs::exists(nested));
+    EXPECT_EQ(app->file(), nested);
 
     ASSERT_TRUE(app->set("enabled", true));
     EXPECT_EQ(cli->boolValue("enabled"), true);
@@ -77,14 +78,12 @@ TEST(SqliteUserDefaults, ConnectionsToOneFileSeeEachOthersWrites) {
     app->set("kept", std::int64_t{42});
     app.reset();
     cli.reset();
-    EXPECT_EQ(SqliteUserDefaults::open(file)->intValue("kept"), 42);
-    RawConnection raw(file);
+    EXPECT_EQ(SqliteUserDefaults::open(nested)->intValue("kept"), 42);
+    RawConnection raw(nested);
     EXPECT_EQ(raw.text("PRAGMA journal_mode"), "wal");
 }
 
-TEST(SqliteUserDefaults, CorruptFileIsNeitherReadNorTouched) {
-    testing::TemporaryDirectory folder;
-    const fs::path file = folder.path() / "defaults.sqlite3";
+TEST_F(SqliteUserDefaultsTest, CorruptFileIsNeitherReadNorTouched) {
     std::mt19937 random(7);
     std::string garbage(4096, '\0');
     for (char& byte : garbage)
@@ -104,9 +103,7 @@ TEST(SqliteUserDefaults, CorruptFileIsNeitherReadNorTouched) {
     EXPECT_EQ(readFile(file), garbage);
 }
 
-TEST(SqliteUserDefaults, LockedFileFailsWritesAfterTheTimeoutAndKeepsValues) {
-    testing::TemporaryDirectory folder;
-    const fs::path file = folder.path() / "defaults.sqlite3";
+TEST_F(SqliteUserDefaultsTest, LockedFileFailsWritesAfterTheTimeoutAndKeepsValues) {
     auto defaults = SqliteUserDefaults::open(file, {.busyTimeout = 100ms});
     ASSERT_TRUE(defaults->set("key", std::int64_t{1}));
 
@@ -123,9 +120,7 @@ TEST(SqliteUserDefaults, LockedFileFailsWritesAfterTheTimeoutAndKeepsValues) {
     EXPECT_EQ(defaults->intValue("key"), 3);
 }
 
-TEST(SqliteUserDefaults, ReadOnlyStoreReadsButKeepsWhatItHad) {
-    testing::TemporaryDirectory folder;
-    const fs::path file = folder.path() / "defaults.sqlite3";
+TEST_F(SqliteUserDefaultsTest, ReadOnlyStoreReadsButKeepsWhatItHad) {
     SqliteUserDefaults::open(file)->set("key", std::string("kept"));
 
     auto readOnly = SqliteUserDefaults::open(file, {.readOnly = true});
@@ -142,8 +137,7 @@ TEST(SqliteUserDefaults, ReadOnlyStoreReadsButKeepsWhatItHad) {
     EXPECT_FALSE(fs::exists(absent.parent_path()));
 }
 
-TEST(SqliteUserDefaults, FolderThatCannotBeMadeFailsQuietly) {
-    testing::TemporaryDirectory folder;
+TEST_F(SqliteUserDefaultsTest, FolderThatCannotBeMadeFailsQuietly) {
     // A plain file where a folder should be stops even root from creating the folder.
     std::ofstream(folder.path() / "config") << "not a folder";
     auto defaults = SqliteUserDefaults::open(folder.path() / "config" / "tessaril" / "defaults.sqlite3");
@@ -152,8 +146,7 @@ TEST(SqliteUserDefaults, FolderThatCannotBeMadeFailsQuietly) {
     EXPECT_EQ(readFile(folder.path() / "config"), "not a folder");
 }
 
-TEST(SqliteUserDefaults, ReadOnlyFolderRefusesWrites) {
-    testing::TemporaryDirectory folder;
+TEST_F(SqliteUserDefaultsTest, ReadOnlyFolderRefusesWrites) {
     const fs::path locked = folder.path() / "locked";
     fs::create_directory(locked);
     SqliteUserDefaults::open(locked / "defaults.sqlite3")->set("key", std::int64_t{1});
@@ -169,9 +162,7 @@ TEST(SqliteUserDefaults, ReadOnlyFolderRefusesWrites) {
     EXPECT_FALSE(fresh->objectExists("key"));
 }
 
-TEST(SqliteUserDefaults, RowsThisVersionCannotReadAreEmpty) {
-    testing::TemporaryDirectory folder;
-    const fs::path file = folder.path() / "defaults.sqlite3";
+TEST_F(SqliteUserDefaultsTest, RowsThisVersionCannotReadAreEmpty) {
     auto defaults = SqliteUserDefaults::open(file);
     RawConnection raw(file);
     ASSERT_EQ(raw.execute("INSERT INTO defaults VALUES ('', 'future', 99, 1),"
@@ -182,9 +173,8 @@ TEST(SqliteUserDefaults, RowsThisVersionCannotReadAreEmpty) {
     EXPECT_FALSE(defaults->objectExists("flagAsText"));
 }
 
-TEST(SqliteUserDefaults, TransactionKeepsOrDiscardsEverything) {
-    testing::TemporaryDirectory folder;
-    auto defaults = SqliteUserDefaults::open(folder.path() / "defaults.sqlite3");
+TEST_F(SqliteUserDefaultsTest, TransactionKeepsOrDiscardsEverything) {
+    auto defaults = SqliteUserDefaults::open(file);
     defaults->set("count", std::int64_t{1});
 
     EXPECT_TRUE(defaults->transaction([](UserDefaults& store) {
@@ -218,9 +208,7 @@ TEST(SqliteUserDefaults, TransactionKeepsOrDiscardsEverything) {
     EXPECT_TRUE(defaults->set("afterwards", true));  // nothing left open
 }
 
-TEST(SqliteUserDefaults, TransactionsFromSeparateConnectionsNeverLoseUpdates) {
-    testing::TemporaryDirectory folder;
-    const fs::path file = folder.path() / "defaults.sqlite3";
+TEST_F(SqliteUserDefaultsTest, TransactionsFromSeparateConnectionsNeverLoseUpdates) {
     SqliteUserDefaults::open(file)->set("count", std::int64_t{0});
     constexpr int kIncrements = 40;
     auto increment = [&] {

@@ -5,6 +5,7 @@
 #include "core/foundation/ResourceBundle.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
+#include "tests/support/Fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -96,24 +97,12 @@ TEST_F(CleanerInputTest, InternationalAndInvisibleCharacters) {
 TEST_F(CleanerInputTest, SixtyFourNestedRedirectWrappers) {
     const std::string wrapper = "https://www.google.com/url?q=";
     const std::string inner = "https://example.com/page?id=1";
-    auto encoded = [](std::string_view text) {
-        std::string result;
-        for (unsigned char c : text) {
-            if (std::isalnum(c) != 0 || c == '.' || c == '-' || c == '_') {
-                result.push_back(static_cast<char>(c));
-            } else {
-                result += '%';
-                result += "0123456789ABCDEF"[c >> 4];
-                result += "0123456789ABCDEF"[c & 15];
-            }
-        }
-        return result;
-    };
+    using testing::percentEncodeAll;
     std::vector<std::string> plain{inner};
     std::vector<std::string> escaped{inner};
     for (int level = 0; level < 64; ++level) {
         plain.insert(plain.begin(), wrapper + plain.front());
-        escaped.insert(escaped.begin(), wrapper + encoded(escaped.front()));
+        escaped.insert(escaped.begin(), wrapper + percentEncodeAll(escaped.front()));
     }
     for (const auto* nest : {&plain, &escaped}) {
         const auto result = cleaner.clean(nest->front());
@@ -123,7 +112,8 @@ TEST_F(CleanerInputTest, SixtyFourNestedRedirectWrappers) {
         EXPECT_EQ(result->paramsRemoved, 6);
     }
     // Seven levels from the end, the last wrapper's own target is cleaned as usual.
-    const std::string shallow = wrapper + encoded(wrapper + encoded("https://example.com/?utm_source=x&id=1"));
+    const std::string shallow =
+        wrapper + percentEncodeAll(wrapper + percentEncodeAll("https://example.com/?utm_source=x&id=1"));
     EXPECT_EQ(after(shallow), "https://example.com/?id=1");
 }
 

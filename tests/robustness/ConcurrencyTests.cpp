@@ -8,13 +8,12 @@
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
 #include "platform/defaults/SqliteUserDefaults.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,8 +120,8 @@ TEST(Concurrency, CleanersOnTheirOwnEnginesShareTheStores) {
     DomainExceptionStore exceptions(*store);
     CustomBlocklistStore blocklist(*store);
     ASSERT_FALSE(blocklist.add("mytag"));
-    std::ifstream rulesFile(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/cleaning/providers.json");
-    const std::string rules{std::istreambuf_iterator<char>(rulesFile), std::istreambuf_iterator<char>()};
+    const std::string rules =
+        testing::readFile(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/cleaning/providers.json");
     std::atomic<bool> running{true};
     std::thread editor([&] {
         for (int i = 0; running; ++i) {

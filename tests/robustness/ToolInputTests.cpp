@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <sstream>
 #include <string>
 
 namespace tessaril {
@@ -14,12 +13,8 @@ using namespace std::string_literals;
 
 class ToolInputTest : public testing::ToolTest {
 protected:
-    static testing::Invocation clean(const std::string& input, std::vector<std::string> arguments = {"-q"}) {
-        std::istringstream in(input);
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err);
-        return {status, out.str(), err.str()};
+    static testing::Invocation clean(const std::string& input, const std::vector<std::string>& arguments = {"-q"}) {
+        return invoke(arguments, input);
     }
 };
 
@@ -42,10 +37,8 @@ TEST_F(ToolInputTest, BrokenEncodingsAreEchoedAndNeverBreakTheJson) {
 
     const auto json = clean(input, {"--json"});
     EXPECT_EQ(json.status, 0);
-    std::istringstream lines(json.out);
-    std::string line;
     std::vector<std::string> outcomes;
-    while (std::getline(lines, line)) {
+    for (const auto& line : lines(json.out)) {
         const auto parsed = nlohmann::json::parse(line, nullptr, false);
         ASSERT_TRUE(parsed.is_object()) << line;
         outcomes.push_back(parsed.at("outcome"));

@@ -65,17 +65,13 @@ public:
         for (auto& argument : argv)
             argvPointers.push_back(argument.data());
         argvPointers.push_back(nullptr);
-        std::map<std::string, std::string> environment;
+        // This process's environment with the test's variables in place of its own.
+        std::vector<std::string> envText;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string_view text(*entry);
-            const auto equals = text.find('=');
-            if (equals != std::string_view::npos)
-                environment.emplace(std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)));
+            if (!options.environment.contains(std::string(text.substr(0, text.find('='))))) envText.emplace_back(text);
         }
         for (const auto& [name, value] : options.environment)
-            environment[name] = value;
-        std::vector<std::string> envText;
-        for (const auto& [name, value] : environment)
             envText.push_back(name + "=" + value);
         std::vector<char*> envPointers;
         for (auto& entry : envText)

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The built tool run as a shell runs it: huge streamed input, a reader that goes away, and a
 // preferences store that is read-only, garbage, or turns to garbage while the tool reads.
+#include "tests/cli/ToolTest.h"
 #include "tests/robustness/ToolProcess.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +11,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,20 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::readFile;
 
-struct ToolRun {
-    std::optional<int> status;
-    std::string out;
-    std::string err;
-};
+using testing::Invocation;
 
-std::string readBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
+// As a shell reports it: 128 + the signal when one ended the tool; -1 when it was still running.
 int exitCode(const std::optional<int>& status) {
-    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+    if (!status) return -1;
+    return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
 }
 
 class ToolProcessTest : public ::testing::Test {
@@ -43,20 +38,27 @@ protected:
                                {"XDG_DATA_HOME", (home.path() / "data").string()}};
     }
 
-    ToolRun run(const std::vector<std::string>& arguments, const std::string& input = {}) {
+    Invocation run(const std::vector<std::string>& arguments, const std::string& input = {}) {
         testing::ToolProcess tool(TESSARIL_TOOL_PATH, arguments, options);
-        if (!tool.started()) return {};
+        if (!tool.started()) return {-1, "", "not started"};
         tool.write(input);
-        auto status = tool.finish();
+        const int status = exitCode(tool.finish());
         return {status, tool.out(), tool.err()};
+    }
+
+    // Every edit is refused with a message, never a silent success.
+    void expectEditsRefused() {
+        EXPECT_EQ(run({"blocklist", "add", "other"}), (Invocation{1, "", "The blocklist could not be saved.\n"}));
+        EXPECT_EQ(run({"exceptions", "add", "other.example"}),
+                  (Invocation{1, "", "tessaril: the site exceptions could not be saved\n"}));
     }
 
     fs::path storeFile() const { return home.path() / "config/tessaril/defaults.sqlite3"; }
 
     // The user has one blocked parameter and one excepted site.
     void storeUserLists() {
-        ASSERT_EQ(exitCode(run({"blocklist", "add", "mytag"}).status), 0);
-        ASSERT_EQ(exitCode(run({"exceptions", "add", "skip.example"}).status), 0);
+        ASSERT_EQ(run({"blocklist", "add", "mytag"}), (Invocation{0, "", ""}));
+        ASSERT_EQ(run({"exceptions", "add", "skip.example"}), (Invocation{0, "", ""}));
     }
 
     // Makes the config folder read-only for the tool. The superuser writes anywhere, so then the tool
@@ -75,7 +77,7 @@ protected:
         }
         // Proof that the tool really cannot write there.
         const auto probe = run({"exceptions", "add", "probe.example"});
-        return probe.status.has_value() && run({"exceptions", "list"}).out.find("probe") == std::string::npos;
+        return probe.status != -1 && run({"exceptions", "list"}).out.find("probe") == std::string::npos;
     }
 
     testing::TemporaryDirectory home;
@@ -142,18 +144,10 @@ TEST_F(ToolProcessTest, GarbageStoreIsNeverOverwritten) {
     fs::remove(storeFile().string() + "-shm");
     std::ofstream(storeFile(), std::ios::binary | std::ios::trunc) << garbage;
 
-    const auto cleaned = run({"-q"}, "https://example.com/?mytag=1&utm_source=x\nhttps://skip.example/?gclid=1\n");
-    EXPECT_EQ(exitCode(cleaned.status), 0);
-    EXPECT_EQ(cleaned.out, "https://example.com/?mytag=1\nhttps://skip.example/\n");
-    EXPECT_EQ(cleaned.err, "");
-
-    const auto added = run({"blocklist", "add", "other"});
-    EXPECT_EQ(exitCode(added.status), 1);
-    EXPECT_EQ(added.err, "The blocklist could not be saved.\n");
-    const auto excepted = run({"exceptions", "add", "other.example"});
-    EXPECT_EQ(exitCode(excepted.status), 1);
-    EXPECT_NE(excepted.err, "");
-    EXPECT_EQ(readBytes(storeFile()), garbage);
+    EXPECT_EQ(run({"-q"}, "https://example.com/?mytag=1&utm_source=x\nhttps://skip.example/?gclid=1\n"),
+              (Invocation{0, "https://example.com/?mytag=1\nhttps://skip.example/\n", ""}));
+    expectEditsRefused();
+    EXPECT_EQ(readFile(storeFile()), garbage);
 }
 
 // The database turns to garbage between two lines of one run: no crash, every line is answered
@@ -176,45 +170,32 @@ TEST_F(ToolProcessTest, StoreReplacedByGarbageWhileRunning) {
     EXPECT_TRUE(rest == "https://example.com/?id=3\nhttps://skip.example/?utm_source=x\n" ||
                 rest == "https://example.com/?mytag=1&id=3\nhttps://skip.example/\n")
         << rest;
-    EXPECT_EQ(readBytes(storeFile()), garbage);
+    EXPECT_EQ(readFile(storeFile()), garbage);
 }
 
 // A read-only config folder: links are still cleaned with the user's lists, every edit is refused
 // with a message (never a silent success), and the lists stay as they were.
 TEST_F(ToolProcessTest, ReadOnlyConfigFolder) {
     storeUserLists();
-    const std::string before = readBytes(storeFile());
+    const std::string before = readFile(storeFile());
     if (!makeConfigReadOnly()) GTEST_SKIP() << "cannot make a folder read-only here";
 
-    const auto cleaned = run({"-q"}, "https://example.com/?mytag=1&id=2\nhttps://skip.example/?utm_source=x\n");
-    EXPECT_EQ(exitCode(cleaned.status), 0);
-    EXPECT_EQ(cleaned.out, "https://example.com/?id=2\nhttps://skip.example/?utm_source=x\n");
-    EXPECT_EQ(cleaned.err, "");
-
-    const auto added = run({"blocklist", "add", "other"});
-    EXPECT_EQ(exitCode(added.status), 1);
-    EXPECT_EQ(added.err, "The blocklist could not be saved.\n");
-    const auto excepted = run({"exceptions", "add", "other.example"});
-    EXPECT_EQ(exitCode(excepted.status), 1);
-    EXPECT_EQ(excepted.err, "tessaril: the site exceptions could not be saved\n");
-    const auto enabled = run({"exceptions", "remove", "skip.example"});
-    EXPECT_EQ(exitCode(enabled.status), 1);
+    EXPECT_EQ(run({"-q"}, "https://example.com/?mytag=1&id=2\nhttps://skip.example/?utm_source=x\n"),
+              (Invocation{0, "https://example.com/?id=2\nhttps://skip.example/?utm_source=x\n", ""}));
+    expectEditsRefused();
+    EXPECT_EQ(run({"exceptions", "remove", "skip.example"}).status, 1);
 
     EXPECT_EQ(run({"blocklist", "list"}).out, "*:mytag\n");
     EXPECT_EQ(run({"exceptions", "list"}).out, "skip.example\n");
-    EXPECT_EQ(readBytes(storeFile()), before);
+    EXPECT_EQ(readFile(storeFile()), before);
 }
 
 // The same with nothing stored yet: the folder cannot even be made.
 TEST_F(ToolProcessTest, ReadOnlyConfigFolderWithoutAStore) {
     if (!makeConfigReadOnly()) GTEST_SKIP() << "cannot make a folder read-only here";
-    const auto cleaned = run({"-q"}, "https://example.com/?mytag=1&utm_source=x\n");
-    EXPECT_EQ(exitCode(cleaned.status), 0);
-    EXPECT_EQ(cleaned.out, "https://example.com/?mytag=1\n");
-    const auto added = run({"blocklist", "add", "mytag"});
-    EXPECT_EQ(exitCode(added.status), 1);
-    EXPECT_EQ(added.err, "The blocklist could not be saved.\n");
-    EXPECT_EQ(exitCode(run({"exceptions", "add", "skip.example"}).status), 1);
+    EXPECT_EQ(run({"-q"}, "https://example.com/?mytag=1&utm_source=x\n"),
+              (Invocation{0, "https://example.com/?mytag=1\n", ""}));
+    expectEditsRefused();
     EXPECT_FALSE(fs::exists(home.path() / "config/tessaril"));
 }
 
