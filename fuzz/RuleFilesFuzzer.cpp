@@ -3,9 +3,11 @@
 // engine, or a rules export handed to import. The first byte picks which; the rest is the document.
 // Any bytes either load or are refused with the engine as it was; whatever loads still cleans a
 // fixed set of links; and the engine's own export always imports back without changing anything.
+#include "core/cleaning/NameRuleIndex.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/Regex.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <array>
@@ -69,6 +71,19 @@ void cleanFixedLinks(RulesEngine& engine) {
     }
 }
 
+// Plain-name rules are loaded without compiling their expressions, on the promise that the name
+// index's grammar is one ICU accepts: any such rule a document brings must compile.
+void checkDeferredRulesCompile(const RulesEngine& engine) {
+    for (const auto& provider : engine.compiledProviders()) {
+        for (const auto* rules : {&provider.paramRegexes, &provider.referralParamRegexes}) {
+            for (const auto& rule : *rules) {
+                if (NameRuleIndex::literalExpansion(rule.pattern))
+                    FUZZ_CHECK(Regex::compile("^" + rule.pattern + "$", true).has_value());
+            }
+        }
+    }
+}
+
 // The engine's own export is a document it accepts, and taking it back changes nothing.
 void checkExportRoundTrip(RulesEngine& engine) {
     const auto exported = engine.exportRules();
@@ -100,6 +115,7 @@ void run(std::uint8_t mode, std::string_view document) {
     } else if (mode != 2) {
         FUZZ_CHECK(engine.categories().size() == 8);
     }
+    checkDeferredRulesCompile(engine);
     cleanFixedLinks(engine);
     checkExportRoundTrip(engine);
 }

@@ -100,6 +100,7 @@ void ProviderIndex::buildAutomaton() {
 
 void ProviderIndex::candidates(std::string_view foldedURL, std::vector<std::uint32_t>& out) const {
     out.clear();
+    if (next_.empty()) return;  // never built: no providers
     std::copy(always_.begin(), always_.end(), marked_.begin());
     std::uint32_t state = 0;
     for (char c : foldedURL) {

@@ -35,6 +35,8 @@ protected:
 TEST_F(RulesEngineTest, EmptyProviderFileStillBuildsTheBuiltInTree) {
     RulesEngine fresh = makeEngine();
     EXPECT_TRUE(fresh.categories().empty());
+    // Before any load (or after a refused first one) links can still be asked about.
+    EXPECT_TRUE(fresh.matchingProviders("https://shop.example/?ref=1").empty());
     int announcements = 0;
     auto connection = fresh.categoriesChanged().connect([&] { ++announcements; });
     ASSERT_TRUE(fresh.loadRules(R"({"providers":{}})"));
