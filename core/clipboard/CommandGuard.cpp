@@ -175,7 +175,12 @@ std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, Co
     std::string command = normalizedCommand(text);
     if (command.empty() || command.size() > maximumCommandBytes) return std::nullopt;
     if (command.starts_with(neutralizedFirstLine)) return std::nullopt;
-    if (!text::isValidUtf8(command)) command = repairedUtf8(command);
+    if (!text::isValidUtf8(command)) {
+        // Measured as UTF-8: a byte that is not UTF-8 is the three bytes of U+FFFD it turns into.
+        // Repairing never shrinks a text, so the check above already spared huge texts the repair.
+        command = repairedUtf8(command);
+        if (command.size() > maximumCommandBytes) return std::nullopt;
+    }
 
     const std::string folded = RulePrefilter::foldForMatching(command);
     std::vector<CommandRiskFinding> findings;

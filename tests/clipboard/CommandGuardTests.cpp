@@ -119,6 +119,13 @@ TEST(CommandGuard, SizeCapAndOwnOutputAreNotExamined) {
     EXPECT_FALSE(guard.analyze(atCap + "x").has_value());
     // Trimming happens first: padding does not push a command over the cap.
     EXPECT_TRUE(guard.analyze(std::string(40000, ' ') + "rm -rf /" + std::string(40000, '\n')).has_value());
+    // The cap is on the text as UTF-8: bytes that are not UTF-8 count as the replacement characters
+    // they become (three bytes each), so the reported command never exceeds the cap.
+    std::string broken = "rm " + std::string(CommandGuard::maximumCommandBytes - 13, 'x') + std::string(10, '\xFF');
+    ASSERT_EQ(broken.size(), CommandGuard::maximumCommandBytes);
+    EXPECT_FALSE(guard.analyze(broken).has_value());
+    broken.erase(broken.size() - 30, 20);  // 20 fewer bytes: 32,748 plus 20 for the repair
+    EXPECT_EQ(guard.analyze(broken)->command.size(), CommandGuard::maximumCommandBytes);
     // Ten megabytes are refused without examining them.
     EXPECT_FALSE(guard.analyze(std::string(10 * 1024 * 1024, 'r') + "m").has_value());
 
