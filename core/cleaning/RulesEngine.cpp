@@ -43,6 +43,22 @@ bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view lowerPr
     return true;
 }
 
+// The first rule, in rule order, that `accept(number, certain)` takes from the two ascending lists a
+// name index gives: rules that match for certain and rules whose expression must still run. Rule
+// order decides which identifier a name is reported under, so the lists are merged, not chained.
+template <typename Accept>
+std::optional<std::uint32_t> firstInRuleOrder(const std::vector<std::uint32_t>& certain,
+                                              const std::vector<std::uint32_t>& candidates, Accept accept) {
+    std::size_t c = 0;
+    std::size_t k = 0;
+    while (c < certain.size() || k < candidates.size()) {
+        const bool takeCertain = k >= candidates.size() || (c < certain.size() && certain[c] < candidates[k]);
+        const std::uint32_t number = takeCertain ? certain[c++] : candidates[k++];
+        if (accept(number, takeCertain)) return number;
+    }
+    return std::nullopt;
+}
+
 std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& patterns, bool anchored) {
     std::vector<CompiledPattern> compiled;
     compiled.reserve(patterns.size());
@@ -415,23 +431,17 @@ const CompiledPattern* RulesEngine::strippingParamRule(std::string_view name, co
     if (number < compiledProviders_.size() && prepareName(name)) {
         providerNames_.lookup(number, nameState_.providerHits, nameState_.lower, literalHits_, regexCandidates_);
         const std::size_t paramCount = provider.paramRegexes.size();
-        std::size_t literal = 0;
-        std::size_t candidate = 0;
-        // Rule order decides which identifier a name is reported under, so the two lists are merged.
-        while (literal < literalHits_.size() || candidate < regexCandidates_.size()) {
-            const bool takeLiteral =
-                candidate >= regexCandidates_.size() ||
-                (literal < literalHits_.size() && literalHits_[literal] < regexCandidates_[candidate]);
-            const std::uint32_t ruleNumber = takeLiteral ? literalHits_[literal++] : regexCandidates_[candidate++];
-            const bool referral = ruleNumber >= paramCount;
-            const CompiledPattern& rule =
-                referral ? provider.referralParamRegexes[ruleNumber - paramCount] : provider.paramRegexes[ruleNumber];
-            if (!takeLiteral && !rule.regex.search(name)) continue;
-            if (!paramRuleEnabled(provider, rule, referral)) continue;
-            isReferral = referral;
-            return &rule;
-        }
-        return nullptr;
+        const auto ruleAt = [&](std::uint32_t number) -> const CompiledPattern& {
+            return number >= paramCount ? provider.referralParamRegexes[number - paramCount]
+                                        : provider.paramRegexes[number];
+        };
+        const auto found = firstInRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
+            const CompiledPattern& rule = ruleAt(number);
+            return (certain || rule.regex.search(name)) && paramRuleEnabled(provider, rule, number >= paramCount);
+        });
+        if (!found) return nullptr;
+        isReferral = *found >= paramCount;
+        return &ruleAt(*found);
     }
     for (const auto& rule : provider.paramRegexes) {
         scratchID_.assign(rawValue(provider.category));
@@ -467,18 +477,12 @@ bool RulesEngine::hasStripParam(std::string_view name, const CompiledProvider& p
 const FallbackRule* RulesEngine::strippingFallbackRule(std::string_view name) const {
     if (prepareName(name)) {
         fallbackNames_.lookup(0, nameState_.fallbackHits, nameState_.lower, literalHits_, regexCandidates_);
-        std::size_t literal = 0;
-        std::size_t candidate = 0;
-        while (literal < literalHits_.size() || candidate < regexCandidates_.size()) {
-            const bool takeLiteral =
-                candidate >= regexCandidates_.size() ||
-                (literal < literalHits_.size() && literalHits_[literal] < regexCandidates_[candidate]);
-            const FallbackRule& rule =
-                fallbackRules_[takeLiteral ? literalHits_[literal++] : regexCandidates_[candidate++]];
-            if (!takeLiteral && !rule.regex.search(name)) continue;
-            if (isCategoryEnabled(rule.category) && isRuleEnabled(rule.ruleID, rule.category)) return &rule;
-        }
-        return nullptr;
+        const auto found = firstInRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
+            const FallbackRule& rule = fallbackRules_[number];
+            return (certain || rule.regex.search(name)) && isCategoryEnabled(rule.category) &&
+                   isRuleEnabled(rule.ruleID, rule.category);
+        });
+        return found ? &fallbackRules_[*found] : nullptr;
     }
     for (const auto& rule : fallbackRules_) {
         if (isCategoryEnabled(rule.category) && isRuleEnabled(rule.ruleID, rule.category) && rule.regex.search(name)) {
