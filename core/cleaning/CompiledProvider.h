@@ -6,6 +6,7 @@
 #include "core/foundation/Regex.h"
 #include "core/foundation/RulePrefilter.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct CompiledPattern {
     // Set for patterns searched within a whole link (path rules, redirections), which a link
     // rarely matches; parameter-name rules have their own index.
     RulePrefilter prefilter;
+    // Its number in the engine's fragment index (link rules only).
+    std::uint32_t filter = 0;
 };
 
 // A provider with every pattern compiled once, case-insensitively. Patterns that did not compile
@@ -29,6 +32,8 @@ struct CompiledProvider {
     std::vector<Regex> exceptionRegexes;
     // exceptionPrefilters[i] lets through every link exceptionRegexes[i] can match.
     std::vector<RulePrefilter> exceptionPrefilters;
+    // Their numbers in the engine's fragment index.
+    std::vector<std::uint32_t> exceptionFilters;
     // "rules" entries, matched against whole parameter names ("^" + pattern + "$").
     std::vector<CompiledPattern> paramRegexes;
     std::vector<CompiledPattern> rawRuleRegexes;
@@ -36,6 +41,11 @@ struct CompiledProvider {
     // "referralMarketing" entries, anchored like "rules".
     std::vector<CompiledPattern> referralParamRegexes;
     RuleCategoryType category;
+    // Its filter groups in the engine's fragment index: the exceptions, the redirections, the path
+    // rules. While a group is not live for a link, none of its rules can match it.
+    std::uint32_t exceptionGroup = 0;
+    std::uint32_t redirectionGroup = 0;
+    std::uint32_t rawRuleGroup = 0;
 };
 
 }  // namespace tessaril

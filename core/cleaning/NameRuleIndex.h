@@ -44,6 +44,11 @@ public:
     // lookup per name, shared by all lists.
     [[nodiscard]] const Hits* wordHits(const std::string& lowerName) const;
 
+    // Whether list `list` has rules that are not answered by lookup alone.
+    [[nodiscard]] bool hasExpressionRules(std::size_t list) const {
+        return list < lists_.size() && !lists_[list].regexRules.empty();
+    }
+
     // For a prepared name and its wordHits, the rules of list `list` that may match, in ascending
     // order: `literalHits` match for certain; each of `regexCandidates` must still be run. Both are
     // overwritten.

@@ -106,6 +106,7 @@ std::optional<CompiledProvider> compileProvider(const std::string& name, const P
                             std::move(*urlRegex),
                             std::move(exceptions),
                             std::move(exceptionFilters),
+                            {},
                             std::move(params),
                             std::move(rawRules),
                             std::move(redirections),
@@ -282,36 +283,64 @@ void RulesEngine::appendFallbackRule(std::string_view literalName, std::string r
 }
 
 void RulesEngine::buildProviderIndexes() {
-    std::vector<std::string_view> urlPatterns;
-    urlPatterns.reserve(compiledProviders_.size());
     std::unordered_map<std::string_view, std::uint32_t> groups;
     urlPatternGroup_.clear();
+    urlFilters_.clear();
     providerNames_.clear();
-    std::vector<std::string_view> names;
+    fragmentIndex_.clear();
+    // The URL pattern groups first, so that group i is provider i's.
     for (const auto& provider : compiledProviders_) {
-        urlPatterns.emplace_back(provider.urlRegex.pattern());
-        auto [group, added] = groups.try_emplace(urlPatterns.back(), static_cast<std::uint32_t>(groups.size()));
+        const std::string_view pattern = provider.urlRegex.pattern();
+        auto [group, added] = groups.try_emplace(pattern, static_cast<std::uint32_t>(groups.size()));
         urlPatternGroup_.push_back(group->second);
+        urlFilters_.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true)));
+        (void)fragmentIndex_.addGroup(std::span(&urlFilters_.back(), 1));
+    }
+    std::vector<std::string_view> names;
+    std::vector<std::uint32_t> filters;
+    const auto addGroup = [&](std::vector<CompiledPattern>& rules) {
+        filters.clear();
+        for (auto& rule : rules) {
+            rule.filter = fragmentIndex_.add(rule.prefilter);
+            filters.push_back(rule.filter);
+        }
+        return fragmentIndex_.addGroup(filters);
+    };
+    for (auto& provider : compiledProviders_) {
         names.clear();
         for (const auto& rule : provider.paramRegexes)
             names.emplace_back(rule.pattern);
         for (const auto& rule : provider.referralParamRegexes)
             names.emplace_back(rule.pattern);
         providerNames_.addList(names);
+        provider.exceptionFilters.clear();
+        for (const auto& filter : provider.exceptionPrefilters)
+            provider.exceptionFilters.push_back(fragmentIndex_.add(filter));
+        provider.exceptionGroup = fragmentIndex_.addGroup(provider.exceptionFilters);
+        provider.redirectionGroup = addGroup(provider.redirectionRegexes);
+        provider.rawRuleGroup = addGroup(provider.rawRuleRegexes);
     }
-    providerIndex_.build(urlPatterns);
+    fragmentIndex_.build();
     groupStamp_.assign(groups.size(), 0);
     groupMatched_.assign(groups.size(), 0);
     stamp_ = 0;
-    nameState_.valid = false;
+    regexLists_.clear();
+    for (std::uint32_t list = 0; list < compiledProviders_.size(); ++list) {
+        if (providerNames_.hasExpressionRules(list)) regexLists_.push_back(list);
+    }
+    providerMarks_.assign((compiledProviders_.size() + 63) / 64, 0);
+    nameRules_.clear();
+    ++generation_;
+    scratchText_.clear();
+    scratchScan_.generation_ = 0;
 }
 
 void RulesEngine::fallbackRulesChanged() {
     fallbackNamesStale_ = true;
-    nameState_.valid = false;
+    nameRules_.clear();
 }
 
-bool RulesEngine::prepareName(std::string_view name) const {
+const RulesEngine::NameRules* RulesEngine::nameRules(std::string_view name) const {
     if (fallbackNamesStale_) {
         fallbackNames_.clear();
         std::vector<std::string_view> patterns;
@@ -328,15 +357,43 @@ bool RulesEngine::prepareName(std::string_view name) const {
         }
         fallbackNames_.addList(patterns);
         fallbackNamesStale_ = false;
-        nameState_.valid = false;
     }
-    if (nameState_.valid && nameState_.name == name) return nameState_.indexable;
-    nameState_.valid = true;
-    nameState_.name.assign(name);
-    nameState_.indexable = NameRuleIndex::prepare(name, nameState_.lower);
-    nameState_.providerHits = nameState_.indexable ? providerNames_.wordHits(nameState_.lower) : nullptr;
-    nameState_.fallbackHits = nameState_.indexable ? fallbackNames_.wordHits(nameState_.lower) : nullptr;
-    return nameState_.indexable;
+    nameKey_.assign(name);
+    if (auto found = nameRules_.find(nameKey_); found != nameRules_.end()) return &found->second;
+    if (!NameRuleIndex::prepare(name, lowerName_)) return nullptr;
+    // Hostile input can bring any number of names; the kept answers stay bounded.
+    if (nameRules_.size() >= kKeptNameAnswers) nameRules_.clear();
+    NameRules& rules = nameRules_[nameKey_];
+    computeNameRules(name, lowerName_, rules);
+    return &rules;
+}
+
+void RulesEngine::computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const {
+    // Only lists with a word hit or with expression rules can hold a rule for the name.
+    const NameRuleIndex::Hits* hits = providerNames_.wordHits(lowerName);
+    std::vector<std::uint32_t> lists = regexLists_;
+    if (hits != nullptr) {
+        for (const auto& hit : *hits)
+            lists.push_back(hit.list);
+        std::sort(lists.begin(), lists.end());
+        lists.erase(std::unique(lists.begin(), lists.end()), lists.end());
+    }
+    for (const std::uint32_t list : lists) {
+        const CompiledProvider& provider = compiledProviders_[list];
+        const std::size_t paramCount = provider.paramRegexes.size();
+        providerNames_.lookup(list, hits, lowerName, literalHits_, regexCandidates_);
+        firstInRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
+            const CompiledPattern& rule = number >= paramCount ? provider.referralParamRegexes[number - paramCount]
+                                                               : provider.paramRegexes[number];
+            if (certain || rule.regex.search(name)) rules.providerRules.push_back({list, number});
+            return false;
+        });
+    }
+    fallbackNames_.lookup(0, fallbackNames_.wordHits(lowerName), lowerName, literalHits_, regexCandidates_);
+    firstInRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
+        if (certain || fallbackRules_[number].regex.search(name)) rules.fallbackRules.push_back(number);
+        return false;
+    });
 }
 
 std::size_t RulesEngine::providerNumber(const CompiledProvider& provider) const {
@@ -349,30 +406,55 @@ std::size_t RulesEngine::providerNumber(const CompiledProvider& provider) const 
 
 // --- Questions
 
+void RulesEngine::scan(std::string_view text, LinkScan& scan) const {
+    scan.text_ = text;
+    scan.folded_.clear();
+    RulePrefilter::foldFullyInto(text, scan.folded_);
+    fragmentIndex_.findFragments(scan);
+    scan.exceptionAnswers_.assign(compiledProviders_.size(), 0);
+    scan.generation_ = generation_;
+}
+
+void RulesEngine::refresh(LinkScan& scan) const {
+    if (scan.generation_ != generation_) this->scan(scan.text_, scan);
+}
+
+LinkScan& RulesEngine::scratchScan(std::string_view text) const {
+    // The same text is often asked about several times in a row (one question per provider), so
+    // its scan is kept; comparing the bytes is far cheaper than scanning them again.
+    if (scratchScan_.generation_ != generation_ || text != scratchText_) {
+        scratchText_.assign(text);
+        scan(scratchText_, scratchScan_);
+    }
+    return scratchScan_;
+}
+
 std::vector<const CompiledProvider*> RulesEngine::matchingProviders(std::string_view url) const {
     std::vector<const CompiledProvider*> matching;
-    matchingProviders(url, matching);
+    matchingProviders(scratchScan(url), matching);
     return matching;
 }
 
-void RulesEngine::matchingProviders(std::string_view url, std::vector<const CompiledProvider*>& out) const {
+void RulesEngine::matchingProviders(LinkScan& scan, std::vector<const CompiledProvider*>& out) const {
     out.clear();
-    providerIndex_.candidates(folded(url), candidates_);
+    refresh(scan);
     if (++stamp_ == 0) {
         std::fill(groupStamp_.begin(), groupStamp_.end(), 0);
         stamp_ = 1;
     }
-    for (const std::uint32_t index : candidates_) {
+    const auto providerCount = static_cast<std::uint32_t>(compiledProviders_.size());
+    FragmentIndex::forEachLive(0, providerCount, scan, [&](std::uint32_t index) {
+        if (!fragmentIndex_.passes(urlFilters_[index], scan)) return;
         const CompiledProvider& provider = compiledProviders_[index];
         const RuleCategory* category = firstCategory(provider.category);
-        if (category != nullptr && !category->isEnabled()) continue;
+        if (category != nullptr && !category->isEnabled()) return;
         const std::uint32_t group = urlPatternGroup_[index];
         if (groupStamp_[group] != stamp_) {
             groupStamp_[group] = stamp_;
-            groupMatched_[group] = provider.urlRegex.search(url) ? 1 : 0;
+            groupMatched_[group] = provider.urlRegex.search(scan.text()) ? 1 : 0;
         }
         if (groupMatched_[group] != 0) out.push_back(&provider);
-    }
+    });
 }
 
 bool RulesEngine::isCategoryEnabled(RuleCategoryType type) const {
@@ -388,27 +470,25 @@ bool RulesEngine::isRuleEnabled(std::string_view ruleID, RuleCategoryType type) 
     return rule == nullptr || rule->isEnabled();
 }
 
-const std::string& RulesEngine::folded(std::string_view text) const {
-    // The same link is asked about many times in a row (providers, exceptions, path rules), so the
-    // last folding is kept; comparing the bytes is far cheaper than folding them again.
-    if (!foldedValid_ || text != foldedSource_) {
-        foldedSource_.assign(text);
-        foldedText_.clear();
-        RulePrefilter::foldFullyInto(text, foldedText_);
-        foldedValid_ = true;
-    }
-    return foldedText_;
+bool RulesEngine::isException(std::string_view url, const CompiledProvider& provider) const {
+    return isException(scratchScan(url), provider);
 }
 
-bool RulesEngine::isException(std::string_view url, const CompiledProvider& provider) const {
+bool RulesEngine::isException(LinkScan& scan, const CompiledProvider& provider) const {
     const std::size_t count = provider.exceptionRegexes.size();
     if (count == 0) return false;
-    const std::string& foldedURL = folded(url);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (provider.exceptionPrefilters[i].mayMatch(url, foldedURL) && provider.exceptionRegexes[i].search(url))
-            return true;
+    refresh(scan);
+    if (!FragmentIndex::live(provider.exceptionGroup, scan)) return false;
+    const std::size_t number = providerNumber(provider);
+    std::uint8_t* answer = number < scan.exceptionAnswers_.size() ? &scan.exceptionAnswers_[number] : nullptr;
+    if (answer != nullptr && *answer != 0) return *answer == 2;
+    bool found = false;
+    for (std::size_t i = 0; i < count && !found; ++i) {
+        found = fragmentIndex_.passes(provider.exceptionFilters[i], scan) &&
+                provider.exceptionRegexes[i].search(scan.text());
     }
-    return false;
+    if (answer != nullptr) *answer = found ? 2 : 1;
+    return found;
 }
 
 bool RulesEngine::paramRuleEnabled(const CompiledProvider& provider, const CompiledPattern& rule,
@@ -427,32 +507,25 @@ bool RulesEngine::paramRuleEnabled(const CompiledProvider& provider, const Compi
 const CompiledPattern* RulesEngine::strippingParamRule(std::string_view name, const CompiledProvider& provider,
                                                        bool& isReferral) const {
     isReferral = false;
-    const std::size_t number = providerNumber(provider);
-    if (number < compiledProviders_.size() && prepareName(name)) {
-        providerNames_.lookup(number, nameState_.providerHits, nameState_.lower, literalHits_, regexCandidates_);
-        const std::size_t paramCount = provider.paramRegexes.size();
-        const auto ruleAt = [&](std::uint32_t number) -> const CompiledPattern& {
-            return number >= paramCount ? provider.referralParamRegexes[number - paramCount]
-                                        : provider.paramRegexes[number];
-        };
-        const auto found = firstInRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
-            const CompiledPattern& rule = ruleAt(number);
-            return (certain || rule.regex.search(name)) && paramRuleEnabled(provider, rule, number >= paramCount);
-        });
-        if (!found) return nullptr;
-        isReferral = *found >= paramCount;
-        return &ruleAt(*found);
+    const std::size_t paramCount = provider.paramRegexes.size();
+    if (const std::size_t number = providerNumber(provider); number < compiledProviders_.size()) {
+        if (const NameRules* rules = nameRules(name)) {
+            for (const auto& hit : rules->providerRules) {
+                if (hit.list != number) continue;
+                isReferral = hit.rule >= paramCount;
+                const CompiledPattern& rule =
+                    isReferral ? provider.referralParamRegexes[hit.rule - paramCount] : provider.paramRegexes[hit.rule];
+                if (paramRuleEnabled(provider, rule, isReferral)) return &rule;
+            }
+            isReferral = false;
+            return nullptr;
+        }
     }
     for (const auto& rule : provider.paramRegexes) {
-        scratchID_.assign(rawValue(provider.category));
-        scratchID_ += ':';
-        scratchID_ += rule.pattern;
-        if (isRuleEnabled(scratchID_, provider.category) && rule.regex.search(name)) return &rule;
+        if (paramRuleEnabled(provider, rule, false) && rule.regex.search(name)) return &rule;
     }
     for (const auto& rule : provider.referralParamRegexes) {
-        scratchID_.assign("Referral Marketing:");
-        scratchID_ += rule.pattern;
-        if (isRuleEnabled(scratchID_, RuleCategoryType::referralMarketing) && rule.regex.search(name)) {
+        if (paramRuleEnabled(provider, rule, true) && rule.regex.search(name)) {
             isReferral = true;
             return &rule;
         }
@@ -465,8 +538,58 @@ std::optional<std::string> RulesEngine::shouldStripParam(std::string_view name,
     bool isReferral = false;
     const CompiledPattern* rule = strippingParamRule(name, provider, isReferral);
     if (rule == nullptr) return std::nullopt;
-    std::string prefix(isReferral ? rawValue(RuleCategoryType::referralMarketing) : rawValue(provider.category));
-    return prefix + ":" + rule->pattern;
+    return ruleID(ParamRuleMatch{&provider, rule, isReferral});
+}
+
+std::string RulesEngine::ruleID(const ParamRuleMatch& match) {
+    std::string id(match.isReferral ? rawValue(RuleCategoryType::referralMarketing)
+                                    : rawValue(match.provider->category));
+    id += ':';
+    id += match.rule->pattern;
+    return id;
+}
+
+std::optional<RulesEngine::ParamRuleMatch> RulesEngine::firstStrippingRule(
+    std::string_view name, std::span<const CompiledProvider* const> providers) const {
+    const NameRules* rules = nameRules(name);
+    if (rules != nullptr && rules->providerRules.empty()) return std::nullopt;
+    // The kept answer lists the name's rules in provider order; against the providers in hand, its
+    // first enabled rule of a listed provider is the answer, provided they come in that order too.
+    bool ascending = rules != nullptr;
+    std::size_t previous = 0;
+    for (std::size_t i = 0; i < providers.size() && ascending; ++i) {
+        const std::size_t number = providerNumber(*providers[i]);
+        ascending = number < compiledProviders_.size() && (i == 0 || number > previous);
+        previous = number;
+    }
+    if (!ascending) {
+        for (const CompiledProvider* provider : providers) {
+            bool isReferral = false;
+            if (const CompiledPattern* rule = strippingParamRule(name, *provider, isReferral))
+                return ParamRuleMatch{provider, rule, isReferral};
+        }
+        return std::nullopt;
+    }
+    for (const CompiledProvider* provider : providers) {
+        const std::size_t number = providerNumber(*provider);
+        providerMarks_[number / 64] |= std::uint64_t{1} << (number % 64);
+    }
+    std::optional<ParamRuleMatch> found;
+    for (const auto& hit : rules->providerRules) {
+        if (((providerMarks_[hit.list / 64] >> (hit.list % 64)) & 1U) == 0) continue;
+        const CompiledProvider& provider = compiledProviders_[hit.list];
+        const std::size_t paramCount = provider.paramRegexes.size();
+        const bool isReferral = hit.rule >= paramCount;
+        const CompiledPattern& rule =
+            isReferral ? provider.referralParamRegexes[hit.rule - paramCount] : provider.paramRegexes[hit.rule];
+        if (paramRuleEnabled(provider, rule, isReferral)) {
+            found = ParamRuleMatch{&provider, &rule, isReferral};
+            break;
+        }
+    }
+    for (const CompiledProvider* provider : providers)
+        providerMarks_[providerNumber(*provider) / 64] = 0;
+    return found;
 }
 
 bool RulesEngine::hasStripParam(std::string_view name, const CompiledProvider& provider) const {
@@ -475,19 +598,17 @@ bool RulesEngine::hasStripParam(std::string_view name, const CompiledProvider& p
 }
 
 const FallbackRule* RulesEngine::strippingFallbackRule(std::string_view name) const {
-    if (prepareName(name)) {
-        fallbackNames_.lookup(0, nameState_.fallbackHits, nameState_.lower, literalHits_, regexCandidates_);
-        const auto found = firstInRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
-            const FallbackRule& rule = fallbackRules_[number];
-            return (certain || rule.regex.search(name)) && isCategoryEnabled(rule.category) &&
-                   isRuleEnabled(rule.ruleID, rule.category);
-        });
-        return found ? &fallbackRules_[*found] : nullptr;
+    const auto enabled = [this](const FallbackRule& rule) {
+        return isCategoryEnabled(rule.category) && isRuleEnabled(rule.ruleID, rule.category);
+    };
+    if (const NameRules* rules = nameRules(name)) {
+        for (const std::uint32_t number : rules->fallbackRules) {
+            if (enabled(fallbackRules_[number])) return &fallbackRules_[number];
+        }
+        return nullptr;
     }
     for (const auto& rule : fallbackRules_) {
-        if (isCategoryEnabled(rule.category) && isRuleEnabled(rule.ruleID, rule.category) && rule.regex.search(name)) {
-            return &rule;
-        }
+        if (enabled(rule) && rule.regex.search(name)) return &rule;
     }
     return nullptr;
 }
@@ -505,10 +626,17 @@ bool RulesEngine::hasStripParamFallback(std::string_view name) const {
 
 std::optional<std::string> RulesEngine::extractRedirection(std::string_view url,
                                                            const CompiledProvider& provider) const {
+    return extractRedirection(scratchScan(url), provider);
+}
+
+std::optional<std::string> RulesEngine::extractRedirection(LinkScan& scan, const CompiledProvider& provider) const {
     // Individual redirect rules have switches in the tree, but only the category switch counts here.
     if (!isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
+    refresh(scan);
+    if (!FragmentIndex::live(provider.redirectionGroup, scan)) return std::nullopt;
+    const std::string_view url = scan.text();
     for (const auto& rule : provider.redirectionRegexes) {
-        if (rule.regex.captureGroupCount() == 0 || !rule.prefilter.mayMatch(url, folded(url))) continue;
+        if (rule.regex.captureGroupCount() == 0 || !fragmentIndex_.passes(rule.filter, scan)) continue;
         auto match = rule.regex.firstMatch(url);
         if (!match || match->groups.empty() || !match->groups[0]) continue;
         const TextRange range = *match->groups[0];
@@ -522,15 +650,18 @@ std::optional<std::string> RulesEngine::extractRedirection(std::string_view url,
     return std::nullopt;
 }
 
-bool RulesEngine::rawRulesMayApply(std::string_view url, const CompiledProvider& provider) const {
+bool RulesEngine::rawRulesMayApply(LinkScan& scan, const CompiledProvider& provider) const {
+    refresh(scan);
+    if (!FragmentIndex::live(provider.rawRuleGroup, scan)) return false;
     return std::any_of(provider.rawRuleRegexes.begin(), provider.rawRuleRegexes.end(),
-                       [&](const CompiledPattern& rule) { return rule.prefilter.mayMatch(url, folded(url)); });
+                       [&](const CompiledPattern& rule) { return fragmentIndex_.passes(rule.filter, scan); });
 }
 
 std::string RulesEngine::applyRawRules(std::string_view url, const CompiledProvider& provider) const {
     std::string result(url);
     for (const auto& rule : provider.rawRuleRegexes) {
-        if (rule.prefilter.mayMatch(result, folded(result))) result = rule.regex.replaceAll(result, "");
+        // Each cut changes the text the next rule is filtered on.
+        if (fragmentIndex_.passes(rule.filter, scratchScan(result))) result = rule.regex.replaceAll(result, "");
     }
     return result;
 }

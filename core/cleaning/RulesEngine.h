@@ -2,9 +2,10 @@
 #pragma once
 
 #include "core/cleaning/CompiledProvider.h"
+#include "core/cleaning/FragmentIndex.h"
+#include "core/cleaning/LinkScan.h"
 #include "core/cleaning/NameRuleIndex.h"
 #include "core/cleaning/Provider.h"
-#include "core/cleaning/ProviderIndex.h"
 #include "core/cleaning/RuleCategory.h"
 #include "core/cleaning/RuleCategoryType.h"
 #include "core/cleaning/RuleEntry.h"
@@ -21,8 +22,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -107,20 +110,34 @@ public:
     [[nodiscard]] const std::vector<CompiledProvider>& compiledProviders() const { return compiledProviders_; }
     [[nodiscard]] const std::vector<FallbackRule>& fallbackRules() const { return fallbackRules_; }
 
-    // --- Questions the cleaner asks.
+    // --- Questions the cleaner asks. Each comes in two forms: on a LinkScan of the link, which the
+    // cleaner makes once per link and which keeps the answers that several steps need, and on the
+    // link text alone, which scans it on the spot.
+    // Makes `scan` describe `text`; `text` must outlive the scan's use.
+    void scan(std::string_view text, LinkScan& scan) const;
     // Providers whose category is on and whose URL pattern occurs anywhere in the URL, in load order.
     [[nodiscard]] std::vector<const CompiledProvider*> matchingProviders(std::string_view url) const;
     // The same into a caller's vector, which keeps its capacity from one link to the next.
-    void matchingProviders(std::string_view url, std::vector<const CompiledProvider*>& out) const;
-    // How many providers every link is routed to whatever it holds (patterns without indexable text).
-    [[nodiscard]] std::size_t alwaysEvaluatedProviderCount() const { return providerIndex_.alwaysEvaluatedCount(); }
+    void matchingProviders(LinkScan& scan, std::vector<const CompiledProvider*>& out) const;
     [[nodiscard]] bool isCategoryEnabled(RuleCategoryType type) const;
     [[nodiscard]] bool isRuleEnabled(std::string_view ruleID, RuleCategoryType category) const;
     [[nodiscard]] bool isException(std::string_view url, const CompiledProvider& provider) const;
+    [[nodiscard]] bool isException(LinkScan& scan, const CompiledProvider& provider) const;
     // The identifier of the provider rule (or referral rule) that removes this parameter.
     [[nodiscard]] std::optional<std::string> shouldStripParam(std::string_view name,
                                                               const CompiledProvider& provider) const;
     [[nodiscard]] bool hasStripParam(std::string_view name, const CompiledProvider& provider) const;
+    // The first of `providers`, in their order, with an enabled rule that removes this parameter, and
+    // that rule: what shouldStripParam asked of each provider in turn would find, with one lookup.
+    struct ParamRuleMatch {
+        const CompiledProvider* provider = nullptr;
+        const CompiledPattern* rule = nullptr;
+        bool isReferral = false;
+    };
+    [[nodiscard]] std::optional<ParamRuleMatch> firstStrippingRule(
+        std::string_view name, std::span<const CompiledProvider* const> providers) const;
+    // The identifier shouldStripParam gives for that rule.
+    [[nodiscard]] static std::string ruleID(const ParamRuleMatch& match);
     // The identifier and category of the built-in or custom rule that removes this parameter.
     [[nodiscard]] std::optional<std::pair<std::string, RuleCategoryType>> shouldStripParamFallback(
         std::string_view name) const;
@@ -128,10 +145,11 @@ public:
     // The http(s) target hidden in a redirect wrapper, percent-decoded when that succeeds.
     [[nodiscard]] std::optional<std::string> extractRedirection(std::string_view url,
                                                                 const CompiledProvider& provider) const;
+    [[nodiscard]] std::optional<std::string> extractRedirection(LinkScan& scan, const CompiledProvider& provider) const;
     // The URL with every match of the provider's path rules cut out.
     [[nodiscard]] std::string applyRawRules(std::string_view url, const CompiledProvider& provider) const;
     // False when no path rule of the provider can match, so the copy applyRawRules makes is not needed.
-    [[nodiscard]] bool rawRulesMayApply(std::string_view url, const CompiledProvider& provider) const;
+    [[nodiscard]] bool rawRulesMayApply(LinkScan& scan, const CompiledProvider& provider) const;
     // Counts one match of the rule and its category (not persisted until saveMatchCounts).
     void recordMatch(std::string_view ruleID, RuleCategoryType category);
 
@@ -165,8 +183,6 @@ private:
     void buildProviderIndexes();
     // Called after every change of fallbackRules_: its index is rebuilt before the next lookup.
     void fallbackRulesChanged();
-    // Makes nameState_ describe `name`; false when the indexes cannot answer for it.
-    bool prepareName(std::string_view name) const;
     [[nodiscard]] std::size_t providerNumber(const CompiledProvider& provider) const;
     void report(std::string_view line) const;
 
@@ -193,32 +209,46 @@ private:
     // Lookup structures derived from the rules (rebuilt by every load), and scratch space that lets
     // the questions above run without allocating. The engine is single-threaded, so the scratch
     // space is simply mutable.
-    ProviderIndex providerIndex_;
+    // The URL pattern filter of each provider; provider i's is filter group i of the fragment index.
+    std::vector<std::uint32_t> urlFilters_;
     // Providers with the same URL pattern text share one search per link.
     std::vector<std::uint32_t> urlPatternGroup_;
     mutable std::vector<std::uint32_t> groupStamp_;
     mutable std::vector<std::uint8_t> groupMatched_;
     mutable std::uint32_t stamp_ = 0;
-    // RulePrefilter::foldFullyInto of the last text asked about (foldedSource_).
-    [[nodiscard]] const std::string& folded(std::string_view text) const;
-    mutable std::string foldedSource_;
-    mutable std::string foldedText_;
-    mutable bool foldedValid_ = false;
-    mutable std::vector<std::uint32_t> candidates_;
+    // The fragments of every link filter, found in one pass per link; the generation counts loads,
+    // so that a scan made before one is redone.
+    FragmentIndex fragmentIndex_;
+    std::uint64_t generation_ = 1;
+    // Brings a scan made before the latest load up to date.
+    void refresh(LinkScan& scan) const;
+    // A scan of a copy of `text`, for the questions asked without one; kept while the text repeats.
+    LinkScan& scratchScan(std::string_view text) const;
+    mutable std::string scratchText_;
+    mutable LinkScan scratchScan_;
     // Parameter rules of provider i are list i (its "rules", then its "referralMarketing").
     NameRuleIndex providerNames_;
     mutable NameRuleIndex fallbackNames_;
     mutable bool fallbackNamesStale_ = true;
-    // The last name asked about: the cleaner asks about one parameter for several providers in a row.
-    struct NameState {
-        bool valid = false;
-        bool indexable = false;
-        std::string name;
-        std::string lower;
-        const NameRuleIndex::Hits* providerHits = nullptr;
-        const NameRuleIndex::Hits* fallbackHits = nullptr;
+    // What the rules say about one parameter name, whatever the link: the provider rules whose
+    // expressions match it (list = provider number, rule = its number among the provider's "rules"
+    // then "referralMarketing") and the built-in or custom rules that do, each in rule order. The
+    // switches are not part of it: they are read when a rule is about to be used. Names repeat from
+    // link to link, so the answers are kept, up to kKeptNameAnswers of them.
+    struct NameRules {
+        NameRuleIndex::Hits providerRules;
+        std::vector<std::uint32_t> fallbackRules;
     };
-    mutable NameState nameState_;
+    static constexpr std::size_t kKeptNameAnswers = 4096;
+    // Null for a name the indexes cannot answer for (bytes outside printable ASCII).
+    [[nodiscard]] const NameRules* nameRules(std::string_view name) const;
+    void computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const;
+    mutable std::unordered_map<std::string, NameRules> nameRules_;
+    mutable std::string nameKey_;
+    mutable std::string lowerName_;
+    // Providers with rules that the name index cannot answer by lookup alone, in ascending order.
+    std::vector<std::uint32_t> regexLists_;
+    mutable std::vector<std::uint64_t> providerMarks_;
     mutable std::vector<std::uint32_t> literalHits_;
     mutable std::vector<std::uint32_t> regexCandidates_;
 };

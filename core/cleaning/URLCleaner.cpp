@@ -142,13 +142,14 @@ CleanResult URLCleaner::resultAfterNetworkResolution(std::string_view originalUR
     return result;
 }
 
-std::optional<CleanResult> URLCleaner::unwrapRedirect(std::string_view url, int depth,
+std::optional<CleanResult> URLCleaner::unwrapRedirect(LinkScan& scan, int depth,
                                                       std::span<const CompiledProvider* const> providers) {
     RulesEngine& engine = rulesEngine_;
     if (!engine.isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
+    const std::string_view url = scan.text();
     for (const CompiledProvider* provider : providers) {
-        if (provider->redirectionRegexes.empty() || engine.isException(url, *provider)) continue;
-        auto target = engine.extractRedirection(url, *provider);
+        if (provider->redirectionRegexes.empty() || engine.isException(scan, *provider)) continue;
+        auto target = engine.extractRedirection(scan, *provider);
         if (!target) continue;
         // A decoded target may end in white space or a line break ("%0A"). Trimmed like a pasted
         // link, it still parses, so its own trackers go too and no line break reaches the clipboard.
@@ -200,11 +201,13 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     // One list per wrapper level, kept between calls: a link needs no new one.
     const auto level = static_cast<std::size_t>(std::clamp(depth, 0, maximumRedirectDepth));
     std::vector<const CompiledProvider*>& providers = providerLists_[level];
-    engine.matchingProviders(trimmed, providers);
+    LinkScan& scan = scans_[level];
+    engine.scan(trimmed, scan);
+    engine.matchingProviders(scan, providers);
 
     // A wrapper is cleaned through its target; nothing below runs on the wrapper itself.
     if (!providers.empty()) {
-        if (auto unwrapped = unwrapRedirect(trimmed, depth, providers)) return unwrapped;
+        if (auto unwrapped = unwrapRedirect(scan, depth, providers)) return unwrapped;
     }
 
     std::vector<std::string> ids;
@@ -216,7 +219,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     std::string rewrittenText;
     bool pathChanged = false;
     for (const CompiledProvider* provider : providers) {
-        if (!engine.rawRulesMayApply(current, *provider) || engine.isException(current, *provider)) continue;
+        if (!engine.rawRulesMayApply(scan, *provider) || engine.isException(scan, *provider)) continue;
         std::string rewritten = engine.applyRawRules(current, *provider);
         if (rewritten == current) continue;
         operations.push_back(
@@ -229,6 +232,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
         }
         rewrittenText = std::move(rewritten);
         current = rewrittenText;
+        engine.scan(current, scan);
         pathChanged = true;
     }
 
@@ -265,7 +269,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
         parameterProviders.clear();
         for (const CompiledProvider* provider : providers) {
             if (provider->paramRegexes.empty() && provider->referralParamRegexes.empty()) continue;
-            if (!engine.isException(current, *provider)) parameterProviders.push_back(provider);
+            if (!engine.isException(scan, *provider)) parameterProviders.push_back(provider);
         }
 
         std::string nameScratch;
@@ -301,11 +305,9 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
                                                name) != googleSearchParamsToStrip.end()) {
                 return removeFor("Analytics:google_search:" + std::string(name), RuleCategoryType::analytics);
             }
-            for (const CompiledProvider* provider : parameterProviders) {
-                // A referral rule is counted under the provider's own category, like its other rules.
-                if (auto id = engine.shouldStripParam(name, *provider))
-                    return removeFor(std::move(*id), provider->category);
-            }
+            // A referral rule is counted under the provider's own category, like its other rules.
+            if (const auto match = engine.firstStrippingRule(name, parameterProviders))
+                return removeFor(RulesEngine::ruleID(*match), match->provider->category);
             if (auto rule = engine.shouldStripParamFallback(name))
                 return removeFor(std::move(rule->first), rule->second);
             return false;

@@ -110,7 +110,7 @@ private:
         const URLComponents& components, std::optional<std::string_view> lowerHost);
     [[nodiscard]] static bool isGoogleSearchURL(const URLComponents& components,
                                                 std::optional<std::string_view> lowerHost);
-    std::optional<CleanResult> unwrapRedirect(std::string_view url, int depth,
+    std::optional<CleanResult> unwrapRedirect(LinkScan& scan, int depth,
                                               std::span<const CompiledProvider* const> providers);
 
     RulesEngine& rulesEngine_;
@@ -123,6 +123,7 @@ private:
     bool savesMatchCountsAfterEachClean_ = true;
     // Scratch space reused from one link to the next.
     std::array<std::vector<const CompiledProvider*>, maximumRedirectDepth + 1> providerLists_;
+    std::array<LinkScan, maximumRedirectDepth + 1> scans_;
     std::vector<const CompiledProvider*> parameterProviders_;
     std::string lowerHost_;
 };

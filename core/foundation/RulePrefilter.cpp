@@ -457,10 +457,19 @@ void RulePrefilter::foldFullyInto(std::string_view text, std::string& out) {
     out.reserve(out.size() + text.size());
     std::int32_t i = 0;
     while (i < length) {
-        const std::uint8_t byte = bytes[i];
-        if (byte < 0x80) {
-            out += static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte);
-            ++i;
+        // Links are almost all ASCII: a run of it is lower-cased in one go.
+        std::int32_t run = i;
+        while (run < length && bytes[run] < 0x80)
+            ++run;
+        if (run > i) {
+            const std::size_t at = out.size();
+            out.resize(at + static_cast<std::size_t>(run - i));
+            char* into = out.data() + at;
+            for (std::int32_t k = i; k < run; ++k) {
+                const std::uint8_t byte = bytes[k];
+                *into++ = static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte | 0x20 : byte);
+            }
+            i = run;
             continue;
         }
         const std::int32_t start = i;

@@ -1,0 +1,205 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/FragmentIndex.h"
+
+#include <algorithm>
+#include <deque>
+
+namespace tessaril {
+
+void FragmentIndex::clear() {
+    filters_.clear();
+    requirements_.clear();
+    requirementFragments_.clear();
+    opaque_.clear();
+    groups_.clear();
+    fragmentGroupBegin_.clear();
+    fragmentGroups_.clear();
+    alwaysLive_.clear();
+    fragments_.clear();
+    fragmentNumbers_.clear();
+    next_.clear();
+    outputBegin_.clear();
+    outputs_.clear();
+}
+
+std::uint32_t FragmentIndex::fragmentNumber(const std::string& fragment) {
+    auto [it, added] = fragmentNumbers_.try_emplace(fragment, static_cast<std::uint32_t>(fragments_.size()));
+    if (added) fragments_.push_back(fragment);
+    return it->second;
+}
+
+std::uint32_t FragmentIndex::add(const RulePrefilter& filter) {
+    const auto number = static_cast<std::uint32_t>(filters_.size());
+    Filter entry;
+    if (!filter.caseInsensitive() && !filter.requirements().empty()) {
+        entry.opaque = static_cast<std::uint32_t>(opaque_.size());
+        opaque_.push_back(filter);
+        filters_.push_back(entry);
+        return number;
+    }
+    entry.requirements.begin = static_cast<std::uint32_t>(requirements_.size());
+    for (const auto& any : filter.requirements()) {
+        // The empty text occurs everywhere, so such a requirement is always met.
+        if (any.empty() || std::any_of(any.begin(), any.end(), [](const std::string& f) { return f.empty(); })) {
+            continue;
+        }
+        Range range;
+        range.begin = static_cast<std::uint32_t>(requirementFragments_.size());
+        for (const auto& fragment : any)
+            requirementFragments_.push_back(fragmentNumber(fragment));
+        range.end = static_cast<std::uint32_t>(requirementFragments_.size());
+        requirements_.push_back(range);
+    }
+    entry.requirements.end = static_cast<std::uint32_t>(requirements_.size());
+    filters_.push_back(entry);
+    return number;
+}
+
+std::uint32_t FragmentIndex::addGroup(std::span<const std::uint32_t> filters) {
+    groups_.emplace_back(filters.begin(), filters.end());
+    return static_cast<std::uint32_t>(groups_.size() - 1);
+}
+
+void FragmentIndex::buildGroups() {
+    alwaysLive_.assign((groups_.size() + 63) / 64, 0);
+    std::vector<std::vector<std::uint32_t>> byFragment(fragments_.size());
+    for (std::uint32_t group = 0; group < groups_.size(); ++group) {
+        for (const std::uint32_t filter : groups_[group]) {
+            const auto keys = keyFragments(filter);
+            if (keys.empty()) {
+                alwaysLive_[group / 64] |= std::uint64_t{1} << (group % 64);
+                break;
+            }
+            for (const std::uint32_t fragment : keys) {
+                auto& list = byFragment[fragment];
+                if (list.empty() || list.back() != group) list.push_back(group);
+            }
+        }
+    }
+    fragmentGroupBegin_.clear();
+    fragmentGroups_.clear();
+    for (const auto& list : byFragment) {
+        fragmentGroupBegin_.push_back(static_cast<std::uint32_t>(fragmentGroups_.size()));
+        fragmentGroups_.insert(fragmentGroups_.end(), list.begin(), list.end());
+    }
+    fragmentGroupBegin_.push_back(static_cast<std::uint32_t>(fragmentGroups_.size()));
+}
+
+void FragmentIndex::build() {
+    buildGroups();
+    // Bytes that occur in no fragment share class 0, which always leads back towards the root.
+    std::fill(std::begin(byteClass_), std::end(byteClass_), 0);
+    classCount_ = 1;
+    for (const auto& fragment : fragments_) {
+        for (char c : fragment) {
+            auto& cls = byteClass_[static_cast<unsigned char>(c)];
+            if (cls == 0) cls = static_cast<std::uint8_t>(classCount_++);
+        }
+    }
+    // The trie first; 0 in next_ means "no edge" until the failure links fill it in.
+    next_.assign(classCount_, 0);
+    std::vector<std::vector<std::uint32_t>> output(1);
+    for (std::uint32_t f = 0; f < fragments_.size(); ++f) {
+        std::uint32_t state = 0;
+        for (char c : fragments_[f]) {
+            const std::size_t slot = state * classCount_ + byteClass_[static_cast<unsigned char>(c)];
+            if (next_[slot] == 0) {
+                next_[slot] = static_cast<std::uint32_t>(output.size());
+                output.emplace_back();
+                next_.resize(next_.size() + classCount_, 0);
+            }
+            state = next_[slot];
+        }
+        output[state].push_back(f);
+    }
+    // Breadth first: each state's missing edges follow its failure state's, and it inherits the
+    // failure state's outputs.
+    std::vector<std::uint32_t> failure(output.size(), 0);
+    std::deque<std::uint32_t> queue;
+    for (std::uint32_t cls = 0; cls < classCount_; ++cls) {
+        if (const std::uint32_t child = next_[cls]; child != 0) queue.push_back(child);
+    }
+    while (!queue.empty()) {
+        const std::uint32_t state = queue.front();
+        queue.pop_front();
+        const auto& inherited = output[failure[state]];
+        output[state].insert(output[state].end(), inherited.begin(), inherited.end());
+        for (std::uint32_t cls = 0; cls < classCount_; ++cls) {
+            const std::size_t slot = state * classCount_ + cls;
+            const std::uint32_t viaFailure = next_[failure[state] * classCount_ + cls];
+            if (next_[slot] != 0 && cls != 0) {
+                failure[next_[slot]] = viaFailure;
+                queue.push_back(next_[slot]);
+            } else {
+                next_[slot] = viaFailure;
+            }
+        }
+    }
+    outputBegin_.clear();
+    outputs_.clear();
+    for (const auto& fragmentsHere : output) {
+        outputBegin_.push_back(static_cast<std::uint32_t>(outputs_.size()));
+        outputs_.insert(outputs_.end(), fragmentsHere.begin(), fragmentsHere.end());
+    }
+    outputBegin_.push_back(static_cast<std::uint32_t>(outputs_.size()));
+}
+
+void FragmentIndex::findFragments(LinkScan& scan) const {
+    const std::size_t words = (fragments_.size() + 63) / 64;
+    if (scan.fragmentBits_.size() == words) {
+        for (const std::uint32_t fragment : scan.fragmentsFound_)
+            scan.fragmentBits_[fragment / 64] = 0;
+    } else {
+        scan.fragmentBits_.assign(words, 0);
+    }
+    scan.fragmentsFound_.clear();
+    scan.liveGroups_ = alwaysLive_;
+    if (next_.empty()) return;  // never built
+    std::uint32_t state = 0;
+    for (const char c : scan.folded_) {
+        state = next_[state * classCount_ + byteClass_[static_cast<unsigned char>(c)]];
+        for (std::uint32_t k = outputBegin_[state]; k != outputBegin_[state + 1]; ++k) {
+            const std::uint32_t fragment = outputs_[k];
+            std::uint64_t& word = scan.fragmentBits_[fragment / 64];
+            const std::uint64_t bit = std::uint64_t{1} << (fragment % 64);
+            if ((word & bit) == 0) {
+                word |= bit;
+                scan.fragmentsFound_.push_back(fragment);
+            }
+        }
+    }
+    for (const std::uint32_t fragment : scan.fragmentsFound_) {
+        for (std::uint32_t k = fragmentGroupBegin_[fragment]; k != fragmentGroupBegin_[fragment + 1]; ++k) {
+            const std::uint32_t group = fragmentGroups_[k];
+            scan.liveGroups_[group / 64] |= std::uint64_t{1} << (group % 64);
+        }
+    }
+}
+
+bool FragmentIndex::passes(std::uint32_t filter, const LinkScan& scan) const {
+    if (filter >= filters_.size()) return true;
+    const Filter& entry = filters_[filter];
+    if (entry.opaque != kNotOpaque) return opaque_[entry.opaque].mayMatch(scan.text(), scan.folded());
+    for (std::uint32_t r = entry.requirements.begin; r != entry.requirements.end; ++r) {
+        const Range any = requirements_[r];
+        bool met = false;
+        for (std::uint32_t k = any.begin; k != any.end && !met; ++k)
+            met = scan.hasFragment(requirementFragments_[k]);
+        if (!met) return false;
+    }
+    return true;
+}
+
+bool FragmentIndex::unconditional(std::uint32_t filter) const {
+    if (filter >= filters_.size()) return true;
+    const Filter& entry = filters_[filter];
+    return entry.opaque == kNotOpaque && entry.requirements.begin == entry.requirements.end;
+}
+
+std::span<const std::uint32_t> FragmentIndex::keyFragments(std::uint32_t filter) const {
+    if (unconditional(filter) || filters_[filter].opaque != kNotOpaque) return {};
+    const Range first = requirements_[filters_[filter].requirements.begin];
+    return {requirementFragments_.data() + first.begin, first.end - first.begin};
+}
+
+}  // namespace tessaril

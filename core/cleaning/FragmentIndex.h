@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/cleaning/LinkScan.h"
+#include "core/foundation/RulePrefilter.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tessaril {
+
+// The literal fragments of every prefilter the engine applies to links (URL patterns, exceptions,
+// redirections, path rules), found in one pass over a case-folded link by a multi-literal automaton.
+// Each filter then costs a few bit tests instead of one substring search per fragment, which matters
+// because a typical link is asked about by a few hundred filters.
+//
+// Filters are added, then build() runs once; filter numbers are stable from add() on. A filter that
+// is not case-insensitive cannot be answered from the folded text and keeps its own substring checks.
+class FragmentIndex {
+public:
+    void clear();
+    // Registers a filter; returns its number.
+    [[nodiscard]] std::uint32_t add(const RulePrefilter& filter);
+    void build();
+
+    // Records in `scan` which fragments its folded text holds (the text and folding are already set).
+    void findFragments(LinkScan& scan) const;
+    // Whether the filter lets the scanned text through: every requirement has a fragment in it.
+    [[nodiscard]] bool passes(std::uint32_t filter, const LinkScan& scan) const;
+    // A filter without requirements lets every text through.
+    [[nodiscard]] bool unconditional(std::uint32_t filter) const;
+    [[nodiscard]] std::size_t fragmentCount() const { return fragments_.size(); }
+
+    // Groups pass over many filters at once: a group is live for a scan when one of its filters is
+    // unconditional or has a fragment of its first (most selective) requirement in the text, so a
+    // group that is not live has no filter that passes. Registers a group of filters already added
+    // and returns its number (groups are numbered from 0 in the order they are added).
+    [[nodiscard]] std::uint32_t addGroup(std::span<const std::uint32_t> filters);
+    [[nodiscard]] static bool live(std::uint32_t group, const LinkScan& scan) {
+        return group / 64 < scan.liveGroups_.size() && ((scan.liveGroups_[group / 64] >> (group % 64)) & 1U) != 0;
+    }
+    // Calls `visit(group)` for each live group in [begin, end), in ascending order.
+    template <typename Visit>
+    static void forEachLive(std::uint32_t begin, std::uint32_t end, const LinkScan& scan, Visit visit) {
+        for (std::uint32_t group = begin; group < end; ++group) {
+            const std::size_t word = group / 64;
+            if (word >= scan.liveGroups_.size()) return;
+            const std::uint64_t bits = scan.liveGroups_[word] >> (group % 64);
+            if (bits == 0) {
+                group = static_cast<std::uint32_t>(word * 64 + 63);  // to the next word
+                continue;
+            }
+            group += static_cast<std::uint32_t>(std::countr_zero(bits));
+            if (group < end) visit(group);
+        }
+    }
+
+private:
+    struct Range {
+        std::uint32_t begin = 0;
+        std::uint32_t end = 0;
+    };
+    struct Filter {
+        Range requirements;
+        // Index into opaque_, or npos for a filter answered from the fragments.
+        std::uint32_t opaque = kNotOpaque;
+    };
+    static constexpr std::uint32_t kNotOpaque = UINT32_MAX;
+
+    [[nodiscard]] std::uint32_t fragmentNumber(const std::string& fragment);
+    [[nodiscard]] std::span<const std::uint32_t> keyFragments(std::uint32_t filter) const;
+    void buildGroups();
+
+    std::vector<Filter> filters_;
+    std::vector<Range> requirements_;
+    std::vector<std::uint32_t> requirementFragments_;
+    std::vector<RulePrefilter> opaque_;
+    // Per group, its filters; after build(), per fragment the groups it makes live
+    // (fragmentGroups_[fragmentGroupBegin_[f] .. fragmentGroupBegin_[f + 1])) and the groups that
+    // are always live.
+    std::vector<std::vector<std::uint32_t>> groups_;
+    std::vector<std::uint32_t> fragmentGroupBegin_;
+    std::vector<std::uint32_t> fragmentGroups_;
+    std::vector<std::uint64_t> alwaysLive_;
+    std::vector<std::string> fragments_;
+    std::unordered_map<std::string, std::uint32_t> fragmentNumbers_;
+
+    // Aho-Corasick automaton over byte classes: next_[state * classCount_ + class]. The fragments
+    // recognised on reaching a state (its own and its suffixes') are
+    // outputs_[outputBegin_[state] .. outputBegin_[state + 1]).
+    std::uint8_t byteClass_[256] = {};
+    std::uint32_t classCount_ = 1;
+    std::vector<std::uint32_t> next_;
+    std::vector<std::uint32_t> outputBegin_;
+    std::vector<std::uint32_t> outputs_;
+};
+
+}  // namespace tessaril

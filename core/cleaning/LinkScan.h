@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessaril {
+
+// What the rules engine works out once about one link text, for all the questions it is then asked
+// about it: the text case-folded the way ICU folds, which indexed literal fragments occur in it, and
+// the provider exception answers found so far. Filled by RulesEngine::scan and refreshed by the
+// engine when its rules have been reloaded since. It views the text, which must outlive its use.
+// Reusing one LinkScan from link to link keeps its buffers, so a scan does not allocate.
+class LinkScan {
+public:
+    [[nodiscard]] std::string_view text() const { return text_; }
+    [[nodiscard]] const std::string& folded() const { return folded_; }
+    [[nodiscard]] bool hasFragment(std::uint32_t fragment) const {
+        return fragment / 64 < fragmentBits_.size() && ((fragmentBits_[fragment / 64] >> (fragment % 64)) & 1U) != 0;
+    }
+    // The fragments found, each once, in the order they were found.
+    [[nodiscard]] const std::vector<std::uint32_t>& fragmentsFound() const { return fragmentsFound_; }
+
+private:
+    friend class FragmentIndex;
+    friend class RulesEngine;
+
+    std::string_view text_;
+    std::string folded_;
+    // One bit per fragment of the index, and the fragments found, each once (to clear the bits).
+    std::vector<std::uint64_t> fragmentBits_;
+    std::vector<std::uint32_t> fragmentsFound_;
+    // One bit per filter group of the index that may have a passing filter.
+    std::vector<std::uint64_t> liveGroups_;
+    // Per provider: 0 not yet asked, 1 not an exception, 2 an exception.
+    std::vector<std::uint8_t> exceptionAnswers_;
+    // The engine's rule generation the fragments were found with.
+    std::uint64_t generation_ = 0;
+};
+
+}  // namespace tessaril
