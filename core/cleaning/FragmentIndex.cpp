@@ -12,9 +12,12 @@ void FragmentIndex::clear() {
     requirementFragments_.clear();
     opaque_.clear();
     groups_.clear();
+    fragmentFilterBegin_.clear();
+    fragmentFilters_.clear();
     fragmentGroupBegin_.clear();
     fragmentGroups_.clear();
-    alwaysLive_.clear();
+    alwaysLiveFilters_.clear();
+    alwaysLiveGroups_.clear();
     fragments_.clear();
     fragmentNumbers_.clear();
     next_.clear();
@@ -60,14 +63,46 @@ std::uint32_t FragmentIndex::addGroup(std::span<const std::uint32_t> filters) {
     return static_cast<std::uint32_t>(groups_.size() - 1);
 }
 
-void FragmentIndex::buildGroups() {
-    alwaysLive_.assign((groups_.size() + 63) / 64, 0);
+namespace {
+
+void setBit(std::vector<std::uint64_t>& bits, std::uint32_t index) {
+    bits[index / 64] |= std::uint64_t{1} << (index % 64);
+}
+
+// Lists per fragment, flattened: list f is values[begin[f] .. begin[f + 1]).
+void flatten(const std::vector<std::vector<std::uint32_t>>& lists, std::vector<std::uint32_t>& begin,
+             std::vector<std::uint32_t>& values) {
+    begin.clear();
+    values.clear();
+    for (const auto& list : lists) {
+        begin.push_back(static_cast<std::uint32_t>(values.size()));
+        values.insert(values.end(), list.begin(), list.end());
+    }
+    begin.push_back(static_cast<std::uint32_t>(values.size()));
+}
+
+}  // namespace
+
+void FragmentIndex::buildKeys() {
+    alwaysLiveFilters_.assign((filters_.size() + 63) / 64, 0);
     std::vector<std::vector<std::uint32_t>> byFragment(fragments_.size());
+    for (std::uint32_t filter = 0; filter < filters_.size(); ++filter) {
+        const auto keys = keyFragments(filter);
+        if (keys.empty()) setBit(alwaysLiveFilters_, filter);
+        for (const std::uint32_t fragment : keys) {
+            auto& list = byFragment[fragment];
+            if (list.empty() || list.back() != filter) list.push_back(filter);
+        }
+    }
+    flatten(byFragment, fragmentFilterBegin_, fragmentFilters_);
+
+    alwaysLiveGroups_.assign((groups_.size() + 63) / 64, 0);
+    byFragment.assign(fragments_.size(), {});
     for (std::uint32_t group = 0; group < groups_.size(); ++group) {
         for (const std::uint32_t filter : groups_[group]) {
             const auto keys = keyFragments(filter);
             if (keys.empty()) {
-                alwaysLive_[group / 64] |= std::uint64_t{1} << (group % 64);
+                setBit(alwaysLiveGroups_, group);
                 break;
             }
             for (const std::uint32_t fragment : keys) {
@@ -76,17 +111,11 @@ void FragmentIndex::buildGroups() {
             }
         }
     }
-    fragmentGroupBegin_.clear();
-    fragmentGroups_.clear();
-    for (const auto& list : byFragment) {
-        fragmentGroupBegin_.push_back(static_cast<std::uint32_t>(fragmentGroups_.size()));
-        fragmentGroups_.insert(fragmentGroups_.end(), list.begin(), list.end());
-    }
-    fragmentGroupBegin_.push_back(static_cast<std::uint32_t>(fragmentGroups_.size()));
+    flatten(byFragment, fragmentGroupBegin_, fragmentGroups_);
 }
 
 void FragmentIndex::build() {
-    buildGroups();
+    buildKeys();
     // Bytes that occur in no fragment share class 0, which always leads back towards the root.
     std::fill(std::begin(byteClass_), std::end(byteClass_), 0);
     classCount_ = 1;
@@ -142,6 +171,12 @@ void FragmentIndex::build() {
         outputs_.insert(outputs_.end(), fragmentsHere.begin(), fragmentsHere.end());
     }
     outputBegin_.push_back(static_cast<std::uint32_t>(outputs_.size()));
+    // The walk wants the row of the next state and whether anything ends there: each edge holds
+    // the state's row offset, with the top bit set when the state has outputs.
+    for (auto& edge : next_) {
+        const std::uint32_t target = edge;
+        edge = target * classCount_ | (outputBegin_[target] != outputBegin_[target + 1] ? kHasOutputs : 0);
+    }
 }
 
 void FragmentIndex::findFragments(LinkScan& scan) const {
@@ -153,11 +188,14 @@ void FragmentIndex::findFragments(LinkScan& scan) const {
         scan.fragmentBits_.assign(words, 0);
     }
     scan.fragmentsFound_.clear();
-    scan.liveGroups_ = alwaysLive_;
+    scan.liveFilters_ = alwaysLiveFilters_;
+    scan.liveGroups_ = alwaysLiveGroups_;
     if (next_.empty()) return;  // never built
-    std::uint32_t state = 0;
+    std::uint32_t edge = 0;
     for (const char c : scan.folded_) {
-        state = next_[state * classCount_ + byteClass_[static_cast<unsigned char>(c)]];
+        edge = next_[(edge & ~kHasOutputs) + byteClass_[static_cast<unsigned char>(c)]];
+        if ((edge & kHasOutputs) == 0) continue;
+        const std::uint32_t state = (edge & ~kHasOutputs) / classCount_;
         for (std::uint32_t k = outputBegin_[state]; k != outputBegin_[state + 1]; ++k) {
             const std::uint32_t fragment = outputs_[k];
             std::uint64_t& word = scan.fragmentBits_[fragment / 64];
@@ -169,18 +207,19 @@ void FragmentIndex::findFragments(LinkScan& scan) const {
         }
     }
     for (const std::uint32_t fragment : scan.fragmentsFound_) {
-        for (std::uint32_t k = fragmentGroupBegin_[fragment]; k != fragmentGroupBegin_[fragment + 1]; ++k) {
-            const std::uint32_t group = fragmentGroups_[k];
-            scan.liveGroups_[group / 64] |= std::uint64_t{1} << (group % 64);
-        }
+        for (std::uint32_t k = fragmentFilterBegin_[fragment]; k != fragmentFilterBegin_[fragment + 1]; ++k)
+            setBit(scan.liveFilters_, fragmentFilters_[k]);
+        for (std::uint32_t k = fragmentGroupBegin_[fragment]; k != fragmentGroupBegin_[fragment + 1]; ++k)
+            setBit(scan.liveGroups_, fragmentGroups_[k]);
     }
 }
 
-bool FragmentIndex::passes(std::uint32_t filter, const LinkScan& scan) const {
+bool FragmentIndex::otherRequirementsMet(std::uint32_t filter, const LinkScan& scan) const {
     if (filter >= filters_.size()) return true;
     const Filter& entry = filters_[filter];
     if (entry.opaque != kNotOpaque) return opaque_[entry.opaque].mayMatch(scan.text(), scan.folded());
-    for (std::uint32_t r = entry.requirements.begin; r != entry.requirements.end; ++r) {
+    // The first requirement made the filter live.
+    for (std::uint32_t r = entry.requirements.begin + 1; r < entry.requirements.end; ++r) {
         const Range any = requirements_[r];
         bool met = false;
         for (std::uint32_t k = any.begin; k != any.end && !met; ++k)

@@ -31,8 +31,11 @@ public:
 
     // Records in `scan` which fragments its folded text holds (the text and folding are already set).
     void findFragments(LinkScan& scan) const;
-    // Whether the filter lets the scanned text through: every requirement has a fragment in it.
-    [[nodiscard]] bool passes(std::uint32_t filter, const LinkScan& scan) const;
+    // Whether the filter lets the scanned text through: every requirement has a fragment in it. The
+    // first requirement is answered by one bit of the scan, which turns most filters away.
+    [[nodiscard]] bool passes(std::uint32_t filter, const LinkScan& scan) const {
+        return isSet(scan.liveFilters_, filter) && otherRequirementsMet(filter, scan);
+    }
     // A filter without requirements lets every text through.
     [[nodiscard]] bool unconditional(std::uint32_t filter) const;
     [[nodiscard]] std::size_t fragmentCount() const { return fragments_.size(); }
@@ -42,9 +45,7 @@ public:
     // group that is not live has no filter that passes. Registers a group of filters already added
     // and returns its number (groups are numbered from 0 in the order they are added).
     [[nodiscard]] std::uint32_t addGroup(std::span<const std::uint32_t> filters);
-    [[nodiscard]] static bool live(std::uint32_t group, const LinkScan& scan) {
-        return group / 64 < scan.liveGroups_.size() && ((scan.liveGroups_[group / 64] >> (group % 64)) & 1U) != 0;
-    }
+    [[nodiscard]] static bool live(std::uint32_t group, const LinkScan& scan) { return isSet(scan.liveGroups_, group); }
     // Calls `visit(group)` for each live group in [begin, end), in ascending order.
     template <typename Visit>
     static void forEachLive(std::uint32_t begin, std::uint32_t end, const LinkScan& scan, Visit visit) {
@@ -73,30 +74,39 @@ private:
     };
     static constexpr std::uint32_t kNotOpaque = UINT32_MAX;
 
+    [[nodiscard]] static bool isSet(const std::vector<std::uint64_t>& bits, std::uint32_t index) {
+        return index / 64 < bits.size() && ((bits[index / 64] >> (index % 64)) & 1U) != 0;
+    }
+    [[nodiscard]] bool otherRequirementsMet(std::uint32_t filter, const LinkScan& scan) const;
     [[nodiscard]] std::uint32_t fragmentNumber(const std::string& fragment);
     [[nodiscard]] std::span<const std::uint32_t> keyFragments(std::uint32_t filter) const;
-    void buildGroups();
+    void buildKeys();
 
     std::vector<Filter> filters_;
     std::vector<Range> requirements_;
     std::vector<std::uint32_t> requirementFragments_;
     std::vector<RulePrefilter> opaque_;
-    // Per group, its filters; after build(), per fragment the groups it makes live
-    // (fragmentGroups_[fragmentGroupBegin_[f] .. fragmentGroupBegin_[f + 1])) and the groups that
-    // are always live.
+    // Per group, its filters. After build(), per fragment the filters and groups it makes live
+    // (those keyed on it: fragmentFilters_[fragmentFilterBegin_[f] .. fragmentFilterBegin_[f + 1]),
+    // likewise for groups), and the filters and groups that are always live.
     std::vector<std::vector<std::uint32_t>> groups_;
+    std::vector<std::uint32_t> fragmentFilterBegin_;
+    std::vector<std::uint32_t> fragmentFilters_;
     std::vector<std::uint32_t> fragmentGroupBegin_;
     std::vector<std::uint32_t> fragmentGroups_;
-    std::vector<std::uint64_t> alwaysLive_;
+    std::vector<std::uint64_t> alwaysLiveFilters_;
+    std::vector<std::uint64_t> alwaysLiveGroups_;
     std::vector<std::string> fragments_;
     std::unordered_map<std::string, std::uint32_t> fragmentNumbers_;
 
-    // Aho-Corasick automaton over byte classes: next_[state * classCount_ + class]. The fragments
-    // recognised on reaching a state (its own and its suffixes') are
+    // Aho-Corasick automaton over byte classes. A state's row is state * classCount_; next_[row +
+    // class] holds the row of the next state, with kHasOutputs set when fragments end there. The
+    // fragments recognised on reaching a state (its own and its suffixes') are
     // outputs_[outputBegin_[state] .. outputBegin_[state + 1]).
     std::uint8_t byteClass_[256] = {};
     std::uint32_t classCount_ = 1;
     std::vector<std::uint32_t> next_;
+    static constexpr std::uint32_t kHasOutputs = 0x80000000U;
     std::vector<std::uint32_t> outputBegin_;
     std::vector<std::uint32_t> outputs_;
 };

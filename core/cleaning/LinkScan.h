@@ -32,7 +32,9 @@ private:
     // One bit per fragment of the index, and the fragments found, each once (to clear the bits).
     std::vector<std::uint64_t> fragmentBits_;
     std::vector<std::uint32_t> fragmentsFound_;
-    // One bit per filter group of the index that may have a passing filter.
+    // One bit per filter of the index whose first requirement is met, and per filter group with such
+    // a filter.
+    std::vector<std::uint64_t> liveFilters_;
     std::vector<std::uint64_t> liveGroups_;
     // Per provider: 0 not yet asked, 1 not an exception, 2 an exception.
     std::vector<std::uint8_t> exceptionAnswers_;
