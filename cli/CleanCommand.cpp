@@ -16,7 +16,6 @@
 #include "cli/ToolContext.h"
 #include "core/cleaning/CleanOutcome.h"
 #include "core/cleaning/URLCleaner.h"
-#include "core/clipboard/LastCleanRecorder.h"
 #include "core/foundation/Text.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
@@ -137,13 +136,13 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
     UserDefaults& defaults = context.defaults();
     DomainExceptionStore exceptions(defaults);
     CustomBlocklistStore blocklist(defaults);
-    LastCleanRecorder recorder;
     PrivacyRedirectSettings settings(defaults);
     if (options.xRedirect) settings.xRedirectEnabled = *options.xRedirect;
     if (options.redditRedirect) settings.redditRedirectEnabled = *options.redditRedirect;
     if (options.redditFrontend) settings.redditFrontendBaseURL = *options.redditFrontend;
 
-    URLCleaner cleaner(context.engine(), &exceptions, &recorder, "commandLine", std::move(settings));
+    // No recorder: the last clean is kept for the application's undo, which a run of the tool has none of.
+    URLCleaner cleaner(context.engine(), &exceptions, nullptr, "commandLine", std::move(settings));
     cleaner.setCustomBlocklist(&blocklist);
     // The counts would only go to the in-memory overlay, which nobody reads after the run; encoding
     // the whole count document after every cleaned link would cost more than the cleaning itself.

@@ -330,6 +330,7 @@ void RulesEngine::buildProviderIndexes() {
     }
     providerMarks_.assign((compiledProviders_.size() + 63) / 64, 0);
     nameRules_.clear();
+    lastNameRules_ = nullptr;
     ++generation_;
     scratchText_.clear();
     scratchScan_.generation_ = 0;
@@ -338,6 +339,7 @@ void RulesEngine::buildProviderIndexes() {
 void RulesEngine::fallbackRulesChanged() {
     fallbackNamesStale_ = true;
     nameRules_.clear();
+    lastNameRules_ = nullptr;
 }
 
 const RulesEngine::NameRules* RulesEngine::nameRules(std::string_view name) const {
@@ -358,14 +360,17 @@ const RulesEngine::NameRules* RulesEngine::nameRules(std::string_view name) cons
         fallbackNames_.addList(patterns);
         fallbackNamesStale_ = false;
     }
+    // The cleaner asks about each name twice in a row (provider rules, then built-in ones).
+    if (lastNameRules_ != nullptr && name == nameKey_) return lastNameRules_;
     nameKey_.assign(name);
-    if (auto found = nameRules_.find(nameKey_); found != nameRules_.end()) return &found->second;
+    lastNameRules_ = nullptr;
+    if (auto found = nameRules_.find(nameKey_); found != nameRules_.end()) return lastNameRules_ = &found->second;
     if (!NameRuleIndex::prepare(name, lowerName_)) return nullptr;
     // Hostile input can bring any number of names; the kept answers stay bounded.
     if (nameRules_.size() >= kKeptNameAnswers) nameRules_.clear();
     NameRules& rules = nameRules_[nameKey_];
     computeNameRules(name, lowerName_, rules);
-    return &rules;
+    return lastNameRules_ = &rules;
 }
 
 void RulesEngine::computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const {

@@ -244,7 +244,9 @@ private:
     [[nodiscard]] const NameRules* nameRules(std::string_view name) const;
     void computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const;
     mutable std::unordered_map<std::string, NameRules> nameRules_;
+    // The last name asked about (nameKey_) and its answer, while it is kept.
     mutable std::string nameKey_;
+    mutable const NameRules* lastNameRules_ = nullptr;
     mutable std::string lowerName_;
     // Providers with rules that the name index cannot answer by lookup alone, in ascending order.
     std::vector<std::uint32_t> regexLists_;
