@@ -76,6 +76,29 @@ public:
         return nullptr;
     }
 
+    // Every redirection expression in order; the first that captures an http(s) target wins.
+    static std::optional<std::string> redirectionTarget(std::string_view url, const CompiledProvider& provider) {
+        for (const auto& rule : provider.redirectionRegexes) {
+            auto match = rule.regex.firstMatch(url);
+            if (!match || match->groups.empty() || !match->groups[0]) continue;
+            const std::string_view raw =
+                url.substr(match->groups[0]->begin, match->groups[0]->end - match->groups[0]->begin);
+            std::string target = text::percentDecode(raw).value_or(std::string(raw));
+            std::string scheme = target.substr(0, 8);
+            for (char& c : scheme)
+                c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            if (scheme.starts_with("http://") || scheme.starts_with("https://")) return target;
+        }
+        return std::nullopt;
+    }
+
+    static std::string withoutPathRules(std::string_view url, const CompiledProvider& provider) {
+        std::string result(url);
+        for (const auto& rule : provider.rawRuleRegexes)
+            result = rule.regex.replaceAll(result, "");
+        return result;
+    }
+
 private:
     static std::string decodedName(std::string_view encoded) {
         if (encoded.find('%') == std::string_view::npos) return std::string(encoded);
@@ -100,7 +123,7 @@ private:
         if (engine_.isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) {
             for (const CompiledProvider* provider : providers) {
                 if (isException(u, *provider)) continue;
-                auto target = engine_.extractRedirection(u, *provider);
+                auto target = redirectionTarget(u, *provider);
                 if (!target) continue;
                 CleanResult result;
                 result.originalURL = std::string(u);
@@ -137,7 +160,7 @@ private:
         bool pathChanged = false;
         for (const CompiledProvider* provider : providers) {
             if (isException(c, *provider)) continue;
-            std::string rewritten = engine_.applyRawRules(c, *provider);
+            std::string rewritten = withoutPathRules(c, *provider);
             if (rewritten == c) continue;
             CleanOperation operation;
             operation.kind = CleanOperationKind::offlinePathRewrite;
