@@ -328,7 +328,6 @@ void RulesEngine::buildProviderIndexes() {
     for (std::uint32_t list = 0; list < compiledProviders_.size(); ++list) {
         if (providerNames_.hasExpressionRules(list)) regexLists_.push_back(list);
     }
-    providerMarks_.assign((compiledProviders_.size() + 63) / 64, 0);
     nameRules_.clear();
     lastNameRules_ = nullptr;
     ++generation_;
@@ -554,47 +553,46 @@ std::string RulesEngine::ruleID(const ParamRuleMatch& match) {
     return id;
 }
 
-std::optional<RulesEngine::ParamRuleMatch> RulesEngine::firstStrippingRule(
-    std::string_view name, std::span<const CompiledProvider* const> providers) const {
-    const NameRules* rules = nameRules(name);
-    if (rules != nullptr && rules->providerRules.empty()) return std::nullopt;
-    // The kept answer lists the name's rules in provider order; against the providers in hand, its
-    // first enabled rule of a listed provider is the answer, provided they come in that order too.
-    bool ascending = rules != nullptr;
+void RulesEngine::parameterProviders(LinkScan& scan, std::span<const CompiledProvider* const> matching,
+                                     ProviderSet& out) const {
+    out.providers_.clear();
+    out.members_.assign((compiledProviders_.size() + 63) / 64, 0);
     std::size_t previous = 0;
-    for (std::size_t i = 0; i < providers.size() && ascending; ++i) {
-        const std::size_t number = providerNumber(*providers[i]);
-        ascending = number < compiledProviders_.size() && (i == 0 || number > previous);
+    for (const CompiledProvider* provider : matching) {
+        const std::size_t number = providerNumber(*provider);
+        // Only this engine's providers, in load order, can be answered from a name's kept rules.
+        if (number >= compiledProviders_.size() || (!out.providers_.empty() && number <= previous)) continue;
+        if (provider->paramRegexes.empty() && provider->referralParamRegexes.empty()) continue;
+        if (isException(scan, *provider)) continue;
+        out.providers_.push_back(provider);
+        out.members_[number / 64] |= std::uint64_t{1} << (number % 64);
         previous = number;
     }
-    if (!ascending) {
-        for (const CompiledProvider* provider : providers) {
+}
+
+std::optional<RulesEngine::ParamRuleMatch> RulesEngine::firstStrippingRule(std::string_view name,
+                                                                           const ProviderSet& providers) const {
+    const NameRules* rules = nameRules(name);
+    if (rules == nullptr) {
+        for (const CompiledProvider* provider : providers.providers()) {
             bool isReferral = false;
             if (const CompiledPattern* rule = strippingParamRule(name, *provider, isReferral))
                 return ParamRuleMatch{provider, rule, isReferral};
         }
         return std::nullopt;
     }
-    for (const CompiledProvider* provider : providers) {
-        const std::size_t number = providerNumber(*provider);
-        providerMarks_[number / 64] |= std::uint64_t{1} << (number % 64);
-    }
-    std::optional<ParamRuleMatch> found;
+    // The name's rules come in provider order, and so do the set's providers: the first enabled rule
+    // of a provider in the set is the answer.
     for (const auto& hit : rules->providerRules) {
-        if (((providerMarks_[hit.list / 64] >> (hit.list % 64)) & 1U) == 0) continue;
+        if (!providers.contains(hit.list)) continue;
         const CompiledProvider& provider = compiledProviders_[hit.list];
         const std::size_t paramCount = provider.paramRegexes.size();
         const bool isReferral = hit.rule >= paramCount;
         const CompiledPattern& rule =
             isReferral ? provider.referralParamRegexes[hit.rule - paramCount] : provider.paramRegexes[hit.rule];
-        if (paramRuleEnabled(provider, rule, isReferral)) {
-            found = ParamRuleMatch{&provider, &rule, isReferral};
-            break;
-        }
+        if (paramRuleEnabled(provider, rule, isReferral)) return ParamRuleMatch{&provider, &rule, isReferral};
     }
-    for (const CompiledProvider* provider : providers)
-        providerMarks_[providerNumber(*provider) / 64] = 0;
-    return found;
+    return std::nullopt;
 }
 
 bool RulesEngine::hasStripParam(std::string_view name, const CompiledProvider& provider) const {

@@ -6,6 +6,7 @@
 #include "core/cleaning/LinkScan.h"
 #include "core/cleaning/NameRuleIndex.h"
 #include "core/cleaning/Provider.h"
+#include "core/cleaning/ProviderSet.h"
 #include "core/cleaning/RuleCategory.h"
 #include "core/cleaning/RuleCategoryType.h"
 #include "core/cleaning/RuleEntry.h"
@@ -127,6 +128,9 @@ public:
     [[nodiscard]] std::optional<std::string> shouldStripParam(std::string_view name,
                                                               const CompiledProvider& provider) const;
     [[nodiscard]] bool hasStripParam(std::string_view name, const CompiledProvider& provider) const;
+    // The providers among `matching` (in load order, as matchingProviders gives them) whose parameter
+    // rules apply to the link: those that have such rules and do not except it.
+    void parameterProviders(LinkScan& scan, std::span<const CompiledProvider* const> matching, ProviderSet& out) const;
     // The first of `providers`, in their order, with an enabled rule that removes this parameter, and
     // that rule: what shouldStripParam asked of each provider in turn would find, with one lookup.
     struct ParamRuleMatch {
@@ -134,8 +138,8 @@ public:
         const CompiledPattern* rule = nullptr;
         bool isReferral = false;
     };
-    [[nodiscard]] std::optional<ParamRuleMatch> firstStrippingRule(
-        std::string_view name, std::span<const CompiledProvider* const> providers) const;
+    [[nodiscard]] std::optional<ParamRuleMatch> firstStrippingRule(std::string_view name,
+                                                                   const ProviderSet& providers) const;
     // The identifier shouldStripParam gives for that rule.
     [[nodiscard]] static std::string ruleID(const ParamRuleMatch& match);
     // The identifier and category of the built-in or custom rule that removes this parameter.
@@ -250,7 +254,6 @@ private:
     mutable std::string lowerName_;
     // Providers with rules that the name index cannot answer by lookup alone, in ascending order.
     std::vector<std::uint32_t> regexLists_;
-    mutable std::vector<std::uint64_t> providerMarks_;
     mutable std::vector<std::uint32_t> literalHits_;
     mutable std::vector<std::uint32_t> regexCandidates_;
 };

@@ -265,12 +265,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
             isGoogleSearchURL(*components, lowerHost) && engine.isCategoryEnabled(RuleCategoryType::analytics);
         const bool socialMediaOn = engine.isCategoryEnabled(RuleCategoryType::socialMedia);
         // Provider exceptions are decided once on the link, not once per parameter.
-        std::vector<const CompiledProvider*>& parameterProviders = parameterProviders_;
-        parameterProviders.clear();
-        for (const CompiledProvider* provider : providers) {
-            if (provider->paramRegexes.empty() && provider->referralParamRegexes.empty()) continue;
-            if (!engine.isException(scan, *provider)) parameterProviders.push_back(provider);
-        }
+        engine.parameterProviders(scan, providers, parameterProviders_);
 
         std::string nameScratch;
         auto shouldRemove = [&](const URLQueryItemView& item) -> bool {
@@ -306,7 +301,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
                 return removeFor("Analytics:google_search:" + std::string(name), RuleCategoryType::analytics);
             }
             // A referral rule is counted under the provider's own category, like its other rules.
-            if (const auto match = engine.firstStrippingRule(name, parameterProviders))
+            if (const auto match = engine.firstStrippingRule(name, parameterProviders_))
                 return removeFor(RulesEngine::ruleID(*match), match->provider->category);
             if (auto rule = engine.shouldStripParamFallback(name))
                 return removeFor(std::move(rule->first), rule->second);

@@ -124,7 +124,7 @@ private:
     // Scratch space reused from one link to the next.
     std::array<std::vector<const CompiledProvider*>, maximumRedirectDepth + 1> providerLists_;
     std::array<LinkScan, maximumRedirectDepth + 1> scans_;
-    std::vector<const CompiledProvider*> parameterProviders_;
+    ProviderSet parameterProviders_;
     std::string lowerHost_;
 };
 
