@@ -640,6 +640,9 @@ std::optional<std::string> RulesEngine::extractRedirection(LinkScan& scan, const
     const std::string_view url = scan.text();
     for (const auto& rule : provider.redirectionRegexes) {
         if (rule.regex.captureGroupCount() == 0 || !fragmentIndex_.passes(rule.filter, scan)) continue;
+        // Whether it matches at all is answered without ICU for most links; only a match needs the
+        // capture, which only ICU gives.
+        if (!rule.regex.search(url)) continue;
         auto match = rule.regex.firstMatch(url);
         if (!match || match->groups.empty() || !match->groups[0]) continue;
         const TextRange range = *match->groups[0];
@@ -664,7 +667,8 @@ std::string RulesEngine::applyRawRules(std::string_view url, const CompiledProvi
     std::string result(url);
     for (const auto& rule : provider.rawRuleRegexes) {
         // Each cut changes the text the next rule is filtered on.
-        if (fragmentIndex_.passes(rule.filter, scratchScan(result))) result = rule.regex.replaceAll(result, "");
+        if (fragmentIndex_.passes(rule.filter, scratchScan(result)) && rule.regex.search(result))
+            result = rule.regex.replaceAll(result, "");
     }
     return result;
 }
