@@ -125,6 +125,10 @@ void FragmentIndex::build() {
             if (cls == 0) cls = static_cast<std::uint8_t>(classCount_++);
         }
     }
+    // Fragments are case-folded, so an ASCII capital walks like its small letter: ASCII text needs
+    // no folding before the walk.
+    for (char c = 'A'; c <= 'Z'; ++c)
+        byteClass_[static_cast<unsigned char>(c)] = byteClass_[static_cast<unsigned char>(c - 'A' + 'a')];
     // The trie first; 0 in next_ means "no edge" until the failure links fill it in.
     next_.assign(classCount_, 0);
     std::vector<std::vector<std::uint32_t>> output(1);
@@ -191,20 +195,20 @@ void FragmentIndex::findFragments(LinkScan& scan) const {
     scan.liveFilters_ = alwaysLiveFilters_;
     scan.liveGroups_ = alwaysLiveGroups_;
     if (next_.empty()) return;  // never built
+    // Text with other than ASCII is folded the way ICU folds first (a long s matches "s", a ligature
+    // its letters); ASCII is walked as it is.
+    std::string_view text = scan.text_;
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        scan.folded_.clear();
+        RulePrefilter::foldFullyInto(text, scan.folded_);
+        text = scan.folded_;
+    }
+    const std::uint32_t* const next = next_.data();
+    const std::uint8_t* const byteClass = byteClass_;
     std::uint32_t edge = 0;
-    for (const char c : scan.folded_) {
-        edge = next_[(edge & ~kHasOutputs) + byteClass_[static_cast<unsigned char>(c)]];
-        if ((edge & kHasOutputs) == 0) continue;
-        const std::uint32_t state = (edge & ~kHasOutputs) / classCount_;
-        for (std::uint32_t k = outputBegin_[state]; k != outputBegin_[state + 1]; ++k) {
-            const std::uint32_t fragment = outputs_[k];
-            std::uint64_t& word = scan.fragmentBits_[fragment / 64];
-            const std::uint64_t bit = std::uint64_t{1} << (fragment % 64);
-            if ((word & bit) == 0) {
-                word |= bit;
-                scan.fragmentsFound_.push_back(fragment);
-            }
-        }
+    for (const char c : text) {
+        edge = next[(edge & ~kHasOutputs) + byteClass[static_cast<unsigned char>(c)]];
+        if ((edge & kHasOutputs) != 0) recordOutputs((edge & ~kHasOutputs) / classCount_, scan);
     }
     for (const std::uint32_t fragment : scan.fragmentsFound_) {
         for (std::uint32_t k = fragmentFilterBegin_[fragment]; k != fragmentFilterBegin_[fragment + 1]; ++k)
@@ -214,10 +218,23 @@ void FragmentIndex::findFragments(LinkScan& scan) const {
     }
 }
 
+void FragmentIndex::recordOutputs(std::uint32_t state, LinkScan& scan) const {
+    for (std::uint32_t k = outputBegin_[state]; k != outputBegin_[state + 1]; ++k) {
+        const std::uint32_t fragment = outputs_[k];
+        std::uint64_t& word = scan.fragmentBits_[fragment / 64];
+        const std::uint64_t bit = std::uint64_t{1} << (fragment % 64);
+        if ((word & bit) == 0) {
+            word |= bit;
+            scan.fragmentsFound_.push_back(fragment);
+        }
+    }
+}
+
 bool FragmentIndex::otherRequirementsMet(std::uint32_t filter, const LinkScan& scan) const {
     if (filter >= filters_.size()) return true;
     const Filter& entry = filters_[filter];
-    if (entry.opaque != kNotOpaque) return opaque_[entry.opaque].mayMatch(scan.text(), scan.folded());
+    if (entry.opaque != kNotOpaque)
+        return opaque_[entry.opaque].mayMatch(scan.text(), scan.text());  // never case-insensitive
     // The first requirement made the filter live.
     for (std::uint32_t r = entry.requirements.begin + 1; r < entry.requirements.end; ++r) {
         const Range any = requirements_[r];

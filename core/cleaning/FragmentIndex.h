@@ -29,7 +29,7 @@ public:
     [[nodiscard]] std::uint32_t add(const RulePrefilter& filter);
     void build();
 
-    // Records in `scan` which fragments its folded text holds (the text and folding are already set).
+    // Records in `scan` which fragments its text holds, case-insensitively (its text is already set).
     void findFragments(LinkScan& scan) const;
     // Whether the filter lets the scanned text through: every requirement has a fragment in it. The
     // first requirement is answered by one bit of the scan, which turns most filters away.
@@ -78,6 +78,7 @@ private:
         return index / 64 < bits.size() && ((bits[index / 64] >> (index % 64)) & 1U) != 0;
     }
     [[nodiscard]] bool otherRequirementsMet(std::uint32_t filter, const LinkScan& scan) const;
+    void recordOutputs(std::uint32_t state, LinkScan& scan) const;
     [[nodiscard]] std::uint32_t fragmentNumber(const std::string& fragment);
     [[nodiscard]] std::span<const std::uint32_t> keyFragments(std::uint32_t filter) const;
     void buildKeys();

@@ -9,14 +9,13 @@
 namespace tessaril {
 
 // What the rules engine works out once about one link text, for all the questions it is then asked
-// about it: the text case-folded the way ICU folds, which indexed literal fragments occur in it, and
+// about it: which indexed literal fragments occur in it (case-insensitively, as ICU compares), and
 // the provider exception answers found so far. Filled by RulesEngine::scan and refreshed by the
 // engine when its rules have been reloaded since. It views the text, which must outlive its use.
 // Reusing one LinkScan from link to link keeps its buffers, so a scan does not allocate.
 class LinkScan {
 public:
     [[nodiscard]] std::string_view text() const { return text_; }
-    [[nodiscard]] const std::string& folded() const { return folded_; }
     [[nodiscard]] bool hasFragment(std::uint32_t fragment) const {
         return fragment / 64 < fragmentBits_.size() && ((fragmentBits_[fragment / 64] >> (fragment % 64)) & 1U) != 0;
     }
@@ -28,6 +27,7 @@ private:
     friend class RulesEngine;
 
     std::string_view text_;
+    // The text case-folded, when it is not all ASCII (the fragments are found in the folding).
     std::string folded_;
     // One bit per fragment of the index, and the fragments found, each once (to clear the bits).
     std::vector<std::uint64_t> fragmentBits_;

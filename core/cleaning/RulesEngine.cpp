@@ -412,8 +412,6 @@ std::size_t RulesEngine::providerNumber(const CompiledProvider& provider) const 
 
 void RulesEngine::scan(std::string_view text, LinkScan& scan) const {
     scan.text_ = text;
-    scan.folded_.clear();
-    RulePrefilter::foldFullyInto(text, scan.folded_);
     fragmentIndex_.findFragments(scan);
     scan.exceptionAnswers_.assign(compiledProviders_.size(), 0);
     scan.generation_ = generation_;
