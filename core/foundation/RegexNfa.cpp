@@ -325,12 +325,11 @@ private:
     }
 
     // "[...]" and "[^...]" with literals, escapes, shorthands and ranges. Nested sets, set
-    // operations ("&&", "--"), POSIX names and a "]" or "-" in the less usual places are left to ICU.
+    // operations ("&&", "--"), POSIX names, a "]" first and ICU's odd readings of "&" are left to ICU.
     std::optional<std::size_t> characterClass() {
         const bool negated = accept('^');
         if (peek() == ']') return std::nullopt;
         ByteSet set{};
-        bool first = true;
         while (!accept(']')) {
             // ICU reads "&&" as intersection, and "x&-y" as the range x-y beside a lone "&".
             if (atEnd() || peek() == '[' || (peek() == '&' && (peek(1) == '&' || peek(1) == '-')) ||
@@ -338,18 +337,15 @@ private:
                 return std::nullopt;
             }
             if (peek() == '-') {
-                // A hyphen is itself at either end of the class; elsewhere it would follow a
-                // shorthand or a range, where ICU's reading is best not guessed.
-                if (!first && peek(1) != ']') return std::nullopt;
+                // A hyphen that cannot end a range is itself: first in the class, or after a
+                // range or a shorthand ("[a-z0-9-.]"). After a single character it starts a range.
                 ++at_;
                 add(set, '-');
-                first = false;
                 continue;
             }
             std::optional<unsigned char> low;
             ByteSet bytes{};
             if (!classItem(low, bytes)) return std::nullopt;
-            first = false;
             if (!low) {
                 unite(set, bytes);
                 continue;
