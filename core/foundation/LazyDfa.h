@@ -24,8 +24,9 @@ namespace tessaril {
 // - a byte outside printable ASCII reached before either of those gives no answer (nullopt), and
 //   the caller asks ICU, which knows about Unicode and line terminators.
 //
-// One difference from ICU remains by design: ICU gives up on a text that makes it backtrack beyond
-// its work limit and then reports no match, whereas this never gives up. On such hostile text this
+// One difference from ICU remains by design: ICU gives up once a search exceeds its work limit or
+// its backtracking stack (exponential backtracking, or the endless loop ICU falls into on a few odd
+// patterns such as "(?:a|^)*?b" on "aa") and then reports no match, whereas this never gives up. On such text this
 // may report a match that ICU, cut short, did not find.
 //
 // States are capped: at `stateLimit` the whole cache is dropped and building starts afresh from the
