@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/foundation/Regex.h"
 
+#include "core/foundation/LazyDfa.h"
+#include "core/foundation/RegexNfa.h"
 #include "core/foundation/Text.h"
 
 #include <unicode/regex.h>
@@ -52,6 +54,13 @@ struct Regex::Impl {
     UText text = UTEXT_INITIALIZER;
     std::int32_t workLimit = 0;
     bool hitLimit = false;
+    // The linear-time path of search(): the pattern's automaton, read on the first search and
+    // shared by copies (null when the pattern is outside what it supports), and this object's own
+    // DFA cache over it.
+    std::shared_ptr<const RegexNfa> nfa;
+    bool nfaRead = false;
+    bool fastPathEnabled = true;
+    std::unique_ptr<LazyDfa> dfa;
 
     Impl(std::string patternText, bool insensitive, std::shared_ptr<const icu::RegexPattern> pattern,
          std::int32_t limit)
@@ -108,6 +117,20 @@ struct Regex::Impl {
         return true;
     }
 
+    // search()'s answer without ICU, when the lazy DFA can give it (see LazyDfa.h for when).
+    std::optional<bool> fastSearch(std::string_view input) {
+        if (!fastPathEnabled || input.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
+        if (!dfa) {
+            if (!nfaRead) {
+                nfaRead = true;
+                nfa = RegexNfa::parse(pattern, caseInsensitive);
+            }
+            if (!nfa) return std::nullopt;
+            dfa = std::make_unique<LazyDfa>(nfa);
+        }
+        return dfa->search(input);
+    }
+
     // The next match, or false when there is none or ICU gave up (work limit, stack limit).
     bool find() {
         UErrorCode status = U_ZERO_ERROR;
@@ -135,8 +158,12 @@ Regex::Regex(const Regex& other)
     : impl_(other.impl_ ? std::make_unique<Impl>(other.impl_->pattern, other.impl_->caseInsensitive,
                                                  other.impl_->compiled, other.impl_->workLimit)
                         : nullptr) {
+    if (!impl_) return;
     // A copy of a pattern that later failed to compile must not try again as if deferred.
-    if (impl_ && !other.impl_->deferred && !other.impl_->compiled) impl_->deferred = false;
+    if (!other.impl_->deferred && !other.impl_->compiled) impl_->deferred = false;
+    impl_->nfa = other.impl_->nfa;
+    impl_->nfaRead = other.impl_->nfaRead;
+    impl_->fastPathEnabled = other.impl_->fastPathEnabled;
 }
 
 Regex& Regex::operator=(const Regex& other) {
@@ -200,7 +227,12 @@ std::size_t Regex::captureGroupCount() const {
 }
 
 bool Regex::search(std::string_view text) const {
-    if (!impl_ || !impl_->reset(text)) return false;
+    if (!impl_) return false;
+    if (const auto answer = impl_->fastSearch(text)) {
+        impl_->hitLimit = false;
+        return *answer;
+    }
+    if (!impl_->reset(text)) return false;
     return impl_->find();
 }
 
@@ -236,6 +268,12 @@ std::string Regex::replaceAll(std::string_view text, std::string_view replacemen
 
 bool Regex::lastMatchHitLimit() const {
     return impl_ && impl_->hitLimit;
+}
+
+void Regex::setFastPathEnabled(bool enabled) {
+    if (!impl_) return;
+    impl_->fastPathEnabled = enabled;
+    if (!enabled) impl_->dfa.reset();
 }
 
 void Regex::setWorkLimit(std::int32_t steps) {

@@ -47,7 +47,12 @@ public:
     [[nodiscard]] const std::string& pattern() const;
     [[nodiscard]] std::size_t captureGroupCount() const;
 
-    // True when the expression matches anywhere in `text` (an unanchored search).
+    // True when the expression matches anywhere in `text` (an unanchored search). Patterns in a
+    // common subset of the syntax are answered by a lazily built DFA in one pass over the text,
+    // without ICU (and, for a deferred Regex, without ever compiling it) whenever the text is
+    // printable ASCII up to the point where the answer is known; ICU answers the rest. The two agree
+    // exactly, except on text hostile enough to exhaust ICU's work limit: ICU then reports no match,
+    // while the DFA, which never gives up, reports the match if there is one (see LazyDfa.h).
     [[nodiscard]] bool search(std::string_view text) const;
     [[nodiscard]] std::optional<RegexMatch> firstMatch(std::string_view text) const;
     // Every non-overlapping match replaced by `replacement`, taken literally.
@@ -56,6 +61,9 @@ public:
     // Bounds the work of each match (ICU "time limit" steps, 0 = none); a match that runs out
     // counts as no match, so hostile text cannot hang the caller.
     void setWorkLimit(std::int32_t steps);
+    // With false, search() asks ICU every time, as it did before the DFA existed: for measurements
+    // and for checking the two against each other.
+    void setFastPathEnabled(bool enabled);
     // Whether the latest search, firstMatch or replaceAll on this object stopped because it ran out
     // of work (the limit above) or of backtracking stack, rather than because nothing matched.
     [[nodiscard]] bool lastMatchHitLimit() const;

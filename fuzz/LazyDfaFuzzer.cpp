@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The lazy DFA against ICU on arbitrary patterns and texts. Input: a first byte whose low bit asks
+// for case-insensitive matching, the pattern up to the first line feed, then the text. Checked: a
+// pattern the DFA's subset accepts is one ICU accepts; whenever the DFA answers, it answers as ICU
+// does (unless ICU ran out of work, where they may differ by design); a warm cache, a cache too
+// small to hold two states and Regex::search itself all give the same answer.
+#include "core/foundation/LazyDfa.h"
+#include "core/foundation/Regex.h"
+#include "core/foundation/RegexNfa.h"
+#include "fuzz/FuzzSupport.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+using tessaril::LazyDfa;
+using tessaril::Regex;
+using tessaril::RegexNfa;
+
+// Enough for any pattern of the subset on texts of this size; it only stops runaway backtracking.
+constexpr std::int32_t kWorkLimit = 50;
+constexpr std::size_t kMaximumPattern = 512;
+constexpr std::size_t kMaximumText = 4096;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    const bool caseInsensitive = (data[0] & 1) != 0;
+    const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
+    const auto lineFeed = input.find('\n');
+    if (lineFeed == std::string_view::npos) return 0;
+    const auto pattern = input.substr(0, lineFeed);
+    const auto text = input.substr(lineFeed + 1);
+    if (pattern.size() > kMaximumPattern || text.size() > kMaximumText) return 0;
+
+    const auto nfa = RegexNfa::parse(pattern, caseInsensitive);
+    if (!nfa) return 0;
+    auto icu = Regex::compile(pattern, caseInsensitive);
+    FUZZ_CHECK(icu.has_value());
+    icu->setFastPathEnabled(false);
+    icu->setWorkLimit(kWorkLimit);
+
+    LazyDfa dfa(nfa);
+    LazyDfa cramped(nfa, 1);
+    const auto answer = dfa.search(text);
+    FUZZ_CHECK(dfa.search(text) == answer);
+    FUZZ_CHECK(cramped.search(text) == answer);
+    FUZZ_CHECK(cramped.stateCount() <= 1);
+
+    const bool expected = icu->search(text);
+    if (icu->lastMatchHitLimit()) return 0;
+    if (answer) FUZZ_CHECK(*answer == expected);
+    auto product = *Regex::compile(pattern, caseInsensitive);
+    product.setWorkLimit(kWorkLimit);
+    FUZZ_CHECK(product.search(text) == expected);
+    return 0;
+}
