@@ -69,7 +69,7 @@ void setBit(std::vector<std::uint64_t>& bits, std::uint32_t index) {
     bits[index / 64] |= std::uint64_t{1} << (index % 64);
 }
 
-// Lists per fragment, flattened: list f is values[begin[f] .. begin[f + 1]).
+// Lists flattened: list k is values[begin[k] .. begin[k + 1]).
 void flatten(const std::vector<std::vector<std::uint32_t>>& lists, std::vector<std::uint32_t>& begin,
              std::vector<std::uint32_t>& values) {
     begin.clear();
@@ -168,13 +168,7 @@ void FragmentIndex::build() {
             }
         }
     }
-    outputBegin_.clear();
-    outputs_.clear();
-    for (const auto& fragmentsHere : output) {
-        outputBegin_.push_back(static_cast<std::uint32_t>(outputs_.size()));
-        outputs_.insert(outputs_.end(), fragmentsHere.begin(), fragmentsHere.end());
-    }
-    outputBegin_.push_back(static_cast<std::uint32_t>(outputs_.size()));
+    flatten(output, outputBegin_, outputs_);
     // The walk wants the row of the next state and whether anything ends there: each edge holds
     // the state's row offset, with the top bit set when the state has outputs.
     for (auto& edge : next_) {
