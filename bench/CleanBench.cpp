@@ -61,7 +61,8 @@ void clean(benchmark::State& state, std::string_view url, bool savesCounts, Clea
         state.SkipWithError("shipped rule files not found");
         return;
     }
-    setup->cleaner.setSavesMatchCountsAfterEachClean(savesCounts);
+    setup->cleaner.setMatchCounting(savesCounts ? URLCleaner::MatchCounting::savedAfterEachClean
+                                                : URLCleaner::MatchCounting::keptInMemory);
     const CleanOutcome first = setup->cleaner.cleanWithOutcome(url);
     if (first.kind() != expected || unwraps(first) != expectedUnwraps) {
         state.SkipWithError("unexpected outcome");

@@ -144,9 +144,9 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
     // No recorder: the last clean is kept for the application's undo, which a run of the tool has none of.
     URLCleaner cleaner(context.engine(), &exceptions, nullptr, "commandLine", std::move(settings));
     cleaner.setCustomBlocklist(&blocklist);
-    // The counts would only go to the in-memory overlay, which nobody reads after the run; encoding
-    // the whole count document after every cleaned link would cost more than the cleaning itself.
-    cleaner.setSavesMatchCountsAfterEachClean(false);
+    // The counts would only go to the in-memory overlay, which nobody reads after the run; keeping
+    // them (one settings read and two rule lookups per match) would cost more than some cleaning.
+    cleaner.setMatchCounting(URLCleaner::MatchCounting::off);
 
     CleanRun run(options, cleaner, out, err);
     bool writable = true;

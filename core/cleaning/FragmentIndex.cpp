@@ -11,6 +11,8 @@ void FragmentIndex::clear() {
     requirements_.clear();
     requirementFragments_.clear();
     opaque_.clear();
+    tails_.clear();
+    tailNumbers_.clear();
     groups_.clear();
     fragmentFilterBegin_.clear();
     fragmentFilters_.clear();
@@ -54,8 +56,22 @@ std::uint32_t FragmentIndex::add(const RulePrefilter& filter) {
         requirements_.push_back(range);
     }
     entry.requirements.end = static_cast<std::uint32_t>(requirements_.size());
+    if (entry.requirements.end - entry.requirements.begin > 1) entry.tail = tailNumber(entry.requirements);
     filters_.push_back(entry);
     return number;
+}
+
+std::uint32_t FragmentIndex::tailNumber(Range filterRequirements) {
+    // The tail's identity: its requirements' fragment numbers, each requirement closed by a marker.
+    std::string key;
+    for (std::uint32_t r = filterRequirements.begin + 1; r < filterRequirements.end; ++r) {
+        for (std::uint32_t k = requirements_[r].begin; k != requirements_[r].end; ++k)
+            key += std::to_string(requirementFragments_[k]) + ',';
+        key += ';';
+    }
+    auto [it, added] = tailNumbers_.try_emplace(key, static_cast<std::uint32_t>(tails_.size()));
+    if (added) tails_.push_back(Range{filterRequirements.begin + 1, filterRequirements.end});
+    return it->second;
 }
 
 std::uint32_t FragmentIndex::addGroup(std::span<const std::uint32_t> filters) {
@@ -188,6 +204,7 @@ void FragmentIndex::findFragments(LinkScan& scan) const {
     scan.fragmentsFound_.clear();
     scan.liveFilters_ = alwaysLiveFilters_;
     scan.liveGroups_ = alwaysLiveGroups_;
+    scan.tailAnswers_.assign(tails_.size(), 0);
     if (next_.empty()) return;  // never built
     // Text with other than ASCII is folded the way ICU folds first (a long s matches "s", a ligature
     // its letters); ASCII is walked as it is.
@@ -224,13 +241,12 @@ void FragmentIndex::recordOutputs(std::uint32_t state, LinkScan& scan) const {
     }
 }
 
-bool FragmentIndex::otherRequirementsMet(std::uint32_t filter, const LinkScan& scan) const {
-    if (filter >= filters_.size()) return true;
-    const Filter& entry = filters_[filter];
-    if (entry.opaque != kNotOpaque)
-        return opaque_[entry.opaque].mayMatch(scan.text(), scan.text());  // never case-insensitive
-    // The first requirement made the filter live.
-    for (std::uint32_t r = entry.requirements.begin + 1; r < entry.requirements.end; ++r) {
+bool FragmentIndex::opaqueFilterPasses(const Filter& entry, const LinkScan& scan) const {
+    return opaque_[entry.opaque].mayMatch(scan.text(), scan.text());  // never case-insensitive
+}
+
+bool FragmentIndex::computeTail(std::uint32_t tail, const LinkScan& scan) const {
+    for (std::uint32_t r = tails_[tail].begin; r < tails_[tail].end; ++r) {
         const Range any = requirements_[r];
         bool met = false;
         for (std::uint32_t k = any.begin; k != any.end && !met; ++k)

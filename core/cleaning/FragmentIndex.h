@@ -34,7 +34,10 @@ public:
     // Whether the filter lets the scanned text through: every requirement has a fragment in it. The
     // first requirement is answered by one bit of the scan, which turns most filters away.
     [[nodiscard]] bool passes(std::uint32_t filter, const LinkScan& scan) const {
-        return isSet(scan.liveFilters_, filter) && otherRequirementsMet(filter, scan);
+        if (!isSet(scan.liveFilters_, filter)) return false;
+        const Filter& entry = filters_[filter];
+        if (entry.opaque != kNotOpaque) return opaqueFilterPasses(entry, scan);
+        return entry.tail == kNoTail || tailMet(entry.tail, scan);
     }
     // A filter without requirements lets every text through.
     [[nodiscard]] bool unconditional(std::uint32_t filter) const;
@@ -46,6 +49,12 @@ public:
     // and returns its number (groups are numbered from 0 in the order they are added).
     [[nodiscard]] std::uint32_t addGroup(std::span<const std::uint32_t> filters);
     [[nodiscard]] static bool live(std::uint32_t group, const LinkScan& scan) { return isSet(scan.liveGroups_, group); }
+    [[nodiscard]] static bool anyLive(std::uint32_t begin, std::uint32_t end, const LinkScan& scan) {
+        bool found = false;
+        forEachLive(begin, end, scan, [&found](std::uint32_t) { found = true; });
+        return found;
+    }
+    [[nodiscard]] std::uint32_t groupCount() const { return static_cast<std::uint32_t>(groups_.size()); }
     // Calls `visit(group)` for each live group in [begin, end), in ascending order.
     template <typename Visit>
     static void forEachLive(std::uint32_t begin, std::uint32_t end, const LinkScan& scan, Visit visit) {
@@ -69,17 +78,28 @@ private:
     };
     struct Filter {
         Range requirements;
-        // Index into opaque_, or npos for a filter answered from the fragments.
+        // Index into opaque_, or kNotOpaque for a filter answered from the fragments.
         std::uint32_t opaque = kNotOpaque;
+        // The requirements after the first, as a shared tail (see tails_), or kNoTail.
+        std::uint32_t tail = kNoTail;
     };
     static constexpr std::uint32_t kNotOpaque = UINT32_MAX;
+    static constexpr std::uint32_t kNoTail = UINT32_MAX;
 
     [[nodiscard]] static bool isSet(const std::vector<std::uint64_t>& bits, std::uint32_t index) {
         return index / 64 < bits.size() && ((bits[index / 64] >> (index % 64)) & 1U) != 0;
     }
-    [[nodiscard]] bool otherRequirementsMet(std::uint32_t filter, const LinkScan& scan) const;
+    [[nodiscard]] bool opaqueFilterPasses(const Filter& entry, const LinkScan& scan) const;
+    // Whether the scanned text meets every requirement of the tail; answered once per scan.
+    [[nodiscard]] bool tailMet(std::uint32_t tail, const LinkScan& scan) const {
+        std::uint8_t& answer = scan.tailAnswers_[tail];
+        if (answer == 0) answer = computeTail(tail, scan) ? 2 : 1;
+        return answer == 2;
+    }
+    [[nodiscard]] bool computeTail(std::uint32_t tail, const LinkScan& scan) const;
     void recordOutputs(std::uint32_t state, LinkScan& scan) const;
     [[nodiscard]] std::uint32_t fragmentNumber(const std::string& fragment);
+    [[nodiscard]] std::uint32_t tailNumber(Range filterRequirements);
     [[nodiscard]] std::span<const std::uint32_t> keyFragments(std::uint32_t filter) const;
     void buildKeys();
 
@@ -87,6 +107,10 @@ private:
     std::vector<Range> requirements_;
     std::vector<std::uint32_t> requirementFragments_;
     std::vector<RulePrefilter> opaque_;
+    // Most filters share the requirements after their first ("http" and "://" of a link pattern, say),
+    // so those are kept once, as a range of requirements_, and answered once per scanned text.
+    std::vector<Range> tails_;
+    std::unordered_map<std::string, std::uint32_t> tailNumbers_;
     // Per group, its filters. After build(), per fragment the filters and groups it makes live
     // (those keyed on it: fragmentFilters_[fragmentFilterBegin_[f] .. fragmentFilterBegin_[f + 1]),
     // likewise for groups), and the filters and groups that are always live.

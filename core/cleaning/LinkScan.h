@@ -36,6 +36,8 @@ private:
     // a filter.
     std::vector<std::uint64_t> liveFilters_;
     std::vector<std::uint64_t> liveGroups_;
+    // Per requirement tail of the index: 0 not yet asked, 1 not met, 2 met.
+    mutable std::vector<std::uint8_t> tailAnswers_;
     // Per provider: 0 not yet asked, 1 not an exception, 2 an exception.
     std::vector<std::uint8_t> exceptionAnswers_;
     // The engine's rule generation the fragments were found with.

@@ -317,9 +317,16 @@ void RulesEngine::buildProviderIndexes() {
         for (const auto& filter : provider.exceptionPrefilters)
             provider.exceptionFilters.push_back(fragmentIndex_.add(filter));
         provider.exceptionGroup = fragmentIndex_.addGroup(provider.exceptionFilters);
-        provider.redirectionGroup = addGroup(provider.redirectionRegexes);
-        provider.rawRuleGroup = addGroup(provider.rawRuleRegexes);
     }
+    // The redirection groups of all providers in one run of numbers, the path rule groups in the
+    // next: a link for which no group of a run is live skips that step without visiting a provider.
+    redirectionGroups_.first = fragmentIndex_.groupCount();
+    for (auto& provider : compiledProviders_)
+        provider.redirectionGroup = addGroup(provider.redirectionRegexes);
+    redirectionGroups_.second = rawRuleGroups_.first = fragmentIndex_.groupCount();
+    for (auto& provider : compiledProviders_)
+        provider.rawRuleGroup = addGroup(provider.rawRuleRegexes);
+    rawRuleGroups_.second = fragmentIndex_.groupCount();
     fragmentIndex_.build();
     groupStamp_.assign(groups.size(), 0);
     groupMatched_.assign(groups.size(), 0);
@@ -652,6 +659,16 @@ std::optional<std::string> RulesEngine::extractRedirection(LinkScan& scan, const
         }
     }
     return std::nullopt;
+}
+
+bool RulesEngine::anyRedirectionMayApply(LinkScan& scan) const {
+    refresh(scan);
+    return FragmentIndex::anyLive(redirectionGroups_.first, redirectionGroups_.second, scan);
+}
+
+bool RulesEngine::anyRawRulesMayApply(LinkScan& scan) const {
+    refresh(scan);
+    return FragmentIndex::anyLive(rawRuleGroups_.first, rawRuleGroups_.second, scan);
 }
 
 bool RulesEngine::rawRulesMayApply(LinkScan& scan, const CompiledProvider& provider) const {

@@ -154,6 +154,10 @@ public:
     [[nodiscard]] std::string applyRawRules(std::string_view url, const CompiledProvider& provider) const;
     // False when no path rule of the provider can match, so the copy applyRawRules makes is not needed.
     [[nodiscard]] bool rawRulesMayApply(LinkScan& scan, const CompiledProvider& provider) const;
+    // False when no provider's redirection, or no provider's path rule, can match the link: most
+    // links then skip the step without asking provider by provider.
+    [[nodiscard]] bool anyRedirectionMayApply(LinkScan& scan) const;
+    [[nodiscard]] bool anyRawRulesMayApply(LinkScan& scan) const;
     // Counts one match of the rule and its category (not persisted until saveMatchCounts).
     void recordMatch(std::string_view ruleID, RuleCategoryType category);
 
@@ -217,6 +221,9 @@ private:
     std::vector<std::uint32_t> urlFilters_;
     // Providers with the same URL pattern text share one search per link.
     std::vector<std::uint32_t> urlPatternGroup_;
+    // The fragment index's group numbers [first, second) of all redirections, of all path rules.
+    std::pair<std::uint32_t, std::uint32_t> redirectionGroups_;
+    std::pair<std::uint32_t, std::uint32_t> rawRuleGroups_;
     mutable std::vector<std::uint32_t> groupStamp_;
     mutable std::vector<std::uint8_t> groupMatched_;
     mutable std::uint32_t stamp_ = 0;

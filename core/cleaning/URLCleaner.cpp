@@ -113,9 +113,13 @@ CleanOutcome URLCleaner::cleanWithOutcome(std::string_view urlString) {
     }
     auto result = performClean(trimmed, 0, &*components);
     if (!result) return CleanOutcome::unchanged();
-    if (savesMatchCountsAfterEachClean_) rulesEngine_.saveMatchCounts();
+    if (matchCounting_ == MatchCounting::savedAfterEachClean) rulesEngine_.saveMatchCounts();
     if (lastCleanRecorder_ != nullptr) lastCleanRecorder_->record(result->originalURL, result->cleanedURL, surface_);
     return CleanOutcome::cleaned(std::move(*result));
+}
+
+void URLCleaner::countMatch(std::string_view ruleID, RuleCategoryType category) {
+    if (matchCounting_ != MatchCounting::off) rulesEngine_.recordMatch(ruleID, category);
 }
 
 std::optional<CleanResult> URLCleaner::clean(std::string_view urlString) {
@@ -162,7 +166,7 @@ std::optional<CleanResult> URLCleaner::unwrapRedirect(LinkScan& scan, int depth,
         ids.reserve(provider->redirectionRegexes.size());
         for (const auto& rule : provider->redirectionRegexes) {
             ids.push_back("Redirect Unwrapping:" + rule.pattern);
-            engine.recordMatch(ids.back(), RuleCategoryType::redirectUnwrapping);
+            countMatch(ids.back(), RuleCategoryType::redirectUnwrapping);
         }
         CleanOperation unwrap =
             makeOperation(CleanOperationKind::offlineWrapperUnwrap, std::string(url), *target, {}, kUnwrapNote);
@@ -206,7 +210,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     engine.matchingProviders(scan, providers);
 
     // A wrapper is cleaned through its target; nothing below runs on the wrapper itself.
-    if (!providers.empty()) {
+    if (!providers.empty() && engine.anyRedirectionMayApply(scan)) {
         if (auto unwrapped = unwrapRedirect(scan, depth, providers)) return unwrapped;
     }
 
@@ -218,7 +222,11 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     std::string_view current = trimmed;
     std::string rewrittenText;
     bool pathChanged = false;
-    for (const CompiledProvider* provider : providers) {
+    // Most links meet no path rule at all.
+    const auto pathRuleProviders = engine.anyRawRulesMayApply(scan)
+                                       ? std::span<const CompiledProvider* const>(providers)
+                                       : std::span<const CompiledProvider* const>();
+    for (const CompiledProvider* provider : pathRuleProviders) {
         if (!engine.rawRulesMayApply(scan, *provider) || engine.isException(scan, *provider)) continue;
         std::string rewritten = engine.applyRawRules(current, *provider);
         if (rewritten == current) continue;
@@ -228,7 +236,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
         const std::string prefix = std::string(rawValue(provider->category)) + ":";
         for (const auto& rule : provider->rawRuleRegexes) {
             ids.push_back(prefix + rule.pattern);
-            engine.recordMatch(ids.back(), provider->category);
+            countMatch(ids.back(), provider->category);
         }
         rewrittenText = std::move(rewritten);
         current = rewrittenText;
@@ -282,7 +290,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
             auto removeFor = [&](std::string id, RuleCategoryType category) {
                 ids.push_back(std::move(id));
                 categories.insert(category);
-                engine.recordMatch(ids.back(), category);
+                countMatch(ids.back(), category);
                 return remove();
             };
             if (!blocked && isMusicHost) {
@@ -320,7 +328,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
         components->setFragment(std::nullopt);
         ids.emplace_back(kLocalFragmentRuleID);
         categories.insert(RuleCategoryType::analytics);
-        engine.recordMatch(kLocalFragmentRuleID, RuleCategoryType::analytics);
+        countMatch(kLocalFragmentRuleID, RuleCategoryType::analytics);
         operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::move(before),
                                            components->string(), {std::string(kLocalFragmentParameter)}));
         fragmentCleared = true;

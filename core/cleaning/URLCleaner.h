@@ -73,9 +73,11 @@ public:
         privacyRedirectSettings_ = std::move(settings);
     }
 
-    // Whether a cleaned outcome writes the engine's match counts to its defaults at once (the
-    // default). A batch run that keeps counts in memory anyway turns this off and saves when done.
-    void setSavesMatchCountsAfterEachClean(bool saves) { savesMatchCountsAfterEachClean_ = saves; }
+    // What becomes of the engine's per-rule match counts: written to its defaults after every
+    // cleaned outcome (the default), kept in memory for the caller to save when done, or not counted
+    // at all (a run whose counts nobody would ever read).
+    enum class MatchCounting { savedAfterEachClean, keptInMemory, off };
+    void setMatchCounting(MatchCounting counting) { matchCounting_ = counting; }
 
     // The main entry. A cleaned outcome has already saved the match counts and given the recorder
     // the original for undo.
@@ -120,7 +122,9 @@ private:
     std::string surface_;
     PrivacyRedirectSettings privacyRedirectSettings_;
     PrivacyRedirector privacyRedirector_;
-    bool savesMatchCountsAfterEachClean_ = true;
+    void countMatch(std::string_view ruleID, RuleCategoryType category);
+
+    MatchCounting matchCounting_ = MatchCounting::savedAfterEachClean;
     // Scratch space reused from one link to the next.
     std::array<std::vector<const CompiledProvider*>, maximumRedirectDepth + 1> providerLists_;
     std::array<LinkScan, maximumRedirectDepth + 1> scans_;

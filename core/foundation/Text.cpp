@@ -121,17 +121,18 @@ std::string asciiLower(std::string_view text) {
 std::optional<std::string> percentDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) return std::nullopt;
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // Runs without escapes are copied whole: decoded redirect targets are long and mostly plain.
+        const std::size_t escape = std::min(text.find('%', i), text.size());
+        out.append(text.substr(i, escape - i));
+        if (escape == text.size()) break;
+        if (escape + 2 >= text.size()) return std::nullopt;
+        const int high = hexValue(text[escape + 1]);
+        const int low = hexValue(text[escape + 2]);
         if (high < 0 || low < 0) return std::nullopt;
         out += static_cast<char>((high << 4) | low);
-        i += 2;
+        i = escape + 3;
     }
     if (!isValidUtf8(out)) return std::nullopt;
     return out;
@@ -143,6 +144,10 @@ bool isValidUtf8(std::string_view text) {
     const auto length = static_cast<std::int32_t>(text.size());
     std::int32_t i = 0;
     while (i < length) {
+        if (bytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
         UChar32 c = 0;
         U8_NEXT(bytes, i, length, c);
         if (c < 0) return false;

@@ -191,10 +191,17 @@ TEST_F(URLCleanerTest, CountsAreSavedAndTheCleanIsRecorded) {
     EXPECT_EQ(record->surface, "macOSClipboard");
 
     // A batch run may keep counts in memory and save them once.
-    cleaner.setSavesMatchCountsAfterEachClean(false);
+    cleaner.setMatchCounting(URLCleaner::MatchCounting::keptInMemory);
     ASSERT_TRUE(cleaner.clean("https://e.example/?utm_source=1").has_value());
     counts = nlohmann::json::parse(*defaults.dataText(RulesEngine::matchCountsKey));
     EXPECT_EQ(counts["cat:Analytics"], 2);
+    EXPECT_EQ(engine.categories()[0]->matchCount(), 3);
+
+    // A run whose counts nobody reads does not keep them, and still cleans.
+    cleaner.setMatchCounting(URLCleaner::MatchCounting::off);
+    const auto uncounted = cleaner.clean("https://e.example/?utm_source=1");
+    ASSERT_TRUE(uncounted.has_value());
+    EXPECT_EQ(uncounted->matchedRuleIDs, std::vector<std::string>{"Analytics:utm_*"});
     EXPECT_EQ(engine.categories()[0]->matchCount(), 3);
 }
 
