@@ -147,6 +147,8 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
     // The counts would only go to the in-memory overlay, which nobody reads after the run; keeping
     // them (one settings read and two rule lookups per match) would cost more than some cleaning.
     cleaner.setMatchCounting(URLCleaner::MatchCounting::off);
+    // Quiet plain output prints the cleaned links and nothing else.
+    if (options.quiet && !options.json) cleaner.setResultDetail(URLCleaner::ResultDetail::cleanedURLOnly);
 
     CleanRun run(options, cleaner, out, err);
     bool writable = true;

@@ -206,20 +206,15 @@ void FragmentIndex::findFragments(LinkScan& scan) const {
     scan.liveGroups_ = alwaysLiveGroups_;
     scan.tailAnswers_.assign(tails_.size(), 0);
     if (next_.empty()) return;  // never built
-    // Text with other than ASCII is folded the way ICU folds first (a long s matches "s", a ligature
-    // its letters); ASCII is walked as it is.
-    std::string_view text = scan.text_;
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    // ASCII is walked as it is. Text with other than ASCII is walked again in the folding ICU
+    // compares against (a long s matches "s", a ligature its letters); such links are rare.
+    if (!walk(scan.text_, scan)) {
+        for (const std::uint32_t fragment : scan.fragmentsFound_)
+            scan.fragmentBits_[fragment / 64] = 0;
+        scan.fragmentsFound_.clear();
         scan.folded_.clear();
-        RulePrefilter::foldFullyInto(text, scan.folded_);
-        text = scan.folded_;
-    }
-    const std::uint32_t* const next = next_.data();
-    const std::uint8_t* const byteClass = byteClass_;
-    std::uint32_t edge = 0;
-    for (const char c : text) {
-        edge = next[(edge & ~kHasOutputs) + byteClass[static_cast<unsigned char>(c)]];
-        if ((edge & kHasOutputs) != 0) recordOutputs((edge & ~kHasOutputs) / classCount_, scan);
+        RulePrefilter::foldFullyInto(scan.text_, scan.folded_);
+        (void)walk(scan.folded_, scan);
     }
     for (const std::uint32_t fragment : scan.fragmentsFound_) {
         for (std::uint32_t k = fragmentFilterBegin_[fragment]; k != fragmentFilterBegin_[fragment + 1]; ++k)
@@ -227,6 +222,20 @@ void FragmentIndex::findFragments(LinkScan& scan) const {
         for (std::uint32_t k = fragmentGroupBegin_[fragment]; k != fragmentGroupBegin_[fragment + 1]; ++k)
             setBit(scan.liveGroups_, fragmentGroups_[k]);
     }
+}
+
+bool FragmentIndex::walk(std::string_view text, LinkScan& scan) const {
+    const std::uint32_t* const next = next_.data();
+    const std::uint8_t* const byteClass = byteClass_;
+    std::uint32_t edge = 0;
+    unsigned char allBytes = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        allBytes |= byte;
+        edge = next[(edge & ~kHasOutputs) + byteClass[byte]];
+        if ((edge & kHasOutputs) != 0) recordOutputs((edge & ~kHasOutputs) / classCount_, scan);
+    }
+    return allBytes < 0x80;
 }
 
 void FragmentIndex::recordOutputs(std::uint32_t state, LinkScan& scan) const {

@@ -97,6 +97,9 @@ private:
         return answer == 2;
     }
     [[nodiscard]] bool computeTail(std::uint32_t tail, const LinkScan& scan) const;
+    // Walks the automaton over `text`, recording the fragments found; false when the text is not
+    // all ASCII.
+    [[nodiscard]] bool walk(std::string_view text, LinkScan& scan) const;
     void recordOutputs(std::uint32_t state, LinkScan& scan) const;
     [[nodiscard]] std::uint32_t fragmentNumber(const std::string& fragment);
     [[nodiscard]] std::uint32_t tailNumber(Range filterRequirements);

@@ -551,8 +551,11 @@ std::optional<std::string> RulesEngine::shouldStripParam(std::string_view name,
 }
 
 std::string RulesEngine::ruleID(const ParamRuleMatch& match) {
-    std::string id(match.isReferral ? rawValue(RuleCategoryType::referralMarketing)
-                                    : rawValue(match.provider->category));
+    const std::string_view category =
+        rawValue(match.isReferral ? RuleCategoryType::referralMarketing : match.provider->category);
+    std::string id;
+    id.reserve(category.size() + 1 + match.rule->pattern.size());
+    id += category;
     id += ':';
     id += match.rule->pattern;
     return id;

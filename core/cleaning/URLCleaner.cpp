@@ -118,8 +118,11 @@ CleanOutcome URLCleaner::cleanWithOutcome(std::string_view urlString) {
     return CleanOutcome::cleaned(std::move(*result));
 }
 
-void URLCleaner::countMatch(std::string_view ruleID, RuleCategoryType category) {
-    if (matchCounting_ != MatchCounting::off) rulesEngine_.recordMatch(ruleID, category);
+template <typename MakeID>
+void URLCleaner::noteMatch(std::vector<std::string>& ids, MakeID makeID, RuleCategoryType category) {
+    if (detail_ == ResultDetail::cleanedURLOnly && matchCounting_ == MatchCounting::off) return;
+    ids.push_back(makeID());
+    if (matchCounting_ != MatchCounting::off) rulesEngine_.recordMatch(ids.back(), category);
 }
 
 std::optional<CleanResult> URLCleaner::clean(std::string_view urlString) {
@@ -162,20 +165,18 @@ std::optional<CleanResult> URLCleaner::unwrapRedirect(LinkScan& scan, int depth,
         }
 
         // The whole wrapper counts as one match of each of its provider's redirect rules.
-        std::vector<std::string> ids;
-        ids.reserve(provider->redirectionRegexes.size());
-        for (const auto& rule : provider->redirectionRegexes) {
-            ids.push_back("Redirect Unwrapping:" + rule.pattern);
-            countMatch(ids.back(), RuleCategoryType::redirectUnwrapping);
-        }
-        CleanOperation unwrap =
-            makeOperation(CleanOperationKind::offlineWrapperUnwrap, std::string(url), *target, {}, kUnwrapNote);
-
         CleanResult result;
+        for (const auto& rule : provider->redirectionRegexes) {
+            noteMatch(
+                result.matchedRuleIDs, [&] { return "Redirect Unwrapping:" + rule.pattern; },
+                RuleCategoryType::redirectUnwrapping);
+        }
         result.originalURL = std::string(url);
-        result.matchedRuleIDs = std::move(ids);
         result.matchedCategories.insert(RuleCategoryType::redirectUnwrapping);
-        result.operations.push_back(std::move(unwrap));
+        if (detail_ == ResultDetail::full) {
+            result.operations.push_back(
+                makeOperation(CleanOperationKind::offlineWrapperUnwrap, std::string(url), *target, {}, kUnwrapNote));
+        }
         std::optional<CleanResult> inner;
         if (depth < maximumRedirectDepth) inner = performClean(*target, depth + 1);
         if (!inner) {
@@ -230,13 +231,15 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
         if (!engine.rawRulesMayApply(scan, *provider) || engine.isException(scan, *provider)) continue;
         std::string rewritten = engine.applyRawRules(current, *provider);
         if (rewritten == current) continue;
-        operations.push_back(
-            makeOperation(CleanOperationKind::offlinePathRewrite, std::string(current), rewritten, {}, kPathNote));
+        if (detail_ == ResultDetail::full) {
+            operations.push_back(
+                makeOperation(CleanOperationKind::offlinePathRewrite, std::string(current), rewritten, {}, kPathNote));
+        }
         categories.insert(provider->category);
-        const std::string prefix = std::string(rawValue(provider->category)) + ":";
         for (const auto& rule : provider->rawRuleRegexes) {
-            ids.push_back(prefix + rule.pattern);
-            countMatch(ids.back(), provider->category);
+            noteMatch(
+                ids, [&] { return std::string(rawValue(provider->category)) + ":" + rule.pattern; },
+                provider->category);
         }
         rewrittenText = std::move(rewritten);
         current = rewrittenText;
@@ -254,6 +257,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     const bool hasHost = lowerCaseHostInto(*components, lowerHost_);
 
     std::vector<std::string> removedNames;
+    std::int64_t removedCount = 0;
     if (components->queryItemCount() > 0) {
         std::string_view blocklistHost;
         std::string blocklistHostScratch;
@@ -280,17 +284,17 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
             const std::string_view name = decoded(item.name, nameScratch);
             bool blocked = false;
             if (blocklist && blocklist->blocks(name, blocklistHost)) {
-                ids.push_back("user:" + std::string(name));
+                if (detail_ == ResultDetail::full) ids.push_back("user:" + std::string(name));
                 blocked = true;
             }
             auto remove = [&] {
-                removedNames.emplace_back(name);
+                ++removedCount;
+                if (detail_ == ResultDetail::full) removedNames.emplace_back(name);
                 return true;
             };
-            auto removeFor = [&](std::string id, RuleCategoryType category) {
-                ids.push_back(std::move(id));
+            auto removeFor = [&](auto makeID, RuleCategoryType category) {
+                noteMatch(ids, makeID, category);
                 categories.insert(category);
-                countMatch(ids.back(), category);
                 return remove();
             };
             if (!blocked && isMusicHost) {
@@ -300,23 +304,24 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
             }
             if (socialMediaOn &&
                 std::find(challengeParams.begin(), challengeParams.end(), name) != challengeParams.end()) {
-                return removeFor("Social Media:reddit_js_challenge:" + std::string(name),
+                return removeFor([&] { return "Social Media:reddit_js_challenge:" + std::string(name); },
                                  RuleCategoryType::socialMedia);
             }
             if (blocked) return remove();
             if (stripSearchClient && std::find(googleSearchParamsToStrip.begin(), googleSearchParamsToStrip.end(),
                                                name) != googleSearchParamsToStrip.end()) {
-                return removeFor("Analytics:google_search:" + std::string(name), RuleCategoryType::analytics);
+                return removeFor([&] { return "Analytics:google_search:" + std::string(name); },
+                                 RuleCategoryType::analytics);
             }
             // A referral rule is counted under the provider's own category, like its other rules.
             if (const auto match = engine.firstStrippingRule(name, parameterProviders_))
-                return removeFor(RulesEngine::ruleID(*match), match->provider->category);
+                return removeFor([&] { return RulesEngine::ruleID(*match); }, match->provider->category);
             if (auto rule = engine.shouldStripParamFallback(name))
-                return removeFor(std::move(rule->first), rule->second);
+                return removeFor([&] { return std::move(rule->first); }, rule->second);
             return false;
         };
         // `current` is the text the components were parsed from, so it is the operation's input.
-        if (components->removeQueryItems(shouldRemove) > 0) {
+        if (components->removeQueryItems(shouldRemove) > 0 && detail_ == ResultDetail::full) {
             operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::string(current),
                                                components->string(), removedNames));
         }
@@ -324,13 +329,15 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
 
     bool fragmentCleared = false;
     if (shouldClearGoogleSearchLocalFragment(*components) && engine.isCategoryEnabled(RuleCategoryType::analytics)) {
-        std::string before = components->string();
+        std::string before = detail_ == ResultDetail::full ? components->string() : std::string();
         components->setFragment(std::nullopt);
-        ids.emplace_back(kLocalFragmentRuleID);
+        noteMatch(
+            ids, [] { return std::string(kLocalFragmentRuleID); }, RuleCategoryType::analytics);
         categories.insert(RuleCategoryType::analytics);
-        countMatch(kLocalFragmentRuleID, RuleCategoryType::analytics);
-        operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::move(before),
-                                           components->string(), {std::string(kLocalFragmentParameter)}));
+        if (detail_ == ResultDetail::full) {
+            operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::move(before),
+                                               components->string(), {std::string(kLocalFragmentParameter)}));
+        }
         fragmentCleared = true;
     }
 
@@ -347,12 +354,13 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     result.originalURL = std::string(trimmed);
     result.cleanedURL = output;
     if (rewrite) {
-        operations.push_back(
-            makeOperation(CleanOperationKind::privacyRedirect, finalURL, rewrite->redirectedURL, {}, kPrivacyNote));
+        if (detail_ == ResultDetail::full) {
+            operations.push_back(
+                makeOperation(CleanOperationKind::privacyRedirect, finalURL, rewrite->redirectedURL, {}, kPrivacyNote));
+        }
         result.cleanedOriginalURL = finalURL;
         result.privacyRedirect = rewrite->info();
     }
-    const auto removedCount = static_cast<std::int64_t>(removedNames.size());
     result.paramsRemoved = removedCount + (fragmentCleared ? 1 : 0) + (pathChanged && removedCount == 0 ? 1 : 0);
     result.removedQueryParameters = std::move(removedNames);
     result.matchedRuleIDs = std::move(ids);

@@ -79,6 +79,13 @@ public:
     enum class MatchCounting { savedAfterEachClean, keptInMemory, off };
     void setMatchCounting(MatchCounting counting) { matchCounting_ = counting; }
 
+    // How much of a cleaned result is filled in: everything (the default), or only the cleaned link,
+    // the original and the categories, for a caller that prints nothing else. Building the rule
+    // identifiers, removed names and operations is then skipped, which is most of the cost of a
+    // link with trackers.
+    enum class ResultDetail { full, cleanedURLOnly };
+    void setResultDetail(ResultDetail detail) { detail_ = detail; }
+
     // The main entry. A cleaned outcome has already saved the match counts and given the recorder
     // the original for undo.
     [[nodiscard]] CleanOutcome cleanWithOutcome(std::string_view urlString);
@@ -122,9 +129,13 @@ private:
     std::string surface_;
     PrivacyRedirectSettings privacyRedirectSettings_;
     PrivacyRedirector privacyRedirector_;
-    void countMatch(std::string_view ruleID, RuleCategoryType category);
+    // Adds the identifier makeID() gives to `ids` and counts one match of the rule, unless neither
+    // the result nor the counts would keep it.
+    template <typename MakeID>
+    void noteMatch(std::vector<std::string>& ids, MakeID makeID, RuleCategoryType category);
 
     MatchCounting matchCounting_ = MatchCounting::savedAfterEachClean;
+    ResultDetail detail_ = ResultDetail::full;
     // Scratch space reused from one link to the next.
     std::array<std::vector<const CompiledProvider*>, maximumRedirectDepth + 1> providerLists_;
     std::array<LinkScan, maximumRedirectDepth + 1> scans_;

@@ -38,6 +38,11 @@ TEST_F(URLCleanerTest, TableOfCases) {
     const auto cases = nlohmann::json::parse(cleaningFixture("clean-cases.json"));
     ASSERT_GT(cases.size(), 30u);
     cleaner.setCustomBlocklist(&blocklist);
+    // A caller that keeps only the cleaned link must get the same link in every case.
+    URLCleaner lean{engine, &exceptions, nullptr, "commandLine"};
+    lean.setCustomBlocklist(&blocklist);
+    lean.setResultDetail(URLCleaner::ResultDetail::cleanedURLOnly);
+    lean.setMatchCounting(URLCleaner::MatchCounting::off);
     for (const auto& testCase : cases) {
         const std::string name = testCase.at("name");
         SCOPED_TRACE(name);
@@ -56,11 +61,17 @@ TEST_F(URLCleanerTest, TableOfCases) {
         auto settings = PrivacyRedirectSettings::fromJson(testCase.value("settings", nlohmann::json::object()));
         ASSERT_TRUE(settings.has_value());
         cleaner.setPrivacyRedirectSettings(*settings);
+        lean.setPrivacyRedirectSettings(*settings);
 
         const std::string input = testCase.at("input");
         const auto& expect = testCase.at("expect");
+        const CleanOutcome leanOutcome = lean.cleanWithOutcome(input);
         const CleanOutcome outcome = cleaner.cleanWithOutcome(input);
         ASSERT_EQ(rawValue(outcome.kind()), expect.at("outcome").get<std::string>());
+        ASSERT_EQ(leanOutcome.kind(), outcome.kind());
+        if (outcome.result() != nullptr) {
+            EXPECT_EQ(leanOutcome.result()->cleanedURL, outcome.result()->cleanedURL);
+        }
         if (expect.contains("host")) {
             EXPECT_EQ(*outcome.host(), expect.at("host").get<std::string>());
         }
