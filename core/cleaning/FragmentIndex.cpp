@@ -184,13 +184,28 @@ void FragmentIndex::build() {
             }
         }
     }
-    flatten(output, outputBegin_, outputs_);
-    // The walk wants the row of the next state and whether anything ends there: each edge holds
-    // the state's row offset, with the top bit set when the state has outputs.
-    for (auto& edge : next_) {
-        const std::uint32_t target = edge;
-        edge = target * classCount_ | (outputBegin_[target] != outputBegin_[target + 1] ? kHasOutputs : 0);
+    // The walk wants the row of the next state and whether anything ends there. States are
+    // renumbered so that those where fragments end come last: an edge holds the next state's row
+    // offset, and one comparison tells whether to look at its outputs.
+    const auto stateCount = static_cast<std::uint32_t>(output.size());
+    std::vector<std::uint32_t> renumbered(stateCount);
+    std::vector<std::vector<std::uint32_t>> outputsInOrder;
+    outputsInOrder.reserve(stateCount);
+    for (const bool withOutputs : {false, true}) {
+        if (withOutputs) firstOutputRow_ = static_cast<std::uint32_t>(outputsInOrder.size()) * classCount_;
+        for (std::uint32_t state = 0; state < stateCount; ++state) {
+            if (output[state].empty() == withOutputs) continue;
+            renumbered[state] = static_cast<std::uint32_t>(outputsInOrder.size());
+            outputsInOrder.push_back(std::move(output[state]));
+        }
     }
+    std::vector<std::uint32_t> rows(next_.size());
+    for (std::uint32_t state = 0; state < stateCount; ++state) {
+        for (std::uint32_t cls = 0; cls < classCount_; ++cls)
+            rows[renumbered[state] * classCount_ + cls] = renumbered[next_[state * classCount_ + cls]] * classCount_;
+    }
+    next_ = std::move(rows);
+    flatten(outputsInOrder, outputBegin_, outputs_);
 }
 
 void FragmentIndex::findFragments(LinkScan& scan) const {
@@ -227,13 +242,14 @@ void FragmentIndex::findFragments(LinkScan& scan) const {
 bool FragmentIndex::walk(std::string_view text, LinkScan& scan) const {
     const std::uint32_t* const next = next_.data();
     const std::uint8_t* const byteClass = byteClass_;
-    std::uint32_t edge = 0;
+    const std::uint32_t firstOutputRow = firstOutputRow_;
+    std::uint32_t row = 0;
     unsigned char allBytes = 0;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         allBytes |= byte;
-        edge = next[(edge & ~kHasOutputs) + byteClass[byte]];
-        if ((edge & kHasOutputs) != 0) recordOutputs((edge & ~kHasOutputs) / classCount_, scan);
+        row = next[row + byteClass[byte]];
+        if (row >= firstOutputRow) recordOutputs(row / classCount_, scan);
     }
     return allBytes < 0x80;
 }

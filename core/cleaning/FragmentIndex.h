@@ -128,13 +128,13 @@ private:
     std::unordered_map<std::string, std::uint32_t> fragmentNumbers_;
 
     // Aho-Corasick automaton over byte classes. A state's row is state * classCount_; next_[row +
-    // class] holds the row of the next state, with kHasOutputs set when fragments end there. The
-    // fragments recognised on reaching a state (its own and its suffixes') are
+    // class] holds the row of the next state. States from firstOutputRow_ / classCount_ on are those
+    // where fragments end; the fragments recognised on reaching one (its own and its suffixes') are
     // outputs_[outputBegin_[state] .. outputBegin_[state + 1]).
     std::uint8_t byteClass_[256] = {};
     std::uint32_t classCount_ = 1;
     std::vector<std::uint32_t> next_;
-    static constexpr std::uint32_t kHasOutputs = 0x80000000U;
+    std::uint32_t firstOutputRow_ = 0;
     std::vector<std::uint32_t> outputBegin_;
     std::vector<std::uint32_t> outputs_;
 };
