@@ -284,17 +284,18 @@ void RulesEngine::appendFallbackRule(std::string_view literalName, std::string r
 
 void RulesEngine::buildProviderIndexes() {
     std::unordered_map<std::string_view, std::uint32_t> groups;
-    urlPatternGroup_.clear();
-    urlFilters_.clear();
+    routes_.clear();
     providerNames_.clear();
     fragmentIndex_.clear();
     // The URL pattern groups first, so that group i is provider i's.
     for (const auto& provider : compiledProviders_) {
         const std::string_view pattern = provider.urlRegex.pattern();
         auto [group, added] = groups.try_emplace(pattern, static_cast<std::uint32_t>(groups.size()));
-        urlPatternGroup_.push_back(group->second);
-        urlFilters_.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true)));
-        (void)fragmentIndex_.addGroup(std::span(&urlFilters_.back(), 1));
+        Route& route = routes_.emplace_back();
+        route.filter = fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true));
+        route.pattern = group->second;
+        route.category = provider.category;
+        (void)fragmentIndex_.addGroup(std::span(&route.filter, 1));
     }
     std::vector<std::string_view> names;
     std::vector<std::uint32_t> filters;
@@ -328,8 +329,7 @@ void RulesEngine::buildProviderIndexes() {
         provider.rawRuleGroup = addGroup(provider.rawRuleRegexes);
     rawRuleGroups_.second = fragmentIndex_.groupCount();
     fragmentIndex_.build();
-    groupStamp_.assign(groups.size(), 0);
-    groupMatched_.assign(groups.size(), 0);
+    patternAnswers_.assign(groups.size(), PatternAnswer{});
     stamp_ = 0;
     regexLists_.clear();
     for (std::uint32_t list = 0; list < compiledProviders_.size(); ++list) {
@@ -448,21 +448,20 @@ void RulesEngine::matchingProviders(LinkScan& scan, std::vector<const CompiledPr
     out.clear();
     refresh(scan);
     if (++stamp_ == 0) {
-        std::fill(groupStamp_.begin(), groupStamp_.end(), 0);
+        std::fill(patternAnswers_.begin(), patternAnswers_.end(), PatternAnswer{});
         stamp_ = 1;
     }
-    const auto providerCount = static_cast<std::uint32_t>(compiledProviders_.size());
+    const auto providerCount = static_cast<std::uint32_t>(routes_.size());
     FragmentIndex::forEachLive(0, providerCount, scan, [&](std::uint32_t index) {
-        if (!fragmentIndex_.passes(urlFilters_[index], scan)) return;
-        const CompiledProvider& provider = compiledProviders_[index];
-        const RuleCategory* category = firstCategory(provider.category);
-        if (category != nullptr && !category->isEnabled()) return;
-        const std::uint32_t group = urlPatternGroup_[index];
-        if (groupStamp_[group] != stamp_) {
-            groupStamp_[group] = stamp_;
-            groupMatched_[group] = provider.urlRegex.search(scan.text()) ? 1 : 0;
+        const Route& route = routes_[index];
+        // The same pattern text gives the same filter, so both are answered once per link.
+        PatternAnswer& answer = patternAnswers_[route.pattern];
+        if (answer.stamp != stamp_) {
+            answer.stamp = stamp_;
+            answer.matched =
+                fragmentIndex_.passes(route.filter, scan) && compiledProviders_[index].urlRegex.search(scan.text());
         }
-        if (groupMatched_[group] != 0) out.push_back(&provider);
+        if (answer.matched && isCategoryEnabled(route.category)) out.push_back(&compiledProviders_[index]);
     });
 }
 

@@ -217,15 +217,25 @@ private:
     // Lookup structures derived from the rules (rebuilt by every load), and scratch space that lets
     // the questions above run without allocating. The engine is single-threaded, so the scratch
     // space is simply mutable.
-    // The URL pattern filter of each provider; provider i's is filter group i of the fragment index.
-    std::vector<std::uint32_t> urlFilters_;
-    // Providers with the same URL pattern text share one search per link.
-    std::vector<std::uint32_t> urlPatternGroup_;
+    // What routing a link asks of provider i, kept apart from the providers' own large records:
+    // its URL pattern's filter (filter group i of the fragment index), the pattern's number
+    // (providers with the same pattern text, such as the many that apply to every web link, share
+    // one answer per link) and its category.
+    struct Route {
+        std::uint32_t filter = 0;
+        std::uint32_t pattern = 0;
+        RuleCategoryType category{};
+    };
+    std::vector<Route> routes_;
+    // Per pattern number, the link (stamp) its answer was found for, and the answer.
+    struct PatternAnswer {
+        std::uint32_t stamp = 0;
+        bool matched = false;
+    };
     // The fragment index's group numbers [first, second) of all redirections, of all path rules.
     std::pair<std::uint32_t, std::uint32_t> redirectionGroups_;
     std::pair<std::uint32_t, std::uint32_t> rawRuleGroups_;
-    mutable std::vector<std::uint32_t> groupStamp_;
-    mutable std::vector<std::uint8_t> groupMatched_;
+    mutable std::vector<PatternAnswer> patternAnswers_;
     mutable std::uint32_t stamp_ = 0;
     // The fragments of every link filter, found in one pass per link; the generation counts loads,
     // so that a scan made before one is redone.
