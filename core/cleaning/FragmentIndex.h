@@ -4,6 +4,7 @@
 #include "core/cleaning/LinkScan.h"
 #include "core/foundation/RulePrefilter.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -58,16 +59,16 @@ public:
     // Calls `visit(group)` for each live group in [begin, end), in ascending order.
     template <typename Visit>
     static void forEachLive(std::uint32_t begin, std::uint32_t end, const LinkScan& scan, Visit visit) {
-        for (std::uint32_t group = begin; group < end; ++group) {
-            const std::size_t word = group / 64;
-            if (word >= scan.liveGroups_.size()) return;
-            const std::uint64_t bits = scan.liveGroups_[word] >> (group % 64);
-            if (bits == 0) {
-                group = static_cast<std::uint32_t>(word * 64 + 63);  // to the next word
-                continue;
-            }
-            group += static_cast<std::uint32_t>(std::countr_zero(bits));
-            if (group < end) visit(group);
+        const std::vector<std::uint64_t>& live = scan.liveGroups_;
+        end = std::min<std::uint32_t>(end, static_cast<std::uint32_t>(live.size() * 64));
+        if (begin >= end) return;
+        const std::uint32_t lastWord = (end - 1) / 64;
+        for (std::uint32_t word = begin / 64; word <= lastWord; ++word) {
+            std::uint64_t bits = live[word];
+            if (word == begin / 64) bits &= ~std::uint64_t{0} << (begin % 64);
+            if (word == lastWord && end % 64 != 0) bits &= ~(~std::uint64_t{0} << (end % 64));
+            for (; bits != 0; bits &= bits - 1)
+                visit(word * 64 + static_cast<std::uint32_t>(std::countr_zero(bits)));
         }
     }
 
