@@ -246,6 +246,24 @@ private:
     // A scan of a copy of `text`, for the questions asked without one; kept while the text repeats.
     LinkScan& scratchScan(std::string_view text) const;
     mutable std::string scratchText_;
+    // The keys of the stored match count document in the order they are written, each already
+    // encoded, with the category or rule whose count it carries; made for one shape of the category
+    // tree (the objects it holds) and made again when the tree has changed. Saving after every clean
+    // then costs one pass over the counts instead of building and sorting a JSON object.
+    struct MatchCountLayout {
+        std::vector<std::shared_ptr<RuleCategory>> categories;
+        std::vector<RuleCategory::Rules> rules;
+        struct Key {
+            std::string encoded;  // "\"rule:...\":"
+            const RuleCategory* category = nullptr;
+            const RuleEntry* rule = nullptr;
+        };
+        std::vector<Key> keys;
+        bool encodable = true;
+    };
+    [[nodiscard]] bool matchCountLayoutFits() const;
+    void makeMatchCountLayout();
+    MatchCountLayout matchCountLayout_;
     mutable LinkScan scratchScan_;
     // Parameter rules of provider i are list i (its "rules", then its "referralMarketing").
     NameRuleIndex providerNames_;

@@ -4,6 +4,7 @@
 #include "core/cleaning/RulesEngine.h"
 #include "core/stats/StatsTracker.h"
 
+#include <charconv>
 #include <exception>
 #include <limits>
 #include <map>
@@ -121,14 +122,49 @@ void RulesEngine::saveEnabledStates() {
     if (auto text = encode(map)) defaults_.setDataText(enabledStateKey, *text);
 }
 
-void RulesEngine::saveMatchCounts() {
-    nlohmann::json map = nlohmann::json::object();
-    for (const auto& category : categories_) {
-        map["cat:" + std::string(category->id())] = category->matchCount();
-        for (const auto& rule : category->rules())
-            map["rule:" + rule->id()] = rule->matchCount();
+bool RulesEngine::matchCountLayoutFits() const {
+    const MatchCountLayout& layout = matchCountLayout_;
+    if (layout.categories != categories_) return false;
+    for (std::size_t i = 0; i < categories_.size(); ++i) {
+        if (layout.rules[i] != categories_[i]->rules()) return false;
     }
-    if (auto text = encode(map)) defaults_.setDataText(matchCountsKey, *text);
+    return true;
+}
+
+void RulesEngine::makeMatchCountLayout() {
+    MatchCountLayout layout;
+    layout.categories = categories_;
+    // The document is a JSON object: keys sorted, and of keys that repeat (rules of two providers
+    // may share an identifier) the last one written wins.
+    std::map<std::string, MatchCountLayout::Key> keys;
+    for (const auto& category : categories_) {
+        keys["cat:" + std::string(category->id())] = {{}, category.get(), nullptr};
+        for (const auto& rule : category->rules())
+            keys["rule:" + rule->id()] = {{}, nullptr, rule.get()};
+        layout.rules.push_back(category->rules());
+    }
+    for (auto& [name, key] : keys) {
+        const auto encoded = encode(nlohmann::json(name));
+        if (!encoded) layout.encodable = false;  // not UTF-8: the document cannot be written
+        key.encoded = encoded.value_or(std::string()) + ':';
+        layout.keys.push_back(std::move(key));
+    }
+    matchCountLayout_ = std::move(layout);
+}
+
+void RulesEngine::saveMatchCounts() {
+    if (!matchCountLayoutFits()) makeMatchCountLayout();
+    if (!matchCountLayout_.encodable) return;
+    std::string text = "{";
+    for (const auto& key : matchCountLayout_.keys) {
+        if (text.size() > 1) text += ',';
+        text += key.encoded;
+        char digits[24];
+        const std::int64_t count = key.category != nullptr ? key.category->matchCount() : key.rule->matchCount();
+        text.append(digits, std::to_chars(digits, digits + sizeof digits, count).ptr);
+    }
+    text += '}';
+    defaults_.setDataText(matchCountsKey, text);
 }
 
 void RulesEngine::saveCustomRules() {

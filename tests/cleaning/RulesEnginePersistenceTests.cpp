@@ -61,6 +61,38 @@ TEST_F(RulesEnginePersistenceTest, SwitchesAndCountsAreStoredUnderPrefixedKeys) 
     EXPECT_EQ(category(reloaded, RuleCategoryType::advertising).totalMatchCount(), 1);
 }
 
+// The count document is written from a kept list of keys; it must stay exactly the JSON object of
+// every category and rule count, whatever happened to the tree since the list was made.
+TEST_F(RulesEnginePersistenceTest, StoredCountsFollowEveryChangeOfTheTree) {
+    const auto expectedText = [this] {
+        nlohmann::json map = nlohmann::json::object();
+        for (const auto& listed : engine.categories()) {
+            map["cat:" + std::string(listed->id())] = listed->matchCount();
+            for (const auto& rule : listed->rules())
+                map["rule:" + rule->id()] = rule->matchCount();
+        }
+        return map.dump();
+    };
+    engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
+    engine.saveMatchCounts();
+    EXPECT_EQ(defaults.dataText(RulesEngine::matchCountsKey), expectedText());
+
+    // Two custom rules with one identifier: the later one's count is the one written, as in any
+    // JSON object built key by key.
+    engine.addCustomRule("wt_\"x", "Quote", RuleCategoryType::custom);
+    engine.addCustomRule("wt_\"x", "Quote again", RuleCategoryType::custom);
+    engine.recordMatch("Custom:wt_\"x", RuleCategoryType::custom);
+    engine.saveMatchCounts();
+    EXPECT_EQ(defaults.dataText(RulesEngine::matchCountsKey), expectedText());
+    EXPECT_EQ(stored(RulesEngine::matchCountsKey)["rule:Custom:wt_\"x"], 0);
+
+    engine.removeCustomRule("Custom:wt_\"x");
+    ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
+    engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
+    engine.saveMatchCounts();
+    EXPECT_EQ(defaults.dataText(RulesEngine::matchCountsKey), expectedText());
+}
+
 TEST_F(RulesEnginePersistenceTest, UndecodableOrWrongTypedStoredStateIsIgnored) {
     defaults.setDataText(RulesEngine::enabledStateKey, R"({"cat:Analytics": false, "cat:Advertising": 0})");
     defaults.setDataText(RulesEngine::matchCountsKey, R"({"cat:Analytics": 5, "rule:Analytics:pp": 2})");
