@@ -106,6 +106,9 @@ std::int32_t LazyDfa::settle(bool atTextStart) {
             case Kind::textEnd:
                 endAssertions_.push_back(node.out);
                 break;
+            case Kind::save:
+                stack_.push_back(node.out);
+                break;
             case Kind::match:
                 stack_.clear();
                 return kMatch;
@@ -123,7 +126,9 @@ std::int32_t LazyDfa::settle(bool atTextStart) {
         visited_[index] = generation_;
         const auto& node = nodes[index];
         if (node.kind == Kind::match) acceptsAtEnd = true;
-        if (node.kind == Kind::textEnd || (node.kind == Kind::textStart && atTextStart)) stack_.push_back(node.out);
+        if (node.kind == Kind::textEnd || node.kind == Kind::save || (node.kind == Kind::textStart && atTextStart)) {
+            stack_.push_back(node.out);
+        }
         if (node.kind == Kind::split) {
             stack_.push_back(node.out);
             stack_.push_back(node.alternative);

@@ -21,14 +21,19 @@ inline Regex icuOnly(const std::string& pattern, bool caseInsensitive = false) {
 }
 
 // Random expressions over a small alphabet, so that anchors, empty branches, nested and counted
-// repetition meet in combinations no table lists.
+// repetition meet in combinations no table lists; a group captures or not at random.
 inline std::string randomPattern(std::mt19937& random, int depth) {
     static const char* const atoms[] = {"a", "b", "A", "-", ".", "[ab]", "[^a]", "[A-a]", "\\w", "\\W", "^", "$"};
     static const char* const quantifiers[] = {"", "", "", "*", "+", "?", "*?", "{2}", "{0,2}", "{1,}", "{2,3}?"};
     std::string pattern;
     for (auto length = random() % 4; length > 0; --length) {
-        std::string atom = depth < 2 && random() % 4 == 0 ? "(?:" + randomPattern(random, depth + 1) + ")"
-                                                          : atoms[random() % std::size(atoms)];
+        std::string atom;
+        if (depth < 2 && random() % 4 == 0) {
+            atom = random() % 2 == 0 ? "(" : "(?:";
+            atom += randomPattern(random, depth + 1) + ")";
+        } else {
+            atom = atoms[random() % std::size(atoms)];
+        }
         if (atom != "^" && atom != "$") atom += quantifiers[random() % std::size(quantifiers)];
         pattern += atom;
     }
