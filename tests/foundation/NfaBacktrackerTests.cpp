@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// firstMatch and replaceAll answered by the backtracker against ICU alone, where leftmost-first
+// matching is easy to get subtly wrong: which branch and which repetition count win, what a group
+// inside a repetition keeps, groups that take no part, anchors, case folding, empty matches.
+#include "core/foundation/NfaBacktracker.h"
+#include "core/foundation/Regex.h"
+#include "tests/foundation/RegexReference.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace tessaril {
+namespace {
+
+using testing::icuOnly;
+using testing::randomPattern;
+
+std::string describe(const std::optional<RegexMatch>& match) {
+    if (!match) return "no match";
+    std::ostringstream out;
+    out << "[" << match->whole.begin << "," << match->whole.end << ")";
+    for (const auto& group : match->groups) {
+        if (group) {
+            out << " [" << group->begin << "," << group->end << ")";
+        } else {
+            out << " -";
+        }
+    }
+    return out.str();
+}
+
+// The product's Regex must answer without ICU, and exactly as ICU does.
+void expectICUsMatches(const std::string& pattern, const std::string& text, bool caseInsensitive = false) {
+    const auto nfa = RegexNfa::parse(pattern, caseInsensitive);
+    ASSERT_TRUE(nfa && nfa->capturesExact()) << pattern;
+    ASSERT_TRUE(NfaBacktracker(nfa).answers(text)) << pattern << " on " << text;
+    auto icu = icuOnly(pattern, caseInsensitive);
+    const auto product = Regex::compile(pattern, caseInsensitive);
+    EXPECT_EQ(describe(product->firstMatch(text)), describe(icu.firstMatch(text))) << pattern << " on " << text;
+    EXPECT_EQ(product->replaceAll(text, "<>"), icu.replaceAll(text, "<>")) << pattern << " on " << text;
+}
+
+TEST(NfaBacktracker, PrefersWhatICUsBacktrackingTriesFirst) {
+    const struct {
+        const char* pattern;
+        const char* text;
+    } cases[] = {
+        // Greedy against lazy, plain and counted.
+        {"a(.*)b", "aXbYb"},
+        {"a(.*?)b", "aXbYb"},
+        {"(a+?)(a*)", "aaaa"},
+        {"(a{1,3}?)(a*)", "aaaa"},
+        {"(a{2,3})(a*)", "aaaa"},
+        {"(a?"
+         "?)(a)",
+         "aa"},  // "a" then a lazy "?"
+        {"(a{2,}?)(a*)", "aaaaa"},
+        // Alternatives in order, not the longest.
+        {"(a|ab)(c|bcd)(d*)", "abcd"},
+        {"(ab|a)(bc|c)?", "abc"},
+        {"x(?:(y)|(yz))z", "xyzz"},
+        // The leftmost start wins over a longer match further on.
+        {"(b+)|(c+)", "acccbbb"},
+        {"x*", "yxx"},
+        // The shipped wrapper idioms.
+        {R"(^https?:\/\/(?:[a-z0-9-]+\.)*?google(?:\.[a-z]{2,}){1,}\/url\?.*?(?:url|q)=(https?[^&]+))",
+         "https://www.google.co.uk/url?sa=t&url=https%3A%2F%2Fa.b%2Fq%3Dx&q=http://other&ved=1"},
+        {R"(^https?:\/\/(?:[a-z0-9-]+\.)*?amazon-adsystem(?:\.[a-z]{2,}){1,}\/x\/c\/.+?\/([^&]+))",
+         "https://aax-us-east.amazon-adsystem.com/x/c/Q1/https://www.amazon.com/dp/B0/&x=1"},
+        {R"(^https?:\/\/search\.app\/?\?(?:[^#]*?&)?link=([^&#]+))",
+         "https://search.app/?a=1&link=https%3A%2F%2Fx.y&b"},
+        {R"(\/ref=[^/?]*)", "https://www.amazon.com/dp/B0/ref=sr_1_3/x?ref=a"},
+    };
+    for (const auto& c : cases)
+        expectICUsMatches(c.pattern, c.text);
+}
+
+TEST(NfaBacktracker, GroupsKeepTheirLastIterationOrStayOut) {
+    const struct {
+        const char* pattern;
+        const char* text;
+    } cases[] = {
+        {"(?:(a)|(b))+", "ab"},  // the first group keeps the iteration before
+        {"(?:(a)|(b))+", "ba"},
+        {"((a)|b)+", "ab"},
+        {"(a|b)*c", "abbac"},
+        {"(?:(\\d)x){2,3}y", "1x2x3xy"},
+        {"(?:(a)(b)?)+", "aba"},
+        {"(a){0}b", "ab"},
+        {"(a)|(b)", "b"},
+        {"(x)?y", "y"},
+        {"(?:(x)|y){3}", "xyy"},
+        {"((x)|(y))+?z", "xyz"},
+        {"(a)|b|(c)", "b"},
+        {"()", "a"},
+        {"", "ab"},
+    };
+    for (const auto& c : cases)
+        expectICUsMatches(c.pattern, c.text);
+}
+
+TEST(NfaBacktracker, AnchorsAndCaseFoldingAsICU) {
+    const struct {
+        const char* pattern;
+        const char* text;
+        bool caseInsensitive;
+    } cases[] = {
+        {"^(a*)$", "aaa", false},
+        {"^(a*)$", "aab", false},
+        {"(^a|b)", "ba", false},
+        {"(a$)|(a)", "aa", false},
+        {"(a)(^|b)", "ab", false},
+        {"$", "abc", false},
+        {"(?:^|&)(x)=", "a&x=1", false},
+        {"(A+)(b)", "aAB", true},
+        {"(?i)([a-c]+)", "xAbC", false},
+        {"([^a-c]+)", "ABCdef", true},
+        {"(?i)^(?:%3F)?(utm)(?:_[a-z_]*)?$", "%3fUTM_Source", false},
+    };
+    for (const auto& c : cases)
+        expectICUsMatches(c.pattern, c.text, c.caseInsensitive);
+}
+
+// The empty iterations ICU stops and an automaton cannot: such patterns keep the DFA but leave
+// capture groups to ICU, as do texts outside printable ASCII and texts beyond the budget.
+TEST(NfaBacktracker, LeavesToICUWhatItCannotAnswerExactly) {
+    for (const char* pattern : {"(a|)+", "(a*)*", "(?:a?){2}b", "(?:x|$)*", "(?:()|a)+", "(a?)+?b"}) {
+        const auto nfa = RegexNfa::parse(pattern, false);
+        ASSERT_NE(nfa, nullptr) << pattern;
+        EXPECT_FALSE(nfa->capturesExact()) << pattern;
+    }
+    auto regex = *Regex::compile("(a|)+b");
+    auto icu = icuOnly("(a|)+b");
+    EXPECT_EQ(describe(regex.firstMatch("aab")), describe(icu.firstMatch("aab")));
+
+    const NfaBacktracker any(RegexNfa::parse("(.)", false));
+    EXPECT_FALSE(any.answers("\303\251"));
+    EXPECT_FALSE(any.answers("a\tb"));
+    EXPECT_EQ(Regex::compile("(.)")->firstMatch("\303\251x")->groups[0], (TextRange{0, 2}));
+    const std::string huge(NfaBacktracker::visitBudget / 64, 'a');
+    EXPECT_TRUE(any.answers(huge.substr(0, 1000)));
+    EXPECT_FALSE(any.answers(huge));
+    EXPECT_EQ(Regex::compile("a(a)$")->firstMatch(huge)->groups[0], (TextRange{huge.size() - 1, huge.size()}));
+}
+
+TEST(NfaBacktracker, AgreesWithICUOnRandomExpressions) {
+    std::mt19937 random(99);
+    int answered = 0;
+    for (int round = 0; round < 600; ++round) {
+        const std::string pattern = randomPattern(random, 0);
+        const bool caseInsensitive = random() % 2 == 0;
+        const auto nfa = RegexNfa::parse(pattern, caseInsensitive);
+        if (!nfa || !nfa->capturesExact()) continue;
+        auto product = *Regex::compile(pattern, caseInsensitive);
+        auto icu = icuOnly(pattern, caseInsensitive);
+        for (int t = 0; t < 8; ++t) {
+            std::string text;
+            for (auto length = random() % 7; length > 0; --length)
+                text += "aAbB-"[random() % 5];
+            const auto expected = icu.firstMatch(text);
+            if (icu.lastMatchHitLimit()) continue;
+            ++answered;
+            ASSERT_EQ(describe(product.firstMatch(text)), describe(expected))
+                << pattern << (caseInsensitive ? " (i) on " : " on ") << text;
+            ASSERT_EQ(product.replaceAll(text, "<>"), icu.replaceAll(text, "<>")) << pattern << " on " << text;
+        }
+    }
+    EXPECT_GT(answered, 2000);
+}
+
+// Linear time where ICU backtracks exponentially: answered, and not reported as cut short.
+TEST(NfaBacktracker, NeverGivesUpAndClearsTheLimitFlag) {
+    auto regex = *Regex::compile("^((a+)+)b|(a)");
+    regex.setWorkLimit(1);
+    Regex slow = regex;
+    slow.setFastPathEnabled(false);
+    const std::string hostile = std::string(40, 'a') + "!";
+    EXPECT_FALSE(slow.firstMatch(hostile).has_value());
+    EXPECT_TRUE(slow.lastMatchHitLimit());
+    EXPECT_EQ(describe(regex.firstMatch(hostile)), "[0,1) - - [0,1)");
+    EXPECT_FALSE(regex.lastMatchHitLimit());
+    EXPECT_EQ(regex.replaceAll(hostile, ""), "!");
+    EXPECT_FALSE(regex.lastMatchHitLimit());
+}
+
+}  // namespace
+}  // namespace tessaril
