@@ -5,9 +5,11 @@
 #include "core/foundation/RegexNfa.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace tessaril {
 
@@ -15,6 +17,7 @@ namespace tessaril {
 // backtracking tries things: start offsets left to right, at each split `out` before `alternative`.
 // Each (node, offset) pair is explored at most once: whether a match can be completed from there
 // depends on nothing else (there are no back-references), so a pair that failed once fails again.
+// Only nodes where paths join are recorded; the others cannot be reached twice at one offset.
 // The work is thus bounded by nodes × text length, and a pattern that sends ICU into exponential
 // backtracking is answered in linear time. Unlike ICU, this never gives up.
 //
@@ -36,7 +39,18 @@ public:
     [[nodiscard]] std::optional<RegexMatch> find(std::string_view text, std::size_t from) const;
 
 private:
+    void assignLeads();
+    [[nodiscard]] bool mayLead(std::int32_t node, unsigned char next) const {
+        const auto& lead = leads_[static_cast<std::size_t>(node)];
+        return ((lead[next >> 6] >> (next & 63)) & 1) != 0;
+    }
+
     std::shared_ptr<const RegexNfa> nfa_;
+    // Per node, its bit in a row of the record of explored pairs, or -1 for a node that needs none.
+    std::vector<std::int32_t> joins_;
+    std::size_t wordsPerRow_ = 0;
+    // Per node, the next bytes with which a path from it may succeed (see assignLeads).
+    std::vector<RegexNfa::ByteSet> leads_;
 };
 
 }  // namespace tessaril
