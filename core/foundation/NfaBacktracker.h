@@ -22,11 +22,12 @@ namespace tessaril {
 // backtracking is answered in linear time. Unlike ICU, this never gives up.
 //
 // Exact only for an automaton whose capturesExact() holds, and only on printable ASCII text: answers()
-// says when find() may be asked. The record of explored pairs takes a bit per pair; a text too long
-// for `visitBudget` bits is left to ICU.
+// says when find() may be asked. The record of explored pairs takes a bit per join and offset; a
+// text too long for `visitBudget` bits is left to ICU.
 //
 // The scratch space is per thread and shared by every backtracker of the thread, so that a thousand
-// rules cost one buffer, not a thousand; find() allocates nothing once the buffer has grown.
+// rules cost one buffer, not a thousand; find() allocates nothing but the match it returns once the
+// buffer has grown.
 class NfaBacktracker {
 public:
     static constexpr std::size_t visitBudget = std::size_t{1} << 20;
