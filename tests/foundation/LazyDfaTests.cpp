@@ -95,6 +95,7 @@ TEST(LazyDfa, LeavesTextOutsidePrintableASCIIToICUUnlessDecidedBefore) {
         {"^abd", "abc\303\251", false},       // every attempt failed before it
         {".*", "\377", true},                 // an empty match at offset 0
         {"abc$", "abc\n", std::nullopt},      // ICU's "$" also matches before a final line break
+        {"$[^a]", "\n", std::nullopt},        // which what follows the "$" may then consume
         {"a.c", "a\nc", std::nullopt},        // and its "." excludes line breaks
         {"b", "a\377b", std::nullopt},        // the search goes on past the byte
         {"^[^a]", "\303\251", std::nullopt},  // the very first byte decides
