@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The lazy DFA against ICU on arbitrary patterns and texts. Input: a first byte whose low bit asks
-// for case-insensitive matching, the pattern up to the first line feed, then the text. Checked: a
-// pattern the DFA's subset accepts is one ICU accepts; whenever the DFA answers, it answers as ICU
-// does (unless ICU ran out of work, where they may differ by design); a warm cache, a cache too
-// small to hold two states and Regex::search itself all give the same answer.
+// The lazy DFA and the backtracker against ICU on arbitrary patterns and texts. Input: a first byte
+// whose low bit asks for case-insensitive matching, the pattern up to the first line feed, then the
+// text. Checked: a pattern the DFA's subset accepts is one ICU accepts; whenever the DFA answers, it
+// answers as ICU does (unless ICU ran out of work, where they may differ by design); a warm cache, a
+// cache too small to hold two states and Regex::search itself all give the same answer; whenever
+// the backtracker may answer, Regex::firstMatch gives ICU's ranges for the match and every group,
+// Regex::replaceAll ICU's text, and neither reports running out of work.
 #include "core/foundation/LazyDfa.h"
+#include "core/foundation/NfaBacktracker.h"
 #include "core/foundation/Regex.h"
 #include "core/foundation/RegexNfa.h"
 #include "fuzz/FuzzSupport.h"
@@ -17,6 +20,7 @@
 namespace {
 
 using tessaril::LazyDfa;
+using tessaril::NfaBacktracker;
 using tessaril::Regex;
 using tessaril::RegexNfa;
 
@@ -57,5 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto product = *Regex::compile(pattern, caseInsensitive);
     product.setWorkLimit(kWorkLimit);
     FUZZ_CHECK(product.search(text) == expected);
+
+    if (!NfaBacktracker(nfa).answers(text)) return 0;
+    const auto expectedMatch = icu->firstMatch(text);
+    if (icu->lastMatchHitLimit()) return 0;
+    const auto match = product.firstMatch(text);
+    FUZZ_CHECK(!product.lastMatchHitLimit());
+    FUZZ_CHECK(match.has_value() == expected);
+    FUZZ_CHECK(match.has_value() == expectedMatch.has_value());
+    if (match) FUZZ_CHECK(match->whole == expectedMatch->whole && match->groups == expectedMatch->groups);
+    const auto replaced = icu->replaceAll(text, "<>");
+    if (icu->lastMatchHitLimit()) return 0;
+    FUZZ_CHECK(product.replaceAll(text, "<>") == replaced);
     return 0;
 }

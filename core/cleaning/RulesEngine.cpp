@@ -647,8 +647,7 @@ std::optional<std::string> RulesEngine::extractRedirection(LinkScan& scan, const
     const std::string_view url = scan.text();
     for (const auto& rule : provider.redirectionRegexes) {
         if (rule.regex.captureGroupCount() == 0 || !fragmentIndex_.passes(rule.filter, scan)) continue;
-        // Whether it matches at all is answered without ICU for most links; only a match needs the
-        // capture, which only ICU gives.
+        // Whether it matches at all is answered by the DFA, cheaper still than finding the capture.
         if (!rule.regex.search(url)) continue;
         auto match = rule.regex.firstMatch(url);
         if (!match || match->groups.empty() || !match->groups[0]) continue;

@@ -106,15 +106,21 @@ std::int32_t LazyDfa::settle(bool atTextStart) {
             case Kind::textEnd:
                 endAssertions_.push_back(node.out);
                 break;
+            case Kind::save:
+                stack_.push_back(node.out);
+                break;
             case Kind::match:
                 stack_.clear();
                 return kMatch;
         }
     }
-    // Past a "$" only the end of the text can follow, so what lies beyond one decides only whether a
-    // match ends here should the text end here. Nodes seen above need no second visit: their own
+    // In printable ASCII text only the end can follow a "$", so what lies beyond one decides only
+    // whether a match ends here should the text end here. Nodes seen above need no second visit: their own
     // "$" successors are already on the list.
     bool acceptsAtEnd = false;
+    // ICU's "$" also holds before a line break that ends the text, which something past it may then
+    // consume: such a state is not dead, so that the byte after it gets read, and found undecided.
+    bool consumesPastEnd = false;
     stack_.assign(endAssertions_.begin(), endAssertions_.end());
     while (!stack_.empty() && !acceptsAtEnd) {
         const auto index = static_cast<std::size_t>(stack_.back());
@@ -123,14 +129,17 @@ std::int32_t LazyDfa::settle(bool atTextStart) {
         visited_[index] = generation_;
         const auto& node = nodes[index];
         if (node.kind == Kind::match) acceptsAtEnd = true;
-        if (node.kind == Kind::textEnd || (node.kind == Kind::textStart && atTextStart)) stack_.push_back(node.out);
+        if (node.kind == Kind::byteSet) consumesPastEnd = true;
+        if (node.kind == Kind::textEnd || node.kind == Kind::save || (node.kind == Kind::textStart && atTextStart)) {
+            stack_.push_back(node.out);
+        }
         if (node.kind == Kind::split) {
             stack_.push_back(node.out);
             stack_.push_back(node.alternative);
         }
     }
     stack_.clear();
-    if (positions_.empty() && !acceptsAtEnd) return kDead;
+    if (positions_.empty() && !acceptsAtEnd && !consumesPastEnd) return kDead;
 
     std::sort(positions_.begin(), positions_.end());
     key_.assign(1, acceptsAtEnd ? '\1' : '\0');

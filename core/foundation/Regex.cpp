@@ -2,6 +2,7 @@
 #include "core/foundation/Regex.h"
 
 #include "core/foundation/LazyDfa.h"
+#include "core/foundation/NfaBacktracker.h"
 #include "core/foundation/RegexNfa.h"
 #include "core/foundation/Text.h"
 
@@ -54,13 +55,14 @@ struct Regex::Impl {
     UText text = UTEXT_INITIALIZER;
     std::int32_t workLimit = 0;
     bool hitLimit = false;
-    // The linear-time path of search(): the pattern's automaton, read on the first search and
-    // shared by copies (null when the pattern is outside what it supports), and this object's own
-    // DFA cache over it.
+    // The linear-time paths: the pattern's automaton, read on first use and shared by copies (null
+    // when the pattern is outside what it supports), this object's own DFA cache over it for
+    // search(), and the walk that finds capture groups for firstMatch() and replaceAll().
     std::shared_ptr<const RegexNfa> nfa;
     bool nfaRead = false;
     bool fastPathEnabled = true;
     std::unique_ptr<LazyDfa> dfa;
+    std::unique_ptr<NfaBacktracker> backtracker;
 
     Impl(std::string patternText, bool insensitive, std::shared_ptr<const icu::RegexPattern> pattern,
          std::int32_t limit)
@@ -117,18 +119,35 @@ struct Regex::Impl {
         return true;
     }
 
+    // The automaton, when the fast paths are on and the pattern has one.
+    bool automaton() {
+        if (!fastPathEnabled) return false;
+        if (!nfaRead) {
+            nfaRead = true;
+            nfa = RegexNfa::parse(pattern, caseInsensitive);
+        }
+        return nfa != nullptr;
+    }
+
     // search()'s answer without ICU, when the lazy DFA can give it (see LazyDfa.h for when).
     std::optional<bool> fastSearch(std::string_view input) {
-        if (!fastPathEnabled || input.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
+        if (input.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
         if (!dfa) {
-            if (!nfaRead) {
-                nfaRead = true;
-                nfa = RegexNfa::parse(pattern, caseInsensitive);
-            }
-            if (!nfa) return std::nullopt;
+            if (!automaton()) return std::nullopt;
             dfa = std::make_unique<LazyDfa>(nfa);
         }
         return dfa->search(input);
+    }
+
+    // The walk that finds ICU's matches in `input` without ICU, when it can (see NfaBacktracker.h).
+    const NfaBacktracker* fastMatcher(std::string_view input) {
+        if (!backtracker) {
+            if (!automaton()) return nullptr;
+            backtracker = std::make_unique<NfaBacktracker>(nfa);
+        }
+        if (!backtracker->answers(input)) return nullptr;
+        hitLimit = false;
+        return backtracker.get();
     }
 
     // The next match, or false when there is none or ICU gave up (work limit, stack limit).
@@ -237,7 +256,9 @@ bool Regex::search(std::string_view text) const {
 }
 
 std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
-    if (!impl_ || !impl_->reset(text) || !impl_->find()) return std::nullopt;
+    if (!impl_) return std::nullopt;
+    if (const auto* fast = impl_->fastMatcher(text)) return fast->find(text, 0);
+    if (!impl_->reset(text) || !impl_->find()) return std::nullopt;
     auto whole = impl_->range(0, text.size());
     if (!whole) return std::nullopt;
     RegexMatch match;
@@ -249,21 +270,43 @@ std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
     return match;
 }
 
-std::string Regex::replaceAll(std::string_view text, std::string_view replacement) const {
-    if (!impl_ || !impl_->reset(text)) return std::string(text);
+namespace {
+
+// `text` with each range `next()` returns, until it returns none, replaced by `replacement`.
+template <typename NextMatch>
+std::string replaceEach(std::string_view text, std::string_view replacement, NextMatch next) {
     std::string out;
     out.reserve(text.size());
     std::size_t copied = 0;
-    // Matches found before the work limit ran out stay replaced; the rest of the text is kept as is.
-    while (impl_->find()) {
-        const auto range = impl_->range(0, text.size());
-        if (!range || range->begin < copied) break;
+    for (auto range = next(); range && range->begin >= copied; range = next()) {
         out.append(text.substr(copied, range->begin - copied));
         out.append(replacement);
         copied = range->end;
     }
     out.append(text.substr(copied));
     return out;
+}
+
+}  // namespace
+
+std::string Regex::replaceAll(std::string_view text, std::string_view replacement) const {
+    if (!impl_) return std::string(text);
+    if (const auto* fast = impl_->fastMatcher(text)) {
+        // As ICU goes on from a match: at its end, or one character further after an empty match.
+        std::size_t from = 0;
+        return replaceEach(text, replacement, [&]() -> std::optional<TextRange> {
+            if (from > text.size()) return std::nullopt;
+            auto match = fast->find(text, from);
+            if (!match) return std::nullopt;
+            from = match->whole.end + (match->whole.begin == match->whole.end ? 1 : 0);
+            return match->whole;
+        });
+    }
+    if (!impl_->reset(text)) return std::string(text);
+    // Matches found before the work limit ran out stay replaced; the rest of the text is kept as is.
+    return replaceEach(text, replacement, [&]() -> std::optional<TextRange> {
+        return impl_->find() ? impl_->range(0, text.size()) : std::nullopt;
+    });
 }
 
 bool Regex::lastMatchHitLimit() const {
@@ -273,7 +316,10 @@ bool Regex::lastMatchHitLimit() const {
 void Regex::setFastPathEnabled(bool enabled) {
     if (!impl_) return;
     impl_->fastPathEnabled = enabled;
-    if (!enabled) impl_->dfa.reset();
+    if (!enabled) {
+        impl_->dfa.reset();
+        impl_->backtracker.reset();
+    }
 }
 
 void Regex::setWorkLimit(std::int32_t steps) {

@@ -54,18 +54,26 @@ public:
     // exactly, except on text hostile enough to exhaust ICU's work limit: ICU then reports no match,
     // while the DFA, which never gives up, reports the match if there is one (see LazyDfa.h).
     [[nodiscard]] bool search(std::string_view text) const;
+    // The leftmost match, with ICU's ranges for the whole and for every group. Patterns in the same
+    // subset, unless they repeat something that can match the empty string, are answered without ICU
+    // on printable ASCII text (up to a length that depends on the pattern's size), by a walk that
+    // tries alternatives in ICU's order but never explores one (node, offset) twice, so it too runs
+    // in linear time and never gives up: where ICU would exhaust its work limit and report nothing,
+    // it reports the match (see NfaBacktracker.h).
     [[nodiscard]] std::optional<RegexMatch> firstMatch(std::string_view text) const;
-    // Every non-overlapping match replaced by `replacement`, taken literally.
+    // Every non-overlapping match replaced by `replacement`, taken literally; the matches are found
+    // as firstMatch finds them.
     [[nodiscard]] std::string replaceAll(std::string_view text, std::string_view replacement) const;
 
     // Bounds the work of each match (ICU "time limit" steps, 0 = none); a match that runs out
     // counts as no match, so hostile text cannot hang the caller.
     void setWorkLimit(std::int32_t steps);
-    // With false, search() asks ICU every time, as it did before the DFA existed: for measurements
+    // With false, ICU answers every call, as it did before the fast paths existed: for measurements
     // and for checking the two against each other.
     void setFastPathEnabled(bool enabled);
     // Whether the latest search, firstMatch or replaceAll on this object stopped because it ran out
-    // of work (the limit above) or of backtracking stack, rather than because nothing matched.
+    // of work (the limit above) or of backtracking stack, rather than because nothing matched. Never
+    // when a fast path answered.
     [[nodiscard]] bool lastMatchHitLimit() const;
 
 private:

@@ -22,6 +22,8 @@ constexpr std::uint32_t kMaximumCount = 1000;
 constexpr std::uint32_t kUnbounded = UINT32_MAX;
 // Splits and assertions besides the positions; DFA states hold node numbers as 16 bits.
 constexpr std::size_t kMaximumNodes = 4096;
+// Capture slots are numbered in 16 bits; no rule comes near this either.
+constexpr std::size_t kMaximumGroups = 1000;
 
 void add(ByteSet& set, unsigned char byte) {
     set[byte >> 6] |= std::uint64_t{1} << (byte & 63);
@@ -104,11 +106,15 @@ std::optional<ByteSet> shorthand(unsigned char letter) {
 
 // The expression as a tree, before it is written out as nodes.
 struct Term {
-    enum class Type : std::uint8_t { empty, set, textStart, textEnd, sequence, choice, repeat };
+    enum class Type : std::uint8_t { empty, set, textStart, textEnd, sequence, choice, repeat, group };
     Type type = Type::empty;
+    // The set of a set term, the number of a group.
     std::uint16_t set = 0;
     std::uint32_t min = 0;
     std::uint32_t max = 0;
+    bool lazy = false;
+    // Whether it can match without consuming anything.
+    bool nullable = true;
     std::vector<std::size_t> parts;
     // Character positions once written out, saturated just above the limit.
     std::size_t positions = 0;
@@ -139,6 +145,8 @@ public:
 
     std::vector<Term>& terms() { return terms_; }
     std::vector<ByteSet>& sets() { return sets_; }
+    std::size_t groupCount() const { return groups_; }
+    bool repeatsNullable() const { return repeatsNullable_; }
 
 private:
     bool atEnd() const { return at_ >= pattern_.size(); }
@@ -164,6 +172,7 @@ private:
         term.type = Term::Type::set;
         term.set = index;
         term.positions = 1;
+        term.nullable = false;
         return addTerm(std::move(term));
     }
 
@@ -171,9 +180,11 @@ private:
         if (depth > kMaximumDepth) return std::nullopt;
         Term choice;
         choice.type = Term::Type::choice;
+        choice.nullable = false;
         do {
             const auto part = sequence(depth);
             if (!part) return std::nullopt;
+            choice.nullable = choice.nullable || terms_[*part].nullable;
             choice.positions += terms_[*part].positions;
             choice.parts.push_back(*part);
         } while (accept('|'));
@@ -189,6 +200,7 @@ private:
             const auto part = quantified(depth);
             if (!part) return std::nullopt;
             sequence.positions = std::min(sequence.positions + terms_[*part].positions, RegexNfa::maximumPositions + 1);
+            sequence.nullable = sequence.nullable && terms_[*part].nullable;
             sequence.parts.push_back(*part);
         }
         if (sequence.parts.size() == 1) return sequence.parts.front();
@@ -218,12 +230,15 @@ private:
         if (type == Term::Type::textStart || type == Term::Type::textEnd) return std::nullopt;
         // A lazy quantifier finds a match exactly when the greedy one does. Possessive forms ("*+")
         // and stacked quantifiers change or lose that, and are left to ICU.
-        accept('?');
+        const bool lazy = accept('?');
         if (peek() == '*' || peek() == '+' || peek() == '?' || peek() == '{') return std::nullopt;
+        repeatsNullable_ = repeatsNullable_ || terms_[*atom].nullable;
         Term repeat;
         repeat.type = Term::Type::repeat;
         repeat.min = min;
         repeat.max = max;
+        repeat.lazy = lazy;
+        repeat.nullable = min == 0 || terms_[*atom].nullable;
         repeat.parts.push_back(*atom);
         repeat.positions = saturatedProduct(terms_[*atom].positions, max == kUnbounded ? std::max(min, 1U) : max);
         return addTerm(std::move(repeat));
@@ -257,12 +272,23 @@ private:
         ++at_;
         switch (c) {
             case '(': {
-                // Capturing or not makes no difference to whether a match exists. Every other "(?"
-                // form (flags, look-around, atomic groups, named groups) is left to ICU.
-                if (accept('?') && !accept(':')) return std::nullopt;
+                // Every "(?" form but "(?:" (flags, look-around, atomic groups, named groups) is left
+                // to ICU.
+                const bool capturing = !accept('?');
+                if (!capturing && !accept(':')) return std::nullopt;
+                // Numbered when opened, so an outer group comes before the groups it holds.
+                const auto number = capturing ? ++groups_ : 0;
+                if (groups_ > kMaximumGroups) return std::nullopt;
                 const auto inner = alternation(depth + 1);
                 if (!inner || !accept(')')) return std::nullopt;
-                return inner;
+                if (!capturing) return inner;
+                Term group;
+                group.type = Term::Type::group;
+                group.set = static_cast<std::uint16_t>(number);
+                group.nullable = terms_[*inner].nullable;
+                group.positions = terms_[*inner].positions;
+                group.parts.push_back(*inner);
+                return addTerm(std::move(group));
             }
             case '[':
                 return characterClass();
@@ -271,6 +297,7 @@ private:
                 return setTerm(printable());
             case '^':
             case '$': {
+                // Nullable, like the empty term: both match without consuming.
                 Term assertion;
                 assertion.type = c == '^' ? Term::Type::textStart : Term::Type::textEnd;
                 return addTerm(std::move(assertion));
@@ -368,6 +395,8 @@ private:
     std::size_t at_ = 0;
     std::vector<Term> terms_;
     std::vector<ByteSet> sets_;
+    std::size_t groups_ = 0;
+    bool repeatsNullable_ = false;
 };
 
 // Writes the tree out as a Thompson automaton, back to front: each term is built knowing the node
@@ -399,6 +428,11 @@ public:
             }
             case Term::Type::repeat:
                 return repeat(term, next);
+            case Term::Type::group: {
+                const std::int32_t end = add(Node{Kind::save, static_cast<std::uint16_t>(2 * term.set + 1), next, -1});
+                return add(
+                    Node{Kind::save, static_cast<std::uint16_t>(2 * term.set), build(term.parts.front(), end), -1});
+            }
         }
         return next;
     }
@@ -422,20 +456,25 @@ private:
         std::uint32_t copies = term.min;
         if (term.max == kUnbounded) {
             // x* is a loop; x{n,} is n - 1 copies then x+, whose loop re-enters the last copy.
-            const std::int32_t loop = add(Node{Kind::split, 0, -1, next});
+            const std::int32_t loop = add(Node{});
             if (failed_) return next;
             const std::int32_t inside = build(body, loop);
-            nodes_[static_cast<std::size_t>(loop)].out = inside;
+            nodes_[static_cast<std::size_t>(loop)] = choice(term.lazy, inside, next);
             entry = term.min == 0 ? loop : inside;
             if (copies > 0) --copies;
         } else {
             // x{n,m}: n copies, then m - n optional ones, each of which may leave for `next`.
             for (std::uint32_t i = term.min; i < term.max && !failed_; ++i)
-                entry = add(Node{Kind::split, 0, build(body, entry), next});
+                entry = add(choice(term.lazy, build(body, entry), next));
         }
         for (std::uint32_t i = 0; i < copies && !failed_; ++i)
             entry = build(body, entry);
         return entry;
+    }
+
+    // A greedy repetition tries one more iteration first, a lazy one leaving first.
+    static Node choice(bool lazy, std::int32_t again, std::int32_t leave) {
+        return lazy ? Node{Kind::split, 0, leave, again} : Node{Kind::split, 0, again, leave};
     }
 
     const std::vector<Term>& terms_;
@@ -457,6 +496,8 @@ std::shared_ptr<const RegexNfa> RegexNfa::parse(std::string_view pattern, bool c
     nfa->nodes_ = std::move(builder.nodes());
     nfa->sets_ = std::move(parser.sets());
     nfa->start_ = start;
+    nfa->captureCount_ = parser.groupCount();
+    nfa->capturesExact_ = !parser.repeatsNullable();
     nfa->assignByteClasses();
     return nfa;
 }

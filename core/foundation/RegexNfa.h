@@ -18,6 +18,10 @@ namespace tessaril {
 // `maximumPositions` character positions once counted repetitions are written out) makes parse()
 // decline, and the pattern stays with ICU alone.
 //
+// Capturing groups are numbered as ICU numbers them (by their opening parenthesis), each bracketed
+// by two save nodes, and every split lists the branch ICU's backtracking tries first as `out`: a
+// walk through the automaton in that order meets the matches in ICU's order of preference.
+//
 // Everything here describes printable ASCII only. A text byte outside that range falls in byte class
 // 0, which means "unknown": the lazy DFA stops there and lets ICU answer.
 //
@@ -29,9 +33,10 @@ public:
 
     enum class Kind : std::uint8_t {
         byteSet,    // consumes one byte of set, goes to out
-        split,      // goes to out and to alternative without consuming
+        split,      // goes to out, or failing that to alternative, without consuming
         textStart,  // goes to out only at offset 0 ("^"; the pattern has no multi-line flag)
         textEnd,    // goes to out only at the end of the text ("$")
+        save,       // records the offset in capture slot `set` (2g: group g begins, 2g + 1: it ends)
         match,
     };
     struct Node {
@@ -50,6 +55,15 @@ public:
     [[nodiscard]] const std::vector<Node>& nodes() const { return nodes_; }
     [[nodiscard]] const std::vector<ByteSet>& sets() const { return sets_; }
     [[nodiscard]] std::int32_t start() const { return start_; }
+    [[nodiscard]] std::size_t captureCount() const { return captureCount_; }
+    // True when the pattern begins with "^": a match can only start at offset 0.
+    [[nodiscard]] bool anchoredAtStart() const {
+        return nodes_[static_cast<std::size_t>(start_)].kind == Kind::textStart;
+    }
+    // Whether a leftmost-first walk finds exactly ICU's capture ranges. ICU stops a repetition whose
+    // iteration matched the empty string, which an automaton cannot express, so a pattern that
+    // repeats anything able to match empty answers search() only.
+    [[nodiscard]] bool capturesExact() const { return capturesExact_; }
 
     // Bytes that no set of the pattern tells apart share a class: the DFA keeps one transition per
     // class. Class 0 holds every byte outside printable ASCII; classes 1 to classCount() - 1 the rest.
@@ -70,6 +84,8 @@ private:
     std::vector<Node> nodes_;
     std::vector<ByteSet> sets_;
     std::int32_t start_ = 0;
+    std::size_t captureCount_ = 0;
+    bool capturesExact_ = true;
     std::array<std::uint8_t, 256> byteClasses_{};
     std::vector<unsigned char> representatives_;
 };

@@ -71,11 +71,13 @@ TEST(RuleWorkLimit, NoShippedPatternRunsOutOfWorkOnHostileText) {
 }
 
 TEST(RuleWorkLimit, CatastrophicPatternIsStoppedAndReported) {
-    auto regex = Regex::compile("^(a+)+$");
+    // "\z" keeps the pattern with ICU, as look-around and "\b" keep most of Command Guard's: the
+    // linear-time paths would answer "^(a+)+$" without backtracking at all.
+    auto regex = Regex::compile("^(a+)+\\z");
     ASSERT_TRUE(regex.has_value());
     regex->setWorkLimit(CommandGuard::matchWorkLimit);
     const std::string hostile = std::string(40, 'a') + "!";
-    // firstMatch, as Command Guard calls it: search() answers this pattern without backtracking.
+    // firstMatch, as Command Guard calls it.
     EXPECT_FALSE(regex->firstMatch(hostile).has_value());
     EXPECT_TRUE(regex->lastMatchHitLimit());
     EXPECT_TRUE(regex->firstMatch("aaaa").has_value());

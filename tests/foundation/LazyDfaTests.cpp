@@ -3,6 +3,7 @@
 // inside alternations, counted repetition, the bytes and the patterns it must leave to ICU.
 #include "core/foundation/LazyDfa.h"
 #include "core/foundation/Regex.h"
+#include "tests/foundation/RegexReference.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,8 @@
 namespace tessaril {
 namespace {
 
-// ICU alone, as search() answered before the DFA existed. The limit only matters for a few random
-// expressions that send ICU into an endless loop.
-Regex icuOnly(const std::string& pattern, bool caseInsensitive = false) {
-    auto regex = Regex::compile(pattern, caseInsensitive).value_or(*Regex::compile("(?!)"));
-    regex.setFastPathEnabled(false);
-    regex.setWorkLimit(1000);
-    return regex;
-}
+using testing::icuOnly;
+using testing::randomPattern;
 
 LazyDfa dfaFor(const std::string& pattern, bool caseInsensitive = false, std::size_t stateLimit = 256) {
     auto nfa = RegexNfa::parse(pattern, caseInsensitive);
@@ -100,6 +95,7 @@ TEST(LazyDfa, LeavesTextOutsidePrintableASCIIToICUUnlessDecidedBefore) {
         {"^abd", "abc\303\251", false},       // every attempt failed before it
         {".*", "\377", true},                 // an empty match at offset 0
         {"abc$", "abc\n", std::nullopt},      // ICU's "$" also matches before a final line break
+        {"$[^a]", "\n", std::nullopt},        // which what follows the "$" may then consume
         {"a.c", "a\nc", std::nullopt},        // and its "." excludes line breaks
         {"b", "a\377b", std::nullopt},        // the search goes on past the byte
         {"^[^a]", "\303\251", std::nullopt},  // the very first byte decides
@@ -128,21 +124,6 @@ TEST(LazyDfa, DeclinesWhatItDoesNotModel) {
         EXPECT_EQ(RegexNfa::parse(pattern, true), nullptr) << pattern;
     EXPECT_EQ(RegexNfa::parse(std::string(70, '(') + std::string(70, ')'), false), nullptr);
     EXPECT_NE(RegexNfa::parse("a{256}", false), nullptr);
-}
-
-// Random expressions over a small alphabet, so that anchors, empty branches, nested and counted
-// repetition meet in combinations no table lists.
-std::string randomPattern(std::mt19937& random, int depth) {
-    static const char* const atoms[] = {"a", "b", "A", "-", ".", "[ab]", "[^a]", "[A-a]", "\\w", "\\W", "^", "$"};
-    static const char* const quantifiers[] = {"", "", "", "*", "+", "?", "*?", "{2}", "{0,2}", "{1,}", "{2,3}?"};
-    std::string pattern;
-    for (auto length = random() % 4; length > 0; --length) {
-        std::string atom = depth < 2 && random() % 4 == 0 ? "(?:" + randomPattern(random, depth + 1) + ")"
-                                                          : atoms[random() % std::size(atoms)];
-        if (atom != "^" && atom != "$") atom += quantifiers[random() % std::size(quantifiers)];
-        pattern += atom;
-    }
-    return random() % 4 == 0 ? pattern + "|" + randomPattern(random, depth + 1) : pattern;
 }
 
 TEST(LazyDfa, AgreesWithICUOnRandomExpressions) {
