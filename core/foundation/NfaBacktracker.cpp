@@ -109,6 +109,14 @@ NfaBacktracker::NfaBacktracker(std::shared_ptr<const RegexNfa> nfa) : nfa_(std::
     }
     wordsPerRow_ = (static_cast<std::size_t>(joins) + 63) / 64;
     assignLeads();
+    loopBody_.assign(nodes.size(), -1);
+    for (std::size_t n = 0; n < nodes.size(); ++n) {
+        if (nodes[n].kind != Kind::split || joins_[n] < 0) continue;
+        for (const std::int32_t branch : {nodes[n].out, nodes[n].alternative}) {
+            const auto& body = nodes[static_cast<std::size_t>(branch)];
+            if (body.kind == Kind::byteSet && body.out == static_cast<std::int32_t>(n)) loopBody_[n] = branch;
+        }
+    }
 }
 
 // What may come next from each branch of a split: the bytes a path from there can consume first,
@@ -159,6 +167,36 @@ void NfaBacktracker::assignLeads() {
     }
 }
 
+std::int32_t NfaBacktracker::walkLoop(std::int32_t split, std::int32_t& at, std::string_view text) const {
+    const auto& loop = nfa_->nodes()[static_cast<std::size_t>(split)];
+    const std::int32_t body = loopBody_[static_cast<std::size_t>(split)];
+    const RegexNfa::ByteSet& set = nfa_->sets()[nfa_->nodes()[static_cast<std::size_t>(body)].set];
+    const bool greedy = loop.out == body;
+    const std::int32_t leave = greedy ? loop.alternative : loop.out;
+    const std::int32_t join = joins_[static_cast<std::size_t>(split)];
+    const auto size = static_cast<std::int32_t>(text.size());
+    Scratch& s = scratch;
+    while (true) {
+        const unsigned char next = at < size ? byteAt(text, at) : 0;
+        const bool again = at < size && RegexNfa::contains(set, next);
+        const bool mayLeave = mayLead(leave, next);
+        if (greedy) {
+            // One more iteration first; leaving here is tried once those have failed.
+            if (!again) return mayLeave ? leave : -1;
+            if (mayLeave) s.jobs.push_back({leave, at});
+        } else {
+            // Leaving first; one more iteration is tried once that has failed.
+            if (mayLeave) {
+                if (again) s.jobs.push_back({body, at});
+                return leave;
+            }
+            if (!again) return -1;
+        }
+        ++at;
+        if (!s.firstVisit(join, at)) return -1;
+    }
+}
+
 bool NfaBacktracker::answers(std::string_view text) const {
     if (!nfa_->capturesExact() || text.size() >= static_cast<std::size_t>(INT32_MAX)) return false;
     if (wordsPerRow_ * 64 * (text.size() + 1) > visitBudget) return false;
@@ -194,6 +232,10 @@ std::optional<RegexMatch> NfaBacktracker::find(std::string_view text, std::size_
                         ++at;
                         break;
                     case Kind::split: {
+                        if (loopBody_[static_cast<std::size_t>(node)] >= 0) {
+                            node = walkLoop(node, at, text);
+                            break;
+                        }
                         const unsigned char next = at < size ? byteAt(text, at) : 0;
                         const bool alternative = mayLead(current.alternative, next);
                         if (!mayLead(current.out, next)) {

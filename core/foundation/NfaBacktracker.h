@@ -41,6 +41,9 @@ public:
 
 private:
     void assignLeads();
+    // The walk of a one-set loop from its split at `at` (already recorded as explored), in the order
+    // the general walk would take: returns the node to go on with at the updated `at`, or -1.
+    std::int32_t walkLoop(std::int32_t split, std::int32_t& at, std::string_view text) const;
     [[nodiscard]] bool mayLead(std::int32_t node, unsigned char next) const {
         const auto& lead = leads_[static_cast<std::size_t>(node)];
         return ((lead[next >> 6] >> (next & 63)) & 1) != 0;
@@ -52,6 +55,9 @@ private:
     std::size_t wordsPerRow_ = 0;
     // Per node, the next bytes with which a path from it may succeed (see assignLeads).
     std::vector<RegexNfa::ByteSet> leads_;
+    // Per split node that heads a loop over one byte set ("[^&]*", ".*?"), that set's node, else -1.
+    // Such loops are walked byte by byte without going through the set's node.
+    std::vector<std::int32_t> loopBody_;
 };
 
 }  // namespace tessaril

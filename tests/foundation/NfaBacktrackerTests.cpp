@@ -80,6 +80,17 @@ TEST(NfaBacktracker, FindsICUsMatchAndGroups) {
         {"(x)?y", "y"},
         {"()", "a"},
         {"", "ab"},
+        // Loops over one set are walked without their set's node: the order of tries, a loop whose
+        // set node is also entered from outside (x+), runs cut short by explored offsets, and loops
+        // that a later start offset reaches again.
+        {"(a*)a(a*?)b", "aaab"},
+        {"([^&]*)&?(.)", "ab&cd"},
+        {".*?u=([^&]*)", "x?au=1&u=2"},
+        {".*u=([^&]*)", "x?au=1&u=2&v"},
+        {"(x+)(x+?)y", "xxxxy"},
+        {"([a-c]+?)([b-d]+)c", "abcbdc"},
+        {"(?:a+b)+(c)", "aabab aababc"},
+        {"z[^z]*?q", "zaaazbq"},
         // Anchors and case folding.
         {"^(a*)$", "aab"},
         {"(^a|b)", "ba"},
