@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 SAMPLE_URL ?= https://www.amazon.com/dp/B0CX23V2ZK/ref=sr_1_3?tag=deals-20&utm_source=newsletter&keywords=usb+cable
 
-.PHONY: deps test test-asan test-tsan run bench bench-smoke bench-cli fuzz fuzz-smoke format format-check tidy clean
+.PHONY: deps test test-asan test-tsan test-corpus run bench bench-smoke bench-cli fuzz fuzz-smoke format format-check tidy clean
 
 deps:
 	./scripts/install-deps
@@ -44,6 +44,13 @@ bench-smoke: deps
 	./build/release/bench/tessaril_bench --benchmark_min_time=0.01 > build/release/bench-smoke.txt
 	cat build/release/bench-smoke.txt
 	! grep -q 'ERROR OCCURRED' build/release/bench-smoke.txt
+
+# The cleaner against its plain reference on every line of the benchmark corpus, which takes an
+# optimised build (`make test` compares one line in 32).
+test-corpus: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target tests_cleaning
+	./build/release/tests/cleaning/tests_cleaning --gtest_filter='DifferentialCleanTest.*'
 
 # The whole tool over the benchmark corpus: lines per second, peak memory, start-up time.
 bench-cli: deps
