@@ -367,16 +367,18 @@ const RulesEngine::NameRules* RulesEngine::nameRules(std::string_view name) cons
         fallbackNamesStale_ = false;
     }
     // The cleaner asks about each name twice in a row (provider rules, then built-in ones).
-    if (lastNameRules_ != nullptr && name == nameKey_) return lastNameRules_;
-    nameKey_.assign(name);
+    if (lastNameRules_ != nullptr && name == lastName_) return lastNameRules_;
     lastNameRules_ = nullptr;
-    if (auto found = nameRules_.find(nameKey_); found != nameRules_.end()) return lastNameRules_ = &found->second;
-    if (!NameRuleIndex::prepare(name, lowerName_)) return nullptr;
-    // Hostile input can bring any number of names; the kept answers stay bounded.
-    if (nameRules_.size() >= kKeptNameAnswers) nameRules_.clear();
-    NameRules& rules = nameRules_[nameKey_];
-    computeNameRules(name, lowerName_, rules);
-    return lastNameRules_ = &rules;
+    auto found = nameRules_.find(name);
+    if (found == nameRules_.end()) {
+        if (!NameRuleIndex::prepare(name, lowerName_)) return nullptr;
+        // Hostile input can bring any number of names; the kept answers stay bounded.
+        if (nameRules_.size() >= kKeptNameAnswers) nameRules_.clear();
+        found = nameRules_.try_emplace(std::string(name)).first;
+        computeNameRules(name, lowerName_, found->second);
+    }
+    lastName_ = found->first;
+    return lastNameRules_ = &found->second;
 }
 
 void RulesEngine::computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const {
@@ -482,9 +484,8 @@ bool RulesEngine::isException(std::string_view url, const CompiledProvider& prov
     return isException(scratchScan(url), provider);
 }
 
-bool RulesEngine::isException(LinkScan& scan, const CompiledProvider& provider) const {
+bool RulesEngine::exceptionCovers(LinkScan& scan, const CompiledProvider& provider) const {
     const std::size_t count = provider.exceptionRegexes.size();
-    if (count == 0) return false;
     refresh(scan);
     if (!FragmentIndex::live(provider.exceptionGroup, scan)) return false;
     const std::size_t number = providerNumber(provider);

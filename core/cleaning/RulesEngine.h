@@ -123,7 +123,10 @@ public:
     [[nodiscard]] bool isCategoryEnabled(RuleCategoryType type) const;
     [[nodiscard]] bool isRuleEnabled(std::string_view ruleID, RuleCategoryType category) const;
     [[nodiscard]] bool isException(std::string_view url, const CompiledProvider& provider) const;
-    [[nodiscard]] bool isException(LinkScan& scan, const CompiledProvider& provider) const;
+    // Most providers have no exceptions; that answer costs no call.
+    [[nodiscard]] bool isException(LinkScan& scan, const CompiledProvider& provider) const {
+        return !provider.exceptionRegexes.empty() && exceptionCovers(scan, provider);
+    }
     // The identifier of the provider rule (or referral rule) that removes this parameter.
     [[nodiscard]] std::optional<std::string> shouldStripParam(std::string_view name,
                                                               const CompiledProvider& provider) const;
@@ -197,6 +200,7 @@ private:
     [[nodiscard]] RuleCategory* firstCategory(RuleCategoryType type) const {
         return categoryByType_[static_cast<std::size_t>(type)];
     }
+    [[nodiscard]] bool exceptionCovers(LinkScan& scan, const CompiledProvider& provider) const;
     [[nodiscard]] const CompiledPattern* strippingParamRule(std::string_view name, const CompiledProvider& provider,
                                                             bool& isReferral) const;
     [[nodiscard]] const FallbackRule* strippingFallbackRule(std::string_view name) const;
@@ -282,9 +286,14 @@ private:
     // Null for a name the indexes cannot answer for (bytes outside printable ASCII).
     [[nodiscard]] const NameRules* nameRules(std::string_view name) const;
     void computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const;
-    mutable std::unordered_map<std::string, NameRules> nameRules_;
-    // The last name asked about (nameKey_) and its answer, while it is kept.
-    mutable std::string nameKey_;
+    // Looked up by the name's view, without copying it first.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+    };
+    mutable std::unordered_map<std::string, NameRules, NameHash, std::equal_to<>> nameRules_;
+    // The last name asked about (a view of its key in nameRules_) and its answer, while it is kept.
+    mutable std::string_view lastName_;
     mutable const NameRules* lastNameRules_ = nullptr;
     mutable std::string lowerName_;
     // Providers with rules that the name index cannot answer by lookup alone, in ascending order.
