@@ -30,7 +30,7 @@ struct Pipeline {
         const std::string supplementary = fuzz::readResource("tessaril-supplementary.json");
         if (!engine.loadRuleBundle(clearURLs, supplementary) || engine.compiledProviders().empty()) std::abort();
         // Counts stay in memory; writing them out per input would only slow the run down.
-        cleaner.setSavesMatchCountsAfterEachClean(false);
+        cleaner.setMatchCounting(URLCleaner::MatchCounting::keptInMemory);
     }
 };
 

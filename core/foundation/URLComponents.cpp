@@ -96,11 +96,6 @@ inline bool isAlpha(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-inline int hexValue(char c) {
-    if (c <= '9') return c - '0';
-    return (c | 0x20) - 'a' + 10;
-}
-
 // Length of the well-formed UTF-8 sequence at s[i] (a byte >= 0x80), or 0. C1 controls count as
 // malformed here: they are control characters, which no link may hold.
 std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
