@@ -4,6 +4,7 @@
 #include "core/foundation/Regex.h"
 #include "core/foundation/RegexNfa.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -40,10 +41,25 @@ public:
     [[nodiscard]] std::optional<RegexMatch> find(std::string_view text, std::size_t from) const;
 
 private:
+    // A loop over one byte set ("[^&]*", ".*?", "[^&]+"): a split with the set's node as one branch.
+    struct Loop {
+        std::int32_t body = -1;
+        std::int32_t leave = -1;
+        std::int32_t join = -1;
+        bool joinsAtSplit = true;
+        bool greedy = true;
+        // Per next byte (0 for the end of the text): whether another iteration and whether leaving
+        // may succeed.
+        std::array<std::uint8_t, 256> steps{};
+    };
+    static constexpr std::uint8_t stayBit = 1;
+    static constexpr std::uint8_t leaveBit = 2;
+
     void assignLeads();
-    // The walk of a one-set loop from its split at `at` (already recorded as explored), in the order
-    // the general walk would take: returns the node to go on with at the updated `at`, or -1.
-    std::int32_t walkLoop(std::int32_t split, std::int32_t& at, std::string_view text) const;
+    // The walk of a loop from its split at `at` (already recorded as explored), in the order the
+    // general walk would take, over a whole run of bytes at once: returns the node to go on with at
+    // the updated `at`, or -1 to go on with the jobs it left.
+    std::int32_t walkLoop(const Loop& loop, std::int32_t& at, std::string_view text) const;
     [[nodiscard]] bool mayLead(std::int32_t node, unsigned char next) const {
         const auto& lead = leads_[static_cast<std::size_t>(node)];
         return ((lead[next >> 6] >> (next & 63)) & 1) != 0;
@@ -52,12 +68,12 @@ private:
     std::shared_ptr<const RegexNfa> nfa_;
     // Per node, its bit in a row of the record of explored pairs, or -1 for a node that needs none.
     std::vector<std::int32_t> joins_;
-    std::size_t wordsPerRow_ = 0;
+    std::size_t joinCount_ = 0;
     // Per node, the next bytes with which a path from it may succeed (see assignLeads).
     std::vector<RegexNfa::ByteSet> leads_;
-    // Per split node that heads a loop over one byte set ("[^&]*", ".*?"), that set's node, else -1.
-    // Such loops are walked byte by byte without going through the set's node.
-    std::vector<std::int32_t> loopBody_;
+    // Per split node that heads a loop over one byte set, its index in loops_, else -1.
+    std::vector<std::int32_t> loopOf_;
+    std::vector<Loop> loops_;
 };
 
 }  // namespace tessaril

@@ -122,10 +122,10 @@ TEST(NfaBacktracker, LeavesToICUWhatItCannotAnswerExactly) {
     EXPECT_FALSE(any.answers("\303\251"));
     EXPECT_FALSE(any.answers("a\tb"));
     EXPECT_EQ(Regex::compile("(.)")->firstMatch("\303\251x")->groups[0], (TextRange{0, 2}));
-    const std::string huge(NfaBacktracker::visitBudget / 64, 'a');
+    const std::string huge(NfaBacktracker::visitBudget, 'a');
     EXPECT_TRUE(any.answers(huge.substr(1)));
     EXPECT_FALSE(any.answers(huge));
-    EXPECT_EQ(Regex::compile("(.)+$")->firstMatch(huge)->groups[0], (TextRange{huge.size() - 1, huge.size()}));
+    EXPECT_EQ(describe(Regex::compile("(.)+$")->firstMatch(huge)), describe(icuOnly("(.)+$").firstMatch(huge)));
 }
 
 TEST(NfaBacktracker, AgreesWithICUOnRandomExpressions) {
