@@ -12,6 +12,8 @@
 
 namespace tessaril {
 
+class RuleEntry;
+
 // A compiled expression and the pattern text as the rule file wrote it (without added anchors).
 struct CompiledPattern {
     Regex regex;
@@ -21,6 +23,13 @@ struct CompiledPattern {
     RulePrefilter prefilter;
     // Its number in the engine's fragment index (link rules only).
     std::uint32_t filter = 0;
+    // The rule entry whose switch a parameter rule answers to, found by identifier and kept for as
+    // long as the category's index stamp is the one given (zero: not looked up yet).
+    struct Switch {
+        std::uint64_t stamp = 0;
+        const RuleEntry* entry = nullptr;
+    };
+    mutable Switch ruleSwitch;
 };
 
 // A provider with every pattern compiled once, case-insensitively. Patterns that did not compile

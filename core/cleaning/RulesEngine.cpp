@@ -77,7 +77,7 @@ std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& pat
         if (!regex) continue;
         regex->setWorkLimit(RulesEngine::matchWorkLimit);
         RulePrefilter prefilter = anchored ? RulePrefilter() : RulePrefilter::fromPattern(pattern, true);
-        compiled.push_back(CompiledPattern{std::move(*regex), pattern, std::move(prefilter)});
+        compiled.push_back(CompiledPattern{std::move(*regex), pattern, std::move(prefilter), 0, {}});
     }
     return compiled;
 }
@@ -502,15 +502,19 @@ bool RulesEngine::exceptionCovers(LinkScan& scan, const CompiledProvider& provid
 
 bool RulesEngine::paramRuleEnabled(const CompiledProvider& provider, const CompiledPattern& rule,
                                    bool isReferral) const {
-    if (isReferral) {
-        scratchID_.assign("Referral Marketing:");
+    const RuleCategoryType type = isReferral ? RuleCategoryType::referralMarketing : provider.category;
+    const RuleCategory* category = firstCategory(type);
+    if (category == nullptr) return true;
+    if (!category->isEnabled()) return false;
+    // Asked for every parameter a rule matches: the entry is looked up by identifier once per
+    // change of the category's rules, not each time.
+    if (rule.ruleSwitch.stamp != category->indexStamp()) {
+        scratchID_.assign(rawValue(type));
+        scratchID_ += ':';
         scratchID_ += rule.pattern;
-        return isRuleEnabled(scratchID_, RuleCategoryType::referralMarketing);
+        rule.ruleSwitch = {category->indexStamp(), category->firstRule(scratchID_)};
     }
-    scratchID_.assign(rawValue(provider.category));
-    scratchID_ += ':';
-    scratchID_ += rule.pattern;
-    return isRuleEnabled(scratchID_, provider.category);
+    return rule.ruleSwitch.entry == nullptr || rule.ruleSwitch.entry->isEnabled();
 }
 
 const CompiledPattern* RulesEngine::strippingParamRule(std::string_view name, const CompiledProvider& provider,

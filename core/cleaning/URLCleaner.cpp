@@ -104,14 +104,14 @@ CleanOutcome URLCleaner::cleanWithOutcome(std::string_view urlString) {
     // Case-sensitive on purpose: "HTTPS://" is left for the user to fix rather than guessed at. Either
     // test refuses; the prefix goes first because it spares parsing text that is no link at all.
     if (!trimmed.starts_with("http://") && !trimmed.starts_with("https://")) return CleanOutcome::invalid();
-    auto components = URLComponents::parse(trimmed);
-    if (!components) return CleanOutcome::invalid();
+    URLComponents& components = input_;
+    if (!components.parseInto(trimmed)) return CleanOutcome::invalid();
     if (exceptionStore_ != nullptr && exceptionStore_->hasDisabledDomains()) {
-        if (auto host = DomainExceptionStore::normalizedHost(*components); host && exceptionStore_->isDisabled(*host)) {
+        if (auto host = DomainExceptionStore::normalizedHost(components); host && exceptionStore_->isDisabled(*host)) {
             return CleanOutcome::skippedDisabled(std::move(*host));
         }
     }
-    auto result = performClean(trimmed, 0, &*components);
+    auto result = performClean(trimmed, 0, &components);
     if (!result) return CleanOutcome::unchanged();
     if (matchCounting_ == MatchCounting::savedAfterEachClean) rulesEngine_.saveMatchCounts();
     if (lastCleanRecorder_ != nullptr) lastCleanRecorder_->record(result->originalURL, result->cleanedURL, surface_);
@@ -258,7 +258,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
 
     std::vector<std::string> removedNames;
     std::int64_t removedCount = 0;
-    if (components->queryItemCount() > 0) {
+    if (!components->percentEncodedQuery().value_or(std::string_view()).empty()) {
         std::string_view blocklistHost;
         std::string blocklistHostScratch;
         if (auto encodedHost = components->percentEncodedHost())

@@ -141,6 +141,7 @@ private:
     std::array<LinkScan, maximumRedirectDepth + 1> scans_;
     ProviderSet parameterProviders_;
     std::string lowerHost_;
+    URLComponents input_;
 };
 
 }  // namespace tessaril

@@ -78,8 +78,15 @@ std::string_view trim(std::string_view text) {
     if (!fitsIcu(text)) return text;
     const auto* bytes = bytesOf(text);
     const auto length = static_cast<std::int32_t>(text.size());
+    // ASCII's white space is tab to carriage return and the space; ICU is asked about the rest.
+    const auto asciiSpace = [](std::uint8_t byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); };
     std::int32_t begin = 0;
     while (begin < length) {
+        if (bytes[begin] < 0x80) {
+            if (!asciiSpace(bytes[begin])) break;
+            ++begin;
+            continue;
+        }
         std::int32_t next = begin;
         UChar32 c = 0;
         U8_NEXT(bytes, next, length, c);
@@ -88,6 +95,11 @@ std::string_view trim(std::string_view text) {
     }
     std::int32_t end = length;
     while (end > begin) {
+        if (bytes[end - 1] < 0x80) {
+            if (!asciiSpace(bytes[end - 1])) break;
+            --end;
+            continue;
+        }
         std::int32_t previous = end;
         UChar32 c = 0;
         U8_PREV(bytes, begin, previous, c);

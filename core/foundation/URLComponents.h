@@ -51,6 +51,8 @@ public:
     URLComponents() = default;
 
     [[nodiscard]] static std::optional<URLComponents> parse(std::string_view text);
+    // As parse(), into this object, reusing its storage; false leaves it as it was.
+    bool parseInto(std::string_view text);
 
     // The whole reference, serialised. Parts set through the setters are part of it at once.
     [[nodiscard]] const std::string& string() const noexcept { return text_; }
@@ -144,7 +146,6 @@ private:
     [[nodiscard]] std::string_view slice(std::uint32_t begin, std::uint32_t end) const noexcept {
         return std::string_view(text_).substr(begin, end - begin);
     }
-    bool parseInto(std::string_view text);
     std::size_t removeQueryItemsImpl(RemovePredicate predicate, void* context);
     // Replaces text_[begin, end) with `replacement` and reparses. The result is kept only when part
     // `changedPart` now reads `expected`, the parts in `clearedParts` (a bit mask) are gone, and every

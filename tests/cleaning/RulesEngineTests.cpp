@@ -136,9 +136,16 @@ TEST_F(RulesEngineTest, ReferralCategoryAndRuleSwitches) {
     EXPECT_EQ(engine.matchingProviders("https://acme.example/").size(), 2u);
     EXPECT_FALSE(engine.isRuleEnabled("Referral Marketing:anything", RuleCategoryType::referralMarketing));
 
-    category(engine, RuleCategoryType::ecommerce).firstRule("E-commerce:ref")->setEnabled(false);
+    RuleCategory& ecommerce = category(engine, RuleCategoryType::ecommerce);
+    ecommerce.firstRule("E-commerce:ref")->setEnabled(false);
     EXPECT_FALSE(engine.hasStripParam("ref", acme));
     EXPECT_TRUE(engine.isRuleEnabled("E-commerce:unknown", RuleCategoryType::ecommerce));
+    // A rule's switch is found again when the category's rules are replaced (the old entries gone).
+    ecommerce.setRules({});
+    EXPECT_TRUE(engine.hasStripParam("ref", acme));
+    ecommerce.appendRule(std::make_shared<RuleEntry>("E-commerce:ref", "ref", "ref", RuleCategoryType::ecommerce,
+                                                     RuleEntry::Source::clearURLs, false));
+    EXPECT_FALSE(engine.hasStripParam("ref", acme));
 
     category(engine, RuleCategoryType::advertising).setEnabled(false);
     EXPECT_FALSE(engine.hasStripParamFallback("gclid"));

@@ -2,6 +2,7 @@
 #include "core/foundation/Text.h"
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
 #include <string>
 
@@ -16,6 +17,11 @@ TEST(Text, TrimRemovesUnicodeWhiteSpaceAndLineBreaksOnly) {
     EXPECT_EQ(trim("\u00A0\u0085\u2028x y\u3000\u2000\u00A0"), "x y");
     EXPECT_EQ(trim("\v\f\u2029"), "");
     EXPECT_EQ(trim(""), "");
+    // ASCII is answered without ICU: exactly its white space goes, not the other controls.
+    for (int byte = 1; byte < 0x80; ++byte) {
+        const std::string around = std::string(1, static_cast<char>(byte)) + "x" + static_cast<char>(byte);
+        EXPECT_EQ(trim(around).size(), u_isUWhiteSpace(byte) ? 1U : 3U) << byte;
+    }
     // ZERO WIDTH SPACE and BOM are format characters, not white space: they must survive.
     EXPECT_EQ(trim("\u200Bx\u200B"), "\u200Bx\u200B");
     EXPECT_EQ(trim("\uFEFFx"), "\uFEFFx");
