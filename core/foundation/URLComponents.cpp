@@ -4,6 +4,7 @@
 #include "core/foundation/Text.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -129,7 +130,17 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
 // invalid UTF-8.
 std::size_t scan(std::string_view s, std::size_t i, std::uint16_t bits) {
     const std::size_t n = s.size();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
+    const std::uint32_t plain = static_cast<std::uint32_t>(bits) << 16;
+    const bool oneClass = std::has_single_bit(bits);
     while (true) {
+        // Runs of plain bytes are long (a query is mostly letters and digits): eight at a time,
+        // one test for all of them, which holds when `bits` is a single class.
+        while (oneClass && i + 8 <= n &&
+               (kClasses[bytes[i]] & kClasses[bytes[i + 1]] & kClasses[bytes[i + 2]] & kClasses[bytes[i + 3]] &
+                kClasses[bytes[i + 4]] & kClasses[bytes[i + 5]] & kClasses[bytes[i + 6]] & kClasses[bytes[i + 7]] &
+                plain) != 0)
+            i += 8;
         while (i < n && isPlain(s[i], bits))
             ++i;
         if (i == n) return n;

@@ -145,6 +145,19 @@ TEST(URLComponents, RejectsMalformedText) {
     };
     for (std::string_view text : rejected)
         EXPECT_FALSE(URLComponents::parse(text).has_value()) << text;
+
+    // Long plain runs are checked several bytes at a time: a bad byte is found wherever it falls,
+    // in a path, a query or a fragment.
+    const std::string plain(24, 'z');
+    for (const std::string prefix : {"https://x.com/", "https://x.com/?", "https://x.com/#"}) {
+        for (std::size_t at = 0; at <= plain.size(); ++at) {
+            for (const char* bad : {" ", "\"", "%4", "\xff"}) {
+                const std::string text = prefix + plain.substr(0, at) + bad + plain.substr(at);
+                EXPECT_FALSE(URLComponents::parse(text).has_value()) << text;
+            }
+            EXPECT_TRUE(URLComponents::parse(prefix + plain.substr(0, at) + "%41\xc3\xa9" + plain.substr(at)));
+        }
+    }
 }
 
 TEST(URLComponents, AcceptsInternationalisedLinksVerbatimAndDecodesViews) {
