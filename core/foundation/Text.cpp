@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace tessaril::text {
@@ -150,6 +151,18 @@ std::optional<std::string> percentDecode(std::string_view text) {
     return out;
 }
 
+std::size_t asciiRunEnd(std::string_view text, std::size_t from) {
+    std::size_t i = from;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if ((word & 0x8080808080808080ULL) != 0) break;
+    }
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80)
+        ++i;
+    return i;
+}
+
 bool isValidUtf8(std::string_view text) {
     if (!fitsIcu(text)) return false;
     const auto* bytes = bytesOf(text);
@@ -157,7 +170,7 @@ bool isValidUtf8(std::string_view text) {
     std::int32_t i = 0;
     while (i < length) {
         if (bytes[i] < 0x80) {
-            ++i;
+            i = static_cast<std::int32_t>(asciiRunEnd(text, static_cast<std::size_t>(i)));
             continue;
         }
         UChar32 c = 0;

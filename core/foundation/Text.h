@@ -23,6 +23,9 @@ namespace tessaril::text {
 [[nodiscard]] std::optional<std::string> percentDecode(std::string_view text);
 
 [[nodiscard]] bool isValidUtf8(std::string_view text);
+// Where the run of ASCII bytes from `from` ends (text.size() when it reaches the end); eight bytes
+// at a time, for the hot paths that take ASCII apart from the rest.
+[[nodiscard]] std::size_t asciiRunEnd(std::string_view text, std::size_t from = 0);
 
 // User-perceived characters (extended grapheme clusters).
 [[nodiscard]] std::size_t graphemeCount(std::string_view text);

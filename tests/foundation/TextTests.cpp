@@ -80,6 +80,15 @@ TEST(Text, Utf8Validation) {
     EXPECT_FALSE(isValidUtf8("\xC3\x28"));
     EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
     EXPECT_FALSE(isValidUtf8("\xE0\x80\x80"));      // overlong
+    // ASCII runs are skipped eight bytes at a time; a stray byte is found at any offset.
+    const std::string ascii(20, 'a');
+    for (std::size_t at = 0; at <= ascii.size(); ++at) {
+        const std::string stray = ascii.substr(0, at) + "\xC3" + ascii.substr(at);
+        EXPECT_FALSE(isValidUtf8(stray)) << at;
+        EXPECT_EQ(asciiRunEnd(stray), at);
+        EXPECT_EQ(asciiRunEnd(stray, at + 1), stray.size());
+        EXPECT_TRUE(isValidUtf8(ascii.substr(0, at) + "\xC3\xA9" + ascii.substr(at)));
+    }
 }
 
 TEST(Text, GraphemeClustersCountWhatUsersSee) {
