@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto product = *Regex::compile(pattern, caseInsensitive);
     product.setWorkLimit(kWorkLimit);
     FUZZ_CHECK(product.search(text) == expected);
+    FUZZ_CHECK(product.captureGroupCount() == icu->captureGroupCount());
 
     if (!NfaBacktracker(nfa).answers(text)) return 0;
     const auto expectedMatch = icu->firstMatch(text);

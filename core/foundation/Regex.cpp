@@ -195,6 +195,15 @@ Regex& Regex::operator=(Regex&&) noexcept = default;
 Regex::~Regex() = default;
 
 std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensitive) {
+    // A pattern the automaton reads is one ICU accepts (the regex fuzzer holds the two to that), so
+    // ICU compiles it only once a text needs ICU, which for most patterns is never: loading a rule
+    // file then costs a fraction of what it did.
+    if (auto nfa = RegexNfa::parse(pattern, caseInsensitive)) {
+        auto impl = std::make_unique<Impl>(std::string(pattern), caseInsensitive, nullptr, 0);
+        impl->nfa = std::move(nfa);
+        impl->nfaRead = true;
+        return Regex(std::move(impl));
+    }
     auto compiled = compileWithICU(pattern, caseInsensitive);
     if (!compiled) return std::nullopt;
     auto impl = std::make_unique<Impl>(std::string(pattern), caseInsensitive, std::move(compiled), 0);
@@ -241,7 +250,10 @@ const std::string& Regex::pattern() const {
 }
 
 std::size_t Regex::captureGroupCount() const {
-    if (!impl_ || !impl_->ready()) return 0;
+    if (!impl_) return 0;
+    // The automaton numbers groups as ICU does; without the fast paths, ICU answers everything.
+    if (impl_->fastPathEnabled && impl_->nfa) return impl_->nfa->captureCount();
+    if (!impl_->ready()) return 0;
     return static_cast<std::size_t>(std::max(impl_->matcher->groupCount(), 0));
 }
 

@@ -503,23 +503,37 @@ std::shared_ptr<const RegexNfa> RegexNfa::parse(std::string_view pattern, bool c
 }
 
 void RegexNfa::assignByteClasses() {
-    // A byte's signature is the list of sets that contain it; equal signatures, equal class.
-    std::vector<std::vector<bool>> signatures;
+    // Bytes that no set tells apart share a class. Each set in turn splits every group of bytes it
+    // cuts: its members move to a new group, one per group they came from.
+    std::array<std::uint32_t, 256> group{};
+    std::vector<std::uint32_t> movedTo(1, 0);
+    std::vector<std::uint32_t> touched;
+    for (const ByteSet& set : sets_) {
+        for (unsigned c = kFirstPrintable; c <= kLastPrintable; ++c) {
+            if (!contains(set, static_cast<unsigned char>(c))) continue;
+            std::uint32_t& to = movedTo[group[c]];
+            if (to == 0) {
+                to = static_cast<std::uint32_t>(movedTo.size());
+                touched.push_back(group[c]);
+                movedTo.push_back(0);
+            }
+            group[c] = movedTo[group[c]];
+        }
+        for (const std::uint32_t from : touched)
+            movedTo[from] = 0;
+        touched.clear();
+    }
+    // Classes are numbered in the order of their first byte, which is their representative.
+    std::vector<std::uint8_t> number(movedTo.size(), 0);
     representatives_.assign(1, 0);
     byteClasses_.fill(0);
     for (unsigned c = kFirstPrintable; c <= kLastPrintable; ++c) {
-        const auto byte = static_cast<unsigned char>(c);
-        std::vector<bool> signature(sets_.size());
-        for (std::size_t s = 0; s < sets_.size(); ++s)
-            signature[s] = contains(sets_[s], byte);
-        const auto found = std::find(signatures.begin(), signatures.end(), signature);
-        if (found != signatures.end()) {
-            byteClasses_[byte] = static_cast<std::uint8_t>(found - signatures.begin() + 1);
-            continue;
+        std::uint8_t& n = number[group[c]];
+        if (n == 0) {
+            n = static_cast<std::uint8_t>(representatives_.size());
+            representatives_.push_back(static_cast<unsigned char>(c));
         }
-        signatures.push_back(std::move(signature));
-        representatives_.push_back(byte);
-        byteClasses_[byte] = static_cast<std::uint8_t>(signatures.size());
+        byteClasses_[c] = n;
     }
 }
 

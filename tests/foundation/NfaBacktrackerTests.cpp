@@ -138,6 +138,7 @@ TEST(NfaBacktracker, AgreesWithICUOnRandomExpressions) {
         if (!nfa || !nfa->capturesExact()) continue;
         auto product = *Regex::compile(pattern, caseInsensitive);
         auto icu = icuOnly(pattern, caseInsensitive);
+        ASSERT_EQ(product.captureGroupCount(), icu.captureGroupCount()) << pattern;
         for (int t = 0; t < 8; ++t) {
             std::string text;
             for (auto length = random() % 7; length > 0; --length)

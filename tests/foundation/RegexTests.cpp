@@ -128,6 +128,16 @@ TEST(Regex, DeferredCompilesOnFirstUseAndMatchesLikeCompiled) {
     EXPECT_EQ(copy.firstMatch("source")->groups[0], (TextRange{0, 6}));
     EXPECT_EQ(copy.replaceAll("source", "x"), "x");
 
+    // A pattern the automaton reads is compiled by ICU only once a text needs ICU (here, text
+    // outside printable ASCII); the work limit set before holds then.
+    auto lazy = *Regex::compile("^(caf.)$", true);
+    EXPECT_EQ(lazy.captureGroupCount(), 1u);
+    EXPECT_EQ(lazy.firstMatch("CAF\u00C9")->groups[0], (TextRange{0, 5}));
+    auto limited = *Regex::compile("^(a|a)*b$");
+    limited.setWorkLimit(1);
+    EXPECT_FALSE(limited.search(std::string(30, 'a') + "\u00E9"));
+    EXPECT_TRUE(limited.lastMatchHitLimit());
+
     // A pattern that does not compile after all matches nothing, and neither does its copy.
     Regex broken = Regex::deferred("(", false);
     for (const Regex& regex : {broken, Regex(broken)}) {
