@@ -2,6 +2,7 @@
 #include "core/foundation/RegexNfa.h"
 
 #include <algorithm>
+#include <bit>
 #include <optional>
 
 namespace tessaril {
@@ -509,15 +510,18 @@ void RegexNfa::assignByteClasses() {
     std::vector<std::uint32_t> movedTo(1, 0);
     std::vector<std::uint32_t> touched;
     for (const ByteSet& set : sets_) {
-        for (unsigned c = kFirstPrintable; c <= kLastPrintable; ++c) {
-            if (!contains(set, static_cast<unsigned char>(c))) continue;
-            std::uint32_t& to = movedTo[group[c]];
-            if (to == 0) {
-                to = static_cast<std::uint32_t>(movedTo.size());
-                touched.push_back(group[c]);
-                movedTo.push_back(0);
+        // Most sets hold a letter in its two cases: only their members are visited.
+        for (std::size_t word = 0; word < set.size(); ++word) {
+            for (std::uint64_t bits = set[word]; bits != 0; bits &= bits - 1) {
+                const std::size_t c = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+                std::uint32_t& to = movedTo[group[c]];
+                if (to == 0) {
+                    to = static_cast<std::uint32_t>(movedTo.size());
+                    touched.push_back(group[c]);
+                    movedTo.push_back(0);
+                }
+                group[c] = movedTo[group[c]];
             }
-            group[c] = movedTo[group[c]];
         }
         for (const std::uint32_t from : touched)
             movedTo[from] = 0;
