@@ -140,9 +140,7 @@ bool RulesEngine::loadBundledRules() {
     }
     std::optional<std::string> supplementaryData;
     if (auto url = supplementaryRulesURL()) supplementaryData = readFileContents(*url);
-    bool loaded = loadRules(*clearURLsData);
-    if (supplementaryData) appendSupplementaryRules(*supplementaryData);
-    return loaded;
+    return applyProviders(*clearURLsData, supplementaryData).first;
 }
 
 std::optional<fs::path> RulesEngine::supplementaryRulesURL() const {
@@ -172,36 +170,41 @@ std::optional<fs::path> RulesEngine::supplementaryRulesURL() const {
 }
 
 bool RulesEngine::loadRules(std::string_view data) {
-    return applyProviders(data, false);
+    return applyProviders(data, std::nullopt).first;
 }
 
 bool RulesEngine::appendSupplementaryRules(std::string_view data) {
-    return applyProviders(data, true);
+    return applyProviders(std::nullopt, data).second;
 }
 
 bool RulesEngine::loadRuleBundle(std::string_view clearURLsData, std::optional<std::string_view> supplementaryData) {
-    bool loaded = loadRules(clearURLsData);
-    if (supplementaryData) loaded = appendSupplementaryRules(*supplementaryData) && loaded;
-    return loaded;
+    const auto [main, supplementary] = applyProviders(clearURLsData, supplementaryData);
+    return main && (!supplementaryData || supplementary);
 }
 
-bool RulesEngine::applyProviders(std::string_view data, bool append) {
-    auto file = ProvidersFile::decode(data);
-    if (!file) {
-        // Only the main file's failure is worth a line; a broken supplementary file is just skipped.
-        if (!append) report("Warning: Could not decode rules JSON");
-        return false;
-    }
+std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view> mainData,
+                                                  std::optional<std::string_view> supplementaryData) {
+    auto main = mainData ? ProvidersFile::decode(*mainData) : std::nullopt;
+    // Only the main file's failure is worth a line; a broken supplementary file is just skipped.
+    if (mainData && !main) report("Warning: Could not decode rules JSON");
+    auto supplementary = supplementaryData ? ProvidersFile::decode(*supplementaryData) : std::nullopt;
+    if (!main && !supplementary) return {false, false};
+    // A supplementary file without a main one goes after the providers already loaded. Both files
+    // are compiled before the indexes and the tree are built, once.
     std::vector<CompiledProvider> compiled;
-    if (append) compiled = std::move(compiledProviders_);
-    compiled.reserve(compiled.size() + file->providers.size());
-    for (const auto& [name, provider] : file->providers) {
-        if (auto compiledProvider = compileProvider(name, provider)) compiled.push_back(std::move(*compiledProvider));
+    if (!main) compiled = std::move(compiledProviders_);
+    for (const auto* file : {&main, &supplementary}) {
+        if (!*file) continue;
+        compiled.reserve(compiled.size() + (*file)->providers.size());
+        for (const auto& [name, provider] : (*file)->providers) {
+            if (auto compiledProvider = compileProvider(name, provider))
+                compiled.push_back(std::move(*compiledProvider));
+        }
     }
     compiledProviders_ = std::move(compiled);
     buildProviderIndexes();
     rebuild();
-    return true;
+    return {main.has_value(), supplementary.has_value()};
 }
 
 void RulesEngine::rebuild() {

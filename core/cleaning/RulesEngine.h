@@ -181,7 +181,10 @@ public:
     [[nodiscard]] static RuleCategoryType categorizeFallbackParam(std::string_view name);
 
 private:
-    bool applyProviders(std::string_view data, bool append);
+    // Replaces the providers with the main file's (when given and it decodes), then appends the
+    // supplementary file's; returns whether each decoded.
+    std::pair<bool, bool> applyProviders(std::optional<std::string_view> mainData,
+                                         std::optional<std::string_view> supplementaryData);
     void rebuild();
     void buildCategories();
     void buildFallbackRules();

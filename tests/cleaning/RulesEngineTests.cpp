@@ -192,6 +192,14 @@ TEST_F(RulesEngineTest, FailedDecodesKeepThePreviousState) {
     ASSERT_EQ(engine.compiledProviders().size(), 4u);
     EXPECT_EQ(engine.compiledProviders().back().name, "extra");
     EXPECT_TRUE(engine.hasStripParam("XTRA", engine.compiledProviders().back()));
+
+    // A main file that does not decode keeps the providers there were; the supplementary file's
+    // still go after them.
+    EXPECT_FALSE(engine.loadRuleBundle("{broken", rulesFixture("supplementary.json")));
+    EXPECT_EQ(diagnostics.size(), 2u);
+    ASSERT_EQ(engine.compiledProviders().size(), 5u);
+    EXPECT_EQ(engine.compiledProviders()[3].name, "extra");
+    EXPECT_EQ(engine.compiledProviders()[4].name, "extra");
 }
 
 TEST_F(RulesEngineTest, BundledRulesNeedTheResource) {
