@@ -17,6 +17,7 @@ namespace {
 
 using testing::icuOnly;
 using testing::randomPattern;
+using testing::randomText;
 
 LazyDfa dfaFor(const std::string& pattern, bool caseInsensitive = false, std::size_t stateLimit = 256) {
     auto nfa = RegexNfa::parse(pattern, caseInsensitive);
@@ -139,9 +140,7 @@ TEST(LazyDfa, AgreesWithICUOnRandomExpressions) {
         LazyDfa dfa(nfa);
         auto icu = icuOnly(pattern, caseInsensitive);
         for (int t = 0; t < 12; ++t) {
-            std::string text;
-            for (auto length = random() % 7; length > 0; --length)
-                text += "aAbB-"[random() % 5];
+            const std::string text = randomText(random);
             const bool expected = icu.search(text);
             // "(?:a|^)*?b" on "aa", for one: ICU loops until its work limit stops it.
             icuGaveUp += icu.lastMatchHitLimit() ? 1 : 0;

@@ -16,6 +16,7 @@ namespace {
 
 using testing::icuOnly;
 using testing::randomPattern;
+using testing::randomText;
 
 std::string describe(const std::optional<RegexMatch>& match) {
     if (!match) return "no match";
@@ -140,9 +141,7 @@ TEST(NfaBacktracker, AgreesWithICUOnRandomExpressions) {
         auto icu = icuOnly(pattern, caseInsensitive);
         ASSERT_EQ(product.captureGroupCount(), icu.captureGroupCount()) << pattern;
         for (int t = 0; t < 8; ++t) {
-            std::string text;
-            for (auto length = random() % 7; length > 0; --length)
-                text += "aAbB-"[random() % 5];
+            const std::string text = randomText(random);
             const auto expected = icu.firstMatch(text);
             if (icu.lastMatchHitLimit()) continue;
             ++answered;

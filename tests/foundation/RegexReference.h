@@ -40,4 +40,12 @@ inline std::string randomPattern(std::mt19937& random, int depth) {
     return random() % 4 == 0 ? pattern + "|" + randomPattern(random, depth + 1) : pattern;
 }
 
+// A text of up to six characters over the patterns' alphabet, both cases.
+inline std::string randomText(std::mt19937& random) {
+    std::string text;
+    for (auto length = random() % 7; length > 0; --length)
+        text += "aAbB-"[random() % 5];
+    return text;
+}
+
 }  // namespace tessaril::testing
