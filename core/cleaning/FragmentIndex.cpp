@@ -2,7 +2,6 @@
 #include "core/cleaning/FragmentIndex.h"
 
 #include <algorithm>
-#include <deque>
 
 namespace tessaril {
 
@@ -22,14 +21,27 @@ void FragmentIndex::clear() {
     alwaysLiveGroups_.clear();
     fragments_.clear();
     fragmentNumbers_.clear();
-    next_.clear();
-    outputBegin_.clear();
-    outputs_.clear();
+    scanner_.clear();
+    built_ = false;
 }
 
+namespace {
+
+// Whether a case-folded fragment is one that practically every web link holds.
+bool isInEveryLink(std::string_view fragment) {
+    return std::string_view("https://").find(fragment) != std::string_view::npos;
+}
+
+}  // namespace
+
 std::uint32_t FragmentIndex::fragmentNumber(const std::string& fragment) {
-    auto [it, added] = fragmentNumbers_.try_emplace(fragment, static_cast<std::uint32_t>(fragments_.size()));
-    if (added) fragments_.push_back(fragment);
+    // The scanner compares ASCII letters in small letters; case-insensitive fragments are folded
+    // already, so this only guards the assumption.
+    std::string lower = fragment;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    auto [it, added] = fragmentNumbers_.try_emplace(lower, static_cast<std::uint32_t>(fragments_.size()));
+    if (added) fragments_.push_back(std::move(lower));
     return it->second;
 }
 
@@ -44,8 +56,12 @@ std::uint32_t FragmentIndex::add(const RulePrefilter& filter) {
     }
     entry.requirements.begin = static_cast<std::uint32_t>(requirements_.size());
     for (const auto& any : filter.requirements()) {
-        // The empty text occurs everywhere, so such a requirement is always met.
-        if (any.empty() || std::any_of(any.begin(), any.end(), [](const std::string& f) { return f.empty(); })) {
+        // A requirement is left out when a fragment of it is too short for the scanner or one nearly
+        // every link holds: the filter stays a necessary condition without it, and looking for such
+        // fragments would cost more than it saves. (The empty text occurs everywhere.)
+        if (any.empty() || std::any_of(any.begin(), any.end(), [](const std::string& f) {
+                return f.size() < FragmentScanner::kMinimumLength || isInEveryLink(f);
+            })) {
             continue;
         }
         Range range;
@@ -132,80 +148,8 @@ void FragmentIndex::buildKeys() {
 
 void FragmentIndex::build() {
     buildKeys();
-    // Bytes that occur in no fragment share class 0, which always leads back towards the root.
-    std::fill(std::begin(byteClass_), std::end(byteClass_), 0);
-    classCount_ = 1;
-    for (const auto& fragment : fragments_) {
-        for (char c : fragment) {
-            auto& cls = byteClass_[static_cast<unsigned char>(c)];
-            if (cls == 0) cls = static_cast<std::uint8_t>(classCount_++);
-        }
-    }
-    // Fragments are case-folded, so an ASCII capital walks like its small letter: ASCII text needs
-    // no folding before the walk.
-    for (char c = 'A'; c <= 'Z'; ++c)
-        byteClass_[static_cast<unsigned char>(c)] = byteClass_[static_cast<unsigned char>(c - 'A' + 'a')];
-    // The trie first; 0 in next_ means "no edge" until the failure links fill it in.
-    next_.assign(classCount_, 0);
-    std::vector<std::vector<std::uint32_t>> output(1);
-    for (std::uint32_t f = 0; f < fragments_.size(); ++f) {
-        std::uint32_t state = 0;
-        for (char c : fragments_[f]) {
-            const std::size_t slot = state * classCount_ + byteClass_[static_cast<unsigned char>(c)];
-            if (next_[slot] == 0) {
-                next_[slot] = static_cast<std::uint32_t>(output.size());
-                output.emplace_back();
-                next_.resize(next_.size() + classCount_, 0);
-            }
-            state = next_[slot];
-        }
-        output[state].push_back(f);
-    }
-    // Breadth first: each state's missing edges follow its failure state's, and it inherits the
-    // failure state's outputs.
-    std::vector<std::uint32_t> failure(output.size(), 0);
-    std::deque<std::uint32_t> queue;
-    for (std::uint32_t cls = 0; cls < classCount_; ++cls) {
-        if (const std::uint32_t child = next_[cls]; child != 0) queue.push_back(child);
-    }
-    while (!queue.empty()) {
-        const std::uint32_t state = queue.front();
-        queue.pop_front();
-        const auto& inherited = output[failure[state]];
-        output[state].insert(output[state].end(), inherited.begin(), inherited.end());
-        for (std::uint32_t cls = 0; cls < classCount_; ++cls) {
-            const std::size_t slot = state * classCount_ + cls;
-            const std::uint32_t viaFailure = next_[failure[state] * classCount_ + cls];
-            if (next_[slot] != 0 && cls != 0) {
-                failure[next_[slot]] = viaFailure;
-                queue.push_back(next_[slot]);
-            } else {
-                next_[slot] = viaFailure;
-            }
-        }
-    }
-    // The walk wants the row of the next state and whether anything ends there. States are
-    // renumbered so that those where fragments end come last: an edge holds the next state's row
-    // offset, and one comparison tells whether to look at its outputs.
-    const auto stateCount = static_cast<std::uint32_t>(output.size());
-    std::vector<std::uint32_t> renumbered(stateCount);
-    std::vector<std::vector<std::uint32_t>> outputsInOrder;
-    outputsInOrder.reserve(stateCount);
-    for (const bool withOutputs : {false, true}) {
-        if (withOutputs) firstOutputRow_ = static_cast<std::uint32_t>(outputsInOrder.size()) * classCount_;
-        for (std::uint32_t state = 0; state < stateCount; ++state) {
-            if (output[state].empty() == withOutputs) continue;
-            renumbered[state] = static_cast<std::uint32_t>(outputsInOrder.size());
-            outputsInOrder.push_back(std::move(output[state]));
-        }
-    }
-    std::vector<std::uint32_t> rows(next_.size());
-    for (std::uint32_t state = 0; state < stateCount; ++state) {
-        for (std::uint32_t cls = 0; cls < classCount_; ++cls)
-            rows[renumbered[state] * classCount_ + cls] = renumbered[next_[state * classCount_ + cls]] * classCount_;
-    }
-    next_ = std::move(rows);
-    flatten(outputsInOrder, outputBegin_, outputs_);
+    scanner_.build(fragments_);
+    built_ = true;
 }
 
 void FragmentIndex::findFragments(LinkScan& scan) const {
@@ -220,49 +164,22 @@ void FragmentIndex::findFragments(LinkScan& scan) const {
     scan.liveFilters_ = alwaysLiveFilters_;
     scan.liveGroups_ = alwaysLiveGroups_;
     scan.tailAnswers_.assign(tails_.size(), 0);
-    if (next_.empty()) return;  // never built
+    if (!built_) return;
     // ASCII is walked as it is. Text with other than ASCII is walked again in the folding ICU
     // compares against (a long s matches "s", a ligature its letters); such links are rare.
-    if (!walk(scan.text_, scan)) {
+    if (!scanner_.scan(scan.text_, scan.fragmentBits_, scan.fragmentsFound_)) {
         for (const std::uint32_t fragment : scan.fragmentsFound_)
             scan.fragmentBits_[fragment / 64] = 0;
         scan.fragmentsFound_.clear();
         scan.folded_.clear();
         RulePrefilter::foldFullyInto(scan.text_, scan.folded_);
-        (void)walk(scan.folded_, scan);
+        (void)scanner_.scan(scan.folded_, scan.fragmentBits_, scan.fragmentsFound_);
     }
     for (const std::uint32_t fragment : scan.fragmentsFound_) {
         for (std::uint32_t k = fragmentFilterBegin_[fragment]; k != fragmentFilterBegin_[fragment + 1]; ++k)
             setBit(scan.liveFilters_, fragmentFilters_[k]);
         for (std::uint32_t k = fragmentGroupBegin_[fragment]; k != fragmentGroupBegin_[fragment + 1]; ++k)
             setBit(scan.liveGroups_, fragmentGroups_[k]);
-    }
-}
-
-bool FragmentIndex::walk(std::string_view text, LinkScan& scan) const {
-    const std::uint32_t* const next = next_.data();
-    const std::uint8_t* const byteClass = byteClass_;
-    const std::uint32_t firstOutputRow = firstOutputRow_;
-    std::uint32_t row = 0;
-    unsigned char allBytes = 0;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        allBytes |= byte;
-        row = next[row + byteClass[byte]];
-        if (row >= firstOutputRow) recordOutputs(row / classCount_, scan);
-    }
-    return allBytes < 0x80;
-}
-
-void FragmentIndex::recordOutputs(std::uint32_t state, LinkScan& scan) const {
-    for (std::uint32_t k = outputBegin_[state]; k != outputBegin_[state + 1]; ++k) {
-        const std::uint32_t fragment = outputs_[k];
-        std::uint64_t& word = scan.fragmentBits_[fragment / 64];
-        const std::uint64_t bit = std::uint64_t{1} << (fragment % 64);
-        if ((word & bit) == 0) {
-            word |= bit;
-            scan.fragmentsFound_.push_back(fragment);
-        }
     }
 }
 

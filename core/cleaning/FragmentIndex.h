@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/cleaning/FragmentScanner.h"
 #include "core/cleaning/LinkScan.h"
 #include "core/foundation/RulePrefilter.h"
 
@@ -17,7 +18,7 @@
 namespace tessaril {
 
 // The literal fragments of every prefilter the engine applies to links (URL patterns, exceptions,
-// redirections, path rules), found in one pass over a case-folded link by a multi-literal automaton.
+// redirections, path rules), found in one pass over a link by a FragmentScanner.
 // Each filter then costs a few bit tests instead of one substring search per fragment, which matters
 // because a typical link is asked about by a few hundred filters.
 //
@@ -98,10 +99,6 @@ private:
         return answer == 2;
     }
     [[nodiscard]] bool computeTail(std::uint32_t tail, const LinkScan& scan) const;
-    // Walks the automaton over `text`, recording the fragments found; false when the text is not
-    // all ASCII.
-    [[nodiscard]] bool walk(std::string_view text, LinkScan& scan) const;
-    void recordOutputs(std::uint32_t state, LinkScan& scan) const;
     [[nodiscard]] std::uint32_t fragmentNumber(const std::string& fragment);
     [[nodiscard]] std::uint32_t tailNumber(Range filterRequirements);
     [[nodiscard]] std::span<const std::uint32_t> keyFragments(std::uint32_t filter) const;
@@ -128,16 +125,8 @@ private:
     std::vector<std::string> fragments_;
     std::unordered_map<std::string, std::uint32_t> fragmentNumbers_;
 
-    // Aho-Corasick automaton over byte classes. A state's row is state * classCount_; next_[row +
-    // class] holds the row of the next state. States from firstOutputRow_ / classCount_ on are those
-    // where fragments end; the fragments recognised on reaching one (its own and its suffixes') are
-    // outputs_[outputBegin_[state] .. outputBegin_[state + 1]).
-    std::uint8_t byteClass_[256] = {};
-    std::uint32_t classCount_ = 1;
-    std::vector<std::uint32_t> next_;
-    std::uint32_t firstOutputRow_ = 0;
-    std::vector<std::uint32_t> outputBegin_;
-    std::vector<std::uint32_t> outputs_;
+    FragmentScanner scanner_;
+    bool built_ = false;
 };
 
 }  // namespace tessaril
