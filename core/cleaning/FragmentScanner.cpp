@@ -10,24 +10,39 @@ namespace tessaril {
 
 namespace {
 
-constexpr std::uint32_t kFold = 0x00202020U;
+constexpr std::uint32_t kFold = 0x20202020U;
 
-// The three bytes at `p` as a key, each with its 0x20 bit set: an ASCII capital then reads as its
+// The four bytes at `p` as a key, each with its 0x20 bit set: an ASCII capital then reads as its
 // small letter. Other bytes may collide with one another too; the comparison after a hit is exact.
 std::uint32_t windowKey(const unsigned char* p) {
-    return (std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16) | kFold;
+    return (std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24) |
+           kFold;
 }
 
-// How rarely a byte occurs in links, roughly: letters by their frequency in English, then digits and
-// other bytes; the separators every link has are the commonest.
-unsigned rarity(unsigned char byte) {
-    constexpr std::string_view kLettersByFrequency = "etaoinsrhldcumfpgwybvkxjqz";
-    const char c = static_cast<char>(byte | 0x20);
-    if (const auto at = kLettersByFrequency.find(c); c >= 'a' && c <= 'z' && at != std::string_view::npos)
-        return static_cast<unsigned>(at) + 1;
-    if (byte >= '0' && byte <= '9') return 10;
-    if (std::string_view("/.:-_=?&%").find(static_cast<char>(byte)) != std::string_view::npos) return 0;
-    return 20;
+// Roughly how often a byte occurs in link text, in percent: letters by their frequency in English
+// words, the separators of links, and rarer digits and other bytes.
+double frequency(unsigned char byte) {
+    // a..z
+    constexpr double kLetters[] = {6.1, 1.1, 2.1, 3.2, 9.5, 1.7, 1.5, 4.6, 5.3, 0.1, 0.6, 3.0, 1.8,
+                                   5.0, 5.6, 1.4, 0.1, 4.5, 4.7, 6.8, 2.1, 0.8, 1.8, 0.1, 1.5, 0.1};
+    const auto lower = static_cast<unsigned char>(byte | 0x20);
+    if (lower >= 'a' && lower <= 'z') return kLetters[lower - 'a'];
+    switch (byte) {
+        case '/':
+            return 8;
+        case '.':
+            return 5;
+        case '-':
+        case '=':
+            return 2;
+        case '_':
+        case '&':
+        case '%':
+        case ':':
+            return 1;
+        default:
+            return byte >= '0' && byte <= '9' ? 0.5 : 0.3;
+    }
 }
 
 // Windows that most links contain: anchoring on one of them would compare the fragment in nearly
@@ -47,14 +62,39 @@ std::uint32_t bitCount(std::uint64_t bits) {
     return static_cast<std::uint32_t>((bits * 0x0101010101010101U) >> 56);
 }
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+// `count` bytes at `p`, the first in the lowest bits.
+std::uint64_t littleEndianBytes(const char* p, std::size_t count) {
+    std::uint64_t word = 0;
+    for (std::size_t i = count; i-- > 0;)
+        word = word << 8 | static_cast<unsigned char>(p[i]);
+    return word;
+}
+
+std::uint64_t littleEndianWord(const char* p) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, p, 8);
+        return word;
+    }
+    return littleEndianBytes(p, 8);
+}
+
+// Each byte of `word` from 'A' to 'Z' made small, the others left alone.
+std::uint64_t lowerAsciiWord(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101U;
+    constexpr std::uint64_t kHigh = 0x8080808080808080U;
+    const std::uint64_t low = word & ~kHigh;
+    // Seven-bit values plus these stay below 0x100, so no byte carries into the next.
+    const std::uint64_t atLeastA = low + kOnes * (0x80 - 'A');
+    const std::uint64_t pastZ = low + kOnes * (0x80 - 'Z' - 1);
+    const std::uint64_t capitals = atLeastA & ~pastZ & ~word & kHigh;
+    return word | capitals >> 2;
 }
 
 }  // namespace
 
 void FragmentScanner::clear() {
-    fragments_.clear();
+    pool_.clear();
     bits_.fill(0);
     rank_.fill(0);
     anchorBegin_.clear();
@@ -63,30 +103,32 @@ void FragmentScanner::clear() {
 
 void FragmentScanner::build(const std::vector<std::string>& fragments) {
     clear();
-    fragments_ = fragments;
-    // Each fragment's window: not one most links hold, then the rarest by its bytes, then the one
-    // fewest fragments share.
+    // Each fragment's window: not one most links hold, then the one least likely to be met, counting
+    // the fragments already anchored on it (each is compared where the window is met).
     std::map<std::uint32_t, std::uint32_t> keyUse;
     std::vector<Anchor> anchors;
-    for (std::uint32_t f = 0; f < fragments_.size(); ++f) {
-        const std::string& fragment = fragments_[f];
+    for (std::uint32_t f = 0; f < fragments.size(); ++f) {
+        const std::string& fragment = fragments[f];
         if (fragment.size() < kMinimumLength) continue;  // a caller's mistake; such a fragment is never found
         std::uint32_t best = 0;
-        std::uint64_t bestScore = UINT64_MAX;
+        double bestCost = 0;
         for (std::uint32_t offset = 0; offset + kMinimumLength <= fragment.size(); ++offset) {
             const auto* window = reinterpret_cast<const unsigned char*>(fragment.data() + offset);
-            const std::uint64_t commonness =
-                isCommon(std::string_view(fragment).substr(offset, kMinimumLength)) ? 1 : 0;
-            const std::uint64_t rareness = rarity(window[0]) + rarity(window[1]) + rarity(window[2]);
-            const std::uint64_t score = (commonness << 40) + ((100 - rareness) << 20) + keyUse[windowKey(window)];
-            if (score < bestScore) {
-                bestScore = score;
+            double cost = 1.0 + keyUse[windowKey(window)];
+            for (std::size_t i = 0; i < kMinimumLength; ++i)
+                cost *= frequency(window[i]);
+            if (isCommon(std::string_view(fragment).substr(offset, kMinimumLength))) cost += 1e12;
+            if (offset == 0 || cost < bestCost) {
+                bestCost = cost;
                 best = offset;
             }
         }
         const std::uint32_t key = windowKey(reinterpret_cast<const unsigned char*>(fragment.data() + best));
         ++keyUse[key];
-        anchors.push_back(Anchor{key, f, best});
+        const auto pool = static_cast<std::uint32_t>(pool_.size());
+        for (std::size_t j = 0; j < fragment.size(); j += 8)
+            pool_.push_back(littleEndianBytes(fragment.data() + j, std::min<std::size_t>(8, fragment.size() - j)));
+        anchors.push_back(Anchor{key, f, best, static_cast<std::uint32_t>(fragment.size()), pool});
     }
     // Anchors ordered by their bit, so each set bit's anchors are contiguous.
     std::sort(anchors.begin(), anchors.end(), [](const Anchor& a, const Anchor& b) {
@@ -125,19 +167,19 @@ bool FragmentScanner::scan(std::string_view text, std::vector<std::uint64_t>& se
     std::size_t position = 0;
     std::uint64_t highWords = 0;
     if constexpr (std::endian::native == std::endian::little) {
-        // Eight bytes at a time hold the windows at six offsets; the last few are read on their own.
-        for (; position + 8 <= size; position += 6) {
+        // Eight bytes at a time hold the windows at five offsets; the last few are read on their own.
+        for (; position + 8 <= size; position += 5) {
             std::uint64_t word = 0;
             std::memcpy(&word, bytes + position, 8);
             highWords |= word;
             const std::uint64_t folded = word | 0x2020202020202020U;
-            for (unsigned k = 0; k < 6; ++k)
-                test(static_cast<std::uint32_t>(folded >> (8 * k)) & 0x00FFFFFFU, position + k);
+            for (unsigned k = 0; k < 5; ++k)
+                test(static_cast<std::uint32_t>(folded >> (8 * k)), position + k);
         }
     }
     high = static_cast<std::uint32_t>(highWords | highWords >> 32);
     for (; position + kMinimumLength <= size; ++position) {
-        high |= std::uint32_t{bytes[position]} | bytes[position + 1] | bytes[position + 2];
+        high |= std::uint32_t{bytes[position]} | bytes[position + 1] | bytes[position + 2] | bytes[position + 3];
         test(windowKey(bytes + position), position);
     }
     return (high & 0x80808080U) == 0;
@@ -154,13 +196,19 @@ void FragmentScanner::check(std::uint32_t key, std::size_t position, std::string
         std::uint64_t& word = seen[anchor.fragment / 64];
         const std::uint64_t mask = std::uint64_t{1} << (anchor.fragment % 64);
         if ((word & mask) != 0) continue;
-        const std::string& fragment = fragments_[anchor.fragment];
         const std::size_t start = position - anchor.offset;
-        if (fragment.size() > text.size() - start) continue;
-        bool equal = true;
-        for (std::size_t j = 0; j < fragment.size() && equal; ++j)
-            equal = lowerAscii(text[start + j]) == fragment[j];
-        if (equal) {
+        if (anchor.length > text.size() - start) continue;
+        // Eight bytes at a time; the fragment's last word is padded with zero bytes, and so is the
+        // text's.
+        std::uint64_t differ = 0;
+        for (std::uint32_t j = 0; j < anchor.length; j += 8) {
+            const std::size_t count = std::min<std::size_t>(8, anchor.length - j);
+            std::uint64_t chunk = start + j + 8 <= text.size() ? littleEndianWord(text.data() + start + j)
+                                                               : littleEndianBytes(text.data() + start + j, count);
+            if (count < 8) chunk &= (std::uint64_t{1} << (8 * count)) - 1;
+            differ |= lowerAsciiWord(chunk) ^ pool_[anchor.pool + j / 8];
+        }
+        if (differ == 0) {
             word |= mask;
             found.push_back(anchor.fragment);
         }

@@ -11,14 +11,14 @@
 namespace tessaril {
 
 // Finds which of a fixed set of literal fragments occur in a text, ASCII letters compared without
-// case. Each fragment is anchored on one three-byte window of it; the scan hashes the window at
+// case. Each fragment is anchored on one four-byte window of it; the scan hashes the window at
 // every offset of the text into an 8 KB bitmap, and only the rare offsets whose bit is set compare
 // fragments. The offsets do not depend on one another, so the scan runs at the processor's width
 // instead of waiting on each step of an automaton whose table does not fit the first-level cache.
 class FragmentScanner {
 public:
     // Fragments shorter than this cannot be anchored and must not be given to build().
-    static constexpr std::size_t kMinimumLength = 3;
+    static constexpr std::size_t kMinimumLength = 4;
 
     // `fragments` are lower-case (in ASCII); fragment k is reported as number k.
     void build(const std::vector<std::string>& fragments);
@@ -39,13 +39,16 @@ private:
         std::uint32_t fragment;
         // Where the window starts in the fragment.
         std::uint32_t offset;
+        std::uint32_t length;
+        // The fragment's bytes: pool_[pool ..], eight to a word, the first in the lowest bits.
+        std::uint32_t pool;
     };
 
     [[nodiscard]] static std::uint32_t hash(std::uint32_t key) { return (key * 0x9E3779B1U) >> (32 - kHashBits); }
     void check(std::uint32_t key, std::size_t position, std::string_view text, std::vector<std::uint64_t>& seen,
                std::vector<std::uint32_t>& found) const;
 
-    std::vector<std::string> fragments_;
+    std::vector<std::uint64_t> pool_;
     // One bit per hash of an anchor window; per bitmap word, the number of bits set before it, which
     // numbers a set bit among all set bits: set bit r has anchors_[anchorBegin_[r] .. anchorBegin_[r + 1]).
     std::array<std::uint64_t, kWords> bits_{};

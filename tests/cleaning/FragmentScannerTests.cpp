@@ -37,7 +37,7 @@ Found expected(const std::vector<std::string>& fragments, std::string_view text)
 }
 
 TEST(FragmentScanner, FindsFragmentsAtEveryOffsetAndLength) {
-    const std::vector<std::string> fragments = {"amazon", "://t.co/", "ref", "%3a%2f%2f", "utm_", "\xC3\xA9t\xC3\xA9"};
+    const std::vector<std::string> fragments = {"amazon", "://t.co/", "ref=", "%3a%2f%2f", "utm_", "\xC3\xA9t\xC3\xA9"};
     FragmentScanner scanner;
     scanner.build(fragments);
     // Each fragment alone, at each offset of texts long and short, so it meets the eight-byte reads at
@@ -63,9 +63,28 @@ TEST(FragmentScanner, FindsFragmentsAtEveryOffsetAndLength) {
     EXPECT_EQ(scanned(scanner, fragments.size(), "UTM@"), Found{});  // '@' is not a capital '`'
 }
 
+TEST(FragmentScanner, FoldsExactlyTheAsciiCapitals) {
+    for (int byte = 1; byte < 256; ++byte) {
+        const char c = static_cast<char>(byte);
+        const bool capital = byte >= 'A' && byte <= 'Z';
+        const char small = capital ? static_cast<char>(byte + 32) : c;
+        // The byte's small form matches it; the byte with its 0x20 bit set matches only a capital.
+        const std::vector<std::string> fragments = {std::string("qz") + small + "j",
+                                                    std::string("qz") + static_cast<char>(byte | 0x20) + "j"};
+        FragmentScanner scanner;
+        scanner.build(fragments);
+        // Long enough for whole-word reads, and ending right after the fragment for the short ones.
+        for (const std::string& text : {std::string("qz") + c + "jxxxxxxxxx", std::string("xqz") + c + "j"}) {
+            const Found found = scanned(scanner, fragments.size(), text);
+            EXPECT_TRUE(found.count(0) == 1) << byte;
+            EXPECT_EQ(found.count(1) == 1, capital || (byte | 0x20) == byte) << byte;
+        }
+    }
+}
+
 TEST(FragmentScanner, ReportsWhetherTheTextIsAscii) {
     FragmentScanner scanner;
-    scanner.build({"abc"});
+    scanner.build({"abcd"});
     for (std::size_t size = 0; size < 24; ++size) {
         for (std::size_t at = 0; at < size; ++at) {
             std::string text(size, 'a');
@@ -81,10 +100,10 @@ TEST(FragmentScanner, ReportsWhetherTheTextIsAscii) {
 
 TEST(FragmentScanner, KeepsFragmentsAlreadySeenAndSkipsTheirReport) {
     FragmentScanner scanner;
-    scanner.build({"abc", "bcd"});
+    scanner.build({"abcd", "bcde"});
     std::vector<std::uint64_t> seen(1, 0b01);
     std::vector<std::uint32_t> found;
-    (void)scanner.scan("xabcdx", seen, found);
+    (void)scanner.scan("xabcdex", seen, found);
     EXPECT_EQ(found, std::vector<std::uint32_t>{1});
     EXPECT_EQ(seen[0], 0b11U);
 }
@@ -102,7 +121,7 @@ TEST(FragmentScanner, AgreesWithPlainSearchOnRandomFragmentsAndTexts) {
     for (int round = 0; round < 200; ++round) {
         std::vector<std::string> fragments;
         for (int f = 0; f < 30; ++f) {
-            std::string fragment = randomString(3 + random() % 6);
+            std::string fragment = randomString(4 + random() % 6);
             std::transform(fragment.begin(), fragment.end(), fragment.begin(),
                            [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
             fragments.push_back(fragment);
