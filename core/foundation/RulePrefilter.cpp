@@ -345,19 +345,92 @@ bool moreSelective(const Fragments& candidate, const Fragments& best) {
            (shortest(candidate) == shortest(best) && candidate.size() < best.size());
 }
 
-// Every fragment set found in a sequence is necessary on its own: each literal run and each
-// required group must occur.
+// Bounds on the exact texts worked out for a stretch of a pattern, beyond which it is not worth it.
+constexpr std::size_t kMaximumTexts = 16;
+constexpr std::size_t kMaximumTextLength = 64;
+
+std::optional<Fragments> textsOfSequence(const std::vector<Node>& sequence);
+
+// Every text `node` can match when it matches exactly once and is a literal, a zero-width
+// assertion or a group of such; nothing when there are more or it is anything else.
+std::optional<Fragments> textsOfNode(const Node& node) {
+    if (node.kind == Node::Kind::zeroWidth) return Fragments{std::string()};
+    if (!node.required || !node.single) return std::nullopt;
+    if (node.kind == Node::Kind::literal) return Fragments{node.literal};
+    if (node.kind != Node::Kind::group) return std::nullopt;
+    Fragments all;
+    for (const auto& alternative : node.alternatives) {
+        auto texts = textsOfSequence(alternative);
+        if (!texts || all.size() + texts->size() > kMaximumTexts) return std::nullopt;
+        all.insert(all.end(), texts->begin(), texts->end());
+    }
+    return all;
+}
+
+// Each text of `head` followed by each of `tail`, or nothing when that is too many or too long.
+std::optional<Fragments> concatenated(const Fragments& head, const Fragments& tail) {
+    if (head.size() * tail.size() > kMaximumTexts) return std::nullopt;
+    Fragments texts;
+    for (const auto& first : head) {
+        for (const auto& second : tail) {
+            if (first.size() + second.size() > kMaximumTextLength) return std::nullopt;
+            texts.push_back(first + second);
+        }
+    }
+    return texts;
+}
+
+std::optional<Fragments> textsOfSequence(const std::vector<Node>& sequence) {
+    Fragments texts{std::string()};
+    for (const auto& node : sequence) {
+        auto nodeTexts = textsOfNode(node);
+        if (!nodeTexts) return std::nullopt;
+        auto longer = concatenated(texts, *nodeTexts);
+        if (!longer) return std::nullopt;
+        texts = std::move(*longer);
+    }
+    return texts;
+}
+
+// A text holds one of `texts` exactly when it holds one of those that contain no other: those are
+// kept. Nothing is left when one of them is empty, which every text holds.
+Fragments shortestForm(Fragments texts) {
+    std::sort(texts.begin(), texts.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    Fragments kept;
+    for (auto& text : texts) {
+        if (text.empty()) return {};
+        if (std::none_of(kept.begin(), kept.end(),
+                         [&text](const std::string& shorter) { return text.find(shorter) != std::string::npos; })) {
+            kept.push_back(std::move(text));
+        }
+    }
+    return kept;
+}
+
+// Every fragment set found in a sequence is necessary on its own: each stretch of nodes whose exact
+// texts are known (literals, and groups of them, as in "(?:x|twitter)\.com") gives the set of its
+// texts, and each other required literal or group gives its own.
 std::vector<Fragments> candidatesOfSequence(const std::vector<Node>& sequence) {
     std::vector<Fragments> candidates;
-    std::string run;
+    Fragments run{std::string()};
     auto flush = [&run, &candidates] {
-        if (!run.empty()) candidates.push_back({run});
-        run.clear();
+        if (auto texts = shortestForm(std::move(run)); !texts.empty()) candidates.push_back(std::move(texts));
+        run.assign(1, std::string());
     };
     for (const auto& node : sequence) {
-        if (node.kind == Node::Kind::literal && node.required && node.single) {
-            run += node.literal;
-            continue;
+        if (auto texts = textsOfNode(node)) {
+            if (auto longer = concatenated(run, *texts)) {
+                run = std::move(*longer);
+                continue;
+            }
+            // Too many texts together: the stretch so far counts on its own, and a new one starts.
+            flush();
+            if (auto alone = concatenated(run, *texts)) {
+                run = std::move(*alone);
+                continue;
+            }
         }
         flush();
         if (node.kind == Node::Kind::literal && node.required) {

@@ -4,6 +4,8 @@
 #include "core/foundation/Regex.h"
 #include "core/foundation/RulePrefilter.h"
 
+#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,16 @@ TEST(RulePrefilter, KeepsTheMostSelectiveLiteralEveryMatchContains) {
     EXPECT_EQ(fragmentsOf("ab+"), Fragments{"a"});
     // Lookarounds and anchors require nothing of their own.
     EXPECT_EQ(fragmentsOf("(?<![a-z])foo(?=bar)$"), Fragments{"foo"});
+    // A group of literals joins the literals around it, one fragment per text it can match...
+    EXPECT_EQ(fragmentsOf("^https?:\\/\\/(?:x|twitter)\\.com(?::\\d+)?"), (Fragments{"://x.com", "://twitter.com"}));
+    EXPECT_EQ(fragmentsOf("a(?:b|c(?:d|e))f"), (Fragments{"abf", "acdf", "acef"}));
+    EXPECT_EQ(fragmentsOf("ab(?:c|$)d"), (Fragments{"abd", "abcd"}));
+    // ...keeping only those that hold no other, as a text holding "ab" is all it takes...
+    EXPECT_EQ(fragmentsOf("(?:xab|ab|abx)"), Fragments{"ab"});
+    // ...and none when the group may match nothing.
+    EXPECT_EQ(fragmentsOf("(?:abc|)de"), Fragments{"de"});
+    // Too many texts together: a new stretch starts where they would be too many.
+    EXPECT_EQ(fragmentsOf("(?:a|b|c|d|e)(?:f|g|h|i|j)xyzw"), (Fragments{"fxyzw", "gxyzw", "hxyzw", "ixyzw", "jxyzw"}));
 
     // In one sequence every part is required, so a text must hold a fragment of each.
     const auto both = RulePrefilter::fromPattern("(?i)\\b(?:curl|wget)\\b.*(?:id_rsa|\\.aws/credentials)");
@@ -73,6 +85,56 @@ TEST(RulePrefilter, NeverSkipsATextTheExpressionMatches) {
             }
         }
         EXPECT_FALSE(filter.mayMatch("nothing to see here", "nothing to see here")) << pattern;
+    }
+}
+
+TEST(RulePrefilter, NeverSkipsATextTheExpressionMatchesOnRandomPatterns) {
+    std::mt19937 random(11);
+    // Patterns of literals, groups, alternatives, anchors and repetitions over two letters, so that
+    // random texts often match them.
+    std::function<std::string(int)> pattern = [&](int depth) {
+        std::string out;
+        const int parts = 1 + static_cast<int>(random() % 4);
+        for (int i = 0; i < parts; ++i) {
+            switch (random() % (depth > 0 ? 6 : 4)) {
+                case 0:
+                    out += "a";
+                    break;
+                case 1:
+                    out += "b";
+                    break;
+                case 2:
+                    out += "[ab]";
+                    break;
+                case 3:
+                    // Not repeated: ICU's search of a repeated anchor inside a repeated group takes
+                    // seconds to give up.
+                    out += random() % 2 == 0 ? "$" : "^";
+                    continue;
+                default: {
+                    out += "(?:" + pattern(depth - 1);
+                    for (int alternatives = static_cast<int>(random() % 3); alternatives > 0; --alternatives)
+                        out += "|" + pattern(depth - 1);
+                    out += ")";
+                }
+            }
+            if (random() % 5 == 0) out += std::string(1, "?*+"[random() % 3]);
+        }
+        return out;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        const std::string expression = pattern(2);
+        const auto regex = Regex::compile(expression);
+        ASSERT_TRUE(regex.has_value()) << expression;
+        const auto filter = RulePrefilter::fromPattern(expression);
+        for (int t = 0; t < 100; ++t) {
+            std::string text;
+            for (int length = static_cast<int>(random() % 8); length > 0; --length)
+                text += "ab"[random() % 2];
+            if (regex->search(text)) {
+                ASSERT_TRUE(filter.mayMatch(text, RulePrefilter::foldForMatching(text))) << expression << " / " << text;
+            }
+        }
     }
 }
 
