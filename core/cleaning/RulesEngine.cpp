@@ -675,9 +675,19 @@ bool RulesEngine::anyRedirectionMayApply(LinkScan& scan) const {
     return FragmentIndex::anyLive(redirectionGroups_.first, redirectionGroups_.second, scan);
 }
 
-bool RulesEngine::anyRawRulesMayApply(LinkScan& scan) const {
+std::size_t RulesEngine::nextPathRuleProvider(LinkScan& scan, std::span<const CompiledProvider* const> providers,
+                                              std::size_t from) const {
     refresh(scan);
-    return FragmentIndex::anyLive(rawRuleGroups_.first, rawRuleGroups_.second, scan);
+    std::size_t next = providers.size();
+    if (from >= providers.size()) return next;
+    FragmentIndex::forEachLive(rawRuleGroups_.first, rawRuleGroups_.second, scan, [&](std::uint32_t group) {
+        const CompiledProvider* provider = &compiledProviders_[group - rawRuleGroups_.first];
+        const auto at = static_cast<std::size_t>(
+            std::find(providers.begin() + static_cast<std::ptrdiff_t>(from), providers.end(), provider) -
+            providers.begin());
+        if (at < next && rawRulesMayApply(scan, *provider)) next = at;
+    });
+    return next;
 }
 
 bool RulesEngine::rawRulesMayApply(LinkScan& scan, const CompiledProvider& provider) const {

@@ -157,10 +157,14 @@ public:
     [[nodiscard]] std::string applyRawRules(std::string_view url, const CompiledProvider& provider) const;
     // False when no path rule of the provider can match, so the copy applyRawRules makes is not needed.
     [[nodiscard]] bool rawRulesMayApply(LinkScan& scan, const CompiledProvider& provider) const;
-    // False when no provider's redirection, or no provider's path rule, can match the link: most
-    // links then skip the step without asking provider by provider.
+    // False when no provider's redirection can match the link: most links then skip the step
+    // without asking provider by provider.
     [[nodiscard]] bool anyRedirectionMayApply(LinkScan& scan) const;
-    [[nodiscard]] bool anyRawRulesMayApply(LinkScan& scan) const;
+    // The position in `providers` (engine providers in its order, as matchingProviders gives them)
+    // of the first provider from `from` on whose path rules may match the link, or the end. Only
+    // the providers whose path rule filters are live for the link are visited.
+    [[nodiscard]] std::size_t nextPathRuleProvider(LinkScan& scan, std::span<const CompiledProvider* const> providers,
+                                                   std::size_t from) const;
     // Counts one match of the rule and its category (not persisted until saveMatchCounts).
     void recordMatch(std::string_view ruleID, RuleCategoryType category);
 

@@ -223,12 +223,12 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     std::string_view current = trimmed;
     std::string rewrittenText;
     bool pathChanged = false;
-    // Most links meet no path rule at all.
-    const auto pathRuleProviders = engine.anyRawRulesMayApply(scan)
-                                       ? std::span<const CompiledProvider* const>(providers)
-                                       : std::span<const CompiledProvider* const>();
-    for (const CompiledProvider* provider : pathRuleProviders) {
-        if (!engine.rawRulesMayApply(scan, *provider) || engine.isException(scan, *provider)) continue;
+    // Most links meet no path rule at all. The scan is redone after each rewrite, so the next
+    // provider is looked for in the rewritten text.
+    for (std::size_t at = engine.nextPathRuleProvider(scan, providers, 0); at < providers.size();
+         at = engine.nextPathRuleProvider(scan, providers, at + 1)) {
+        const CompiledProvider* provider = providers[at];
+        if (engine.isException(scan, *provider)) continue;
         std::string rewritten = engine.applyRawRules(current, *provider);
         if (rewritten == current) continue;
         if (detail_ == ResultDetail::full) {

@@ -57,6 +57,11 @@ TEST(FragmentScanner, FindsFragmentsAtEveryOffsetAndLength) {
             }
         }
     }
+    // Many hits in one text, past the batch the scan compares at a time.
+    std::string repeated;
+    for (int i = 0; i < 100; ++i)
+        repeated += "utm_";
+    EXPECT_EQ(scanned(scanner, fragments.size(), repeated + "amazon"), (Found{0, 4}));
     // ASCII capitals match; other bytes only as they are.
     EXPECT_EQ(scanned(scanner, fragments.size(), "https://www.AMAZON.de/?REF=x"), (Found{0, 2}));
     EXPECT_EQ(scanned(scanner, fragments.size(), "\xC3\x89T\xC3\x89"), Found{});
