@@ -372,16 +372,16 @@ const RulesEngine::NameRules* RulesEngine::nameRules(std::string_view name) cons
     // The cleaner asks about each name twice in a row (provider rules, then built-in ones).
     if (lastNameRules_ != nullptr && name == lastName_) return lastNameRules_;
     lastNameRules_ = nullptr;
-    auto found = nameRules_.find(name);
-    if (found == nameRules_.end()) {
+    const std::size_t hash = std::hash<std::string_view>{}(name);
+    auto* found = nameRules_.find(name, hash);
+    if (found == nullptr) {
         if (!NameRuleIndex::prepare(name, lowerName_)) return nullptr;
         // Hostile input can bring any number of names; the kept answers stay bounded.
-        if (nameRules_.size() >= kKeptNameAnswers) nameRules_.clear();
-        found = nameRules_.try_emplace(std::string(name)).first;
-        computeNameRules(name, lowerName_, found->second);
+        found = &nameRules_.add(name, hash);
+        computeNameRules(name, lowerName_, found->answer);
     }
-    lastName_ = found->first;
-    return lastNameRules_ = &found->second;
+    lastName_ = found->name;
+    return lastNameRules_ = &found->answer;
 }
 
 void RulesEngine::computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const {
@@ -670,24 +670,31 @@ std::optional<std::string> RulesEngine::extractRedirection(LinkScan& scan, const
     return std::nullopt;
 }
 
-bool RulesEngine::anyRedirectionMayApply(LinkScan& scan) const {
+std::size_t RulesEngine::nextProviderWithLiveGroup(LinkScan& scan, std::span<const CompiledProvider* const> providers,
+                                                   std::size_t from, bool pathRules) const {
+    const auto groups = pathRules ? rawRuleGroups_ : redirectionGroups_;
     refresh(scan);
-    return FragmentIndex::anyLive(redirectionGroups_.first, redirectionGroups_.second, scan);
+    std::size_t next = providers.size();
+    if (from >= providers.size()) return next;
+    FragmentIndex::forEachLive(groups.first, groups.second, scan, [&](std::uint32_t group) {
+        const CompiledProvider* provider = &compiledProviders_[group - groups.first];
+        // The list is in engine order, like the groups.
+        const auto found = std::lower_bound(providers.begin() + static_cast<std::ptrdiff_t>(from), providers.end(),
+                                            provider, std::less<>());
+        const auto at = static_cast<std::size_t>(found - providers.begin());
+        if (at < next && *found == provider && (!pathRules || rawRulesMayApply(scan, *provider))) next = at;
+    });
+    return next;
+}
+
+std::size_t RulesEngine::nextRedirectionProvider(LinkScan& scan, std::span<const CompiledProvider* const> providers,
+                                                 std::size_t from) const {
+    return nextProviderWithLiveGroup(scan, providers, from, false);
 }
 
 std::size_t RulesEngine::nextPathRuleProvider(LinkScan& scan, std::span<const CompiledProvider* const> providers,
                                               std::size_t from) const {
-    refresh(scan);
-    std::size_t next = providers.size();
-    if (from >= providers.size()) return next;
-    FragmentIndex::forEachLive(rawRuleGroups_.first, rawRuleGroups_.second, scan, [&](std::uint32_t group) {
-        const CompiledProvider* provider = &compiledProviders_[group - rawRuleGroups_.first];
-        const auto at = static_cast<std::size_t>(
-            std::find(providers.begin() + static_cast<std::ptrdiff_t>(from), providers.end(), provider) -
-            providers.begin());
-        if (at < next && rawRulesMayApply(scan, *provider)) next = at;
-    });
-    return next;
+    return nextProviderWithLiveGroup(scan, providers, from, true);
 }
 
 bool RulesEngine::rawRulesMayApply(LinkScan& scan, const CompiledProvider& provider) const {

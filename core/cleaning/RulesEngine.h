@@ -4,6 +4,7 @@
 #include "core/cleaning/CompiledProvider.h"
 #include "core/cleaning/FragmentIndex.h"
 #include "core/cleaning/LinkScan.h"
+#include "core/cleaning/NameAnswers.h"
 #include "core/cleaning/NameRuleIndex.h"
 #include "core/cleaning/Provider.h"
 #include "core/cleaning/ProviderSet.h"
@@ -26,7 +27,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -157,12 +157,13 @@ public:
     [[nodiscard]] std::string applyRawRules(std::string_view url, const CompiledProvider& provider) const;
     // False when no path rule of the provider can match, so the copy applyRawRules makes is not needed.
     [[nodiscard]] bool rawRulesMayApply(LinkScan& scan, const CompiledProvider& provider) const;
-    // False when no provider's redirection can match the link: most links then skip the step
-    // without asking provider by provider.
-    [[nodiscard]] bool anyRedirectionMayApply(LinkScan& scan) const;
     // The position in `providers` (engine providers in its order, as matchingProviders gives them)
-    // of the first provider from `from` on whose path rules may match the link, or the end. Only
-    // the providers whose path rule filters are live for the link are visited.
+    // of the first provider from `from` on whose redirections may match the link, or the end. Only
+    // the providers whose redirection filters are live for the link are visited.
+    [[nodiscard]] std::size_t nextRedirectionProvider(LinkScan& scan,
+                                                      std::span<const CompiledProvider* const> providers,
+                                                      std::size_t from) const;
+    // The same for path rules.
     [[nodiscard]] std::size_t nextPathRuleProvider(LinkScan& scan, std::span<const CompiledProvider* const> providers,
                                                    std::size_t from) const;
     // Counts one match of the rule and its category (not persisted until saveMatchCounts).
@@ -246,6 +247,10 @@ private:
     // The fragment index's group numbers [first, second) of all redirections, of all path rules.
     std::pair<std::uint32_t, std::uint32_t> redirectionGroups_;
     std::pair<std::uint32_t, std::uint32_t> rawRuleGroups_;
+    // nextPathRuleProvider when `pathRules`, else nextRedirectionProvider.
+    [[nodiscard]] std::size_t nextProviderWithLiveGroup(LinkScan& scan,
+                                                        std::span<const CompiledProvider* const> providers,
+                                                        std::size_t from, bool pathRules) const;
     mutable std::vector<PatternAnswer> patternAnswers_;
     mutable std::uint32_t stamp_ = 0;
     // The fragments of every link filter, found in one pass per link; the generation counts loads,
@@ -293,12 +298,7 @@ private:
     // Null for a name the indexes cannot answer for (bytes outside printable ASCII).
     [[nodiscard]] const NameRules* nameRules(std::string_view name) const;
     void computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const;
-    // Looked up by the name's view, without copying it first.
-    struct NameHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
-    };
-    mutable std::unordered_map<std::string, NameRules, NameHash, std::equal_to<>> nameRules_;
+    mutable NameAnswers<NameRules> nameRules_{kKeptNameAnswers};
     // The last name asked about (a view of its key in nameRules_) and its answer, while it is kept.
     mutable std::string_view lastName_;
     mutable const NameRules* lastNameRules_ = nullptr;

@@ -154,8 +154,10 @@ std::optional<CleanResult> URLCleaner::unwrapRedirect(LinkScan& scan, int depth,
     RulesEngine& engine = rulesEngine_;
     if (!engine.isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
     const std::string_view url = scan.text();
-    for (const CompiledProvider* provider : providers) {
-        if (provider->redirectionRegexes.empty() || engine.isException(scan, *provider)) continue;
+    for (std::size_t at = engine.nextRedirectionProvider(scan, providers, 0); at < providers.size();
+         at = engine.nextRedirectionProvider(scan, providers, at + 1)) {
+        const CompiledProvider* provider = providers[at];
+        if (engine.isException(scan, *provider)) continue;
         auto target = engine.extractRedirection(scan, *provider);
         if (!target) continue;
         // A decoded target may end in white space or a line break ("%0A"). Trimmed like a pasted
@@ -211,7 +213,7 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     engine.matchingProviders(scan, providers);
 
     // A wrapper is cleaned through its target; nothing below runs on the wrapper itself.
-    if (!providers.empty() && engine.anyRedirectionMayApply(scan)) {
+    if (!providers.empty()) {
         if (auto unwrapped = unwrapRedirect(scan, depth, providers)) return unwrapped;
     }
 
