@@ -3,15 +3,18 @@
 // whose low bit asks for case-insensitive matching, the pattern up to the first line feed, then the
 // text. Checked: a pattern the DFA's subset accepts is one ICU accepts; whenever the DFA answers, it
 // answers as ICU does (unless ICU ran out of work, where they may differ by design); a warm cache, a
-// cache too small to hold two states and Regex::search itself all give the same answer; whenever
-// the backtracker may answer, Regex::firstMatch gives ICU's ranges for the match and every group,
-// Regex::replaceAll ICU's text, and neither reports running out of work.
+// cache too small to hold two states and Regex::search itself all give the same answer; the literal
+// prefilter lets every ASCII text through that the pattern matches; whenever the backtracker may
+// answer, Regex::firstMatch gives ICU's ranges for the match and every group, Regex::replaceAll
+// ICU's text, and neither reports running out of work.
 #include "core/foundation/LazyDfa.h"
 #include "core/foundation/NfaBacktracker.h"
 #include "core/foundation/Regex.h"
 #include "core/foundation/RegexNfa.h"
+#include "core/foundation/RulePrefilter.h"
 #include "fuzz/FuzzSupport.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,6 +26,7 @@ using tessaril::LazyDfa;
 using tessaril::NfaBacktracker;
 using tessaril::Regex;
 using tessaril::RegexNfa;
+using tessaril::RulePrefilter;
 
 // Enough for any pattern of the subset on texts of this size; it only stops runaway backtracking.
 constexpr std::int32_t kWorkLimit = 50;
@@ -58,6 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool expected = icu->search(text);
     if (icu->lastMatchHitLimit()) return 0;
     if (answer) FUZZ_CHECK(*answer == expected);
+    // The literal prefilter never turns away a text the pattern matches (checked on ASCII texts,
+    // whose case folding is a plain lowering).
+    if (expected && std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
+        const auto filter = RulePrefilter::fromPattern(pattern, caseInsensitive);
+        FUZZ_CHECK(filter.mayMatch(text, RulePrefilter::foldForMatching(text)));
+    }
     auto product = *Regex::compile(pattern, caseInsensitive);
     product.setWorkLimit(kWorkLimit);
     FUZZ_CHECK(product.search(text) == expected);
