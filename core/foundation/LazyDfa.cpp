@@ -31,9 +31,18 @@ std::optional<bool> LazyDfa::search(std::string_view text) {
     std::int32_t state = initial_;
     if (state == kMatch) return true;
     if (state == kDead) return false;
+    std::size_t position = 0;
+    std::uint64_t prefix = 0;
+    if (text.size() >= sizeof prefix) {
+        std::memcpy(&prefix, text.data(), sizeof prefix);
+        if (prefixState_ >= 0 && prefix == prefix_) {
+            state = prefixState_;
+            position = sizeof prefix;
+        }
+    }
     const std::int32_t* table = table_.data();
-    for (const char c : text) {
-        const std::uint8_t byteClass = byteClasses_[static_cast<unsigned char>(c)];
+    for (; position < text.size(); ++position) {
+        const std::uint8_t byteClass = byteClasses_[static_cast<unsigned char>(text[position])];
         std::int32_t next = table[static_cast<std::size_t>(state) + byteClass];
         if (next < 0) {
             if (next == kUnknown) {
@@ -45,6 +54,10 @@ std::optional<bool> LazyDfa::search(std::string_view text) {
             if (next == kUndecided) return std::nullopt;
         }
         state = next;
+        if (position + 1 == sizeof prefix) {
+            prefix_ = prefix;
+            prefixState_ = state;
+        }
     }
     return acceptsAtEnd_[static_cast<std::size_t>(state) / stride_] != 0;
 }
@@ -160,6 +173,7 @@ std::int32_t LazyDfa::addState(bool acceptsAtEnd) {
 }
 
 void LazyDfa::flush() {
+    prefixState_ = kUnknown;
     table_.clear();
     acceptsAtEnd_.clear();
     stateKeys_.clear();

@@ -68,6 +68,10 @@ private:
     std::vector<const std::string*> stateKeys_;
     std::int32_t initial_;
     std::size_t flushes_ = 0;
+    // Texts mostly begin alike ("https://"): the first eight bytes of the last text that got that far
+    // and the state they lead to, where a text that begins with the same bytes resumes (-1: none).
+    std::uint64_t prefix_ = 0;
+    std::int32_t prefixState_ = -1;
 
     // Scratch space of the closure computation, kept to avoid allocating on every new state.
     std::vector<std::uint32_t> visited_;

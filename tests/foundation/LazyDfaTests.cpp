@@ -154,6 +154,32 @@ TEST(LazyDfa, AgreesWithICUOnRandomExpressions) {
     EXPECT_LT(icuGaveUp, 100);
 }
 
+// Texts that begin with the same eight bytes resume from the state those led to: random
+// expressions on texts drawn from two beginnings, the shortest of them exactly eight bytes, under a
+// roomy cache and under one so small that it is dropped all the time.
+TEST(LazyDfa, ResumesTextsWithTheSameBeginningExactly) {
+    std::mt19937 random(5);
+    const std::string beginnings[] = {"aAb-Bab-", "ab-ab-ab"};
+    for (int round = 0; round < 300; ++round) {
+        const std::string pattern = randomPattern(random, 0);
+        const bool caseInsensitive = random() % 2 == 0;
+        const auto nfa = RegexNfa::parse(pattern, caseInsensitive);
+        if (!nfa) continue;
+        LazyDfa dfa(nfa);
+        LazyDfa cramped(nfa, 2);
+        auto icu = icuOnly(pattern, caseInsensitive);
+        icu.setWorkLimit(10);  // the few expressions that send ICU into a loop are skipped sooner
+        for (int t = 0; t < 12; ++t) {
+            std::string text = beginnings[random() % 2];
+            if (t % 3 != 0) text += randomText(random);
+            const bool expected = icu.search(text);
+            if (icu.lastMatchHitLimit()) continue;
+            ASSERT_EQ(dfa.search(text), std::optional<bool>(expected)) << pattern << " on " << text;
+            ASSERT_EQ(cramped.search(text), std::optional<bool>(expected)) << pattern << " on " << text;
+        }
+    }
+}
+
 // Hundreds of states under a cache of eight: answers stay exact while the cache is dropped and
 // rebuilt over and over, and it never grows past its limit.
 TEST(LazyDfa, StaysExactAndBoundedWhenTheCacheOverflows) {
