@@ -380,9 +380,24 @@ std::optional<Fragments> concatenated(const Fragments& head, const Fragments& ta
     return texts;
 }
 
+// Appends a literal matched exactly once to each of `texts` in place, when none grows too long: the
+// commonest case, spared the copies of concatenated().
+bool appendLiteral(Fragments& texts, const Node& node) {
+    if (node.kind != Node::Kind::literal || !node.required || !node.single) return false;
+    if (std::any_of(texts.begin(), texts.end(), [&node](const std::string& text) {
+            return text.size() + node.literal.size() > kMaximumTextLength;
+        })) {
+        return false;
+    }
+    for (auto& text : texts)
+        text += node.literal;
+    return true;
+}
+
 std::optional<Fragments> textsOfSequence(const std::vector<Node>& sequence) {
     Fragments texts{std::string()};
     for (const auto& node : sequence) {
+        if (appendLiteral(texts, node)) continue;
         auto nodeTexts = textsOfNode(node);
         if (!nodeTexts) return std::nullopt;
         auto longer = concatenated(texts, *nodeTexts);
@@ -420,6 +435,7 @@ std::vector<Fragments> candidatesOfSequence(const std::vector<Node>& sequence) {
         run.assign(1, std::string());
     };
     for (const auto& node : sequence) {
+        if (appendLiteral(run, node)) continue;
         if (auto texts = textsOfNode(node)) {
             if (auto longer = concatenated(run, *texts)) {
                 run = std::move(*longer);
