@@ -43,7 +43,6 @@ public:
     }
     // A filter without requirements lets every text through.
     [[nodiscard]] bool unconditional(std::uint32_t filter) const;
-    [[nodiscard]] std::size_t fragmentCount() const { return fragments_.size(); }
 
     // Groups pass over many filters at once: a group is live for a scan when one of its filters is
     // unconditional or has a fragment of its first (most selective) requirement in the text, so a
@@ -51,11 +50,6 @@ public:
     // and returns its number (groups are numbered from 0 in the order they are added).
     [[nodiscard]] std::uint32_t addGroup(std::span<const std::uint32_t> filters);
     [[nodiscard]] static bool live(std::uint32_t group, const LinkScan& scan) { return isSet(scan.liveGroups_, group); }
-    [[nodiscard]] static bool anyLive(std::uint32_t begin, std::uint32_t end, const LinkScan& scan) {
-        bool found = false;
-        forEachLive(begin, end, scan, [&found](std::uint32_t) { found = true; });
-        return found;
-    }
     [[nodiscard]] std::uint32_t groupCount() const { return static_cast<std::uint32_t>(groups_.size()); }
     // Calls `visit(group)` for each live group in [begin, end), in ascending order.
     template <typename Visit>

@@ -19,8 +19,6 @@ public:
     [[nodiscard]] bool hasFragment(std::uint32_t fragment) const {
         return fragment / 64 < fragmentBits_.size() && ((fragmentBits_[fragment / 64] >> (fragment % 64)) & 1U) != 0;
     }
-    // The fragments found, each once, in the order they were found.
-    [[nodiscard]] const std::vector<std::uint32_t>& fragmentsFound() const { return fragmentsFound_; }
 
 private:
     friend class FragmentIndex;
