@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/FragmentIndex.h"
 
+#include "core/foundation/Text.h"
+
 #include <algorithm>
 
 namespace tessaril {
@@ -37,9 +39,7 @@ bool isInEveryLink(std::string_view fragment) {
 std::uint32_t FragmentIndex::fragmentNumber(const std::string& fragment) {
     // The scanner compares ASCII letters in small letters; case-insensitive fragments are folded
     // already, so this only guards the assumption.
-    std::string lower = fragment;
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    std::string lower = text::asciiLower(fragment);
     auto [it, added] = fragmentNumbers_.try_emplace(lower, static_cast<std::uint32_t>(fragments_.size()));
     if (added) fragments_.push_back(std::move(lower));
     return it->second;
