@@ -73,7 +73,50 @@ icu::BreakIterator* characterBreaks(std::string_view text, Utf8Text& utext) {
     return iterator.get();  // NOLINT(clang-analyzer-cplusplus.NewDelete)
 }
 
+bool formatsInvisibly(UChar32 c) {
+    return c == 0x061C || c == 0x200B || c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+           (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
+}
+
+void appendEscape(std::string& out, char kind, std::uint32_t value, int digits) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '\\';
+    out += kind;
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out += kHex[(value >> static_cast<unsigned>(shift)) & 0xFU];
+}
+
 }  // namespace
+
+std::string escapedForTerminal(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* bytes = bytesOf(text);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (bytes[i] >= 0x20 && bytes[i] < 0x7F) {
+            out += text[i++];
+            continue;
+        }
+        // A sequence is at most four bytes, so a window of four keeps ICU's 32-bit offsets small.
+        const auto window = static_cast<std::int32_t>(std::min<std::size_t>(text.size() - i, 4));
+        std::int32_t length = 0;
+        UChar32 c = 0;
+        U8_NEXT(bytes + i, length, window, c);
+        if (c < 0) {
+            for (std::int32_t k = 0; k < length; ++k)
+                appendEscape(out, 'x', bytes[i + static_cast<std::size_t>(k)], 2);
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            appendEscape(out, 'x', static_cast<std::uint32_t>(c), 2);
+        } else if (formatsInvisibly(c)) {
+            appendEscape(out, 'u', static_cast<std::uint32_t>(c), 4);
+        } else {
+            out.append(text.substr(i, static_cast<std::size_t>(length)));
+        }
+        i += static_cast<std::size_t>(length);
+    }
+    return out;
+}
 
 std::string_view trim(std::string_view text) {
     if (!fitsIcu(text)) return text;

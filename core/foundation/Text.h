@@ -27,6 +27,24 @@ namespace tessaril::text {
 // at a time, for the hot paths that take ASCII apart from the rest.
 [[nodiscard]] std::size_t asciiRunEnd(std::string_view text, std::size_t from = 0);
 
+// The text as it may be shown to a person in a terminal: whatever could move the cursor, redraw or
+// recolour the screen, or make text appear in another order than it is stored is written out as an
+// escape instead, so a hostile text shows as what it is. Exactly:
+// - C0 controls (U+0000-U+001F, tab and line feed included), DEL and C1 controls (U+007F-U+009F)
+//   become \xNN;
+// - bidirectional marks, embeddings, overrides and isolates (U+061C, U+200E, U+200F, U+202A-U+202E,
+//   U+2066-U+2069) and the other characters that format without showing (zero width space U+200B,
+//   line and paragraph separators U+2028 and U+2029, the word joiner, invisible operators and
+//   deprecated format controls U+2060-U+206F, byte order mark U+FEFF, annotation marks
+//   U+FFF9-U+FFFB) become \uNNNN;
+// - each byte that is not part of well-formed UTF-8 becomes \xNN;
+// - everything else is copied unchanged, backslashes and the joiners U+200C and U+200D included
+//   (scripts and emoji need those).
+// Hexadecimal digits are lower case. The result is valid UTF-8 and holds no line break. It is for
+// reading only: a backslash is not escaped, so it cannot be decoded back, and text that a program
+// reads (JSON, cleaned links) must never pass through it.
+[[nodiscard]] std::string escapedForTerminal(std::string_view text);
+
 // User-perceived characters (extended grapheme clusters).
 [[nodiscard]] std::size_t graphemeCount(std::string_view text);
 // The longest prefix of `text` holding at most `maxClusters` grapheme clusters.

@@ -91,6 +91,24 @@ TEST(Text, Utf8Validation) {
     }
 }
 
+TEST(Text, EscapedForTerminalShowsWhatCouldRedrawOrReorderTheScreen) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"rm -rf / # \\ é 日 🙂", "rm -rf / # \\ é 日 🙂"},
+        {"\x1b[2J\x1b]0;t\x07", "\\x1b[2J\\x1b]0;t\\x07"},
+        {"a\tb\r\nc\0\x7f"s, "a\\x09b\\x0d\\x0ac\\x00\\x7f"},
+        {"\u0085\u009b1A\u00a0", "\\x85\\x9b1A\u00a0"},  // C1 controls; NO-BREAK SPACE shows
+        {"\u202eexe.txt\u202c \u2066\u2069\u200e\u200f\u061c",
+         "\\u202eexe.txt\\u202c \\u2066\\u2069\\u200e\\u200f\\u061c"},
+        {"x\u200by\u2028\u2029\u2060\ufeff\ufffb", "x\\u200by\\u2028\\u2029\\u2060\\ufeff\\ufffb"},
+        {"\U0001F468\u200D\U0001F469 \u200c", "\U0001F468\u200D\U0001F469 \u200c"},  // joiners stay
+        {"\xFF\xC3(\xE2\x80\xF0\x9F\x99", "\\xff\\xc3(\\xe2\\x80\\xf0\\x9f\\x99"},
+        {"\xC0\xAF\xED\xA0\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},  // overlong, surrogate
+        {"", ""},
+    };
+    for (const auto& [raw, shown] : cases)
+        EXPECT_EQ(escapedForTerminal(raw), shown) << raw;
+}
+
 TEST(Text, GraphemeClustersCountWhatUsersSee) {
     const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";  // ZWJ sequence
     const std::string flags = "\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7";     // two regional-indicator pairs
