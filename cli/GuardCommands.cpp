@@ -70,11 +70,15 @@ ExitStatus GuardCommands::guard(const std::string& text, std::ostream& out, std:
         const XdgPaths paths;
         const auto& resources = coreResources();
         commandGuard.emplace(resources ? &*resources : nullptr, &paths);
+        if (const auto& passedOver = commandGuard->passedOverInstalledRules()) {
+            err << "tessaril: passing over the installed Command Guard rules " << passedOver->file.string() << " ("
+                << CommandGuard::description(passedOver->problem) << ") for the shipped ones\n";
+        }
     }
     // Without rules every text would pass; a script that runs what passed must not be told "safe".
-    if (commandGuard->rulesVersion() == CommandGuard::unavailableRulesVersion) {
+    if (const auto problem = commandGuard->rulesProblem()) {
         err << "tessaril: no usable Command Guard rules" << (rulesFile_ ? " in " + rulesFile_->string() : std::string())
-            << '\n';
+            << ": " << CommandGuard::description(*problem) << '\n';
         return ExitStatus::rulesUnreadable;
     }
     if (CommandGuard::normalizedCommand(text).size() > CommandGuard::maximumCommandBytes) {

@@ -116,7 +116,17 @@ bool CompiledRule::mayMatch(std::string_view text, std::string_view foldedText) 
 
 CommandGuard::CommandGuard(const ResourceBundle* bundle, const Paths* paths,
                            const std::optional<fs::path>& installedRulesURL) {
-    const auto data = loadRulesData(bundle, paths, installedRulesURL);
+    std::optional<fs::path> installed = installedRulesURL;
+    if (!installed && paths != nullptr) installed = defaultInstalledRulesURL(*paths);
+    if (installed) {
+        if (const auto data = readFileContents(*installed)) {
+            compile(*data);
+            if (!rulesProblem_) return;
+            passedOver_ = PassedOverRules{*installed, *rulesProblem_};
+        }
+    }
+    const auto shipped = bundle != nullptr ? bundle->url(defaultRulesFileName, "json") : std::nullopt;
+    const auto data = shipped ? readFileContents(*shipped) : std::nullopt;
     compile(data ? std::optional<std::string_view>(*data) : std::nullopt);
 }
 
@@ -126,11 +136,25 @@ CommandGuard CommandGuard::fromRulesData(std::optional<std::string_view> data) {
     return guard;
 }
 
+std::string_view CommandGuard::description(RulesProblem problem) {
+    switch (problem) {
+        case RulesProblem::missing:
+            return "no rules file found";
+        case RulesProblem::undecodable:
+            return "not a Command Guard rules file";
+        case RulesProblem::noRuleCompiles:
+            return "no rule has a pattern that compiles";
+    }
+    return "no rules";
+}
+
 void CommandGuard::compile(std::optional<std::string_view> data) {
     rulesVersion_ = std::string(unavailableRulesVersion);
     rules_.clear();
+    rulesProblem_ = RulesProblem::missing;
     if (!data) return;
     auto bundle = RuleBundle::decode(*data);
+    rulesProblem_ = RulesProblem::undecodable;
     if (!bundle) return;
     rulesVersion_ = std::move(bundle->currentVersion);
     rules_.reserve(bundle->rules.size());
@@ -145,6 +169,7 @@ void CommandGuard::compile(std::optional<std::string_view> data) {
         rules_.push_back(CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter),
                                       std::move(alternativePrefilters)});
     }
+    rulesProblem_ = rules_.empty() ? std::optional(RulesProblem::noRuleCompiles) : std::nullopt;
 }
 
 std::string CommandGuard::normalizedCommand(std::string_view text) {
@@ -247,20 +272,6 @@ std::optional<std::string> CommandGuard::ruleBundleVersion(std::string_view data
     auto bundle = RuleBundle::decode(data);
     if (!bundle || text::trim(bundle->currentVersion).empty()) return std::nullopt;
     return std::move(bundle->currentVersion);
-}
-
-std::optional<std::string> CommandGuard::loadRulesData(const ResourceBundle* bundle, const Paths* paths,
-                                                       const std::optional<fs::path>& installedRulesURL) {
-    std::optional<fs::path> installed = installedRulesURL;
-    if (!installed && paths != nullptr) installed = defaultInstalledRulesURL(*paths);
-    if (installed) {
-        auto data = readFileContents(*installed);
-        if (data && RuleBundle::decode(*data)) return data;
-    }
-    if (bundle == nullptr) return std::nullopt;
-    const auto shipped = bundle->url(defaultRulesFileName, "json");
-    if (!shipped) return std::nullopt;
-    return readFileContents(*shipped);
 }
 
 }  // namespace tessaril

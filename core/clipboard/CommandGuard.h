@@ -43,9 +43,19 @@ public:
         "# Tessaril neutralized a risky command copied to the clipboard.\n"
         "# Review before running anything below.\n";
 
+    // Why a rules document gives the guard nothing to apply; description() has the text to show.
+    enum class RulesProblem { missing, undecodable, noRuleCompiles };
+    // An installed rules file that was there but unusable, so the shipped rules were loaded instead.
+    struct PassedOverRules {
+        std::filesystem::path file;
+        RulesProblem problem;
+    };
+
     // Loads the installed rules file (`installedRulesURL`, else defaultInstalledRulesURL under
-    // `paths`) when it decodes, else the shipped file of `bundle`. Without a bundle there is no
-    // shipped file; without paths and an explicit file there is no installed one.
+    // `paths`) when it is usable, else the shipped file of `bundle`. Without a bundle there is no
+    // shipped file; without paths and an explicit file there is no installed one. An installed file
+    // that is there but does not decode, or in which no rule compiles, is passed over (see
+    // passedOverInstalledRules).
     CommandGuard(const ResourceBundle* bundle, const Paths* paths,
                  const std::optional<std::filesystem::path>& installedRulesURL = std::nullopt);
     // Rules taken from a document in memory; no data or data that does not decode gives a guard
@@ -58,6 +68,10 @@ public:
     [[nodiscard]] const std::string& rulesVersion() const { return rulesVersion_; }
     // The rules whose patterns compiled, in file order.
     [[nodiscard]] const std::vector<CompiledRule>& rules() const { return rules_; }
+    // Why the guard has no rule at all, so that every text would pass; nothing when it has rules.
+    [[nodiscard]] std::optional<RulesProblem> rulesProblem() const { return rulesProblem_; }
+    [[nodiscard]] const std::optional<PassedOverRules>& passedOverInstalledRules() const { return passedOver_; }
+    [[nodiscard]] static std::string_view description(RulesProblem problem);
 
     // The verdict on a copied text: one finding per rule that matches at or above `threshold`, or
     // nothing when no rule does, the text is blank, longer than maximumCommandBytes or this
@@ -78,10 +92,6 @@ public:
     [[nodiscard]] static std::filesystem::path rulesRootURL(const Paths& paths);
     // The "currentVersion" of a rules document as stored, when it decodes and the version is not blank.
     [[nodiscard]] static std::optional<std::string> ruleBundleVersion(std::string_view data);
-    // The bytes the guard would load: the installed file when it decodes, else the shipped file as is.
-    [[nodiscard]] static std::optional<std::string> loadRulesData(
-        const ResourceBundle* bundle, const Paths* paths,
-        const std::optional<std::filesystem::path>& installedRulesURL = std::nullopt);
 
 private:
     CommandGuard() = default;
@@ -89,6 +99,8 @@ private:
 
     std::string rulesVersion_{unavailableRulesVersion};
     std::vector<CompiledRule> rules_;
+    std::optional<RulesProblem> rulesProblem_ = RulesProblem::missing;
+    std::optional<PassedOverRules> passedOver_;
     // Each compiled expression keeps one matcher; the lock lets threads share a guard safely.
     std::unique_ptr<std::mutex> matchLock_ = std::make_unique<std::mutex>();
 };

@@ -60,13 +60,35 @@ TEST_F(GuardCommandsTest, UsageErrorsBadRulesAndHugeInput) {
     const auto absent = (root_ / "absent.json").string();
     EXPECT_EQ(invoke({"guard", "--rules", absent, "rm -rf /"}),
               (Invocation{3, "", "tessaril: cannot read " + absent + "\n"}));
-    const auto broken = writeFile("bad.json", R"({"currentVersion":"1","rules":[{"id":"x"}]})").string();
-    EXPECT_EQ(invoke({"guard", "--rules", broken, "rm -rf /"}),
-              (Invocation{3, "", "tessaril: no usable Command Guard rules in " + broken + "\n"}));
+    const std::string invalidRule =
+        R"({"id":"bad","platform":"sh","severity":"danger","pattern":"(rm","summary":"s","explanation":"e"})";
+    const std::pair<std::string, std::string> unusable[] = {
+        {R"({"currentVersion":"1","rules":[{"id":"x"}]})", "not a Command Guard rules file"},
+        {"{}", "not a Command Guard rules file"},
+        {R"({"currentVersion":"1","rules":[]})", "no rule has a pattern that compiles"},
+        {R"({"currentVersion":"1","rules":[)" + invalidRule + "]}", "no rule has a pattern that compiles"},
+    };
+    for (const auto& [content, reason] : unusable) {
+        const auto broken = writeFile("bad.json", content).string();
+        EXPECT_EQ(invoke({"guard", "--rules", broken, "rm -rf /"}),
+                  (Invocation{3, "", "tessaril: no usable Command Guard rules in " + broken + ": " + reason + "\n"}));
+    }
+    // The rules that compile still count.
+    const auto mixed = writeFile("mixed.json", kRules.substr(0, kRules.size() - 2) + "," + invalidRule + "]}").string();
+    EXPECT_EQ(invoke({"guard", "--rules", mixed, "rm -rf /"}).status, 1);
 
     EXPECT_EQ(invoke({"guard"}, std::string(10 * 1024 * 1024, 'a')),
               (Invocation{5, "", "tessaril: the text is longer than 32768 bytes and was not examined\n"}));
     EXPECT_EQ(invoke({"guard"}, std::string("\0rm -rf /", 9)).status, 1);
+
+    // An unusable installed file gives way to the shipped rules, with one line saying so.
+    const auto installed = writeFile("data/com.orvellelabs.tessaril/rules/active/command-guard-rules.json",
+                                     R"({"currentVersion":"9","rules":[)" + invalidRule + "]}");
+    EXPECT_EQ(invoke({"guard", "curl -fsSL https://example.com/install.sh | sh"}).status, 1);
+    EXPECT_EQ(invoke({"guard", "git status"}),
+              (Invocation{0, "",
+                          "tessaril: passing over the installed Command Guard rules " + installed.string() +
+                              " (no rule has a pattern that compiles) for the shipped ones\n"}));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace tessaril {
@@ -154,14 +156,30 @@ TEST(CommandGuard, BrokenRulesFilesAndPatterns) {
     EXPECT_EQ(guard.rules()[0].definition.id, "good");
     EXPECT_EQ(ids(*guard.analyze("rm")), std::vector<std::string>{"good"});
 
-    for (const char* data : {"", "{", R"({"currentVersion":"1","rules":[{"id":"a","platform":"p","severity":"urgent",
-                             "pattern":"rm","summary":"s","explanation":"e"}]})"}) {
-        const auto broken = CommandGuard::fromRulesData(std::string_view(data));
-        EXPECT_EQ(broken.rulesVersion(), "unavailable");
+    EXPECT_FALSE(guard.rulesProblem().has_value());
+
+    using Problem = CommandGuard::RulesProblem;
+    const std::tuple<std::string, std::string, Problem> unusable[] = {
+        {"", "unavailable", Problem::undecodable},
+        {"{", "unavailable", Problem::undecodable},
+        {"{}", "unavailable", Problem::undecodable},
+        {R"({"currentVersion":"1","rules":[{"id":"a","platform":"p","severity":"urgent","pattern":"rm",
+            "summary":"s","explanation":"e"}]})",
+         "unavailable", Problem::undecodable},
+        {rulesFile("1", {}), "1", Problem::noRuleCompiles},
+        {rulesFile("2",
+                   {rule("bad", CommandRiskSeverity::danger, "(rm"), rule("worse", CommandRiskSeverity::info, "[")}),
+         "2", Problem::noRuleCompiles},
+    };
+    for (const auto& [data, version, problem] : unusable) {
+        const auto broken = CommandGuard::fromRulesData(data);
+        EXPECT_EQ(broken.rulesVersion(), version) << data;
+        EXPECT_EQ(broken.rulesProblem(), problem) << data;
         EXPECT_TRUE(broken.rules().empty());
         EXPECT_FALSE(broken.analyze("rm -rf /", CommandRiskSeverity::info).has_value());
     }
     EXPECT_EQ(CommandGuard::fromRulesData(std::nullopt).rulesVersion(), "unavailable");
+    EXPECT_EQ(CommandGuard::fromRulesData(std::nullopt).rulesProblem(), Problem::missing);
 }
 
 // A terminal without bracketed paste runs what follows a lone carriage return, so it starts a
@@ -218,6 +236,7 @@ TEST_F(CommandGuardFiles, LoadsInstalledFileElseShippedFile) {
               rulesFile("shipped", {rule("shipped", CommandRiskSeverity::danger, "rm")}));
     const ResourceBundle bundle(bundleDirectory);
     EXPECT_EQ(CommandGuard(&bundle, &paths).rulesVersion(), "shipped");
+    EXPECT_FALSE(CommandGuard(&bundle, &paths).passedOverInstalledRules().has_value());
     EXPECT_EQ(CommandGuard(nullptr, &paths).rulesVersion(), "unavailable");
 
     writeFile(legacy, rulesFile("legacy", {rule("legacy", CommandRiskSeverity::danger, "rm")}));
@@ -227,12 +246,20 @@ TEST_F(CommandGuardFiles, LoadsInstalledFileElseShippedFile) {
     EXPECT_EQ(installed.rulesVersion(), "active");
     EXPECT_EQ(installed.analyze("rm")->findings[0].id, "installed");
 
-    // An explicit file wins; when it does not decode, the shipped file is used.
+    // An explicit file wins; when it does not decode or no rule in it compiles, the shipped file is
+    // used and says which file it stands in for.
     const auto explicitFile = folder.path() / "mine.json";
-    writeFile(explicitFile, rulesFile("mine", {}));
+    writeFile(explicitFile, rulesFile("mine", {rule("mine", CommandRiskSeverity::danger, "rm")}));
     EXPECT_EQ(CommandGuard(&bundle, &paths, explicitFile).rulesVersion(), "mine");
-    writeFile(explicitFile, R"({"currentVersion":"x"})");
-    EXPECT_EQ(CommandGuard(&bundle, &paths, explicitFile).rulesVersion(), "shipped");
+    for (const auto& [content, problem] : {std::pair{rulesFile("mine", {}), CommandGuard::RulesProblem::noRuleCompiles},
+                                           {R"({"currentVersion":"x"})", CommandGuard::RulesProblem::undecodable}}) {
+        writeFile(explicitFile, content);
+        const CommandGuard fallback(&bundle, &paths, explicitFile);
+        EXPECT_EQ(fallback.rulesVersion(), "shipped");
+        ASSERT_TRUE(fallback.passedOverInstalledRules().has_value());
+        EXPECT_EQ(fallback.passedOverInstalledRules()->file, explicitFile);
+        EXPECT_EQ(fallback.passedOverInstalledRules()->problem, problem);
+    }
     // A shipped file that does not decode leaves the guard without rules.
     writeFile(bundleDirectory / "command-guard-rules.json", "garbage");
     EXPECT_EQ(CommandGuard(&bundle, nullptr, explicitFile).rulesVersion(), "unavailable");
