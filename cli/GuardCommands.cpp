@@ -4,6 +4,7 @@
 #include <istream>
 #include <iterator>
 #include <ostream>
+#include <utility>
 
 #include "core/clipboard/CommandGuard.h"
 #include "core/foundation/FileContents.h"
@@ -81,14 +82,15 @@ ExitStatus GuardCommands::guard(const std::string& text, std::ostream& out, std:
             << ": " << CommandGuard::description(*problem) << '\n';
         return ExitStatus::rulesUnreadable;
     }
-    if (CommandGuard::normalizedCommand(text).size() > CommandGuard::maximumCommandBytes) {
+    auto command = CommandGuard::examinedCommand(text);
+    if (!command) {
         err << "tessaril: the text is longer than " << CommandGuard::maximumCommandBytes
             << " bytes and was not examined\n";
         return ExitStatus::textNotExamined;
     }
 
     const auto severity = commandRiskSeverityFromRawValue(threshold_).value_or(CommandRiskSeverity::warning);
-    const auto result = commandGuard->analyze(text, severity);
+    const auto result = commandGuard->analyze(std::move(*command), severity);
     if (json_)
         out << (result ? result->toJson().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) : "null")
             << '\n';

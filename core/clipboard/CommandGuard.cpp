@@ -196,17 +196,24 @@ std::string CommandGuard::normalizedCommand(std::string_view text) {
     return std::string(text::trim(joined));
 }
 
-std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, CommandRiskSeverity threshold) const {
+std::optional<CommandGuard::ExaminedCommand> CommandGuard::examinedCommand(std::string_view text) {
     std::string command = normalizedCommand(text);
-    if (command.empty() || command.size() > maximumCommandBytes) return std::nullopt;
-    if (command.starts_with(neutralizedFirstLine)) return std::nullopt;
-    if (!text::isValidUtf8(command)) {
-        // Measured as UTF-8: a byte that is not UTF-8 is the three bytes of U+FFFD it turns into.
-        // Repairing never shrinks a text, so the check above already spared huge texts the repair.
-        command = repairedUtf8(command);
-        if (command.size() > maximumCommandBytes) return std::nullopt;
-    }
+    // The limit is on the text as UTF-8: a byte that is not UTF-8 counts as the three bytes of the
+    // U+FFFD it becomes. Repairing only ever lengthens a text, so one already too long is spared it.
+    if (command.size() <= maximumCommandBytes && !text::isValidUtf8(command)) command = repairedUtf8(command);
+    if (command.size() > maximumCommandBytes) return std::nullopt;
+    return ExaminedCommand(std::move(command));
+}
 
+std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, CommandRiskSeverity threshold) const {
+    auto command = examinedCommand(text);
+    if (!command) return std::nullopt;
+    return analyze(std::move(*command), threshold);
+}
+
+std::optional<CommandRiskResult> CommandGuard::analyze(ExaminedCommand examined, CommandRiskSeverity threshold) const {
+    std::string& command = examined.text_;
+    if (command.empty() || command.starts_with(neutralizedFirstLine)) return std::nullopt;
     const std::string folded = RulePrefilter::foldForMatching(command);
     std::vector<CommandRiskFinding> findings;
     // A moved-from guard has no lock and no rules.

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tessaril {
@@ -51,6 +52,19 @@ public:
         RulesProblem problem;
     };
 
+    // A text as the rules see it: line continuations joined, white space trimmed, malformed UTF-8
+    // repaired into U+FFFD, and then no longer than maximumCommandBytes. Only examinedCommand makes
+    // one, so the size limit is always measured on the very text that is examined.
+    class ExaminedCommand {
+    public:
+        [[nodiscard]] const std::string& text() const { return text_; }
+
+    private:
+        friend class CommandGuard;
+        explicit ExaminedCommand(std::string text) : text_(std::move(text)) {}
+        std::string text_;
+    };
+
     // Loads the installed rules file (`installedRulesURL`, else defaultInstalledRulesURL under
     // `paths`) when it is usable, else the shipped file of `bundle`. Without a bundle there is no
     // shipped file; without paths and an explicit file there is no installed one. An installed file
@@ -73,11 +87,16 @@ public:
     [[nodiscard]] const std::optional<PassedOverRules>& passedOverInstalledRules() const { return passedOver_; }
     [[nodiscard]] static std::string_view description(RulesProblem problem);
 
+    // The text as analyze examines it, or nothing when it is longer than maximumCommandBytes and so
+    // not examined at all. Callers that must tell "not examined" from "nothing found" start here.
+    [[nodiscard]] static std::optional<ExaminedCommand> examinedCommand(std::string_view text);
     // The verdict on a copied text: one finding per rule that matches at or above `threshold`, or
-    // nothing when no rule does, the text is blank, longer than maximumCommandBytes or this
-    // product's own neutralized text.
+    // nothing when no rule does, the text is blank, not examined or this product's own neutralized
+    // text.
     [[nodiscard]] std::optional<CommandRiskResult> analyze(
         std::string_view text, CommandRiskSeverity threshold = CommandRiskSeverity::warning) const;
+    [[nodiscard]] std::optional<CommandRiskResult> analyze(
+        ExaminedCommand command, CommandRiskSeverity threshold = CommandRiskSeverity::warning) const;
 
     // An inert copy of the text: the two header lines, then every line of the command behind "# ". A
     // lone carriage return ends a line too, since a terminal runs what follows it.

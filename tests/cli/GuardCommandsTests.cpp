@@ -79,6 +79,9 @@ TEST_F(GuardCommandsTest, UsageErrorsBadRulesAndHugeInput) {
 
     EXPECT_EQ(invoke({"guard"}, std::string(10 * 1024 * 1024, 'a')),
               (Invocation{5, "", "tessaril: the text is longer than 32768 bytes and was not examined\n"}));
+    // Measured as examined: each malformed byte is three once repaired, 33,000 in all.
+    EXPECT_EQ(invoke({"guard"}, "rm -rf / " + std::string(11000, '\xFF')),
+              (Invocation{5, "", "tessaril: the text is longer than 32768 bytes and was not examined\n"}));
     EXPECT_EQ(invoke({"guard"}, std::string("\0rm -rf /", 9)).status, 1);
 
     // An unusable installed file gives way to the shipped rules, with one line saying so.

@@ -126,8 +126,10 @@ TEST(CommandGuard, SizeCapAndOwnOutputAreNotExamined) {
     std::string broken = "rm " + std::string(CommandGuard::maximumCommandBytes - 13, 'x') + std::string(10, '\xFF');
     ASSERT_EQ(broken.size(), CommandGuard::maximumCommandBytes);
     EXPECT_FALSE(guard.analyze(broken).has_value());
+    EXPECT_FALSE(CommandGuard::examinedCommand(broken).has_value());
     broken.erase(broken.size() - 30, 20);  // 20 fewer bytes: 32,748 plus 20 for the repair
     EXPECT_EQ(guard.analyze(broken)->command.size(), CommandGuard::maximumCommandBytes);
+    EXPECT_EQ(CommandGuard::examinedCommand(broken)->text(), guard.analyze(broken)->command);
     // Ten megabytes are refused without examining them.
     EXPECT_FALSE(guard.analyze(std::string(10 * 1024 * 1024, 'r') + "m").has_value());
 
