@@ -15,6 +15,7 @@ enum class ExitStatus : int {
     // Standard output could not be written (a closed pipe, a full disk); the results are incomplete.
     outputFailed = 4,
     // `guard`: the text is longer than Command Guard examines; it was neither passed nor flagged.
+    // `neutralize`: standard input is longer than it reads; nothing was printed.
     textNotExamined = 5,
 };
 

@@ -3,6 +3,7 @@
 
 #include <istream>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <utility>
 
@@ -18,11 +19,15 @@ namespace {
 // Far beyond what Command Guard examines, but a stream that never ends must not eat the memory.
 constexpr std::size_t kMaximumInputBytes = 16U * 1024U * 1024U;
 
-std::string readAll(std::istream& in) {
+// All of standard input, or nothing when it holds more than kMaximumInputBytes: a text cut there
+// would be judged, or neutralized, as something it is not.
+std::optional<std::string> readAll(std::istream& in) {
     std::string text;
     char buffer[64 * 1024];
-    while (text.size() <= kMaximumInputBytes && in.read(buffer, sizeof buffer).gcount() > 0)
+    while (in.read(buffer, sizeof buffer).gcount() > 0) {
         text.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaximumInputBytes) return std::nullopt;
+    }
     return text;
 }
 
@@ -51,14 +56,18 @@ bool GuardCommands::parsed() const {
 
 ExitStatus GuardCommands::run(std::istream& in, std::ostream& out, std::ostream& err) const {
     if (neutralizeCommand_->parsed()) {
-        const std::string text = neutralizeCommand_->count("TEXT") > 0 ? neutralizeText_ : readAll(in);
-        out << CommandGuard::neutralizedCommand(text);
+        const auto text = neutralizeCommand_->count("TEXT") > 0 ? std::optional(neutralizeText_) : readAll(in);
+        if (!text) {
+            err << "tessaril: the input is longer than 16 MB and was not neutralized\n";
+            return ExitStatus::textNotExamined;
+        }
+        out << CommandGuard::neutralizedCommand(*text);
         return ExitStatus::success;
     }
-    return guard(guardCommand_->count("TEXT") > 0 ? guardText_ : readAll(in), out, err);
+    return guard(guardCommand_->count("TEXT") > 0 ? std::optional(guardText_) : readAll(in), out, err);
 }
 
-ExitStatus GuardCommands::guard(const std::string& text, std::ostream& out, std::ostream& err) const {
+ExitStatus GuardCommands::guard(const std::optional<std::string>& text, std::ostream& out, std::ostream& err) const {
     std::optional<CommandGuard> commandGuard;
     if (rulesFile_) {
         const auto data = readFileContents(*rulesFile_);
@@ -82,7 +91,11 @@ ExitStatus GuardCommands::guard(const std::string& text, std::ostream& out, std:
             << ": " << CommandGuard::description(*problem) << '\n';
         return ExitStatus::rulesUnreadable;
     }
-    auto command = CommandGuard::examinedCommand(text);
+    if (!text) {
+        err << "tessaril: the input is longer than 16 MB and was not examined\n";
+        return ExitStatus::textNotExamined;
+    }
+    auto command = CommandGuard::examinedCommand(*text);
     if (!command) {
         err << "tessaril: the text is longer than " << CommandGuard::maximumCommandBytes
             << " bytes and was not examined\n";

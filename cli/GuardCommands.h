@@ -25,7 +25,8 @@ public:
     [[nodiscard]] ExitStatus run(std::istream& in, std::ostream& out, std::ostream& err) const;
 
 private:
-    [[nodiscard]] ExitStatus guard(const std::string& text, std::ostream& out, std::ostream& err) const;
+    // `text` is absent when standard input was too long to read whole.
+    [[nodiscard]] ExitStatus guard(const std::optional<std::string>& text, std::ostream& out, std::ostream& err) const;
 
     CLI::App* guardCommand_ = nullptr;
     CLI::App* neutralizeCommand_ = nullptr;

@@ -51,6 +51,12 @@ TEST_F(GuardCommandsTest, NeutralizePrintsExactlyTheInertText) {
     EXPECT_EQ(invoke({"neutralize"}, "rm -rf /\n"), (Invocation{0, expected, ""}));
     // Its own output passes the guard.
     EXPECT_EQ(invoke({"guard"}, expected).status, 0);
+    // Input beyond 16 MB is refused whole, never cut: 17 MB of blanks would hide the command.
+    const std::string padded = std::string(17 * 1024 * 1024, ' ') + "rm -rf /";
+    EXPECT_EQ(invoke({"neutralize"}, padded),
+              (Invocation{5, "", "tessaril: the input is longer than 16 MB and was not neutralized\n"}));
+    EXPECT_EQ(invoke({"guard"}, padded),
+              (Invocation{5, "", "tessaril: the input is longer than 16 MB and was not examined\n"}));
 }
 
 TEST_F(GuardCommandsTest, UsageErrorsBadRulesAndHugeInput) {
