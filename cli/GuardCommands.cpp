@@ -5,7 +5,10 @@
 #include <iterator>
 #include <optional>
 #include <ostream>
+#include <string_view>
 #include <utility>
+
+#include <nlohmann/json.hpp>
 
 #include "core/clipboard/CommandGuard.h"
 #include "core/foundation/FileContents.h"
@@ -31,6 +34,10 @@ std::optional<std::string> readAll(std::istream& in) {
     return text;
 }
 
+void printLine(std::ostream& err, std::string_view message) {
+    err << "tessaril: " << message << '\n';
+}
+
 }  // namespace
 
 GuardCommands::GuardCommands(CLI::App& app) {
@@ -43,11 +50,21 @@ GuardCommands::GuardCommands(CLI::App& app) {
     guardCommand_
         ->add_option("--rules", rulesFile_, "Use this Command Guard rules file instead of the installed or shipped one")
         ->type_name("FILE");
-    guardCommand_->add_flag("--json", json_, "Print the verdict as JSON (null when nothing was found)");
+    guardCommand_->add_flag("--json", json_, "Print the verdict as JSON (null when nothing was found; see below)");
     guardCommand_->add_option("TEXT", guardText_, "The command to check (default: all of standard input)");
+    guardCommand_->footer(
+        "Exit status: 0 nothing risky (a blank text too), 1 risky, 2 usage error, 3 no usable rules (the\n"
+        "file cannot be read or decoded, or none of its patterns compiles), 5 not examined: longer than\n"
+        "32768 bytes once line continuations are joined, the ends trimmed and each byte that is not UTF-8\n"
+        "counted as the three of U+FFFD, or standard input longer than 16 MB.\n"
+        "With --json, standard output always holds one JSON value: null (0), the verdict (1), or\n"
+        "{\"error\": \"rulesUnusable\" (3) or \"textNotExamined\" (5), \"message\": the reason given on\n"
+        "standard error}.");
 
     neutralizeCommand_ = app.add_subcommand("neutralize", "Print an inert, commented copy of a command");
     neutralizeCommand_->add_option("TEXT", neutralizeText_, "The command (default: all of standard input)");
+    neutralizeCommand_->footer(
+        "Exit status: 0 printed, 2 usage error, 5 standard input longer than 16 MB (refused, nothing printed).");
 }
 
 bool GuardCommands::parsed() const {
@@ -58,7 +75,7 @@ ExitStatus GuardCommands::run(std::istream& in, std::ostream& out, std::ostream&
     if (neutralizeCommand_->parsed()) {
         const auto text = neutralizeCommand_->count("TEXT") > 0 ? std::optional(neutralizeText_) : readAll(in);
         if (!text) {
-            err << "tessaril: the input is longer than 16 MB and was not neutralized\n";
+            printLine(err, "the input is longer than 16 MB and was not neutralized");
             return ExitStatus::textNotExamined;
         }
         out << CommandGuard::neutralizedCommand(*text);
@@ -67,39 +84,50 @@ ExitStatus GuardCommands::run(std::istream& in, std::ostream& out, std::ostream&
     return guard(guardCommand_->count("TEXT") > 0 ? std::optional(guardText_) : readAll(in), out, err);
 }
 
+ExitStatus GuardCommands::refuse(ExitStatus status, const std::string& message, std::ostream& out,
+                                 std::ostream& err) const {
+    printLine(err, message);
+    if (json_) {
+        const nlohmann::ordered_json refusal = {
+            {"error", status == ExitStatus::textNotExamined ? "textNotExamined" : "rulesUnusable"},
+            {"message", message}};
+        out << refusal.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    }
+    return status;
+}
+
 ExitStatus GuardCommands::guard(const std::optional<std::string>& text, std::ostream& out, std::ostream& err) const {
     std::optional<CommandGuard> commandGuard;
+    std::string rulesSource;
     if (rulesFile_) {
         const auto data = readFileContents(*rulesFile_);
-        if (!data) {
-            err << "tessaril: cannot read " << rulesFile_->string() << '\n';
-            return ExitStatus::rulesUnreadable;
-        }
+        if (!data) return refuse(ExitStatus::rulesUnreadable, "cannot read " + rulesFile_->string(), out, err);
         commandGuard.emplace(CommandGuard::fromRulesData(*data));
+        rulesSource = " in " + rulesFile_->string();
     } else {
         const XdgPaths paths;
         const auto& resources = coreResources();
         commandGuard.emplace(resources ? &*resources : nullptr, &paths);
         if (const auto& passedOver = commandGuard->passedOverInstalledRules()) {
-            err << "tessaril: passing over the installed Command Guard rules " << passedOver->file.string() << " ("
-                << CommandGuard::description(passedOver->problem) << ") for the shipped ones\n";
+            printLine(err, "passing over the installed Command Guard rules " + passedOver->file.string() + " (" +
+                               std::string(CommandGuard::description(passedOver->problem)) + ") for the shipped ones");
         }
     }
     // Without rules every text would pass; a script that runs what passed must not be told "safe".
     if (const auto problem = commandGuard->rulesProblem()) {
-        err << "tessaril: no usable Command Guard rules" << (rulesFile_ ? " in " + rulesFile_->string() : std::string())
-            << ": " << CommandGuard::description(*problem) << '\n';
-        return ExitStatus::rulesUnreadable;
+        return refuse(
+            ExitStatus::rulesUnreadable,
+            "no usable Command Guard rules" + rulesSource + ": " + std::string(CommandGuard::description(*problem)),
+            out, err);
     }
-    if (!text) {
-        err << "tessaril: the input is longer than 16 MB and was not examined\n";
-        return ExitStatus::textNotExamined;
-    }
+    if (!text)
+        return refuse(ExitStatus::textNotExamined, "the input is longer than 16 MB and was not examined", out, err);
     auto command = CommandGuard::examinedCommand(*text);
     if (!command) {
-        err << "tessaril: the text is longer than " << CommandGuard::maximumCommandBytes
-            << " bytes and was not examined\n";
-        return ExitStatus::textNotExamined;
+        return refuse(ExitStatus::textNotExamined,
+                      "the text is longer than " + std::to_string(CommandGuard::maximumCommandBytes) +
+                          " bytes and was not examined",
+                      out, err);
     }
 
     const auto severity = commandRiskSeverityFromRawValue(threshold_).value_or(CommandRiskSeverity::warning);

@@ -27,6 +27,10 @@ public:
 private:
     // `text` is absent when standard input was too long to read whole.
     [[nodiscard]] ExitStatus guard(const std::optional<std::string>& text, std::ostream& out, std::ostream& err) const;
+    // Says why no verdict was given: on standard error, and with --json on standard output too, as
+    // {"error": "textNotExamined" or "rulesUnusable", "message": the same text}.
+    [[nodiscard]] ExitStatus refuse(ExitStatus status, const std::string& message, std::ostream& out,
+                                    std::ostream& err) const;
 
     CLI::App* guardCommand_ = nullptr;
     CLI::App* neutralizeCommand_ = nullptr;

@@ -41,6 +41,16 @@ TEST_F(GuardCommandsTest, JsonVerdictAndStandardInput) {
                     "\n",
                     ""}));
     EXPECT_EQ(invoke({"guard", "--json", "--rules", rules}, "ls\n"), (Invocation{0, "null\n", ""}));
+
+    // Every documented status prints a value: what was not decided says why, as on standard error.
+    const std::string tooLong = "the text is longer than 32768 bytes and was not examined";
+    EXPECT_EQ(invoke({"guard", "--json"}, std::string(40000, 'a')),
+              (Invocation{5, R"({"error":"textNotExamined","message":")" + tooLong + "\"}\n",
+                          "tessaril: " + tooLong + "\n"}));
+    const auto absent = (root_ / "absent.json").string();
+    EXPECT_EQ(invoke({"guard", "--json", "--rules", absent, "ls"}),
+              (Invocation{3, R"({"error":"rulesUnusable","message":"cannot read )" + absent + "\"}\n",
+                          "tessaril: cannot read " + absent + "\n"}));
 }
 
 TEST_F(GuardCommandsTest, NeutralizePrintsExactlyTheInertText) {
