@@ -93,6 +93,28 @@ std::vector<std::string> topLevelAlternatives(std::string_view pattern) {
     return alternatives;
 }
 
+// Where a terminal ends a line: at a line feed, and at a carriage return that is not the first half
+// of CR LF, since a terminal without bracketed paste takes a lone one as Enter.
+bool endsLine(std::string_view text, std::size_t i) {
+    return text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+}
+
+// Whether a trimmed text, as pasted, is neutralizedCommand's output: the header, then only lines that
+// start with "# " (trimming takes the space of the lone line a blank command gives). It is judged
+// before continuations are joined: a shell does not continue a comment, so "# x \" followed by a
+// line feed and a command still runs that command.
+bool isNeutralizedText(std::string_view text) {
+    if (!text.starts_with(CommandGuard::neutralizedHeader)) return false;
+    const std::string_view body = text.substr(CommandGuard::neutralizedHeader.size());
+    if (body == "#") return true;
+    bool lineStarts = true;
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        if (lineStarts && body.compare(i, 2, "# ") != 0) return false;
+        lineStarts = endsLine(body, i);
+    }
+    return true;
+}
+
 std::string matchedFragment(std::string_view match) {
     const std::string_view trimmed = text::trim(match);
     // A cluster takes at least one byte, so short fragments need no counting.
@@ -202,7 +224,7 @@ std::optional<CommandGuard::ExaminedCommand> CommandGuard::examinedCommand(std::
     // U+FFFD it becomes. Repairing only ever lengthens a text, so one already too long is spared it.
     if (command.size() <= maximumCommandBytes && !text::isValidUtf8(command)) command = repairedUtf8(command);
     if (command.size() > maximumCommandBytes) return std::nullopt;
-    return ExaminedCommand(std::move(command));
+    return ExaminedCommand(std::move(command), isNeutralizedText(text::trim(text)));
 }
 
 std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, CommandRiskSeverity threshold) const {
@@ -213,7 +235,7 @@ std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, Co
 
 std::optional<CommandRiskResult> CommandGuard::analyze(ExaminedCommand examined, CommandRiskSeverity threshold) const {
     std::string& command = examined.text_;
-    if (command.empty() || command.starts_with(neutralizedFirstLine)) return std::nullopt;
+    if (command.empty() || examined.neutralized_) return std::nullopt;
     const std::string folded = RulePrefilter::foldForMatching(command);
     std::vector<CommandRiskFinding> findings;
     // A moved-from guard has no lock and no rules.
@@ -251,12 +273,8 @@ std::string CommandGuard::neutralizedCommand(std::string_view text) {
     out.reserve(out.size() + command.size() + 16);
     out += "# ";
     for (std::size_t i = 0; i < command.size(); ++i) {
-        const char c = command[i];
-        out += c;
-        // A terminal without bracketed paste takes a lone carriage return as Enter, just like a line
-        // feed, so a line after one must be commented too. CR LF stays one line break.
-        const bool lineEnds = c == '\n' || (c == '\r' && (i + 1 == command.size() || command[i + 1] != '\n'));
-        if (lineEnds && i + 1 < command.size()) out += "# ";
+        out += command[i];
+        if (endsLine(command, i) && i + 1 < command.size()) out += "# ";
     }
     return out;
 }

@@ -37,9 +37,7 @@ public:
     // shipped rule stays far below it on the longest text examined; it only stops a pathological
     // pattern in an installed file from freezing the clipboard loop.
     static constexpr std::int32_t matchWorkLimit = 200;
-    // The first line of every neutralized text; a text starting with it is never flagged again.
-    static constexpr std::string_view neutralizedFirstLine =
-        "# Tessaril neutralized a risky command copied to the clipboard.";
+    // Every neutralized text starts with these two comment lines.
     static constexpr std::string_view neutralizedHeader =
         "# Tessaril neutralized a risky command copied to the clipboard.\n"
         "# Review before running anything below.\n";
@@ -61,8 +59,11 @@ public:
 
     private:
         friend class CommandGuard;
-        explicit ExaminedCommand(std::string text) : text_(std::move(text)) {}
+        ExaminedCommand(std::string text, bool neutralized) : text_(std::move(text)), neutralized_(neutralized) {}
         std::string text_;
+        // Whether the text as pasted is this product's neutralized output: the header, then only
+        // commented lines.
+        bool neutralized_;
     };
 
     // Loads the installed rules file (`installedRulesURL`, else defaultInstalledRulesURL under

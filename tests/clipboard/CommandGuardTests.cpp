@@ -133,10 +133,24 @@ TEST(CommandGuard, SizeCapAndOwnOutputAreNotExamined) {
     // Ten megabytes are refused without examining them.
     EXPECT_FALSE(guard.analyze(std::string(10 * 1024 * 1024, 'r') + "m").has_value());
 
-    const auto neutralized = CommandGuard::neutralizedCommand("rm -rf /");
-    EXPECT_FALSE(guard.analyze(neutralized).has_value());
-    EXPECT_FALSE(guard.analyze("\n  " + neutralized).has_value());
-    EXPECT_TRUE(guard.analyze("echo hi\n" + neutralized).has_value());
+    // Only the product's own output is inert, judged as pasted: every line after the header a
+    // comment as neutralizedCommand writes it. A live line anywhere after it is examined.
+    const std::string header(CommandGuard::neutralizedHeader);
+    const std::pair<std::string, bool> texts[] = {
+        {CommandGuard::neutralizedCommand("rm -rf /"), false},
+        {"\n  " + CommandGuard::neutralizedCommand("rm -rf /\n\nrm -rf ~\r\nx\ry \\\nrm"), false},
+        {CommandGuard::neutralizedCommand(" \n"), false},
+        {"echo hi\n" + CommandGuard::neutralizedCommand("rm -rf /"), true},
+        {header + "\nrm -rf /", true},
+        {header + "rm -rf /", true},
+        {header + "# a\nrm -rf /", true},
+        {header + "# a\rrm -rf /", true},     // a lone carriage return ends a line
+        {header + "# a \\\nrm -rf /", true},  // a shell does not continue a comment
+        {header + "# a `\r\nrm -rf /", true},
+        {header + "#rm -rf /", true},
+    };
+    for (const auto& [text, flagged] : texts)
+        EXPECT_EQ(guard.analyze(text).has_value(), flagged) << text;
 }
 
 TEST(CommandGuard, OddBytesNeverBreakTheAnalysis) {
