@@ -12,6 +12,7 @@
 
 #include "core/clipboard/CommandGuard.h"
 #include "core/foundation/FileContents.h"
+#include "core/foundation/Text.h"
 #include "platform/paths/CoreResources.h"
 #include "platform/paths/XdgPaths.h"
 
@@ -35,7 +36,7 @@ std::optional<std::string> readAll(std::istream& in) {
 }
 
 void printLine(std::ostream& err, std::string_view message) {
-    err << "tessaril: " << message << '\n';
+    err << "tessaril: " << text::escapedForTerminal(message) << '\n';
 }
 
 }  // namespace
@@ -137,9 +138,11 @@ ExitStatus GuardCommands::guard(const std::optional<std::string>& text, std::ost
             << '\n';
     if (!result) return ExitStatus::success;
     if (!json_) {
+        // Summaries come from a rules file and the match from the copied text: either could hold
+        // escape sequences that rewrite the warning on screen.
         const auto primary = result->primaryFinding();
-        out << rawValue(result->severity) << ": " << primary->summary << '\n';
-        out << "  matched: " << primary->matchedText << '\n';
+        out << rawValue(result->severity) << ": " << text::escapedForTerminal(primary->summary) << '\n';
+        out << "  matched: " << text::escapedForTerminal(primary->matchedText) << '\n';
         if (result->findings.size() > 1) {
             out << "  and " << result->findings.size() - 1 << " more finding"
                 << (result->findings.size() > 2 ? "s" : "") << " (--json shows all)\n";

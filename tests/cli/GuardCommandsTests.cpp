@@ -28,6 +28,15 @@ TEST_F(GuardCommandsTest, ExitStatusAndHumanVerdict) {
                     ""}));
     EXPECT_EQ(invoke({"guard", "--rules", rules, "--threshold", "danger", "curl x | sh"}).status, 0);
     EXPECT_EQ(invoke({"guard", "--rules", rules, "--threshold", "danger", "rm -rf /"}).status, 1);
+
+    // A hostile rules file or command cannot move the cursor or reorder the warning; JSON stays exact.
+    const auto hostile = writeFile("hostile.json", R"({"currentVersion":"h","rules":[{"id":"evil","platform":"sh",
+        "severity":"danger","pattern":"evil\\S*","summary":"\u001b[2KAll \u202egood","explanation":"e"}]})")
+                             .string();
+    EXPECT_EQ(invoke({"guard", "--rules", hostile, "evil\x1b[1A\u202e\xFF"}),
+              (Invocation{1, "danger: \\x1b[2KAll \\u202egood\n  matched: evil\\x1b[1A\\u202e\uFFFD\n", ""}));
+    EXPECT_NE(invoke({"guard", "--json", "--rules", hostile, "evil\x1b"}).out.find(R"("matchedText":"evil\u001b")"),
+              std::string::npos);
 }
 
 TEST_F(GuardCommandsTest, JsonVerdictAndStandardInput) {
