@@ -40,10 +40,6 @@ ExitStatus exportRules(const RulesEngine& engine, std::ostream& out, std::ostrea
         return ExitStatus::rulesUnreadable;
     }
     out << *document << '\n';
-    if (!out.flush()) {
-        err << "tessaril: the output could not be written\n";
-        return ExitStatus::outputFailed;
-    }
     return ExitStatus::success;
 }
 
