@@ -97,8 +97,8 @@ public:
     // Adds the providers of a second file after the current ones; a file that fails to decode is
     // ignored silently.
     bool appendSupplementaryRules(std::string_view data);
-    // loadRules, then appendSupplementaryRules when supplementary data is given; true when every
-    // given document decoded.
+    // loadRules, then appendSupplementaryRules when supplementary data is given; true when the main
+    // document decoded (a supplementary one that does not is ignored, as appending it alone is).
     bool loadRuleBundle(std::string_view clearURLsData, std::optional<std::string_view> supplementaryData);
     // The newest of the supplementary rule files on this machine (shared containers, then the core
     // resources); on equal dates the earlier candidate wins.
