@@ -18,13 +18,7 @@ namespace tessaril::cli {
 
 namespace {
 
-int status(ExitStatus value) {
-    return static_cast<int>(value);
-}
-
-}  // namespace
-
-int run(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
+ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
     CLI::App app{"Removes tracking parameters, redirect wrappers and tracking path segments from links.", "tessaril"};
     app.set_version_flag("--version", std::string("tessaril ") + TESSARIL_VERSION);
     app.require_subcommand(1);
@@ -50,19 +44,31 @@ int run(const std::vector<std::string>& arguments, std::istream& in, std::ostrea
     try {
         app.parse(reversed);
     } catch (const CLI::Success& done) {
-        return app.exit(done, out, err);
+        app.exit(done, out, err);
+        return ExitStatus::success;
     } catch (const CLI::ParseError& error) {
         app.exit(error, out, err);
-        return status(ExitStatus::usage);
+        return ExitStatus::usage;
     }
 
     // Command Guard needs neither the URL rules nor the user's stored settings.
-    if (guardCommands.parsed()) return status(guardCommands.run(in, out, err));
-    if (cleanCommand->parsed()) return status(runClean(cleanOptions, rulesDirectory, in, out, err));
-    if (rulesCommands.parsed()) return status(rulesCommands.run(rulesDirectory, out, err));
+    if (guardCommands.parsed()) return guardCommands.run(in, out, err);
+    if (cleanCommand->parsed()) return runClean(cleanOptions, rulesDirectory, in, out, err);
+    if (rulesCommands.parsed()) return rulesCommands.run(rulesDirectory, out, err);
     ToolContext context(err);
-    if (stores.parsed()) return status(stores.run(context.defaults(), out, err));
-    return status(ExitStatus::usage);
+    if (stores.parsed()) return stores.run(context.defaults(), out, err);
+    return ExitStatus::usage;
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
+    const ExitStatus status = dispatch(arguments, in, out, err);
+    // Every command's output ends here, so none can report success (or a verdict a script acts
+    // on) for output that never arrived: a full disk, a closed pipe with SIGPIPE ignored.
+    if (out.flush()) return static_cast<int>(status);
+    err << "tessaril: the output could not be written\n";
+    return static_cast<int>(ExitStatus::outputFailed);
 }
 
 }  // namespace tessaril::cli

@@ -3,14 +3,11 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <exception>
 #include <filesystem>
 #include <ostream>
 #include <set>
 #include <system_error>
 #include <utility>
-
-#include <nlohmann/json.hpp>
 
 #include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
@@ -32,25 +29,6 @@ std::string folded(std::string_view name) {
 
 std::string plural(std::size_t count, std::string_view one, std::string_view many) {
     return std::to_string(count) + " " + std::string(count == 1 ? one : many);
-}
-
-// Only asked once the engine has refused the document, to tell the user what is wrong with it.
-std::string whyNotImportable(std::string_view data, std::string_view fileName) {
-    const std::string file(fileName);
-    try {
-        const auto json = nlohmann::json::parse(data.begin(), data.end(), nullptr, /*allow_exceptions=*/false);
-        if (json.is_discarded()) return file + " is not JSON";
-        if (!json.is_array()) return file + " is not a rules export (a JSON array of rule categories)";
-        for (std::size_t index = 0; index < json.size(); ++index) {
-            if (!RuleCategory::fromJson(json[index])) {
-                return "entry " + std::to_string(index + 1) + " of " + file +
-                       " is not a rule category (an unknown category, or a rule with missing or invalid fields)";
-            }
-        }
-    } catch (const std::exception&) {
-        // Fall through to the general answer.
-    }
-    return file + " is not a rules export";
 }
 
 }  // namespace
@@ -186,12 +164,14 @@ ExitStatus RuleSettingsEdit::setEnabled(std::string_view identifier, bool enable
 ExitStatus RuleSettingsEdit::addCustomRule(std::string_view parameter, std::string_view displayName,
                                            RuleCategoryType type, std::ostream& out) {
     const std::string identifier = std::string(rawValue(type)) + ":" + std::string(parameter);
+    const std::string_view shownName = displayName.empty() ? parameter : displayName;
     auto status =
         commit({RulesEngine::customRulesKey, RulesEngine::enabledStateKey}, {}, [&]() -> std::optional<std::string> {
             // The engine would list a second entry under the same identifier, which no switch or
             // removal could then tell apart.
             if (!rulesNamed(identifier).empty()) return "a rule \"" + identifier + "\" already exists";
-            engine_.addCustomRule(parameter, displayName.empty() ? parameter : displayName, type);
+            if (auto refusal = engine_.customRuleRefusal(parameter, shownName)) return refusal;
+            engine_.addCustomRule(parameter, shownName, type);
             return std::nullopt;
         });
     if (status == ExitStatus::success) out << identifier << '\n';
@@ -229,7 +209,10 @@ ExitStatus RuleSettingsEdit::importRules(std::string_view data, std::string_view
                     if (rule->source() == RuleEntry::Source::custom) customBefore.insert(rule.get());
                 }
             }
-            if (!engine_.importRules(data)) return "nothing was imported: " + whyNotImportable(data, fileName);
+            if (!engine_.importRules(data)) {
+                return "nothing was imported: " + std::string(fileName) + ": " +
+                       engine_.importRefusal(data).value_or("it is not a rules export");
+            }
             switched = added = 0;
             for (std::size_t index = 0; index < engine_.categories().size(); ++index) {
                 const auto& listed = engine_.categories()[index];

@@ -10,7 +10,7 @@
 #include "cli/RuleSettingsEdit.h"
 #include "cli/RulesListing.h"
 #include "cli/ToolContext.h"
-#include "core/foundation/Text.h"
+#include "core/cleaning/CustomRuleCheck.h"
 #include "core/foundation/URLComponents.h"
 
 namespace tessaril::cli {
@@ -40,10 +40,6 @@ ExitStatus exportRules(const RulesEngine& engine, std::ostream& out, std::ostrea
         return ExitStatus::rulesUnreadable;
     }
     out << *document << '\n';
-    if (!out.flush()) {
-        err << "tessaril: the output could not be written\n";
-        return ExitStatus::outputFailed;
-    }
     return ExitStatus::success;
 }
 
@@ -144,12 +140,8 @@ ExitStatus RulesCommands::runEdit(std::ostream& out, std::ostream& err) const {
     RuleCategoryType addTo = RuleCategoryType::custom;
     std::optional<std::string> imported;
     if (add_->parsed()) {
-        if (parameter_.empty()) {
-            err << "tessaril: the parameter name is empty\n";
-            return ExitStatus::usage;
-        }
-        if (!text::isValidUtf8(parameter_) || !text::isValidUtf8(displayName_)) {
-            err << "tessaril: the parameter name and display name must be UTF-8 text\n";
+        if (auto problem = customRuleProblem(parameter_, displayName_.empty() ? parameter_ : displayName_)) {
+            err << "tessaril: " << *problem << '\n';
             return ExitStatus::usage;
         }
         if (addCategory_->count() > 0) {

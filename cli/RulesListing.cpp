@@ -125,10 +125,6 @@ ExitStatus listRules(const RulesEngine& engine, std::optional<RuleCategoryType> 
     } else {
         writeTable(categories, out);
     }
-    if (!out.flush()) {
-        err << "tessaril: the output could not be written\n";
-        return ExitStatus::outputFailed;
-    }
     return ExitStatus::success;
 }
 

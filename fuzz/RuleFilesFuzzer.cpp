@@ -3,6 +3,7 @@
 // engine, or a rules export handed to import. The first byte picks which; the rest is the document.
 // Any bytes either load or are refused with the engine as it was; whatever loads still cleans a
 // fixed set of links; and the engine's own export always imports back without changing anything.
+#include "core/cleaning/CustomRuleCheck.h"
 #include "core/cleaning/NameRuleIndex.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
@@ -84,6 +85,21 @@ void checkDeferredRulesCompile(const RulesEngine& engine) {
     }
 }
 
+// An import brings in only custom rules that could have been added by hand, and no more of them
+// than may be kept.
+void checkCustomRulesKeepable(const RulesEngine& engine) {
+    std::size_t custom = 0;
+    for (const auto& category : engine.categories()) {
+        for (const auto& rule : category->rules()) {
+            if (rule->source() != RuleEntry::Source::custom) continue;
+            ++custom;
+            FUZZ_CHECK(!customRuleProblem(rule->pattern(), rule->displayName()));
+            FUZZ_CHECK(rule->category() == category->type());
+        }
+    }
+    FUZZ_CHECK(custom <= maximumCustomRules);
+}
+
 // The engine's own export is a document it accepts, and taking it back changes nothing.
 void checkExportRoundTrip(RulesEngine& engine) {
     const auto exported = engine.exportRules();
@@ -106,9 +122,14 @@ void run(std::uint8_t mode, std::string_view document) {
         case 1:
             loaded = engine.appendSupplementaryRules(document);
             break;
-        default:
+        default: {
+            // The reason given for a refusal and the refusal itself come from one decision.
+            const bool refused = engine.importRefusal(document).has_value();
             loaded = engine.importRules(document);
+            FUZZ_CHECK(loaded != refused);
+            checkCustomRulesKeepable(engine);
             break;
+        }
     }
     if (!loaded) {
         FUZZ_CHECK(snapshot(engine) == before);

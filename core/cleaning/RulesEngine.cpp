@@ -178,8 +178,8 @@ bool RulesEngine::appendSupplementaryRules(std::string_view data) {
 }
 
 bool RulesEngine::loadRuleBundle(std::string_view clearURLsData, std::optional<std::string_view> supplementaryData) {
-    const auto [main, supplementary] = applyProviders(clearURLsData, supplementaryData);
-    return main && (!supplementaryData || supplementary);
+    // A supplementary file that does not decode is passed over silently, as appending it alone is.
+    return applyProviders(clearURLsData, supplementaryData).first;
 }
 
 std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view> mainData,

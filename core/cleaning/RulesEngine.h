@@ -28,6 +28,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace tessaril {
@@ -97,8 +98,8 @@ public:
     // Adds the providers of a second file after the current ones; a file that fails to decode is
     // ignored silently.
     bool appendSupplementaryRules(std::string_view data);
-    // loadRules, then appendSupplementaryRules when supplementary data is given; true when every
-    // given document decoded.
+    // loadRules, then appendSupplementaryRules when supplementary data is given; true when the main
+    // document decoded (a supplementary one that does not is ignored, as appending it alone is).
     bool loadRuleBundle(std::string_view clearURLsData, std::optional<std::string_view> supplementaryData);
     // The newest of the supplementary rule files on this machine (shared containers, then the core
     // resources); on equal dates the earlier candidate wins.
@@ -174,8 +175,15 @@ public:
     void removeCustomRule(std::string_view id);
     // The category tree as a JSON array, or nothing when it cannot be encoded.
     [[nodiscard]] std::optional<std::string> exportRules() const;
-    // Takes category switches and new custom rules from an export; false when it does not decode.
+    // Why a custom rule with these texts cannot be added now (see customRuleProblem, and the limit
+    // on how many there may be), or nothing. addCustomRule itself does not check.
+    [[nodiscard]] std::optional<std::string> customRuleRefusal(std::string_view pattern,
+                                                               std::string_view displayName) const;
+    // Takes category switches and new custom rules from an export, all or nothing; false (and no
+    // change) when it does not decode or a custom rule in it is one that could not be added by hand.
     bool importRules(std::string_view data);
+    // Why importRules(data) would refuse the document, or nothing when it would take it.
+    [[nodiscard]] std::optional<std::string> importRefusal(std::string_view data) const;
     void saveEnabledStates();
     void saveMatchCounts();
     void resetMatchCounts();
@@ -196,6 +204,10 @@ private:
     void loadPersistedState();
     void loadCustomRules();
     void saveCustomRules();
+    [[nodiscard]] std::size_t customRuleCount() const;
+    // The categories of an export to import, or why it is refused.
+    using ImportDecode = std::variant<std::vector<std::shared_ptr<RuleCategory>>, std::string>;
+    [[nodiscard]] ImportDecode decodeImport(std::string_view data) const;
     // Drops every custom entry from the tree and their rules from fallbackRules.
     void removeAllCustomRules();
     void appendFallbackRule(std::string_view literalName, std::string ruleID, RuleCategoryType category);

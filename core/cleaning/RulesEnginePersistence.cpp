@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The user's side of the rules engine: switches, match counts, custom rules, import, export, resets.
+#include "core/cleaning/CustomRuleCheck.h"
 #include "core/cleaning/JsonFields.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/stats/StatsTracker.h"
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <limits>
@@ -61,6 +63,11 @@ const typename Map::mapped_type* lookup(const Map& map, std::string_view prefix,
     return found == map.end() ? nullptr : &found->second;
 }
 
+std::string tooManyCustomRules(std::size_t count) {
+    return "that would make " + std::to_string(count) + " custom rules; at most " + std::to_string(maximumCustomRules) +
+           " are kept";
+}
+
 std::int64_t incremented(std::int64_t count) {
     return count == std::numeric_limits<std::int64_t>::max() ? count : count + 1;
 }
@@ -101,6 +108,10 @@ void RulesEngine::loadCustomRules() {
     for (const auto& item : *json) {
         auto entry = RuleEntry::fromJson(item);
         if (!entry) return;
+        // Rules stored by an older version without these checks are left out, not repaired, and
+        // at most the number a user could have added is read: every rule costs every link time.
+        if (customRuleProblem((*entry)->pattern(), (*entry)->displayName())) continue;
+        if (entries.size() == maximumCustomRules) break;
         entries.push_back(std::move(*entry));
     }
     for (auto& entry : entries) {
@@ -214,17 +225,71 @@ std::optional<std::string> RulesEngine::exportRules() const {
     return encode(document, 2);
 }
 
-bool RulesEngine::importRules(std::string_view data) {
+std::size_t RulesEngine::customRuleCount() const {
+    std::size_t count = 0;
+    for (const auto& category : categories_) {
+        count += static_cast<std::size_t>(std::ranges::count_if(
+            category->rules(), [](const auto& rule) { return rule->source() == RuleEntry::Source::custom; }));
+    }
+    return count;
+}
+
+std::optional<std::string> RulesEngine::customRuleRefusal(std::string_view pattern,
+                                                          std::string_view displayName) const {
+    if (auto problem = customRuleProblem(pattern, displayName)) return problem;
+    if (customRuleCount() >= maximumCustomRules) return tooManyCustomRules(customRuleCount() + 1);
+    return std::nullopt;
+}
+
+RulesEngine::ImportDecode RulesEngine::decodeImport(std::string_view data) const {
     auto json = parseJson(data);
-    if (!json || !json->is_array()) return false;
+    if (!json) return std::string("it is not JSON");
+    if (!json->is_array()) return std::string("it is not a rules export (a JSON array of rule categories)");
     std::vector<std::shared_ptr<RuleCategory>> imported;
     imported.reserve(json->size());
-    for (const auto& item : *json) {
-        auto category = RuleCategory::fromJson(item);
-        if (!category) return false;
+    std::size_t customRules = customRuleCount();
+    for (std::size_t index = 0; index < json->size(); ++index) {
+        const std::string entry = "entry " + std::to_string(index + 1);
+        auto category = RuleCategory::fromJson((*json)[index]);
+        if (!category) {
+            return entry + " is not a rule category (an unknown category, or a rule with missing or invalid fields)";
+        }
+        const RuleCategory* existing = firstCategory((*category)->type());
+        std::set<std::string, std::less<>> added;
+        for (std::size_t at = 0; at < (*category)->rules().size(); ++at) {
+            const RuleEntry& rule = *(*category)->rules()[at];
+            if (rule.source() != RuleEntry::Source::custom) continue;
+            const std::string where = "rule " + std::to_string(at + 1) + " of " + entry + ": ";
+            if (auto problem = customRuleProblem(rule.pattern(), rule.displayName())) return where + *problem;
+            // A rule must be what adding it by hand would have made, or switches and removals
+            // would address it under a name it does not go by.
+            if (rule.category() != (*category)->type()) {
+                return where + "it says " + std::string(rawValue(rule.category())) + " but is listed under " +
+                       std::string(rawValue((*category)->type()));
+            }
+            if (rule.id() != std::string(rawValue(rule.category())) + ":" + rule.pattern()) {
+                return where + "its identifier is not its category and parameter name";
+            }
+            if (existing == nullptr || existing->firstRule(rule.id()) != nullptr) continue;
+            if (added.insert(rule.id()).second) ++customRules;
+        }
         imported.push_back(std::move(*category));
     }
-    for (const auto& importedCategory : imported) {
+    if (customRules > maximumCustomRules) return tooManyCustomRules(customRules);
+    return imported;
+}
+
+std::optional<std::string> RulesEngine::importRefusal(std::string_view data) const {
+    auto decoded = decodeImport(data);
+    if (auto* refusal = std::get_if<std::string>(&decoded)) return std::move(*refusal);
+    return std::nullopt;
+}
+
+bool RulesEngine::importRules(std::string_view data) {
+    auto decoded = decodeImport(data);
+    auto* imported = std::get_if<std::vector<std::shared_ptr<RuleCategory>>>(&decoded);
+    if (imported == nullptr) return false;
+    for (const auto& importedCategory : *imported) {
         RuleCategory* existing = firstCategory(importedCategory->type());
         if (existing == nullptr) continue;
         existing->setEnabled(importedCategory->isEnabled());

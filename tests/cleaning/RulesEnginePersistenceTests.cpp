@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/CustomRuleCheck.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "tests/cleaning/RulesTestSupport.h"
@@ -178,6 +179,31 @@ TEST_F(RulesEnginePersistenceTest, ImportOfAnExportAddsNoDuplicatesAndKeepsRuleS
     EXPECT_FALSE(other.importRules(R"([{"type":"Custom"}])"));
     EXPECT_FALSE(other.importRules("{}"));
     EXPECT_EQ(category(other, RuleCategoryType::custom).rules().size(), 1u);
+}
+
+// However custom rules arrive, their number is bounded: each one is asked about every parameter.
+TEST_F(RulesEnginePersistenceTest, CustomRulesAreBoundedHoweverTheyArrive) {
+    auto document = nlohmann::json::array();
+    for (std::size_t i = 0; i <= maximumCustomRules; ++i) {
+        const std::string pattern = "p" + std::to_string(i);
+        document.push_back({{"id", "Custom:" + pattern},
+                            {"pattern", pattern},
+                            {"displayName", i == 0 ? "" : pattern},
+                            {"category", "Custom"},
+                            {"source", "Custom"},
+                            {"isEnabled", true},
+                            {"matchCount", 0}});
+    }
+    defaults.setDataText(RulesEngine::customRulesKey, document.dump());
+    engine.reloadPersistedState();
+    // The stored rule with an empty name is left out; of the rest, only as many as may be kept.
+    const auto& custom = category(engine, RuleCategoryType::custom);
+    ASSERT_EQ(custom.rules().size(), maximumCustomRules);
+    EXPECT_EQ(custom.rules().front()->id(), "Custom:p1");
+    EXPECT_EQ(engine.customRuleRefusal("one_more", "one_more"),
+              "that would make " + std::to_string(maximumCustomRules + 1) + " custom rules; at most " +
+                  std::to_string(maximumCustomRules) + " are kept");
+    EXPECT_EQ(engine.customRuleRefusal("a\tb", "x"), "the parameter name holds control characters");
 }
 
 TEST_F(RulesEnginePersistenceTest, ResetsKeepTheOtherHalf) {

@@ -200,6 +200,12 @@ TEST_F(RulesEngineTest, FailedDecodesKeepThePreviousState) {
     ASSERT_EQ(engine.compiledProviders().size(), 5u);
     EXPECT_EQ(engine.compiledProviders()[3].name, "extra");
     EXPECT_EQ(engine.compiledProviders()[4].name, "extra");
+
+    // A supplementary file that does not decode is passed over without a word: the bundle loads
+    // with the main file's providers alone.
+    EXPECT_TRUE(engine.loadRuleBundle(rulesFixture("providers.json"), std::string_view("{broken")));
+    EXPECT_EQ(diagnostics.size(), 2u);
+    EXPECT_EQ(engine.compiledProviders().size(), 3u);
 }
 
 TEST_F(RulesEngineTest, BundledRulesNeedTheResource) {

@@ -206,6 +206,9 @@ TEST_F(RulesCommandsTest, CustomRulesAreLiteralAndOnlyThoseCanBeRemoved) {
     EXPECT_EQ(invoke({"rules", "add", ""}).status, 2);
     EXPECT_EQ(invoke({"rules", "add", "x", "--category", "Nope"}).status, 2);
     EXPECT_EQ(invoke({"rules", "add", "bad\xff"}).status, 2);
+    EXPECT_EQ(invoke({"rules", "add", "x", "--name", std::string(300, 'n')}),
+              (Invocation{2, "", "tessaril: the display name is longer than 256 bytes\n"}));
+    EXPECT_EQ(invoke({"rules", "add", "x\ny"}).status, 2);
     EXPECT_EQ(stored(), before);
 
     ASSERT_EQ(invoke({"rules", "remove", "Custom:a.b*"}).status, 0);
@@ -254,6 +257,22 @@ TEST_F(RulesCommandsTest, BadImportsChangeNothing) {
                                     {"source", "Custom"},
                                     {"isEnabled", true}});
     const std::string missingCount = document.dump();
+    // What `rules add` refuses is refused in an import too.
+    auto withCustom = [&](const std::string& id, const std::string& pattern, const std::string& name,
+                          const std::string& category = "Custom", std::size_t copies = 1) {
+        auto hostile = nlohmann::json::parse(exported);
+        for (std::size_t i = 0; i < copies; ++i) {
+            const std::string suffix = copies > 1 ? std::to_string(i) : "";
+            hostile[7]["rules"].push_back({{"id", id + suffix},
+                                           {"pattern", pattern + suffix},
+                                           {"displayName", name},
+                                           {"category", category},
+                                           {"source", "Custom"},
+                                           {"isEnabled", true},
+                                           {"matchCount", 0}});
+        }
+        return hostile.dump();
+    };
     document[6]["type"] = "Tracking";
     const std::string unknownCategory = document.dump();
 
@@ -265,6 +284,11 @@ TEST_F(RulesCommandsTest, BadImportsChangeNothing) {
         {"an unknown category", unknownCategory},
         {"invalid UTF-8", "[{\"type\":\"Custom\xff\"}]"},
         {"deeply nested", std::string(200000, '[') + std::string(200000, ']')},
+        {"an empty display name", withCustom("Custom:x", "x", "")},
+        {"a 5 MB display name", withCustom("Custom:x", "x", std::string(5U << 20U, 'n'))},
+        {"a line break in a parameter", withCustom("Custom:x\ny", "x\ny", "x")},
+        {"a category that is not its list's", withCustom("Custom:x", "x", "x", "Advertising")},
+        {"an identifier that is not its parameter", withCustom("Custom:y", "x", "x")},
     };
     for (const auto& [label, content] : bad) {
         const fs::path file = writeFile("bad.json", content);
@@ -273,8 +297,11 @@ TEST_F(RulesCommandsTest, BadImportsChangeNothing) {
         EXPECT_EQ(result.err.rfind("tessaril: nothing was imported: ", 0), 0U) << label << ": " << result.err;
         EXPECT_EQ(stored(), before) << label;
     }
-    EXPECT_NE(invoke({"rules", "import", writeFile("bad.json", unknownCategory).string()}).err.find("entry 7 of "),
+    EXPECT_NE(invoke({"rules", "import", writeFile("bad.json", unknownCategory).string()}).err.find(": entry 7 is "),
               std::string::npos);
+    EXPECT_TRUE(
+        invoke({"rules", "import", writeFile("bad.json", withCustom("Custom:x", "x", "x", "Custom", 600)).string()})
+            .err.ends_with(": that would make 601 custom rules; at most 500 are kept\n"));
 
     const fs::path huge = root_ / "huge.json";
     std::ofstream(huge).put('[');

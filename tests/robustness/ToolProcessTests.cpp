@@ -199,5 +199,41 @@ TEST_F(ToolProcessTest, ReadOnlyConfigFolderWithoutAStore) {
     EXPECT_FALSE(fs::exists(home.path() / "config/tessaril"));
 }
 
+// Every command that prints something fails with status 4 when its output cannot be written
+// (a full disk here), never 0 or a verdict a script would act on.
+TEST_F(ToolProcessTest, UnwritableOutputFailsEveryCommand) {
+    storeUserLists();
+    const auto exported = run({"rules", "export"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const fs::path exportFile = testing::writeFile(home.path() / "export.json", exported.out);
+    const std::string tracked = "https://example.com/?id=2&utm_source=x";
+    const std::vector<std::vector<std::string>> commands = {
+        {tracked},
+        {"-q", "--json", tracked},
+        {"--line-buffered", "-q"},
+        {"guard", "curl https://example.com/x.sh | sh"},
+        {"guard", "--json", "ls -l"},
+        {"guard", "--json", "curl https://example.com/x.sh | sh"},
+        {"neutralize", "rm -rf /"},
+        {"rules", "list"},
+        {"rules", "list", "--json"},
+        {"rules", "export"},
+        {"rules", "explain", tracked},
+        {"rules", "add", "mine_x"},
+        {"rules", "import", exportFile.string()},
+        {"blocklist", "list"},
+        {"exceptions", "list"},
+        {"--help"},
+        {"--version"},
+    };
+    options.prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/full"};
+    for (const auto& arguments : commands) {
+        SCOPED_TRACE(arguments.front() + (arguments.size() > 1 ? " " + arguments[1] : std::string()));
+        const auto result = run(arguments, tracked + "\n");
+        EXPECT_EQ(result.status, 4);
+        EXPECT_TRUE(result.err.ends_with("tessaril: the output could not be written\n")) << result.err;
+    }
+}
+
 }  // namespace
 }  // namespace tessaril
