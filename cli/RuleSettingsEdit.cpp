@@ -97,7 +97,8 @@ ExitStatus RuleSettingsEdit::commit(std::initializer_list<std::string_view> rewr
         kept = !refusal;
     }
     if (refusal) {
-        err_ << "tessaril: " << *refusal << '\n';
+        // A refusal may quote what was typed or imported.
+        err_ << "tessaril: " << text::escapedForTerminal(*refusal) << '\n';
         return ExitStatus::refused;
     }
     if (!kept) {

@@ -11,6 +11,7 @@
 #include "cli/RulesListing.h"
 #include "cli/ToolContext.h"
 #include "core/cleaning/CustomRuleCheck.h"
+#include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
 
 namespace tessaril::cli {
@@ -53,22 +54,28 @@ ExitStatus explainRules(RulesEngine& engine, std::string_view url, std::ostream&
         for (const auto& item : items ? *items : components->percentEncodedQueryItems())
             names.push_back(item.name);
     }
+    // Names, targets and rule texts come from the link and the rule files: what they hold is shown,
+    // never acted on by the terminal.
+    const auto shown = [](std::string_view text) { return text::escapedForTerminal(text); };
 
     out << "providers: " << providers.size() << '\n';
     for (const auto* provider : providers) {
-        out << "  " << provider->name << " (" << rawValue(provider->category) << ")";
+        out << "  " << shown(provider->name) << " (" << rawValue(provider->category) << ")";
         if (engine.isException(url, *provider)) out << ": exception, not applied";
         out << '\n';
         if (engine.isException(url, *provider)) continue;
-        if (auto target = engine.extractRedirection(url, *provider)) out << "    redirect to " << *target << '\n';
+        if (auto target = engine.extractRedirection(url, *provider))
+            out << "    redirect to " << shown(*target) << '\n';
         if (engine.applyRawRules(std::string(url), *provider) != url) out << "    path rules cut part of the link\n";
         for (const auto& name : names) {
-            if (auto rule = engine.shouldStripParam(name, *provider)) out << "    " << name << ": " << *rule << '\n';
+            if (auto rule = engine.shouldStripParam(name, *provider))
+                out << "    " << shown(name) << ": " << shown(*rule) << '\n';
         }
     }
     out << "built-in and custom rules:\n";
     for (const auto& name : names) {
-        if (auto rule = engine.shouldStripParamFallback(name)) out << "  " << name << ": " << rule->first << '\n';
+        if (auto rule = engine.shouldStripParamFallback(name))
+            out << "  " << shown(name) << ": " << shown(rule->first) << '\n';
     }
     return ExitStatus::success;
 }

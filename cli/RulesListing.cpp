@@ -30,18 +30,9 @@ std::vector<const RuleCategory*> selected(const RulesEngine& engine, std::option
     return categories;
 }
 
-// Rule texts come from rule files and from whatever people typed; a line break or escape sequence
-// in one must not scramble the table or the terminal.
-std::string printable(std::string_view text) {
-    std::string shown(text);
-    std::replace_if(
-        shown.begin(), shown.end(),
-        [](char c) { return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7f; }, '?');
-    return shown;
-}
-
+// Every text shown in the table has been escaped, so it is UTF-8.
 std::size_t width(std::string_view text) {
-    return text::isValidUtf8(text) ? text::graphemeCount(text) : text.size();
+    return text::graphemeCount(text);
 }
 
 void pad(std::ostream& out, std::string_view text, std::size_t columns) {
@@ -58,7 +49,7 @@ void writeTable(const std::vector<const RuleCategory*>& categories, std::ostream
         for (const auto& rule : category->rules()) {
             countWidth = std::max(countWidth, std::to_string(rule->matchCount()).size());
             sourceWidth = std::max(sourceWidth, rawValue(rule->source()).size());
-            idWidth = std::max(idWidth, std::min(width(printable(rule->id())), kMaxIdentifierColumn));
+            idWidth = std::max(idWidth, std::min(width(text::escapedForTerminal(rule->id())), kMaxIdentifierColumn));
         }
     }
     bool first = true;
@@ -80,8 +71,8 @@ void writeTable(const std::vector<const RuleCategory*>& categories, std::ostream
             out << std::string(countWidth - count.size(), ' ') << count << "  ";
             pad(out, rawValue(rule->source()), sourceWidth);
             out << "  ";
-            pad(out, printable(rule->id()), idWidth);
-            out << "  " << printable(rule->displayName()) << '\n';
+            pad(out, text::escapedForTerminal(rule->id()), idWidth);
+            out << "  " << text::escapedForTerminal(rule->displayName()) << '\n';
         }
     }
 }

@@ -114,6 +114,24 @@ TEST_F(RulesCommandsTest, UnreadableRuleFilesExitWithThree) {
     EXPECT_EQ(invoke({"rules", "explain"}).status, 2);
 }
 
+// What rule files and links bring is shown, escaped, never acted on by the terminal; a broken
+// supplementary file beside the main one is passed over.
+TEST_F(RulesCommandsTest, TextFromRuleFilesAndLinksIsShownEscaped) {
+    const auto rules = writeFile("rules/data.min.json", R"({"providers":{"evil\u001b[2J":{"urlPattern":)"
+                                                        R"("^https?://example\\.com/","rules":["x\u202ey"]}}})");
+    writeFile("rules/tessaril-supplementary.json", "{broken");
+    const std::string directory = rules.parent_path().string();
+    const auto listed = invoke({"rules", "list", "--category", "Analytics", "--rules", directory});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("Analytics:x\\u202ey  evil\\x1b[2J: x\\u202ey\n"), std::string::npos) << listed.out;
+    const auto explained =
+        invoke({"rules", "explain", "https://example.com/?x%E2%80%AEy=1&utm_%1B%5B2J=2", "--rules", directory});
+    ASSERT_EQ(explained.status, 0) << explained.err;
+    EXPECT_EQ(explained.out,
+              "providers: 1\n  evil\\x1b[2J (Analytics)\n    x\\u202ey: Analytics:x\\u202ey\n"
+              "built-in and custom rules:\n  utm_\\x1b[2J: Analytics:utm_*\n");
+}
+
 // The switches the tray application stored apply to whichever rule files are loaded.
 TEST_F(RulesCommandsTest, ExportAppliesStoredSwitchesToOtherRuleFiles) {
     const auto rules = writeFile("rules/data.min.json", R"({"providers":{"ebay":{"urlPattern":)"
