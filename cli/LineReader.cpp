@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/LineReader.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,16 +18,22 @@ LineReader::LineReader(Source source, std::size_t blockSize)
 
 LineReader::LineReader(std::istream& in, std::size_t blockSize)
     : LineReader(
-          [&in](char* data, std::size_t size) -> std::size_t {
+          [&in](char* data, std::size_t size) -> Read {
               std::streambuf* source = in.rdbuf();
-              if (source == nullptr) return 0;
+              if (source == nullptr) return {};
               try {
-                  const std::streamsize read = source->sgetn(data, static_cast<std::streamsize>(size));
-                  return read > 0 ? static_cast<std::size_t>(read) : 0;
+                  // A stream buffer reports a failed read (a folder given as input, an I/O error) by
+                  // throwing, which loses whatever that call had read. Asking for no more than it
+                  // knows to be there keeps the text before a failure.
+                  std::streamsize wanted = static_cast<std::streamsize>(size);
+                  if (const std::streamsize available = source->in_avail(); available > 0)
+                      wanted = std::min(wanted, available);
+                  const std::streamsize read = source->sgetn(data, wanted);
+                  return {read > 0 ? static_cast<std::size_t>(read) : 0, {}};
+              } catch (const std::system_error& failure) {
+                  return {0, failure.code()};
               } catch (...) {
-                  // A file stream reports a failed read (a folder given as input, an I/O error) by
-                  // throwing; the input simply ends there, as it would for std::getline.
-                  return 0;
+                  return {0, std::make_error_code(std::errc::io_error)};
               }
           },
           blockSize) {}
@@ -38,7 +45,9 @@ std::optional<std::string_view> LineReader::next() {
             const void* found = std::memchr(buffer_.data() + from, '\n', end_ - from);
             if (found != nullptr) {
                 const auto newline = static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data());
-                const std::string_view line(buffer_.data() + begin_, newline - begin_);
+                const bool crlf = newline > begin_ && buffer_[newline - 1] == '\r';
+                const std::string_view line(buffer_.data() + begin_, newline - begin_ - (crlf ? 1 : 0));
+                ending_ = crlf ? "\r\n" : "\n";
                 begin_ = newline + 1;
                 scanned_ = 0;
                 return line;
@@ -48,6 +57,7 @@ std::optional<std::string_view> LineReader::next() {
         if (exhausted_) {
             if (begin_ == end_) return std::nullopt;
             const std::string_view line(buffer_.data() + begin_, end_ - begin_);
+            ending_ = {};
             begin_ = end_;
             scanned_ = 0;
             return line;
@@ -71,20 +81,26 @@ void LineReader::refill() {
         buffer_.resize(blockSize_);
         buffer_.shrink_to_fit();
     }
-    const std::size_t read = source_(buffer_.data() + end_, buffer_.size() - end_);
-    if (read == 0) {
+    const Read read = source_(buffer_.data() + end_, buffer_.size() - end_);
+    if (read.size == 0 || read.error) {
         exhausted_ = true;
+        error_ = read.error;
         return;
     }
-    end_ += std::min(read, buffer_.size() - end_);
+    end_ += std::min(read.size, buffer_.size() - end_);
 }
 
 LineReader::Source descriptorSource(int descriptor) {
-    return [descriptor](char* data, std::size_t size) -> std::size_t {
+    return [descriptor](char* data, std::size_t size) -> LineReader::Read {
         while (true) {
             const ssize_t read = ::read(descriptor, data, size);
-            if (read >= 0) return static_cast<std::size_t>(read);
-            if (errno != EINTR) return 0;
+            if (read >= 0) return {static_cast<std::size_t>(read), {}};
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd readable{descriptor, POLLIN, 0};
+                if (::poll(&readable, 1, -1) >= 0 || errno == EINTR) continue;
+            }
+            return {0, std::error_code(errno, std::generic_category())};
         }
     };
 }
