@@ -8,13 +8,29 @@
 #include <cerrno>
 #include <cstring>
 #include <istream>
+#include <memory>
 #include <streambuf>
 #include <utility>
 
 namespace tessaril::cli {
 
+namespace {
+
+// A stream that knows it holds less than a block gets a buffer just big enough for all of it.
+std::size_t blockFor(std::istream& in, std::size_t blockSize) {
+    std::streambuf* source = in.rdbuf();
+    const std::streamsize available = source != nullptr ? source->in_avail() : 0;
+    if (available <= 0 || static_cast<std::size_t>(available) >= blockSize) return blockSize;
+    return static_cast<std::size_t>(available) + 1;
+}
+
+}  // namespace
+
 LineReader::LineReader(Source source, std::size_t blockSize)
-    : source_(std::move(source)), blockSize_(std::max<std::size_t>(blockSize, 1)), buffer_(blockSize_) {}
+    : source_(std::move(source)),
+      blockSize_(std::max<std::size_t>(blockSize, 1)),
+      buffer_(std::make_unique_for_overwrite<char[]>(blockSize_)),
+      size_(blockSize_) {}
 
 LineReader::LineReader(std::istream& in, std::size_t blockSize)
     : LineReader(
@@ -36,17 +52,17 @@ LineReader::LineReader(std::istream& in, std::size_t blockSize)
                   return {0, std::make_error_code(std::errc::io_error)};
               }
           },
-          blockSize) {}
+          blockFor(in, blockSize)) {}
 
 std::optional<std::string_view> LineReader::next() {
     while (true) {
         const std::size_t from = begin_ + scanned_;
         if (from < end_) {
-            const void* found = std::memchr(buffer_.data() + from, '\n', end_ - from);
+            const void* found = std::memchr(buffer_.get() + from, '\n', end_ - from);
             if (found != nullptr) {
-                const auto newline = static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data());
+                const auto newline = static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.get());
                 const bool crlf = newline > begin_ && buffer_[newline - 1] == '\r';
-                const std::string_view line(buffer_.data() + begin_, newline - begin_ - (crlf ? 1 : 0));
+                const std::string_view line(buffer_.get() + begin_, newline - begin_ - (crlf ? 1 : 0));
                 ending_ = crlf ? "\r\n" : "\n";
                 begin_ = newline + 1;
                 scanned_ = 0;
@@ -56,7 +72,7 @@ std::optional<std::string_view> LineReader::next() {
         }
         if (exhausted_) {
             if (begin_ == end_) return std::nullopt;
-            const std::string_view line(buffer_.data() + begin_, end_ - begin_);
+            const std::string_view line(buffer_.get() + begin_, end_ - begin_);
             ending_ = {};
             begin_ = end_;
             scanned_ = 0;
@@ -69,25 +85,32 @@ std::optional<std::string_view> LineReader::next() {
 void LineReader::refill() {
     const std::size_t pending = end_ - begin_;
     if (begin_ > 0) {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, pending);
+        std::memmove(buffer_.get(), buffer_.get() + begin_, pending);
         begin_ = 0;
         end_ = pending;
     }
-    if (pending == buffer_.size()) {
+    if (pending == size_) {
         // One line fills the whole buffer: grow by half, which keeps the slack at a third of the line.
-        buffer_.resize(buffer_.size() + buffer_.size() / 2 + 1);
-    } else if (buffer_.size() > blockSize_ && pending < blockSize_) {
+        reallocate(size_ + size_ / 2 + 1);
+    } else if (size_ > blockSize_ && pending < blockSize_) {
         // A long line has gone; give its memory back.
-        buffer_.resize(blockSize_);
-        buffer_.shrink_to_fit();
+        reallocate(blockSize_);
     }
-    const Read read = source_(buffer_.data() + end_, buffer_.size() - end_);
+    const Read read = source_(buffer_.get() + end_, size_ - end_);
     if (read.size == 0 || read.error) {
         exhausted_ = true;
         error_ = read.error;
         return;
     }
-    end_ += std::min(read.size, buffer_.size() - end_);
+    end_ += std::min(read.size, size_ - end_);
+}
+
+void LineReader::reallocate(std::size_t size) {
+    // Left uninitialised: only what is read into it is ever touched.
+    auto replacement = std::make_unique_for_overwrite<char[]>(size);
+    std::memcpy(replacement.get(), buffer_.get(), end_);
+    buffer_ = std::move(replacement);
+    size_ = size;
 }
 
 LineReader::Source descriptorSource(int descriptor) {

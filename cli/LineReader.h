@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <system_error>
-#include <vector>
 
 namespace tessaril::cli {
 
@@ -38,7 +38,8 @@ public:
 
     explicit LineReader(Source source, std::size_t blockSize = defaultBlockSize);
     // A stream's buffer waits for a whole block (or the end) before it returns, so this suits files
-    // and strings; use `descriptorSource` for input that arrives while the reader works.
+    // and strings; use `descriptorSource` for input that arrives while the reader works. A stream
+    // that knows it holds less than a block is read with a buffer of its size.
     explicit LineReader(std::istream& in, std::size_t blockSize = defaultBlockSize);
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -52,15 +53,18 @@ public:
     [[nodiscard]] std::error_code error() const { return error_; }
 
     // The buffer's current size, so tests can see it return to a block after a long line.
-    [[nodiscard]] std::size_t bufferSize() const { return buffer_.size(); }
+    [[nodiscard]] std::size_t bufferSize() const { return size_; }
 
 private:
     // Moves the unread bytes to the front, growing or shrinking the buffer as needed, and reads more.
     void refill();
+    // Replaces the buffer with one of `size` bytes holding the bytes read so far (at the front).
+    void reallocate(std::size_t size);
 
     Source source_;
     std::size_t blockSize_;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t size_;
     std::size_t begin_ = 0;    // first byte not yet handed out
     std::size_t scanned_ = 0;  // bytes from begin_ known to hold no line feed
     std::size_t end_ = 0;      // end of the bytes read
