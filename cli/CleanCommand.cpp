@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "cli/LineReader.h"
@@ -36,21 +37,23 @@ public:
     CleanRun(const CleanOptions& options, URLCleaner& cleaner, std::ostream& out, std::ostream& err)
         : options_(options), cleaner_(cleaner), out_(out, options.lineBuffered), err_(err, options.lineBuffered) {}
 
-    // Returns false once the output can no longer be written, so the caller stops reading.
-    bool process(std::string_view input) {
+    // Answers one line, ending the answer as the line ended (a last line without an ending gets a
+    // line feed). Returns false once the output can no longer be written, so the caller stops reading.
+    bool process(std::string_view input, std::string_view ending) {
         // About one line in seven is not a link at all; the cleaner would refuse it after parsing
         // it, so it is refused here first, with the same outcome, for a fraction of the cost.
         const CleanOutcome outcome = mayBeWebLink(input) ? cleaner_.cleanWithOutcome(input) : CleanOutcome::invalid();
         const CleanResult* result = outcome.result();
         // Only a cleaned link replaces the input; anything else passes through untouched.
         const std::string_view printed = result != nullptr ? std::string_view(result->cleanedURL) : input;
+        if (ending.empty()) ending = "\n";
         if (options_.json) {
-            out_.writeLine(jsonLine(describe(input, outcome, printed)));
+            out_.writeLine({jsonLine(describe(input, outcome, printed))}, ending);
         } else {
-            out_.writeLine(printed);
+            out_.writeLine({printed}, ending);
         }
         if (result != nullptr && !options_.quiet) {
-            err_.writeLine("tessaril: ", result->trackingImpactReport().summary);
+            err_.writeLine({"tessaril: ", result->trackingImpactReport().summary});
         }
         return !out_.failed();
     }
@@ -144,17 +147,45 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
     // No recorder: the last clean is kept for the application's undo, which a run of the tool has none of.
     URLCleaner cleaner(context.engine(), &exceptions, nullptr, "commandLine", std::move(settings));
     cleaner.setCustomBlocklist(&blocklist);
+    return cleanInputs(options, cleaner, in, out, err);
+}
+
+ExitStatus cleanInputs(const CleanOptions& options, URLCleaner& cleaner, std::istream& in, std::ostream& out,
+                       std::ostream& err) {
     // The counts would only go to the in-memory overlay, which nobody reads after the run; keeping
     // them (one settings read and two rule lookups per match) would cost more than some cleaning.
     cleaner.setMatchCounting(URLCleaner::MatchCounting::off);
     // Quiet plain output prints the cleaned links and nothing else.
-    if (options.quiet && !options.json) cleaner.setResultDetail(URLCleaner::ResultDetail::cleanedURLOnly);
+    cleaner.setResultDetail(options.quiet && !options.json ? URLCleaner::ResultDetail::cleanedURLOnly
+                                                           : URLCleaner::ResultDetail::full);
 
     CleanRun run(options, cleaner, out, err);
     bool writable = true;
+    auto answerEveryLine = [&run, &writable](LineReader& reader) {
+        while (writable) {
+            const auto line = reader.next();
+            if (!line) break;
+            writable = run.process(*line, reader.ending());
+        }
+    };
+    std::error_code readError;
     if (!options.urls.empty()) {
         for (const auto& url : options.urls) {
-            if (!(writable = run.process(url))) break;
+            if (!writable) break;
+            // An argument is split into lines like standard input, so that one holding a line break
+            // is still answered line for line; an empty one is one empty line.
+            if (url.empty()) {
+                writable = run.process(url, {});
+                continue;
+            }
+            LineReader reader(
+                [&url, offset = std::size_t{0}](char* data, std::size_t size) mutable -> LineReader::Read {
+                    const std::size_t copied = url.copy(data, size, offset);
+                    offset += copied;
+                    return {copied, {}};
+                },
+                url.size());
+            answerEveryLine(reader);
         }
     } else {
         // Standard input is read as it arrives, and everything answered so far is written out before
@@ -168,14 +199,19 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
             };
         }
         LineReader reader = source ? LineReader(std::move(source)) : LineReader(in);
-        while (writable) {
-            const auto line = reader.next();
-            if (!line) break;
-            writable = run.process(*line);
-        }
+        answerEveryLine(reader);
+        readError = reader.error();
     }
     // A failed write stopped the reading above; the caller turns it into the output-failed status.
     run.finish();
+    if (readError) {
+        if (readError == std::errc::is_a_directory) {
+            err << "tessaril: standard input is a folder\n";
+        } else {
+            err << "tessaril: standard input could not be read (" << readError.message() << ")\n";
+        }
+        return ExitStatus::usage;
+    }
     return ExitStatus::success;
 }
 

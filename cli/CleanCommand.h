@@ -13,6 +13,10 @@ namespace CLI {
 class App;
 }
 
+namespace tessaril {
+class URLCleaner;
+}
+
 namespace tessaril::cli {
 
 // `tessaril [clean] [OPTIONS] [URL ...]`: cleans each URL argument, or each line of standard input
@@ -40,5 +44,17 @@ CLI::App* addCleanCommand(CLI::App& app, CleanOptions& options);
 // but nothing is written to their store: counts and the last clean stay in memory for the run.
 ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesystem::path>& rulesDirectory,
                     std::istream& in, std::ostream& out, std::ostream& err);
+
+// The clean itself, with a cleaner set up by the caller (which it sets to count nothing and to fill
+// in only what the output shows): each URL of `options` or, without any, each line of `in` is
+// answered on `out` with the cleaned link, or the line itself when there is nothing to clean (byte
+// for byte), or its JSON description.
+//
+// One line in gives exactly one line out. An argument is split into lines the way standard input is
+// (an empty argument is one empty line), and each answer ends the way its line did: "\r\n" or "\n"
+// (a last line without either gets "\n"). Standard input that cannot be read (a folder, an I/O
+// error) is answered up to where reading failed and then ends the run with a message and `usage`.
+ExitStatus cleanInputs(const CleanOptions& options, URLCleaner& cleaner, std::istream& in, std::ostream& out,
+                       std::ostream& err);
 
 }  // namespace tessaril::cli

@@ -24,10 +24,10 @@ void LineWriter::append(std::string_view text) {
     pending_.append(text);
 }
 
-void LineWriter::writeLine(std::string_view first, std::string_view second) {
-    append(first);
-    append(second);
-    append("\n");
+void LineWriter::writeLine(std::initializer_list<std::string_view> pieces, std::string_view ending) {
+    for (const std::string_view piece : pieces)
+        append(piece);
+    append(ending);
     if (lineBuffered_) flush();
 }
 

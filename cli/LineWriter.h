@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -21,8 +22,8 @@ public:
     LineWriter& operator=(const LineWriter&) = delete;
     ~LineWriter();
 
-    // Writes `first`, `second` and a line feed.
-    void writeLine(std::string_view first, std::string_view second = {});
+    // Writes the pieces of one line and its ending.
+    void writeLine(std::initializer_list<std::string_view> pieces, std::string_view ending = "\n");
     // Hands everything written so far to the stream and flushes it.
     void flush();
     [[nodiscard]] bool failed() const;

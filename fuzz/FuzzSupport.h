@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-// Shared by the fuzz targets: a property check that stops the run where it fails, and the shipped
-// resources read once per process.
+// Shared by the fuzz targets: a property check that stops the run where it fails, the shipped
+// resources read once per process, and what a cleaned link may hold.
 namespace tessaril::fuzz {
 
 // libFuzzer treats the trap as a crash and keeps the input that caused it; the message says which
@@ -37,6 +37,17 @@ inline std::string readResource(std::string_view name) {
         std::abort();
     }
     return data;
+}
+
+// A cleaned link is pasted and printed as one line: no C0 control (line feed, carriage return, NUL,
+// escape), blank, DEL or C1 control may be in it.
+inline bool holdsNoControlOrBlank(std::string_view link) {
+    for (std::size_t at = 0; at < link.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(link[at]);
+        if (byte <= 0x20 || byte == 0x7F) return false;
+        if (byte == 0xC2 && at + 1 < link.size() && static_cast<unsigned char>(link[at + 1]) < 0xA0) return false;
+    }
+    return true;
 }
 
 }  // namespace tessaril::fuzz

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The whole cleaning pipeline, with the shipped rules, on arbitrary clipboard text. Checks: nothing
-// escapes as an exception, a cleaned outcome always changed the text, and cleaning a cleaned link
+// escapes as an exception, a cleaned outcome always changed the text, the cleaned link holds no
+// control character or blank (whatever a wrapper's target decodes to), and cleaning a cleaned link
 // again finds nothing more to do (short of two cases the pipeline explains: a wrapper left at the
-// unwrapping depth limit, and one a removed tracking value hid).
+// unwrapping depth limit, and one that a removed tracking value or a path rule's cut exposed).
 #include "core/cleaning/CleanOutcome.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
@@ -48,16 +49,19 @@ bool stoppedAtRedirectDepthLimit(const CleanResult& result) {
     return unwraps > URLCleaner::maximumRedirectDepth;
 }
 
-// The pipeline unwraps a wrapper before it removes parameters, and a redirection expression takes its
-// first match only. When a tracking value names the wrapper's target parameter again ("gclid=x_adurl=
-// garbage&adurl=https%3A..."), that first match is the one inside the value, it is no web link, and
-// the wrapper stays; with the tracking parameter gone, a second clean unwraps it.
-bool unwrapExposedByRemoval(const CleanResult& first, const CleanResult& second) {
-    const auto isRemoval = [](const auto& operation) {
-        return operation.kind == CleanOperationKind::localParameterRemoval;
+// The pipeline unwraps a wrapper before any other step, once, and a redirection expression takes
+// its first match only. A later step can leave a wrapper that the next clean unwraps: removing a
+// tracking value that named the target parameter again ("gclid=x_adurl=garbage&adurl=https%3A..."),
+// or a path rule cutting a segment in front of the target or one holding an escape that kept the
+// target from decoding ("adurl=http%3A%2F%2F/ref=%86"). tests/cleaning/URLCleanerTests.cpp keeps a
+// case of the latter and says why the pipeline stays one pass.
+bool unwrapExposedByLaterStep(const CleanResult& first, const CleanResult& second) {
+    const auto changesWrapper = [](const auto& operation) {
+        return operation.kind == CleanOperationKind::localParameterRemoval ||
+               operation.kind == CleanOperationKind::offlinePathRewrite;
     };
     return !second.operations.empty() && second.operations.front().kind == CleanOperationKind::offlineWrapperUnwrap &&
-           std::any_of(first.operations.begin(), first.operations.end(), isRemoval);
+           std::any_of(first.operations.begin(), first.operations.end(), changesWrapper);
 }
 
 CleanOutcome cleanWithoutThrowing(URLCleaner& cleaner, std::string_view text) {
@@ -83,10 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(result->originalURL == text::trim(input));
     FUZZ_CHECK(result->cleanedURL != result->originalURL);
     FUZZ_CHECK(!result->operations.empty() || result->paramsRemoved == 0);
+    FUZZ_CHECK(fuzz::holdsNoControlOrBlank(result->cleanedURL));
 
     if (stoppedAtRedirectDepthLimit(*result)) return 0;
     const CleanOutcome again = cleanWithoutThrowing(cleaner, result->cleanedURL);
-    if (again.kind() == CleanOutcome::Kind::cleaned && unwrapExposedByRemoval(*result, *again.result())) return 0;
+    if (again.kind() == CleanOutcome::Kind::cleaned && unwrapExposedByLaterStep(*result, *again.result())) return 0;
     if (again.kind() == CleanOutcome::Kind::cleaned) {
         std::fprintf(stderr, "first clean:  %s\nsecond clean: %s\n", result->cleanedURL.c_str(),
                      again.result()->cleanedURL.c_str());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/RulesEngine.h"
 
+#include "core/cleaning/RedirectTarget.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
 
@@ -31,16 +32,6 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
         if (text.find(needle) != std::string_view::npos) return true;
     }
     return false;
-}
-
-bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view lowerPrefix) {
-    if (text.size() < lowerPrefix.size()) return false;
-    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != lowerPrefix[i]) return false;
-    }
-    return true;
 }
 
 // The first rule, in rule order, that `accept(number, certain)` takes from the two ascending lists a
@@ -661,11 +652,7 @@ std::optional<std::string> RulesEngine::extractRedirection(LinkScan& scan, const
         if (!match || match->groups.empty() || !match->groups[0]) continue;
         const TextRange range = *match->groups[0];
         if (range.begin > range.end || range.end > url.size()) continue;
-        std::string_view raw = url.substr(range.begin, range.end - range.begin);
-        std::string target = text::percentDecode(raw).value_or(std::string(raw));
-        if (startsWithIgnoringAsciiCase(target, "http://") || startsWithIgnoringAsciiCase(target, "https://")) {
-            return target;
-        }
+        if (auto target = redirectTarget(url.substr(range.begin, range.end - range.begin))) return target;
     }
     return std::nullopt;
 }

@@ -150,7 +150,7 @@ public:
     [[nodiscard]] std::optional<std::pair<std::string, RuleCategoryType>> shouldStripParamFallback(
         std::string_view name) const;
     [[nodiscard]] bool hasStripParamFallback(std::string_view name) const;
-    // The http(s) target hidden in a redirect wrapper, percent-decoded when that succeeds.
+    // The web link hidden in a redirect wrapper (redirectTarget of the first capture that gives one).
     [[nodiscard]] std::optional<std::string> extractRedirection(std::string_view url,
                                                                 const CompiledProvider& provider) const;
     [[nodiscard]] std::optional<std::string> extractRedirection(LinkScan& scan, const CompiledProvider& provider) const;

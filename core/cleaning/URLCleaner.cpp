@@ -160,11 +160,6 @@ std::optional<CleanResult> URLCleaner::unwrapRedirect(LinkScan& scan, int depth,
         if (engine.isException(scan, *provider)) continue;
         auto target = engine.extractRedirection(scan, *provider);
         if (!target) continue;
-        // A decoded target may end in white space or a line break ("%0A"). Trimmed like a pasted
-        // link, it still parses, so its own trackers go too and no line break reaches the clipboard.
-        if (const std::string_view trimmedTarget = text::trim(*target); trimmedTarget.size() != target->size()) {
-            *target = std::string(trimmedTarget);
-        }
 
         // The whole wrapper counts as one match of each of its provider's redirect rules.
         CleanResult result;

@@ -6,6 +6,7 @@
 // shared parse. The fast engine and cleaner must give exactly the same results.
 
 #include "core/cleaning/CleanResult.h"
+#include "core/cleaning/RedirectTarget.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/Text.h"
@@ -76,18 +77,14 @@ public:
         return nullptr;
     }
 
-    // Every redirection expression in order; the first that captures an http(s) target wins.
+    // Every redirection expression in order; the first whose capture is a web link wins.
     static std::optional<std::string> redirectionTarget(std::string_view url, const CompiledProvider& provider) {
         for (const auto& rule : provider.redirectionRegexes) {
             auto match = rule.regex.firstMatch(url);
             if (!match || match->groups.empty() || !match->groups[0]) continue;
             const std::string_view raw =
                 url.substr(match->groups[0]->begin, match->groups[0]->end - match->groups[0]->begin);
-            std::string target = text::percentDecode(raw).value_or(std::string(raw));
-            std::string scheme = target.substr(0, 8);
-            for (char& c : scheme)
-                c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-            if (scheme.starts_with("http://") || scheme.starts_with("https://")) return target;
+            if (auto target = redirectTarget(raw)) return target;
         }
         return std::nullopt;
     }

@@ -163,6 +163,12 @@ TEST_F(RulesEngineTest, ExtractsRedirectTargets) {
     EXPECT_EQ(engine.extractRedirection("https://out.example/go/https://site.example/%zz", wrapper),
               "https://site.example/%zz");
     EXPECT_FALSE(engine.extractRedirection("https://out.example/r?u=", wrapper).has_value());
+    // White space at the end goes; a control character or white space inside means no link.
+    const std::string site = "https://out.example/r?u=https%3A%2F%2Fsite.example%2F";
+    EXPECT_EQ(engine.extractRedirection(site + "a%0D%0A", wrapper), "https://site.example/a");
+    for (const char* inside :
+         {"%0A", "%0D", "%00", "%1B", "%09", "%20", "%7F", "%C2%9B", "%C2%85", "%C2%A0", "%E2%80%A8"})
+        EXPECT_FALSE(engine.extractRedirection(site + inside + "a", wrapper).has_value()) << inside;
 
     category(engine, RuleCategoryType::redirectUnwrapping).rules()[1]->setEnabled(false);
     EXPECT_TRUE(engine.extractRedirection("https://out.example/go/https://site.example", wrapper).has_value());

@@ -1,10 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <ios>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <streambuf>
+#include <system_error>
 
+#include "core/foundation/Text.h"
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "platform/paths/XdgPaths.h"
 #include "tests/cli/ToolTest.h"
@@ -13,9 +20,26 @@ namespace tessaril {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using Strings = std::vector<std::string>;
 using testing::Invocation;
 using testing::readFile;
+
+// Serves its text, then fails the way a device that cannot be read does.
+class FailingInput : public std::streambuf {
+public:
+    explicit FailingInput(std::string text) : text_(std::move(text)) {
+        setg(text_.data(), text_.data(), text_.data() + text_.size());
+    }
+
+protected:
+    int_type underflow() override {
+        throw std::ios_base::failure("read", std::error_code(EIO, std::generic_category()));
+    }
+
+private:
+    std::string text_;
+};
 
 class CleanCommandTest : public testing::ToolTest {
 protected:
@@ -57,33 +81,80 @@ TEST_F(CleanCommandTest, CleaningIsTheDefaultCommand) {
 }
 
 // Long lines, many parameters and broken encodings through the tool are in tests/robustness.
-TEST_F(CleanCommandTest, StandardInputStreamsOneLinePerInputInOrder) {
-    const Strings inputs = {"https://example.com/?fbclid=abc&x=1",
-                            "",
-                            "   ",
-                            "just some words",
-                            std::string("nul\0byte https://example.com/?utm_source=1", 41),
-                            "bad \xff\xfe utf-8",
-                            "lone\rcarriage return",
-                            "https://example.com/?utm_source=1\r",
-                            "HTTPS://EXAMPLE.COM/?utm_source=1",
-                            "https://example.com/last"};
+TEST_F(CleanCommandTest, EveryLineIsAnsweredByOneLineEndedLikeIt) {
+    // Each input line with its ending, and its answer. Whatever is not a link to clean comes back
+    // exactly as it was.
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"https://example.com/?fbclid=abc&x=1\n", "https://example.com/?x=1\n"},
+        {"\n", "\n"},
+        {"   \r\n", "   \r\n"},
+        {"just some words\r\n", "just some words\r\n"},
+        {"nul\0byte https://example.com/?utm_source=1\n"s, ""},
+        {"bad \xff\xfe utf-8\n", ""},
+        {"lone\rcarriage return\n", ""},
+        {"https://example.com/?utm_source=1\r\n", "https://example.com/\r\n"},
+        {"HTTPS://EXAMPLE.COM/?utm_source=1\n", ""},
+        // A wrapper whose target holds a line break, escape or NUL is no wrapper: it stays, cleaned.
+        {"https://www.google.com/url?q=https://example.com/%0Aecho%20pwned&sa=D\n",
+         "https://www.google.com/url?q=https://example.com/%0Aecho%20pwned\n"},
+        {"https://www.google.com/url?q=https://example.com/%00x&sa=D\r\n",
+         "https://www.google.com/url?q=https://example.com/%00x\r\n"},
+        {"https://l.facebook.com/l.php?u=https%3A%2F%2Fexample.com%2F%1B%5B2J%0D%0Arm&h=AT\n", ""},
+        // The last line needs no ending; its answer gets a line feed.
+        {"https://example.com/last", "https://example.com/last\n"},
+    };
     std::string input;
-    for (const auto& line : inputs)
-        input += line + "\n";
-    input.pop_back();  // The last line may lack its line feed.
+    std::string expected;
+    for (const auto& [line, answer] : table) {
+        input += line;
+        expected += answer.empty() ? line : answer;
+    }
 
-    const auto result = invoke({"--quiet"}, input);
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(result.err.empty());
-    // Whatever is not a link to clean comes back exactly as it was.
-    Strings expected = inputs;
-    expected[0] = "https://example.com/?x=1";
-    expected[7] = "https://example.com/";
-    EXPECT_EQ(lines(result.out), expected);
+    const Invocation plain{0, expected, ""};
+    EXPECT_EQ(invoke({"--quiet"}, input), plain);
+    EXPECT_EQ(invoke({"-q", "--line-buffered"}, input), plain);
+    // An argument holding line breaks is answered line by line too.
+    EXPECT_EQ(invoke({"-q", input}), plain);
+    EXPECT_EQ(invoke({"-q", "", "a\r\nb"}), (Invocation{0, "\na\r\nb\n", ""}));
 
-    // Line-buffered output is the same text.
-    EXPECT_EQ(invoke({"-q", "--line-buffered"}, input).out, result.out);
+    // One JSON object per line, ended like the line, whose "url" is the plain answer.
+    const auto json = invoke({"--json"}, input);
+    ASSERT_EQ(json.status, 0) << json.err;
+    std::size_t at = 0;
+    for (const auto& [line, answer] : table) {
+        const std::size_t end = json.out.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        const std::string object = json.out.substr(at, end + 1 - at);
+        at = end + 1;
+        const bool crlf = line.ends_with("\r\n");
+        EXPECT_EQ(object.ends_with("\r\n"), crlf) << object;
+        const auto parsed = nlohmann::json::parse(object, nullptr, false);
+        ASSERT_TRUE(parsed.is_object()) << object;
+        const std::string& plainAnswer = answer.empty() ? line : answer;
+        if (text::isValidUtf8(line)) {
+            EXPECT_EQ(parsed.at("url"), plainAnswer.substr(0, plainAnswer.size() - (crlf ? 2 : 1)));
+        }
+    }
+    EXPECT_EQ(at, json.out.size());
+}
+
+// A folder or a failing device as standard input is an error, not an empty input.
+TEST_F(CleanCommandTest, UnreadableInputIsAnErrorNotTheEnd) {
+    std::ifstream folder(root_);
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(cli::run({"-q"}, folder, out, err), 2);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "tessaril: standard input is a folder\n");
+
+    // What was read before the failure is answered first.
+    FailingInput failing("https://example.com/?utm_source=1\nwords");
+    std::istream in(&failing);
+    out.str("");
+    err.str("");
+    EXPECT_EQ(cli::run({"-q"}, in, out, err), 2);
+    EXPECT_EQ(out.str(), "https://example.com/\nwords\n");
+    EXPECT_EQ(err.str(), "tessaril: standard input could not be read (Input/output error)\n");
 }
 
 TEST_F(CleanCommandTest, JsonLinesDescribeEveryOutcome) {

@@ -1,8 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "cli/LineReader.h"
@@ -12,41 +19,44 @@ namespace tessaril {
 namespace {
 
 using Strings = std::vector<std::string>;
+// Each line's text and its ending.
+using Lines = std::vector<std::pair<std::string, std::string>>;
 
-Strings readAll(const std::string& input, std::size_t blockSize) {
+Lines readAll(const std::string& input, std::size_t blockSize) {
     std::istringstream in(input);
     cli::LineReader reader(in, blockSize);
-    Strings lines;
+    Lines lines;
     while (auto line = reader.next())
-        lines.emplace_back(*line);
+        lines.emplace_back(*line, reader.ending());
+    EXPECT_FALSE(reader.error());
     return lines;
 }
 
-// What std::getline makes of the same input: the behaviour the tool has always had.
-Strings getlineAll(const std::string& input) {
-    std::istringstream in(input);
-    Strings lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-TEST(LineReader, SplitsLikeGetlineWhateverTheBlockSize) {
-    const Strings inputs = {
-        "",
-        "\n",
-        "\n\n",
-        "one",
-        "one\n",
-        "one\ntwo",
-        "crlf\r\nline\r\n",
-        "lone\rreturn\n\r",
-        std::string("nul\0byte\nafter", 14),
-        "a\nbb\nccc\ndddd\neeeee\n" + std::string(100, 'x') + "\n\nlast",
+TEST(LineReader, SplitsAtLineFeedsWhateverTheBlockSize) {
+    const std::vector<std::pair<std::string, Lines>> cases = {
+        {"", {}},
+        {"\n", {{"", "\n"}}},
+        {"\n\n", {{"", "\n"}, {"", "\n"}}},
+        {"one", {{"one", ""}}},
+        {"one\n", {{"one", "\n"}}},
+        {"one\ntwo", {{"one", "\n"}, {"two", ""}}},
+        // A carriage return is part of the ending only just before a line feed.
+        {"crlf\r\nmixed\nline\r\n", {{"crlf", "\r\n"}, {"mixed", "\n"}, {"line", "\r\n"}}},
+        {"lone\rreturn\n\r", {{"lone\rreturn", "\n"}, {"\r", ""}}},
+        {"\r\n\r\r\nend\r", {{"", "\r\n"}, {"\r", "\r\n"}, {"end\r", ""}}},
+        {std::string("nul\0byte\nafter", 14), {{std::string("nul\0byte", 8), "\n"}, {"after", ""}}},
+        {"a\nbb\r\nccc\ndddd\neeeee\n" + std::string(100, 'x') + "\n\nlast",
+         {{"a", "\n"},
+          {"bb", "\r\n"},
+          {"ccc", "\n"},
+          {"dddd", "\n"},
+          {"eeeee", "\n"},
+          {std::string(100, 'x'), "\n"},
+          {"", "\n"},
+          {"last", ""}}},
     };
-    for (const auto& input : inputs) {
-        const Strings expected = getlineAll(input);
-        // Block sizes 1 and 3 put almost every line across a block boundary.
+    for (const auto& [input, expected] : cases) {
+        // Block sizes 1 and 3 put almost every line, and many a "\r\n", across a block boundary.
         for (std::size_t block : {1u, 2u, 3u, 7u, 64u, 256u * 1024u})
             EXPECT_EQ(readAll(input, block), expected) << "block " << block << " input " << input;
     }
@@ -78,14 +88,12 @@ TEST(LineReader, AGrownBufferShrinksBackAfterTheLongLine) {
 TEST(LineReader, AsksTheSourceOnlyWhenNoWholeLineIsLeft) {
     const Strings pieces = {"one\ntw", "o\n", "three\nfour\n", "five"};
     std::size_t served = 0;
-    Strings handedOut;
     cli::LineReader reader(
-        [&](char* data, std::size_t size) -> std::size_t {
-            if (served == pieces.size()) return 0;
+        [&](char* data, std::size_t size) -> cli::LineReader::Read {
+            if (served == pieces.size()) return {};
             const std::string& piece = pieces[served++];
             EXPECT_LE(piece.size(), size);
-            piece.copy(data, size);
-            return piece.size();
+            return {piece.copy(data, size), {}};
         },
         64);
     const std::vector<std::pair<std::string, std::size_t>> expected = {
@@ -97,26 +105,66 @@ TEST(LineReader, AsksTheSourceOnlyWhenNoWholeLineIsLeft) {
     EXPECT_EQ(reader.next(), std::nullopt);
 }
 
+// A failed read is no end of input: what came before it is handed out, then the reader says why it
+// stopped. A descriptor that has nothing yet is waited on, even when it was left non-blocking.
+TEST(LineReader, ReadErrorsAreReportedNotTakenForTheEnd) {
+    int reads = 0;
+    cli::LineReader broken(
+        [&](char* data, std::size_t size) -> cli::LineReader::Read {
+            if (reads++ == 0) return {std::string_view("one\ntw").copy(data, size), {}};
+            return {0, std::make_error_code(std::errc::io_error)};
+        },
+        64);
+    EXPECT_EQ(broken.next(), "one");
+    EXPECT_EQ(broken.next(), "tw");
+    EXPECT_EQ(broken.ending(), "");
+    EXPECT_EQ(broken.next(), std::nullopt);
+    EXPECT_EQ(broken.error(), std::errc::io_error);
+
+    const int folder = ::open("/", O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    cli::LineReader fromFolder(cli::descriptorSource(folder));
+    EXPECT_EQ(fromFolder.next(), std::nullopt);
+    EXPECT_EQ(fromFolder.error(), std::errc::is_a_directory);
+    ::close(folder);
+
+    std::array<int, 2> ends{};
+    ASSERT_EQ(::pipe(ends.data()), 0);
+    ASSERT_EQ(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+    // The line comes once the reader has found the pipe empty.
+    std::thread writer([&ends] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(::write(ends[1], "late\n", 5), 5);
+        ::close(ends[1]);
+    });
+    cli::LineReader fromPipe(cli::descriptorSource(ends[0]));
+    EXPECT_EQ(fromPipe.next(), "late");
+    EXPECT_EQ(fromPipe.next(), std::nullopt);
+    EXPECT_FALSE(fromPipe.error());
+    writer.join();
+    ::close(ends[0]);
+}
+
 TEST(LineWriter, BlocksLinesAndPassesLongOnesThroughInOrder) {
     std::ostringstream out;
     {
         cli::LineWriter writer(out, false, 32);
-        writer.writeLine("abc");
-        writer.writeLine("tessaril: ", "summary");
+        writer.writeLine({"abc"});
+        writer.writeLine({"tessaril: ", "summary"});
         EXPECT_TRUE(out.str().empty());  // still gathered in the block
-        writer.writeLine(std::string(40, 'L'));
+        writer.writeLine({std::string(40, 'L')});
         // The long line went out straight after what was gathered before it.
         EXPECT_EQ(out.str(), "abc\ntessaril: summary\n" + std::string(40, 'L'));
-        writer.writeLine("");
-        writer.writeLine("end");
+        writer.writeLine({""});
+        writer.writeLine({"end"}, "\r\n");
     }
-    EXPECT_EQ(out.str(), "abc\ntessaril: summary\n" + std::string(40, 'L') + "\n\nend\n");
+    EXPECT_EQ(out.str(), "abc\ntessaril: summary\n" + std::string(40, 'L') + "\n\nend\r\n");
 
     std::ostringstream immediate;
     cli::LineWriter lineBuffered(immediate, true, 1024);
-    lineBuffered.writeLine("one");
+    lineBuffered.writeLine({"one"});
     EXPECT_EQ(immediate.str(), "one\n");
-    lineBuffered.writeLine("two", "!");
+    lineBuffered.writeLine({"two", "!"});
     EXPECT_EQ(immediate.str(), "one\ntwo!\n");
     EXPECT_FALSE(lineBuffered.failed());
 }

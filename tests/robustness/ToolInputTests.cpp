@@ -47,12 +47,12 @@ TEST_F(ToolInputTest, BrokenEncodingsAreEchoedAndNeverBreakTheJson) {
                                                   "invalid", "cleaned"}));
 }
 
-// A CRLF line's link is cleaned (the CR is white space around it); a line left as it is keeps its
-// CR. CR alone does not end a line, so old-style CR text is one line, and not a link.
+// Every answer ends as its line did, CRLF or LF. CR alone does not end a line, so old-style CR text
+// is one line, and not a link.
 TEST_F(ToolInputTest, LineEndings) {
     const auto crlf = clean("https://example.com/?utm_source=x&id=1\r\nplain words\r\nhttps://example.com/?id=2\r\n");
     EXPECT_EQ(crlf.status, 0);
-    EXPECT_EQ(crlf.out, "https://example.com/?id=1\nplain words\r\nhttps://example.com/?id=2\r\n");
+    EXPECT_EQ(crlf.out, "https://example.com/?id=1\r\nplain words\r\nhttps://example.com/?id=2\r\n");
 
     const std::string crOnly = "https://a.example/?utm_source=x\rhttps://b.example/?utm_source=y\r";
     const auto cr = clean(crOnly);
