@@ -21,6 +21,7 @@
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
 #include "core/transform/PrivacyRedirectSettings.h"
+#include "core/transform/PrivacyRedirector.h"
 
 namespace tessaril::cli {
 
@@ -142,7 +143,14 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
     PrivacyRedirectSettings settings(defaults);
     if (options.xRedirect) settings.xRedirectEnabled = *options.xRedirect;
     if (options.redditRedirect) settings.redditRedirectEnabled = *options.redditRedirect;
-    if (options.redditFrontend) settings.redditFrontendBaseURL = *options.redditFrontend;
+    if (options.redditFrontend) {
+        settings.redditFrontendBaseURL = *options.redditFrontend;
+        if (!PrivacyRedirector::normalizedFrontendBaseURL(*options.redditFrontend, std::nullopt)) {
+            err << "tessaril: --reddit-frontend \"" << text::escapedForTerminal(*options.redditFrontend)
+                << "\" is not an http(s) address of a site; using "
+                << PrivacyRedirectSettings::defaultRedditFrontendBaseURL << '\n';
+        }
+    }
 
     // No recorder: the last clean is kept for the application's undo, which a run of the tool has none of.
     URLCleaner cleaner(context.engine(), &exceptions, nullptr, "commandLine", std::move(settings));

@@ -218,6 +218,12 @@ TEST_F(CleanCommandTest, UsesTheStoredSettingsWithoutWritingThem) {
                       "https://old.reddit.com/r/a/?x=1"})
                   .out,
               "https://lite.example:8080/r/a/?x=1\n");
+    // A front end that cannot be used is said so once, not replaced by the default without a word.
+    EXPECT_EQ(invoke({"-q", "--reddit-redirect", "--reddit-frontend", "ftp://lite.example",
+                      "https://old.reddit.com/r/a/", "https://old.reddit.com/r/b/"}),
+              (testing::Invocation{0, "https://safereddit.com/r/a/\nhttps://safereddit.com/r/b/\n",
+                                   "tessaril: --reddit-frontend \"ftp://lite.example\" is not an http(s) address "
+                                   "of a site; using https://safereddit.com\n"}));
 
     EXPECT_EQ(readFile(file), before);
     EXPECT_EQ(fs::last_write_time(file), modified);
