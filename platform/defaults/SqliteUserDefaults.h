@@ -48,12 +48,9 @@ public:
     [[nodiscard]] std::unique_ptr<UserDefaults> suite(std::string_view name) override;
     void removeSuite(std::string_view name) override;
 
-    // Runs `body` as one read-modify-write that no other process can interleave with: the write
-    // lock is taken before the first read. The changes are kept when `body` returns true and the
-    // commit succeeds; otherwise they are rolled back and the result is false. A call inside
-    // another transaction on the same connection nests. An exception from `body` rolls back and
-    // propagates.
-    bool transaction(const std::function<bool(UserDefaults&)>& body);
+    // BEGIN IMMEDIATE: the write lock is taken before the body's first read, waiting for another
+    // process at most the busy timeout; nested calls are savepoints.
+    bool transaction(const std::function<bool(UserDefaults&)>& body) override;
 
     [[nodiscard]] const std::filesystem::path& file() const;
 

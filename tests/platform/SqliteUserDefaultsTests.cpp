@@ -8,7 +8,6 @@
 
 #include <fstream>
 #include <random>
-#include <stdexcept>
 #include <thread>
 
 namespace tessaril {
@@ -171,41 +170,6 @@ TEST_F(SqliteUserDefaultsTest, RowsThisVersionCannotReadAreEmpty) {
     EXPECT_FALSE(defaults->objectExists("future"));
     EXPECT_FALSE(defaults->objectExists("farDate"));
     EXPECT_FALSE(defaults->objectExists("flagAsText"));
-}
-
-TEST_F(SqliteUserDefaultsTest, TransactionKeepsOrDiscardsEverything) {
-    auto defaults = SqliteUserDefaults::open(file);
-    defaults->set("count", std::int64_t{1});
-
-    EXPECT_TRUE(defaults->transaction([](UserDefaults& store) {
-        store.set("count", *store.intValue("count") + 1);
-        return store.suite("trial")->set("seen", true);
-    }));
-    EXPECT_EQ(defaults->intValue("count"), 2);
-    EXPECT_EQ(defaults->suite("trial")->boolValue("seen"), true);
-
-    EXPECT_FALSE(defaults->transaction([](UserDefaults& store) {
-        store.set("count", std::int64_t{100});
-        return false;
-    }));
-    EXPECT_EQ(defaults->intValue("count"), 2);
-
-    EXPECT_THROW(defaults->transaction([](UserDefaults& store) -> bool {
-        store.set("count", std::int64_t{100});
-        throw std::runtime_error("body failed");
-    }),
-                 std::runtime_error);
-    EXPECT_EQ(defaults->intValue("count"), 2);
-
-    // An inner transaction that gives up undoes only its own changes.
-    EXPECT_TRUE(defaults->transaction([&](UserDefaults& store) {
-        store.set("outer", true);
-        EXPECT_FALSE(defaults->transaction([](UserDefaults& inner) { return !inner.set("inner", true); }));
-        return true;
-    }));
-    EXPECT_EQ(defaults->boolValue("outer"), true);
-    EXPECT_FALSE(defaults->objectExists("inner"));
-    EXPECT_TRUE(defaults->set("afterwards", true));  // nothing left open
 }
 
 TEST_F(SqliteUserDefaultsTest, TransactionsFromSeparateConnectionsNeverLoseUpdates) {

@@ -30,6 +30,8 @@ public:
         return std::make_unique<FullDiskUserDefaults>(store_->suite(name));
     }
     void removeSuite(std::string_view) override {}
+    // Nothing is ever written, so there is nothing to undo.
+    bool transaction(const std::function<bool(UserDefaults&)>& body) override { return body(*this); }
 
 private:
     std::unique_ptr<UserDefaults> store_;
