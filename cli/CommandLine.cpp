@@ -12,7 +12,6 @@
 #include "cli/GuardCommands.h"
 #include "cli/RulesCommands.h"
 #include "cli/StoreCommands.h"
-#include "cli/ToolContext.h"
 
 namespace tessaril::cli {
 
@@ -60,8 +59,7 @@ int run(const std::vector<std::string>& arguments, std::istream& in, std::ostrea
     if (guardCommands.parsed()) return status(guardCommands.run(in, out, err));
     if (cleanCommand->parsed()) return status(runClean(cleanOptions, rulesDirectory, in, out, err));
     if (rulesCommands.parsed()) return status(rulesCommands.run(rulesDirectory, out, err));
-    ToolContext context(err);
-    if (stores.parsed()) return status(stores.run(context.defaults(), out, err));
+    if (stores.parsed()) return status(stores.run(out, err));
     return status(ExitStatus::usage);
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/ToolContext.h"
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -16,15 +17,18 @@ namespace tessaril::cli {
 namespace fs = std::filesystem;
 
 ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
+    SqliteUserDefaults::Options options;
+    options.readOnly = access == StoreAccess::readOnly;
+    // Scripts run the tool many times over, several at once: an edit had rather wait its turn than
+    // fail. (The app keeps the store's shorter wait, which never leaves its window hanging for long.)
+    options.busyTimeout = std::chrono::seconds(10);
+    const fs::path file = defaultDefaultsFile(paths_);
     if (access == StoreAccess::readOnly) {
         // Read-only all the way down: not even a missing file or folder gets created. Without a
         // file there is nothing to read, and the store would look for the file again on every read
         // (several per link), so an empty store in memory stands in for it.
-        const fs::path file = defaultDefaultsFile(paths_);
         std::error_code error;
         if (fs::exists(file, error)) {
-            SqliteUserDefaults::Options options;
-            options.readOnly = true;
             store_ = SqliteUserDefaults::open(file, options);
         } else {
             store_ = std::make_unique<InMemoryUserDefaults>();
@@ -33,7 +37,7 @@ ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
         // back to the database file.
         defaults_ = std::make_unique<OverlayUserDefaults>(*store_, OverlayUserDefaults::BaseReads::snapshot);
     } else {
-        defaults_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_));
+        defaults_ = SqliteUserDefaults::open(file, options);
     }
 }
 
