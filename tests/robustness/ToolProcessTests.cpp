@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The built tool run as a shell runs it: huge streamed input, a reader that goes away, several
-// runs editing the user's settings at once, and a preferences store that is read-only, garbage, or
+// runs editing the user's settings at once, and a preferences store that is read-only, damaged, or
 // turns to garbage while the tool reads.
+#include "core/stores/DomainExceptionStore.h"
+#include "platform/defaults/SqliteUserDefaults.h"
 #include "tests/cli/ToolTest.h"
 #include "tests/robustness/ToolProcess.h"
 #include "tests/support/Fixtures.h"
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -234,21 +237,68 @@ TEST_F(ToolProcessTest, ParallelWritersLoseNoEdit) {
     }
 }
 
-// Garbage where the preferences database was: links are cleaned with the shipped rules alone, edits
-// are refused with a message, and the file is left exactly as it is (it may be all the user has).
-TEST_F(ToolProcessTest, GarbageStoreIsNeverOverwritten) {
-    storeUserLists();
-    std::string garbage;
-    for (int i = 0; i < 2000; ++i)
-        garbage += "not a database " + std::to_string(i) + '\n';
-    fs::remove(storeFile().string() + "-wal");
-    fs::remove(storeFile().string() + "-shm");
-    std::ofstream(storeFile(), std::ios::binary | std::ios::trunc) << garbage;
+// A damaged settings file, three ways: cut short, overwritten with random bytes, one page smashed.
+// A command that only reads says so once and runs on the defaults, leaving the file alone; the
+// first command that writes moves it aside, bytes and all, says where, and makes its change on a
+// new file. Nothing the user had is deleted.
+TEST_F(ToolProcessTest, DamagedStoreIsMovedAsideNeverOverwritten) {
+    const std::vector<std::pair<std::string, std::function<void(std::string&)>>> damages = {
+        {"truncated", [](std::string& bytes) { bytes.resize(bytes.size() / 2 + 100); }},
+        {"random bytes",
+         [](std::string& bytes) {
+             std::mt19937 random(7);
+             for (char& byte : bytes)
+                 byte = static_cast<char>(random());
+         }},
+        {"page at 8192 smashed",
+         [](std::string& bytes) {
+             std::mt19937 random(8);
+             for (std::size_t i = 8192; i < 8192 + 4096; ++i)
+                 bytes.at(i) = static_cast<char>(random());
+         }},
+    };
+    for (const auto& [name, damage] : damages) {
+        SCOPED_TRACE(name);
+        fs::remove_all(home.path() / "config");
+        storeUserLists();
+        {
+            // Enough sites to fill several pages of the file.
+            std::string sites = "[";
+            for (int i = 0; i < 600; ++i)
+                sites += std::string(i > 0 ? "," : "") + R"({"host":"site)" + std::to_string(i) + R"(.example"})";
+            SqliteUserDefaults::open(storeFile())->setDataText(DomainExceptionStore::storageKey, sites + "]");
+        }
+        const std::string listed = run({"exceptions", "list"}).out;
+        ASSERT_TRUE(listed.starts_with("site0.example\n") && listed.ends_with("\nsite599.example\n"));
+        std::string bytes = readFile(storeFile());
+        ASSERT_GE(bytes.size(), 8192U + 4096U);
+        damage(bytes);
+        std::ofstream(storeFile(), std::ios::binary | std::ios::trunc) << bytes;
 
-    EXPECT_EQ(run({"-q"}, "https://example.com/?mytag=1&utm_source=x\nhttps://skip.example/?gclid=1\n"),
-              (Invocation{0, "https://example.com/?mytag=1\nhttps://skip.example/\n", ""}));
-    expectEditsRefused();
-    EXPECT_EQ(readFile(storeFile()), garbage);
+        const std::string file = storeFile().string();
+        const std::string readOnly = "tessaril: the settings file " + file +
+                                     " is damaged, so the default settings are used; the next command that changes a"
+                                     " setting will move it aside\n";
+        EXPECT_EQ(run({"exceptions", "list"}), (Invocation{0, "", readOnly}));
+        EXPECT_EQ(run({"-q"}, "https://example.com/?mytag=1&utm_source=x\n"),
+                  (Invocation{0, "https://example.com/?mytag=1\n", readOnly}));
+        EXPECT_EQ(readFile(storeFile()), bytes);
+
+        const Invocation added = run({"exceptions", "add", "new.example"});
+        std::vector<fs::path> moved;
+        for (const auto& entry : fs::directory_iterator(storeFile().parent_path())) {
+            const std::string moveName = entry.path().filename().string();
+            if (moveName.starts_with("defaults.sqlite3.damaged-") && moveName.ends_with('Z')) {
+                moved.push_back(entry.path());
+            }
+        }
+        ASSERT_EQ(moved.size(), 1U);
+        EXPECT_EQ(added, (Invocation{0, "",
+                                     "tessaril: the settings file " + file + " was damaged and has been moved to " +
+                                         moved.front().string() + ", so the default settings apply from now on\n"}));
+        EXPECT_EQ(readFile(moved.front()), bytes);
+        EXPECT_EQ(run({"exceptions", "list"}), (Invocation{0, "new.example\n", ""}));
+    }
 }
 
 // The database turns to garbage between two lines of one run: no crash, every line is answered
