@@ -12,7 +12,6 @@
 #include "cli/GuardCommands.h"
 #include "cli/RulesCommands.h"
 #include "cli/StoreCommands.h"
-#include "cli/ToolContext.h"
 
 namespace tessaril::cli {
 
@@ -55,8 +54,7 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     if (guardCommands.parsed()) return guardCommands.run(in, out, err);
     if (cleanCommand->parsed()) return runClean(cleanOptions, rulesDirectory, in, out, err);
     if (rulesCommands.parsed()) return rulesCommands.run(rulesDirectory, out, err);
-    ToolContext context(err);
-    if (stores.parsed()) return stores.run(context.defaults(), out, err);
+    if (stores.parsed()) return stores.run(out, err);
     return ExitStatus::usage;
 }
 

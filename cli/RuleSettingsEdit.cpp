@@ -11,7 +11,6 @@
 
 #include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
-#include "platform/defaults/SqliteUserDefaults.h"
 
 namespace tessaril::cli {
 
@@ -87,15 +86,7 @@ ExitStatus RuleSettingsEdit::commit(std::initializer_list<std::string_view> rewr
         return std::ranges::all_of(rewrittenKeys, [&](auto key) { return store.objectExists(key); }) &&
                std::ranges::none_of(removedKeys, [&](auto key) { return store.objectExists(key); });
     };
-    bool kept = false;
-    if (auto* sqlite = dynamic_cast<SqliteUserDefaults*>(&defaults_)) {
-        kept = sqlite->transaction(body);
-    } else {
-        // Without transactions, nothing may be removed ahead of a change that could still refuse.
-        engine_.reloadPersistedState();
-        refusal = change();
-        kept = !refusal;
-    }
+    const bool kept = defaults_.transaction(body);
     if (refusal) {
         // A refusal may quote what was typed or imported.
         err_ << "tessaril: " << text::escapedForTerminal(*refusal) << '\n';

@@ -2,11 +2,16 @@
 #include "cli/StoreCommands.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <ostream>
+#include <string>
 #include <string_view>
 #include <variant>
 
+#include "cli/ToolContext.h"
+#include "core/foundation/Text.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
 
@@ -14,10 +19,28 @@ namespace tessaril::cli {
 
 namespace {
 
-ExitStatus report(std::optional<CustomBlockError> error, std::ostream& err) {
-    if (!error) return ExitStatus::success;
-    err << description(*error) << '\n';
+// Why an edit was refused, as the user reads it; nothing when it was made.
+using Refusal = std::optional<std::string>;
+
+ExitStatus refuse(std::string_view why, std::ostream& err) {
+    err << why << '\n';
     return ExitStatus::refused;
+}
+
+// Runs one edit of a list as one transaction of the store, the list read inside it: what the edit
+// finds is what it changes, with nothing another process does in between. (The lists' own
+// conflict check guards a copy the user has been looking at, which a run of the tool has none of.)
+// `unsaved` is said when the store cannot keep the change.
+ExitStatus runEdit(UserDefaults& defaults, std::string_view unsaved, std::ostream& err,
+                   const std::function<Refusal(UserDefaults&)>& edit) {
+    Refusal refusal;
+    const bool saved = defaults.transaction([&](UserDefaults& store) {
+        refusal = edit(store);
+        return !refusal;
+    });
+    if (refusal) return refuse(*refusal, err);
+    if (!saved) return refuse(unsaved, err);
+    return ExitStatus::success;
 }
 
 }  // namespace
@@ -48,58 +71,76 @@ bool StoreCommands::parsed() const {
     return blocklist_->parsed() || exceptions_->parsed();
 }
 
-ExitStatus StoreCommands::run(UserDefaults& defaults, std::ostream& out, std::ostream& err) const {
-    if (blocklist_->parsed()) return runBlocklist(defaults, out, err);
-    return runExceptions(defaults, out, err);
+ExitStatus StoreCommands::run(std::ostream& out, std::ostream& err) const {
+    if (blocklist_->parsed()) return runBlocklist(out, err);
+    return runExceptions(out, err);
 }
 
-ExitStatus StoreCommands::runBlocklist(UserDefaults& defaults, std::ostream& out, std::ostream& err) const {
-    CustomBlocklistStore store(defaults);
+ExitStatus StoreCommands::runBlocklist(std::ostream& out, std::ostream& err) const {
     if (blocklistList_->parsed()) {
-        for (const auto& rule : store.rules())
+        ToolContext context(err, ToolContext::StoreAccess::readOnly);
+        for (const auto& rule : CustomBlocklistStore(context.defaults()).rules())
             out << rule.id() << '\n';
         return ExitStatus::success;
     }
-    if (blocklistUndo_->parsed()) return report(store.undo(), err);
-
-    const bool adding = blocklistAdd_->parsed();
-    std::optional<std::string_view> site;
-    if ((adding ? addSite_ : removeSite_)->count() > 0) site = site_;
-    if (adding) return report(store.add(parameter_, site), err);
-
-    // Removal goes by the same checks as adding, so a typed site finds its lower-case rule.
-    auto rule = CustomBlockRule::validated(parameter_, site);
-    if (const auto* error = std::get_if<CustomBlockError>(&rule)) return report(*error, err);
-    return report(store.remove(std::get<CustomBlockRule>(rule)), err);
+    std::optional<CustomBlockRule> rule;
+    if (!blocklistUndo_->parsed()) {
+        // Checked before the store is opened; removal goes by the same checks as adding, so a typed
+        // site finds its lower-case rule.
+        std::optional<std::string_view> site;
+        if ((blocklistAdd_->parsed() ? addSite_ : removeSite_)->count() > 0) site = site_;
+        auto built = CustomBlockRule::validated(parameter_, site);
+        if (const auto* error = std::get_if<CustomBlockError>(&built)) return refuse(description(*error), err);
+        rule = std::get<CustomBlockRule>(std::move(built));
+    }
+    ToolContext context(err);
+    return runEdit(context.defaults(), description(CustomBlockError::storeFailed), err,
+                   [&](UserDefaults& store) -> Refusal {
+                       CustomBlocklistStore blocklist(store);
+                       std::optional<CustomBlockError> error;
+                       if (!rule) {
+                           error = blocklist.undo();
+                       } else if (blocklistAdd_->parsed()) {
+                           error = blocklist.add(rule->parameter, rule->site);
+                       } else {
+                           const auto rules = blocklist.rules();
+                           if (std::ranges::find(rules, *rule) == rules.end())
+                               return "tessaril: the blocklist has no rule " + rule->id();
+                           error = blocklist.remove(*rule);
+                       }
+                       if (error) return std::string(description(*error));
+                       return std::nullopt;
+                   });
 }
 
-ExitStatus StoreCommands::runExceptions(UserDefaults& defaults, std::ostream& out, std::ostream& err) const {
-    DomainExceptionStore store(defaults);
+ExitStatus StoreCommands::runExceptions(std::ostream& out, std::ostream& err) const {
     if (exceptionsList_->parsed()) {
-        for (const auto& exception : store.disabledDomains())
+        ToolContext context(err, ToolContext::StoreAccess::readOnly);
+        for (const auto& exception : DomainExceptionStore(context.defaults()).disabledDomains())
             out << exception.host << '\n';
         return ExitStatus::success;
     }
-    // A pasted link stands for its host, as "Disable Cleaning for This Site" does it.
-    const std::string host =
-        DomainExceptionStore::normalizedHost(host_).value_or(DomainExceptionStore::normalize(host_));
-    if (host.empty()) {
+    if (text::trim(host_).empty()) {
         err << "tessaril: the host is empty\n";
         return ExitStatus::usage;
     }
+    // A pasted link stands for its host, as "Disable Cleaning for This Site" does it.
+    auto host = DomainExceptionStore::normalizedHost(host_);
+    if (!host) host = DomainExceptionStore::normalize(host_);
+    if (!host) return refuse(description(DomainExceptionError::invalidHost), err);
+
     const bool adding = exceptionsAdd_->parsed();
-    if (adding) {
-        store.disable(host);
-    } else {
-        store.enable(host);
-    }
-    // The store keeps an edit it could not save for the rest of the run, which for the tool is
-    // over now: only the stored list tells whether the change will still be there next time.
-    if (DomainExceptionStore(defaults).isDisabled(host) != adding) {
-        err << "tessaril: the site exceptions could not be saved\n";
-        return ExitStatus::refused;
-    }
-    return ExitStatus::success;
+    ToolContext context(err);
+    return runEdit(context.defaults(), description(DomainExceptionError::storeFailed), err,
+                   [&](UserDefaults& store) -> Refusal {
+                       DomainExceptionStore exceptions(store);
+                       if (!adding && !exceptions.isDisabled(*host))
+                           return "tessaril: " + *host + " is not a site exception";
+                       if (auto error = adding ? exceptions.disable(*host) : exceptions.enable(*host)) {
+                           return std::string(description(*error));
+                       }
+                       return std::nullopt;
+                   });
 }
 
 }  // namespace tessaril::cli

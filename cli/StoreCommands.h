@@ -5,7 +5,6 @@
 #include <string>
 
 #include "cli/ExitStatus.h"
-#include "core/foundation/UserDefaults.h"
 
 namespace CLI {
 class App;
@@ -20,8 +19,10 @@ namespace tessaril::cli {
 //
 // `blocklist list` prints one rule per line as SITE:PARAMETER, with "*" as the site of a rule for
 // every site, in the order the rules were added. `exceptions list` prints one host per line, in the
-// order they were added. Edits print nothing on success; a refused edit prints the list's own
-// message on standard error and exits with ExitStatus::refused.
+// order they were added; listing never writes (nor creates) the preferences file. Edits print
+// nothing on success. A refused edit (an invalid name or host, a rule or site to remove that is not
+// listed, a store that cannot be written) says why on standard error and exits with
+// ExitStatus::refused; an edit is only ever reported done once it is saved.
 class StoreCommands {
 public:
     // Registers both commands and their subcommands on `app`; keep this object alive while parsing.
@@ -31,11 +32,11 @@ public:
 
     // True when the parsed command line named one of these commands.
     [[nodiscard]] bool parsed() const;
-    ExitStatus run(UserDefaults& defaults, std::ostream& out, std::ostream& err) const;
+    ExitStatus run(std::ostream& out, std::ostream& err) const;
 
 private:
-    ExitStatus runBlocklist(UserDefaults& defaults, std::ostream& out, std::ostream& err) const;
-    ExitStatus runExceptions(UserDefaults& defaults, std::ostream& out, std::ostream& err) const;
+    ExitStatus runBlocklist(std::ostream& out, std::ostream& err) const;
+    ExitStatus runExceptions(std::ostream& out, std::ostream& err) const;
 
     CLI::App* blocklist_ = nullptr;
     CLI::App* blocklistList_ = nullptr;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/ToolContext.h"
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -15,16 +16,42 @@ namespace tessaril::cli {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// One sentence, whatever the command: the user's settings are not what they were.
+void reportDamage(std::ostream& err, const SqliteUserDefaults::Damage& damage, bool readOnly) {
+    err << "tessaril: the settings file " << damage.file.string();
+    if (!damage.movedTo.empty()) {
+        err << " was damaged and has been moved to " << damage.movedTo.string()
+            << ", so the default settings apply from now on\n";
+    } else if (readOnly) {
+        err << " is damaged, so the default settings are used; the next command that changes a setting will"
+               " move it aside\n";
+    } else {
+        err << " is damaged and could not be moved aside, so the default settings are used and no change can"
+               " be saved\n";
+    }
+}
+
+}  // namespace
+
 ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
+    SqliteUserDefaults::Options options;
+    options.readOnly = access == StoreAccess::readOnly;
+    // Scripts run the tool many times over, several at once: an edit had rather wait its turn than
+    // fail. (The app keeps the store's shorter wait, which never leaves its window hanging for long.)
+    options.busyTimeout = std::chrono::seconds(10);
+    options.onDamage = [&err, readOnly = options.readOnly](const SqliteUserDefaults::Damage& damage) {
+        reportDamage(err, damage, readOnly);
+    };
+    const fs::path file = defaultDefaultsFile(paths_);
     if (access == StoreAccess::readOnly) {
-        // Read-only all the way down: not even a missing file or folder gets created. Without a
-        // file there is nothing to read, and the store would look for the file again on every read
-        // (several per link), so an empty store in memory stands in for it.
-        const fs::path file = defaultDefaultsFile(paths_);
+        // Read-only all the way down: not even a missing file or folder gets created, and a damaged
+        // file stays where it is. Without a file there is nothing to read, and the store would look
+        // for the file again on every read (several per link), so an empty store in memory stands
+        // in for it.
         std::error_code error;
         if (fs::exists(file, error)) {
-            SqliteUserDefaults::Options options;
-            options.readOnly = true;
             store_ = SqliteUserDefaults::open(file, options);
         } else {
             store_ = std::make_unique<InMemoryUserDefaults>();
@@ -33,7 +60,7 @@ ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
         // back to the database file.
         defaults_ = std::make_unique<OverlayUserDefaults>(*store_, OverlayUserDefaults::BaseReads::snapshot);
     } else {
-        defaults_ = SqliteUserDefaults::open(defaultDefaultsFile(paths_));
+        defaults_ = SqliteUserDefaults::open(file, options);
     }
 }
 

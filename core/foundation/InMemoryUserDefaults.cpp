@@ -11,6 +11,7 @@ InMemoryUserDefaults::InMemoryUserDefaults(std::shared_ptr<Storage> storage, std
     : storage_(std::move(storage)), suiteName_(std::move(suiteName)) {}
 
 std::optional<DefaultsValue> InMemoryUserDefaults::value(std::string_view key) const {
+    std::lock_guard lock(storage_->mutex);
     auto domain = storage_->suites.find(suiteName_);
     if (domain == storage_->suites.end()) return std::nullopt;
     auto found = domain->second.find(key);
@@ -19,12 +20,14 @@ std::optional<DefaultsValue> InMemoryUserDefaults::value(std::string_view key) c
 }
 
 bool InMemoryUserDefaults::set(std::string_view key, DefaultsValue value) {
+    std::lock_guard lock(storage_->mutex);
     if (!storage_->writable) return false;
     storage_->suites[suiteName_].insert_or_assign(std::string(key), std::move(value));
     return true;
 }
 
 void InMemoryUserDefaults::remove(std::string_view key) {
+    std::lock_guard lock(storage_->mutex);
     if (!storage_->writable) return;
     auto domain = storage_->suites.find(suiteName_);
     if (domain == storage_->suites.end()) return;
@@ -36,11 +39,20 @@ std::unique_ptr<UserDefaults> InMemoryUserDefaults::suite(std::string_view name)
 }
 
 void InMemoryUserDefaults::removeSuite(std::string_view name) {
+    std::lock_guard lock(storage_->mutex);
     if (!storage_->writable) return;
     if (auto found = storage_->suites.find(name); found != storage_->suites.end()) storage_->suites.erase(found);
 }
 
+bool InMemoryUserDefaults::transaction(const std::function<bool(UserDefaults&)>& body) {
+    std::lock_guard lock(storage_->mutex);
+    if (!storage_->writable) return false;
+    // Undoing is putting back a copy of everything as it was; these stores are small.
+    return restoringTransaction(storage_->suites, *this, body);
+}
+
 void InMemoryUserDefaults::setWritable(bool writable) {
+    std::lock_guard lock(storage_->mutex);
     storage_->writable = writable;
 }
 

@@ -29,7 +29,8 @@ std::optional<DefaultsValue> OverlayUserDefaults::value(std::string_view key) co
             }
         }
     }
-    // Outside the lock: the store underneath has its own, and may be slow.
+    // Outside the lock (unless a transaction holds it): the store underneath has its own, and may
+    // be slow.
     auto stored = base_.value(key);
     if (baseReads_ == BaseReads::snapshot) {
         std::lock_guard lock(storage_->mutex);
@@ -65,6 +66,11 @@ void OverlayUserDefaults::removeSuite(std::string_view name) {
     layer.entries.clear();
     layer.baseValues.clear();
     layer.hidesBase = true;
+}
+
+bool OverlayUserDefaults::transaction(const std::function<bool(UserDefaults&)>& body) {
+    std::lock_guard lock(storage_->mutex);
+    return restoringTransaction(storage_->suites, *this, body);
 }
 
 }  // namespace tessaril

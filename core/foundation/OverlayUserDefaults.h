@@ -16,7 +16,9 @@ namespace tessaril {
 // A key set or removed here reads as changed from then on; any other key reads from the store
 // underneath, either at the time of every read (live) or once, at its first read, for the life of
 // the overlay (snapshot). Suites work the same way, and removing a suite hides what the store
-// underneath holds for it. Safe to use from several threads.
+// underneath holds for it. A transaction involves only the overlay (the store underneath is never
+// written): it keeps other threads out of the overlay while it runs, and undoing puts the overlay's
+// own changes back as they were. Safe to use from several threads.
 class OverlayUserDefaults final : public UserDefaults {
 public:
     enum class BaseReads {
@@ -36,6 +38,7 @@ public:
     void remove(std::string_view key) override;
     [[nodiscard]] std::unique_ptr<UserDefaults> suite(std::string_view name) override;
     void removeSuite(std::string_view name) override;
+    bool transaction(const std::function<bool(UserDefaults&)>& body) override;
 
 private:
     // What this overlay knows better than the store: set values, and removed keys (no value).
@@ -46,9 +49,11 @@ private:
         // What the store underneath answered, with BaseReads::snapshot.
         std::map<std::string, std::optional<DefaultsValue>, std::less<>> baseValues;
     };
+    using Layers = std::map<std::string, Layer, std::less<>>;
     struct Storage {
-        std::mutex mutex;
-        std::map<std::string, Layer, std::less<>> suites;
+        // Recursive, because a transaction's body reads and writes while the transaction holds it.
+        std::recursive_mutex mutex;
+        Layers suites;
     };
     OverlayUserDefaults(std::unique_ptr<UserDefaults> ownedBase, std::shared_ptr<Storage> storage,
                         std::string suiteName, BaseReads baseReads);

@@ -4,6 +4,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>
+#include <unicode/idna.h>
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/utext.h>
@@ -171,6 +172,25 @@ std::string asciiLower(std::string_view text) {
     for (char& c : out) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
+    return out;
+}
+
+std::optional<std::string> hostNameToASCII(std::string_view name) {
+    if (!fitsIcu(name)) return std::nullopt;
+    // One instance for the process: ICU's IDNA objects are immutable and safe to share.
+    static const std::unique_ptr<const icu::IDNA> idna = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<const icu::IDNA> created(icu::IDNA::createUTS46Instance(
+            UIDNA_USE_STD3_RULES | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ | UIDNA_NONTRANSITIONAL_TO_ASCII, status));
+        return U_SUCCESS(status) ? std::move(created) : nullptr;
+    }();
+    if (!idna) return std::nullopt;
+    std::string out;
+    icu::StringByteSink<std::string> sink(&out);
+    icu::IDNAInfo info;
+    UErrorCode status = U_ZERO_ERROR;
+    idna->nameToASCII_UTF8(icu::StringPiece(name.data(), static_cast<std::int32_t>(name.size())), sink, info, status);
+    if (U_FAILURE(status) || info.hasErrors()) return std::nullopt;
     return out;
 }
 

@@ -18,6 +18,11 @@ namespace tessaril::text {
 // ASCII-only lower-casing, for protocol tokens (schemes, ASCII host names).
 [[nodiscard]] std::string asciiLower(std::string_view text);
 
+// A host name with non-ASCII labels in its ASCII form ("B\u00FCcher.example" gives
+// "xn--bcher-kva.example"): UTS #46 processing, which also maps it to lower case, with the rules
+// of IDNA2008 and of host names (letters, digits and hyphens). Nothing when the name breaks them.
+[[nodiscard]] std::optional<std::string> hostNameToASCII(std::string_view name);
+
 // Decodes %XX escapes. Fails (no value) when an escape is malformed or the decoded bytes are not
 // valid UTF-8; text without escapes decodes to itself.
 [[nodiscard]] std::optional<std::string> percentDecode(std::string_view text);

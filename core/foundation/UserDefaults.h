@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -33,6 +35,15 @@ public:
     [[nodiscard]] virtual std::unique_ptr<UserDefaults> suite(std::string_view name) = 0;
     virtual void removeSuite(std::string_view name) = 0;
 
+    // Runs `body` as one read-modify-write that nobody else sharing the store (another thread, or
+    // another process on the same file) can interleave with, so that two edits of one stored
+    // document never lose each other's changes. What `body` changes (through the store it is given
+    // or this one, in any suite) is kept when it returns true and the store could save it;
+    // otherwise all of it is undone and the result is false. A store that cannot be written refuses
+    // at once, without running `body`. Inside another transaction this one nests: giving up undoes
+    // only its own changes. An exception from `body` undoes its changes and propagates.
+    virtual bool transaction(const std::function<bool(UserDefaults&)>& body) = 0;
+
     [[nodiscard]] bool objectExists(std::string_view key) const { return value(key).has_value(); }
     [[nodiscard]] std::optional<bool> boolValue(std::string_view key) const { return as<bool>(key); }
     [[nodiscard]] std::optional<std::int64_t> intValue(std::string_view key) const { return as<std::int64_t>(key); }
@@ -48,6 +59,24 @@ public:
         return std::string(bytes->begin(), bytes->end());
     }
     bool setDataText(std::string_view key, std::string_view text) { return set(key, Bytes(text.begin(), text.end())); }
+
+protected:
+    // A transaction for a store held in memory, whose lock the caller holds: runs `body` on `store`
+    // and, when it gives up or throws, puts `state` back as it was before.
+    template <typename State>
+    static bool restoringTransaction(State& state, UserDefaults& store,
+                                     const std::function<bool(UserDefaults&)>& body) {
+        State before = state;
+        bool keep = false;
+        try {
+            keep = body(store);
+        } catch (...) {
+            state = std::move(before);
+            throw;
+        }
+        if (!keep) state = std::move(before);
+        return keep;
+    }
 
 private:
     template <typename T>

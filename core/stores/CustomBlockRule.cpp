@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/stores/CustomBlockRule.h"
 
-#include "core/foundation/Text.h"
+#include "core/stores/HostName.h"
 
 #include <cstddef>
 
@@ -10,25 +10,9 @@ namespace tessaril {
 namespace {
 
 constexpr std::size_t kMaximumParameterLength = 64;
-constexpr std::size_t kMaximumSiteLength = 253;
-constexpr std::size_t kMaximumLabelLength = 63;
 
 bool isAsciiLetterOrDigit(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-bool isLowerLetterOrDigit(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
-// [a-z0-9](?:[a-z0-9-]*[a-z0-9])?, whole label.
-bool isHostLabel(std::string_view label) {
-    if (label.empty() || label.size() > kMaximumLabelLength) return false;
-    if (!isLowerLetterOrDigit(label.front()) || !isLowerLetterOrDigit(label.back())) return false;
-    for (char c : label) {
-        if (!isLowerLetterOrDigit(c) && c != '-') return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -53,19 +37,7 @@ bool CustomBlockRule::validParameter(std::string_view text) {
 }
 
 std::optional<std::string> CustomBlockRule::canonicalSite(std::string_view text) {
-    // Full Unicode lower-casing, as typed text gets everywhere else; anything that is not ASCII
-    // afterwards fails the label check, so counting bytes for the limits is exact for what passes.
-    std::string lowered = text::toLower(text);
-    if (lowered.size() > kMaximumSiteLength) return std::nullopt;
-    if (lowered.find('.') == std::string::npos) return std::nullopt;
-    std::string_view rest = lowered;
-    while (true) {
-        const auto dot = rest.find('.');
-        if (!isHostLabel(rest.substr(0, dot))) return std::nullopt;
-        if (dot == std::string_view::npos) break;
-        rest.remove_prefix(dot + 1);
-    }
-    return lowered;
+    return canonicalHostName(text);
 }
 
 std::variant<CustomBlockRule, CustomBlockError> CustomBlockRule::validated(std::string_view parameter,

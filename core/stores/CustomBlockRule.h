@@ -27,9 +27,9 @@ struct CustomBlockRule {
 
     // 1 to 64 characters: an ASCII letter, digit or "_", then also ".", "~" or "-".
     [[nodiscard]] static bool validParameter(std::string_view text);
-    // The text in lower case when it is an exact host name of at least two labels (at most 253
-    // characters, labels of 1 to 63 letters, digits or inner hyphens); nothing else is changed, so
-    // blanks, a scheme, a port, a path or a wildcard make it invalid.
+    // The host name as canonicalHostName() gives it (the rule the site exceptions share): lower case,
+    // at least two labels, non-ASCII names in their ASCII form, IPv6 addresses in brackets; blanks, a
+    // scheme, a port, a path or a wildcard make it invalid.
     [[nodiscard]] static std::optional<std::string> canonicalSite(std::string_view text);
 
     // The validating constructor: invalidParameter (checked first) or invalidSite, else the rule

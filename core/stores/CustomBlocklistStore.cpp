@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/stores/CustomBlocklistStore.h"
 
-#include "core/foundation/Text.h"
+#include "core/stores/HostName.h"
 
 #include <algorithm>
 #include <mutex>
@@ -74,8 +74,8 @@ bool CustomBlocklistStore::canUndo() const {
 
 // Whatever is missing, too large, undecodable or invalid reads as an empty list with nothing to
 // undo. It is not repaired here; the next successful edit overwrites it.
-CustomBlocklistStore::State CustomBlocklistStore::readState() const {
-    const auto bytes = defaults_.dataValue(storageKey);
+CustomBlocklistStore::State CustomBlocklistStore::readState(const UserDefaults& store) {
+    const auto bytes = store.dataValue(storageKey);
     if (!bytes) return {};
     return decodeState(*bytes);
 }
@@ -102,7 +102,7 @@ CustomBlocklistStore::State CustomBlocklistStore::decodeState(const Bytes& bytes
 
 void CustomBlocklistStore::refresh() {
     std::lock_guard guard(processLock());
-    publish(readState());
+    publish(readState(defaults_));
 }
 
 bool CustomBlocklistStore::blocks(std::string_view parameter, std::string_view host) const {
@@ -126,84 +126,104 @@ std::shared_ptr<const CustomBlocklistStore::Snapshot> CustomBlocklistStore::snap
 }
 
 bool CustomBlocklistStore::Snapshot::blocks(std::string_view parameter, std::string_view host) const {
-    // The host is lower-cased only for a parameter the list names, which is rare.
-    std::optional<std::string> lowered;
+    // The host is put in the form the sites are kept in only for a parameter the list names, which
+    // is rare. A host with no such form matches no site.
+    std::optional<std::optional<std::string>> canonicalHost;
     return std::any_of(rules_.begin(), rules_.end(), [&](const CustomBlockRule& rule) {
         if (rule.parameter != parameter) return false;
         if (!rule.site) return true;
-        if (!lowered) lowered = text::toLower(host);
-        return *rule.site == *lowered;
+        if (!canonicalHost) canonicalHost = canonicalHostName(host);
+        return *canonicalHost == rule.site;
     });
 }
 
-std::optional<CustomBlockError> CustomBlocklistStore::checkConflict(const State& stored) {
-    if (stored.rules == rules_) return std::nullopt;
-    refresh();
-    return CustomBlockError::conflict;
+std::optional<CustomBlockError> CustomBlocklistStore::edit(const Change& change) {
+    std::lock_guard guard(processLock());
+    std::optional<CustomBlockError> refusal;
+    std::optional<State> written;
+    // One transaction from the read of the stored list to the write of the new one, so that an edit
+    // made at the same time by another process is never overwritten unseen.
+    const bool kept = defaults_.transaction([&](UserDefaults& store) {
+        State stored = readState(store);
+        if (stored.rules != rules_) {
+            refusal = CustomBlockError::conflict;
+            return false;
+        }
+        std::optional<State> updated;
+        refusal = change(stored, updated);
+        if (refusal) return false;
+        if (!updated) return true;
+        const auto text = encode(*updated);
+        if (!text) {
+            refusal = CustomBlockError::storeFailed;
+            return false;
+        }
+        if (!store.setDataText(storageKey, *text)) return false;
+        written = std::move(updated);
+        return true;
+    });
+    if (refusal == CustomBlockError::conflict) refresh();
+    if (refusal) return refusal;
+    // Publishing a list that was never stored would make the copy disagree with the document, and
+    // the next edit would be refused as a conflict with ourselves.
+    if (!kept) return CustomBlockError::storeFailed;
+    if (written) publish(*written);
+    return std::nullopt;
 }
 
 std::optional<CustomBlockError> CustomBlocklistStore::add(std::string_view parameter,
                                                           std::optional<std::string_view> site) {
     auto built = CustomBlockRule::validated(parameter, site);
     if (const auto* error = std::get_if<CustomBlockError>(&built)) return *error;
-    auto& rule = std::get<CustomBlockRule>(built);
+    const auto& rule = std::get<CustomBlockRule>(built);
 
-    std::lock_guard guard(processLock());
-    State stored = readState();
-    if (auto conflict = checkConflict(stored)) return conflict;
+    return edit([&](State& stored, std::optional<State>& updated) -> std::optional<CustomBlockError> {
+        const bool duplicate =
+            std::any_of(stored.rules.begin(), stored.rules.end(), [&](const CustomBlockRule& existing) {
+                if (existing.parameter != rule.parameter) return false;
+                return !existing.site || (rule.site && existing.site == rule.site);
+            });
+        if (duplicate) return CustomBlockError::duplicate;
 
-    const bool duplicate = std::any_of(stored.rules.begin(), stored.rules.end(), [&](const CustomBlockRule& existing) {
-        if (existing.parameter != rule.parameter) return false;
-        return !existing.site || (rule.site && existing.site == rule.site);
+        std::vector<CustomBlockRule> rules;
+        rules.reserve(stored.rules.size() + 1);
+        for (const auto& existing : stored.rules) {
+            // A global rule covers every site, so it takes the place of that parameter's site rules.
+            if (!rule.site && existing.parameter == rule.parameter) continue;
+            rules.push_back(existing);
+        }
+        rules.push_back(rule);
+        if (rules.size() > maximumRules) return CustomBlockError::limit;
+        if (rules != stored.rules) updated = State{std::move(rules), std::move(stored.rules)};
+        return std::nullopt;
     });
-    if (duplicate) return CustomBlockError::duplicate;
-
-    std::vector<CustomBlockRule> updated;
-    updated.reserve(stored.rules.size() + 1);
-    for (const auto& existing : stored.rules) {
-        // A global rule covers every site, so it takes the place of that parameter's site rules.
-        if (!rule.site && existing.parameter == rule.parameter) continue;
-        updated.push_back(existing);
-    }
-    updated.push_back(std::move(rule));
-    if (updated.size() > maximumRules) return CustomBlockError::limit;
-    if (updated == stored.rules) return std::nullopt;
-    return write(State{std::move(updated), std::move(stored.rules)});
 }
 
 std::optional<CustomBlockError> CustomBlocklistStore::remove(const CustomBlockRule& rule) {
-    std::lock_guard guard(processLock());
-    State stored = readState();
-    if (auto conflict = checkConflict(stored)) return conflict;
-
-    std::vector<CustomBlockRule> updated = stored.rules;
-    if (std::erase(updated, rule) == 0) return std::nullopt;
-    return write(State{std::move(updated), std::move(stored.rules)});
+    return edit([&](State& stored, std::optional<State>& updated) -> std::optional<CustomBlockError> {
+        std::vector<CustomBlockRule> rules = stored.rules;
+        if (std::erase(rules, rule) > 0) updated = State{std::move(rules), std::move(stored.rules)};
+        return std::nullopt;
+    });
 }
 
 std::optional<CustomBlockError> CustomBlocklistStore::undo() {
-    std::lock_guard guard(processLock());
-    State stored = readState();
-    if (auto conflict = checkConflict(stored)) return conflict;
-    if (!stored.previous) return CustomBlockError::noUndo;
-    return write(State{std::move(*stored.previous), std::nullopt});
+    return edit([](State& stored, std::optional<State>& updated) -> std::optional<CustomBlockError> {
+        if (!stored.previous) return CustomBlockError::noUndo;
+        updated = State{std::move(*stored.previous), std::nullopt};
+        return std::nullopt;
+    });
 }
 
-std::optional<CustomBlockError> CustomBlocklistStore::write(const State& state) {
-    std::string text;
+std::optional<std::string> CustomBlocklistStore::encode(const State& state) {
     try {
         nlohmann::ordered_json json = nlohmann::ordered_json::object();
         json["rules"] = encodeList(state.rules);
         if (state.previous) json["previous"] = encodeList(*state.previous);
-        text = json.dump();
+        return json.dump();
     } catch (const nlohmann::json::exception&) {
-        return CustomBlockError::storeFailed;
+        return std::nullopt;
     }
-    // Publishing a list that was never stored would make the copy disagree with the document, and
-    // the next edit would be refused as a conflict with ourselves.
-    if (!defaults_.setDataText(storageKey, text)) return CustomBlockError::storeFailed;
-    publish(state);
-    return std::nullopt;
 }
 
 void CustomBlocklistStore::publish(const State& state) {

@@ -7,6 +7,7 @@
 #include "core/stores/CustomBlockRule.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,8 +22,9 @@ namespace tessaril {
 // edit. An edit made while that copy is stale (another instance or another process changed the
 // list) is refused with `conflict` and refreshes the copy, so nobody overwrites a change unseen.
 //
-// Every instance in the process shares one recursive lock around refresh and the edits; blocks()
-// takes no lock and may be called from any thread. The observable copy changes on the thread that
+// Every instance in the process shares one recursive lock around refresh and the edits, and each
+// edit is one transaction of the preferences store, so that edits from other processes are never
+// lost either; blocks() takes no lock and may be called from any thread. The observable copy changes on the thread that
 // made the edit, and the change signals are emitted there, while the lock is held.
 class CustomBlocklistStore {
 public:
@@ -69,7 +71,8 @@ public:
     // last call, so asking once per link costs one read of the store and a comparison.
     [[nodiscard]] std::shared_ptr<const Snapshot> snapshot() const;
 
-    // Each edit returns no value on success (and publishes the new copy), else the reason.
+    // Each edit returns no value on success (and publishes the new copy), else the reason; with
+    // `storeFailed` nothing was saved or published.
     // No site makes a global rule, which replaces the site rules for the same parameter.
     [[nodiscard]] std::optional<CustomBlockError> add(std::string_view parameter,
                                                       std::optional<std::string_view> site = std::nullopt);
@@ -80,10 +83,15 @@ public:
 
 private:
     struct State;
-    [[nodiscard]] State readState() const;
+    // Decides an edit from the stored state: the reason it refuses, or nothing, with the state to
+    // write in `updated` (left empty when nothing changes).
+    using Change = std::function<std::optional<CustomBlockError>(State& stored, std::optional<State>& updated)>;
+    [[nodiscard]] static State readState(const UserDefaults& store);
     [[nodiscard]] static State decodeState(const Bytes& bytes);
-    [[nodiscard]] std::optional<CustomBlockError> checkConflict(const State& stored);
-    [[nodiscard]] std::optional<CustomBlockError> write(const State& state);
+    [[nodiscard]] static std::optional<std::string> encode(const State& state);
+    // Runs `change` on the stored state in one transaction of the store, refusing with `conflict`
+    // when that state is not the one this instance shows, then writes and publishes the result.
+    [[nodiscard]] std::optional<CustomBlockError> edit(const Change& change);
     void publish(const State& state);
 
     UserDefaults& defaults_;

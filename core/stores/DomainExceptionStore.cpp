@@ -3,6 +3,7 @@
 
 #include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
+#include "core/stores/HostName.h"
 
 #include <algorithm>
 #include <utility>
@@ -21,15 +22,16 @@ std::vector<DomainException> DomainExceptionStore::disabledDomains() const {
 void DomainExceptionStore::refresh() {
     {
         std::lock_guard guard(lock_);
-        publish(readList());
+        publish(readList(defaults_));
     }
     disabledDomainsChanged_.emit();
 }
 
-std::string DomainExceptionStore::normalize(std::string_view host) {
-    std::string normalized = text::toLower(text::trim(host));
-    if (normalized.starts_with("www.")) normalized.erase(0, 4);
-    return normalized;
+std::optional<std::string> DomainExceptionStore::normalize(std::string_view host) {
+    auto canonical = canonicalHostName(text::trim(host));
+    // Dropped after the name is in its canonical form, so that no other spelling of "www." stays.
+    if (!canonical || !canonical->starts_with("www.")) return canonical;
+    return canonicalHostName(std::string_view(*canonical).substr(4));
 }
 
 std::optional<std::string> DomainExceptionStore::normalizedHost(std::string_view urlString) {
@@ -42,18 +44,16 @@ std::optional<std::string> DomainExceptionStore::normalizedHost(std::string_view
 
 std::optional<std::string> DomainExceptionStore::normalizedHost(const URLComponents& url) {
     auto host = url.host();
-    if (!host || host->empty()) return std::nullopt;
-    std::string_view name = *host;
-    // The host of "http://[::1]/" is "::1"; the brackets only delimit it inside the link.
-    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-    return normalize(name);
+    if (!host) return std::nullopt;
+    return normalize(*host);
 }
 
 bool DomainExceptionStore::isDisabled(std::string_view host) const {
-    const std::string normalized = normalize(host);
+    const auto normalized = normalize(host);
+    if (!normalized) return false;
     const auto current = disabledDomains_.load();
     return std::any_of(current->begin(), current->end(),
-                       [&](const DomainException& exception) { return exception.host == normalized; });
+                       [&](const DomainException& exception) { return exception.host == *normalized; });
 }
 
 bool DomainExceptionStore::isDisabledURL(std::string_view urlString) const {
@@ -61,48 +61,69 @@ bool DomainExceptionStore::isDisabledURL(std::string_view urlString) const {
     return host && isDisabled(*host);
 }
 
-void DomainExceptionStore::disable(std::string_view host) {
-    DomainException added{normalize(host)};
-    {
-        std::lock_guard guard(lock_);
-        // The stored list, not our copy: another process may have added sites since we looked.
-        List list = readList();
-        if (std::find(list.begin(), list.end(), added) != list.end()) return;
+std::optional<DomainExceptionError> DomainExceptionStore::disable(std::string_view host) {
+    auto normalized = normalize(host);
+    if (!normalized) return DomainExceptionError::invalidHost;
+    return edit([&](List& list) {
+        DomainException added{std::move(*normalized)};
+        if (std::find(list.begin(), list.end(), added) != list.end()) return false;
         list.push_back(std::move(added));
-        writeList(list);
-        publish(std::move(list));
-    }
-    disabledDomainsChanged_.emit();
+        return true;
+    });
 }
 
-void DomainExceptionStore::enable(std::string_view host) {
-    const DomainException removed{normalize(host)};
+std::optional<DomainExceptionError> DomainExceptionStore::enable(std::string_view host) {
+    const auto normalized = normalize(host);
+    if (!normalized) return DomainExceptionError::invalidHost;
+    return edit([&](List& list) { return std::erase(list, DomainException{*normalized}) > 0; });
+}
+
+DomainExceptionStore::LinkEdit DomainExceptionStore::disableURL(std::string_view urlString) {
+    LinkEdit result{normalizedHost(urlString), std::nullopt};
+    if (result.host) result.error = disable(*result.host);
+    return result;
+}
+
+DomainExceptionStore::LinkEdit DomainExceptionStore::enableURL(std::string_view urlString) {
+    LinkEdit result{normalizedHost(urlString), std::nullopt};
+    if (result.host) result.error = enable(*result.host);
+    return result;
+}
+
+std::optional<DomainExceptionError> DomainExceptionStore::edit(const std::function<bool(List&)>& change) {
     {
         std::lock_guard guard(lock_);
-        List list = readList();
-        if (std::erase(list, removed) == 0) return;
-        writeList(list);
-        publish(std::move(list));
+        std::optional<List> changed;
+        const bool saved = defaults_.transaction([&](UserDefaults& store) {
+            // The stored list, not our copy: another process may have changed it since we looked.
+            List list = readList(store);
+            if (!change(list)) return true;
+            auto json = nlohmann::ordered_json::array();
+            for (const auto& exception : list)
+                json.push_back(exception.toJson());
+            // Every host is ASCII (see readList and normalize), so encoding cannot fail.
+            if (!store.setDataText(storageKey, json.dump())) return false;
+            changed = std::move(list);
+            return true;
+        });
+        if (!saved) return DomainExceptionError::storeFailed;
+        if (!changed) return std::nullopt;
+        publish(std::move(*changed));
     }
     disabledDomainsChanged_.emit();
+    return std::nullopt;
 }
 
-std::optional<std::string> DomainExceptionStore::disableURL(std::string_view urlString) {
-    auto host = normalizedHost(urlString);
-    if (host) disable(*host);
-    return host;
-}
-
-std::optional<std::string> DomainExceptionStore::enableURL(std::string_view urlString) {
-    auto host = normalizedHost(urlString);
-    if (host) enable(*host);
-    return host;
-}
-
-// No size limit and no validation: anything that is not a JSON list of objects with a "host" string
-// reads as empty, and the next edit that changes the list overwrites it.
-DomainExceptionStore::List DomainExceptionStore::readList() const {
-    const auto bytes = defaults_.dataValue(storageKey);
+// An older version stored whatever host it was given, so the list may hold text that no link's
+// host can match (a line break inside, "*.x", a whole URL). Such entries are skipped rather than
+// making the whole list unreadable, which would hide the user's good exceptions too; the next edit
+// that writes the list leaves them out. Hosts kept in an older form (a Unicode name, an IPv6
+// address without brackets) are read in today's, so they keep matching the same links. Stored
+// hosts are not normalised again: their "www." was dropped when they were added, and a second one
+// is part of the name. Anything that is not a JSON list of objects with a "host" string still reads
+// as empty, and the next edit that changes the list overwrites it.
+DomainExceptionStore::List DomainExceptionStore::readList(const UserDefaults& store) {
+    const auto bytes = store.dataValue(storageKey);
     if (!bytes) return {};
     const auto json = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, /*allow_exceptions=*/false);
     if (!json.is_array()) return {};
@@ -111,24 +132,15 @@ DomainExceptionStore::List DomainExceptionStore::readList() const {
     for (const auto& element : json) {
         auto exception = DomainException::fromJson(element);
         if (!exception) return {};
-        list.push_back(std::move(*exception));
+        auto host = canonicalHostName(exception->host);
+        if (!host && exception->host.find(':') != std::string::npos) {
+            host = canonicalHostName("[" + exception->host + "]");
+        }
+        if (!host) continue;
+        DomainException read{std::move(*host)};
+        if (std::find(list.begin(), list.end(), read) == list.end()) list.push_back(std::move(read));
     }
     return list;
-}
-
-void DomainExceptionStore::writeList(const List& list) {
-    std::string text;
-    try {
-        auto json = nlohmann::ordered_json::array();
-        for (const auto& exception : list)
-            json.push_back(exception.toJson());
-        text = json.dump();
-    } catch (const nlohmann::json::exception&) {
-        // A host that is not valid UTF-8 cannot be encoded; the list stays usable in memory for this
-        // run, and what was stored before is kept.
-        return;
-    }
-    defaults_.setDataText(storageKey, text);
 }
 
 void DomainExceptionStore::publish(List list) {

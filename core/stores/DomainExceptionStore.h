@@ -4,8 +4,10 @@
 #include "core/foundation/Signal.h"
 #include "core/foundation/UserDefaults.h"
 #include "core/stores/DomainException.h"
+#include "core/stores/DomainExceptionError.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,8 +19,9 @@ namespace tessaril {
 
 class URLComponents;
 
-// The sites on which the user turned cleaning off, kept in their preferences. Edits re-read the
-// stored list, so exceptions added by another process survive; lookups use the copy taken by the
+// The sites on which the user turned cleaning off, kept in their preferences. Each edit is one
+// transaction of the preferences store from the read of the stored list to the write of the new
+// one, so exceptions added by another process survive; lookups use the copy taken by the
 // constructor, refresh() and each edit that changed the list.
 //
 // One lock per instance serialises the constructor's read, refresh() and the edits; lookups and the
@@ -40,12 +43,13 @@ public:
 
     void refresh();
 
-    // Trimmed of white space and line breaks, lower-cased, and without one leading "www.". Nothing
-    // else: a port, a trailing dot or odd characters stay.
-    [[nodiscard]] static std::string normalize(std::string_view host);
+    // Trimmed of white space and line breaks, put in the form canonicalHostName() gives (the rule the
+    // blocklist's sites share: lower case, non-ASCII names in their ASCII form, IPv6 addresses in
+    // brackets), without one leading "www.". Nothing when the host is not one that rule accepts
+    // (a port, a trailing dot, a single label, a wildcard, a line break inside).
+    [[nodiscard]] static std::optional<std::string> normalize(std::string_view host);
     // The normalised host of an "http://" or "https://" link (scheme in lower case, after trimming);
-    // absent for any other text, a link that does not parse, or one without a host. An IP literal's
-    // brackets are dropped.
+    // absent for any other text, a link that does not parse, or one whose host normalize() refuses.
     [[nodiscard]] static std::optional<std::string> normalizedHost(std::string_view urlString);
     // The same for a link the caller has already checked and parsed.
     [[nodiscard]] static std::optional<std::string> normalizedHost(const URLComponents& url);
@@ -57,18 +61,28 @@ public:
     // False when the link has no normalised host.
     [[nodiscard]] bool isDisabledURL(std::string_view urlString) const;
 
-    // Adds the normalised host once.
-    void disable(std::string_view host);
-    // Removes the normalised host.
-    void enable(std::string_view host);
-    // The same for a link's host; returns that host, or nothing (and changes nothing) without one.
-    std::optional<std::string> disableURL(std::string_view urlString);
-    std::optional<std::string> enableURL(std::string_view urlString);
+    // Adds the normalised host once (a host already listed is success). Nothing on success, else
+    // why nothing changed; the copy and the signal change only with the stored list.
+    std::optional<DomainExceptionError> disable(std::string_view host);
+    // Removes the normalised host; a host that is not listed is success, and changes nothing.
+    std::optional<DomainExceptionError> enable(std::string_view host);
+
+    struct LinkEdit {
+        // The link's normalised host; absent when it has none, and then nothing changed.
+        std::optional<std::string> host;
+        std::optional<DomainExceptionError> error;
+        bool operator==(const LinkEdit&) const = default;
+    };
+    // The same for a link's host.
+    LinkEdit disableURL(std::string_view urlString);
+    LinkEdit enableURL(std::string_view urlString);
 
 private:
     using List = std::vector<DomainException>;
-    [[nodiscard]] List readList() const;
-    void writeList(const List& list);
+    [[nodiscard]] static List readList(const UserDefaults& store);
+    // Runs `change` on the stored list in one transaction of the store and, when it changed the
+    // list (returned true), writes and publishes it.
+    std::optional<DomainExceptionError> edit(const std::function<bool(List&)>& change);
     void publish(List list);
 
     UserDefaults& defaults_;

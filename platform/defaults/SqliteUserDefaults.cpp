@@ -2,11 +2,13 @@
 #include "platform/defaults/SqliteUserDefaults.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <ctime>
 #include <limits>
 #include <mutex>
 #include <system_error>
@@ -157,19 +159,75 @@ std::optional<DefaultsValue> readValue(sqlite3_stmt* statement, int typeIndex, i
     return std::nullopt;
 }
 
+// What SQLite says about a file that is not a database or whose pages do not hold together.
+bool isDamage(int result) {
+    const int primary = result & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// SQLite's own consistency check, stopping at the first problem: SQLITE_OK when it passes,
+// SQLITE_CORRUPT when it finds damage, or the error that kept it from looking (a file locked or
+// unreadable right now, which is not damage).
+int quickCheck(sqlite3* database) {
+    sqlite3_stmt* statement = nullptr;
+    int result = sqlite3_prepare_v2(database, "PRAGMA quick_check(1)", -1, &statement, nullptr);
+    if (result == SQLITE_OK) {
+        result = sqlite3_step(statement);
+        if (result == SQLITE_ROW) {
+            const auto* answer = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+            result = answer != nullptr && std::string_view(answer) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
+        }
+    }
+    sqlite3_finalize(statement);
+    return result;
+}
+
+// The files SQLite keeps beside a database, which belong to it wherever it goes.
+constexpr std::array<const char*, 3> kCompanions = {"-wal", "-shm", "-journal"};
+
+fs::path withSuffix(const fs::path& file, std::string_view suffix) {
+    return fs::path(file.string() + std::string(suffix));
+}
+
+bool existsWithCompanions(const fs::path& file) {
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(file, error))) return true;
+    return std::any_of(kCompanions.begin(), kCompanions.end(), [&](const char* companion) {
+        return fs::exists(fs::symlink_status(withSuffix(file, companion), error));
+    });
+}
+
+// Now in UTC, as 20261207T064500Z.
+std::string utcStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::array<char, 32> text{};
+    return {text.data(), std::strftime(text.data(), text.size(), "%Y%m%dT%H%M%SZ", &utc)};
+}
+
+// Which file a path names right now (device and inode); all zero when there is none.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity identify(const fs::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) return {};
+    return {status.st_dev, status.st_ino};
+}
+
 }  // namespace
 
 // One SQLite connection, shared by a store and its suites. Opening is lazy and retried on every
 // use, so a store that starts out locked or unreachable recovers once the obstacle is gone.
 class SqliteUserDefaults::Connection {
 public:
-    Connection(fs::path file, const Options& options) : file_(std::move(file)), options_(options) {}
+    Connection(fs::path file, Options options) : file_(std::move(file)), options_(std::move(options)) {}
 
-    ~Connection() {
-        for (sqlite3_stmt* statement : statements_)
-            sqlite3_finalize(statement);
-        if (database_ != nullptr) sqlite3_close_v2(database_);
-    }
+    ~Connection() { close(); }
 
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -181,8 +239,8 @@ public:
         if (!ensureReady()) return nullptr;
         sqlite3_stmt*& statement = statements_.at(which);
         if (statement == nullptr) {
-            if (sqlite3_prepare_v3(database_, kStatementSql.at(which), -1, SQLITE_PREPARE_PERSISTENT, &statement,
-                                   nullptr) != SQLITE_OK) {
+            if (noteResult(sqlite3_prepare_v3(database_, kStatementSql.at(which), -1, SQLITE_PREPARE_PERSISTENT,
+                                              &statement, nullptr)) != SQLITE_OK) {
                 sqlite3_finalize(statement);
                 statement = nullptr;
             }
@@ -191,30 +249,72 @@ public:
     }
 
     bool execute(const char* sql) {
-        return ensureReady() && sqlite3_exec(database_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+        return ensureReady() && noteResult(sqlite3_exec(database_, sql, nullptr, nullptr, nullptr)) == SQLITE_OK;
     }
 
     [[nodiscard]] bool inTransaction() const { return database_ != nullptr && sqlite3_get_autocommit(database_) == 0; }
 
+    // Passes an SQLite result through, remembering when it says the file is damaged. From then on
+    // nothing reaches the file; settle() deals with it.
+    int noteResult(int result) {
+        if (isDamage(result) && damage_ == DamageState::none) damage_ = DamageState::found;
+        return result;
+    }
+
+    // Moves a file found damaged aside and tells the owner, unless a transaction is still open on it
+    // (its outermost call settles when it ends). Called after every operation.
+    void settle() {
+        if (damage_ == DamageState::found && depth == 0) resolveDamage();
+    }
+
+    // Settles once an operation is over. Declared before the statement's reset, it runs after it:
+    // dealing with damage finalizes every statement.
+    class SettleOnExit {
+    public:
+        explicit SettleOnExit(Connection& connection) : connection_(connection) {}
+        ~SettleOnExit() { connection_.settle(); }
+        SettleOnExit(const SettleOnExit&) = delete;
+        SettleOnExit& operator=(const SettleOnExit&) = delete;
+
+    private:
+        Connection& connection_;
+    };
+
     // Held for each operation: the cached statements must not be shared by two threads at once.
     // Recursive, because a transaction's body writes through the same connection.
     std::recursive_mutex mutex;
+    // How many transactions are open on this connection, the outermost included.
+    int depth = 0;
 
 private:
+    enum class DamageState {
+        none,
+        // Seen, not yet dealt with: every operation fails meanwhile.
+        found,
+        // Left in place (a read-only store, or it could not be moved): the store reads as empty and
+        // refuses writes from now on, without looking at the file again.
+        unusable,
+    };
+
     bool ensureReady() {
+        if (damage_ != DamageState::none && !resolveDamage()) return false;
         if (ready_) return true;
         if (database_ == nullptr && !openDatabase()) return false;
+        // SQLite's own check before anything else: not even the switch to WAL may write to a
+        // damaged file. Other failures (locked, unreadable) are not damage and are handled below.
+        noteResult(quickCheck(database_));
+        if (damage_ != DamageState::none && (!resolveDamage() || !openDatabase())) return false;
         if (options_.readOnly) {
-            ready_ = sqlite3_exec(database_, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr) ==
-                         SQLITE_OK ||
+            ready_ = noteResult(sqlite3_exec(database_, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr,
+                                             nullptr)) == SQLITE_OK ||
                      reopenInReadOnlyFolder();
             return ready_;
         }
         // WAL lets the app read while the command-line tool writes, and the other way round. When the
         // mode cannot be switched the store still works, with the slower rollback journal.
         sqlite3_exec(database_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        ready_ =
-            sqlite3_exec(database_, kCreateTable, nullptr, nullptr, nullptr) == SQLITE_OK || reopenInReadOnlyFolder();
+        ready_ = noteResult(sqlite3_exec(database_, kCreateTable, nullptr, nullptr, nullptr)) == SQLITE_OK ||
+                 reopenInReadOnlyFolder();
         return ready_;
     }
 
@@ -236,6 +336,7 @@ private:
         uri += "?immutable=1";
         sqlite3* database = nullptr;
         if (sqlite3_open_v2(uri.c_str(), &database, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK ||
+            noteResult(quickCheck(database)) != SQLITE_OK ||
             sqlite3_exec(database, "SELECT 1 FROM defaults LIMIT 1", nullptr, nullptr, nullptr) != SQLITE_OK) {
             sqlite3_close_v2(database);
             return false;
@@ -257,6 +358,7 @@ private:
             sqlite3_close_v2(database);
             return false;
         }
+        opened_ = identify(file_);
         auto milliseconds = options_.busyTimeout.count();
         sqlite3_busy_timeout(database, static_cast<int>(std::clamp<decltype(milliseconds)>(
                                            milliseconds, 0, std::numeric_limits<int>::max())));
@@ -264,10 +366,63 @@ private:
         return true;
     }
 
+    void close() {
+        for (sqlite3_stmt*& statement : statements_) {
+            sqlite3_finalize(statement);
+            statement = nullptr;
+        }
+        if (database_ != nullptr) sqlite3_close_v2(database_);
+        database_ = nullptr;
+        ready_ = false;
+    }
+
+    // True when the store may carry on with a new file.
+    bool resolveDamage() {
+        if (damage_ == DamageState::unusable || depth > 0) return false;
+        // Closing the last connection would copy the write-ahead log into the damaged file.
+        if (database_ != nullptr) sqlite3_db_config(database_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        close();
+        // Another process may have moved it first and started a new file in its place: that one is
+        // not damaged, and not ours to move.
+        if (!options_.readOnly && identify(file_) != opened_) {
+            damage_ = DamageState::none;
+            return true;
+        }
+        const Damage report{file_, options_.readOnly ? fs::path() : moveAside()};
+        damage_ = report.movedTo.empty() ? DamageState::unusable : DamageState::none;
+        if (options_.onDamage) options_.onDamage(report);
+        return damage_ == DamageState::none;
+    }
+
+    // Moves the damaged file and its companions out of the way. Returns where the file went, or
+    // an empty path when it could not be moved (then it stays where it is, and is not written to).
+    [[nodiscard]] fs::path moveAside() const {
+        const std::string stamp = ".damaged-" + utcStamp();
+        fs::path target = withSuffix(file_, stamp);
+        // Never over one moved aside earlier in the same second.
+        for (int n = 2; existsWithCompanions(target); ++n)
+            target = withSuffix(file_, stamp + "-" + std::to_string(n));
+        // The companions first: a write-ahead log left beside a new file would be taken for its own.
+        for (const char* companion : kCompanions) {
+            std::error_code error;
+            const fs::path from = withSuffix(file_, companion);
+            if (!fs::exists(fs::symlink_status(from, error))) continue;
+            fs::rename(from, withSuffix(target, companion), error);
+            if (error) return {};
+        }
+        std::error_code error;
+        fs::rename(file_, target, error);
+        if (error) return {};
+        return target;
+    }
+
     fs::path file_;
     Options options_;
     sqlite3* database_ = nullptr;
     bool ready_ = false;
+    DamageState damage_ = DamageState::none;
+    // The file this connection opened, to tell it from one another process put in its place.
+    FileIdentity opened_;
     std::array<sqlite3_stmt*, statementCount> statements_{};
 };
 
@@ -284,6 +439,7 @@ std::unique_ptr<SqliteUserDefaults> SqliteUserDefaults::open(const fs::path& fil
     {
         // Opening early creates the file and its folder now, and finds most problems up front.
         std::lock_guard lock(connection->mutex);
+        const Connection::SettleOnExit settle(*connection);
         connection->statement(selectValue);
     }
     return std::unique_ptr<SqliteUserDefaults>(new SqliteUserDefaults(std::move(connection), std::string()));
@@ -300,18 +456,20 @@ const fs::path& SqliteUserDefaults::file() const {
 
 std::optional<DefaultsValue> SqliteUserDefaults::value(std::string_view key) const {
     std::lock_guard lock(connection_->mutex);
+    const Connection::SettleOnExit settle(*connection_);
     sqlite3_stmt* statement = connection_->statement(selectValue);
     if (statement == nullptr) return std::nullopt;
     ResetOnExit reset(statement);
     if (bindText(statement, 1, suiteName_) != SQLITE_OK || bindText(statement, 2, key) != SQLITE_OK) {
         return std::nullopt;
     }
-    if (sqlite3_step(statement) != SQLITE_ROW) return std::nullopt;
+    if (connection_->noteResult(sqlite3_step(statement)) != SQLITE_ROW) return std::nullopt;
     return readValue(statement, 0, 1);
 }
 
 bool SqliteUserDefaults::set(std::string_view key, DefaultsValue value) {
     std::lock_guard lock(connection_->mutex);
+    const Connection::SettleOnExit settle(*connection_);
     sqlite3_stmt* statement = connection_->statement(upsertValue);
     if (statement == nullptr) return false;
     ResetOnExit reset(statement);
@@ -319,16 +477,17 @@ bool SqliteUserDefaults::set(std::string_view key, DefaultsValue value) {
         bindValue(statement, 3, 4, value) != SQLITE_OK) {
         return false;
     }
-    return sqlite3_step(statement) == SQLITE_DONE;
+    return connection_->noteResult(sqlite3_step(statement)) == SQLITE_DONE;
 }
 
 void SqliteUserDefaults::remove(std::string_view key) {
     std::lock_guard lock(connection_->mutex);
+    const Connection::SettleOnExit settle(*connection_);
     sqlite3_stmt* statement = connection_->statement(deleteValue);
     if (statement == nullptr) return;
     ResetOnExit reset(statement);
     if (bindText(statement, 1, suiteName_) != SQLITE_OK || bindText(statement, 2, key) != SQLITE_OK) return;
-    sqlite3_step(statement);
+    connection_->noteResult(sqlite3_step(statement));
 }
 
 std::unique_ptr<UserDefaults> SqliteUserDefaults::suite(std::string_view name) {
@@ -337,20 +496,30 @@ std::unique_ptr<UserDefaults> SqliteUserDefaults::suite(std::string_view name) {
 
 void SqliteUserDefaults::removeSuite(std::string_view name) {
     std::lock_guard lock(connection_->mutex);
+    const Connection::SettleOnExit settle(*connection_);
     sqlite3_stmt* statement = connection_->statement(deleteSuite);
     if (statement == nullptr) return;
     ResetOnExit reset(statement);
     if (bindText(statement, 1, name) != SQLITE_OK) return;
-    sqlite3_step(statement);
+    connection_->noteResult(sqlite3_step(statement));
 }
 
 bool SqliteUserDefaults::transaction(const std::function<bool(UserDefaults&)>& body) {
     std::lock_guard lock(connection_->mutex);
+    // Damage found inside is dealt with once the outermost transaction is over.
+    const Connection::SettleOnExit settle(*connection_);
     // IMMEDIATE takes the write lock before the body's first read, so no other process can commit
     // between that read and our write. Inside a transaction, a savepoint gives the nested body its
     // own all-or-nothing.
-    const bool outermost = !connection_->inTransaction();
+    const bool outermost = connection_->depth == 0;
     if (!connection_->execute(outermost ? "BEGIN IMMEDIATE" : "SAVEPOINT nested")) return false;
+    struct Depth {
+        explicit Depth(int& depth) : depth_(depth) { ++depth_; }
+        ~Depth() { --depth_; }
+        Depth(const Depth&) = delete;
+        Depth& operator=(const Depth&) = delete;
+        int& depth_;
+    } depth(connection_->depth);
     auto rollBack = [&] {
         if (outermost) {
             if (connection_->inTransaction()) connection_->execute("ROLLBACK");

@@ -18,16 +18,30 @@ namespace tessaril {
 
 // Preferences in an SQLite file. The app and the command-line tool use the same file at the same
 // time, so nothing is cached: every read asks the file and sees what another process committed.
-// A file that cannot be used (not a database, locked for too long, read-only, in a folder that
-// cannot be made) reads as empty and refuses writes; it is never repaired, replaced or deleted,
-// because it may be the user's only copy of their settings.
+// A file that cannot be used right now (locked for too long, read-only, in a folder that cannot be
+// made) reads as empty and refuses writes; it is never replaced or deleted. A damaged file (not a
+// database, or one that fails SQLite's own check when it is opened, or reports damage when read)
+// is never written over either: a writable store moves it aside, with its companion files, and
+// carries on with a new, empty file, so that the user's old settings stay on disk for rescue.
 class SqliteUserDefaults final : public UserDefaults {
 public:
+    struct Damage {
+        std::filesystem::path file;
+        // Where the damaged file now is: <file>.damaged-<UTC time>, such as
+        // defaults.sqlite3.damaged-20261207T064500Z, its -wal, -shm and -journal companions beside it
+        // under the same name with their suffix. Empty when it is still in place.
+        std::filesystem::path movedTo;
+    };
+
     struct Options {
         // How long a write waits for another process to finish its own before giving up.
         std::chrono::milliseconds busyTimeout{2000};
         // Opens the file for reading only; every write then fails.
         bool readOnly = false;
+        // Told once when the file turns out to be damaged, after it was moved aside (or found
+        // impossible to move, or left in place by a read-only store, which then reads as empty).
+        // Called with the store's lock held, so it must not use the store.
+        std::function<void(const Damage&)> onDamage = nullptr;
     };
 
     // Opens (and, unless read-only, creates along with its folder) the store at `file`. Never
@@ -48,12 +62,9 @@ public:
     [[nodiscard]] std::unique_ptr<UserDefaults> suite(std::string_view name) override;
     void removeSuite(std::string_view name) override;
 
-    // Runs `body` as one read-modify-write that no other process can interleave with: the write
-    // lock is taken before the first read. The changes are kept when `body` returns true and the
-    // commit succeeds; otherwise they are rolled back and the result is false. A call inside
-    // another transaction on the same connection nests. An exception from `body` rolls back and
-    // propagates.
-    bool transaction(const std::function<bool(UserDefaults&)>& body);
+    // BEGIN IMMEDIATE: the write lock is taken before the body's first read, waiting for another
+    // process at most the busy timeout; nested calls are savepoints.
+    bool transaction(const std::function<bool(UserDefaults&)>& body) override;
 
     [[nodiscard]] const std::filesystem::path& file() const;
 

@@ -16,6 +16,9 @@ TEST(InMemoryUserDefaults, ReadOnlyStoreKeepsWhatItHad) {
     EXPECT_FALSE(defaults.set("key", std::string("lost")));
     defaults.remove("key");
     defaults.removeSuite("trial");
+    bool bodyRan = false;
+    EXPECT_FALSE(defaults.transaction([&](UserDefaults&) { return bodyRan = true; }));
+    EXPECT_FALSE(bodyRan);
     EXPECT_EQ(defaults.stringValue("key"), "kept");
     EXPECT_EQ(defaults.suite("trial")->boolValue("key"), true);
 }

@@ -69,6 +69,7 @@ public:
     void remove(std::string_view key) override { inner.remove(key); }
     std::unique_ptr<UserDefaults> suite(std::string_view name) override { return inner.suite(name); }
     void removeSuite(std::string_view name) override { inner.removeSuite(name); }
+    bool transaction(const std::function<bool(UserDefaults&)>& body) override { return inner.transaction(body); }
 
     InMemoryUserDefaults inner;
     mutable int reads = 0;

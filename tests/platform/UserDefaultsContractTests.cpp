@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The behaviour every preferences store shares, run against each of them.
 #include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/OverlayUserDefaults.h"
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -8,7 +9,9 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace tessaril {
 namespace {
@@ -18,6 +21,12 @@ using namespace std::chrono_literals;
 struct InMemoryBackend {
     static constexpr const char* name = "InMemory";
     std::unique_ptr<UserDefaults> make() { return std::make_unique<InMemoryUserDefaults>(); }
+};
+
+struct OverlayBackend {
+    static constexpr const char* name = "Overlay";
+    InMemoryUserDefaults base;
+    std::unique_ptr<UserDefaults> make() { return std::make_unique<OverlayUserDefaults>(base); }
 };
 
 struct SqliteBackend {
@@ -40,7 +49,7 @@ protected:
     std::unique_ptr<UserDefaults> defaults = backend.make();
 };
 
-using Backends = ::testing::Types<InMemoryBackend, SqliteBackend>;
+using Backends = ::testing::Types<InMemoryBackend, OverlayBackend, SqliteBackend>;
 TYPED_TEST_SUITE(UserDefaultsContract, Backends, BackendName);
 
 // How many of the typed reads answer for `key`: a stored value must answer exactly one of them.
@@ -152,6 +161,65 @@ TYPED_TEST(UserDefaultsContract, SuitesAreSeparateAndRemovable) {
     defaults.reset();
     EXPECT_TRUE(suite->set("again", std::int64_t{4}));
     EXPECT_EQ(suite->intValue("again"), 4);
+}
+
+TYPED_TEST(UserDefaultsContract, TransactionKeepsOrUndoesEverything) {
+    UserDefaults& defaults = *this->defaults;
+    defaults.set("count", std::int64_t{1});
+
+    EXPECT_TRUE(defaults.transaction([](UserDefaults& store) {
+        store.set("count", *store.intValue("count") + 1);
+        return store.suite("trial")->set("seen", true);
+    }));
+    EXPECT_EQ(defaults.intValue("count"), 2);
+    EXPECT_EQ(defaults.suite("trial")->boolValue("seen"), true);
+
+    EXPECT_FALSE(defaults.transaction([](UserDefaults& store) {
+        store.set("count", std::int64_t{100});
+        store.remove("count");
+        store.suite("trial")->set("seen", false);
+        return false;
+    }));
+    EXPECT_EQ(defaults.intValue("count"), 2);
+    EXPECT_EQ(defaults.suite("trial")->boolValue("seen"), true);
+
+    EXPECT_THROW(defaults.transaction([](UserDefaults& store) -> bool {
+        store.set("count", std::int64_t{100});
+        throw std::runtime_error("body failed");
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(defaults.intValue("count"), 2);
+
+    // An inner transaction that gives up undoes only its own changes.
+    EXPECT_TRUE(defaults.transaction([&](UserDefaults& store) {
+        store.set("outer", true);
+        EXPECT_FALSE(defaults.transaction([](UserDefaults& inner) { return !inner.set("inner", true); }));
+        return true;
+    }));
+    EXPECT_EQ(defaults.boolValue("outer"), true);
+    EXPECT_FALSE(defaults.objectExists("inner"));
+    EXPECT_TRUE(defaults.set("afterwards", true));  // nothing left open
+}
+
+// Threads that each read, change and write one value inside transactions never lose an update.
+TYPED_TEST(UserDefaultsContract, ConcurrentTransactionsNeverLoseUpdates) {
+    auto& defaults = this->defaults;
+    constexpr int kIncrements = 100;
+    auto increment = [&] {
+        auto handle = defaults->suite("");
+        for (int i = 0; i < kIncrements; ++i) {
+            EXPECT_TRUE(handle->transaction([](UserDefaults& store) {
+                const auto count = store.intValue("count").value_or(0);
+                std::this_thread::yield();
+                return store.set("count", count + 1);
+            }));
+        }
+    };
+    std::thread first(increment);
+    std::thread second(increment);
+    first.join();
+    second.join();
+    EXPECT_EQ(defaults->intValue("count"), 2 * kIncrements);
 }
 
 }  // namespace

@@ -98,7 +98,8 @@ TEST(Concurrency, ExceptionStoreCopySwappedUnderReaders) {
     onThreads(4, [&](int t) {
         if (t < 2) {
             for (int i = 0; i < kPerWriter; ++i)
-                exceptions.disable("www.site" + std::to_string(t) + "-" + std::to_string(i) + ".example");
+                EXPECT_EQ(exceptions.disable("www.site" + std::to_string(t) + "-" + std::to_string(i) + ".example"),
+                          std::nullopt);
             --writersLeft;
             return;
         }
@@ -125,8 +126,8 @@ TEST(Concurrency, CleanersOnTheirOwnEnginesShareTheStores) {
     std::atomic<bool> running{true};
     std::thread editor([&] {
         for (int i = 0; running; ++i) {
-            exceptions.disable("other" + std::to_string(i % 5) + ".example");
-            exceptions.enable("other" + std::to_string((i + 2) % 5) + ".example");
+            EXPECT_EQ(exceptions.disable("other" + std::to_string(i % 5) + ".example"), std::nullopt);
+            EXPECT_EQ(exceptions.enable("other" + std::to_string((i + 2) % 5) + ".example"), std::nullopt);
         }
     });
     onThreads(3, [&](int) {

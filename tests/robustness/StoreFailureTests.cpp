@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A full disk under the preferences store: every write fails. What the user had stays on disk,
-// the stores say so where they can, and what still works keeps working.
+// the stores say so, and what still works keeps working.
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/ResourceBundle.h"
 #include "core/stores/CustomBlocklistStore.h"
@@ -30,6 +30,8 @@ public:
         return std::make_unique<FullDiskUserDefaults>(store_->suite(name));
     }
     void removeSuite(std::string_view) override {}
+    // Nothing is ever written, so there is nothing to undo.
+    bool transaction(const std::function<bool(UserDefaults&)>& body) override { return body(*this); }
 
 private:
     std::unique_ptr<UserDefaults> store_;
@@ -65,7 +67,7 @@ TEST(FullDiskTest, EditsFailAndTheStoredListsStayAsTheyWere) {
         ASSERT_FALSE(blocklist.add("mytag"));
         ASSERT_FALSE(blocklist.add("other", "example.com"));
         DomainExceptionStore exceptions(*store);
-        exceptions.disable("skip.example");
+        ASSERT_EQ(exceptions.disable("skip.example"), std::nullopt);
         RulesEngine engine(*store, {&bundle, nullptr, [](std::string_view) {}});
         ASSERT_TRUE(engine.loadBundledRules());
         engine.addCustomRule("mine_x", "Mine", RuleCategoryType::custom);
@@ -83,14 +85,12 @@ TEST(FullDiskTest, EditsFailAndTheStoredListsStayAsTheyWere) {
     EXPECT_EQ(blocklist.rules(), listed);
     EXPECT_TRUE(blocklist.canUndo());
 
-    // Site exceptions cannot report the failure; the change holds for this run only.
+    // Site exceptions say so too, and show nothing that was not saved.
     DomainExceptionStore exceptions(full);
-    exceptions.disable("new.example");
-    EXPECT_TRUE(exceptions.isDisabled("new.example"));
-    // Each edit starts from the stored list, so the unsaved addition is gone again after this one.
-    exceptions.enable("skip.example");
+    EXPECT_EQ(exceptions.disable("new.example"), DomainExceptionError::storeFailed);
     EXPECT_FALSE(exceptions.isDisabled("new.example"));
-    EXPECT_EQ(DomainExceptionStore(full).disabledDomains(), std::vector<DomainException>{{"skip.example"}});
+    EXPECT_EQ(exceptions.enable("skip.example"), DomainExceptionError::storeFailed);
+    EXPECT_TRUE(exceptions.isDisabled("skip.example"));
 
     // The engine keeps its switches and counts in memory; the user's custom rule is still there.
     RulesEngine engine(full, {&bundle, nullptr, [](std::string_view) {}});
@@ -105,7 +105,7 @@ TEST(FullDiskTest, EditsFailAndTheStoredListsStayAsTheyWere) {
     cleaner.setCustomBlocklist(&blocklist);
     EXPECT_EQ(cleaner.clean("https://example.com/?mytag=1&other=2&utm_source=x&id=3")->cleanedURL,
               "https://example.com/?id=3");
-    EXPECT_EQ(cleaner.cleanWithOutcome("https://skip.example/?gclid=1").kind(), CleanOutcome::Kind::cleaned);
+    EXPECT_EQ(cleaner.cleanWithOutcome("https://skip.example/?gclid=1").kind(), CleanOutcome::Kind::skippedDisabled);
 
     EXPECT_EQ(rows(file), before);
     // Once there is room again, everything the user had is read back.

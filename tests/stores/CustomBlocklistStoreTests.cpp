@@ -3,10 +3,12 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 #include <variant>
 
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/stores/CustomBlocklistStore.h"
+#include "core/stores/DomainExceptionStore.h"
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -41,15 +43,59 @@ TEST(CustomBlockRuleTest, ParameterNamesAndCanonicalSites) {
         EXPECT_FALSE(CustomBlockRule::validParameter(refused)) << refused;
 
     EXPECT_EQ(CustomBlockRule::canonicalSite("WWW.Example.COM"), "www.example.com");
-    for (const char* refused : {"localhost", "example.com.", "example..com", "https://example.com", "example.com:443",
-                                "example.com/path", "*.example.com", "my_site.com", " example.com", "a-.com"})
-        EXPECT_FALSE(CustomBlockRule::canonicalSite(refused)) << refused;
+    EXPECT_FALSE(CustomBlockRule::canonicalSite(" example.com"));
     const std::string label63(63, 'a');
     EXPECT_FALSE(CustomBlockRule::canonicalSite(label63 + "a.com"));
     // 253 characters is the longest host name.
     const std::string name253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
     EXPECT_TRUE(CustomBlockRule::canonicalSite(name253));
     EXPECT_FALSE(CustomBlockRule::canonicalSite(name253 + "b"));
+}
+
+// Blocklist sites and site exceptions go by one host rule: the same names are accepted, in the same
+// form, and the same are refused. (Only exceptions trim blanks and drop a leading "www.".)
+TEST(CustomBlockRuleTest, SitesAndExceptionsShareOneHostRule) {
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+        {"Shop.Example.COM", "shop.example.com"},
+        {"192.0.2.1", "192.0.2.1"},
+        {"B\u00FCcher.Example", "xn--bcher-kva.example"},
+        {"xn--bcher-kva.example", "xn--bcher-kva.example"},
+        {"\u043F\u0440\u0438\u043C\u0435\u0440.\u0440\u0444", "xn--e1afmkfd.xn--p1ai"},
+        {"[2001:DB8:0:0:0:0:0:1]", "[2001:db8::1]"},
+        {"[0:0:1:0:0:1:0:0]", "[::1:0:0:1:0:0]"},
+        {"[1:0:0:2:0:0:0:3]", "[1:0:0:2::3]"},
+        {"[1:2:3:4:5:6:7::]", "[1:2:3:4:5:6:7:0]"},
+        {"[::FFFF:192.0.2.1]", "[::ffff:c000:201]"},
+        {"[::]", "[::]"},
+        {"localhost", std::nullopt},
+        {"example.com.", std::nullopt},
+        {"example..com", std::nullopt},
+        {"https://example.com", std::nullopt},
+        {"example.com:443", std::nullopt},
+        {"example.com/path", std::nullopt},
+        {"*.example.com", std::nullopt},
+        {"my_site.com", std::nullopt},
+        {"a\nb.com", std::nullopt},
+        {"a-.com", std::nullopt},
+        {"javascript:", std::nullopt},
+        {"\xff.com", std::nullopt},
+        {"ex\u00A0ample.com", std::nullopt},
+        {std::string(100 * 1024, 'a') + ".com", std::nullopt},
+        {"2001:db8::1", std::nullopt},
+        {"[2001:db8::1%25eth0]", std::nullopt},
+        {"[1::2::3]", std::nullopt},
+        {"[12345::]", std::nullopt},
+        {"[1:2:3:4:5:6:7:8:9]", std::nullopt},
+        {"[1:2:3:4:5:6:7:8::]", std::nullopt},
+        {"[::1.2.3.256]", std::nullopt},
+        {"[::01.2.3.4]", std::nullopt},
+        {"[1:]", std::nullopt},
+        {"[2001:db8::1", std::nullopt},
+    };
+    for (const auto& [text, canonical] : cases) {
+        EXPECT_EQ(CustomBlockRule::canonicalSite(text), canonical) << text;
+        EXPECT_EQ(DomainExceptionStore::normalize(text), canonical) << text;
+    }
 }
 
 TEST(CustomBlocklistStoreTest, BlocksExactParameterAndHost) {
@@ -67,6 +113,13 @@ TEST(CustomBlocklistStoreTest, BlocksExactParameterAndHost) {
     EXPECT_FALSE(store.blocks("ref", "www.shop.example.com"));
     EXPECT_FALSE(store.blocks("ref", "example.com"));
     EXPECT_FALSE(store.blocks("ref", ""));
+    // A site in another spelling matches the host however the link writes it.
+    ASSERT_FALSE(store.add("id", "B\u00FCcher.example"));
+    ASSERT_FALSE(store.add("id", "[2001:DB8::1]"));
+    EXPECT_TRUE(store.blocks("id", "xn--bcher-kva.example"));
+    EXPECT_TRUE(store.blocks("id", "b\u00FCcher.EXAMPLE"));
+    EXPECT_TRUE(store.blocks("id", "[2001:db8:0:0::1]"));
+    EXPECT_FALSE(store.blocks("id", "[2001:db8::2]"));
 
     // blocks() reads the stored document, not the copy.
     defaults.remove(CustomBlocklistStore::storageKey);
