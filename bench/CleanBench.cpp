@@ -10,7 +10,6 @@
 #include <string>
 
 #include "core/cleaning/URLCleaner.h"
-#include "core/clipboard/LastCleanRecorder.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/stores/CustomBlocklistStore.h"
@@ -34,8 +33,7 @@ struct Setup {
     RulesEngine engine{defaults};
     DomainExceptionStore exceptions{defaults};
     CustomBlocklistStore blocklist{defaults};
-    LastCleanRecorder recorder;
-    URLCleaner cleaner{engine, &exceptions, &recorder, "macOSClipboard"};
+    URLCleaner cleaner{engine, &exceptions};
 
     bool load() {
         const auto main = readFileContents(kBundle + "data.min.json");

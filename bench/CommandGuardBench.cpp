@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "core/clipboard/CommandGuard.h"
 #include "core/foundation/ResourceBundle.h"
+#include "core/guard/CommandGuard.h"
 
 namespace tessaril {
 namespace {

@@ -152,8 +152,7 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
         }
     }
 
-    // No recorder: the last clean is kept for the application's undo, which a run of the tool has none of.
-    URLCleaner cleaner(context.engine(), &exceptions, nullptr, "commandLine", std::move(settings));
+    URLCleaner cleaner(context.engine(), &exceptions, std::move(settings));
     cleaner.setCustomBlocklist(&blocklist);
     return cleanInputs(options, cleaner, in, out, err);
 }

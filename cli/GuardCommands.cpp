@@ -10,9 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/clipboard/CommandGuard.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
+#include "core/guard/CommandGuard.h"
 #include "platform/paths/CoreResources.h"
 #include "platform/paths/XdgPaths.h"
 

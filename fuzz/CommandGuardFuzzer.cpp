@@ -5,8 +5,8 @@
 // boundary, the neutralized copy of any text is inert (each line a shell comment) and never flagged
 // again while a live line after it always is, and what is escaped for a terminal holds no control,
 // bidirectional or line-separating character.
-#include "core/clipboard/CommandGuard.h"
 #include "core/foundation/Text.h"
+#include "core/guard/CommandGuard.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <unicode/uchar.h>

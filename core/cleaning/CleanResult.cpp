@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/CleanResult.h"
 
-#include "core/cleaning/JsonFields.h"
 #include "core/cleaning/TrackingImpactAnalyzer.h"
+#include "core/foundation/JsonFields.h"
 
 #include <utility>
 

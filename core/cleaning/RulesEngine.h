@@ -167,8 +167,11 @@ public:
     // The same for path rules.
     [[nodiscard]] std::size_t nextPathRuleProvider(LinkScan& scan, std::span<const CompiledProvider* const> providers,
                                                    std::size_t from) const;
-    // Counts one match of the rule and its category (not persisted until saveMatchCounts).
+    // Counts one match of the rule and its category (not persisted until saveMatchCounts), when the
+    // statistics switch allows it.
     void recordMatch(std::string_view ruleID, RuleCategoryType category);
+    // The user's statistics switch, asked at each match; until one is set, every match counts.
+    void setStatisticsSwitch(std::function<bool()> enabled) { statisticsEnabled_ = std::move(enabled); }
 
     // --- User actions and persistence.
     void addCustomRule(std::string_view pattern, std::string_view displayName, RuleCategoryType category);
@@ -229,6 +232,7 @@ private:
 
     UserDefaults& defaults_;
     RulesEngineEnvironment environment_;
+    std::function<bool()> statisticsEnabled_;
     std::vector<std::shared_ptr<RuleCategory>> categories_;
     // The first category of each type, the one every lookup consults.
     std::array<RuleCategory*, kAllRuleCategoryTypes.size()> categoryByType_{};

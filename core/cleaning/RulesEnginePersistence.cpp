@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The user's side of the rules engine: switches, match counts, custom rules, import, export, resets.
 #include "core/cleaning/CustomRuleCheck.h"
-#include "core/cleaning/JsonFields.h"
 #include "core/cleaning/RulesEngine.h"
-#include "core/stats/StatsTracker.h"
+#include "core/foundation/JsonFields.h"
 
 #include <algorithm>
 #include <charconv>
@@ -189,7 +188,7 @@ void RulesEngine::saveCustomRules() {
 }
 
 void RulesEngine::recordMatch(std::string_view ruleID, RuleCategoryType type) {
-    if (!StatsTracker::isCollectionEnabled(defaults_)) return;
+    if (statisticsEnabled_ && !statisticsEnabled_()) return;
     RuleCategory* category = firstCategory(type);
     if (category == nullptr) return;
     category->setMatchCount(incremented(category->matchCount()));

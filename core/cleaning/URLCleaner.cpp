@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/URLCleaner.h"
 
-#include "core/clipboard/LastCleanRecorder.h"
 #include "core/foundation/Text.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
@@ -91,12 +90,9 @@ void appendAll(std::vector<T>& into, std::vector<T>&& from) {
 }  // namespace
 
 URLCleaner::URLCleaner(RulesEngine& rulesEngine, DomainExceptionStore* exceptionStore,
-                       LastCleanRecorder* lastCleanRecorder, std::string surface,
                        PrivacyRedirectSettings privacyRedirectSettings)
     : rulesEngine_(rulesEngine),
       exceptionStore_(exceptionStore),
-      lastCleanRecorder_(lastCleanRecorder),
-      surface_(std::move(surface)),
       privacyRedirectSettings_(std::move(privacyRedirectSettings)) {}
 
 CleanOutcome URLCleaner::cleanWithOutcome(std::string_view urlString) {
@@ -114,7 +110,6 @@ CleanOutcome URLCleaner::cleanWithOutcome(std::string_view urlString) {
     auto result = performClean(trimmed, 0, &components);
     if (!result) return CleanOutcome::unchanged();
     if (matchCounting_ == MatchCounting::savedAfterEachClean) rulesEngine_.saveMatchCounts();
-    if (lastCleanRecorder_ != nullptr) lastCleanRecorder_->record(result->originalURL, result->cleanedURL, surface_);
     return CleanOutcome::cleaned(std::move(*result));
 }
 

@@ -19,7 +19,6 @@ namespace tessaril {
 
 class CustomBlocklistStore;
 class DomainExceptionStore;
-class LastCleanRecorder;
 
 // Turns one copied link into a cleaned link and a full account of what was done: trims it, refuses
 // what is not a web link, honours the user's site exceptions, unwraps redirect wrappers, applies
@@ -51,18 +50,14 @@ public:
     // the deepest level is returned as it is.
     static constexpr int maximumRedirectDepth = 5;
 
-    // The stores, the recorder and the engine must outlive the cleaner. `surface` is handed to the
-    // recorder with every clean ("macOSClipboard" in the application).
+    // The stores and the engine must outlive the cleaner.
     explicit URLCleaner(RulesEngine& rulesEngine, DomainExceptionStore* exceptionStore = nullptr,
-                        LastCleanRecorder* lastCleanRecorder = nullptr, std::string surface = "unknown",
                         PrivacyRedirectSettings privacyRedirectSettings = PrivacyRedirectSettings::disabled());
     URLCleaner(const URLCleaner&) = delete;
     URLCleaner& operator=(const URLCleaner&) = delete;
 
     [[nodiscard]] RulesEngine& rulesEngine() const { return rulesEngine_; }
     [[nodiscard]] DomainExceptionStore* exceptionStore() const { return exceptionStore_; }
-    [[nodiscard]] LastCleanRecorder* lastCleanRecorder() const { return lastCleanRecorder_; }
-    [[nodiscard]] const std::string& surface() const { return surface_; }
 
     // The user's local parameter blocklist; none until set. Takes effect from the next call.
     [[nodiscard]] const CustomBlocklistStore* customBlocklist() const { return customBlocklist_; }
@@ -86,8 +81,8 @@ public:
     enum class ResultDetail { full, cleanedURLOnly };
     void setResultDetail(ResultDetail detail) { detail_ = detail; }
 
-    // The main entry. A cleaned outcome has already saved the match counts and given the recorder
-    // the original for undo.
+    // The main entry. A cleaned outcome has already saved the match counts (see MatchCounting); the
+    // caller keeps the original for undo.
     [[nodiscard]] CleanOutcome cleanWithOutcome(std::string_view urlString);
     // The result of a cleaned outcome, otherwise nothing.
     [[nodiscard]] std::optional<CleanResult> clean(std::string_view urlString);
@@ -96,8 +91,8 @@ public:
     [[nodiscard]] CleanResult resultAfterNetworkResolution(std::string_view originalURL, std::string_view resolvedURL,
                                                            std::string_view contactedHost);
 
-    // The pipeline itself on an already trimmed web link, without the site exception check, the
-    // saving of counts or the recorder. Nothing when the link needs no change (or its text cannot be
+    // The pipeline itself on an already trimmed web link, without the site exception check or the
+    // saving of counts. Nothing when the link needs no change (or its text cannot be
     // parsed after the path rules). `depth` counts enclosing wrappers.
     [[nodiscard]] std::optional<CleanResult> performClean(std::string_view trimmed, int depth = 0);
 
@@ -125,8 +120,6 @@ private:
     RulesEngine& rulesEngine_;
     const CustomBlocklistStore* customBlocklist_ = nullptr;
     DomainExceptionStore* exceptionStore_;
-    LastCleanRecorder* lastCleanRecorder_;
-    std::string surface_;
     PrivacyRedirectSettings privacyRedirectSettings_;
     PrivacyRedirector privacyRedirector_;
     // Adds the identifier makeID() gives to `ids` and counts one match of the rule, unless neither

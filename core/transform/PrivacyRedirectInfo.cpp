@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/transform/PrivacyRedirectInfo.h"
 
-#include "core/cleaning/JsonFields.h"
+#include "core/foundation/JsonFields.h"
 
 #include <utility>
 

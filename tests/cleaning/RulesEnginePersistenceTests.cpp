@@ -2,6 +2,7 @@
 #include "core/cleaning/CustomRuleCheck.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/foundation/InMemoryUserDefaults.h"
+#include "core/stats/StatsTracker.h"
 #include "tests/cleaning/RulesTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,7 @@ TEST_F(RulesEnginePersistenceTest, UndecodableOrWrongTypedStoredStateIsIgnored) 
 }
 
 TEST_F(RulesEnginePersistenceTest, RecordMatchHonoursTheStatisticsSwitch) {
+    engine.setStatisticsSwitch([this] { return StatsTracker::isCollectionEnabled(defaults); });
     defaults.set("stats_collection_enabled", false);
     engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
     EXPECT_EQ(category(engine, RuleCategoryType::advertising).matchCount(), 0);

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/URLCleaner.h"
-#include "core/clipboard/LastCleanRecorder.h"
-#include "core/foundation/Clock.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
@@ -28,9 +26,7 @@ protected:
     RulesEngine engine{defaults, {nullptr, nullptr, [](std::string_view) {}}};
     DomainExceptionStore exceptions{defaults};
     CustomBlocklistStore blocklist{defaults};
-    SettableClock clock;
-    LastCleanRecorder recorder{clock};
-    URLCleaner cleaner{engine, &exceptions, &recorder, "macOSClipboard"};
+    URLCleaner cleaner{engine, &exceptions};
 };
 
 // Every case of the table, through the whole pipeline with its stores.
@@ -39,7 +35,7 @@ TEST_F(URLCleanerTest, TableOfCases) {
     ASSERT_GT(cases.size(), 30u);
     cleaner.setCustomBlocklist(&blocklist);
     // A caller that keeps only the cleaned link must get the same link in every case.
-    URLCleaner lean{engine, &exceptions, nullptr, "commandLine"};
+    URLCleaner lean{engine, &exceptions};
     lean.setCustomBlocklist(&blocklist);
     lean.setResultDetail(URLCleaner::ResultDetail::cleanedURLOnly);
     lean.setMatchCounting(URLCleaner::MatchCounting::off);
@@ -207,22 +203,16 @@ TEST_F(URLCleanerTest, SwitchesDecideWhichStepsRun) {
     EXPECT_EQ(shop->cleanedURL, "https://shop.example/p?tag=1");
 }
 
-TEST_F(URLCleanerTest, CountsAreSavedAndTheCleanIsRecorded) {
+TEST_F(URLCleanerTest, CountsAreSaved) {
     EXPECT_FALSE(defaults.objectExists(RulesEngine::matchCountsKey));
-    // Nothing to do: no counts, no record.
+    // Nothing to do: no counts.
     EXPECT_EQ(cleaner.cleanWithOutcome("https://e.example/?id=1").kind(), CleanOutcome::Kind::unchanged);
     EXPECT_FALSE(defaults.objectExists(RulesEngine::matchCountsKey));
-    EXPECT_FALSE(recorder.current().has_value());
 
     ASSERT_TRUE(cleaner.clean(" https://e.example/?utm_source=1&utm_medium=2 ").has_value());
     auto counts = nlohmann::json::parse(*defaults.dataText(RulesEngine::matchCountsKey));
     EXPECT_EQ(counts["rule:Analytics:utm_*"], 2);
     EXPECT_EQ(counts["cat:Analytics"], 2);
-    auto record = recorder.current();
-    ASSERT_TRUE(record.has_value());
-    EXPECT_EQ(record->originalURL, "https://e.example/?utm_source=1&utm_medium=2");
-    EXPECT_EQ(record->cleanedURL, "https://e.example/");
-    EXPECT_EQ(record->surface, "macOSClipboard");
 
     // A batch run may keep counts in memory and save them once.
     cleaner.setMatchCounting(URLCleaner::MatchCounting::keptInMemory);
@@ -254,8 +244,6 @@ TEST_F(URLCleanerTest, NetworkResolutionComesFirst) {
     EXPECT_EQ(first.contactedHost, "share.example");
     EXPECT_EQ(first.note, "User-authorized canonical link resolution");
     EXPECT_EQ(resolved.operations[1].kind, CleanOperationKind::localParameterRemoval);
-    // The clean of the resolved link is what the recorder saw.
-    EXPECT_EQ(recorder.current()->originalURL, "https://e.example/post/1?utm_source=share");
 
     auto clean = cleaner.resultAfterNetworkResolution("https://share.example/s/b", "https://e.example/p", "h");
     EXPECT_EQ(clean.cleanedURL, "https://e.example/p");

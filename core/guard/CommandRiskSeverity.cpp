@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/clipboard/CommandRiskSeverity.h"
+#include "core/guard/CommandRiskSeverity.h"
 
 namespace tessaril {
 

@@ -4,8 +4,8 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
-#include "core/clipboard/CommandGuard.h"
 #include "core/foundation/ResourceBundle.h"
+#include "core/guard/CommandGuard.h"
 
 #include <filesystem>
 #include <string>

@@ -9,8 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-// Strictly typed field reads for the cleaning records. They never throw: a missing key or a value of
-// another JSON type reads as no value, so that callers can reject a document as a whole.
+// Strictly typed field reads for the records that are stored or exchanged as JSON. They never throw: a missing key or a
+// value of another JSON type reads as no value, so that callers can reject a document as a whole.
 namespace tessaril::json_fields {
 
 template <typename Json>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/clipboard/RuleDefinition.h"
+#include "core/guard/RuleDefinition.h"
 
 #include <optional>
 #include <string>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "core/clipboard/CommandRiskResult.h"
-#include "core/clipboard/CommandRiskSeverity.h"
-#include "core/clipboard/RuleBundle.h"
+#include "core/guard/CommandRiskResult.h"
+#include "core/guard/CommandRiskSeverity.h"
+#include "core/guard/RuleBundle.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/clipboard/CommandGuard.h"
+#include "core/guard/CommandGuard.h"
 
-#include "core/clipboard/RuleBundle.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
+#include "core/guard/RuleBundle.h"
 
 #include <unicode/utf8.h>
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "core/clipboard/CommandGuard.h"
-#include "core/clipboard/RuleBundle.h"
 #include "core/foundation/RulePrefilter.h"
-#include "tests/clipboard/GuardTestSupport.h"
+#include "core/guard/CommandGuard.h"
+#include "core/guard/RuleBundle.h"
+#include "tests/guard/GuardTestSupport.h"
 
 #include <cstdio>
 #include <set>

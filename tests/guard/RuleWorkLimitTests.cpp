@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "core/clipboard/CommandGuard.h"
-#include "tests/clipboard/GuardTestSupport.h"
+#include "core/guard/CommandGuard.h"
+#include "tests/guard/GuardTestSupport.h"
 
 #include <set>
 #include <string>

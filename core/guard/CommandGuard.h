@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/clipboard/CommandRiskResult.h"
-#include "core/clipboard/CommandRiskSeverity.h"
-#include "core/clipboard/CompiledRule.h"
 #include "core/foundation/Paths.h"
 #include "core/foundation/ResourceBundle.h"
+#include "core/guard/CommandRiskResult.h"
+#include "core/guard/CommandRiskSeverity.h"
+#include "core/guard/CompiledRule.h"
 
 #include <cstddef>
 #include <cstdint>

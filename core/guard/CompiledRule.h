@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/clipboard/RuleDefinition.h"
 #include "core/foundation/Regex.h"
 #include "core/foundation/RulePrefilter.h"
+#include "core/guard/RuleDefinition.h"
 
 #include <string_view>
 #include <vector>

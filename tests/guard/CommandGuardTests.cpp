@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "core/clipboard/CommandGuard.h"
-#include "core/clipboard/RuleBundle.h"
-#include "tests/clipboard/GuardTestSupport.h"
+#include "core/guard/CommandGuard.h"
+#include "core/guard/RuleBundle.h"
+#include "tests/guard/GuardTestSupport.h"
 
 #include <string>
 #include <thread>

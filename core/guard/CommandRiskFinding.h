@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/clipboard/CommandRiskSeverity.h"
+#include "core/guard/CommandRiskSeverity.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/clipboard/CommandRiskFinding.h"
-#include "core/clipboard/CommandRiskSeverity.h"
+#include "core/guard/CommandRiskFinding.h"
+#include "core/guard/CommandRiskSeverity.h"
 
 #include <optional>
 #include <string>
