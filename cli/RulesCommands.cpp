@@ -11,8 +11,8 @@
 #include "cli/RulesListing.h"
 #include "cli/ToolContext.h"
 #include "core/cleaning/CustomRuleCheck.h"
+#include "core/cleaning/matching/LinkMatch.h"
 #include "core/foundation/Text.h"
-#include "core/foundation/URLComponents.h"
 
 namespace tessaril::cli {
 
@@ -44,39 +44,27 @@ ExitStatus exportRules(const RulesEngine& engine, std::ostream& out, std::ostrea
     return ExitStatus::success;
 }
 
-ExitStatus explainRules(RulesEngine& engine, std::string_view url, std::ostream& out) {
-    const auto providers = engine.matchingProviders(url);
-    const auto components = URLComponents::parse(url);
-    std::vector<std::string> names;
-    if (components) {
-        // When an escape does not decode, show the names as written.
-        auto items = components->queryItems();
-        for (const auto& item : items ? *items : components->percentEncodedQueryItems())
-            names.push_back(item.name);
-    }
+ExitStatus explainRules(const RulesEngine& engine, std::string_view url, std::ostream& out) {
+    LinkMatch link;
+    engine.matcher().match(url, link);
+    const LinkMatch::Explanation explanation = link.explain();
     // Names, targets and rule texts come from the link and the rule files: what they hold is shown,
     // never acted on by the terminal.
     const auto shown = [](std::string_view text) { return text::escapedForTerminal(text); };
 
-    out << "providers: " << providers.size() << '\n';
-    for (const auto* provider : providers) {
-        out << "  " << shown(provider->name) << " (" << rawValue(provider->category) << ")";
-        if (engine.isException(url, *provider)) out << ": exception, not applied";
+    out << "providers: " << explanation.providers.size() << '\n';
+    for (const auto& account : explanation.providers) {
+        out << "  " << shown(account.provider->name) << " (" << rawValue(account.provider->category) << ")";
+        if (account.excepted) out << ": exception, not applied";
         out << '\n';
-        if (engine.isException(url, *provider)) continue;
-        if (auto target = engine.extractRedirection(url, *provider))
-            out << "    redirect to " << shown(*target) << '\n';
-        if (engine.applyRawRules(std::string(url), *provider) != url) out << "    path rules cut part of the link\n";
-        for (const auto& name : names) {
-            if (auto rule = engine.shouldStripParam(name, *provider))
-                out << "    " << shown(name) << ": " << shown(*rule) << '\n';
-        }
+        if (account.redirectTarget) out << "    redirect to " << shown(*account.redirectTarget) << '\n';
+        if (account.pathRulesCut) out << "    path rules cut part of the link\n";
+        for (const auto& [name, rule] : account.parameters)
+            out << "    " << shown(name) << ": " << shown(rule) << '\n';
     }
     out << "built-in and custom rules:\n";
-    for (const auto& name : names) {
-        if (auto rule = engine.shouldStripParamFallback(name))
-            out << "  " << shown(name) << ": " << shown(rule->first) << '\n';
-    }
+    for (const auto& [name, rule] : explanation.builtInRules)
+        out << "  " << shown(name) << ": " << shown(rule) << '\n';
     return ExitStatus::success;
 }
 

@@ -4,9 +4,9 @@
 // Any bytes either load or are refused with the engine as it was; whatever loads still cleans a
 // fixed set of links; and the engine's own export always imports back without changing anything.
 #include "core/cleaning/CustomRuleCheck.h"
-#include "core/cleaning/NameRuleIndex.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
+#include "core/cleaning/matching/NameRuleIndex.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/foundation/Regex.h"
 #include "fuzz/FuzzSupport.h"

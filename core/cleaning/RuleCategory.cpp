@@ -3,7 +3,6 @@
 
 #include "core/foundation/JsonFields.h"
 
-#include <atomic>
 #include <limits>
 #include <utility>
 
@@ -37,7 +36,7 @@ void RuleCategory::setRules(Rules rules) {
 void RuleCategory::appendRule(std::shared_ptr<RuleEntry> rule) {
     if (!rule) return;
     // An identifier already listed keeps pointing at its earlier rule.
-    if (firstRuleByID_.try_emplace(rule->id(), rule.get()).second) restamp();
+    firstRuleByID_.try_emplace(rule->id(), rule.get());
     rules_.push_back(std::move(rule));
     rulesChanged_.emit();
 }
@@ -123,13 +122,7 @@ std::optional<std::shared_ptr<RuleCategory>> RuleCategory::fromJson(const nlohma
     return category;
 }
 
-void RuleCategory::restamp() {
-    static std::atomic<std::uint64_t> stamps{0};
-    indexStamp_ = ++stamps;
-}
-
 void RuleCategory::rebuildIndex() {
-    restamp();
     firstRuleByID_.clear();
     firstRuleByID_.reserve(rules_.size());
     for (const auto& rule : rules_)

@@ -53,9 +53,6 @@ public:
 
     // The first listed rule with this identifier (identifiers may repeat across providers).
     [[nodiscard]] RuleEntry* firstRule(std::string_view ruleID) const;
-    // Changes whenever firstRule() may answer differently, and is never the same for two categories:
-    // an answer kept with its stamp stays good while the stamp does.
-    [[nodiscard]] std::uint64_t indexStamp() const { return indexStamp_; }
 
     [[nodiscard]] std::int64_t totalMatchCount() const;
     [[nodiscard]] std::size_t enabledRuleCount() const;
@@ -71,14 +68,12 @@ private:
         std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
     };
     void rebuildIndex();
-    void restamp();
 
     RuleCategoryType type_;
     bool isEnabled_;
     std::int64_t matchCount_ = 0;
     Rules rules_;
     std::unordered_map<std::string, RuleEntry*, StringHash, std::equal_to<>> firstRuleByID_;
-    std::uint64_t indexStamp_ = 0;
     Signal<bool> enabledChanged_;
     Signal<std::int64_t> matchCountChanged_;
     Signal<> rulesChanged_;

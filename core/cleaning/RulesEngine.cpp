@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/RulesEngine.h"
 
-#include "core/cleaning/RedirectTarget.h"
+#include "core/cleaning/matching/NameRuleIndex.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
 
@@ -34,22 +34,6 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
     return false;
 }
 
-// The first rule, in rule order, that `accept(number, certain)` takes from the two ascending lists a
-// name index gives: rules that match for certain and rules whose expression must still run. Rule
-// order decides which identifier a name is reported under, so the lists are merged, not chained.
-template <typename Accept>
-std::optional<std::uint32_t> firstInRuleOrder(const std::vector<std::uint32_t>& certain,
-                                              const std::vector<std::uint32_t>& candidates, Accept accept) {
-    std::size_t c = 0;
-    std::size_t k = 0;
-    while (c < certain.size() || k < candidates.size()) {
-        const bool takeCertain = k >= candidates.size() || (c < certain.size() && certain[c] < candidates[k]);
-        const std::uint32_t number = takeCertain ? certain[c++] : candidates[k++];
-        if (accept(number, takeCertain)) return number;
-    }
-    return std::nullopt;
-}
-
 std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& patterns, bool anchored) {
     std::vector<CompiledPattern> compiled;
     compiled.reserve(patterns.size());
@@ -67,8 +51,7 @@ std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& pat
         }
         if (!regex) continue;
         regex->setWorkLimit(RulesEngine::matchWorkLimit);
-        RulePrefilter prefilter = anchored ? RulePrefilter() : RulePrefilter::fromPattern(pattern, true);
-        compiled.push_back(CompiledPattern{std::move(*regex), pattern, std::move(prefilter), 0, {}});
+        compiled.push_back(CompiledPattern{std::move(*regex), pattern});
     }
     return compiled;
 }
@@ -78,14 +61,11 @@ std::optional<CompiledProvider> compileProvider(const std::string& name, const P
     if (!urlRegex) return std::nullopt;
     urlRegex->setWorkLimit(RulesEngine::matchWorkLimit);
     std::vector<Regex> exceptions;
-    std::vector<RulePrefilter> exceptionFilters;
     exceptions.reserve(provider.exceptions.size());
-    exceptionFilters.reserve(provider.exceptions.size());
     for (const auto& pattern : provider.exceptions) {
         if (auto regex = Regex::compile(pattern, true)) {
             regex->setWorkLimit(RulesEngine::matchWorkLimit);
             exceptions.push_back(std::move(*regex));
-            exceptionFilters.push_back(RulePrefilter::fromPattern(pattern, true));
         }
     }
     auto params = compilePatterns(provider.rules, true);
@@ -96,8 +76,6 @@ std::optional<CompiledProvider> compileProvider(const std::string& name, const P
                             provider,
                             std::move(*urlRegex),
                             std::move(exceptions),
-                            std::move(exceptionFilters),
-                            {},
                             std::move(params),
                             std::move(rawRules),
                             std::move(redirections),
@@ -193,7 +171,7 @@ std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view
         }
     }
     compiledProviders_ = std::move(compiled);
-    buildProviderIndexes();
+    rulesChanged();
     rebuild();
     return {main.has_value(), supplementary.has_value()};
 }
@@ -203,6 +181,8 @@ void RulesEngine::rebuild() {
     buildFallbackRules();
     loadPersistedState();
     loadCustomRules();
+    // Made now, so that the first link does not wait for it.
+    (void)matcher();
     // Announced once the tree is complete, so that observers never see it half-built.
     categoriesChanged_.emit();
 }
@@ -240,6 +220,11 @@ void RulesEngine::buildCategories() {
         categories.push_back(std::make_shared<RuleCategory>(type, true, std::move(listFor(type))));
     }
     categories_ = std::move(categories);
+    // Whoever changes the rules listed in the tree, what was made from them is made again.
+    treeConnections_.clear();
+    for (const auto& category : categories_)
+        treeConnections_.push_back(category->rulesChanged().connect([this] { rulesChanged(); }));
+    rulesChanged();
     categoryByType_.fill(nullptr);
     for (const auto& category : categories_) {
         auto& slot = categoryByType_[static_cast<std::size_t>(category->type())];
@@ -249,7 +234,7 @@ void RulesEngine::buildCategories() {
 
 void RulesEngine::buildFallbackRules() {
     fallbackRules_.clear();
-    fallbackRulesChanged();
+    rulesChanged();
     if (auto utm = Regex::compile("^utm_.*$", true)) {
         fallbackRules_.push_back(FallbackRule{std::move(*utm), "Analytics:utm_*", RuleCategoryType::analytics});
     }
@@ -272,194 +257,21 @@ void RulesEngine::buildFallbackRules() {
 void RulesEngine::appendFallbackRule(std::string_view literalName, std::string ruleID, RuleCategoryType category) {
     if (auto regex = Regex::compile("^" + Regex::escape(literalName) + "$", true)) {
         fallbackRules_.push_back(FallbackRule{std::move(*regex), std::move(ruleID), category});
-        fallbackRulesChanged();
     }
+    rulesChanged();
 }
 
-void RulesEngine::buildProviderIndexes() {
-    std::unordered_map<std::string_view, std::uint32_t> groups;
-    routes_.clear();
-    providerNames_.clear();
-    fragmentIndex_.clear();
-    // The URL pattern groups first, so that group i is provider i's.
-    for (const auto& provider : compiledProviders_) {
-        const std::string_view pattern = provider.urlRegex.pattern();
-        auto [group, added] = groups.try_emplace(pattern, static_cast<std::uint32_t>(groups.size()));
-        Route& route = routes_.emplace_back();
-        route.filter = fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true));
-        route.pattern = group->second;
-        route.category = provider.category;
-        (void)fragmentIndex_.addGroup(std::span(&route.filter, 1));
-    }
-    std::vector<std::string_view> names;
-    std::vector<std::uint32_t> filters;
-    const auto addGroup = [&](std::vector<CompiledPattern>& rules) {
-        filters.clear();
-        for (auto& rule : rules) {
-            rule.filter = fragmentIndex_.add(rule.prefilter);
-            filters.push_back(rule.filter);
-        }
-        return fragmentIndex_.addGroup(filters);
-    };
-    for (auto& provider : compiledProviders_) {
-        names.clear();
-        for (const auto& rule : provider.paramRegexes)
-            names.emplace_back(rule.pattern);
-        for (const auto& rule : provider.referralParamRegexes)
-            names.emplace_back(rule.pattern);
-        providerNames_.addList(names);
-        provider.exceptionFilters.clear();
-        for (const auto& filter : provider.exceptionPrefilters)
-            provider.exceptionFilters.push_back(fragmentIndex_.add(filter));
-        provider.exceptionGroup = fragmentIndex_.addGroup(provider.exceptionFilters);
-    }
-    // The redirection groups of all providers in one run of numbers, the path rule groups in the
-    // next: a link for which no group of a run is live skips that step without visiting a provider.
-    redirectionGroups_.first = fragmentIndex_.groupCount();
-    for (auto& provider : compiledProviders_)
-        provider.redirectionGroup = addGroup(provider.redirectionRegexes);
-    redirectionGroups_.second = rawRuleGroups_.first = fragmentIndex_.groupCount();
-    for (auto& provider : compiledProviders_)
-        provider.rawRuleGroup = addGroup(provider.rawRuleRegexes);
-    rawRuleGroups_.second = fragmentIndex_.groupCount();
-    fragmentIndex_.build();
-    patternAnswers_.assign(groups.size(), PatternAnswer{});
-    stamp_ = 0;
-    regexLists_.clear();
-    for (std::uint32_t list = 0; list < compiledProviders_.size(); ++list) {
-        if (providerNames_.hasExpressionRules(list)) regexLists_.push_back(list);
-    }
-    nameRules_.clear();
-    lastNameRules_ = nullptr;
-    ++generation_;
-    scratchText_.clear();
-    scratchScan_.generation_ = 0;
+void RulesEngine::rulesChanged() {
+    matcher_.reset();
+    matchCountLayout_.reset();
 }
 
-void RulesEngine::fallbackRulesChanged() {
-    fallbackNamesStale_ = true;
-    nameRules_.clear();
-    lastNameRules_ = nullptr;
-}
-
-const RulesEngine::NameRules* RulesEngine::nameRules(std::string_view name) const {
-    if (fallbackNamesStale_) {
-        fallbackNames_.clear();
-        std::vector<std::string_view> patterns;
-        patterns.reserve(fallbackRules_.size());
-        for (const auto& rule : fallbackRules_) {
-            // Every built-in and custom expression is "^" + pattern + "$"; the index wants the middle.
-            std::string_view pattern = rule.regex.pattern();
-            if (pattern.size() >= 2 && pattern.front() == '^' && pattern.back() == '$') {
-                pattern = pattern.substr(1, pattern.size() - 2);
-            } else {
-                pattern = "(";  // never happens; a pattern the index cannot read keeps its expression
-            }
-            patterns.push_back(pattern);
-        }
-        fallbackNames_.addList(patterns);
-        fallbackNamesStale_ = false;
-    }
-    // The cleaner asks about each name twice in a row (provider rules, then built-in ones).
-    if (lastNameRules_ != nullptr && name == lastName_) return lastNameRules_;
-    lastNameRules_ = nullptr;
-    const std::size_t hash = std::hash<std::string_view>{}(name);
-    auto* found = nameRules_.find(name, hash);
-    if (found == nullptr) {
-        if (!NameRuleIndex::prepare(name, lowerName_)) return nullptr;
-        // Hostile input can bring any number of names; the kept answers stay bounded.
-        found = &nameRules_.add(name, hash);
-        computeNameRules(name, lowerName_, found->answer);
-    }
-    lastName_ = found->name;
-    return lastNameRules_ = &found->answer;
-}
-
-void RulesEngine::computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const {
-    // Only lists with a word hit or with expression rules can hold a rule for the name.
-    const NameRuleIndex::Hits* hits = providerNames_.wordHits(lowerName);
-    std::vector<std::uint32_t> lists = regexLists_;
-    if (hits != nullptr) {
-        for (const auto& hit : *hits)
-            lists.push_back(hit.list);
-        std::sort(lists.begin(), lists.end());
-        lists.erase(std::unique(lists.begin(), lists.end()), lists.end());
-    }
-    for (const std::uint32_t list : lists) {
-        const CompiledProvider& provider = compiledProviders_[list];
-        const std::size_t paramCount = provider.paramRegexes.size();
-        providerNames_.lookup(list, hits, lowerName, literalHits_, regexCandidates_);
-        firstInRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
-            const CompiledPattern& rule = number >= paramCount ? provider.referralParamRegexes[number - paramCount]
-                                                               : provider.paramRegexes[number];
-            if (certain || rule.regex.search(name)) rules.providerRules.push_back({list, number});
-            return false;
-        });
-    }
-    fallbackNames_.lookup(0, fallbackNames_.wordHits(lowerName), lowerName, literalHits_, regexCandidates_);
-    firstInRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
-        if (certain || fallbackRules_[number].regex.search(name)) rules.fallbackRules.push_back(number);
-        return false;
-    });
-}
-
-std::size_t RulesEngine::providerNumber(const CompiledProvider& provider) const {
-    if (compiledProviders_.empty() || &provider < compiledProviders_.data() ||
-        &provider >= compiledProviders_.data() + compiledProviders_.size()) {
-        return static_cast<std::size_t>(-1);
-    }
-    return static_cast<std::size_t>(&provider - compiledProviders_.data());
+const RuleMatcher& RulesEngine::matcher() const {
+    if (!matcher_) matcher_ = std::make_unique<RuleMatcher>(compiledProviders_, fallbackRules_, categories_);
+    return *matcher_;
 }
 
 // --- Questions
-
-void RulesEngine::scan(std::string_view text, LinkScan& scan) const {
-    scan.text_ = text;
-    fragmentIndex_.findFragments(scan);
-    scan.exceptionAnswers_.assign(compiledProviders_.size(), 0);
-    scan.generation_ = generation_;
-}
-
-void RulesEngine::refresh(LinkScan& scan) const {
-    if (scan.generation_ != generation_) this->scan(scan.text_, scan);
-}
-
-LinkScan& RulesEngine::scratchScan(std::string_view text) const {
-    // The same text is often asked about several times in a row (one question per provider), so
-    // its scan is kept; comparing the bytes is far cheaper than scanning them again.
-    if (scratchScan_.generation_ != generation_ || text != scratchText_) {
-        scratchText_.assign(text);
-        scan(scratchText_, scratchScan_);
-    }
-    return scratchScan_;
-}
-
-std::vector<const CompiledProvider*> RulesEngine::matchingProviders(std::string_view url) const {
-    std::vector<const CompiledProvider*> matching;
-    matchingProviders(scratchScan(url), matching);
-    return matching;
-}
-
-void RulesEngine::matchingProviders(LinkScan& scan, std::vector<const CompiledProvider*>& out) const {
-    out.clear();
-    refresh(scan);
-    if (++stamp_ == 0) {
-        std::fill(patternAnswers_.begin(), patternAnswers_.end(), PatternAnswer{});
-        stamp_ = 1;
-    }
-    const auto providerCount = static_cast<std::uint32_t>(routes_.size());
-    FragmentIndex::forEachLive(0, providerCount, scan, [&](std::uint32_t index) {
-        const Route& route = routes_[index];
-        // The same pattern text gives the same filter, so both are answered once per link.
-        PatternAnswer& answer = patternAnswers_[route.pattern];
-        if (answer.stamp != stamp_) {
-            answer.stamp = stamp_;
-            answer.matched =
-                fragmentIndex_.passes(route.filter, scan) && compiledProviders_[index].urlRegex.search(scan.text());
-        }
-        if (answer.matched && isCategoryEnabled(route.category)) out.push_back(&compiledProviders_[index]);
-    });
-}
 
 bool RulesEngine::isCategoryEnabled(RuleCategoryType type) const {
     const RuleCategory* category = firstCategory(type);
@@ -472,233 +284,6 @@ bool RulesEngine::isRuleEnabled(std::string_view ruleID, RuleCategoryType type) 
     if (!category->isEnabled()) return false;
     const RuleEntry* rule = category->firstRule(ruleID);
     return rule == nullptr || rule->isEnabled();
-}
-
-bool RulesEngine::isException(std::string_view url, const CompiledProvider& provider) const {
-    return isException(scratchScan(url), provider);
-}
-
-bool RulesEngine::exceptionCovers(LinkScan& scan, const CompiledProvider& provider) const {
-    const std::size_t count = provider.exceptionRegexes.size();
-    refresh(scan);
-    if (!FragmentIndex::live(provider.exceptionGroup, scan)) return false;
-    const std::size_t number = providerNumber(provider);
-    std::uint8_t* answer = number < scan.exceptionAnswers_.size() ? &scan.exceptionAnswers_[number] : nullptr;
-    if (answer != nullptr && *answer != 0) return *answer == 2;
-    bool found = false;
-    for (std::size_t i = 0; i < count && !found; ++i) {
-        found = fragmentIndex_.passes(provider.exceptionFilters[i], scan) &&
-                provider.exceptionRegexes[i].search(scan.text());
-    }
-    if (answer != nullptr) *answer = found ? 2 : 1;
-    return found;
-}
-
-bool RulesEngine::paramRuleEnabled(const CompiledProvider& provider, const CompiledPattern& rule,
-                                   bool isReferral) const {
-    const RuleCategoryType type = isReferral ? RuleCategoryType::referralMarketing : provider.category;
-    const RuleCategory* category = firstCategory(type);
-    if (category == nullptr) return true;
-    if (!category->isEnabled()) return false;
-    // Asked for every parameter a rule matches: the entry is looked up by identifier once per
-    // change of the category's rules, not each time.
-    if (rule.ruleSwitch.stamp != category->indexStamp()) {
-        scratchID_.assign(rawValue(type));
-        scratchID_ += ':';
-        scratchID_ += rule.pattern;
-        rule.ruleSwitch = {category->indexStamp(), category->firstRule(scratchID_)};
-    }
-    return rule.ruleSwitch.entry == nullptr || rule.ruleSwitch.entry->isEnabled();
-}
-
-const CompiledPattern* RulesEngine::strippingParamRule(std::string_view name, const CompiledProvider& provider,
-                                                       bool& isReferral) const {
-    isReferral = false;
-    const std::size_t paramCount = provider.paramRegexes.size();
-    if (const std::size_t number = providerNumber(provider); number < compiledProviders_.size()) {
-        if (const NameRules* rules = nameRules(name)) {
-            for (const auto& hit : rules->providerRules) {
-                if (hit.list != number) continue;
-                isReferral = hit.rule >= paramCount;
-                const CompiledPattern& rule =
-                    isReferral ? provider.referralParamRegexes[hit.rule - paramCount] : provider.paramRegexes[hit.rule];
-                if (paramRuleEnabled(provider, rule, isReferral)) return &rule;
-            }
-            isReferral = false;
-            return nullptr;
-        }
-    }
-    for (const auto& rule : provider.paramRegexes) {
-        if (paramRuleEnabled(provider, rule, false) && rule.regex.search(name)) return &rule;
-    }
-    for (const auto& rule : provider.referralParamRegexes) {
-        if (paramRuleEnabled(provider, rule, true) && rule.regex.search(name)) {
-            isReferral = true;
-            return &rule;
-        }
-    }
-    return nullptr;
-}
-
-std::optional<std::string> RulesEngine::shouldStripParam(std::string_view name,
-                                                         const CompiledProvider& provider) const {
-    bool isReferral = false;
-    const CompiledPattern* rule = strippingParamRule(name, provider, isReferral);
-    if (rule == nullptr) return std::nullopt;
-    return ruleID(ParamRuleMatch{&provider, rule, isReferral});
-}
-
-std::string RulesEngine::ruleID(const ParamRuleMatch& match) {
-    const std::string_view category =
-        rawValue(match.isReferral ? RuleCategoryType::referralMarketing : match.provider->category);
-    std::string id;
-    id.reserve(category.size() + 1 + match.rule->pattern.size());
-    id += category;
-    id += ':';
-    id += match.rule->pattern;
-    return id;
-}
-
-void RulesEngine::parameterProviders(LinkScan& scan, std::span<const CompiledProvider* const> matching,
-                                     ProviderSet& out) const {
-    out.providers_.clear();
-    out.members_.assign((compiledProviders_.size() + 63) / 64, 0);
-    std::size_t previous = 0;
-    for (const CompiledProvider* provider : matching) {
-        const std::size_t number = providerNumber(*provider);
-        // Only this engine's providers, in load order, can be answered from a name's kept rules.
-        if (number >= compiledProviders_.size() || (!out.providers_.empty() && number <= previous)) continue;
-        if (provider->paramRegexes.empty() && provider->referralParamRegexes.empty()) continue;
-        if (isException(scan, *provider)) continue;
-        out.providers_.push_back(provider);
-        out.members_[number / 64] |= std::uint64_t{1} << (number % 64);
-        previous = number;
-    }
-}
-
-std::optional<RulesEngine::ParamRuleMatch> RulesEngine::firstStrippingRule(std::string_view name,
-                                                                           const ProviderSet& providers) const {
-    const NameRules* rules = nameRules(name);
-    if (rules == nullptr) {
-        for (const CompiledProvider* provider : providers.providers()) {
-            bool isReferral = false;
-            if (const CompiledPattern* rule = strippingParamRule(name, *provider, isReferral))
-                return ParamRuleMatch{provider, rule, isReferral};
-        }
-        return std::nullopt;
-    }
-    // The name's rules come in provider order, and so do the set's providers: the first enabled rule
-    // of a provider in the set is the answer.
-    for (const auto& hit : rules->providerRules) {
-        if (!providers.contains(hit.list)) continue;
-        const CompiledProvider& provider = compiledProviders_[hit.list];
-        const std::size_t paramCount = provider.paramRegexes.size();
-        const bool isReferral = hit.rule >= paramCount;
-        const CompiledPattern& rule =
-            isReferral ? provider.referralParamRegexes[hit.rule - paramCount] : provider.paramRegexes[hit.rule];
-        if (paramRuleEnabled(provider, rule, isReferral)) return ParamRuleMatch{&provider, &rule, isReferral};
-    }
-    return std::nullopt;
-}
-
-bool RulesEngine::hasStripParam(std::string_view name, const CompiledProvider& provider) const {
-    bool isReferral = false;
-    return strippingParamRule(name, provider, isReferral) != nullptr;
-}
-
-const FallbackRule* RulesEngine::strippingFallbackRule(std::string_view name) const {
-    const auto enabled = [this](const FallbackRule& rule) {
-        return isCategoryEnabled(rule.category) && isRuleEnabled(rule.ruleID, rule.category);
-    };
-    if (const NameRules* rules = nameRules(name)) {
-        for (const std::uint32_t number : rules->fallbackRules) {
-            if (enabled(fallbackRules_[number])) return &fallbackRules_[number];
-        }
-        return nullptr;
-    }
-    for (const auto& rule : fallbackRules_) {
-        if (enabled(rule) && rule.regex.search(name)) return &rule;
-    }
-    return nullptr;
-}
-
-std::optional<std::pair<std::string, RuleCategoryType>> RulesEngine::shouldStripParamFallback(
-    std::string_view name) const {
-    const FallbackRule* rule = strippingFallbackRule(name);
-    if (rule == nullptr) return std::nullopt;
-    return std::make_pair(rule->ruleID, rule->category);
-}
-
-bool RulesEngine::hasStripParamFallback(std::string_view name) const {
-    return strippingFallbackRule(name) != nullptr;
-}
-
-std::optional<std::string> RulesEngine::extractRedirection(std::string_view url,
-                                                           const CompiledProvider& provider) const {
-    return extractRedirection(scratchScan(url), provider);
-}
-
-std::optional<std::string> RulesEngine::extractRedirection(LinkScan& scan, const CompiledProvider& provider) const {
-    // Individual redirect rules have switches in the tree, but only the category switch counts here.
-    if (!isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
-    refresh(scan);
-    if (!FragmentIndex::live(provider.redirectionGroup, scan)) return std::nullopt;
-    const std::string_view url = scan.text();
-    for (const auto& rule : provider.redirectionRegexes) {
-        if (rule.regex.captureGroupCount() == 0 || !fragmentIndex_.passes(rule.filter, scan)) continue;
-        // Whether it matches at all is answered by the DFA, cheaper still than finding the capture.
-        if (!rule.regex.search(url)) continue;
-        auto match = rule.regex.firstMatch(url);
-        if (!match || match->groups.empty() || !match->groups[0]) continue;
-        const TextRange range = *match->groups[0];
-        if (range.begin > range.end || range.end > url.size()) continue;
-        if (auto target = redirectTarget(url.substr(range.begin, range.end - range.begin))) return target;
-    }
-    return std::nullopt;
-}
-
-std::size_t RulesEngine::nextProviderWithLiveGroup(LinkScan& scan, std::span<const CompiledProvider* const> providers,
-                                                   std::size_t from, bool pathRules) const {
-    const auto groups = pathRules ? rawRuleGroups_ : redirectionGroups_;
-    refresh(scan);
-    std::size_t next = providers.size();
-    if (from >= providers.size()) return next;
-    FragmentIndex::forEachLive(groups.first, groups.second, scan, [&](std::uint32_t group) {
-        const CompiledProvider* provider = &compiledProviders_[group - groups.first];
-        // The list is in engine order, like the groups.
-        const auto found = std::lower_bound(providers.begin() + static_cast<std::ptrdiff_t>(from), providers.end(),
-                                            provider, std::less<>());
-        const auto at = static_cast<std::size_t>(found - providers.begin());
-        if (at < next && *found == provider && (!pathRules || rawRulesMayApply(scan, *provider))) next = at;
-    });
-    return next;
-}
-
-std::size_t RulesEngine::nextRedirectionProvider(LinkScan& scan, std::span<const CompiledProvider* const> providers,
-                                                 std::size_t from) const {
-    return nextProviderWithLiveGroup(scan, providers, from, false);
-}
-
-std::size_t RulesEngine::nextPathRuleProvider(LinkScan& scan, std::span<const CompiledProvider* const> providers,
-                                              std::size_t from) const {
-    return nextProviderWithLiveGroup(scan, providers, from, true);
-}
-
-bool RulesEngine::rawRulesMayApply(LinkScan& scan, const CompiledProvider& provider) const {
-    refresh(scan);
-    if (!FragmentIndex::live(provider.rawRuleGroup, scan)) return false;
-    return std::any_of(provider.rawRuleRegexes.begin(), provider.rawRuleRegexes.end(),
-                       [&](const CompiledPattern& rule) { return fragmentIndex_.passes(rule.filter, scan); });
-}
-
-std::string RulesEngine::applyRawRules(std::string_view url, const CompiledProvider& provider) const {
-    std::string result(url);
-    for (const auto& rule : provider.rawRuleRegexes) {
-        // Each cut changes the text the next rule is filtered on.
-        if (fragmentIndex_.passes(rule.filter, scratchScan(result)) && rule.regex.search(result))
-            result = rule.regex.replaceAll(result, "");
-    }
-    return result;
 }
 
 // --- Categorisation

@@ -132,18 +132,7 @@ void RulesEngine::saveEnabledStates() {
     if (auto text = encode(map)) defaults_.setDataText(enabledStateKey, *text);
 }
 
-bool RulesEngine::matchCountLayoutFits() const {
-    const MatchCountLayout& layout = matchCountLayout_;
-    if (layout.categories != categories_) return false;
-    for (std::size_t i = 0; i < categories_.size(); ++i) {
-        if (layout.rules[i] != categories_[i]->rules()) return false;
-    }
-    return true;
-}
-
-void RulesEngine::makeMatchCountLayout() {
-    MatchCountLayout layout;
-    layout.categories = categories_;
+RulesEngine::MatchCountLayout RulesEngine::makeMatchCountLayout() const {
     // The document is a JSON object: keys sorted, and of keys that repeat (rules of two providers
     // may share an identifier) the last one written wins.
     std::map<std::string, MatchCountLayout::Key> keys;
@@ -151,22 +140,22 @@ void RulesEngine::makeMatchCountLayout() {
         keys["cat:" + std::string(category->id())] = {{}, category.get(), nullptr};
         for (const auto& rule : category->rules())
             keys["rule:" + rule->id()] = {{}, nullptr, rule.get()};
-        layout.rules.push_back(category->rules());
     }
+    MatchCountLayout layout;
     for (auto& [name, key] : keys) {
         const auto encoded = encode(nlohmann::json(name));
         if (!encoded) layout.encodable = false;  // not UTF-8: the document cannot be written
         key.encoded = encoded.value_or(std::string()) + ':';
         layout.keys.push_back(std::move(key));
     }
-    matchCountLayout_ = std::move(layout);
+    return layout;
 }
 
 void RulesEngine::saveMatchCounts() {
-    if (!matchCountLayoutFits()) makeMatchCountLayout();
-    if (!matchCountLayout_.encodable) return;
+    if (!matchCountLayout_) matchCountLayout_ = makeMatchCountLayout();
+    if (!matchCountLayout_->encodable) return;
     std::string text = "{";
-    for (const auto& key : matchCountLayout_.keys) {
+    for (const auto& key : matchCountLayout_->keys) {
         if (text.size() > 1) text += ',';
         text += key.encoded;
         char digits[24];
@@ -213,7 +202,7 @@ void RulesEngine::removeCustomRule(std::string_view id) {
     }
     // By identifier alone: a built-in rule that shares it goes too, until the next load.
     std::erase_if(fallbackRules_, [&](const FallbackRule& rule) { return rule.ruleID == id; });
-    fallbackRulesChanged();
+    rulesChanged();
     saveCustomRules();
 }
 
@@ -315,7 +304,7 @@ void RulesEngine::removeAllCustomRules() {
         category->removeRulesIf([](const RuleEntry& rule) { return rule.source() == RuleEntry::Source::custom; });
     }
     std::erase_if(fallbackRules_, [&](const FallbackRule& rule) { return customIDs.contains(rule.ruleID); });
-    fallbackRulesChanged();
+    rulesChanged();
 }
 
 void RulesEngine::resetToDefaults() {

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/URLCleaner.h"
 
+#include "core/cleaning/SiteRules.h"
 #include "core/foundation/Text.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -19,47 +21,16 @@ constexpr std::string_view kPrivacyNote = "User-enabled privacy frontend rewrite
 constexpr std::string_view kResolutionNote = "User-authorized canonical link resolution";
 constexpr std::string_view kLocalFragmentRuleID = "Analytics:google_search:local_fragment";
 constexpr std::string_view kLocalFragmentParameter = "#google-local-state";
+constexpr std::string_view kRedditChallengeRulePrefix = "Social Media:reddit_js_challenge:";
+constexpr std::string_view kSearchClientRulePrefix = "Analytics:google_search:";
 
-bool asciiEqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
-
-// The host is the domain itself or one of its subdomains.
-bool isOnDomain(std::string_view lowerHost, std::string_view domain) {
-    if (lowerHost == domain) return true;
-    return lowerHost.size() > domain.size() && lowerHost.ends_with(domain) &&
-           lowerHost[lowerHost.size() - domain.size() - 1] == '.';
-}
-
-// The decoded text of a query item's name or value as the rules see it. Text without escapes is
-// its own decoding, which spares almost every parameter a copy; text whose escapes do not decode is
-// taken as written.
-std::string_view decoded(std::string_view encoded, std::string& scratch) {
-    if (encoded.find('%') == std::string_view::npos) return encoded;
-    auto text = text::percentDecode(encoded);
-    if (!text) return encoded;
-    scratch = std::move(*text);
-    return scratch;
-}
-
-// The decoded host in lower case, or nothing when the link has none.
-std::optional<std::string> lowerCaseHost(const URLComponents& components) {
-    auto encoded = components.percentEncodedHost();
-    if (!encoded) return std::nullopt;
-    std::string scratch;
-    return text::toLower(decoded(*encoded, scratch));
-}
-
-// The same into `out` (false without a host). An ASCII host is lower-cased in place, which is what
-// the full lower-casing does to ASCII, without a new string.
+// The decoded host in lower case into `out` (false without a host). An ASCII host is lower-cased in
+// place, which is what the full lower-casing does to ASCII, without a new string.
 bool lowerCaseHostInto(const URLComponents& components, std::string& out) {
     auto encoded = components.percentEncodedHost();
     if (!encoded) return false;
     std::string scratch;
-    const std::string_view host = decoded(*encoded, scratch);
+    const std::string_view host = text::percentDecodedView(*encoded, scratch);
     if (std::any_of(host.begin(), host.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; })) {
         out = text::toLower(host);
         return true;
@@ -87,7 +58,75 @@ void appendAll(std::vector<T>& into, std::vector<T>&& from) {
     into.insert(into.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
 
+// What a link's parameters are decided against, worked out once per link.
+struct ParameterContext {
+    // The user's blocklist, when it has rules, and the host its site rules are compared with.
+    const CustomBlocklistStore::Snapshot* blocklist = nullptr;
+    std::string_view blocklistHost;
+    std::span<const std::string_view> challengeParams;
+    bool isMusicHost = false;
+    bool stripSearchClient = false;
+    bool socialMediaOn = false;
+};
+
+// The rule a removed parameter is counted under: one of the site rules (its identifier is a prefix
+// and the name) or a rule of the rules list.
+struct RemovingRule {
+    RuleCategoryType category{};
+    std::string_view sitePrefix;
+    std::optional<ParameterRule> listed;
+
+    [[nodiscard]] std::string id(std::string_view name) const {
+        return listed ? listed->id() : std::string(sitePrefix) + std::string(name);
+    }
+};
+
+struct ParameterDecision {
+    bool remove = false;
+    // The user's blocklist names the parameter (it then goes, whatever else is said).
+    bool userBlocked = false;
+    std::optional<RemovingRule> rule;
+};
+
+// The order decides: the user's blocklist, the music site's kept parameters, the challenge
+// parameters, then the search client, the providers' rules and the built-in and custom rules.
+ParameterDecision decideParameter(std::string_view name, const ParameterContext& context, LinkMatch& link) {
+    ParameterDecision decision;
+    decision.userBlocked = context.blocklist != nullptr && context.blocklist->blocks(name, context.blocklistHost);
+    if (!decision.userBlocked && context.isMusicHost && site_rules::isKeptOnMusicSite(name)) return decision;
+    const auto named = [name](auto list) { return std::find(list.begin(), list.end(), name) != list.end(); };
+    if (context.socialMediaOn && named(context.challengeParams)) {
+        decision.remove = true;
+        decision.rule = RemovingRule{RuleCategoryType::socialMedia, kRedditChallengeRulePrefix, std::nullopt};
+        return decision;
+    }
+    if (decision.userBlocked) {
+        decision.remove = true;
+        return decision;
+    }
+    if (context.stripSearchClient && named(std::span(site_rules::googleSearchParamsToStrip))) {
+        decision.remove = true;
+        decision.rule = RemovingRule{RuleCategoryType::analytics, kSearchClientRulePrefix, std::nullopt};
+        return decision;
+    }
+    if (auto rule = link.strippingRule(name)) {
+        decision.remove = true;
+        decision.rule = RemovingRule{rule->category(), {}, std::move(rule)};
+    }
+    return decision;
+}
+
 }  // namespace
+
+struct URLCleaner::Account {
+    std::vector<std::string> ids;
+    RuleCategorySet categories;
+    std::vector<CleanOperation> operations;
+    std::vector<std::string> removedNames;
+    std::int64_t removedCount = 0;
+    bool pathChanged = false;
+    bool fragmentCleared = false;
+};
 
 URLCleaner::URLCleaner(RulesEngine& rulesEngine, DomainExceptionStore* exceptionStore,
                        PrivacyRedirectSettings privacyRedirectSettings)
@@ -144,196 +183,143 @@ CleanResult URLCleaner::resultAfterNetworkResolution(std::string_view originalUR
     return result;
 }
 
-std::optional<CleanResult> URLCleaner::unwrapRedirect(LinkScan& scan, int depth,
-                                                      std::span<const CompiledProvider* const> providers) {
-    RulesEngine& engine = rulesEngine_;
-    if (!engine.isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
-    const std::string_view url = scan.text();
-    for (std::size_t at = engine.nextRedirectionProvider(scan, providers, 0); at < providers.size();
-         at = engine.nextRedirectionProvider(scan, providers, at + 1)) {
-        const CompiledProvider* provider = providers[at];
-        if (engine.isException(scan, *provider)) continue;
-        auto target = engine.extractRedirection(scan, *provider);
-        if (!target) continue;
-
-        // The whole wrapper counts as one match of each of its provider's redirect rules.
-        CleanResult result;
-        for (const auto& rule : provider->redirectionRegexes) {
-            noteMatch(
-                result.matchedRuleIDs, [&] { return "Redirect Unwrapping:" + rule.pattern; },
-                RuleCategoryType::redirectUnwrapping);
-        }
-        result.originalURL = std::string(url);
-        result.matchedCategories.insert(RuleCategoryType::redirectUnwrapping);
-        if (detail_ == ResultDetail::full) {
-            result.operations.push_back(
-                makeOperation(CleanOperationKind::offlineWrapperUnwrap, std::string(url), *target, {}, kUnwrapNote));
-        }
-        std::optional<CleanResult> inner;
-        if (depth < maximumRedirectDepth) inner = performClean(*target, depth + 1);
-        if (!inner) {
-            result.cleanedURL = std::move(*target);
-            result.paramsRemoved = 1;
-            return result;
-        }
-        result.cleanedURL = std::move(inner->cleanedURL);
-        result.paramsRemoved = inner->paramsRemoved + 1;
-        result.removedQueryParameters = std::move(inner->removedQueryParameters);
-        appendAll(result.matchedRuleIDs, std::move(inner->matchedRuleIDs));
-        result.matchedCategories.insert(inner->matchedCategories);
-        result.cleanedOriginalURL = std::move(inner->cleanedOriginalURL);
-        result.privacyRedirect = std::move(inner->privacyRedirect);
-        appendAll(result.operations, std::move(inner->operations));
+std::optional<CleanResult> URLCleaner::unwrapRedirect(LinkMatch& link, int depth) {
+    auto redirect = link.redirect();
+    if (!redirect) return std::nullopt;
+    const std::string_view url = link.text();
+    std::string& target = redirect->target;
+    // The whole wrapper counts as one match of each of its provider's redirect rules.
+    CleanResult result;
+    for (const auto& rule : redirect->provider->redirectionRegexes) {
+        noteMatch(
+            result.matchedRuleIDs, [&] { return "Redirect Unwrapping:" + rule.pattern; },
+            RuleCategoryType::redirectUnwrapping);
+    }
+    result.originalURL = std::string(url);
+    result.matchedCategories.insert(RuleCategoryType::redirectUnwrapping);
+    if (detail_ == ResultDetail::full) {
+        result.operations.push_back(
+            makeOperation(CleanOperationKind::offlineWrapperUnwrap, std::string(url), target, {}, kUnwrapNote));
+    }
+    std::optional<CleanResult> inner;
+    if (depth < maximumRedirectDepth) inner = performClean(target, depth + 1, nullptr);
+    if (!inner) {
+        result.cleanedURL = std::move(target);
+        result.paramsRemoved = 1;
         return result;
     }
-    return std::nullopt;
-}
-
-std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, int depth) {
-    return performClean(trimmed, depth, nullptr);
+    result.cleanedURL = std::move(inner->cleanedURL);
+    result.paramsRemoved = inner->paramsRemoved + 1;
+    result.removedQueryParameters = std::move(inner->removedQueryParameters);
+    appendAll(result.matchedRuleIDs, std::move(inner->matchedRuleIDs));
+    result.matchedCategories.insert(inner->matchedCategories);
+    result.cleanedOriginalURL = std::move(inner->cleanedOriginalURL);
+    result.privacyRedirect = std::move(inner->privacyRedirect);
+    appendAll(result.operations, std::move(inner->operations));
+    return result;
 }
 
 std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, int depth, URLComponents* parsed) {
-    RulesEngine& engine = rulesEngine_;
-    // One list per wrapper level, kept between calls: a link needs no new one.
-    const auto level = static_cast<std::size_t>(std::clamp(depth, 0, maximumRedirectDepth));
-    std::vector<const CompiledProvider*>& providers = providerLists_[level];
-    LinkScan& scan = scans_[level];
-    engine.scan(trimmed, scan);
-    engine.matchingProviders(scan, providers);
-
-    // A wrapper is cleaned through its target; nothing below runs on the wrapper itself.
-    if (!providers.empty()) {
-        if (auto unwrapped = unwrapRedirect(scan, depth, providers)) return unwrapped;
+    LinkMatch& link = links_[static_cast<std::size_t>(std::clamp(depth, 0, maximumRedirectDepth))];
+    rulesEngine_.matcher().match(trimmed, link);
+    if (!link.providers().empty()) {
+        if (auto unwrapped = unwrapRedirect(link, depth)) return unwrapped;
     }
-
-    std::vector<std::string> ids;
-    RuleCategorySet categories;
-    std::vector<CleanOperation> operations;
-
-    // The text stays a view of the input until a path rule changes it.
-    std::string_view current = trimmed;
-    std::string rewrittenText;
-    bool pathChanged = false;
-    // Most links meet no path rule at all. The scan is redone after each rewrite, so the next
-    // provider is looked for in the rewritten text.
-    for (std::size_t at = engine.nextPathRuleProvider(scan, providers, 0); at < providers.size();
-         at = engine.nextPathRuleProvider(scan, providers, at + 1)) {
-        const CompiledProvider* provider = providers[at];
-        if (engine.isException(scan, *provider)) continue;
-        std::string rewritten = engine.applyRawRules(current, *provider);
-        if (rewritten == current) continue;
-        if (detail_ == ResultDetail::full) {
-            operations.push_back(
-                makeOperation(CleanOperationKind::offlinePathRewrite, std::string(current), rewritten, {}, kPathNote));
-        }
-        categories.insert(provider->category);
-        for (const auto& rule : provider->rawRuleRegexes) {
-            noteMatch(
-                ids, [&] { return std::string(rawValue(provider->category)) + ":" + rule.pattern; },
-                provider->category);
-        }
-        rewrittenText = std::move(rewritten);
-        current = rewrittenText;
-        engine.scan(current, scan);
-        pathChanged = true;
-    }
-
+    Account account;
+    account.pathChanged = applyPathRules(link, account);
     // The caller's parse of the input serves as long as no path rule changed the text.
     std::optional<URLComponents> reparsed;
-    if (parsed == nullptr || pathChanged) {
-        reparsed = URLComponents::parse(current);
+    if (parsed == nullptr || account.pathChanged) {
+        reparsed = URLComponents::parse(link.text());
         if (!reparsed) return std::nullopt;
     }
-    URLComponents* const components = reparsed ? &*reparsed : parsed;
-    const bool hasHost = lowerCaseHostInto(*components, lowerHost_);
+    URLComponents& components = reparsed ? *reparsed : *parsed;
+    removeParameters(components, link, account);
+    clearSearchFragment(components, account);
+    return finish(trimmed, components, account);
+}
 
-    std::vector<std::string> removedNames;
-    std::int64_t removedCount = 0;
-    if (!components->percentEncodedQuery().value_or(std::string_view()).empty()) {
-        std::string_view blocklistHost;
-        std::string blocklistHostScratch;
-        if (auto encodedHost = components->percentEncodedHost())
-            blocklistHost = decoded(*encodedHost, blocklistHostScratch);
-        // One read of the user's list per link, not one per parameter.
-        std::shared_ptr<const CustomBlocklistStore::Snapshot> blocklist;
-        if (customBlocklist_ != nullptr) {
-            blocklist = customBlocklist_->snapshot();
-            if (blocklist->empty()) blocklist.reset();
-        }
-        const std::optional<std::string_view> lowerHost =
-            hasHost ? std::optional<std::string_view>(lowerHost_) : std::nullopt;
-        const auto challengeParams = redditJSChallengeParamsToStrip(*components, lowerHost);
-        const bool isMusicHost = hasHost && lowerHost_ == youTubeMusicHost;
-        const bool stripSearchClient =
-            isGoogleSearchURL(*components, lowerHost) && engine.isCategoryEnabled(RuleCategoryType::analytics);
-        const bool socialMediaOn = engine.isCategoryEnabled(RuleCategoryType::socialMedia);
-        // Provider exceptions are decided once on the link, not once per parameter.
-        engine.parameterProviders(scan, providers, parameterProviders_);
-
-        std::string nameScratch;
-        auto shouldRemove = [&](const URLQueryItemView& item) -> bool {
-            const std::string_view name = decoded(item.name, nameScratch);
-            bool blocked = false;
-            if (blocklist && blocklist->blocks(name, blocklistHost)) {
-                if (detail_ == ResultDetail::full) ids.push_back("user:" + std::string(name));
-                blocked = true;
-            }
-            auto remove = [&] {
-                ++removedCount;
-                if (detail_ == ResultDetail::full) removedNames.emplace_back(name);
-                return true;
-            };
-            auto removeFor = [&](auto makeID, RuleCategoryType category) {
-                noteMatch(ids, makeID, category);
-                categories.insert(category);
-                return remove();
-            };
-            if (!blocked && isMusicHost) {
-                for (auto kept : youTubeMusicKeptParams) {
-                    if (asciiEqualsIgnoringCase(name, kept)) return false;
-                }
-            }
-            if (socialMediaOn &&
-                std::find(challengeParams.begin(), challengeParams.end(), name) != challengeParams.end()) {
-                return removeFor([&] { return "Social Media:reddit_js_challenge:" + std::string(name); },
-                                 RuleCategoryType::socialMedia);
-            }
-            if (blocked) return remove();
-            if (stripSearchClient && std::find(googleSearchParamsToStrip.begin(), googleSearchParamsToStrip.end(),
-                                               name) != googleSearchParamsToStrip.end()) {
-                return removeFor([&] { return "Analytics:google_search:" + std::string(name); },
-                                 RuleCategoryType::analytics);
-            }
-            // A referral rule is counted under the provider's own category, like its other rules.
-            if (const auto match = engine.firstStrippingRule(name, parameterProviders_))
-                return removeFor([&] { return RulesEngine::ruleID(*match); }, match->provider->category);
-            if (auto rule = engine.shouldStripParamFallback(name))
-                return removeFor([&] { return std::move(rule->first); }, rule->second);
-            return false;
-        };
-        // `current` is the text the components were parsed from, so it is the operation's input.
-        if (components->removeQueryItems(shouldRemove) > 0 && detail_ == ResultDetail::full) {
-            operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::string(current),
-                                               components->string(), removedNames));
-        }
-    }
-
-    bool fragmentCleared = false;
-    if (shouldClearGoogleSearchLocalFragment(*components) && engine.isCategoryEnabled(RuleCategoryType::analytics)) {
-        std::string before = detail_ == ResultDetail::full ? components->string() : std::string();
-        components->setFragment(std::nullopt);
-        noteMatch(
-            ids, [] { return std::string(kLocalFragmentRuleID); }, RuleCategoryType::analytics);
-        categories.insert(RuleCategoryType::analytics);
+bool URLCleaner::applyPathRules(LinkMatch& link, Account& account) {
+    bool changed = false;
+    while (const CompiledProvider* provider = link.nextPathRewrite()) {
         if (detail_ == ResultDetail::full) {
-            operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::move(before),
-                                               components->string(), {std::string(kLocalFragmentParameter)}));
+            account.operations.push_back(makeOperation(CleanOperationKind::offlinePathRewrite,
+                                                       std::string(link.textBeforeRewrite()), std::string(link.text()),
+                                                       {}, kPathNote));
         }
-        fragmentCleared = true;
+        account.categories.insert(provider->category);
+        for (const auto& rule : provider->rawRuleRegexes) {
+            noteMatch(
+                account.ids, [&] { return std::string(rawValue(provider->category)) + ":" + rule.pattern; },
+                provider->category);
+        }
+        changed = true;
     }
+    return changed;
+}
 
-    const std::string& finalURL = components->string();
+void URLCleaner::removeParameters(URLComponents& components, LinkMatch& link, Account& account) {
+    if (components.percentEncodedQuery().value_or(std::string_view()).empty()) return;
+    const bool hasHost = lowerCaseHostInto(components, lowerHost_);
+    const std::optional<std::string_view> lowerHost =
+        hasHost ? std::optional<std::string_view>(lowerHost_) : std::nullopt;
+    ParameterContext context;
+    std::string blocklistHostScratch;
+    if (auto encodedHost = components.percentEncodedHost())
+        context.blocklistHost = text::percentDecodedView(*encodedHost, blocklistHostScratch);
+    // One read of the user's list per link, not one per parameter.
+    std::shared_ptr<const CustomBlocklistStore::Snapshot> blocklist;
+    if (customBlocklist_ != nullptr) blocklist = customBlocklist_->snapshot();
+    if (blocklist && !blocklist->empty()) context.blocklist = blocklist.get();
+    context.challengeParams = site_rules::redditJSChallengeParamsToStrip(components, lowerHost);
+    context.isMusicHost = hasHost && lowerHost_ == site_rules::youTubeMusicHost;
+    context.stripSearchClient = site_rules::isGoogleSearchURL(components, lowerHost) &&
+                                rulesEngine_.isCategoryEnabled(RuleCategoryType::analytics);
+    context.socialMediaOn = rulesEngine_.isCategoryEnabled(RuleCategoryType::socialMedia);
+
+    const bool full = detail_ == ResultDetail::full;
+    std::string nameScratch;
+    auto shouldRemove = [&](const URLQueryItemView& item) -> bool {
+        const std::string_view name = text::percentDecodedView(item.name, nameScratch);
+        const ParameterDecision decision = decideParameter(name, context, link);
+        if (decision.userBlocked && full) account.ids.push_back("user:" + std::string(name));
+        if (!decision.remove) return false;
+        if (decision.rule) {
+            noteMatch(
+                account.ids, [&] { return decision.rule->id(name); }, decision.rule->category);
+            account.categories.insert(decision.rule->category);
+        }
+        ++account.removedCount;
+        if (full) account.removedNames.emplace_back(name);
+        return true;
+    };
+    // The link as it stands is the text the components were parsed from: the operation's input.
+    if (components.removeQueryItems(shouldRemove) > 0 && full) {
+        account.operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::string(link.text()),
+                                                   components.string(), account.removedNames));
+    }
+}
+
+void URLCleaner::clearSearchFragment(URLComponents& components, Account& account) {
+    if (!site_rules::shouldClearGoogleSearchLocalFragment(components) ||
+        !rulesEngine_.isCategoryEnabled(RuleCategoryType::analytics)) {
+        return;
+    }
+    std::string before = detail_ == ResultDetail::full ? components.string() : std::string();
+    components.setFragment(std::nullopt);
+    noteMatch(
+        account.ids, [] { return std::string(kLocalFragmentRuleID); }, RuleCategoryType::analytics);
+    account.categories.insert(RuleCategoryType::analytics);
+    if (detail_ == ResultDetail::full) {
+        account.operations.push_back(makeOperation(CleanOperationKind::localParameterRemoval, std::move(before),
+                                                   components.string(), {std::string(kLocalFragmentParameter)}));
+    }
+    account.fragmentCleared = true;
+}
+
+std::optional<CleanResult> URLCleaner::finish(std::string_view trimmed, const URLComponents& components,
+                                              Account& account) {
+    const std::string& finalURL = components.string();
     std::optional<PrivacyRedirectResult> rewrite;
     // Both switches off means no rewrite; skipping the call spares a second parse of every link.
     if (privacyRedirectSettings_.xRedirectEnabled || privacyRedirectSettings_.redditRedirectEnabled) {
@@ -347,67 +333,19 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
     result.cleanedURL = output;
     if (rewrite) {
         if (detail_ == ResultDetail::full) {
-            operations.push_back(
+            account.operations.push_back(
                 makeOperation(CleanOperationKind::privacyRedirect, finalURL, rewrite->redirectedURL, {}, kPrivacyNote));
         }
         result.cleanedOriginalURL = finalURL;
         result.privacyRedirect = rewrite->info();
     }
-    result.paramsRemoved = removedCount + (fragmentCleared ? 1 : 0) + (pathChanged && removedCount == 0 ? 1 : 0);
-    result.removedQueryParameters = std::move(removedNames);
-    result.matchedRuleIDs = std::move(ids);
-    result.matchedCategories = categories;
-    result.operations = std::move(operations);
+    const std::int64_t removed = account.removedCount;
+    result.paramsRemoved = removed + (account.fragmentCleared ? 1 : 0) + (account.pathChanged && removed == 0 ? 1 : 0);
+    result.removedQueryParameters = std::move(account.removedNames);
+    result.matchedRuleIDs = std::move(account.ids);
+    result.matchedCategories = account.categories;
+    result.operations = std::move(account.operations);
     return result;
-}
-
-std::span<const std::string_view> URLCleaner::redditJSChallengeParamsToStrip(const URLComponents& components) {
-    const auto host = lowerCaseHost(components);
-    return redditJSChallengeParamsToStrip(components, host ? std::optional<std::string_view>(*host) : std::nullopt);
-}
-
-std::span<const std::string_view> URLCleaner::redditJSChallengeParamsToStrip(const URLComponents& components,
-                                                                             std::optional<std::string_view> host) {
-    if (!host || !isOnDomain(*host, redditPrimaryDomain)) return {};
-    bool hasSolution = false;
-    bool hasToken = false;
-    std::string nameScratch;
-    std::string valueScratch;
-    for (const auto& item : components.percentEncodedQueryItemViews()) {
-        const std::string_view name = decoded(item.name, nameScratch);
-        if (name == "jsc_orig_r") return redditJSChallengeParams;
-        if (name == "js_challenge" && item.value && decoded(*item.value, valueScratch) == "1") {
-            return redditJSChallengeParams;
-        }
-        hasSolution = hasSolution || name == "solution";
-        hasToken = hasToken || name == "token";
-        if (hasSolution && hasToken) return redditJSChallengeParams;
-    }
-    return {};
-}
-
-bool URLCleaner::isGoogleSearchURL(const URLComponents& components) {
-    const auto host = lowerCaseHost(components);
-    return isGoogleSearchURL(components, host ? std::optional<std::string_view>(*host) : std::nullopt);
-}
-
-bool URLCleaner::isGoogleSearchURL(const URLComponents& components, std::optional<std::string_view> host) {
-    if (!host || !isOnDomain(*host, googleSearchPrimaryDomain)) return false;
-    std::string scratch;
-    if (decoded(components.percentEncodedPath(), scratch) != "/search") return false;
-    for (const auto& item : components.percentEncodedQueryItemViews()) {
-        if (decoded(item.name, scratch) == "q") return true;
-    }
-    return false;
-}
-
-bool URLCleaner::shouldClearGoogleSearchLocalFragment(const URLComponents& components) {
-    auto encoded = components.percentEncodedFragment();
-    if (!encoded || encoded->empty() || !isGoogleSearchURL(components)) return false;
-    std::string scratch;
-    const std::string_view fragment = decoded(*encoded, scratch);
-    return std::any_of(googleSearchLocalFragmentMarkers.begin(), googleSearchLocalFragmentMarkers.end(),
-                       [fragment](std::string_view marker) { return fragment.find(marker) != std::string_view::npos; });
 }
 
 }  // namespace tessaril

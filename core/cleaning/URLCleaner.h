@@ -4,13 +4,13 @@
 #include "core/cleaning/CleanOutcome.h"
 #include "core/cleaning/CleanResult.h"
 #include "core/cleaning/RulesEngine.h"
+#include "core/cleaning/matching/LinkMatch.h"
 #include "core/foundation/URLComponents.h"
 #include "core/transform/PrivacyRedirectSettings.h"
 #include "core/transform/PrivacyRedirector.h"
 
 #include <array>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,22 +30,6 @@ class DomainExceptionStore;
 // from one thread at a time, like the engine it asks.
 class URLCleaner {
 public:
-    // Site-specific hosts, compared in lower case; the first two also cover their subdomains.
-    static constexpr std::string_view redditPrimaryDomain = "reddit.com";
-    static constexpr std::string_view googleSearchPrimaryDomain = "google.com";
-    static constexpr std::string_view youTubeMusicHost = "music.youtube.com";
-
-    // Left behind by the site's bot check when a link is copied from a challenge page.
-    static constexpr std::array<std::string_view, 4> redditJSChallengeParams = {"solution", "js_challenge", "token",
-                                                                                "jsc_orig_r"};
-    // Tells the search service which browser build ran the search.
-    static constexpr std::array<std::string_view, 1> googleSearchParamsToStrip = {"client"};
-    // A fragment carrying any of these holds the search page's local-result state.
-    static constexpr std::array<std::string_view, 5> googleSearchLocalFragmentMarkers = {
-        "lkt=", "lpg=", "trex=", "rc_ludocids:", "trex_id:"};
-    // On the music site these select what plays; without them the link opens something else.
-    static constexpr std::array<std::string_view, 2> youTubeMusicKeptParams = {"si", "is"};
-
     // Wrappers inside wrappers are unwrapped this many levels below the first; the target found at
     // the deepest level is returned as it is.
     static constexpr int maximumRedirectDepth = 5;
@@ -91,48 +75,37 @@ public:
     [[nodiscard]] CleanResult resultAfterNetworkResolution(std::string_view originalURL, std::string_view resolvedURL,
                                                            std::string_view contactedHost);
 
-    // The pipeline itself on an already trimmed web link, without the site exception check or the
-    // saving of counts. Nothing when the link needs no change (or its text cannot be
-    // parsed after the path rules). `depth` counts enclosing wrappers.
-    [[nodiscard]] std::optional<CleanResult> performClean(std::string_view trimmed, int depth = 0);
-
-    // redditJSChallengeParams when the link is on the Reddit domain and carries a sign of the
-    // challenge (js_challenge=1, both solution and token, or jsc_orig_r); otherwise nothing.
-    [[nodiscard]] static std::span<const std::string_view> redditJSChallengeParamsToStrip(
-        const URLComponents& components);
-    // A results page of the search service on its primary domain (any subdomain, no country domains):
-    // path "/search" and a "q" parameter.
-    [[nodiscard]] static bool isGoogleSearchURL(const URLComponents& components);
-    // A search results link whose non-empty fragment holds local-result state.
-    [[nodiscard]] static bool shouldClearGoogleSearchLocalFragment(const URLComponents& components);
-
 private:
-    // `parsed`, when given, is the parse of `trimmed`; it may be changed.
+    // What the steps of one clean found, gathered for its result.
+    struct Account;
+
+    // The pipeline on an already trimmed web link, without the site exception check or the saving of
+    // counts: nothing when the link needs no change (or its text cannot be parsed after the path
+    // rules). `depth` counts enclosing wrappers; `parsed`, when given, is the parse of `trimmed`,
+    // and may be changed.
     std::optional<CleanResult> performClean(std::string_view trimmed, int depth, URLComponents* parsed);
-    // The same questions with the lower-case host already known.
-    [[nodiscard]] static std::span<const std::string_view> redditJSChallengeParamsToStrip(
-        const URLComponents& components, std::optional<std::string_view> lowerHost);
-    [[nodiscard]] static bool isGoogleSearchURL(const URLComponents& components,
-                                                std::optional<std::string_view> lowerHost);
-    std::optional<CleanResult> unwrapRedirect(LinkScan& scan, int depth,
-                                              std::span<const CompiledProvider* const> providers);
+    // A wrapper is cleaned through its target; nothing else runs on the wrapper itself.
+    std::optional<CleanResult> unwrapRedirect(LinkMatch& link, int depth);
+    // Returns whether any provider's path rules changed the link (link.text() is then the result).
+    bool applyPathRules(LinkMatch& link, Account& account);
+    void removeParameters(URLComponents& components, LinkMatch& link, Account& account);
+    void clearSearchFragment(URLComponents& components, Account& account);
+    // The privacy rewrite, then the result; nothing when the link came out as it went in.
+    std::optional<CleanResult> finish(std::string_view trimmed, const URLComponents& components, Account& account);
+    // Adds the identifier makeID() gives to `ids` and counts one match of the rule, unless neither
+    // the result nor the counts would keep it.
+    template <typename MakeID>
+    void noteMatch(std::vector<std::string>& ids, MakeID makeID, RuleCategoryType category);
 
     RulesEngine& rulesEngine_;
     const CustomBlocklistStore* customBlocklist_ = nullptr;
     DomainExceptionStore* exceptionStore_;
     PrivacyRedirectSettings privacyRedirectSettings_;
     PrivacyRedirector privacyRedirector_;
-    // Adds the identifier makeID() gives to `ids` and counts one match of the rule, unless neither
-    // the result nor the counts would keep it.
-    template <typename MakeID>
-    void noteMatch(std::vector<std::string>& ids, MakeID makeID, RuleCategoryType category);
-
     MatchCounting matchCounting_ = MatchCounting::savedAfterEachClean;
     ResultDetail detail_ = ResultDetail::full;
-    // Scratch space reused from one link to the next.
-    std::array<std::vector<const CompiledProvider*>, maximumRedirectDepth + 1> providerLists_;
-    std::array<LinkScan, maximumRedirectDepth + 1> scans_;
-    ProviderSet parameterProviders_;
+    // Scratch space reused from one link to the next: one link match per wrapper level.
+    std::array<LinkMatch, maximumRedirectDepth + 1> links_;
     std::string lowerHost_;
     URLComponents input_;
 };

@@ -214,6 +214,14 @@ std::optional<std::string> percentDecode(std::string_view text) {
     return out;
 }
 
+std::string_view percentDecodedView(std::string_view text, std::string& scratch) {
+    if (text.find('%') == std::string_view::npos) return text;
+    auto decoded = percentDecode(text);
+    if (!decoded) return text;
+    scratch = std::move(*decoded);
+    return scratch;
+}
+
 std::size_t asciiRunEnd(std::string_view text, std::size_t from) {
     std::size_t i = from;
     for (; i + 8 <= text.size(); i += 8) {

@@ -26,6 +26,10 @@ namespace tessaril::text {
 // Decodes %XX escapes. Fails (no value) when an escape is malformed or the decoded bytes are not
 // valid UTF-8; text without escapes decodes to itself.
 [[nodiscard]] std::optional<std::string> percentDecode(std::string_view text);
+// The same for text that is decoded often and rarely holds escapes: text without them is its own
+// decoding and comes back as it is, without a copy; otherwise the decoding is put in `scratch` and
+// viewed, and text whose escapes do not decode is taken as written.
+[[nodiscard]] std::string_view percentDecodedView(std::string_view text, std::string& scratch);
 
 [[nodiscard]] bool isValidUtf8(std::string_view text);
 // Where the run of ASCII bytes from `from` ends (text.size() when it reaches the end); eight bytes

@@ -17,14 +17,14 @@ foreach(row IN LISTS rows)
   set("allowed_${folder}" "${allowed}")
 endforeach()
 
-# A folder pattern ("core/*") covers the folders directly below its parent.
+# A folder pattern ("core/*") covers every folder below its parent.
 function(covers pattern folder result)
   set(${result} FALSE PARENT_SCOPE)
   if(pattern STREQUAL folder)
     set(${result} TRUE PARENT_SCOPE)
   elseif(pattern MATCHES "^(.*)/\\*$")
     # The parent is matched here, after MATCHES has set it, not when the condition was read.
-    if(folder MATCHES "^${CMAKE_MATCH_1}/[^/]+$")
+    if(folder MATCHES "^${CMAKE_MATCH_1}/.+$")
       set(${result} TRUE PARENT_SCOPE)
     endif()
   endif()

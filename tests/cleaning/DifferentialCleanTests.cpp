@@ -5,6 +5,7 @@
 #include "tests/cleaning/RulesTestSupport.h"
 
 #include "core/cleaning/URLCleaner.h"
+#include "core/cleaning/matching/LinkMatch.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/stores/CustomBlocklistStore.h"
 
@@ -246,30 +247,36 @@ TEST_F(DifferentialCleanTest, GeneratedHostileLinks) {
         }
         if (chance(5)) url = "  " + url + "\n";
         if (!compare(url)) break;
-        // The engine's own questions, one by one, for every provider (not only the routed ones).
-        const auto components = URLComponents::parse(text::trim(url));
-        auto namesOf = [](const std::vector<const CompiledProvider*>& providers) {
-            std::vector<std::string> result;
-            for (const auto* provider : providers)
-                result.push_back(provider->name);
-            return result;
-        };
-        EXPECT_EQ(namesOf(fast_.engine.matchingProviders(text::trim(url))),
-                  namesOf(reference_->matchingProviders(text::trim(url))))
-            << url;
-        if (!components) continue;
-        for (const auto& item : components->percentEncodedQueryItemViews()) {
-            const std::string name = text::percentDecode(item.name).value_or(std::string(item.name));
-            const FallbackRule* plain = reference_->fallbackRule(name);
-            EXPECT_EQ(fast_.engine.shouldStripParamFallback(name),
-                      plain ? std::optional(std::make_pair(plain->ruleID, plain->category)) : std::nullopt)
-                << name;
-            for (std::size_t p = 0; p < fast_.engine.compiledProviders().size(); ++p) {
-                const auto fast = fast_.engine.shouldStripParam(name, fast_.engine.compiledProviders()[p]);
-                const auto expected = reference_->shouldStripParam(name, plain_.engine.compiledProviders()[p]);
-                if (fast != expected) ADD_FAILURE() << name << " " << fast_.engine.compiledProviders()[p].name;
-            }
+        // The matcher's account of the link, provider by provider, against the plain answers.
+        const std::string_view trimmed = text::trim(url);
+        LinkMatch link;
+        fast_.engine.matcher().match(trimmed, link);
+        const auto explanation = link.explain();
+        const auto plainProviders = reference_->matchingProviders(trimmed);
+        ASSERT_EQ(explanation.providers.size(), plainProviders.size()) << url;
+        const auto components = URLComponents::parse(trimmed);
+        std::vector<std::string> names;
+        if (components) {
+            auto items = components->queryItems();
+            for (const auto& item : items ? *items : components->percentEncodedQueryItems())
+                names.push_back(item.name);
         }
+        for (std::size_t p = 0; p < plainProviders.size(); ++p) {
+            const auto& account = explanation.providers[p];
+            ASSERT_EQ(account.provider->name, plainProviders[p]->name) << url;
+            if (account.excepted) continue;
+            std::vector<std::pair<std::string, std::string>> expected;
+            for (const auto& name : names) {
+                if (auto id = reference_->shouldStripParam(name, *plainProviders[p])) expected.emplace_back(name, *id);
+            }
+            EXPECT_EQ(account.parameters, expected) << url;
+        }
+        std::vector<std::pair<std::string, std::string>> expectedBuiltIn;
+        for (const auto& name : names) {
+            if (const FallbackRule* rule = reference_->fallbackRule(name))
+                expectedBuiltIn.emplace_back(name, rule->ruleID);
+        }
+        EXPECT_EQ(explanation.builtInRules, expectedBuiltIn) << url;
     }
     compareCounts();
 }

@@ -8,6 +8,7 @@
 #include "core/cleaning/CleanResult.h"
 #include "core/cleaning/RedirectTarget.h"
 #include "core/cleaning/RulesEngine.h"
+#include "core/cleaning/SiteRules.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
@@ -177,14 +178,15 @@ private:
         const auto encodedHost = components->percentEncodedHost();
         const std::string host = encodedHost ? decodedName(*encodedHost) : std::string();
         const std::string lowerHost = text::toLower(host);
-        const auto challenge = URLCleaner::redditJSChallengeParamsToStrip(*components);
-        const bool searchPage = URLCleaner::isGoogleSearchURL(*components);
+        const auto siteHost = site_rules::lowerCaseHost(*components);
+        const auto challenge = site_rules::redditJSChallengeParamsToStrip(*components, siteHost);
+        const bool searchPage = site_rules::isGoogleSearchURL(*components, siteHost);
         std::vector<std::string> removed;
         auto decide = [&](const URLQueryItemView& item) {
             const std::string name = decodedName(item.name);
             const bool blocked = blocks(name, host);
             if (blocked) result.matchedRuleIDs.push_back("user:" + name);
-            if (!blocked && encodedHost && lowerHost == URLCleaner::youTubeMusicHost &&
+            if (!blocked && encodedHost && lowerHost == site_rules::youTubeMusicHost &&
                 (text::asciiLower(name) == "si" || text::asciiLower(name) == "is"))
                 return false;
             if (std::find(challenge.begin(), challenge.end(), name) != challenge.end() &&
@@ -221,7 +223,7 @@ private:
             result.operations.push_back(operation);
         }
         bool fragmentCleared = false;
-        if (URLCleaner::shouldClearGoogleSearchLocalFragment(*components) &&
+        if (site_rules::shouldClearGoogleSearchLocalFragment(*components) &&
             engine_.isCategoryEnabled(RuleCategoryType::analytics)) {
             CleanOperation operation;
             operation.kind = CleanOperationKind::localParameterRemoval;

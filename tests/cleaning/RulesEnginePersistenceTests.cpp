@@ -12,6 +12,7 @@
 namespace tessaril {
 namespace {
 
+using testing::builtInRuleFor;
 using testing::category;
 using testing::ruleIDs;
 using testing::rulesFixture;
@@ -128,22 +129,21 @@ TEST_F(RulesEnginePersistenceTest, CustomRulesMatchWholeNamesLiterally) {
     engine.addCustomRule("ref_src", "ref_src", RuleCategoryType::custom);
     engine.addCustomRule("a.b*", "dotted", RuleCategoryType::custom);
     EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::custom)), (Strings{"Custom:ref_src", "Custom:a.b*"}));
-    EXPECT_EQ(engine.shouldStripParamFallback("REF_SRC"),
-              std::make_pair(std::string("Custom:ref_src"), RuleCategoryType::custom));
-    EXPECT_FALSE(engine.hasStripParamFallback("ref_src2"));
-    EXPECT_TRUE(engine.hasStripParamFallback("A.B*"));
-    EXPECT_FALSE(engine.hasStripParamFallback("axb"));
-    EXPECT_FALSE(engine.hasStripParamFallback("a.bbb"));
+    EXPECT_EQ(builtInRuleFor(engine, "REF_SRC"), "Custom:ref_src");
+    EXPECT_EQ(builtInRuleFor(engine, "ref_src2"), "");
+    EXPECT_EQ(builtInRuleFor(engine, "A.B*"), "Custom:a.b*");
+    EXPECT_EQ(builtInRuleFor(engine, "axb"), "");
+    EXPECT_EQ(builtInRuleFor(engine, "a.bbb"), "");
     EXPECT_EQ(stored(RulesEngine::customRulesKey).size(), 2u);
     EXPECT_EQ(stored(RulesEngine::customRulesKey)[0]["source"], "Custom");
 
     // Custom rules survive a reload of the rule files.
     ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
     EXPECT_EQ(category(engine, RuleCategoryType::custom).rules().size(), 2u);
-    EXPECT_TRUE(engine.hasStripParamFallback("ref_src"));
+    EXPECT_EQ(builtInRuleFor(engine, "ref_src"), "Custom:ref_src");
 
     engine.removeCustomRule("Custom:ref_src");
-    EXPECT_FALSE(engine.hasStripParamFallback("ref_src"));
+    EXPECT_EQ(builtInRuleFor(engine, "ref_src"), "");
     EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::custom)), (Strings{"Custom:a.b*"}));
     EXPECT_EQ(stored(RulesEngine::customRulesKey).size(), 1u);
 }
@@ -175,7 +175,7 @@ TEST_F(RulesEnginePersistenceTest, ImportOfAnExportAddsNoDuplicatesAndKeepsRuleS
     ASSERT_TRUE(other.importRules(*engine.exportRules()));
     ASSERT_EQ(category(other, RuleCategoryType::custom).rules().size(), 1u);
     EXPECT_FALSE(category(other, RuleCategoryType::custom).rules()[0]->isEnabled());
-    EXPECT_FALSE(other.hasStripParamFallback("ref_src"));
+    EXPECT_EQ(builtInRuleFor(other, "ref_src"), "");
     EXPECT_TRUE(otherDefaults.dataText(RulesEngine::customRulesKey).has_value());
 
     EXPECT_FALSE(other.importRules(R"([{"type":"Custom"}])"));
@@ -244,9 +244,8 @@ TEST_F(RulesEnginePersistenceTest, ReloadReflectsWhatTheDefaultsHold) {
     writer.addCustomRule("two", "two", RuleCategoryType::emailMarketing);
 
     engine.reloadPersistedState();
-    EXPECT_FALSE(engine.hasStripParamFallback("one"));
-    EXPECT_EQ(engine.shouldStripParamFallback("TWO"),
-              std::make_pair(std::string("Email Marketing:two"), RuleCategoryType::emailMarketing));
+    EXPECT_EQ(builtInRuleFor(engine, "one"), "");
+    EXPECT_EQ(builtInRuleFor(engine, "TWO"), "Email Marketing:two");
     EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::emailMarketing)).back(), "Email Marketing:two");
 }
 

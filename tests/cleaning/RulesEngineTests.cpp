@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/RulesEngine.h"
+#include "core/cleaning/matching/NameRuleIndex.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "tests/cleaning/RulesTestSupport.h"
 
@@ -36,7 +37,7 @@ TEST_F(RulesEngineTest, EmptyProviderFileStillBuildsTheBuiltInTree) {
     RulesEngine fresh = makeEngine();
     EXPECT_TRUE(fresh.categories().empty());
     // Before any load (or after a refused first one) links can still be asked about.
-    EXPECT_TRUE(fresh.matchingProviders("https://shop.example/?ref=1").empty());
+    EXPECT_TRUE(testing::matched(fresh, "https://shop.example/?ref=1").providers().empty());
     int announcements = 0;
     auto connection = fresh.categoriesChanged().connect([&] { ++announcements; });
     ASSERT_TRUE(fresh.loadRules(R"({"providers":{}})"));
@@ -56,11 +57,9 @@ TEST_F(RulesEngineTest, EmptyProviderFileStillBuildsTheBuiltInTree) {
     }
     EXPECT_EQ(fresh.fallbackRules().size(), 14u);
     EXPECT_EQ(fresh.fallbackRules().front().ruleID, "Analytics:utm_*");
-    EXPECT_EQ(fresh.shouldStripParamFallback("UTM_Source"),
-              std::make_pair(std::string("Analytics:utm_*"), RuleCategoryType::analytics));
-    EXPECT_EQ(fresh.shouldStripParamFallback("gclid"),
-              std::make_pair(std::string("Advertising:gclid"), RuleCategoryType::advertising));
-    EXPECT_FALSE(fresh.hasStripParamFallback("xgclid"));
+    EXPECT_EQ(testing::strippedBy(fresh, "https://shop.example/", "UTM_Source"), "Analytics:utm_*");
+    EXPECT_EQ(testing::strippedBy(fresh, "https://shop.example/", "gclid"), "Advertising:gclid");
+    EXPECT_EQ(testing::strippedBy(fresh, "https://shop.example/", "xgclid"), "");
 }
 
 TEST_F(RulesEngineTest, CompilesProvidersAndListsTheirRules) {
@@ -94,95 +93,6 @@ TEST_F(RulesEngineTest, CompilesProvidersAndListsTheirRules) {
     EXPECT_TRUE(diagnostics.empty());
 }
 
-TEST_F(RulesEngineTest, SelectsProvidersByUrlAndCategorySwitch) {
-    auto names = [&](std::string_view url) {
-        Strings result;
-        for (const auto* matching : engine.matchingProviders(url))
-            result.push_back(matching->name);
-        return result;
-    };
-    // An empty URL pattern applies everywhere; the search is unanchored.
-    EXPECT_EQ(names("https://acme.example/item?ref=1"), (Strings{"acme-amazon", "everywhere"}));
-    EXPECT_EQ(names("not even a url"), (Strings{"everywhere"}));
-    EXPECT_EQ(names("HTTPS://OUT.EXAMPLE/x"), (Strings{"wrapper", "everywhere"}));
-
-    const CompiledProvider& acme = *provider(engine, "acme-amazon");
-    EXPECT_TRUE(engine.isException("https://acme.example/checkout?x", acme));
-    EXPECT_FALSE(engine.isException("https://acme.example/item", acme));
-
-    category(engine, RuleCategoryType::ecommerce).setEnabled(false);
-    EXPECT_EQ(names("https://acme.example/item?ref=1"), (Strings{"everywhere"}));
-}
-
-TEST_F(RulesEngineTest, ParameterRulesAreAnchoredAsText) {
-    const CompiledProvider& acme = *provider(engine, "acme-amazon");
-    EXPECT_EQ(engine.shouldStripParam("REF", acme), "E-commerce:ref");
-    EXPECT_FALSE(engine.hasStripParam("ref2", acme));
-    EXPECT_FALSE(engine.hasStripParam("xref", acme));
-    EXPECT_EQ(engine.shouldStripParam("pd_abc", acme), "E-commerce:pd_[a-z]+");
-    // "^tracking|sid$": the first alternative is only tied to the start, the last only to the end.
-    EXPECT_EQ(engine.shouldStripParam("tracking_id", acme), "E-commerce:tracking|sid");
-    EXPECT_EQ(engine.shouldStripParam("xsid", acme), "E-commerce:tracking|sid");
-    EXPECT_FALSE(engine.hasStripParam("xtracking", acme));
-    EXPECT_FALSE(engine.hasStripParam("sidx", acme));
-    EXPECT_EQ(engine.shouldStripParam("Tag", acme), "Referral Marketing:tag");
-}
-
-TEST_F(RulesEngineTest, ReferralCategoryAndRuleSwitches) {
-    const CompiledProvider& acme = *provider(engine, "acme-amazon");
-    category(engine, RuleCategoryType::referralMarketing).setEnabled(false);
-    EXPECT_FALSE(engine.hasStripParam("tag", acme));
-    EXPECT_TRUE(engine.hasStripParam("ref", acme));
-    EXPECT_EQ(engine.matchingProviders("https://acme.example/").size(), 2u);
-    EXPECT_FALSE(engine.isRuleEnabled("Referral Marketing:anything", RuleCategoryType::referralMarketing));
-
-    RuleCategory& ecommerce = category(engine, RuleCategoryType::ecommerce);
-    ecommerce.firstRule("E-commerce:ref")->setEnabled(false);
-    EXPECT_FALSE(engine.hasStripParam("ref", acme));
-    EXPECT_TRUE(engine.isRuleEnabled("E-commerce:unknown", RuleCategoryType::ecommerce));
-    // A rule's switch is found again when the category's rules are replaced (the old entries gone).
-    ecommerce.setRules({});
-    EXPECT_TRUE(engine.hasStripParam("ref", acme));
-    ecommerce.appendRule(std::make_shared<RuleEntry>("E-commerce:ref", "ref", "ref", RuleCategoryType::ecommerce,
-                                                     RuleEntry::Source::clearURLs, false));
-    EXPECT_FALSE(engine.hasStripParam("ref", acme));
-
-    category(engine, RuleCategoryType::advertising).setEnabled(false);
-    EXPECT_FALSE(engine.hasStripParamFallback("gclid"));
-    EXPECT_TRUE(engine.hasStripParamFallback("fbclid"));
-}
-
-TEST_F(RulesEngineTest, ExtractsRedirectTargets) {
-    const CompiledProvider& wrapper = *provider(engine, "wrapper");
-    // The group-less pattern is skipped even though it matches; the target is percent-decoded.
-    EXPECT_EQ(engine.extractRedirection("https://out.example/r?u=HTTPS%3A%2F%2Fsite.example%2Fa%3Fb%3D1&x=2", wrapper),
-              "HTTPS://site.example/a?b=1");
-    EXPECT_FALSE(engine.extractRedirection("https://out.example/plain/https://site.example", wrapper).has_value());
-    EXPECT_FALSE(engine.extractRedirection("https://out.example/r?u=javascript%3Aalert(1)", wrapper).has_value());
-    // A malformed escape keeps the raw text.
-    EXPECT_EQ(engine.extractRedirection("https://out.example/go/https://site.example/%zz", wrapper),
-              "https://site.example/%zz");
-    EXPECT_FALSE(engine.extractRedirection("https://out.example/r?u=", wrapper).has_value());
-    // White space at the end goes; a control character or white space inside means no link.
-    const std::string site = "https://out.example/r?u=https%3A%2F%2Fsite.example%2F";
-    EXPECT_EQ(engine.extractRedirection(site + "a%0D%0A", wrapper), "https://site.example/a");
-    for (const char* inside :
-         {"%0A", "%0D", "%00", "%1B", "%09", "%20", "%7F", "%C2%9B", "%C2%85", "%C2%A0", "%E2%80%A8"})
-        EXPECT_FALSE(engine.extractRedirection(site + inside + "a", wrapper).has_value()) << inside;
-
-    category(engine, RuleCategoryType::redirectUnwrapping).rules()[1]->setEnabled(false);
-    EXPECT_TRUE(engine.extractRedirection("https://out.example/go/https://site.example", wrapper).has_value());
-    category(engine, RuleCategoryType::redirectUnwrapping).setEnabled(false);
-    EXPECT_FALSE(engine.extractRedirection("https://out.example/go/https://site.example", wrapper).has_value());
-}
-
-TEST_F(RulesEngineTest, AppliesRawRules) {
-    const CompiledProvider& acme = *provider(engine, "acme-amazon");
-    EXPECT_EQ(engine.applyRawRules("https://acme.example/dp/B01/REF=sr_1?x=1/ref=a", acme),
-              "https://acme.example/dp/B01?x=1");
-    EXPECT_EQ(engine.applyRawRules("https://acme.example/", *provider(engine, "everywhere")), "https://acme.example/");
-}
-
 TEST_F(RulesEngineTest, FailedDecodesKeepThePreviousState) {
     const auto* analytics = engine.categories().front().get();
     EXPECT_FALSE(engine.loadRules(R"({"version": 2})"));
@@ -197,7 +107,7 @@ TEST_F(RulesEngineTest, FailedDecodesKeepThePreviousState) {
     ASSERT_TRUE(engine.loadRuleBundle(rulesFixture("providers.json"), rulesFixture("supplementary.json")));
     ASSERT_EQ(engine.compiledProviders().size(), 4u);
     EXPECT_EQ(engine.compiledProviders().back().name, "extra");
-    EXPECT_TRUE(engine.hasStripParam("XTRA", engine.compiledProviders().back()));
+    EXPECT_EQ(testing::strippedBy(engine, "https://extra.example/", "XTRA"), "Analytics:xtra");
 
     // A main file that does not decode keeps the providers there were; the supplementary file's
     // still go after them.
@@ -298,8 +208,10 @@ TEST_F(RulesEngineTest, ShippedRulesCompile) {
     const CompiledProvider* google = testing::provider(shipped, "google");
     ASSERT_NE(google, nullptr);
     EXPECT_EQ(google->category, RuleCategoryType::redirectUnwrapping);
-    EXPECT_EQ(shipped.extractRedirection("https://www.google.com/url?q=https%3A%2F%2Fexample.com%2F&sa=D", *google),
-              "https://example.com/");
+    auto link = testing::matched(shipped, "https://www.google.com/url?q=https%3A%2F%2Fexample.com%2F&sa=D");
+    const auto redirect = link.redirect();
+    ASSERT_TRUE(redirect.has_value());
+    EXPECT_EQ(redirect->target, "https://example.com/");
 }
 
 }  // namespace

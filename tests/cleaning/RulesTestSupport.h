@@ -5,6 +5,7 @@
 #include "tests/support/TemporaryDirectory.h"
 
 #include "core/cleaning/RulesEngine.h"
+#include "core/cleaning/matching/LinkMatch.h"
 
 #include <filesystem>
 #include <string>
@@ -42,6 +43,34 @@ inline const CompiledProvider* provider(const RulesEngine& engine, const std::st
         if (compiled.name == name) return &compiled;
     }
     return nullptr;
+}
+
+// The rules' answers about a link.
+inline LinkMatch matched(const RulesEngine& engine, std::string_view url) {
+    LinkMatch link;
+    engine.matcher().match(url, link);
+    return link;
+}
+
+// The identifier of the rule that removes parameter `name` from the link, or "" when none does.
+inline std::string strippedBy(const RulesEngine& engine, std::string_view url, std::string_view name) {
+    auto link = matched(engine, url);
+    const auto rule = link.strippingRule(name);
+    return rule ? rule->id() : std::string();
+}
+
+inline LinkMatch::Explanation explained(const RulesEngine& engine, std::string_view url) {
+    return matched(engine, url).explain();
+}
+
+// The identifier of the built-in or custom rule that removes a parameter named `name` (plain URL
+// characters only), or "" when none does.
+inline std::string builtInRuleFor(const RulesEngine& engine, const std::string& name) {
+    const std::string url = "https://example.invalid/?" + name + "=1";
+    for (const auto& [parameter, id] : explained(engine, url).builtInRules) {
+        if (parameter == name) return id;
+    }
+    return {};
 }
 
 }  // namespace tessaril::testing

@@ -253,31 +253,6 @@ TEST_F(URLCleanerTest, NetworkResolutionComesFirst) {
     EXPECT_EQ(clean.operations[0].kind, CleanOperationKind::networkResolution);
 }
 
-TEST_F(URLCleanerTest, SiteSpecificPredicates) {
-    auto parse = [](std::string_view text) { return *URLComponents::parse(text); };
-    EXPECT_TRUE(URLCleaner::isGoogleSearchURL(parse("https://google.com/search?q=x")));
-    EXPECT_TRUE(URLCleaner::isGoogleSearchURL(parse("https://WWW.Google.COM/search?a=1&q")));
-    EXPECT_FALSE(URLCleaner::isGoogleSearchURL(parse("https://www.google.com/search/?q=x")));
-    EXPECT_FALSE(URLCleaner::isGoogleSearchURL(parse("https://www.google.co.uk/search?q=x")));
-    EXPECT_FALSE(URLCleaner::isGoogleSearchURL(parse("https://notgoogle.com/search?q=x")));
-    EXPECT_FALSE(URLCleaner::isGoogleSearchURL(parse("https://www.google.com/search?Q=x")));
-
-    EXPECT_TRUE(URLCleaner::shouldClearGoogleSearchLocalFragment(parse("https://google.com/search?q=x#a&trex_id:1")));
-    EXPECT_TRUE(URLCleaner::shouldClearGoogleSearchLocalFragment(parse("https://google.com/search?q=x#rc_ludocids:9")));
-    EXPECT_FALSE(URLCleaner::shouldClearGoogleSearchLocalFragment(parse("https://google.com/search?q=x#")));
-    EXPECT_FALSE(URLCleaner::shouldClearGoogleSearchLocalFragment(parse("https://google.com/maps?q=x#lkt=1")));
-
-    auto challenge = [&](std::string_view text) {
-        return URLCleaner::redditJSChallengeParamsToStrip(parse(text)).size();
-    };
-    EXPECT_EQ(challenge("https://reddit.com/?js_challenge=1"), 4u);
-    EXPECT_EQ(challenge("https://a.b.REDDIT.com/?solution=1&x=2&token"), 4u);
-    EXPECT_EQ(challenge("https://reddit.com/?solution=1"), 0u);
-    EXPECT_EQ(challenge("https://reddit.com/?js_challenge"), 0u);
-    EXPECT_EQ(challenge("https://reddit.com.evil.example/?jsc_orig_r=1"), 0u);
-    EXPECT_EQ(challenge("mailto:a@reddit.com?jsc_orig_r=1"), 0u);
-}
-
 // Hostile input must finish quickly and clean correctly; the sanitizer build checks the memory side.
 TEST_F(URLCleanerTest, LargeAndHostileInputs) {
     std::string many = "https://e.example/p?";

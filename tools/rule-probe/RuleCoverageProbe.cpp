@@ -7,6 +7,7 @@
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/cleaning/UnknownParameterDetector.h"
+#include "core/cleaning/matching/LinkMatch.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/foundation/Text.h"
@@ -90,21 +91,20 @@ public:
     }
 
 private:
-    void account(const std::string& url, std::set<std::string>& matched, std::set<std::string>& acted) const {
-        const auto names = parameterNames(url);
-        for (const auto* provider : engine_.matchingProviders(url)) {
-            matched.insert(provider->name);
-            if (engine_.isException(url, *provider)) continue;
-            bool didSomething =
-                engine_.extractRedirection(url, *provider).has_value() || engine_.applyRawRules(url, *provider) != url;
-            for (std::size_t i = 0; !didSomething && i < names.size(); ++i)
-                didSomething = engine_.hasStripParam(names[i], *provider);
-            if (didSomething) acted.insert(provider->name);
+    void account(const std::string& url, std::set<std::string>& matched, std::set<std::string>& acted) {
+        engine_.matcher().match(url, link_);
+        for (const auto& provider : link_.explain().providers) {
+            matched.insert(provider.provider->name);
+            if (!provider.excepted &&
+                (provider.redirectTarget || provider.pathRulesCut || !provider.parameters.empty())) {
+                acted.insert(provider.provider->name);
+            }
         }
     }
 
     RulesEngine& engine_;
     URLCleaner cleaner_;
+    LinkMatch link_;
     std::size_t lines_ = 0;
     std::size_t changed_ = 0;
     std::map<std::string, std::size_t> suspicious_;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/cleaning/FragmentScanner.h"
+#include "core/cleaning/matching/FragmentScanner.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/cleaning/FragmentScanner.h"
-#include "core/cleaning/LinkScan.h"
+#include "core/cleaning/matching/FragmentScanner.h"
+#include "core/cleaning/matching/LinkScan.h"
 #include "core/foundation/RulePrefilter.h"
 
 #include <algorithm>
@@ -31,8 +31,8 @@ public:
     [[nodiscard]] std::uint32_t add(const RulePrefilter& filter);
     void build();
 
-    // Records in `scan` which fragments its text holds, case-insensitively (its text is already set).
-    void findFragments(LinkScan& scan) const;
+    // Makes `scan` describe `text`: which fragments it holds, case-insensitively.
+    void scan(std::string_view text, LinkScan& scan) const;
     // Whether the filter lets the scanned text through: every requirement has a fragment in it. The
     // first requirement is answered by one bit of the scan, which turns most filters away.
     [[nodiscard]] bool passes(std::uint32_t filter, const LinkScan& scan) const {

@@ -8,11 +8,10 @@
 
 namespace tessaril {
 
-// What the rules engine works out once about one link text, for all the questions it is then asked
-// about it: which indexed literal fragments occur in it (case-insensitively, as ICU compares), and
-// the provider exception answers found so far. Filled by RulesEngine::scan and refreshed by the
-// engine when its rules have been reloaded since. It views the text, which must outlive its use.
-// Reusing one LinkScan from link to link keeps its buffers, so a scan does not allocate.
+// Which literal fragments of a FragmentIndex occur in one text (case-insensitively, as ICU
+// compares), and so which of its filters and groups the text may pass. Filled by
+// FragmentIndex::scan; it views the text, which must outlive its use. Reusing one LinkScan from
+// link to link keeps its buffers, so a scan does not allocate.
 class LinkScan {
 public:
     [[nodiscard]] std::string_view text() const { return text_; }
@@ -22,7 +21,6 @@ public:
 
 private:
     friend class FragmentIndex;
-    friend class RulesEngine;
 
     std::string_view text_;
     // The text case-folded, when it is not all ASCII (the fragments are found in the folding).
@@ -36,10 +34,6 @@ private:
     std::vector<std::uint64_t> liveGroups_;
     // Per requirement tail of the index: 0 not yet asked, 1 not met, 2 met.
     mutable std::vector<std::uint8_t> tailAnswers_;
-    // Per provider: 0 not yet asked, 1 not an exception, 2 an exception.
-    std::vector<std::uint8_t> exceptionAnswers_;
-    // The engine's rule generation the fragments were found with.
-    std::uint64_t generation_ = 0;
 };
 
 }  // namespace tessaril

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/cleaning/NameRuleIndex.h"
+#include "core/cleaning/matching/NameRuleIndex.h"
 
 #include <algorithm>
 

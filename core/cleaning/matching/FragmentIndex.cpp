@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/cleaning/FragmentIndex.h"
+#include "core/cleaning/matching/FragmentIndex.h"
 
 #include "core/foundation/Text.h"
 
@@ -152,7 +152,8 @@ void FragmentIndex::build() {
     built_ = true;
 }
 
-void FragmentIndex::findFragments(LinkScan& scan) const {
+void FragmentIndex::scan(std::string_view text, LinkScan& scan) const {
+    scan.text_ = text;
     const std::size_t words = (fragments_.size() + 63) / 64;
     if (scan.fragmentBits_.size() == words) {
         for (const std::uint32_t fragment : scan.fragmentsFound_)

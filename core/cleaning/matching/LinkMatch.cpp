@@ -1,0 +1,239 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/matching/LinkMatch.h"
+
+#include "core/cleaning/RedirectTarget.h"
+#include "core/cleaning/matching/RuleMatcher.h"
+#include "core/foundation/URLComponents.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace tessaril {
+
+namespace {
+
+// Rule `rule` of a provider in the name index's numbering: its "rules", then its "referralMarketing".
+ParameterRule providerRule(const CompiledProvider& provider, std::size_t rule) {
+    const std::size_t paramCount = provider.paramRegexes.size();
+    const bool isReferral = rule >= paramCount;
+    const CompiledPattern& pattern =
+        isReferral ? provider.referralParamRegexes[rule - paramCount] : provider.paramRegexes[rule];
+    return ParameterRule{&provider, &pattern, isReferral, nullptr};
+}
+
+}  // namespace
+
+std::string ParameterRule::id() const {
+    if (fallback != nullptr) return fallback->ruleID;
+    const std::string_view listedUnder =
+        rawValue(isReferral ? RuleCategoryType::referralMarketing : provider->category);
+    std::string id;
+    id.reserve(listedUnder.size() + 1 + rule->pattern.size());
+    id += listedUnder;
+    id += ':';
+    id += rule->pattern;
+    return id;
+}
+
+void LinkMatch::setText(std::string_view text) {
+    text_ = text;
+    matcher_->fragmentIndex_.scan(text_, scan_);
+    exceptionAnswers_.assign(matcher_->providers_.size(), 0);
+}
+
+bool LinkMatch::isException(const CompiledProvider& provider) {
+    if (provider.exceptionRegexes.empty()) return false;
+    const std::size_t number = matcher_->providerNumber(provider);
+    const RuleMatcher::ProviderIndex& index = matcher_->index_[number];
+    if (!FragmentIndex::live(index.exceptionGroup, scan_)) return false;
+    std::uint8_t& answer = exceptionAnswers_[number];
+    if (answer == 0) {
+        bool found = false;
+        for (std::size_t i = 0; i < provider.exceptionRegexes.size() && !found; ++i) {
+            found = matcher_->fragmentIndex_.passes(index.exceptionFilters[i], scan_) &&
+                    provider.exceptionRegexes[i].search(text_);
+        }
+        answer = found ? 2 : 1;
+    }
+    return answer == 2;
+}
+
+std::optional<std::string> LinkMatch::redirectTarget(const CompiledProvider& provider) {
+    // Individual redirect rules have switches in the tree, but only the category switch counts here.
+    if (!matcher_->isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
+    const RuleMatcher::ProviderIndex& index = matcher_->index_[matcher_->providerNumber(provider)];
+    if (!FragmentIndex::live(index.redirectionGroup, scan_)) return std::nullopt;
+    for (std::size_t i = 0; i < provider.redirectionRegexes.size(); ++i) {
+        const Regex& regex = provider.redirectionRegexes[i].regex;
+        if (regex.captureGroupCount() == 0 || !matcher_->fragmentIndex_.passes(index.redirectionFilters[i], scan_))
+            continue;
+        // Whether it matches at all is answered by the DFA, cheaper still than finding the capture.
+        if (!regex.search(text_)) continue;
+        auto match = regex.firstMatch(text_);
+        if (!match || match->groups.empty() || !match->groups[0]) continue;
+        const TextRange range = *match->groups[0];
+        if (range.begin > range.end || range.end > text_.size()) continue;
+        if (auto target = tessaril::redirectTarget(text_.substr(range.begin, range.end - range.begin))) return target;
+    }
+    return std::nullopt;
+}
+
+std::optional<LinkMatch::Redirect> LinkMatch::redirect() {
+    if (!matcher_->isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
+    for (std::size_t at = nextProviderWithLiveGroup(0, false); at < providers_.size();
+         at = nextProviderWithLiveGroup(at + 1, false)) {
+        const CompiledProvider* provider = providers_[at];
+        if (isException(*provider)) continue;
+        if (auto target = redirectTarget(*provider)) return Redirect{provider, std::move(*target)};
+    }
+    return std::nullopt;
+}
+
+bool LinkMatch::rawRulesMayApply(const CompiledProvider& provider) {
+    const RuleMatcher::ProviderIndex& index = matcher_->index_[matcher_->providerNumber(provider)];
+    if (!FragmentIndex::live(index.rawRuleGroup, scan_)) return false;
+    return std::any_of(index.rawRuleFilters.begin(), index.rawRuleFilters.end(),
+                       [&](std::uint32_t filter) { return matcher_->fragmentIndex_.passes(filter, scan_); });
+}
+
+std::string LinkMatch::applyRawRules(const CompiledProvider& provider) {
+    const RuleMatcher::ProviderIndex& index = matcher_->index_[matcher_->providerNumber(provider)];
+    std::string result(text_);
+    const LinkScan* scan = &scan_;
+    for (std::size_t i = 0; i < provider.rawRuleRegexes.size(); ++i) {
+        const Regex& regex = provider.rawRuleRegexes[i].regex;
+        if (!matcher_->fragmentIndex_.passes(index.rawRuleFilters[i], *scan) || !regex.search(result)) continue;
+        result = regex.replaceAll(result, "");
+        // Each cut changes the text the next rule is filtered on.
+        matcher_->fragmentIndex_.scan(result, scratchScan_);
+        scan = &scratchScan_;
+    }
+    return result;
+}
+
+const CompiledProvider* LinkMatch::nextPathRewrite() {
+    // Most links meet no path rule at all. The link is scanned again after each rewrite, so the next
+    // provider is looked for in the rewritten text.
+    for (std::size_t at = nextProviderWithLiveGroup(pathFrom_, true); at < providers_.size();
+         at = nextProviderWithLiveGroup(at + 1, true)) {
+        const CompiledProvider* provider = providers_[at];
+        if (isException(*provider)) continue;
+        std::string rewritten = applyRawRules(*provider);
+        if (rewritten == text_) continue;
+        textBeforeRewrite_.assign(text_);
+        rewritten_ = std::move(rewritten);
+        setText(rewritten_);
+        pathFrom_ = at + 1;
+        return provider;
+    }
+    pathFrom_ = providers_.size();
+    return nullptr;
+}
+
+std::size_t LinkMatch::nextProviderWithLiveGroup(std::size_t from, bool pathRules) {
+    const auto groups = pathRules ? matcher_->rawRuleGroups_ : matcher_->redirectionGroups_;
+    std::size_t next = providers_.size();
+    if (from >= providers_.size()) return next;
+    const CompiledProvider* first = matcher_->providers_.data();
+    FragmentIndex::forEachLive(groups.first, groups.second, scan_, [&](std::uint32_t group) {
+        const CompiledProvider* provider = first + (group - groups.first);
+        // The list is in load order, like the groups.
+        const auto found = std::lower_bound(providers_.begin() + static_cast<std::ptrdiff_t>(from), providers_.end(),
+                                            provider, std::less<>());
+        const auto at = static_cast<std::size_t>(found - providers_.begin());
+        if (at < next && *found == provider && (!pathRules || rawRulesMayApply(*provider))) next = at;
+    });
+    return next;
+}
+
+void LinkMatch::findParameterProviders() {
+    parameterProvidersFound_ = true;
+    parameterProviders_.clear();
+    parameterMembers_.assign((matcher_->providers_.size() + 63) / 64, 0);
+    for (const CompiledProvider* provider : providers_) {
+        if (provider->paramRegexes.empty() && provider->referralParamRegexes.empty()) continue;
+        if (isException(*provider)) continue;
+        const std::size_t number = matcher_->providerNumber(*provider);
+        parameterProviders_.push_back(provider);
+        parameterMembers_[number / 64] |= std::uint64_t{1} << (number % 64);
+    }
+}
+
+std::optional<ParameterRule> LinkMatch::strippingProviderRule(std::string_view name,
+                                                              const CompiledProvider& provider) const {
+    const std::size_t number = matcher_->providerNumber(provider);
+    if (const RuleMatcher::NameRules* answers = matcher_->nameRules(name)) {
+        for (const auto& hit : answers->providerRules) {
+            if (hit.list == number && matcher_->paramRuleEnabled(number, hit.rule))
+                return providerRule(provider, hit.rule);
+        }
+        return std::nullopt;
+    }
+    const std::size_t count = provider.paramRegexes.size() + provider.referralParamRegexes.size();
+    for (std::size_t rule = 0; rule < count; ++rule) {
+        ParameterRule candidate = providerRule(provider, rule);
+        if (matcher_->paramRuleEnabled(number, rule) && candidate.rule->regex.search(name)) return candidate;
+    }
+    return std::nullopt;
+}
+
+const FallbackRule* LinkMatch::strippingFallbackRule(std::string_view name) const {
+    const auto& rules = matcher_->fallbackRules_;
+    if (const RuleMatcher::NameRules* answers = matcher_->nameRules(name)) {
+        for (const std::uint32_t number : answers->fallbackRules) {
+            if (matcher_->fallbackRuleEnabled(number)) return &rules[number];
+        }
+        return nullptr;
+    }
+    for (std::size_t number = 0; number < rules.size(); ++number) {
+        if (matcher_->fallbackRuleEnabled(number) && rules[number].regex.search(name)) return &rules[number];
+    }
+    return nullptr;
+}
+
+std::optional<ParameterRule> LinkMatch::strippingRule(std::string_view name) {
+    if (!parameterProvidersFound_) findParameterProviders();
+    if (const RuleMatcher::NameRules* answers = matcher_->nameRules(name)) {
+        // The name's rules come in provider order, and so do the parameter providers: the first
+        // enabled rule of one of them is the answer.
+        for (const auto& hit : answers->providerRules) {
+            if (isParameterProvider(hit.list) && matcher_->paramRuleEnabled(hit.list, hit.rule))
+                return providerRule(matcher_->providers_[hit.list], hit.rule);
+        }
+    } else {
+        for (const CompiledProvider* provider : parameterProviders_) {
+            if (auto rule = strippingProviderRule(name, *provider)) return rule;
+        }
+    }
+    if (const FallbackRule* rule = strippingFallbackRule(name)) return ParameterRule{nullptr, nullptr, false, rule};
+    return std::nullopt;
+}
+
+LinkMatch::Explanation LinkMatch::explain() {
+    std::vector<std::string> names;
+    if (const auto components = URLComponents::parse(text_)) {
+        // When an escape does not decode, the names are shown as written.
+        auto items = components->queryItems();
+        for (const auto& item : items ? *items : components->percentEncodedQueryItems())
+            names.push_back(item.name);
+    }
+    Explanation explanation;
+    for (const CompiledProvider* provider : providers_) {
+        ProviderAccount& account = explanation.providers.emplace_back();
+        account.provider = provider;
+        account.excepted = isException(*provider);
+        if (account.excepted) continue;
+        account.redirectTarget = redirectTarget(*provider);
+        account.pathRulesCut = applyRawRules(*provider) != text_;
+        for (const auto& name : names) {
+            if (auto rule = strippingProviderRule(name, *provider)) account.parameters.emplace_back(name, rule->id());
+        }
+    }
+    for (const auto& name : names) {
+        if (const FallbackRule* rule = strippingFallbackRule(name))
+            explanation.builtInRules.emplace_back(name, rule->ruleID);
+    }
+    return explanation;
+}
+
+}  // namespace tessaril

@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/matching/RuleMatcher.h"
+
+#include "core/cleaning/matching/LinkMatch.h"
+
+#include <algorithm>
+#include <functional>
+#include <unordered_map>
+
+namespace tessaril {
+
+namespace {
+
+// The first rule, in rule order, that `accept(number, certain)` takes from the two ascending lists a
+// name index gives: rules that match for certain and rules whose expression must still run. Rule
+// order decides which identifier a name is reported under, so the lists are merged, not chained.
+template <typename Accept>
+void inRuleOrder(const std::vector<std::uint32_t>& certain, const std::vector<std::uint32_t>& candidates,
+                 Accept accept) {
+    std::size_t c = 0;
+    std::size_t k = 0;
+    while (c < certain.size() || k < candidates.size()) {
+        const bool takeCertain = k >= candidates.size() || (c < certain.size() && certain[c] < candidates[k]);
+        accept(takeCertain ? certain[c++] : candidates[k++], takeCertain);
+    }
+}
+
+// Every built-in and custom expression is "^" + pattern + "$"; the name index wants the middle.
+std::string_view unanchored(std::string_view pattern) {
+    if (pattern.size() >= 2 && pattern.front() == '^' && pattern.back() == '$')
+        return pattern.substr(1, pattern.size() - 2);
+    return "(";  // never happens; a pattern the index cannot read keeps its expression
+}
+
+}  // namespace
+
+RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<const FallbackRule> fallbackRules,
+                         std::span<const std::shared_ptr<RuleCategory>> categories)
+    : providers_(providers), fallbackRules_(fallbackRules) {
+    for (const auto& category : categories) {
+        auto& slot = categories_[static_cast<std::size_t>(category->type())];
+        if (slot == nullptr) slot = category.get();
+    }
+    // A rule answers to the first entry of its category listed under its identifier.
+    auto entry = [this](RuleCategoryType type, std::string_view pattern) -> const RuleEntry* {
+        const RuleCategory* category = categories_[static_cast<std::size_t>(type)];
+        return category == nullptr ? nullptr
+                                   : category->firstRule(std::string(rawValue(type)) + ":" + std::string(pattern));
+    };
+    index_.resize(providers_.size());
+    for (std::size_t i = 0; i < providers_.size(); ++i) {
+        const CompiledProvider& provider = providers_[i];
+        for (const auto& rule : provider.paramRegexes)
+            index_[i].ruleEntries.push_back(entry(provider.category, rule.pattern));
+        for (const auto& rule : provider.referralParamRegexes)
+            index_[i].ruleEntries.push_back(entry(RuleCategoryType::referralMarketing, rule.pattern));
+    }
+    for (const auto& rule : fallbackRules_) {
+        const RuleCategory* category = categories_[static_cast<std::size_t>(rule.category)];
+        fallbackEntries_.push_back(category == nullptr ? nullptr : category->firstRule(rule.ruleID));
+    }
+    buildFragmentIndex();
+    buildNameIndexes();
+}
+
+void RuleMatcher::buildFragmentIndex() {
+    std::unordered_map<std::string_view, std::uint32_t> patterns;
+    // The URL pattern groups first, so that group i is provider i's.
+    for (std::size_t i = 0; i < providers_.size(); ++i) {
+        const std::string_view pattern = providers_[i].urlRegex.pattern();
+        ProviderIndex& index = index_[i];
+        index.urlPattern = patterns.try_emplace(pattern, static_cast<std::uint32_t>(patterns.size())).first->second;
+        index.urlFilter = fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true));
+        (void)fragmentIndex_.addGroup(std::span(&index.urlFilter, 1));
+    }
+    urlPatternCount_ = patterns.size();
+    const auto addGroup = [this](const std::vector<CompiledPattern>& rules, std::vector<std::uint32_t>& filters) {
+        for (const auto& rule : rules)
+            filters.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(rule.pattern, true)));
+        return fragmentIndex_.addGroup(filters);
+    };
+    for (std::size_t i = 0; i < providers_.size(); ++i) {
+        ProviderIndex& index = index_[i];
+        for (const auto& regex : providers_[i].exceptionRegexes)
+            index.exceptionFilters.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(regex.pattern(), true)));
+        index.exceptionGroup = fragmentIndex_.addGroup(index.exceptionFilters);
+    }
+    // The redirection groups of all providers in one run of numbers, the path rule groups in the
+    // next: a link for which no group of a run is live skips that step without visiting a provider.
+    redirectionGroups_.first = fragmentIndex_.groupCount();
+    for (std::size_t i = 0; i < providers_.size(); ++i)
+        index_[i].redirectionGroup = addGroup(providers_[i].redirectionRegexes, index_[i].redirectionFilters);
+    redirectionGroups_.second = rawRuleGroups_.first = fragmentIndex_.groupCount();
+    for (std::size_t i = 0; i < providers_.size(); ++i)
+        index_[i].rawRuleGroup = addGroup(providers_[i].rawRuleRegexes, index_[i].rawRuleFilters);
+    rawRuleGroups_.second = fragmentIndex_.groupCount();
+    fragmentIndex_.build();
+}
+
+void RuleMatcher::buildNameIndexes() {
+    std::vector<std::string_view> names;
+    for (std::uint32_t list = 0; list < providers_.size(); ++list) {
+        const CompiledProvider& provider = providers_[list];
+        names.clear();
+        for (const auto& rule : provider.paramRegexes)
+            names.emplace_back(rule.pattern);
+        for (const auto& rule : provider.referralParamRegexes)
+            names.emplace_back(rule.pattern);
+        providerNames_.addList(names);
+        if (providerNames_.hasExpressionRules(list)) regexLists_.push_back(list);
+    }
+    names.clear();
+    for (const auto& rule : fallbackRules_)
+        names.push_back(unanchored(rule.regex.pattern()));
+    fallbackNames_.addList(names);
+}
+
+void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
+    link.matcher_ = this;
+    link.providers_.clear();
+    link.pathFrom_ = 0;
+    link.parameterProvidersFound_ = false;
+    link.setText(text);
+    link.patternAnswers_.assign(urlPatternCount_, 0);
+    const auto providerCount = static_cast<std::uint32_t>(providers_.size());
+    FragmentIndex::forEachLive(0, providerCount, link.scan_, [&](std::uint32_t number) {
+        const ProviderIndex& index = index_[number];
+        // The same pattern text gives the same filter, so both are answered once per link.
+        std::uint8_t& answer = link.patternAnswers_[index.urlPattern];
+        if (answer == 0) {
+            const bool matched =
+                fragmentIndex_.passes(index.urlFilter, link.scan_) && providers_[number].urlRegex.search(text);
+            answer = matched ? 2 : 1;
+        }
+        if (answer == 2 && isCategoryEnabled(providers_[number].category))
+            link.providers_.push_back(&providers_[number]);
+    });
+}
+
+bool RuleMatcher::paramRuleEnabled(std::size_t provider, std::size_t rule) const {
+    const CompiledProvider& compiled = providers_[provider];
+    const bool isReferral = rule >= compiled.paramRegexes.size();
+    if (!isCategoryEnabled(isReferral ? RuleCategoryType::referralMarketing : compiled.category)) return false;
+    const RuleEntry* entry = index_[provider].ruleEntries[rule];
+    return entry == nullptr || entry->isEnabled();
+}
+
+bool RuleMatcher::fallbackRuleEnabled(std::size_t rule) const {
+    if (!isCategoryEnabled(fallbackRules_[rule].category)) return false;
+    const RuleEntry* entry = fallbackEntries_[rule];
+    return entry == nullptr || entry->isEnabled();
+}
+
+const RuleMatcher::NameRules* RuleMatcher::nameRules(std::string_view name) const {
+    const std::size_t hash = std::hash<std::string_view>{}(name);
+    auto* found = nameRules_.find(name, hash);
+    if (found == nullptr) {
+        if (!NameRuleIndex::prepare(name, lowerName_)) return nullptr;
+        // Hostile input can bring any number of names; the kept answers stay bounded.
+        found = &nameRules_.add(name, hash);
+        computeNameRules(name, lowerName_, found->answer);
+    }
+    return &found->answer;
+}
+
+void RuleMatcher::computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const {
+    // Only lists with a word hit or with expression rules can hold a rule for the name.
+    const NameRuleIndex::Hits* hits = providerNames_.wordHits(lowerName);
+    std::vector<std::uint32_t> lists = regexLists_;
+    if (hits != nullptr) {
+        for (const auto& hit : *hits)
+            lists.push_back(hit.list);
+        std::sort(lists.begin(), lists.end());
+        lists.erase(std::unique(lists.begin(), lists.end()), lists.end());
+    }
+    for (const std::uint32_t list : lists) {
+        const CompiledProvider& provider = providers_[list];
+        const std::size_t paramCount = provider.paramRegexes.size();
+        providerNames_.lookup(list, hits, lowerName, literalHits_, regexCandidates_);
+        inRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
+            const CompiledPattern& rule = number >= paramCount ? provider.referralParamRegexes[number - paramCount]
+                                                               : provider.paramRegexes[number];
+            if (certain || rule.regex.search(name)) rules.providerRules.push_back({list, number});
+        });
+    }
+    fallbackNames_.lookup(0, fallbackNames_.wordHits(lowerName), lowerName, literalHits_, regexCandidates_);
+    inRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
+        if (certain || fallbackRules_[number].regex.search(name)) rules.fallbackRules.push_back(number);
+    });
+}
+
+}  // namespace tessaril

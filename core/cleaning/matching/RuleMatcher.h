@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/cleaning/CompiledProvider.h"
+#include "core/cleaning/FallbackRule.h"
+#include "core/cleaning/RuleCategory.h"
+#include "core/cleaning/RuleCategoryType.h"
+#include "core/cleaning/matching/FragmentIndex.h"
+#include "core/cleaning/matching/NameAnswers.h"
+#include "core/cleaning/matching/NameRuleIndex.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tessaril {
+
+class LinkMatch;
+
+// The loaded rules turned into what answers the cleaner's questions fast: a fragment index over
+// every pattern that is searched within a link (URL patterns, exceptions, redirections, path
+// rules), an index of parameter-name rules, and the answers it has worked out for names so far.
+//
+// It is built from the engine's providers, its built-in and custom rules and its category tree,
+// and reads the switches of that tree live. Whenever the engine changes any of the three, it drops
+// its matcher and builds a new one for the next question: that is the only way anything here is
+// brought up to date. Questions about one link go through a LinkMatch.
+class RuleMatcher {
+public:
+    // The three must stay unchanged, and alive, for as long as the matcher is used.
+    RuleMatcher(std::span<const CompiledProvider> providers, std::span<const FallbackRule> fallbackRules,
+                std::span<const std::shared_ptr<RuleCategory>> categories);
+    RuleMatcher(const RuleMatcher&) = delete;
+    RuleMatcher& operator=(const RuleMatcher&) = delete;
+
+    // Makes `link` describe `text`, which must outlive the link's use, and finds its providers.
+    void match(std::string_view text, LinkMatch& link) const;
+
+    [[nodiscard]] std::span<const CompiledProvider> providers() const { return providers_; }
+    [[nodiscard]] bool isCategoryEnabled(RuleCategoryType type) const {
+        const RuleCategory* category = categories_[static_cast<std::size_t>(type)];
+        return category == nullptr || category->isEnabled();
+    }
+
+private:
+    friend class LinkMatch;
+
+    // Per provider, its filters and filter groups in the fragment index (the exceptions, the
+    // redirections, the path rules) and the rule entries whose switches its parameter rules answer to.
+    struct ProviderIndex {
+        std::uint32_t urlFilter = 0;
+        // Providers with the same URL pattern text share one answer per link.
+        std::uint32_t urlPattern = 0;
+        std::vector<std::uint32_t> exceptionFilters;
+        std::vector<std::uint32_t> redirectionFilters;
+        std::vector<std::uint32_t> rawRuleFilters;
+        std::uint32_t exceptionGroup = 0;
+        std::uint32_t redirectionGroup = 0;
+        std::uint32_t rawRuleGroup = 0;
+        // Its "rules", then its "referralMarketing" (the numbering of the name index); null where the
+        // tree lists no entry.
+        std::vector<const RuleEntry*> ruleEntries;
+    };
+
+    // The providers' parameter rules and the built-in and custom rules that match a name, each in
+    // rule order; the switches are read when a rule is about to be used. Parameter rules of provider
+    // i are list i of the name index (its "rules", then its "referralMarketing").
+    struct NameRules {
+        NameRuleIndex::Hits providerRules;
+        std::vector<std::uint32_t> fallbackRules;
+    };
+    static constexpr std::size_t kKeptNameAnswers = 4096;
+
+    void buildFragmentIndex();
+    void buildNameIndexes();
+    // Null for a name the indexes cannot answer for (bytes outside printable ASCII).
+    [[nodiscard]] const NameRules* nameRules(std::string_view name) const;
+    void computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const;
+    [[nodiscard]] std::size_t providerNumber(const CompiledProvider& provider) const {
+        return static_cast<std::size_t>(&provider - providers_.data());
+    }
+    [[nodiscard]] bool paramRuleEnabled(std::size_t provider, std::size_t rule) const;
+    [[nodiscard]] bool fallbackRuleEnabled(std::size_t rule) const;
+
+    std::span<const CompiledProvider> providers_;
+    std::span<const FallbackRule> fallbackRules_;
+    // The first category of each type, the one every switch is read from.
+    std::array<const RuleCategory*, kAllRuleCategoryTypes.size()> categories_{};
+    std::vector<const RuleEntry*> fallbackEntries_;
+
+    FragmentIndex fragmentIndex_;
+    std::vector<ProviderIndex> index_;
+    std::size_t urlPatternCount_ = 0;
+    // The fragment index's group numbers [first, second) of all redirections, of all path rules.
+    std::pair<std::uint32_t, std::uint32_t> redirectionGroups_;
+    std::pair<std::uint32_t, std::uint32_t> rawRuleGroups_;
+
+    NameRuleIndex providerNames_;
+    NameRuleIndex fallbackNames_;
+    // Providers with rules that the name index cannot answer by lookup alone, in ascending order.
+    std::vector<std::uint32_t> regexLists_;
+    // Names repeat from link to link, so their answers are kept.
+    mutable NameAnswers<NameRules> nameRules_{kKeptNameAnswers};
+    mutable std::string lowerName_;
+    mutable std::vector<std::uint32_t> literalHits_;
+    mutable std::vector<std::uint32_t> regexCandidates_;
+};
+
+}  // namespace tessaril

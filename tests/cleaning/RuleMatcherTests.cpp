@@ -1,0 +1,233 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the rules answer about a link, asked the way the cleaner asks: through the matcher.
+#include "core/cleaning/RulesEngine.h"
+#include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/Regex.h"
+#include "core/foundation/Text.h"
+#include "tests/cleaning/RulesTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <random>
+
+namespace tessaril {
+namespace {
+
+using testing::category;
+using testing::matched;
+using testing::strippedBy;
+using Strings = std::vector<std::string>;
+
+Strings providerNames(const LinkMatch& link) {
+    Strings names;
+    for (const auto* provider : link.providers())
+        names.push_back(provider->name);
+    return names;
+}
+
+class RuleMatcherTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(engine.loadRules(testing::rulesFixture("providers.json"))); }
+
+    std::optional<std::string> target(std::string_view url) {
+        auto link = matched(engine, url);
+        auto redirect = link.redirect();
+        return redirect ? std::optional(redirect->target) : std::nullopt;
+    }
+
+    InMemoryUserDefaults defaults;
+    RulesEngine engine{defaults, {nullptr, nullptr, [](std::string_view) {}}};
+};
+
+TEST_F(RuleMatcherTest, ProvidersExceptionsAndParameterRules) {
+    // An empty URL pattern applies everywhere; the search is unanchored and ignores letter case.
+    EXPECT_EQ(providerNames(matched(engine, "https://acme.example/item?ref=1")),
+              (Strings{"acme-amazon", "everywhere"}));
+    EXPECT_EQ(providerNames(matched(engine, "not even a url")), (Strings{"everywhere"}));
+    EXPECT_EQ(providerNames(matched(engine, "HTTPS://OUT.EXAMPLE/x")), (Strings{"wrapper", "everywhere"}));
+
+    const std::string item = "https://acme.example/item";
+    // "^" + rule + "$": with a top-level alternation only the first alternative is tied to the start
+    // and the last to the end, as the rule files expect.
+    const std::vector<std::pair<std::string, std::string>> rules = {
+        {"REF", "E-commerce:ref"},
+        {"ref2", ""},
+        {"xref", ""},
+        {"pd_abc", "E-commerce:pd_[a-z]+"},
+        {"tracking_id", "E-commerce:tracking|sid"},
+        {"xsid", "E-commerce:tracking|sid"},
+        {"xtracking", ""},
+        {"sidx", ""},
+        {"Tag", "Referral Marketing:tag"},
+        {"trk", "Analytics:trk"},
+        {"gclid", "Advertising:gclid"},
+    };
+    for (const auto& [name, id] : rules)
+        EXPECT_EQ(strippedBy(engine, item, name), id) << name;
+    // An excepted link keeps the provider but none of its rules apply.
+    EXPECT_EQ(strippedBy(engine, "https://acme.example/checkout?x", "ref"), "");
+    EXPECT_EQ(strippedBy(engine, "https://acme.example/checkout?x", "trk"), "Analytics:trk");
+}
+
+TEST_F(RuleMatcherTest, SwitchesAreReadLiveAndChangedRulesAreSeen) {
+    const std::string item = "https://acme.example/";
+    const RuleMatcher* before = &engine.matcher();
+    category(engine, RuleCategoryType::referralMarketing).setEnabled(false);
+    EXPECT_EQ(strippedBy(engine, item, "tag"), "");
+    EXPECT_EQ(strippedBy(engine, item, "ref"), "E-commerce:ref");
+    RuleCategory& ecommerce = category(engine, RuleCategoryType::ecommerce);
+    ecommerce.firstRule("E-commerce:ref")->setEnabled(false);
+    EXPECT_EQ(strippedBy(engine, item, "ref"), "");
+    // Switches need no new matcher.
+    EXPECT_EQ(&engine.matcher(), before);
+    category(engine, RuleCategoryType::advertising).setEnabled(false);
+    EXPECT_EQ(strippedBy(engine, item, "gclid"), "");
+    EXPECT_EQ(strippedBy(engine, item, "fbclid"), "Social Media:fbclid");
+
+    // Whoever replaces the rules listed in the tree, the rules answer to the new entries.
+    ecommerce.setRules({});
+    EXPECT_EQ(strippedBy(engine, item, "ref"), "E-commerce:ref");
+    ecommerce.appendRule(std::make_shared<RuleEntry>("E-commerce:ref", "ref", "ref", RuleCategoryType::ecommerce,
+                                                     RuleEntry::Source::clearURLs, false));
+    EXPECT_EQ(strippedBy(engine, item, "ref"), "");
+    engine.addCustomRule("mine", "Mine", RuleCategoryType::custom);
+    EXPECT_EQ(strippedBy(engine, item, "MINE"), "Custom:mine");
+    engine.removeCustomRule("Custom:mine");
+    EXPECT_EQ(strippedBy(engine, item, "mine"), "");
+
+    category(engine, RuleCategoryType::ecommerce).setEnabled(false);
+    EXPECT_EQ(providerNames(matched(engine, item)), (Strings{"everywhere"}));
+}
+
+TEST_F(RuleMatcherTest, RedirectTargetsAndPathRules) {
+    // The group-less pattern is skipped even though it matches; the target is percent-decoded.
+    EXPECT_EQ(target("https://out.example/r?u=HTTPS%3A%2F%2Fsite.example%2Fa%3Fb%3D1&x=2"),
+              "HTTPS://site.example/a?b=1");
+    EXPECT_EQ(target("https://out.example/plain/https://site.example"), std::nullopt);
+    EXPECT_EQ(target("https://out.example/r?u=javascript%3Aalert(1)"), std::nullopt);
+    // A malformed escape keeps the raw text.
+    EXPECT_EQ(target("https://out.example/go/https://site.example/%zz"), "https://site.example/%zz");
+    EXPECT_EQ(target("https://out.example/r?u="), std::nullopt);
+    // White space at the end goes; a control character or white space inside means no link.
+    const std::string site = "https://out.example/r?u=https%3A%2F%2Fsite.example%2F";
+    EXPECT_EQ(target(site + "a%0D%0A"), "https://site.example/a");
+    for (const char* inside :
+         {"%0A", "%0D", "%00", "%1B", "%09", "%20", "%7F", "%C2%9B", "%C2%85", "%C2%A0", "%E2%80%A8"})
+        EXPECT_EQ(target(site + inside + "a"), std::nullopt) << inside;
+    // Only the category switch counts for redirections.
+    category(engine, RuleCategoryType::redirectUnwrapping).rules()[1]->setEnabled(false);
+    EXPECT_TRUE(target("https://out.example/go/https://site.example").has_value());
+    category(engine, RuleCategoryType::redirectUnwrapping).setEnabled(false);
+    EXPECT_FALSE(target("https://out.example/go/https://site.example").has_value());
+
+    auto link = matched(engine, "https://acme.example/dp/B01/REF=sr_1?x=1/ref=a");
+    const CompiledProvider* rewriter = link.nextPathRewrite();
+    ASSERT_NE(rewriter, nullptr);
+    EXPECT_EQ(rewriter->name, "acme-amazon");
+    EXPECT_EQ(link.text(), "https://acme.example/dp/B01?x=1");
+    EXPECT_EQ(link.textBeforeRewrite(), "https://acme.example/dp/B01/REF=sr_1?x=1/ref=a");
+    EXPECT_EQ(link.nextPathRewrite(), nullptr);
+    // The exception covers the link as it stands after the rewrite.
+    EXPECT_EQ(link.strippingRule("ref")->id(), "E-commerce:ref");
+    auto excepted = matched(engine, "https://acme.example/checkout/ref=a");
+    EXPECT_EQ(excepted.nextPathRewrite(), nullptr);
+}
+
+// Providers whose URL patterns are plain words: a provider matches exactly when its word occurs.
+class LiteralRoutingTest : public ::testing::Test {
+protected:
+    // Providers load in the order of their names; these sort like their numbers.
+    static std::string name(std::size_t i) { return (i < 10 ? "p0" : "p") + std::to_string(i); }
+
+    void load(const Strings& words) {
+        nlohmann::json providers = nlohmann::json::object();
+        for (std::size_t i = 0; i < words.size(); ++i)
+            providers[name(i)] = {{"urlPattern", Regex::escape(words[i])}, {"rules", {"x"}}};
+        ASSERT_TRUE(engine.loadRules(nlohmann::json{{"providers", providers}}.dump()));
+        words_ = words;
+    }
+    // The providers that should match: their word occurs in the text, ASCII letters in any case.
+    Strings expected(std::string_view text) const {
+        Strings names;
+        const std::string lower = text::asciiLower(text);
+        for (std::size_t i = 0; i < words_.size(); ++i) {
+            if (lower.find(text::asciiLower(words_[i])) != std::string::npos) names.push_back(name(i));
+        }
+        return names;
+    }
+
+    InMemoryUserDefaults defaults;
+    RulesEngine engine{defaults, {nullptr, nullptr, [](std::string_view) {}}};
+    Strings words_;
+};
+
+// Each word alone at every offset of short and long texts, so that it meets the link scan's
+// eight-byte reads at every alignment and the last windows that are read one by one; cut by a byte
+// at either end, it is gone.
+TEST_F(LiteralRoutingTest, WordsAtEveryOffset) {
+    load({"amazon", "://t.co/", "ref=", "%3a%2f%2f", "utm_", "\xC3\xA9t\xC3\xA9"});
+    for (std::size_t w = 0; w < words_.size(); ++w) {
+        for (std::size_t before = 0; before < 20; ++before) {
+            for (std::size_t after = 0; after < 10; ++after) {
+                const std::string text = std::string(before, 'x') + words_[w] + std::string(after, 'y');
+                ASSERT_EQ(providerNames(matched(engine, text)), Strings{name(w)}) << text;
+                const std::string_view view(text);
+                ASSERT_EQ(providerNames(matched(engine, view.substr(0, before + words_[w].size() - 1))), Strings{});
+                ASSERT_EQ(providerNames(matched(engine, view.substr(before + 1))), Strings{});
+            }
+        }
+    }
+    std::string repeated;
+    for (int i = 0; i < 100; ++i)
+        repeated += "utm_";
+    EXPECT_EQ(providerNames(matched(engine, repeated + "AMAZON")), (Strings{"p00", "p04"}));
+}
+
+// Every printable byte between two fixed letters: found in its own case and, for a capital, in the
+// other; "@" is not a capital "`".
+TEST_F(LiteralRoutingTest, AsciiLetterCaseAndNothingElse) {
+    for (int byte = 0x20; byte < 0x7F; ++byte) {
+        const char c = static_cast<char>(byte);
+        const char small = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+        load({std::string("qz") + small + "j", std::string("qz") + static_cast<char>(byte | 0x20) + "j"});
+        for (const std::string& text : {std::string("qz") + c + "jxxxxxxxxx", std::string("xqz") + c + "j"})
+            ASSERT_EQ(providerNames(matched(engine, text)), expected(text)) << text;
+    }
+}
+
+TEST_F(LiteralRoutingTest, AgreesWithPlainSearch) {
+    std::mt19937 random(7);
+    // A small alphabet, so that words share windows and overlap one another in the texts.
+    constexpr std::string_view kAlphabet = "abcAB./:%_";
+    const auto randomString = [&](std::size_t length) {
+        std::string s;
+        for (std::size_t i = 0; i < length; ++i)
+            s += kAlphabet[random() % kAlphabet.size()];
+        return s;
+    };
+    for (int round = 0; round < 40; ++round) {
+        Strings words;
+        for (int w = 0; w < 30; ++w)
+            words.push_back(randomString(4 + random() % 6));
+        load(words);
+        for (int t = 0; t < 50; ++t) {
+            const std::string text = randomString(random() % 40);
+            ASSERT_EQ(providerNames(matched(engine, text)), expected(text)) << text;
+        }
+    }
+}
+
+// Answers worked out per name are kept; a flood of names replaces them without a wrong answer.
+TEST_F(RuleMatcherTest, KeptNameAnswersStayRight) {
+    auto link = matched(engine, "https://acme.example/");
+    for (int i = 0; i < 20000; ++i) {
+        const std::string name = (i % 3 == 0 ? "utm_" : "n") + std::to_string(i);
+        ASSERT_EQ(link.strippingRule(name).has_value(), i % 3 == 0) << name;
+        ASSERT_EQ(link.strippingRule("ref")->id(), "E-commerce:ref");
+    }
+}
+
+}  // namespace
+}  // namespace tessaril
