@@ -7,26 +7,6 @@
 
 namespace tessaril {
 
-void FragmentIndex::clear() {
-    filters_.clear();
-    requirements_.clear();
-    requirementFragments_.clear();
-    opaque_.clear();
-    tails_.clear();
-    tailNumbers_.clear();
-    groups_.clear();
-    fragmentFilterBegin_.clear();
-    fragmentFilters_.clear();
-    fragmentGroupBegin_.clear();
-    fragmentGroups_.clear();
-    alwaysLiveFilters_.clear();
-    alwaysLiveGroups_.clear();
-    fragments_.clear();
-    fragmentNumbers_.clear();
-    scanner_.clear();
-    built_ = false;
-}
-
 namespace {
 
 // Whether a case-folded fragment is one that practically every web link holds.

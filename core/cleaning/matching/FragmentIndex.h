@@ -26,7 +26,6 @@ namespace tessaril {
 // is not case-insensitive cannot be answered from the folded text and keeps its own substring checks.
 class FragmentIndex {
 public:
-    void clear();
     // Registers a filter; returns its number.
     [[nodiscard]] std::uint32_t add(const RulePrefilter& filter);
     void build();
@@ -41,8 +40,6 @@ public:
         if (entry.opaque != kNotOpaque) return opaqueFilterPasses(entry, scan);
         return entry.tail == kNoTail || tailMet(entry.tail, scan);
     }
-    // A filter without requirements lets every text through.
-    [[nodiscard]] bool unconditional(std::uint32_t filter) const;
 
     // Groups pass over many filters at once: a group is live for a scan when one of its filters is
     // unconditional or has a fragment of its first (most selective) requirement in the text, so a
@@ -86,6 +83,8 @@ private:
         return index / 64 < bits.size() && ((bits[index / 64] >> (index % 64)) & 1U) != 0;
     }
     [[nodiscard]] bool opaqueFilterPasses(const Filter& entry, const LinkScan& scan) const;
+    // A filter without requirements lets every text through.
+    [[nodiscard]] bool unconditional(std::uint32_t filter) const;
     // Whether the scanned text meets every requirement of the tail; answered once per scan.
     [[nodiscard]] bool tailMet(std::uint32_t tail, const LinkScan& scan) const {
         std::uint8_t& answer = scan.tailAnswers_[tail];

@@ -22,7 +22,6 @@ public:
 
     // `fragments` are lower-case (in ASCII); fragment k is reported as number k.
     void build(const std::vector<std::string>& fragments);
-    void clear();
 
     // Records each fragment occurring in `text` once: its bit is set in `seen` (sized for every
     // fragment) and it is appended to `found`; fragments already seen are left alone. Returns whether
@@ -30,6 +29,7 @@ public:
     bool scan(std::string_view text, std::vector<std::uint64_t>& seen, std::vector<std::uint32_t>& found) const;
 
 private:
+    void clear();
     static constexpr unsigned kHashBits = 16;
     static constexpr std::size_t kWords = (std::size_t{1} << kHashBits) / 64;
 

@@ -122,11 +122,6 @@ std::optional<std::vector<std::string>> NameRuleIndex::literalExpansion(std::str
     return Expander(pattern).run();
 }
 
-void NameRuleIndex::clear() {
-    lists_.clear();
-    words_.clear();
-}
-
 void NameRuleIndex::addList(const std::vector<std::string_view>& patterns) {
     const auto listNumber = static_cast<std::uint32_t>(lists_.size());
     List list;

@@ -27,8 +27,6 @@ class NameRuleIndex {
 public:
     // One list's rules, in order; `patterns[k]` is rule k's pattern without the anchors.
     void addList(const std::vector<std::string_view>& patterns);
-    void clear();
-    [[nodiscard]] std::size_t listCount() const { return lists_.size(); }
 
     // Whether `name` can be answered here: printable ASCII only. `lowerName` receives its lower-case
     // form when it can.
@@ -55,8 +53,8 @@ public:
     void lookup(std::size_t list, const Hits* hits, std::string_view lowerName, std::vector<std::uint32_t>& literalHits,
                 std::vector<std::uint32_t>& regexCandidates) const;
 
-    // The lower-case words a pattern stands for, or nothing when it is not such a pattern (exposed
-    // for tests).
+    // The lower-case words a pattern stands for, or nothing when it is not such a pattern (the engine
+    // asks too: such a rule's expression is compiled only when a name needs it).
     [[nodiscard]] static std::optional<std::vector<std::string>> literalExpansion(std::string_view pattern);
 
 private:
