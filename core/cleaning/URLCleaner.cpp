@@ -111,7 +111,7 @@ ParameterDecision decideParameter(std::string_view name, const ParameterContext&
     }
     if (auto rule = link.strippingRule(name)) {
         decision.remove = true;
-        decision.rule = RemovingRule{rule->category(), {}, std::move(rule)};
+        decision.rule = RemovingRule{rule->category(), {}, rule};
     }
     return decision;
 }
