@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The pattern work of cleaning, per link of the benchmark corpus, done by the engine's own automata
-// and fragment index and by RE2 in two designs (see Re2LinkRules.h; ICU for what RE2 rejects), on
-// the shipped rules; and what loading the link patterns costs either way. With --check, instead
-// of timing, every answer of the two over the whole corpus is compared and the differences listed,
-// with the heap each side holds. docs/decisions/regex-engine.md has the figures.
+// and fragment index and by RE2 in a few designs (see Re2LinkRules.h), on the shipped rules; and what
+// loading the link patterns costs either way. docs/decisions/regex-engine.md has the figures.
+//   --check       instead of timing, compare every answer of the two over the corpus, list the
+//                 differences and print the heap each side holds
+//   --pass SIDE   one pass of SIDE (engine, or a variant's name) over the corpus, in onePass, for
+//                 counting instructions: valgrind --tool=callgrind --toggle-collect='*onePass*'
+//   --lines N     only the first N lines of the corpus
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
-#include <utility>
+#include <string_view>
 
 #include "bench/LinkPatternWork.h"
 #include "bench/RegexEngineCheck.h"
@@ -17,160 +23,137 @@
 namespace tessaril::bench {
 namespace {
 
-void perLinkCounter(benchmark::State& state) {
+template <typename Work>
+[[gnu::noinline]] std::size_t onePass(Work& work) {
+    Tally tally;
+    for (const auto& link : links())
+        work.run(link, tally);
+    return tally.value;
+}
+
+template <typename Work>
+void timePasses(benchmark::State& state, Work work) {
+    // Both sides build automaton states lazily: one untimed pass first, so that runs of one iteration
+    // are not those of a cold start.
+    benchmark::DoNotOptimize(onePass(work));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(onePass(work));
     state.counters["per_link"] =
         benchmark::Counter(static_cast<double>(links().size()),
                            benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void engineWork(benchmark::State& state, unsigned parts) {
-    const RulesEngine* rules = engine();
-    if (rules == nullptr || links().empty()) {
+void engineWork(benchmark::State& state) {
+    if (engine() == nullptr || links().empty()) {
         state.SkipWithError("shipped rules or benchmark corpus not found");
         return;
     }
-    EngineWork work(*rules);
-    Tally tally;
-    // Both sides build their automata lazily: one untimed pass first, so that runs of one iteration
-    // are not those of a cold start.
-    for (const auto& link : links())
-        work.run(link, parts, tally);
-    for (auto _ : state) {
-        for (const auto& link : links())
-            work.run(link, parts, tally);
-        benchmark::DoNotOptimize(tally.value);
-    }
-    perLinkCounter(state);
+    timePasses(state, EngineWork(engine()->matcher()));
 }
 
-void re2Work(benchmark::State& state, const Variant* variant, unsigned parts) {
-    const Re2LinkRules* rules = re2Rules(*variant);
-    if (rules == nullptr || links().empty() || engine() == nullptr || !sameProviders(*engine(), *rules)) {
-        state.SkipWithError("shipped rules or benchmark corpus not found, or the providers differ");
-        return;
-    }
-    Re2Work work(*rules);
-    Tally tally;
-    for (const auto& link : links())
-        work.run(link, parts, tally);
-    for (auto _ : state) {
-        for (const auto& link : links())
-            work.run(link, parts, tally);
-        benchmark::DoNotOptimize(tally.value);
-    }
-    perLinkCounter(state);
-    if (variant->design == Re2LinkRules::Design::filtered) {
-        state.counters["atoms"] = static_cast<double>(rules->atomCount());
-        state.counters["unfiltered"] = static_cast<double>(rules->unfilteredCount());
-    }
-    state.counters["icu_fallbacks"] = static_cast<double>(rules->rejected().size());
-}
-
-void registerWork() {
-    const std::pair<const char*, unsigned> parts[] = {{"select", kSelectOnly},
-                                                      {"select+redirections", kRedirections},
-                                                      {"select+pathRules", kPathRules},
-                                                      {"select+exceptions", kExceptions},
-                                                      {"all", kAllParts}};
-    for (const auto& [name, bits] : parts) {
-        benchmark::RegisterBenchmark((std::string("engine/") + name).c_str(), engineWork, bits)
-            ->Unit(benchmark::kMillisecond);
-        for (const Variant& variant : kVariants) {
-            benchmark::RegisterBenchmark((std::string(variant.name) + "/" + name).c_str(), re2Work, &variant, bits)
-                ->Unit(benchmark::kMillisecond);
-        }
-    }
-}
-
-// The automata alone: the expression runs the engine makes over the corpus, replayed on its own
-// automata and on RE2 (see EngineCalls.h).
-void replay(benchmark::State& state, bool re2, unsigned kinds) {
-    const EngineCalls* calls = engineCalls();
-    if (calls == nullptr) {
+void re2Work(benchmark::State& state, const Variant* variant) {
+    if (engine() == nullptr || links().empty()) {
         state.SkipWithError("shipped rules or benchmark corpus not found");
         return;
     }
-    const auto run = [&] { return re2 ? calls->replayRe2(kinds) : calls->replayOurs(kinds); };
-    benchmark::DoNotOptimize(run());
-    for (auto _ : state)
-        benchmark::DoNotOptimize(run());
-    perLinkCounter(state);
+    timePasses(state, Re2Work(*re2Rules(*variant)));
 }
 
-void registerReplays() {
-    const std::pair<const char*, unsigned> kinds[] = {
-        {"urlSearches", 1U << EngineCalls::urlSearch},
-        {"exceptionSearches", 1U << EngineCalls::exceptionSearch},
-        {"redirections", 1U << EngineCalls::redirection},
-        {"pathRules", 1U << EngineCalls::pathRule},
-        {"all", (1U << EngineCalls::urlSearch) | (1U << EngineCalls::exceptionSearch) |
-                    (1U << EngineCalls::redirection) | (1U << EngineCalls::pathRule)}};
-    for (const auto& [name, bits] : kinds) {
-        for (const bool re2 : {false, true}) {
-            benchmark::RegisterBenchmark((std::string(re2 ? "automata.re2/" : "automata.engine/") + name).c_str(),
-                                         replay, re2, bits)
-                ->Unit(benchmark::kMillisecond);
-        }
-    }
-}
-
-// Loading: the engine's whole load of the shipped files; the part of it that RE2 would replace
-// (EngineLinkPatterns); and RE2's counterpart. Both parts include decoding the files.
+// Loading: the engine's whole load of the shipped files; the part of it that RE2 would replace; and
+// RE2's counterpart, made from the engine's compiled providers.
 void loadEngine(benchmark::State& state) {
-    const RuleFiles* files = ruleFiles();
-    if (files == nullptr) {
+    if (ruleFiles() == nullptr) {
         state.SkipWithError("shipped rules not found");
         return;
     }
     for (auto _ : state) {
         LoadedEngine loaded;
-        benchmark::DoNotOptimize(loaded.engine.loadRuleBundle(files->main, std::string_view(files->supplementary)));
+        benchmark::DoNotOptimize(loaded.load(*ruleFiles()));
+        benchmark::DoNotOptimize(&loaded.engine.matcher());
     }
 }
 
 void loadEngineLinkPatterns(benchmark::State& state) {
-    const RuleFiles* files = ruleFiles();
-    if (files == nullptr) {
+    if (engine() == nullptr) {
         state.SkipWithError("shipped rules not found");
         return;
     }
     for (auto _ : state) {
-        EngineLinkPatterns patterns(*files);
+        EngineLinkPatterns patterns(engine()->compiledProviders());
         benchmark::DoNotOptimize(patterns.regexes.data());
     }
 }
 
-void loadRe2LinkPatterns(benchmark::State& state, const Variant* variant) {
-    const RuleFiles* files = ruleFiles();
-    if (files == nullptr) {
+void loadRe2(benchmark::State& state, const Variant* variant) {
+    if (engine() == nullptr) {
         state.SkipWithError("shipped rules not found");
         return;
     }
     for (auto _ : state) {
-        Re2LinkRules rules(decodedProviders(*files), variant->design, variant->minAtomLen);
-        benchmark::DoNotOptimize(rules.atomCount());
+        Re2LinkRules rules(engine()->compiledProviders(), variant->design, variant->minAtomLen);
+        benchmark::DoNotOptimize(rules.rejected().data());
     }
 }
 
-void registerLoads() {
-    benchmark::RegisterBenchmark("load/engine", loadEngine)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("load/engineLinkPatterns", loadEngineLinkPatterns)->Unit(benchmark::kMillisecond);
+void registerBenchmarks() {
+    benchmark::RegisterBenchmark("work/engine", engineWork)->Unit(benchmark::kMillisecond);
     for (const Variant& variant : kVariants) {
-        benchmark::RegisterBenchmark((std::string("load/") + variant.name).c_str(), loadRe2LinkPatterns, &variant)
+        benchmark::RegisterBenchmark((std::string("work/") + variant.name).c_str(), re2Work, &variant)
             ->Unit(benchmark::kMillisecond);
     }
+    benchmark::RegisterBenchmark("load/engine", loadEngine)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("load/engine.linkPatterns", loadEngineLinkPatterns)->Unit(benchmark::kMillisecond);
+    for (const Variant& variant : kVariants) {
+        benchmark::RegisterBenchmark((std::string("load/") + variant.name).c_str(), loadRe2, &variant)
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+int countedPass(std::string_view side) {
+    if (engine() == nullptr || links().empty()) {
+        std::cerr << "regex engine bench: shipped rules or benchmark corpus not found\n";
+        return 2;
+    }
+    std::size_t tally = 0;
+    if (side == "engine") {
+        EngineWork work(engine()->matcher());
+        tally = onePass(work);
+    } else {
+        const Variant* variant = std::find_if(std::begin(kVariants), std::end(kVariants),
+                                              [&](const Variant& candidate) { return side == candidate.name; });
+        if (variant == std::end(kVariants)) {
+            std::cerr << "regex engine bench: no side named " << side << '\n';
+            return 2;
+        }
+        Re2Work work(*re2Rules(*variant));
+        tally = onePass(work);
+    }
+    std::cout << side << ": one pass over " << links().size() << " links (tally " << tally << ")\n";
+    return 0;
 }
 
 }  // namespace
 }  // namespace tessaril::bench
 
 int main(int argc, char** argv) {
+    const char* pass = nullptr;
+    bool check = false;
+    int kept = 1;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--check") == 0) return tessaril::bench::runRegexEngineCheck();
+        if (std::strcmp(argv[i], "--check") == 0) {
+            check = true;
+        } else if (std::strcmp(argv[i], "--pass") == 0 && i + 1 < argc) {
+            pass = argv[++i];
+        } else if (std::strcmp(argv[i], "--lines") == 0 && i + 1 < argc) {
+            tessaril::bench::limitCorpusLines(std::strtoul(argv[++i], nullptr, 10));
+        } else {
+            argv[kept++] = argv[i];
+        }
     }
-    tessaril::bench::registerWork();
-    tessaril::bench::registerReplays();
-    tessaril::bench::registerLoads();
+    argc = kept;
+    if (check) return tessaril::bench::runRegexEngineCheck();
+    if (pass != nullptr) return tessaril::bench::countedPass(pass);
+    tessaril::bench::registerBenchmarks();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bench/LinkPatternWork.h"
@@ -16,53 +17,80 @@ namespace tessaril::bench {
 
 namespace {
 
-std::size_t heapInUse() {
-    return mallinfo2().uordblks;
+// Per matching provider: whether it excepts the link and, when not, its wrapper target and whether
+// its path rules cut anything; each provider on its own, as `tessaril rules explain` shows them.
+using Account = std::vector<std::tuple<std::uint32_t, bool, std::optional<std::string>, bool>>;
+
+Account engineAccount(const RuleMatcher& matcher, LinkMatch& match, std::string_view link) {
+    matcher.match(link, match);
+    Account account;
+    for (const auto& entry : match.explain().providers) {
+        account.emplace_back(entry.provider - matcher.providers().data(), entry.excepted, entry.redirectTarget,
+                             entry.pathRulesCut);
+    }
+    return account;
 }
 
-void printAnswers(std::ostream& out, const char* side, const LinkAnswers& answers, const RulesEngine& engine) {
-    out << "  " << side << ": providers";
+Account re2Account(const Re2LinkRules& rules, Re2LinkRules::Scan& scan, std::string_view link) {
+    rules.match(link, scan);
+    Account account;
+    for (const std::uint32_t provider : scan.providers) {
+        const bool excepted = rules.isException(scan, provider);
+        account.emplace_back(provider, excepted, excepted ? std::nullopt : rules.redirectTarget(scan, provider),
+                             !excepted && rules.cutPathRules(scan, provider).has_value());
+    }
+    return account;
+}
+
+void print(const char* side, const LinkAnswers& answers, const Account& account) {
+    std::cout << "  " << side << ": providers";
     for (const auto number : answers.providers)
-        out << " [" << engine.compiledProviders()[number].name << "]";
+        std::cout << ' ' << number;
     for (const auto& [number, target] : answers.targets)
-        out << "; target of [" << engine.compiledProviders()[number].name << "] " << target;
-    for (const auto& [number, cut] : answers.cuts)
-        out << "; cut by [" << engine.compiledProviders()[number].name << "] " << cut;
-    for (const auto number : answers.exceptions)
-        out << "; exception of [" << engine.compiledProviders()[number].name << "]";
-    out << '\n';
+        std::cout << "; target of " << number << ' ' << target;
+    for (const auto& [number, text] : answers.rewrites)
+        std::cout << "; rewritten by " << number << ' ' << text;
+    for (const auto& [number, excepted, target, cut] : account) {
+        if (excepted || target || cut)
+            std::cout << "; " << number << (excepted ? " excepts" : "") << (target ? " has a target" : "")
+                      << (cut ? " cuts" : "");
+    }
+    std::cout << '\n';
 }
 
 // Runs both sides over the links; prints every link they answer differently. Returns the count.
-std::size_t check(const RulesEngine& engine, const Re2LinkRules& rules, const std::vector<std::string>& texts) {
-    EngineWork ours(engine);
+std::size_t compare(const Re2LinkRules& rules, const std::vector<std::string>& texts) {
+    const RuleMatcher& matcher = engine()->matcher();
+    EngineWork ours(matcher);
     Re2Work theirs(rules);
-    LinkAnswers a;
-    LinkAnswers b;
+    LinkMatch match;
+    Re2LinkRules::Scan scan;
     std::size_t differences = 0;
     std::size_t providers = 0;
     std::size_t targets = 0;
-    std::size_t cuts = 0;
+    std::size_t rewrites = 0;
     std::size_t exceptions = 0;
     for (const auto& link : texts) {
-        a.clear();
-        b.clear();
-        ours.run(link, kAllParts, a);
-        theirs.run(link, kAllParts, b);
+        LinkAnswers a;
+        LinkAnswers b;
+        ours.run(link, a);
+        theirs.run(link, b);
+        const Account accountA = engineAccount(matcher, match, link);
+        const Account accountB = re2Account(rules, scan, link);
         providers += a.providers.size();
         targets += a.targets.size();
-        cuts += a.cuts.size();
-        exceptions += a.exceptions.size();
-        if (a.providers == b.providers && a.targets == b.targets && a.cuts == b.cuts && a.exceptions == b.exceptions)
-            continue;
+        rewrites += a.rewrites.size();
+        for (const auto& entry : accountA)
+            exceptions += std::get<1>(entry) ? 1 : 0;
+        if (a == b && accountA == accountB) continue;
         ++differences;
         std::cout << "differs: " << link << '\n';
-        printAnswers(std::cout, "engine", a, engine);
-        printAnswers(std::cout, "re2   ", b, engine);
+        print("engine", a, accountA);
+        print("re2   ", b, accountB);
     }
     std::cout << texts.size() << " links, " << differences << " answered differently; the engine found " << providers
-              << " matching providers, " << targets << " wrapper targets, " << cuts << " path rule cuts, " << exceptions
-              << " exceptions\n";
+              << " matching providers, " << targets << " wrapper targets, " << rewrites << " path rewrites, "
+              << exceptions << " exceptions\n";
     return differences;
 }
 
@@ -82,9 +110,13 @@ const std::vector<std::string> kEdgeLinks = {
     "https://www.google.com/url?q=https://a.example/&url=https://b.example/",
 };
 
+std::size_t heapInUse() {
+    return mallinfo2().uordblks;
+}
+
 // The heap a side holds after loading and after one pass over the corpus (its lazily built state).
 template <typename Build, typename Work>
-void printHeap(const char* side, Build build, Work work) {
+void printHeap(const std::string& side, Build build, Work work) {
     const std::size_t before = heapInUse();
     auto built = build();
     const std::size_t loaded = heapInUse();
@@ -92,63 +124,39 @@ void printHeap(const char* side, Build build, Work work) {
         auto runner = work(*built);
         Tally tally;
         for (const auto& link : links())
-            runner.run(link, kAllParts, tally);
+            runner.run(link, tally);
     }
-    const std::size_t after = heapInUse();
-    std::cout << side << ": heap " << (loaded - before) / 1024 << " KiB after loading, " << (after - before) / 1024
-              << " KiB after one pass over the corpus\n";
+    std::cout << side << ": heap " << (loaded - before) / 1024 << " KiB after loading, "
+              << (heapInUse() - before) / 1024 << " KiB after one pass over the corpus\n";
 }
 
 }  // namespace
 
 int runRegexEngineCheck() {
-    const RulesEngine* ours = engine();
-    if (ours == nullptr || links().empty()) {
+    if (engine() == nullptr || links().empty()) {
         std::cerr << "regex engine bench: shipped rules or benchmark corpus not found\n";
         return 2;
     }
     std::size_t differences = 0;
     for (const Variant& variant : kVariants) {
         const Re2LinkRules& rules = *re2Rules(variant);
-        if (!sameProviders(*ours, rules)) {
-            std::cerr << "regex engine bench: the two sides number the providers differently\n";
-            return 2;
+        std::cout << variant.name << ": " << rules.rejected().size() << " patterns rejected";
+        for (const auto& [pattern, error] : rules.rejected())
+            std::cout << "\n  " << pattern << " : " << error;
+        std::cout << "\n  the corpus: ";
+        differences += compare(rules, links());
+        // Not counted: where the two differ here, the semantics differ, and the decision records it.
+        std::cout << "  edge links (" << kEdgeLinks.size() << ", of which the URL parser refuses";
+        for (const auto& link : kEdgeLinks) {
+            if (!URLComponents::parse(link)) std::cout << ' ' << &link - kEdgeLinks.data();
         }
-        if (&variant == kVariants) {
-            std::cout << rules.rejected().size() << " patterns RE2 rejects (they run on ICU)\n";
-            for (const auto& [pattern, error] : rules.rejected())
-                std::cout << "  " << pattern << " : " << error << '\n';
-        }
-        std::cout << variant.name;
-        if (variant.design == Re2LinkRules::Design::filtered) {
-            std::cout << " (" << rules.atomCount() << " atoms, " << rules.unfilteredCount()
-                      << " patterns run for every link)";
-        }
-        std::cout << ", the corpus: ";
-        differences += check(*ours, rules, links());
+        std::cout << "): ";
+        (void)compare(rules, kEdgeLinks);
     }
-    const EngineCalls& calls = *engineCalls();
-    std::string difference;
-    const bool callsAgree = calls.agree(difference);
-    const auto perLink = [&](EngineCalls::Kind kind) {
-        return static_cast<double>(calls.count(kind)) / static_cast<double>(links().size());
-    };
-    std::cout << "the engine's expression runs per link: " << perLink(EngineCalls::urlSearch) << " URL searches, "
-              << perLink(EngineCalls::exceptionSearch) << " exception searches, " << perLink(EngineCalls::redirection)
-              << " redirections, " << perLink(EngineCalls::pathRule) << " path rules; RE2 answers them "
-              << (callsAgree ? "alike" : "differently: " + difference) << '\n';
-    differences += callsAgree ? 0 : 1;
-    // Not counted: where the two differ here, the semantics differ, and the decision records it.
-    std::cout << "edge links (" << kEdgeLinks.size() << ", of which the URL parser refuses";
-    for (const auto& link : kEdgeLinks) {
-        if (!URLComponents::parse(link)) std::cout << ' ' << &link - kEdgeLinks.data();
-    }
-    std::cout << "): ";
-    (void)check(*ours, *re2Rules(kVariants[0]), kEdgeLinks);
-    const RuleFiles& files = *ruleFiles();
+    const ShippedRuleFiles& files = *ruleFiles();
     const std::size_t before = heapInUse();
     {
-        const EngineLinkPatterns patterns(files);
+        const EngineLinkPatterns patterns(engine()->compiledProviders());
         std::cout << "engine (its link patterns alone): heap " << (heapInUse() - before) / 1024
                   << " KiB after loading\n";
     }
@@ -156,15 +164,18 @@ int runRegexEngineCheck() {
         "engine (all rules)",
         [&] {
             auto loaded = std::make_unique<LoadedEngine>();
-            (void)loaded->engine.loadRuleBundle(files.main, std::string_view(files.supplementary));
+            (void)loaded->load(files);
+            (void)loaded->engine.matcher();
             return loaded;
         },
-        [](const LoadedEngine& loaded) { return EngineWork(loaded.engine); });
+        [](const LoadedEngine& loaded) { return EngineWork(loaded.engine.matcher()); });
     for (const Variant& variant : kVariants) {
-        const std::string side = std::string(variant.name) + " (link patterns)";
         printHeap(
-            side.c_str(),
-            [&] { return std::make_unique<Re2LinkRules>(decodedProviders(files), variant.design, variant.minAtomLen); },
+            std::string(variant.name) + " (link patterns)",
+            [&] {
+                return std::make_unique<Re2LinkRules>(engine()->compiledProviders(), variant.design,
+                                                      variant.minAtomLen);
+            },
             [](const Re2LinkRules& rules) { return Re2Work(rules); });
     }
     return differences == 0 ? 0 : 1;

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 
-#include "core/foundation/FileContents.h"
 #include "core/foundation/RulePrefilter.h"
 #include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
@@ -15,21 +15,22 @@ namespace tessaril::bench {
 
 namespace {
 
-const std::string kBundle = TESSARIL_SOURCE_DIR "/resources/Tessaril_TessarilCore.bundle/";
-
-std::string corpusPath() {
-    const char* shared = std::getenv("TESSARIL_SHARED_DIR");
-    return std::string(shared != nullptr ? shared : TESSARIL_SHARED_DIR) + "/bench/urls-200k.txt";
-}
+std::size_t corpusLines = 0;
 
 }  // namespace
 
+void limitCorpusLines(std::size_t lines) {
+    corpusLines = lines;
+}
+
 const std::vector<std::string>& links() {
     static const std::vector<std::string> kept = [] {
+        const char* shared = std::getenv("TESSARIL_SHARED_DIR");
+        std::ifstream corpus(std::string(shared != nullptr ? shared : TESSARIL_SHARED_DIR) + "/bench/urls-200k.txt",
+                             std::ios::binary);
         std::vector<std::string> out;
-        std::ifstream corpus(corpusPath(), std::ios::binary);
         std::string line;
-        while (std::getline(corpus, line)) {
+        for (std::size_t read = 0; (corpusLines == 0 || read < corpusLines) && std::getline(corpus, line); ++read) {
             const std::string_view trimmed = text::trim(line);
             if ((trimmed.starts_with("http://") || trimmed.starts_with("https://")) && URLComponents::parse(trimmed))
                 out.emplace_back(trimmed);
@@ -39,31 +40,15 @@ const std::vector<std::string>& links() {
     return kept;
 }
 
-const RuleFiles* ruleFiles() {
-    static const std::unique_ptr<RuleFiles> files = []() -> std::unique_ptr<RuleFiles> {
-        auto main = readFileContents(kBundle + "data.min.json");
-        auto supplementary = readFileContents(kBundle + "tessaril-supplementary.json");
-        if (!main || !supplementary) return nullptr;
-        return std::make_unique<RuleFiles>(RuleFiles{std::move(*main), std::move(*supplementary)});
-    }();
-    return files.get();
-}
-
-std::vector<std::pair<std::string, Provider>> decodedProviders(const RuleFiles& files) {
-    std::vector<std::pair<std::string, Provider>> providers;
-    for (const std::string* data : {&files.main, &files.supplementary}) {
-        if (auto file = ProvidersFile::decode(*data))
-            providers.insert(providers.end(), file->providers.begin(), file->providers.end());
-    }
-    return providers;
+const ShippedRuleFiles* ruleFiles() {
+    static const std::optional<ShippedRuleFiles> files = readShippedRuleFiles();
+    return files ? &*files : nullptr;
 }
 
 const RulesEngine* engine() {
     static const std::unique_ptr<LoadedEngine> loaded = []() -> std::unique_ptr<LoadedEngine> {
-        const RuleFiles* files = ruleFiles();
         auto made = std::make_unique<LoadedEngine>();
-        if (files == nullptr || !made->engine.loadRuleBundle(files->main, std::string_view(files->supplementary)))
-            return nullptr;
+        if (ruleFiles() == nullptr || !made->load(*ruleFiles())) return nullptr;
         return made;
     }();
     return loaded ? &loaded->engine : nullptr;
@@ -72,36 +57,28 @@ const RulesEngine* engine() {
 const Re2LinkRules* re2Rules(const Variant& variant) {
     static std::map<const Variant*, std::unique_ptr<Re2LinkRules>> built;
     auto& rules = built[&variant];
-    if (!rules && ruleFiles() != nullptr)
-        rules = std::make_unique<Re2LinkRules>(decodedProviders(*ruleFiles()), variant.design, variant.minAtomLen);
+    if (!rules && engine() != nullptr)
+        rules = std::make_unique<Re2LinkRules>(engine()->compiledProviders(), variant.design, variant.minAtomLen);
     return rules.get();
 }
 
-const EngineCalls* engineCalls() {
-    static const std::unique_ptr<EngineCalls> calls = []() -> std::unique_ptr<EngineCalls> {
-        if (engine() == nullptr || links().empty()) return nullptr;
-        return std::make_unique<EngineCalls>(*engine(), links());
-    }();
-    return calls.get();
-}
-
-bool sameProviders(const RulesEngine& engine, const Re2LinkRules& rules) {
-    return engine.compiledProviders().size() == rules.providerCount();
-}
-
-EngineLinkPatterns::EngineLinkPatterns(const RuleFiles& files) {
-    const auto compile = [&](const std::string& pattern) {
+EngineLinkPatterns::EngineLinkPatterns(std::span<const CompiledProvider> providers) {
+    std::set<std::string_view> seen;
+    const auto compile = [&](std::string_view pattern) {
+        if (!seen.insert(pattern).second) return;
         auto regex = Regex::compile(pattern, true);
         if (!regex) return;
         (void)regex->search("");
         (void)index.add(RulePrefilter::fromPattern(pattern, true));
         regexes.push_back(std::move(*regex));
     };
-    for (const auto& [name, provider] : decodedProviders(files)) {
-        compile(provider.urlPattern);
-        for (const auto* patterns : {&provider.exceptions, &provider.redirections, &provider.rawRules}) {
-            for (const auto& pattern : *patterns)
-                compile(pattern);
+    for (const CompiledProvider& provider : providers) {
+        compile(provider.urlRegex.pattern());
+        for (const Regex& regex : provider.exceptionRegexes)
+            compile(regex.pattern());
+        for (const auto* rules : {&provider.redirectionRegexes, &provider.rawRuleRegexes}) {
+            for (const auto& rule : *rules)
+                compile(rule.pattern);
         }
     }
     index.build();
