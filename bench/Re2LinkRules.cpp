@@ -23,8 +23,7 @@ re2::StringPiece piece(std::string_view text) {
 
 }  // namespace
 
-Re2LinkRules::Re2LinkRules(std::span<const CompiledProvider> providers, Design design, int minAtomLen)
-    : design_(design), filter_(minAtomLen) {
+Re2LinkRules::Re2LinkRules(std::span<const CompiledProvider> providers, Design design) : design_(design) {
     // The URL patterns first, so that in the fragment index group i is URL pattern i.
     for (std::uint32_t number = 0; number < providers.size(); ++number) {
         const std::uint32_t pattern = add(providers[number].urlRegex.pattern());
@@ -86,22 +85,6 @@ void Re2LinkRules::build() {
         for (const auto& atom : atoms)
             (void)atoms_->Add(atom, nullptr);
         if (!atoms_->Compile()) atoms_.reset();
-    } else if (design_ == Design::sets) {
-        std::vector<std::pair<std::uint32_t, std::string_view>> members;
-        for (const std::uint32_t pattern : urlPatterns_) {
-            if (patterns_[pattern].regex != nullptr) members.emplace_back(pattern, patterns_[pattern].regex->pattern());
-        }
-        (void)urlSet_.build(members);
-        members.clear();
-        std::vector<bool> taken(patterns_.size());
-        for (const auto& provider : providers_) {
-            for (const std::uint32_t pattern : provider.exceptions) {
-                if (patterns_[pattern].regex == nullptr || taken[pattern]) continue;
-                taken[pattern] = true;
-                members.emplace_back(pattern, patterns_[pattern].regex->pattern());
-            }
-        }
-        (void)exceptionSet_.build(members);
     } else {
         for (const std::uint32_t pattern : urlPatterns_)
             (void)fragmentIndex_.addGroup(std::span(&patterns_[pattern].filter, 1));
@@ -116,21 +99,17 @@ void Re2LinkRules::rescan(std::string_view text, Scan& scan) const {
         fragmentIndex_.scan(text, scan.fragments);
         return;
     }
-    // Patterns marked with the scan's stamp: those whose atoms the text holds (filtered), the
-    // exceptions the exception set found (sets).
+    // The patterns whose atoms the text holds are marked with the scan's stamp.
     scan.candidateStamp.resize(patterns_.size());
     if (++scan.stamp == 0) {
         std::fill(scan.candidateStamp.begin(), scan.candidateStamp.end(), 0);
         scan.stamp = 1;
     }
-    scan.exceptionSetRun = false;
-    if (design_ == Design::filtered) {
-        scan.atoms.clear();
-        if (atoms_) (void)atoms_->Match(piece(text), &scan.atoms);
-        filter_.AllPotentials(scan.atoms, &scan.potentials);
-        for (const int id : scan.potentials)
-            scan.candidateStamp[filteredToPattern_[static_cast<std::size_t>(id)]] = scan.stamp;
-    }
+    scan.atoms.clear();
+    if (atoms_) (void)atoms_->Match(piece(text), &scan.atoms);
+    filter_.AllPotentials(scan.atoms, &scan.potentials);
+    for (const int id : scan.potentials)
+        scan.candidateStamp[filteredToPattern_[static_cast<std::size_t>(id)]] = scan.stamp;
 }
 
 void Re2LinkRules::match(std::string_view text, Scan& scan) const {
@@ -140,12 +119,7 @@ void Re2LinkRules::match(std::string_view text, Scan& scan) const {
         const auto& owners = patterns_[pattern].urlProviders;
         scan.providers.insert(scan.providers.end(), owners.begin(), owners.end());
     };
-    if (design_ == Design::sets) {
-        scan.setMatches.clear();
-        urlSet_.match(text, scan.setMatches, scan.setScratch);
-        for (const std::uint32_t pattern : scan.setMatches)
-            found(pattern);
-    } else if (design_ == Design::fragments) {
+    if (design_ == Design::fragments) {
         FragmentIndex::forEachLive(0, static_cast<std::uint32_t>(urlPatterns_.size()), scan.fragments,
                                    [&](std::uint32_t group) {
                                        const std::uint32_t pattern = urlPatterns_[group];
@@ -161,15 +135,8 @@ void Re2LinkRules::match(std::string_view text, Scan& scan) const {
 }
 
 bool Re2LinkRules::candidate(const Scan& scan, std::uint32_t pattern) const {
-    switch (design_) {
-        case Design::filtered:
-            return scan.candidateStamp[pattern] == scan.stamp;
-        case Design::sets:
-            return true;
-        case Design::fragments:
-            return fragmentIndex_.passes(patterns_[pattern].filter, scan.fragments);
-    }
-    return true;
+    if (design_ == Design::fragments) return fragmentIndex_.passes(patterns_[pattern].filter, scan.fragments);
+    return scan.candidateStamp[pattern] == scan.stamp;
 }
 
 bool Re2LinkRules::search(std::string_view text, std::uint32_t pattern) const {
@@ -182,16 +149,7 @@ bool Re2LinkRules::isException(Scan& scan, std::uint32_t provider) const {
     if (exceptions.empty()) return false;
     std::uint8_t& answer = scan.exceptionAnswers[provider];
     if (answer == 0) {
-        if (design_ == Design::sets && !scan.exceptionSetRun) {
-            // One pass of the exception set answers every provider's exceptions for this text.
-            scan.exceptionSetRun = true;
-            scan.setMatches.clear();
-            exceptionSet_.match(scan.text, scan.setMatches, scan.setScratch);
-            for (const std::uint32_t pattern : scan.setMatches)
-                scan.candidateStamp[pattern] = scan.stamp;
-        }
         const bool found = std::any_of(exceptions.begin(), exceptions.end(), [&](std::uint32_t pattern) {
-            if (design_ == Design::sets) return scan.candidateStamp[pattern] == scan.stamp;
             return candidate(scan, pattern) && search(scan.text, pattern);
         });
         answer = found ? 2 : 1;

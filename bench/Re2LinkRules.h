@@ -3,6 +3,7 @@
 
 #include <re2/filtered_re2.h>
 #include <re2/re2.h>
+#include <re2/set.h>
 
 #include <cstdint>
 #include <memory>
@@ -14,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "bench/Re2PatternSet.h"
 #include "core/cleaning/CompiledProvider.h"
 #include "core/cleaning/matching/FragmentIndex.h"
 
@@ -22,20 +22,18 @@ namespace tessaril::bench {
 
 // The link patterns of the engine's providers (URL patterns, exceptions, redirections, path rules)
 // on RE2, every one case-insensitive: the questions the cleaner asks of a link, answered the way a
-// matcher built on RE2 would, in one of three designs:
-// - filtered: every pattern in one FilteredRE2; one pass of a case-insensitive RE2::Set over the
-//   link finds the literal atoms of all of them, and a pattern runs only when its atoms are there;
-// - sets: the URL patterns in one Re2PatternSet, whose pass over the link says which match; the
-//   exceptions of all providers in another, run once on a link that needs one; a provider's
-//   redirections and path rules run whenever it matches;
+// matcher built on RE2 would, in one of two designs:
+// - filtered: RE2 alone; every pattern in one FilteredRE2, one pass of a case-insensitive RE2::Set
+//   over the link finds the literal atoms of all of them, and a pattern runs only when its atoms are
+//   there;
 // - fragments: the engine's own fragment index decides which patterns run, RE2 runs them: only the
 //   automata swapped.
 // A pattern RE2 rejects never matches here (rejected() lists them), so the answers then differ.
 // Providers are numbered as the engine numbers them.
 class Re2LinkRules {
 public:
-    enum class Design { filtered, sets, fragments };
-    Re2LinkRules(std::span<const CompiledProvider> providers, Design design, int minAtomLen = 0);
+    enum class Design { filtered, fragments };
+    Re2LinkRules(std::span<const CompiledProvider> providers, Design design);
 
     // What the rules say about one text; reused from link to link so that a link allocates little.
     struct Scan {
@@ -47,9 +45,6 @@ public:
         std::vector<int> potentials;
         std::vector<std::uint32_t> candidateStamp;
         std::uint32_t stamp = 0;
-        std::vector<std::uint32_t> setMatches;
-        std::vector<int> setScratch;
-        bool exceptionSetRun = false;
         LinkScan fragments;
     };
     // Makes `scan` describe `text` and finds the providers whose URL pattern occurs in it, in order.
@@ -98,14 +93,12 @@ private:
     std::vector<Pattern> patterns_;
     std::unordered_map<std::string, std::uint32_t> numbers_;
     std::vector<std::pair<std::string, std::string>> rejected_;
-    // filtered
-    re2::FilteredRE2 filter_;
+    // Atoms of 2 or 3 bytes give the least work on the shipped rules, 1 or 4 to 6 more.
+    static constexpr int kMinAtomLen = 3;
+    re2::FilteredRE2 filter_{kMinAtomLen};
     std::unique_ptr<RE2::Set> atoms_;
     std::vector<std::uint32_t> filteredToPattern_;
-    // sets
-    Re2PatternSet urlSet_;
-    Re2PatternSet exceptionSet_;
-    // fragments: group i is the i-th distinct URL pattern
+    // Group i is the i-th distinct URL pattern.
     FragmentIndex fragmentIndex_;
     std::vector<std::uint32_t> urlPatterns_;
 };

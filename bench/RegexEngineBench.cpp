@@ -90,7 +90,7 @@ void loadRe2(benchmark::State& state, const Variant* variant) {
         return;
     }
     for (auto _ : state) {
-        Re2LinkRules rules(engine()->compiledProviders(), variant->design, variant->minAtomLen);
+        Re2LinkRules rules(engine()->compiledProviders(), variant->design);
         benchmark::DoNotOptimize(rules.rejected().data());
     }
 }

@@ -43,16 +43,17 @@ Account re2Account(const Re2LinkRules& rules, Re2LinkRules::Scan& scan, std::str
 }
 
 void print(const char* side, const LinkAnswers& answers, const Account& account) {
+    const auto name = [](std::uint32_t number) { return '[' + engine()->compiledProviders()[number].name + ']'; };
     std::cout << "  " << side << ": providers";
     for (const auto number : answers.providers)
-        std::cout << ' ' << number;
+        std::cout << ' ' << name(number);
     for (const auto& [number, target] : answers.targets)
-        std::cout << "; target of " << number << ' ' << target;
+        std::cout << "; target of " << name(number) << ' ' << target;
     for (const auto& [number, text] : answers.rewrites)
-        std::cout << "; rewritten by " << number << ' ' << text;
+        std::cout << "; rewritten by " << name(number) << ' ' << text;
     for (const auto& [number, excepted, target, cut] : account) {
         if (excepted || target || cut)
-            std::cout << "; " << number << (excepted ? " excepts" : "") << (target ? " has a target" : "")
+            std::cout << "; " << name(number) << (excepted ? " excepts" : "") << (target ? " has a target" : "")
                       << (cut ? " cuts" : "");
     }
     std::cout << '\n';
@@ -150,7 +151,7 @@ int runRegexEngineCheck() {
         for (const auto& link : kEdgeLinks) {
             if (!URLComponents::parse(link)) std::cout << ' ' << &link - kEdgeLinks.data();
         }
-        std::cout << "): ";
+        std::cout << "):\n";
         (void)compare(rules, kEdgeLinks);
     }
     const ShippedRuleFiles& files = *ruleFiles();
@@ -172,10 +173,7 @@ int runRegexEngineCheck() {
     for (const Variant& variant : kVariants) {
         printHeap(
             std::string(variant.name) + " (link patterns)",
-            [&] {
-                return std::make_unique<Re2LinkRules>(engine()->compiledProviders(), variant.design,
-                                                      variant.minAtomLen);
-            },
+            [&] { return std::make_unique<Re2LinkRules>(engine()->compiledProviders(), variant.design); },
             [](const Re2LinkRules& rules) { return Re2Work(rules); });
     }
     return differences == 0 ? 0 : 1;

@@ -58,7 +58,7 @@ const Re2LinkRules* re2Rules(const Variant& variant) {
     static std::map<const Variant*, std::unique_ptr<Re2LinkRules>> built;
     auto& rules = built[&variant];
     if (!rules && engine() != nullptr)
-        rules = std::make_unique<Re2LinkRules>(engine()->compiledProviders(), variant.design, variant.minAtomLen);
+        rules = std::make_unique<Re2LinkRules>(engine()->compiledProviders(), variant.design);
     return rules.get();
 }
 

@@ -16,14 +16,9 @@ namespace tessaril::bench {
 struct Variant {
     const char* name;
     Re2LinkRules::Design design;
-    int minAtomLen;
 };
-inline constexpr Variant kVariants[] = {{"re2.filtered.atoms3", Re2LinkRules::Design::filtered, 3},
-                                        {"re2.filtered.atoms4", Re2LinkRules::Design::filtered, 4},
-                                        {"re2.filtered.atoms5", Re2LinkRules::Design::filtered, 5},
-                                        {"re2.filtered.atoms6", Re2LinkRules::Design::filtered, 6},
-                                        {"re2.sets", Re2LinkRules::Design::sets, 0},
-                                        {"re2.fragments", Re2LinkRules::Design::fragments, 0}};
+inline constexpr Variant kVariants[] = {{"re2.filtered", Re2LinkRules::Design::filtered},
+                                        {"re2.fragments", Re2LinkRules::Design::fragments}};
 
 // Reads only the first `lines` lines of the corpus from then on (0: all of them); call it before links().
 void limitCorpusLines(std::size_t lines);
