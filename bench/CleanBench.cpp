@@ -9,16 +9,15 @@
 #include <memory>
 #include <string>
 
+#include "bench/ShippedRules.h"
 #include "core/cleaning/URLCleaner.h"
-#include "core/foundation/FileContents.h"
-#include "core/foundation/InMemoryUserDefaults.h"
+#include "core/cleaning/matching/LinkMatch.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
 
 namespace tessaril {
 namespace {
 
-const std::string kBundle = TESSARIL_SOURCE_DIR "/resources/Tessaril_TessarilCore.bundle/";
 constexpr std::string_view kTracked =
     "https://www.example-shop.com/products/kettle?id=4411&utm_source=newsletter&utm_medium=email"
     "&utm_campaign=spring&fbclid=IwAR2xYz&color=red";
@@ -29,18 +28,15 @@ constexpr std::string_view kNestedWrapper =
     "com%252Fkettle%253Fid%253D4411%2526utm_source%253Dnewsletter%26h%3DAT0x&sa=D&usg=AOvVaw1";
 
 struct Setup {
-    InMemoryUserDefaults defaults;
-    RulesEngine engine{defaults};
-    DomainExceptionStore exceptions{defaults};
-    CustomBlocklistStore blocklist{defaults};
-    URLCleaner cleaner{engine, &exceptions};
+    bench::LoadedEngine rules;
+    DomainExceptionStore exceptions{rules.defaults};
+    CustomBlocklistStore blocklist{rules.defaults};
+    URLCleaner cleaner{rules.engine, &exceptions};
 
     bool load() {
-        const auto main = readFileContents(kBundle + "data.min.json");
-        const auto supplementary = readFileContents(kBundle + "tessaril-supplementary.json");
-        if (!main || !supplementary) return false;
+        const auto files = bench::readShippedRuleFiles();
         cleaner.setCustomBlocklist(&blocklist);
-        return engine.loadRuleBundle(*main, std::string_view(*supplementary));
+        return files && rules.load(*files);
     }
 };
 
@@ -83,16 +79,20 @@ void cleanWithOutcomeTrackedLinkSavingCounts(benchmark::State& state) {
 void cleanWithOutcomeNestedWrapper(benchmark::State& state) {
     clean(state, kNestedWrapper, false, CleanOutcome::Kind::cleaned, 2);
 }
-// The engine's provider selection alone (one search per provider), for comparison with a whole clean.
+// The engine's provider selection alone, for comparison with a whole clean.
 void matchingProvidersForCleanLink(benchmark::State& state) {
     auto setup = std::make_unique<Setup>();
     if (!setup->load()) {
         state.SkipWithError("shipped rule files not found");
         return;
     }
-    for (auto _ : state)
-        benchmark::DoNotOptimize(setup->engine.matchingProviders(kClean));
-    state.counters["providers"] = static_cast<double>(setup->engine.compiledProviders().size());
+    const RuleMatcher& matcher = setup->rules.engine.matcher();
+    LinkMatch link;
+    for (auto _ : state) {
+        matcher.match(kClean, link);
+        benchmark::DoNotOptimize(link.providers().data());
+    }
+    state.counters["providers"] = static_cast<double>(setup->rules.engine.compiledProviders().size());
 }
 
 BENCHMARK(cleanWithOutcomeCleanLink)->Unit(benchmark::kMicrosecond);
