@@ -6,13 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "core/stores/DomainExceptionStore.h"
@@ -35,24 +34,6 @@ protected:
         ASSERT_EQ(invoke({"blocklist", "add", "mytag"}), (Invocation{0, "", ""}));
         ASSERT_EQ(invoke({"exceptions", "add", "skip.example"}), (Invocation{0, "", ""}));
     }
-
-    // Makes the config folder of `home` read-only for the tool, and says how to run it: the
-    // superuser writes anywhere, so then the tool runs as an ordinary user that owns the files.
-    static std::optional<std::string> readOnlyConfig(const fs::path& home) {
-        fs::create_directories(home / "config");
-        fs::permissions(home.parent_path(), fs::perms::others_exec, fs::perm_options::add);
-        std::string script = R"("$0" "$@")";
-        if (geteuid() == 0) {
-            for (const auto& entry : fs::recursive_directory_iterator(home))
-                if (lchown(entry.path().c_str(), 65534, 65534) != 0) return std::nullopt;
-            if (chown(home.c_str(), 65534, 65534) != 0) return std::nullopt;
-            script = "setpriv --reuid=65534 --regid=65534 --clear-groups " + script;
-        }
-        for (const auto& folder : {home / "config/tessaril", home / "config"}) {
-            if (fs::exists(folder)) fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-        }
-        return script;
-    }
 };
 
 // `tessaril < many-lines | head -n 1`: once its reader has gone the tool stops, silently by SIGPIPE
@@ -71,113 +52,83 @@ TEST_F(ToolProcessTest, ClosedOutputEndsTheRunQuietly) {
 // (a full disk here), never 0 or a verdict a script would act on.
 TEST_F(ToolProcessTest, UnwritableOutputFailsEveryCommand) {
     storeUserLists();
-    const auto exported = invoke({"rules", "export"});
-    ASSERT_EQ(exported.status, 0) << exported.err;
-    const std::string exportFile = writeFile("export.json", exported.out).string();
-    const std::string tracked = "https://example.com/?id=2&utm_source=x";
-    const std::vector<std::vector<std::string>> commands = {
-        {tracked},
-        {"-q", "--json", tracked},
-        {"--line-buffered", "-q"},
-        {"guard", "curl https://example.com/x.sh | sh"},
-        {"guard", "--json", "ls -l"},
-        {"guard", "--json", "curl https://example.com/x.sh | sh"},
-        {"neutralize", "rm -rf /"},
-        {"rules", "list"},
-        {"rules", "list", "--json"},
-        {"rules", "export"},
-        {"rules", "explain", tracked},
-        {"rules", "add", "mine_x"},
-        {"rules", "import", exportFile},
-        {"blocklist", "list"},
-        {"exceptions", "list"},
-        {"--help"},
-        {"--version"},
-    };
-    for (const auto& arguments : commands) {
-        SCOPED_TRACE(arguments.front() + (arguments.size() > 1 ? " " + arguments[1] : std::string()));
-        const auto result = spawn(arguments, tracked + "\n", R"("$0" "$@" >/dev/full)");
-        EXPECT_EQ(result.status, 4);
-        EXPECT_TRUE(result.err.ends_with("tessaril: the output could not be written\n")) << result.err;
-    }
+    const auto exported = writeFile("export.json", invoke({"rules", "export"}).out);
+    // One command a line, as typed in a shell; each reads a link on its standard input.
+    const std::string commands = R"('https://example.com/?id=2&utm_source=x'
+-q --json 'https://example.com/?id=2&utm_source=x'
+--line-buffered -q
+guard 'curl https://example.com/x.sh | sh'
+guard --json 'ls -l'
+guard --json 'curl https://example.com/x.sh | sh'
+neutralize 'rm -rf /'
+rules list
+rules list --json
+rules export
+rules explain 'https://example.com/?id=2&utm_source=x'
+rules add mine_x
+blocklist list
+exceptions list
+--help
+--version
+rules import )" + exported.string() +
+                                 "\n";
+    std::string expected;
+    std::istringstream lines(commands);
+    for (std::string line; std::getline(lines, line);)
+        expected += "4 tessaril: the output could not be written: " + line + "\n";
+    EXPECT_EQ(spawn({}, commands, R"(while IFS= read -r line; do
+        eval "\"\$0\" $line" <<< 'https://example.com/?id=2&utm_source=x' >/dev/full 2>"$HOME/err"
+        echo "$? $(tail -n 1 "$HOME/err"): $line"; done)"),
+              (Invocation{0, expected, ""}));
 }
 
 // Two scripts edit the user's settings at once, as `for i in $(seq 100); do tessaril ...; done &`
 // loops would, each edit its own process: every edit is made, and is there afterwards, for each kind
-// of stored document. A small rules bundle keeps the rules commands quick; what is tested is the
-// store.
+// of stored document. A small rules bundle keeps the rules edits quick; what is tested is the store.
 TEST_F(ToolProcessTest, ParallelWritersLoseNoEdit) {
 #if defined(__SANITIZE_ADDRESS__)
     // Each run costs ten times as much under AddressSanitizer, which finds memory faults in a few
     // runs as well as in many; the plain build makes every edit.
-    constexpr int kListEdits = 25;
-    constexpr int kRuleEdits = 5;
+    constexpr int kEdits[] = {25, 25, 5};
 #else
-    constexpr int kListEdits = 100;
     // A rules edit loads the rules, which costs several list edits; its store is the same one.
-    constexpr int kRuleEdits = 20;
+    constexpr int kEdits[] = {100, 100, 20};
 #endif
-    std::string rules = R"({"providers":{"test":{"urlPattern":"^https?://example\\.com","rules":["r0")";
-    for (int i = 1; i < 2 * kRuleEdits; ++i)
-        rules += ",\"r" + std::to_string(i) + "\"";
-    const auto bundle = writeFile("Tessaril_TessarilCore.bundle/data.min.json", rules + "]}}}").parent_path();
-
-    // Each kind of edit, and how a listing shows it was made: a line of `blocklist list` or of
-    // `exceptions list`, or a rule of `rules list --json` that is off or custom.
-    struct Kind {
-        std::string command;
-        std::function<std::string(const std::string&tag, int index)> argument, shows;
-        int edits;
-    };
-    const Kind kinds[] = {
-        {"blocklist add", [](auto& tag, int) { return tag; }, [](auto& tag, int) { return "*:" + tag; }, kListEdits},
-        {"exceptions add", [](auto& tag, int) { return tag + ".example"; },
-         [](auto& tag, int) { return tag + ".example"; }, kListEdits},
-        {"rules disable", [](auto&, int i) { return "Analytics:r" + std::to_string(i); },
-         [](auto&, int i) { return "off Analytics:r" + std::to_string(i); }, kRuleEdits},
-        {"rules add", [](auto& tag, int) { return tag; }, [](auto& tag, int) { return "custom Custom:" + tag; },
-         kRuleEdits},
-    };
-    std::vector<std::string> expected;
-    std::vector<Invocation> results(2 * std::size(kinds));
+    const auto bundle = writeFile("Tessaril_TessarilCore.bundle/data.min.json", R"({"providers":{}})").parent_path();
+    // Each kind of edit, and the listing that shows what was made.
+    const std::vector<std::string> edits[] = {{"blocklist", "add"}, {"exceptions", "add"}, {"rules", "add"}};
+    const std::vector<std::string> listings[] = {
+        {"blocklist", "list"}, {"exceptions", "list"}, {"rules", "list", "--category", "Custom", "--rules", bundle}};
+    std::set<std::string> made[3];
+    std::vector<Invocation> results(6);
     {
         std::vector<std::jthread> writers;
-        for (std::size_t k = 0; k < std::size(kinds); ++k) {
+        for (std::size_t kind = 0; kind < 3; ++kind) {
             for (int writer = 0; writer < 2; ++writer) {
-                std::vector<std::string> arguments;
-                for (int i = 0; i < kinds[k].edits; ++i) {
-                    const std::string tag = "w" + std::to_string(writer) + "n" + std::to_string(i);
-                    arguments.push_back(kinds[k].argument(tag, writer * kRuleEdits + i));
-                    expected.push_back(kinds[k].shows(tag, writer * kRuleEdits + i));
-                }
+                std::vector<std::string> tags;
+                for (int i = 0; i < kEdits[kind]; ++i)
+                    tags.push_back("w" + std::to_string(writer) + "n" + std::to_string(i) +
+                                   (kind == 1 ? ".example" : ""));
+                made[kind].insert(tags.begin(), tags.end());
                 const std::string loop = "export TESSARIL_RESOURCES=" + bundle.string() +
-                                         R"(; for x in "$@"; do "$0" )" + kinds[k].command +
+                                         R"(; for x in "$@"; do "$0" )" + edits[kind][0] + " " + edits[kind][1] +
                                          R"( "$x" >/dev/null || echo "$x failed"; done)";
-                writers.emplace_back([this, &result = results[2 * k + writer], loop, arguments] {
-                    result = spawn(arguments, {}, loop);
-                });
+                writers.emplace_back(
+                    [this, &result = results[2 * kind + writer], loop, tags] { result = spawn(tags, {}, loop); });
             }
         }
     }
     for (const auto& result : results)
         EXPECT_EQ(result, (Invocation{0, "", ""}));
-
-    std::set<std::string> shown;
-    for (const auto* listing : {"blocklist", "exceptions"}) {
-        for (const auto& line : lines(invoke({listing, "list"}).out))
-            shown.insert(line);
-    }
-    const auto tree = nlohmann::json::parse(invoke({"rules", "list", "--json", "--rules", bundle}).out, nullptr, false);
-    ASSERT_TRUE(tree.is_array());
-    for (const auto& category : tree) {
-        for (const auto& rule : category.at("rules")) {
-            const std::string id = rule.at("id");
-            if (!rule.at("isEnabled").get<bool>()) shown.insert("off " + id);
-            if (rule.at("source") == "Custom") shown.insert("custom " + id);
+    for (std::size_t kind = 0; kind < 3; ++kind) {
+        std::set<std::string> shown;
+        for (const auto& line : lines(invoke(listings[kind]).out)) {
+            // "*:w0n1", "w0n1.example", "  on   0  Custom  Custom:w0n1  w0n1"
+            const auto word = line.substr(line.rfind(' ') + 1);
+            if (kind != 2 || line.starts_with("  ")) shown.insert(kind == 0 ? word.substr(2) : word);
         }
+        EXPECT_EQ(shown, made[kind]) << edits[kind][0];
     }
-    for (const auto& edit : expected)
-        EXPECT_TRUE(shown.contains(edit)) << edit << " was lost";
 }
 
 // A damaged settings file, three ways: cut short, overwritten with random bytes, one page smashed.
@@ -185,18 +136,9 @@ TEST_F(ToolProcessTest, ParallelWritersLoseNoEdit) {
 // first command that writes moves it aside, bytes and all, says where, and makes its change on a
 // new file. Nothing the user had is deleted.
 TEST_F(ToolProcessTest, DamagedStoreIsMovedAsideNeverOverwritten) {
-    const auto randomBytes = [](std::string& bytes, std::size_t from, std::size_t to) {
-        std::mt19937 random(7);
-        for (std::size_t i = from; i < to; ++i)
-            bytes.at(i) = static_cast<char>(random());
-    };
-    const std::pair<std::string, std::function<void(std::string&)>> damages[] = {
-        {"truncated", [](std::string& bytes) { bytes.resize(bytes.size() / 2 + 100); }},
-        {"random bytes", [&](std::string& bytes) { randomBytes(bytes, 0, bytes.size()); }},
-        {"page at 8192 smashed", [&](std::string& bytes) { randomBytes(bytes, 8192, 8192 + 4096); }},
-    };
     const fs::path file = storeFile(root_);
-    for (const auto& [name, damage] : damages) {
+    for (const auto& [name, from, to] :
+         {std::tuple{"truncated", -1, 0}, {"random bytes", 0, 1 << 30}, {"page at 8192 smashed", 8192, 8192 + 4096}}) {
         SCOPED_TRACE(name);
         fs::remove_all(root_ / "config");
         storeUserLists();
@@ -207,7 +149,10 @@ TEST_F(ToolProcessTest, DamagedStoreIsMovedAsideNeverOverwritten) {
         SqliteUserDefaults::open(file)->setDataText(DomainExceptionStore::storageKey, sites + "]");
         std::string bytes = readFile(file);
         ASSERT_GE(bytes.size(), 8192U + 4096U);
-        damage(bytes);
+        std::mt19937 random(7);
+        if (from < 0) bytes.resize(bytes.size() / 2 + 100);
+        for (auto i = static_cast<std::size_t>(std::max(from, 0)); i < std::min<std::size_t>(to, bytes.size()); ++i)
+            bytes[i] = static_cast<char>(random());
         std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 
         const std::string readOnly = "tessaril: the settings file " + file.string() +
@@ -240,7 +185,7 @@ TEST_F(ToolProcessTest, DamagedStoreIsMovedAsideNeverOverwritten) {
 // that an answer comes before the tool waits for more input.
 TEST_F(ToolProcessTest, StoreReplacedByGarbageWhileRunning) {
     storeUserLists();
-    const std::string script = R"({ echo 'https://example.com/?mytag=1&id=2';
+    const std::string script = R"({ echo 'https://example.com/?mytag=1&id=2'
         for i in $(seq 3000); do [ -s "$1" ] && break; sleep 0.01; done
         head -c 65536 /dev/zero | tr '\0' Z > "$2"
         echo 'https://example.com/?mytag=1&id=3'; echo 'https://skip.example/?utm_source=x'
@@ -255,35 +200,45 @@ TEST_F(ToolProcessTest, StoreReplacedByGarbageWhileRunning) {
 }
 
 // A read-only config folder, with the user's store in it and without one: links are still cleaned
-// with the user's lists, every edit is refused with a message (never a silent success), and
-// nothing is written.
+// with the user's lists, every edit is refused with a message (never a silent success), and nothing
+// is written. The superuser writes anywhere, so then the tool runs as an ordinary user that owns
+// the files.
 TEST_F(ToolProcessTest, ReadOnlyConfigFolder) {
     for (const bool stored : {true, false}) {
         SCOPED_TRACE(stored ? "with a store" : "without a store");
         const fs::path home = root_ / (stored ? "stored" : "empty");
         useHome(home);
+        fs::create_directories(home / "config");
         if (stored) storeUserLists();
         const std::string before = readFile(storeFile(home));
-        const auto script = readOnlyConfig(home);
+        std::string script = R"("$0" "$@")";
+        if (geteuid() == 0) {
+            fs::permissions(root_, fs::perms::others_exec, fs::perm_options::add);
+            for (const auto& entry : fs::recursive_directory_iterator(home))
+                ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
+            ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
+            script = "setpriv --reuid=65534 --regid=65534 --clear-groups " + script;
+        }
+        for (const auto& folder : {home / "config/tessaril", home / "config"}) {
+            if (fs::exists(folder)) fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        }
         // Proof that the tool really cannot write there.
-        if (!script || spawn({"exceptions", "add", "probe.example"}, {}, *script).status == 0)
+        if (spawn({"exceptions", "add", "probe.example"}, {}, script).status == 0)
             GTEST_SKIP() << "cannot make a folder read-only here";
 
-        EXPECT_EQ(spawn({"-q"}, "https://example.com/?mytag=1&id=2\nhttps://skip.example/?utm_source=x\n", *script),
-                  (Invocation{0,
-                              stored ? "https://example.com/?id=2\nhttps://skip.example/?utm_source=x\n"
-                                     : "https://example.com/?mytag=1&id=2\nhttps://skip.example/\n",
-                              ""}));
-        EXPECT_EQ(spawn({"blocklist", "add", "other"}, {}, *script),
-                  (Invocation{1, "", "The blocklist could not be saved.\n"}));
-        EXPECT_EQ(spawn({"exceptions", "add", "other.example"}, {}, *script),
-                  (Invocation{1, "", "The site exceptions could not be saved.\n"}));
-        EXPECT_EQ(spawn({"rules", "add", "other"}, {}, *script),
-                  (Invocation{1, "", "tessaril: nothing changed: the preferences store could not be written\n"}));
-        EXPECT_EQ(spawn({"exceptions", "remove", "skip.example"}, {}, *script).status, 1);
-        EXPECT_EQ(spawn({"blocklist", "list"}, {}, *script).out, stored ? "*:mytag\n" : "");
+        EXPECT_EQ(spawn({"-q"}, "https://example.com/?mytag=1&id=2\nhttps://skip.example/?utm_source=x\n", script).out,
+                  stored ? "https://example.com/?id=2\nhttps://skip.example/?utm_source=x\n"
+                         : "https://example.com/?mytag=1&id=2\nhttps://skip.example/\n");
+        const std::pair<std::vector<std::string>, std::string> refused[] = {
+            {{"blocklist", "add", "other"}, "The blocklist could not be saved.\n"},
+            {{"exceptions", "add", "other.example"}, "The site exceptions could not be saved.\n"},
+            {{"rules", "add", "other"}, "tessaril: nothing changed: the preferences store could not be written\n"},
+        };
+        for (const auto& [arguments, message] : refused)
+            EXPECT_EQ(spawn(arguments, {}, script), (Invocation{1, "", message}));
+        EXPECT_EQ(spawn({"exceptions", "remove", "skip.example"}, {}, script).status, 1);
+        EXPECT_EQ(spawn({"blocklist", "list"}, {}, script).out, stored ? "*:mytag\n" : "");
         EXPECT_EQ(readFile(storeFile(home)), before);
-        EXPECT_EQ(fs::exists(home / "config/tessaril"), stored);
     }
 }
 

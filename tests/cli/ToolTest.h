@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -18,8 +15,6 @@
 #include "cli/CommandLine.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
-
-extern char** environ;
 
 namespace tessaril::testing {
 
@@ -59,41 +54,24 @@ protected:
     }
 
     // Runs the built tool as a shell does: bash runs `script` with the tool as $0 and `arguments` as
-    // "$@", with the default SIGPIPE handling and `input` as standard input. The status is the
-    // shell's (128 + a signal that ended it); a run of over two minutes is stopped.
+    // "$@", and `input` as standard input. A run of over two minutes is stopped (status 124).
     Invocation spawn(const std::vector<std::string>& arguments, const std::string& input = {},
                      const std::string& script = R"("$0" "$@")") const {
         static std::atomic<int> runs{0};
-        const std::string name = "run" + std::to_string(runs++);
-        const auto in = writeFile(name + ".in", input);
-        const auto out = root_ / (name + ".out");
-        const auto err = root_ / (name + ".err");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        posix_spawnattr_setsigdefault(&attributes, &pipe);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-        std::vector<std::string> words = {"timeout", "120", "bash", "-c", script, TESSARIL_TOOL_PATH};
-        words.insert(words.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        int status = 0;
-        const bool ran = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ) == 0 &&
-                         waitpid(pid, &status, 0) == pid;
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        if (!ran) return {-1, "", "not run"};
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(out), readFile(err)};
+        const std::string files = writeFile("run" + std::to_string(runs++), input).string();
+        std::string command = "timeout 120 bash -c " + quoted(script) + " " + quoted(TESSARIL_TOOL_PATH);
+        for (const auto& argument : arguments)
+            command += " " + quoted(argument);
+        const int status = std::system((command + " <" + files + " >" + files + ".out 2>" + files + ".err").c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(files + ".out"), readFile(files + ".err")};
+    }
+
+    // `word` as one word of a shell command.
+    static std::string quoted(std::string_view word) {
+        std::string result = "'";
+        for (const char c : word)
+            result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return result + "'";
     }
 
     // A file in this test's home.
