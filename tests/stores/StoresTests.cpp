@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/stores/CustomBlocklistStore.h"
@@ -84,6 +85,9 @@ TEST(StoresTest, FullDiskRefusesEditsAndCleaningGoesOn) {
     ASSERT_FALSE(CustomBlocklistStore(full.store).add("mytag"));
     ASSERT_FALSE(CustomBlocklistStore(full.store).add("other", "example.com"));
     ASSERT_EQ(DomainExceptionStore(full.store).disable("skip.example"), std::nullopt);
+    RulesEngine writer(full.store, {nullptr, nullptr, [](std::string_view) {}});
+    ASSERT_TRUE(writer.loadRules(R"({"providers":{}})"));
+    writer.addCustomRule("mine_x", "Mine", RuleCategoryType::custom);
 
     CustomBlocklistStore blocklist(full);
     DomainExceptionStore exceptions(full);
@@ -103,9 +107,12 @@ TEST(StoresTest, FullDiskRefusesEditsAndCleaningGoesOn) {
 
     RulesEngine engine(full, {nullptr, nullptr, [](std::string_view) {}});
     ASSERT_TRUE(engine.loadRules(R"({"providers":{}})"));
+    // The user's custom rule is read back; an edit the store refuses is kept in memory.
+    EXPECT_EQ(engine.categories().back()->rules().size(), 1U);
+    engine.addCustomRule("more_x", "More", RuleCategoryType::custom);
     URLCleaner cleaner(engine, &exceptions);
     cleaner.setCustomBlocklist(&blocklist);
-    EXPECT_EQ(cleaner.clean("https://example.com/?mytag=1&other=2&utm_source=x&id=3")->cleanedURL,
+    EXPECT_EQ(cleaner.clean("https://example.com/?mytag=1&other=2&utm_source=x&mine_x=4&more_x=5&id=3")->cleanedURL,
               "https://example.com/?id=3");
     EXPECT_EQ(cleaner.cleanWithOutcome("https://skip.example/?gclid=1").kind(), CleanOutcome::Kind::skippedDisabled);
 }
