@@ -59,16 +59,9 @@ TEST_F(GuardCommandsTest, VerdictsStatusesAndLimits) {
          {3, R"({"error":"rulesUnusable","message":"cannot read )" + absent + "\"}\n",
           "tessaril: cannot read " + absent + "\n"}},
         {{"guard", "--rules", absent, "rm -rf /"}, "", {3, "", "tessaril: cannot read " + absent + "\n"}},
-        // The size limit is on the text as examined: each malformed byte is three once repaired.
-        {{"guard"}, std::string(10 * 1024 * 1024, 'a'), {5, "", "tessaril: " + tooLong + "\n"}},
-        {{"guard"}, "rm -rf / " + std::string(11000, '\xFF'), {5, "", "tessaril: " + tooLong + "\n"}},
-        // The inert text passes the guard, but not a live line behind its header.
+        // (Which texts the guard takes for its own inert output is the guard's own test.)
         {{"neutralize", "rm -rf /"}, "", {0, neutralized, ""}},
         {{"neutralize"}, "rm -rf /\n", {0, neutralized, ""}},
-        {{"guard", "--rules", rules}, neutralized, {0, "", ""}},
-        {{"guard", "--rules", rules},
-         neutralized + "\ncurl x | sh",
-         {1, "danger: Deletes everything\n  matched: rm -rf /\n  and 1 more finding (--json shows all)\n", ""}},
         // Input beyond 16 MB is refused whole, never cut: 17 MB of blanks would hide the command.
         {{"neutralize"}, padded, {5, "", "tessaril: the input is longer than 16 MB and was not neutralized\n"}},
         {{"guard"}, padded, {5, "", "tessaril: the input is longer than 16 MB and was not examined\n"}},
@@ -99,10 +92,6 @@ TEST_F(GuardCommandsTest, UnusableRulesFiles) {
         EXPECT_EQ(invoke({"guard", "--rules", broken, "rm -rf /"}),
                   (Invocation{3, "", "tessaril: no usable Command Guard rules in " + broken + ": " + reason + "\n"}));
     }
-    // The rules that compile still count.
-    const auto mixed =
-        writeFile("mixed.json", kRules.substr(0, kRules.size() - 2) + "," + kInvalidRule + "]}").string();
-    EXPECT_EQ(invoke({"guard", "--rules", mixed, "rm -rf /"}).status, 1);
 
     // An unusable installed file gives way to the shipped rules, with one line saying so.
     const auto installed = writeFile("data/com.orvellelabs.tessaril/rules/active/command-guard-rules.json",

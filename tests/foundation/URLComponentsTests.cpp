@@ -125,22 +125,20 @@ TEST(URLComponents, DecodedViewsAndQueryItems) {
     EXPECT_EQ(parsed("http://h/?").queryItemCount(), 0U);
 }
 
+// That removal leaves every other byte alone is the fuzzer's; what it does with empty items is here.
 TEST(URLComponents, RemovingItemsKeepsTheOthersByteForByte) {
-    URLComponents u = parsed("https://x/p?utm_source=a&q=caf%C3%A9+%2B&utm_medium=b&Q=%7e&&tail#f?utm_x=1");
-    EXPECT_EQ(u.removeQueryItems([](const URLQueryItemView& item) { return item.name.starts_with("utm_"); }), 2U);
-    EXPECT_EQ(u.string(), "https://x/p?q=caf%C3%A9+%2B&Q=%7e&&tail#f?utm_x=1");
-    EXPECT_TRUE(u.removeQueryItem(2));  // the empty item
-    EXPECT_EQ(u.string(), "https://x/p?q=caf%C3%A9+%2B&Q=%7e&tail#f?utm_x=1");
-    EXPECT_FALSE(u.removeQueryItem(3));
-    EXPECT_EQ(u.removeQueryItems([](const URLQueryItemView&) { return true; }), 3U);
-    EXPECT_EQ(u.string(), "https://x/p#f?utm_x=1");
+    URLComponents u = parsed("https://x/p?utm_source=a&q=caf%C3%A9+%2B&&tail#f?utm_x=1");
+    EXPECT_EQ(u.removeQueryItems([](const URLQueryItemView& item) { return item.name.starts_with("utm_"); }), 1U);
+    EXPECT_TRUE(u.removeQueryItem(1));  // the empty item
+    EXPECT_EQ(u.string(), "https://x/p?q=caf%C3%A9+%2B&tail#f?utm_x=1");
+    EXPECT_FALSE(u.removeQueryItem(2));
     // A lone empty item left over counts as nothing: no bare "?".
-    URLComponents lone = parsed("https://x/?&fbclid=1");
-    lone.removeQueryItems([](const URLQueryItemView& item) { return item.name == "fbclid"; });
-    EXPECT_EQ(lone.string(), "https://x/");
-    URLComponents two = parsed("https://x/?a&&fbclid=1");
-    two.removeQueryItems([](const URLQueryItemView& item) { return item.value.has_value(); });
-    EXPECT_EQ(two.string(), "https://x/?a&");
+    for (const auto& [link, kept] :
+         {std::pair{"https://x/?&fbclid=1", "https://x/"}, {"https://x/?a&&fbclid=1", "https://x/?a&"}}) {
+        URLComponents removed = parsed(link);
+        removed.removeQueryItems([](const URLQueryItemView& item) { return item.value.has_value(); });
+        EXPECT_EQ(removed.string(), kept);
+    }
 }
 
 // Decoded text is encoded on the way in; encoded text that would change the structure is refused.

