@@ -158,7 +158,8 @@ TEST_F(RulesCommandsTest, ExportImportsOnAnotherMachineAndSaysWhatChanged) {
 }
 
 // A hostile or broken import is refused whole, says why (quoting the file's name escaped), and
-// changes nothing.
+// changes nothing in the store. Which documents the engine refuses, and that a refusal leaves it as
+// it was, fuzz/RuleFilesFuzzer.cpp checks on any bytes.
 TEST_F(RulesCommandsTest, BadImportsChangeNothing) {
     ASSERT_EQ(invoke({"rules", "add", "mine"}).status, 0);
     ASSERT_EQ(invoke({"rules", "disable", "Social Media"}).status, 0);
@@ -190,17 +191,9 @@ TEST_F(RulesCommandsTest, BadImportsChangeNothing) {
     const std::string refused = "tessaril: nothing was imported: ";
     const std::pair<std::string, std::string> bad[] = {
         {"Not JSON at all", ""},
-        {exported.substr(0, exported.size() / 2), ""},
-        {R"({"categories":[]})", ""},
-        {"[{\"type\":\"Custom\xff\"}]", ""},
         {std::string(200000, '[') + std::string(200000, ']'), ""},
-        {changed([](nlohmann::json& document) { document[7]["rules"][0].erase("matchCount"); }), ""},
         {changed([](nlohmann::json& document) { document[6]["type"] = "Tracking"; }), ": entry 7 is "},
         {withCustom("displayName", ""), ""},
-        {withCustom("displayName", std::string(5U << 20U, 'n')), ""},
-        {withCustom("pattern", "x\ny"), ""},
-        {withCustom("category", "Advertising"), ""},
-        {withCustom("id", "Custom:y"), ""},
         {withCustom("source", "Custom", 600), ": that would make 601 custom rules; at most 500 are kept\n"},
     };
     const std::string shown = refused + root_.string() + "/bad\\x1b[2J.json: ";

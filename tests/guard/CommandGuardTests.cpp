@@ -104,9 +104,8 @@ TEST(CommandGuard, SizeLimitAndOwnOutputAreNotExamined) {
 
     const std::string header(CommandGuard::neutralizedHeader);
     const std::pair<std::string, bool> texts[] = {
-        {CommandGuard::neutralizedCommand("rm -rf /"), false},
+        // (That whatever neutralizedCommand writes passes, fuzz/CommandGuardFuzzer.cpp checks.)
         {"\n  " + CommandGuard::neutralizedCommand("rm -rf /\n\nrm -rf ~\r\nx\ry \\\nrm"), false},
-        {CommandGuard::neutralizedCommand(" \n"), false},
         {"echo hi\n" + CommandGuard::neutralizedCommand("rm -rf /"), true},
         {header + "\nrm -rf /", true},
         {header + "rm -rf /", true},
