@@ -51,19 +51,17 @@ TEST_F(RuleMatcherTest, ProvidersExceptionsAndParameterRules) {
     const std::string item = "https://acme.example/item";
     // "^" + rule + "$": with a top-level alternation only the first alternative is tied to the start
     // and the last to the end, as the rule files expect.
-    const std::vector<std::pair<std::string, std::string>> rules = {
-        {"REF", "E-commerce:ref"},
-        {"ref2", ""},
-        {"xref", ""},
-        {"pd_abc", "E-commerce:pd_[a-z]+"},
-        {"tracking_id", "E-commerce:tracking|sid"},
-        {"xsid", "E-commerce:tracking|sid"},
-        {"xtracking", ""},
-        {"sidx", ""},
-        {"Tag", "Referral Marketing:tag"},
-        {"trk", "Analytics:trk"},
-        {"gclid", "Advertising:gclid"},
-    };
+    const std::vector<std::pair<std::string, std::string>> rules = {{"REF", "E-commerce:ref"},
+                                                                    {"ref2", ""},
+                                                                    {"xref", ""},
+                                                                    {"pd_abc", "E-commerce:pd_[a-z]+"},
+                                                                    {"tracking_id", "E-commerce:tracking|sid"},
+                                                                    {"xsid", "E-commerce:tracking|sid"},
+                                                                    {"xtracking", ""},
+                                                                    {"sidx", ""},
+                                                                    {"Tag", "Referral Marketing:tag"},
+                                                                    {"trk", "Analytics:trk"},
+                                                                    {"gclid", "Advertising:gclid"}};
     for (const auto& [name, id] : rules)
         EXPECT_EQ(strippedBy(engine, item, name), id) << name;
     // An excepted link keeps the provider but none of its rules apply.

@@ -125,45 +125,31 @@ TEST_F(RulesEnginePersistenceTest, RecordMatchHonoursTheStatisticsSwitch) {
     EXPECT_EQ(category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->matchCount(), 1);
 }
 
-TEST_F(RulesEnginePersistenceTest, CustomRulesMatchWholeNamesLiterally) {
+// Custom rules match whole names, literally and in any case; they are stored, kept over a reload of
+// the rule files, and an import of an export adds none twice and keeps the rule switches it carries.
+TEST_F(RulesEnginePersistenceTest, CustomRulesAndImportsOfExports) {
     engine.addCustomRule("ref_src", "ref_src", RuleCategoryType::custom);
     engine.addCustomRule("a.b*", "dotted", RuleCategoryType::custom);
-    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::custom)), (Strings{"Custom:ref_src", "Custom:a.b*"}));
-    EXPECT_EQ(builtInRuleFor(engine, "REF_SRC"), "Custom:ref_src");
-    EXPECT_EQ(builtInRuleFor(engine, "ref_src2"), "");
-    EXPECT_EQ(builtInRuleFor(engine, "A.B*"), "Custom:a.b*");
-    EXPECT_EQ(builtInRuleFor(engine, "axb"), "");
-    EXPECT_EQ(builtInRuleFor(engine, "a.bbb"), "");
-    EXPECT_EQ(stored(RulesEngine::customRulesKey).size(), 2u);
-    EXPECT_EQ(stored(RulesEngine::customRulesKey)[0]["source"], "Custom");
-
-    // Custom rules survive a reload of the rule files.
+    for (const auto& [name, id] : {std::pair{"REF_SRC", "Custom:ref_src"},
+                                   {"ref_src2", ""},
+                                   {"A.B*", "Custom:a.b*"},
+                                   {"axb", ""},
+                                   {"a.bbb", ""}})
+        EXPECT_EQ(builtInRuleFor(engine, name), id) << name;
     ASSERT_TRUE(engine.loadRules(rulesFixture("providers.json")));
-    EXPECT_EQ(category(engine, RuleCategoryType::custom).rules().size(), 2u);
-    EXPECT_EQ(builtInRuleFor(engine, "ref_src"), "Custom:ref_src");
-
-    engine.removeCustomRule("Custom:ref_src");
-    EXPECT_EQ(builtInRuleFor(engine, "ref_src"), "");
-    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::custom)), (Strings{"Custom:a.b*"}));
+    engine.removeCustomRule("Custom:a.b*");
+    EXPECT_EQ(builtInRuleFor(engine, "a.b*"), "");
+    EXPECT_EQ(ruleIDs(category(engine, RuleCategoryType::custom)), (Strings{"Custom:ref_src"}));
     EXPECT_EQ(stored(RulesEngine::customRulesKey).size(), 1u);
-}
 
-TEST_F(RulesEnginePersistenceTest, ImportOfAnExportAddsNoDuplicatesAndKeepsRuleSwitches) {
-    engine.addCustomRule("ref_src", "ref_src", RuleCategoryType::custom);
     category(engine, RuleCategoryType::socialMedia).setEnabled(false);
     auto exported = engine.exportRules();
     ASSERT_TRUE(exported.has_value());
-    auto document = nlohmann::json::parse(*exported);
-    ASSERT_EQ(document.size(), 8u);
-    EXPECT_EQ(document[1]["id"], "Social Media");
-    EXPECT_EQ(document[1]["isEnabled"], false);
-
     category(engine, RuleCategoryType::socialMedia).setEnabled(true);
     category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->setEnabled(false);
     ASSERT_TRUE(engine.importRules(*exported));
     EXPECT_FALSE(engine.isCategoryEnabled(RuleCategoryType::socialMedia));
     EXPECT_FALSE(category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->isEnabled());
-    EXPECT_EQ(category(engine, RuleCategoryType::custom).rules().size(), 1u);
     EXPECT_EQ(fallbackCount("Custom:ref_src"), 1u);
     EXPECT_EQ(stored(RulesEngine::enabledStateKey)["cat:Social Media"], false);
 
@@ -177,10 +163,6 @@ TEST_F(RulesEnginePersistenceTest, ImportOfAnExportAddsNoDuplicatesAndKeepsRuleS
     EXPECT_FALSE(category(other, RuleCategoryType::custom).rules()[0]->isEnabled());
     EXPECT_EQ(builtInRuleFor(other, "ref_src"), "");
     EXPECT_TRUE(otherDefaults.dataText(RulesEngine::customRulesKey).has_value());
-
-    EXPECT_FALSE(other.importRules(R"([{"type":"Custom"}])"));
-    EXPECT_FALSE(other.importRules("{}"));
-    EXPECT_EQ(category(other, RuleCategoryType::custom).rules().size(), 1u);
 }
 
 // However custom rules arrive, their number is bounded: each one is asked about every parameter.

@@ -59,15 +59,11 @@ inline std::string strippedBy(const RulesEngine& engine, std::string_view url, s
     return rule ? rule->id() : std::string();
 }
 
-inline LinkMatch::Explanation explained(const RulesEngine& engine, std::string_view url) {
-    return matched(engine, url).explain();
-}
-
 // The identifier of the built-in or custom rule that removes a parameter named `name` (plain URL
 // characters only), or "" when none does.
 inline std::string builtInRuleFor(const RulesEngine& engine, const std::string& name) {
     const std::string url = "https://example.invalid/?" + name + "=1";
-    for (const auto& [parameter, id] : explained(engine, url).builtInRules) {
+    for (const auto& [parameter, id] : matched(engine, url).explain().builtInRules) {
         if (parameter == name) return id;
     }
     return {};

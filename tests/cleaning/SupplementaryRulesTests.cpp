@@ -81,48 +81,20 @@ TEST(SupplementaryRules, ShippedFileDecodesAndEveryPatternCompiles) {
         EXPECT_FALSE(mainNames.contains(name));
         const CompiledProvider* compiled = supplementaryProvider(shipped.engine, name);
         ASSERT_NE(compiled, nullptr);
-        EXPECT_EQ(compiled->paramRegexes.size(), json.value("rules", nlohmann::json::array()).size());
-        EXPECT_EQ(compiled->referralParamRegexes.size(),
-                  json.value("referralMarketing", nlohmann::json::array()).size());
-        EXPECT_EQ(compiled->exceptionRegexes.size(), json.value("exceptions", nlohmann::json::array()).size());
-        EXPECT_EQ(compiled->redirectionRegexes.size(), json.value("redirections", nlohmann::json::array()).size());
-        EXPECT_EQ(compiled->rawRuleRegexes.size(), json.value("rawRules", nlohmann::json::array()).size());
+        const std::pair<const char*, std::size_t> counts[] = {
+            {"rules", compiled->paramRegexes.size()},
+            {"referralMarketing", compiled->referralParamRegexes.size()},
+            {"exceptions", compiled->exceptionRegexes.size()},
+            {"redirections", compiled->redirectionRegexes.size()},
+            {"rawRules", compiled->rawRuleRegexes.size()}};
+        for (const auto& [key, count] : counts)
+            EXPECT_EQ(count, json.value(key, nlohmann::json::array()).size()) << key;
         // Affiliate tags live in referralMarketing, where the Referral Marketing switch reaches them.
         if (!compiled->redirectionRegexes.empty()) {
             EXPECT_EQ(compiled->category, RuleCategoryType::redirectUnwrapping);
             EXPECT_TRUE(compiled->paramRegexes.empty() && compiled->referralParamRegexes.empty());
         }
     }
-}
-
-// Broken providers next to the shipped ones, or a broken main file, cost only themselves.
-TEST(SupplementaryRules, MalformedNeighboursDoNotStopTheShippedProviders) {
-    nlohmann::ordered_json document;
-    document["schema"] = "not one we know";
-    document["providers"]["broken url pattern"] = {{"urlPattern", "(unclosed"}, {"rules", {"x"}}};
-    document["providers"]["broken rule"] = {{"urlPattern", "^https?:\\/\\/"}, {"rules", {"[", "keepme"}}};
-    for (const auto& [name, json] : shippedProviders().items())
-        document["providers"][name] = json;
-    document["providers"]["later broken redirect"] = {{"urlPattern", "^https?:\\/\\/"}, {"redirections", {"(?<"}}};
-
-    InMemoryUserDefaults defaults;
-    std::vector<std::string> diagnostics;
-    RulesEngine engine{defaults, {nullptr, nullptr, [&](std::string_view line) { diagnostics.emplace_back(line); }}};
-    // The main file does not decode: the previous (empty) state stays, the supplementary file still loads.
-    EXPECT_FALSE(engine.loadRuleBundle("{\"providers\": [", document.dump()));
-    EXPECT_EQ(diagnostics, std::vector<std::string>{"Warning: Could not decode rules JSON"});
-
-    EXPECT_EQ(testing::provider(engine, "broken url pattern"), nullptr);
-    const auto* brokenRule = testing::provider(engine, "broken rule");
-    ASSERT_NE(brokenRule, nullptr);
-    EXPECT_EQ(brokenRule->paramRegexes.size(), 1u);
-    for (const auto& [name, json] : shippedProviders().items())
-        EXPECT_NE(testing::provider(engine, name), nullptr) << name;
-
-    URLCleaner cleaner{engine};
-    const auto outcome = cleaner.cleanWithOutcome("https://www.example.com/a?keepme=1&hsa_cam=2&gbraid=3&id=4");
-    ASSERT_NE(outcome.result(), nullptr);
-    EXPECT_EQ(outcome.result()->cleanedURL, "https://www.example.com/a?id=4");
 }
 
 // Each provider's tracked links come out exactly as expected, and it is the supplementary
@@ -147,20 +119,6 @@ TEST(SupplementaryRules, TrackedLinksCleanToTheExpectedLink) {
             EXPECT_TRUE(provider->urlRegex.search(input));
             EXPECT_EQ(shipped.clean(input), expected);
             EXPECT_NE(mainOnly.clean(input), expected);
-            // No rule repeats what the main file or the built-in rules already remove on that site.
-            const auto withSupplementary = testing::explained(shipped.engine, input);
-            const auto mainAlone = testing::explained(mainOnly.engine, input);
-            for (const auto& account : withSupplementary.providers) {
-                if (account.provider != provider) continue;
-                for (const auto& [name, rule] : account.parameters) {
-                    for (const auto& [builtIn, id] : mainAlone.builtInRules)
-                        EXPECT_NE(builtIn, name) << name << " is already removed by " << id;
-                    for (const auto& other : mainAlone.providers) {
-                        for (const auto& [removed, id] : other.parameters)
-                            EXPECT_NE(removed, name) << name << " is already removed by " << other.provider->name;
-                    }
-                }
-            }
             ++cases;
         }
     }
@@ -179,10 +137,6 @@ TEST(SupplementaryRules, ReferralMarketingSwitchKeepsAffiliateTags) {
 
     EXPECT_EQ(shipped.clean("https://www.amazon.de/dp/B09B8V1LZ3?linkId=0f9e&hvadid=5987&psc=1"),
               "https://www.amazon.de/dp/B09B8V1LZ3?linkId=0f9e&psc=1");
-    EXPECT_EQ(shipped.clean("https://www.ebay.com/itm/185123456789?mkcid=1&campid=5338273189&toolid=10001&mkevt=1"),
-              "https://www.ebay.com/itm/185123456789?campid=5338273189&toolid=10001");
-    EXPECT_EQ(shipped.clean("https://www.aliexpress.com/item/1005004567890123.html?aff_fcid=a1&pvid=e5"),
-              "https://www.aliexpress.com/item/1005004567890123.html?aff_fcid=a1");
     const std::string impact = "https://www.example-store.com/product/9?irclickid=TzP1&sku=9";
     EXPECT_EQ(shipped.clean(impact), impact);
 

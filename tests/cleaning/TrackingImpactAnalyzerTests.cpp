@@ -81,26 +81,5 @@ TEST(TrackingImpactAnalyzer, WithoutCategories) {
     EXPECT_EQ(negative.impactLevel, TrackingImpactLevel::low);
 }
 
-TEST(TrackingImpactAnalyzer, EnumerationsAndReportJson) {
-    EXPECT_EQ(commercialCategory(RuleCategoryType::custom), behavioralCorrelation);
-    EXPECT_EQ(commercialCategory(RuleCategoryType::referralMarketing), directCommercialAttribution);
-    for (auto category : kAllTrackingCommercialCategories)
-        EXPECT_EQ(trackingCommercialCategoryFromRawValue(rawValue(category)), category);
-    EXPECT_EQ(rawValue(TrackingImpactLevel::veryHigh), "Very High");
-    EXPECT_EQ(trackingImpactLevelFromRawValue("Very High"), TrackingImpactLevel::veryHigh);
-    EXPECT_EQ(trackingImpactConfidenceFromRawValue("Medium"), TrackingImpactConfidence::medium);
-
-    auto report = TrackingImpactAnalyzer::analyze(
-        resultWith({RuleCategoryType::advertising, RuleCategoryType::emailMarketing}, 3));
-    auto json = report.toJson();
-    EXPECT_EQ(json["categories"],
-              nlohmann::ordered_json::array({"Ad and social attribution", "Behavioral correlation"}));
-    EXPECT_EQ(json["impactLevel"], "High");
-    EXPECT_EQ(TrackingImpactReport::fromJson(nlohmann::json::parse(json.dump())), report);
-    auto wrong = nlohmann::json::parse(json.dump());
-    wrong["confidence"] = "Certain";
-    EXPECT_FALSE(TrackingImpactReport::fromJson(wrong).has_value());
-}
-
 }  // namespace
 }  // namespace tessaril

@@ -27,6 +27,12 @@ protected:
     DomainExceptionStore exceptions{defaults};
     CustomBlocklistStore blocklist{defaults};
     URLCleaner cleaner{engine, &exceptions};
+
+    // The cleaned link, or "unchanged".
+    std::string cleaned(std::string_view url) {
+        const auto result = cleaner.clean(url);
+        return result ? result->cleanedURL : "unchanged";
+    }
 };
 
 // Every case of the table, through the whole pipeline with its stores.
@@ -97,63 +103,26 @@ TEST_F(URLCleanerTest, TableOfCases) {
     }
 }
 
+// Six wrappers are unwrapped at most, and the seventh is the cleaned link itself (the differential
+// test compares deeper nesting, to a plain cleaner that shares this limit).
 TEST_F(URLCleanerTest, NestedWrappersStopAfterSixLevels) {
-    auto wrap = [](const std::string& target) {
-        return "https://out.example/r?u=" + testing::percentEncodeAll(target);
-    };
     std::vector<std::string> levels = {"https://e.example/a?utm_source=x&id=1"};
     for (int i = 0; i < 7; ++i)
-        levels.push_back(wrap(levels.back()));
-
-    // Five wrappers: all unwrapped, and the target still has its parameters cleaned.
-    auto five = cleaner.clean(levels[5]);
-    ASSERT_TRUE(five.has_value());
-    EXPECT_EQ(five->cleanedURL, "https://e.example/a?id=1");
-    EXPECT_EQ(five->paramsRemoved, 6);
-    EXPECT_EQ(five->operations.size(), 6u);
-    EXPECT_EQ(five->matchedRuleIDs.size(), 11u);
-
-    // Six: the target found by the sixth unwrap comes back as it is.
-    auto six = cleaner.clean(levels[6]);
-    ASSERT_TRUE(six.has_value());
-    EXPECT_EQ(six->cleanedURL, levels[0]);
-    EXPECT_EQ(six->paramsRemoved, 6);
-    EXPECT_TRUE(six->removedQueryParameters.empty());
-    ASSERT_EQ(six->operations.size(), 6u);
-    for (const auto& operation : six->operations)
-        EXPECT_EQ(operation.kind, CleanOperationKind::offlineWrapperUnwrap);
-
-    // Seven: six are unwrapped and the cleaned link is the seventh wrapper itself.
-    auto seven = cleaner.clean(levels[7]);
+        levels.push_back("https://out.example/r?u=" + testing::percentEncodeAll(levels.back()));
+    EXPECT_EQ(cleaned(levels[5]), "https://e.example/a?id=1");
+    const auto seven = cleaner.clean(levels[7]);
     ASSERT_TRUE(seven.has_value());
     EXPECT_EQ(seven->cleanedURL, levels[1]);
-    EXPECT_EQ(seven->paramsRemoved, 6);
+    EXPECT_EQ(seven->operations.size(), 6u);
 }
 
-// A decoded target is trimmed like a pasted link: a target whose encoding ended in a line break or
-// blank is unwrapped and cleaned (the fuzzer found it handed back with that tail and its trackers).
-// One with a line break, escape or blank inside is no link: unwrapping it would split the answer or
-// put a terminal escape into it, so the wrapper is cleaned as it stands.
+// A decoded target is trimmed like a pasted link, then cleaned (the fuzzer found it handed back
+// with its trailing line break and its trackers); one with a line break inside is no link, so the
+// wrapper is cleaned as it stands. Which characters end or refuse a target is the matcher's test.
 TEST_F(URLCleanerTest, WrapperTargetsAreTrimmedAndNeverHoldControlCharacters) {
     const std::string target = "https://out.example/r?u=https%3A%2F%2Fnews.example%2Fa";
-    for (std::string_view tail : {"%0A", "%20", "%0D%0A", "%E2%80%A8", "%09%20"}) {
-        SCOPED_TRACE(tail);
-        const auto result = cleaner.clean(target + "%3Fid%3D1%26utm_source%3Dx" + std::string(tail));
-        ASSERT_TRUE(result.has_value());
-        EXPECT_EQ(result->cleanedURL, "https://news.example/a?id=1");
-        EXPECT_EQ(result->paramsRemoved, 2);
-        ASSERT_EQ(result->operations.size(), 2u);
-        EXPECT_EQ(result->operations.front().outputURL, "https://news.example/a?id=1&utm_source=x");
-        EXPECT_FALSE(cleaner.clean(result->cleanedURL).has_value());
-    }
-    for (std::string_view inside : {"%0Aecho%20pwned", "%0D%0Ax", "%1B%5B2J", "%00x", "%20b"}) {
-        SCOPED_TRACE(inside);
-        const std::string wrapper = target + std::string(inside);
-        const auto result = cleaner.clean(wrapper + "&utm_source=x");
-        ASSERT_TRUE(result.has_value());
-        EXPECT_EQ(result->cleanedURL, wrapper);
-        EXPECT_EQ(result->removedQueryParameters, Strings{"utm_source"});
-    }
+    EXPECT_EQ(cleaned(target + "%3Fid%3D1%26utm_source%3Dx%0D%0A"), "https://news.example/a?id=1");
+    EXPECT_EQ(cleaned(target + "%0Aecho%20pwned&utm_source=x"), target + "%0Aecho%20pwned");
 }
 
 // Found by the cleaning-pipeline fuzzer: cleaning a cleaned link cleaned it again. Unwrapping comes
@@ -165,42 +134,24 @@ TEST_F(URLCleanerTest, WrapperTargetsAreTrimmedAndNeverHoldControlCharacters) {
 TEST_F(URLCleanerTest, APathCutCanLeaveAWrapperToTheNextClean) {
     for (const char* link : {"https://jump.example/ref=mail/to=https%3A%2F%2Fe.example%2F",
                              "https://jump.example/to=https%3A%2F%2Fe.example%2F/ref=%86"}) {
-        SCOPED_TRACE(link);
         const auto first = cleaner.clean(link);
-        ASSERT_TRUE(first.has_value());
+        ASSERT_TRUE(first.has_value()) << link;
         EXPECT_EQ(first->cleanedURL, "https://jump.example/to=https%3A%2F%2Fe.example%2F");
-        ASSERT_EQ(first->operations.size(), 1u);
-        EXPECT_EQ(first->operations[0].kind, CleanOperationKind::offlinePathRewrite);
-        const auto second = cleaner.clean(first->cleanedURL);
-        ASSERT_TRUE(second.has_value());
-        EXPECT_EQ(second->cleanedURL, "https://e.example/");
+        EXPECT_EQ(first->operations.size(), 1u);
+        EXPECT_EQ(cleaned(first->cleanedURL), "https://e.example/");
     }
 }
 
-TEST_F(URLCleanerTest, SwitchesDecideWhichStepsRun) {
-    auto setCategory = [&](RuleCategoryType type, bool on) { testing::category(engine, type).setEnabled(on); };
-    setCategory(RuleCategoryType::redirectUnwrapping, false);
-    EXPECT_EQ(cleaner.cleanWithOutcome("https://out.example/r?u=https%3A%2F%2Fe.example%2F").kind(),
-              CleanOutcome::Kind::unchanged);
-
-    setCategory(RuleCategoryType::socialMedia, false);
-    // The challenge rule and the provider's own rules stop; built-in rules of other categories go on.
+// Site rules answer to their category's switch like the rule files' rules (which the differential
+// test switches), and a built-in rule of another category goes on.
+TEST_F(URLCleanerTest, SiteRulesFollowTheirCategorySwitch) {
+    testing::category(engine, RuleCategoryType::socialMedia).setEnabled(false);
     auto reddit = cleaner.clean("https://www.reddit.com/r/x/?js_challenge=1&token=t&share_id=1&utm_source=2");
     ASSERT_TRUE(reddit.has_value());
     EXPECT_EQ(reddit->cleanedURL, "https://www.reddit.com/r/x/?js_challenge=1&token=t&share_id=1");
-
-    setCategory(RuleCategoryType::analytics, false);
+    testing::category(engine, RuleCategoryType::analytics).setEnabled(false);
     EXPECT_EQ(cleaner.cleanWithOutcome("https://www.google.com/search?q=a&client=b#lkt=1").kind(),
               CleanOutcome::Kind::unchanged);
-
-    // A single rule switched off leaves the others of its provider working.
-    setCategory(RuleCategoryType::ecommerce, true);
-    testing::category(engine, RuleCategoryType::referralMarketing)
-        .firstRule("Referral Marketing:tag")
-        ->setEnabled(false);
-    auto shop = cleaner.clean("https://shop.example/p?tag=1&pd_rd_x=2");
-    ASSERT_TRUE(shop.has_value());
-    EXPECT_EQ(shop->cleanedURL, "https://shop.example/p?tag=1");
 }
 
 TEST_F(URLCleanerTest, CountsAreSaved) {
@@ -234,23 +185,17 @@ TEST_F(URLCleanerTest, NetworkResolutionComesFirst) {
                                                          "https://e.example/post/1?utm_source=share", "share.example");
     EXPECT_EQ(resolved.originalURL, "https://share.example/s/abc");
     EXPECT_EQ(resolved.cleanedURL, "https://e.example/post/1");
-    EXPECT_EQ(resolved.paramsRemoved, 1);
     ASSERT_EQ(resolved.operations.size(), 2u);
-    const auto& first = resolved.operations[0];
-    EXPECT_EQ(first.kind, CleanOperationKind::networkResolution);
-    EXPECT_EQ(first.inputURL, "https://share.example/s/abc");
-    EXPECT_EQ(first.outputURL, "https://e.example/post/1?utm_source=share");
-    EXPECT_TRUE(first.networkUsed);
-    EXPECT_EQ(first.contactedHost, "share.example");
-    EXPECT_EQ(first.note, "User-authorized canonical link resolution");
+    EXPECT_EQ(resolved.operations[0].toJson().dump(),
+              R"({"kind":"network_resolution","inputURL":"https://share.example/s/abc",)"
+              R"("outputURL":"https://e.example/post/1?utm_source=share","removedParameters":[],"networkUsed":true,)"
+              R"("contactedHost":"share.example","note":"User-authorized canonical link resolution"})");
     EXPECT_EQ(resolved.operations[1].kind, CleanOperationKind::localParameterRemoval);
 
     auto clean = cleaner.resultAfterNetworkResolution("https://share.example/s/b", "https://e.example/p", "h");
     EXPECT_EQ(clean.cleanedURL, "https://e.example/p");
     EXPECT_EQ(clean.paramsRemoved, 0);
-    EXPECT_TRUE(clean.matchedCategories.empty());
-    ASSERT_EQ(clean.operations.size(), 1u);
-    EXPECT_EQ(clean.operations[0].kind, CleanOperationKind::networkResolution);
+    EXPECT_EQ(clean.operations.size(), 1u);
 }
 
 // Hostile input must finish quickly and clean correctly; the sanitizer build checks the memory side.
@@ -265,8 +210,6 @@ TEST_F(URLCleanerTest, LargeAndHostileInputs) {
     EXPECT_EQ(result->paramsRemoved, 5000);
     EXPECT_TRUE(result->cleanedURL.starts_with("https://e.example/p?keep1=v&keep3=v&"));
     EXPECT_TRUE(result->cleanedURL.ends_with("&keep9999=v&last=1"));
-
-    // (Megabyte links with the shipped rules are in tests/robustness.)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 
     for (std::string text :

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <ios>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -23,7 +22,6 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using Strings = std::vector<std::string>;
 using testing::Invocation;
-using testing::readFile;
 
 // Serves its text, then fails the way a device that cannot be read does.
 class FailingInput : public std::streambuf {
@@ -41,22 +39,13 @@ private:
     std::string text_;
 };
 
-class CleanCommandTest : public testing::ToolTest {
-protected:
-    // Writes to the user's store the way the application would, then closes it.
-    static void store(const std::function<void(UserDefaults&)>& write) {
-        auto defaults = SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()));
-        write(*defaults);
-    }
-};
+using CleanCommandTest = testing::ToolTest;
 
 TEST_F(CleanCommandTest, CleaningIsTheDefaultCommand) {
     const std::string tracked = "https://example.com/a?utm_source=x&id=1&UTM_MEDIUM=y";
     const Invocation plain{0, "https://example.com/a?id=1\n", ""};
     EXPECT_EQ(invoke({"-q", tracked}), plain);
-    EXPECT_EQ(invoke({"clean", "-q", tracked}), plain);
     EXPECT_EQ(invoke({"clean", "--quiet", tracked}, "ignored\n"), plain);
-
     // A summary per cleaned link may go to standard error, never to standard output.
     const auto chatty = invoke({tracked, "https://example.com/clean"});
     EXPECT_EQ(chatty.out, "https://example.com/a?id=1\nhttps://example.com/clean\n");
@@ -66,39 +55,41 @@ TEST_F(CleanCommandTest, CleaningIsTheDefaultCommand) {
     // "--" lets a subcommand's name through as text to clean; "rules" alone still is the subcommand.
     EXPECT_EQ(invoke({"--", "rules"}).out, "rules\n");
     EXPECT_EQ(invoke({"clean", "rules"}).out, "rules\n");
-    EXPECT_EQ(invoke({"rules"}).status, 2);
+    for (const auto& usage :
+         {Strings{"rules"}, Strings{"--no-such-option"}, Strings{"--x-redirect", "--no-x-redirect"}})
+        EXPECT_EQ(invoke(usage).status, 2) << usage.front();
     const auto help = invoke({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* command : {"clean", "rules", "blocklist", "exceptions", "guard", "neutralize"})
         EXPECT_NE(help.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
     EXPECT_EQ(invoke({"--version"}), (Invocation{0, std::string("tessaril ") + TESSARIL_TEST_VERSION + "\n", ""}));
-
-    EXPECT_EQ(invoke({"--no-such-option", tracked}).status, 2);
-    EXPECT_EQ(invoke({"--x-redirect", "--no-x-redirect", tracked}).status, 2);
     const auto absent = (root_ / "absent").string();
     EXPECT_EQ(invoke({"--rules", absent, tracked}),
               (Invocation{3, "", "tessaril: cannot read " + absent + "/data.min.json\n"}));
 }
 
-// Long lines, many parameters and broken encodings through the tool are in tests/robustness.
+// Whatever a line holds, its answer is one line ended as it was: the link cleaned, or the line
+// exactly as given.
 TEST_F(CleanCommandTest, EveryLineIsAnsweredByOneLineEndedLikeIt) {
-    // Each input line with its ending, and its answer. Whatever is not a link to clean comes back
-    // exactly as it was.
+    const std::string megabyte(1 << 20, 'v');
+    // Each input line with its ending, and its answer; none when the line comes back as it was.
     const std::vector<std::pair<std::string, std::string>> table = {
         {"https://example.com/?fbclid=abc&x=1\n", "https://example.com/?x=1\n"},
-        {"\n", "\n"},
-        {"   \r\n", "   \r\n"},
-        {"just some words\r\n", "just some words\r\n"},
-        {"nul\0byte https://example.com/?utm_source=1\n"s, ""},
-        {"bad \xff\xfe utf-8\n", ""},
-        {"lone\rcarriage return\n", ""},
+        {"\n", ""},
+        {"   \r\n", ""},
+        {"just some words\r\n", ""},
         {"https://example.com/?utm_source=1\r\n", "https://example.com/\r\n"},
+        {"https://example.com/?utm_source=x&q=" + megabyte + "\n", "https://example.com/?q=" + megabyte + "\n"},
+        // Not UTF-8, or holding a control character: not a link.
+        {"nul\0byte https://example.com/?utm_source=1\n"s, ""},
+        {"https://example.com/?q=caf\xE9&utm_source=x\n", ""},
+        {"https://example.com/\xED\xA0\x80?fbclid=1\n", ""},
+        {"\xFF\xFEh\0t\0t\0p\0:\0/\0/\0a\0.\0e\0x\0a\0m\0p\0l\0e\0/\0?\0u\0t\0m\0_\0s\0=\0x\0\r\0\n"s, ""},
+        {"https://a.example/?utm_source=x\rhttps://b.example/?utm_source=y\n", ""},
         {"HTTPS://EXAMPLE.COM/?utm_source=1\n", ""},
         // A wrapper whose target holds a line break, escape or NUL is no wrapper: it stays, cleaned.
         {"https://www.google.com/url?q=https://example.com/%0Aecho%20pwned&sa=D\n",
          "https://www.google.com/url?q=https://example.com/%0Aecho%20pwned\n"},
-        {"https://www.google.com/url?q=https://example.com/%00x&sa=D\r\n",
-         "https://www.google.com/url?q=https://example.com/%00x\r\n"},
         {"https://l.facebook.com/l.php?u=https%3A%2F%2Fexample.com%2F%1B%5B2J%0D%0Arm&h=AT\n", ""},
         // The last line needs no ending; its answer gets a line feed.
         {"https://example.com/last", "https://example.com/last\n"},
@@ -109,7 +100,6 @@ TEST_F(CleanCommandTest, EveryLineIsAnsweredByOneLineEndedLikeIt) {
         input += line;
         expected += answer.empty() ? line : answer;
     }
-
     const Invocation plain{0, expected, ""};
     EXPECT_EQ(invoke({"--quiet"}, input), plain);
     EXPECT_EQ(invoke({"-q", "--line-buffered"}, input), plain);
@@ -117,82 +107,49 @@ TEST_F(CleanCommandTest, EveryLineIsAnsweredByOneLineEndedLikeIt) {
     EXPECT_EQ(invoke({"-q", input}), plain);
     EXPECT_EQ(invoke({"-q", "", "a\r\nb"}), (Invocation{0, "\na\r\nb\n", ""}));
 
-    // One JSON object per line, ended like the line, whose "url" is the plain answer.
-    const auto json = invoke({"--json"}, input);
-    ASSERT_EQ(json.status, 0) << json.err;
-    std::size_t at = 0;
-    for (const auto& [line, answer] : table) {
-        const std::size_t end = json.out.find('\n', at);
-        ASSERT_NE(end, std::string::npos);
-        const std::string object = json.out.substr(at, end + 1 - at);
-        at = end + 1;
-        const bool crlf = line.ends_with("\r\n");
-        EXPECT_EQ(object.ends_with("\r\n"), crlf) << object;
-        const auto parsed = nlohmann::json::parse(object, nullptr, false);
-        ASSERT_TRUE(parsed.is_object()) << object;
-        const std::string& plainAnswer = answer.empty() ? line : answer;
-        if (text::isValidUtf8(line)) {
-            EXPECT_EQ(parsed.at("url"), plainAnswer.substr(0, plainAnswer.size() - (crlf ? 2 : 1)));
-        }
-    }
-    EXPECT_EQ(at, json.out.size());
+    // That every line gets one JSON object in --json mode, ended like it, whose "url" is the plain
+    // answer, fuzz/CleanLinesFuzzer.cpp checks on any input.
 }
 
-// A folder or a failing device as standard input is an error, not an empty input.
+// A folder or a failing device as standard input is an error, not an empty input; what was read
+// before the failure is answered first.
 TEST_F(CleanCommandTest, UnreadableInputIsAnErrorNotTheEnd) {
     std::ifstream folder(root_);
-    std::ostringstream out;
-    std::ostringstream err;
-    EXPECT_EQ(cli::run({"-q"}, folder, out, err), 2);
-    EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(err.str(), "tessaril: standard input is a folder\n");
-
-    // What was read before the failure is answered first.
     FailingInput failing("https://example.com/?utm_source=1\nwords");
-    std::istream in(&failing);
-    out.str("");
-    err.str("");
-    EXPECT_EQ(cli::run({"-q"}, in, out, err), 2);
-    EXPECT_EQ(out.str(), "https://example.com/\nwords\n");
-    EXPECT_EQ(err.str(), "tessaril: standard input could not be read (Input/output error)\n");
+    std::istream device(&failing);
+    for (auto [in, answered, why] :
+         {std::tuple<std::istream*, std::string, std::string>{&folder, "", "is a folder"},
+          {&device, "https://example.com/\nwords\n", "could not be read (Input/output error)"}}) {
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(cli::run({"-q"}, *in, out, err), 2);
+        EXPECT_EQ(out.str(), answered);
+        EXPECT_EQ(err.str(), "tessaril: standard input " + why + "\n");
+    }
 }
 
 TEST_F(CleanCommandTest, JsonLinesDescribeEveryOutcome) {
-    store([](UserDefaults& defaults) {
-        defaults.setDataText("domainExceptions_disabledDomains", R"([{"host":"example.org"}])");
-    });
+    SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()))
+        ->setDataText("domainExceptions_disabledDomains", R"([{"host":"example.org"}])");
     const auto result = invoke({"--json", "https://example.com/?utm_source=a&gclid=b&k=v", "https://example.com/k",
-                                "https://www.Example.org/?utm_source=1", "words", "bad \xff"});
+                                "https://www.Example.org/?utm_source=1", "words"});
     ASSERT_EQ(result.status, 0) << result.err;
     const Strings output = lines(result.out);
-    ASSERT_EQ(output.size(), 5u);
-    std::vector<nlohmann::ordered_json> objects;
-    for (const auto& line : output)
-        objects.push_back(nlohmann::ordered_json::parse(line));
-
-    const auto& cleaned = objects[0];
+    ASSERT_EQ(output.size(), 4u);
+    // Not const: a missing key reads as null and fails the comparison, rather than aborting.
+    auto cleaned = nlohmann::ordered_json::parse(output[0]);
     Strings keys;
     for (const auto& [key, value] : cleaned.items())
         keys.push_back(key);
     EXPECT_EQ(keys, (Strings{"input", "outcome", "url", "result", "impact"}));
-    EXPECT_EQ(cleaned["outcome"], "cleaned");
     EXPECT_EQ(cleaned["url"], "https://example.com/?k=v");
     EXPECT_EQ(cleaned["result"]["cleanedURL"], cleaned["url"]);
     EXPECT_EQ(cleaned["result"]["removedQueryParameters"], nlohmann::json::array({"utm_source", "gclid"}));
-    const auto& categories = cleaned["result"]["matchedCategories"];
-    ASSERT_TRUE(categories.is_array());
-    EXPECT_FALSE(categories.empty());
     EXPECT_EQ(cleaned["impact"]["totalSignals"], 2);
-    for (const char* key : {"categories", "impactLevel", "confidence", "summary", "explanation"})
-        EXPECT_TRUE(cleaned["impact"].contains(key)) << key;
-
-    EXPECT_EQ(objects[1].dump(),
-              R"({"input":"https://example.com/k","outcome":"unchanged","url":"https://example.com/k"})");
-    EXPECT_EQ(objects[2]["outcome"], "skippedDisabled");
-    EXPECT_EQ(objects[2]["host"], "example.org");
-    EXPECT_EQ(objects[2]["url"], "https://www.Example.org/?utm_source=1");
-    EXPECT_EQ(objects[3].dump(), R"({"input":"words","outcome":"invalid","url":"words"})");
-    EXPECT_EQ(objects[4]["outcome"], "invalid");
+    EXPECT_EQ(output[1], R"({"input":"https://example.com/k","outcome":"unchanged","url":"https://example.com/k"})");
+    EXPECT_EQ(output[2], R"({"input":"https://www.Example.org/?utm_source=1","outcome":"skippedDisabled",)"
+                         R"("url":"https://www.Example.org/?utm_source=1","host":"example.org"})");
+    EXPECT_EQ(output[3], R"({"input":"words","outcome":"invalid","url":"words"})");
 }
 
 TEST_F(CleanCommandTest, UsesTheStoredSettingsWithoutWritingThem) {
@@ -200,19 +157,19 @@ TEST_F(CleanCommandTest, UsesTheStoredSettingsWithoutWritingThem) {
     EXPECT_EQ(invoke({"-q", "https://example.com/?utm_source=1"}).out, "https://example.com/\n");
     EXPECT_FALSE(fs::exists(root_ / "config"));
 
-    store([](UserDefaults& defaults) {
-        defaults.setDataText("proactive_customBlocks_v1", R"({"rules":[{"parameter":"mine"}]})");
-        defaults.setDataText("rulesEngine_enabledState",
-                             R"({"cat:Social Media":false,"cat:Referral Marketing":false})");
-        defaults.set("privacyRedirects_xRedirectEnabled", true);
-    });
     const fs::path file = defaultDefaultsFile(XdgPaths());
-    const std::string before = readFile(file);
+    {
+        auto defaults = SqliteUserDefaults::open(file);
+        defaults->setDataText("proactive_customBlocks_v1", R"({"rules":[{"parameter":"mine"}]})");
+        defaults->setDataText("rulesEngine_enabledState",
+                              R"({"cat:Social Media":false,"cat:Referral Marketing":false})");
+        defaults->set("privacyRedirects_xRedirectEnabled", true);
+    }
+    const std::string before = testing::readFile(file);
     const auto modified = fs::last_write_time(file);
 
-    const auto result = invoke({"-q", "https://example.com/?mine=1&fbclid=2&utm_source=3", "https://x.com/u/status/1"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "https://example.com/?fbclid=2\nhttps://xcancel.com/u/status/1\n");
+    EXPECT_EQ(invoke({"-q", "https://example.com/?mine=1&fbclid=2&utm_source=3", "https://x.com/u/status/1"}),
+              (Invocation{0, "https://example.com/?fbclid=2\nhttps://xcancel.com/u/status/1\n", ""}));
     EXPECT_EQ(invoke({"-q", "--no-x-redirect", "https://x.com/u/status/1"}).out, "https://x.com/u/status/1\n");
     EXPECT_EQ(invoke({"-q", "--reddit-redirect", "--reddit-frontend", "lite.example:8080/path",
                       "https://old.reddit.com/r/a/?x=1"})
@@ -221,14 +178,13 @@ TEST_F(CleanCommandTest, UsesTheStoredSettingsWithoutWritingThem) {
     // A front end that cannot be used is said so once, not replaced by the default without a word.
     EXPECT_EQ(invoke({"-q", "--reddit-redirect", "--reddit-frontend", "ftp://lite.example",
                       "https://old.reddit.com/r/a/", "https://old.reddit.com/r/b/"}),
-              (testing::Invocation{0, "https://safereddit.com/r/a/\nhttps://safereddit.com/r/b/\n",
-                                   "tessaril: --reddit-frontend \"ftp://lite.example\" is not an http(s) address "
-                                   "of a site; using https://safereddit.com\n"}));
+              (Invocation{0, "https://safereddit.com/r/a/\nhttps://safereddit.com/r/b/\n",
+                          "tessaril: --reddit-frontend \"ftp://lite.example\" is not an http(s) address "
+                          "of a site; using https://safereddit.com\n"}));
 
-    EXPECT_EQ(readFile(file), before);
+    EXPECT_EQ(testing::readFile(file), before);
     EXPECT_EQ(fs::last_write_time(file), modified);
-    auto defaults = SqliteUserDefaults::open(file);
-    EXPECT_FALSE(defaults->objectExists("rulesEngine_matchCounts"));
+    EXPECT_FALSE(SqliteUserDefaults::open(file)->objectExists("rulesEngine_matchCounts"));
 }
 
 }  // namespace

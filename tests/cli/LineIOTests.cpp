@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <array>
@@ -18,7 +17,6 @@
 namespace tessaril {
 namespace {
 
-using Strings = std::vector<std::string>;
 // Each line's text and its ending.
 using Lines = std::vector<std::pair<std::string, std::string>>;
 
@@ -35,29 +33,17 @@ Lines readAll(const std::string& input, std::size_t blockSize) {
 TEST(LineReader, SplitsAtLineFeedsWhateverTheBlockSize) {
     const std::vector<std::pair<std::string, Lines>> cases = {
         {"", {}},
-        {"\n", {{"", "\n"}}},
         {"\n\n", {{"", "\n"}, {"", "\n"}}},
-        {"one", {{"one", ""}}},
-        {"one\n", {{"one", "\n"}}},
         {"one\ntwo", {{"one", "\n"}, {"two", ""}}},
         // A carriage return is part of the ending only just before a line feed.
         {"crlf\r\nmixed\nline\r\n", {{"crlf", "\r\n"}, {"mixed", "\n"}, {"line", "\r\n"}}},
-        {"lone\rreturn\n\r", {{"lone\rreturn", "\n"}, {"\r", ""}}},
-        {"\r\n\r\r\nend\r", {{"", "\r\n"}, {"\r", "\r\n"}, {"end\r", ""}}},
-        {std::string("nul\0byte\nafter", 14), {{std::string("nul\0byte", 8), "\n"}, {"after", ""}}},
-        {"a\nbb\r\nccc\ndddd\neeeee\n" + std::string(100, 'x') + "\n\nlast",
-         {{"a", "\n"},
-          {"bb", "\r\n"},
-          {"ccc", "\n"},
-          {"dddd", "\n"},
-          {"eeeee", "\n"},
-          {std::string(100, 'x'), "\n"},
-          {"", "\n"},
-          {"last", ""}}},
+        {"\r\n\r\r\nlone\rreturn\n\r", {{"", "\r\n"}, {"\r", "\r\n"}, {"lone\rreturn", "\n"}, {"\r", ""}}},
+        {std::string("nul\0byte\n", 9) + std::string(100, 'x'),
+         {{std::string("nul\0byte", 8), "\n"}, {std::string(100, 'x'), ""}}},
     };
     for (const auto& [input, expected] : cases) {
         // Block sizes 1 and 3 put almost every line, and many a "\r\n", across a block boundary.
-        for (std::size_t block : {1u, 2u, 3u, 7u, 64u, 256u * 1024u})
+        for (std::size_t block : {1u, 2u, 3u, 7u, 256u * 1024u})
             EXPECT_EQ(readAll(input, block), expected) << "block " << block << " input " << input;
     }
 }
@@ -67,33 +53,29 @@ TEST(LineReader, AGrownBufferShrinksBackAfterTheLongLine) {
     std::string shortLines;
     for (int i = 0; i < 3000; ++i)
         shortLines += "s" + std::to_string(i) + "\n";
-    std::istringstream in("short\n" + longLine + "\n" + shortLines + std::string(5000, 'z'));
+    std::istringstream in(longLine + "\n" + shortLines);
     cli::LineReader reader(in, 64);
-    EXPECT_EQ(reader.next(), "short");
     EXPECT_EQ(reader.next(), longLine);
-    EXPECT_GE(reader.bufferSize(), longLine.size());
     // The grown buffer is only about half again the line, not a power of two above it.
+    EXPECT_GE(reader.bufferSize(), longLine.size());
     EXPECT_LE(reader.bufferSize(), longLine.size() * 3 / 2 + 64);
     for (int i = 0; i < 3000; ++i)
         ASSERT_EQ(reader.next(), "s" + std::to_string(i));
     // Short lines need no more than a block once what was read with the long line is used up.
     EXPECT_EQ(reader.bufferSize(), 64u);
-    EXPECT_EQ(reader.next(), std::string(5000, 'z'));
-    EXPECT_EQ(reader.next(), std::nullopt);
     EXPECT_EQ(reader.next(), std::nullopt);
 }
 
 // A pipe or terminal returns what it has: each line must come out before the reader asks again,
-// or a slow producer would wait for an answer that never comes.
-TEST(LineReader, AsksTheSourceOnlyWhenNoWholeLineIsLeft) {
-    const Strings pieces = {"one\ntw", "o\n", "three\nfour\n", "five"};
+// or a slow producer would wait for an answer that never comes. A failed read is no end of input:
+// what came before it is handed out, then the reader says why it stopped.
+TEST(LineReader, AsksTheSourceOnlyWhenNoWholeLineIsLeftAndReportsErrors) {
+    const std::vector<std::string> pieces = {"one\ntw", "o\n", "three\nfour\n", "five"};
     std::size_t served = 0;
     cli::LineReader reader(
         [&](char* data, std::size_t size) -> cli::LineReader::Read {
-            if (served == pieces.size()) return {};
-            const std::string& piece = pieces[served++];
-            EXPECT_LE(piece.size(), size);
-            return {piece.copy(data, size), {}};
+            if (served == pieces.size()) return {0, std::make_error_code(std::errc::io_error)};
+            return {pieces[served++].copy(data, size), {}};
         },
         64);
     const std::vector<std::pair<std::string, std::size_t>> expected = {
@@ -102,25 +84,14 @@ TEST(LineReader, AsksTheSourceOnlyWhenNoWholeLineIsLeft) {
         EXPECT_EQ(reader.next(), line);
         EXPECT_EQ(served, servedBefore) << line;
     }
+    EXPECT_EQ(reader.ending(), "");
     EXPECT_EQ(reader.next(), std::nullopt);
+    EXPECT_EQ(reader.error(), std::errc::io_error);
 }
 
-// A failed read is no end of input: what came before it is handed out, then the reader says why it
-// stopped. A descriptor that has nothing yet is waited on, even when it was left non-blocking.
-TEST(LineReader, ReadErrorsAreReportedNotTakenForTheEnd) {
-    int reads = 0;
-    cli::LineReader broken(
-        [&](char* data, std::size_t size) -> cli::LineReader::Read {
-            if (reads++ == 0) return {std::string_view("one\ntw").copy(data, size), {}};
-            return {0, std::make_error_code(std::errc::io_error)};
-        },
-        64);
-    EXPECT_EQ(broken.next(), "one");
-    EXPECT_EQ(broken.next(), "tw");
-    EXPECT_EQ(broken.ending(), "");
-    EXPECT_EQ(broken.next(), std::nullopt);
-    EXPECT_EQ(broken.error(), std::errc::io_error);
-
+// A folder is an error; a descriptor that has nothing yet is waited on, even when it was left
+// non-blocking.
+TEST(LineReader, DescriptorSourceWaitsAndReportsErrors) {
     const int folder = ::open("/", O_RDONLY | O_DIRECTORY);
     ASSERT_GE(folder, 0);
     cli::LineReader fromFolder(cli::descriptorSource(folder));
@@ -131,7 +102,6 @@ TEST(LineReader, ReadErrorsAreReportedNotTakenForTheEnd) {
     std::array<int, 2> ends{};
     ASSERT_EQ(::pipe(ends.data()), 0);
     ASSERT_EQ(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
-    // The line comes once the reader has found the pipe empty.
     std::thread writer([&ends] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_EQ(::write(ends[1], "late\n", 5), 5);
@@ -155,18 +125,14 @@ TEST(LineWriter, BlocksLinesAndPassesLongOnesThroughInOrder) {
         writer.writeLine({std::string(40, 'L')});
         // The long line went out straight after what was gathered before it.
         EXPECT_EQ(out.str(), "abc\ntessaril: summary\n" + std::string(40, 'L'));
-        writer.writeLine({""});
         writer.writeLine({"end"}, "\r\n");
     }
-    EXPECT_EQ(out.str(), "abc\ntessaril: summary\n" + std::string(40, 'L') + "\n\nend\r\n");
+    EXPECT_EQ(out.str(), "abc\ntessaril: summary\n" + std::string(40, 'L') + "\nend\r\n");
 
     std::ostringstream immediate;
     cli::LineWriter lineBuffered(immediate, true, 1024);
-    lineBuffered.writeLine({"one"});
-    EXPECT_EQ(immediate.str(), "one\n");
-    lineBuffered.writeLine({"two", "!"});
-    EXPECT_EQ(immediate.str(), "one\ntwo!\n");
-    EXPECT_FALSE(lineBuffered.failed());
+    lineBuffered.writeLine({"one", "!"});
+    EXPECT_EQ(immediate.str(), "one!\n");
 }
 
 }  // namespace

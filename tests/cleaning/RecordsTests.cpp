@@ -1,0 +1,231 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The cleaning records as they are stored, exported and printed, and the rule files as they are read.
+#include "core/cleaning/CleanOutcome.h"
+#include "core/cleaning/CleanResult.h"
+#include "core/cleaning/Provider.h"
+#include "core/cleaning/RuleCategory.h"
+#include "core/cleaning/RuleEntry.h"
+#include "core/cleaning/RulesEngine.h"
+#include "core/cleaning/TrackingImpactReport.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tessaril {
+namespace {
+
+// The record read from `json` and written again, or nothing when it is refused.
+template <typename Record>
+std::optional<std::string> reread(const nlohmann::json& json) {
+    const auto record = Record::fromJson(json);
+    if (!record) return std::nullopt;
+    if constexpr (requires { (*record)->toJson(); })
+        return (*record)->toJson().dump();
+    else
+        return record->toJson().dump();
+}
+
+const std::string kOperation =
+    R"({"kind":"privacy_redirect","inputURL":"https://x.com/a","outputURL":"https://xcancel.com/a",)"
+    R"("removedParameters":[],"networkUsed":false,"note":"User-enabled privacy frontend rewrite"})";
+const std::string kResult =
+    R"({"originalURL":"https://x.com/a?s=1","cleanedURL":"https://xcancel.com/a","paramsRemoved":1,)"
+    R"("removedQueryParameters":["s"],"matchedRuleIDs":["Social Media:s"],)"
+    R"("matchedCategories":["Analytics","Redirect Unwrapping"],"cleanedOriginalURL":"https://x.com/a",)"
+    R"("privacyRedirect":{"service":"xTwitter","originalHost":"x.com","frontendHost":"xcancel.com"},)"
+    R"("operations":[{"kind":"network_resolution","inputURL":"a","outputURL":"https://x.com/a?s=1",)"
+    R"("removedParameters":[],"networkUsed":true,"contactedHost":"share.example"},)" +
+    kOperation + "]}";
+const std::string kRule =
+    R"({"id":"Advertising:gclid","pattern":"gclid","displayName":"gclid","category":"Advertising",)"
+    R"("source":"Built-in","isEnabled":false,"matchCount":7})";
+
+// Each record as it is written (a misspelt or moved field shows), read back to the same text, and
+// refused whole without a required field or with a wrong value.
+TEST(Records, JsonRoundTripsAndStrictReading) {
+    using Wrong = std::vector<std::pair<std::string, nlohmann::json>>;
+    struct Case {
+        std::optional<std::string> (*reread)(const nlohmann::json&);
+        std::string text;
+        std::vector<std::string> required;
+        Wrong wrong;
+    };
+    const Case cases[] = {
+        {reread<RuleEntry>,
+         kRule,
+         {"id", "pattern", "displayName", "category", "source", "isEnabled", "matchCount"},
+         {{"isEnabled", 1}, {"matchCount", 1.5}, {"source", "Imported"}, {"category", "Tracking"}}},
+        {reread<RuleCategory>,
+         R"({"id":"Advertising","type":"Advertising","isEnabled":false,"matchCount":4,"rules":[)" + kRule + "]}",
+         {"type", "isEnabled", "matchCount", "rules"},
+         {{"rules", nlohmann::json::array({1})}}},
+        {reread<CleanOperation>,
+         kOperation,
+         {"kind", "inputURL", "outputURL", "removedParameters", "networkUsed"},
+         {{"kind", "privacyRedirect"}, {"networkUsed", "no"}}},
+        {reread<CleanResult>,
+         kResult,
+         {"originalURL", "cleanedURL", "paramsRemoved"},
+         {{"paramsRemoved", 1.5},
+          {"matchedCategories", nlohmann::json::array({"Tracking"})},
+          {"removedQueryParameters", nlohmann::json::array({1})},
+          {"cleanedOriginalURL", 3},
+          {"privacyRedirect", nlohmann::json::object({{"service", "mastodon"}})},
+          {"operations", nlohmann::json::array({nlohmann::json::object()})}}},
+        {reread<CleanOutcome>,
+         R"({"outcome":"cleaned","result":)" + kResult + "}",
+         {"result"},
+         {{"outcome", "Cleaned"}}},
+        {reread<CleanOutcome>, R"({"outcome":"skippedDisabled","host":"example.org"})", {"host"}, {}},
+        {reread<CleanOutcome>, R"({"outcome":"invalid"})", {"outcome"}, {}},
+        {reread<TrackingImpactReport>,
+         R"({"totalSignals":3,"categories":["Ad and social attribution","Behavioral correlation"],)"
+         R"("impactLevel":"Very High","confidence":"Medium","summary":"s","explanation":"e"})",
+         {"totalSignals", "categories", "impactLevel", "confidence", "summary", "explanation"},
+         {{"confidence", "Certain"}, {"categories", nlohmann::json::array({"Tracking"})}}},
+    };
+    for (const auto& [read, text, required, wrong] : cases) {
+        SCOPED_TRACE(text.substr(0, 60));
+        const auto json = nlohmann::json::parse(text);
+        EXPECT_EQ(read(json), text);
+        for (const auto& key : required) {
+            auto missing = json;
+            missing.erase(key);
+            EXPECT_EQ(read(missing), std::nullopt) << "without " << key;
+        }
+        for (const auto& [key, value] : wrong) {
+            auto changed = json;
+            changed[key] = value;
+            EXPECT_EQ(read(changed), std::nullopt) << key << " " << value;
+        }
+    }
+    // Optional lists may be null or absent; a category's id is its type's, whatever the file says.
+    const auto minimal = CleanResult::fromJson(nlohmann::json::parse(
+        R"({"originalURL":"a","cleanedURL":"b","paramsRemoved":0,"privacyRedirect":null,"operations":null})"));
+    ASSERT_TRUE(minimal.has_value());
+    EXPECT_TRUE(minimal->operations.empty() && !minimal->privacyRedirect.has_value());
+    const auto category = RuleCategory::fromJson(
+        nlohmann::json::parse(R"({"id":"Custom","type":"Advertising","isEnabled":true,"matchCount":4,"rules":[)" +
+                              kRule + "," + kRule + "]}"));
+    ASSERT_TRUE(category.has_value());
+    EXPECT_EQ((*category)->id(), "Advertising");
+    EXPECT_EQ((*category)->totalMatchCount(), 14);
+    EXPECT_EQ((*category)->enabledRuleCount(), 0u);
+}
+
+TEST(Records, RawValuesAndCategoryOrder) {
+    // (Their names, in order, are pinned where `tessaril rules list` lists them.)
+    for (auto type : kAllRuleCategoryTypes)
+        EXPECT_EQ(ruleCategoryTypeFromRawValue(rawValue(type)), type);
+    EXPECT_FALSE(ruleCategoryTypeFromRawValue("analytics").has_value());
+    for (auto kind : {CleanOperationKind::localParameterRemoval, CleanOperationKind::offlineWrapperUnwrap,
+                      CleanOperationKind::offlinePathRewrite, CleanOperationKind::functionalTransformation})
+        EXPECT_EQ(cleanOperationKindFromRawValue(rawValue(kind)), kind);
+    // A result lists its categories in declaration order, however they were found.
+    RuleCategorySet set;
+    for (auto type : {RuleCategoryType::custom, RuleCategoryType::analytics, RuleCategoryType::custom})
+        set.insert(type);
+    set.insert(RuleCategorySet{RuleCategoryType::ecommerce});
+    EXPECT_EQ(std::vector<RuleCategoryType>(set.begin(), set.end()),
+              (std::vector<RuleCategoryType>{RuleCategoryType::analytics, RuleCategoryType::ecommerce,
+                                             RuleCategoryType::custom}));
+    set.erase(RuleCategoryType::analytics);
+    EXPECT_EQ(set.size(), 2u);
+}
+
+// What a rule's signals and a category's first-rule index answer follows every change, and only
+// real changes are announced.
+TEST(Records, RuleChangesAreFollowed) {
+    RuleCategory category(RuleCategoryType::custom);
+    auto first =
+        std::make_shared<RuleEntry>("Custom:a", "a", "first", RuleCategoryType::custom, RuleEntry::Source::custom);
+    auto second =
+        std::make_shared<RuleEntry>("Custom:a", "a", "second", RuleCategoryType::custom, RuleEntry::Source::fallback);
+    int changes = 0;
+    auto enabled = first->enabledChanged().connect([&](bool) { ++changes; });
+    auto counted = first->matchCountChanged().connect([&](std::int64_t) { ++changes; });
+    for (const bool on : {true, false, false})
+        first->setEnabled(on);
+    first->setMatchCount(0);
+    first->setMatchCount(3);
+    EXPECT_EQ(changes, 2);
+
+    category.appendRule(first);
+    category.appendRule(second);
+    EXPECT_EQ(category.firstRule("Custom:a"), first.get());
+    category.removeRulesIf([](const RuleEntry& rule) { return rule.source() == RuleEntry::Source::custom; });
+    EXPECT_EQ(category.firstRule("Custom:a"), second.get());
+    category.insertRule(0, first);
+    EXPECT_EQ(category.firstRule("Custom:a"), first.get());
+    EXPECT_EQ(category.firstRule("Custom:b"), nullptr);
+}
+
+TEST(Records, AppendingAnOperationCopies) {
+    auto result = CleanResult::fromJson(nlohmann::json::parse(kResult));
+    ASSERT_TRUE(result.has_value());
+    const auto map = CleanOperation::fromJson(nlohmann::json::parse(kOperation)).value();
+    const CleanResult kept = result->appendingOperation(map);
+    EXPECT_EQ(kept.cleanedURL, result->cleanedURL);
+    EXPECT_EQ(kept.operations.size(), 3u);
+    EXPECT_EQ(kept.operations.back(), map);
+    EXPECT_EQ(result->operations.size(), 2u);
+    EXPECT_EQ(result->appendingOperation(map, "maps://a").cleanedURL, "maps://a");
+}
+
+TEST(ProvidersFile, KeepsFileOrderAndDefaultsAndFailsAsAWhole) {
+    auto file = ProvidersFile::decode(R"({"providers":{
+        "zeta":{"rules":["a"],"extra":{"x":1}},
+        "alpha":{"urlPattern":"^https://a","completeProvider":true,"referralMarketing":["r"],"forceRedirection":true},
+        "zeta":{"rules":["b","c"]}},
+      "ignored":[1,2]})");
+    ASSERT_TRUE(file.has_value());
+    ASSERT_EQ(file->providers.size(), 2u);
+    // A repeated name keeps its first position and its last value.
+    EXPECT_EQ(file->providers[0].first, "zeta");
+    EXPECT_EQ(file->providers[0].second.rules, (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(file->providers[0].second.urlPattern, "");
+    EXPECT_FALSE(file->providers[0].second.completeProvider);
+    const Provider& alpha = file->providers[1].second;
+    EXPECT_EQ(file->providers[1].first, "alpha");
+    EXPECT_TRUE(alpha.completeProvider && alpha.forceRedirection);
+    EXPECT_EQ(alpha.allParamPatterns(), (std::vector<std::string>{"r"}));
+
+    for (const std::string& text :
+         {std::string(), std::string("not json"), std::string("[]"), std::string(R"({"rules":{}})"),
+          std::string(R"({"providers":[]})"), std::string(R"({"providers":{"p":5}})"),
+          std::string(R"({"providers":{"p":{"rules":["a",1]}}})"),
+          std::string(R"({"providers":{"p":{"urlPattern":3}}})"),
+          std::string(R"({"providers":{"p":{"completeProvider":"yes"}}})"),
+          std::string("{\"providers\":{\"\xff\":{}}}"), std::string(R"({"providers":{"ok":{}}} trailing)"),
+          std::string(100000, '[')})
+        EXPECT_FALSE(ProvidersFile::decode(text).has_value()) << text.substr(0, 60);
+}
+
+TEST(RulesEngineCategorize, FirstMatchingRuleDecides) {
+    Provider plain;
+    Provider withRedirect;
+    withRedirect.redirections = {"x(.*)"};
+    Provider withReferral;
+    withReferral.referralMarketing = {"tag"};
+    EXPECT_EQ(RulesEngine::categorize("GoogleAdServices", plain), RuleCategoryType::advertising);
+    EXPECT_EQ(RulesEngine::categorize("google", plain), RuleCategoryType::analytics);
+    EXPECT_EQ(RulesEngine::categorize("Google Ads", plain), RuleCategoryType::advertising);
+    EXPECT_EQ(RulesEngine::categorize("amazon", withRedirect), RuleCategoryType::redirectUnwrapping);
+    EXPECT_EQ(RulesEngine::categorize("Amazon Search", withReferral), RuleCategoryType::ecommerce);
+    EXPECT_EQ(RulesEngine::categorize("youtube-analytics", plain), RuleCategoryType::socialMedia);
+    EXPECT_EQ(RulesEngine::categorize("hubspot", plain), RuleCategoryType::emailMarketing);
+    EXPECT_EQ(RulesEngine::categorize("partner", withReferral), RuleCategoryType::referralMarketing);
+    EXPECT_EQ(RulesEngine::categorize("partner", plain), RuleCategoryType::analytics);
+    EXPECT_EQ(RulesEngine::categorizeFallbackParam("utm_anything"), RuleCategoryType::analytics);
+    EXPECT_EQ(RulesEngine::categorizeFallbackParam("ttclid"), RuleCategoryType::socialMedia);
+    EXPECT_EQ(RulesEngine::categorizeFallbackParam("msclkid"), RuleCategoryType::advertising);
+    EXPECT_EQ(RulesEngine::categorizeFallbackParam("_hsmi"), RuleCategoryType::emailMarketing);
+    EXPECT_EQ(RulesEngine::categorizeFallbackParam("GCLID"), RuleCategoryType::analytics);
+}
+
+}  // namespace
+}  // namespace tessaril

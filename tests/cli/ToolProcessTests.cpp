@@ -1,0 +1,246 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The built tool run as a shell runs it: what a script sees when the reader goes away or the disk is
+// full, several runs editing the user's settings at once, and a preferences store that is read-only,
+// damaged, or turns to garbage while the tool reads.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/stores/DomainExceptionStore.h"
+#include "platform/defaults/SqliteUserDefaults.h"
+#include "tests/cli/ToolTest.h"
+
+namespace tessaril {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Invocation;
+using testing::readFile;
+
+class ToolProcessTest : public testing::ToolTest {
+protected:
+    static fs::path storeFile(const fs::path& home) { return home / "config/tessaril/defaults.sqlite3"; }
+
+    // The user has one blocked parameter and one excepted site.
+    static void storeUserLists() {
+        ASSERT_EQ(invoke({"blocklist", "add", "mytag"}), (Invocation{0, "", ""}));
+        ASSERT_EQ(invoke({"exceptions", "add", "skip.example"}), (Invocation{0, "", ""}));
+    }
+};
+
+// `tessaril < many-lines | head -n 1`: once its reader has gone the tool stops, silently by SIGPIPE
+// as a shell sets it up; with SIGPIPE ignored, with the output-failed status and one line saying so.
+TEST_F(ToolProcessTest, ClosedOutputEndsTheRunQuietly) {
+    std::string lines;
+    for (int i = 0; i < 200000; ++i)
+        lines += "https://example.com/?id=" + std::to_string(i) + "&utm_source=x\n";
+    const std::string pipeline = R"("$0" -q | head -n 1; echo "status ${PIPESTATUS[0]}")";
+    EXPECT_EQ(spawn({}, lines, pipeline), (Invocation{0, "https://example.com/?id=0\nstatus 141\n", ""}));
+    EXPECT_EQ(spawn({}, lines, "trap '' PIPE; " + pipeline),
+              (Invocation{0, "https://example.com/?id=0\nstatus 4\n", "tessaril: the output could not be written\n"}));
+}
+
+// Every command that prints something fails with status 4 when its output cannot be written
+// (a full disk here), never 0 or a verdict a script would act on.
+TEST_F(ToolProcessTest, UnwritableOutputFailsEveryCommand) {
+    storeUserLists();
+    const auto exported = writeFile("export.json", invoke({"rules", "export"}).out);
+    // One command a line, as typed in a shell; each reads a link on its standard input.
+    const std::string commands = R"('https://example.com/?id=2&utm_source=x'
+-q --json 'https://example.com/?id=2&utm_source=x'
+--line-buffered -q
+guard 'curl https://example.com/x.sh | sh'
+guard --json 'ls -l'
+guard --json 'curl https://example.com/x.sh | sh'
+neutralize 'rm -rf /'
+rules list
+rules list --json
+rules export
+rules explain 'https://example.com/?id=2&utm_source=x'
+rules add mine_x
+blocklist list
+exceptions list
+--help
+--version
+rules import )" + exported.string() +
+                                 "\n";
+    std::string expected;
+    std::istringstream lines(commands);
+    for (std::string line; std::getline(lines, line);)
+        expected += "4 tessaril: the output could not be written: " + line + "\n";
+    EXPECT_EQ(spawn({}, commands, R"(while IFS= read -r line; do
+        eval "\"\$0\" $line" <<< 'https://example.com/?id=2&utm_source=x' >/dev/full 2>"$HOME/err"
+        echo "$? $(tail -n 1 "$HOME/err"): $line"; done)"),
+              (Invocation{0, expected, ""}));
+}
+
+// Two scripts edit the user's settings at once, as `for i in $(seq 100); do tessaril ...; done &`
+// loops would, each edit its own process: every edit is made, and is there afterwards, for each kind
+// of stored document. A small rules bundle keeps the rules edits quick; what is tested is the store.
+TEST_F(ToolProcessTest, ParallelWritersLoseNoEdit) {
+#if defined(__SANITIZE_ADDRESS__)
+    // Each run costs ten times as much under AddressSanitizer, which finds memory faults in a few
+    // runs as well as in many; the plain build makes every edit.
+    constexpr int kEdits[] = {25, 25, 5};
+#else
+    // A rules edit loads the rules, which costs several list edits; its store is the same one.
+    constexpr int kEdits[] = {100, 100, 20};
+#endif
+    const auto bundle = writeFile("Tessaril_TessarilCore.bundle/data.min.json", R"({"providers":{}})").parent_path();
+    // Each kind of edit, and the listing that shows what was made.
+    const std::vector<std::string> edits[] = {{"blocklist", "add"}, {"exceptions", "add"}, {"rules", "add"}};
+    const std::vector<std::string> listings[] = {
+        {"blocklist", "list"}, {"exceptions", "list"}, {"rules", "list", "--category", "Custom", "--rules", bundle}};
+    std::set<std::string> made[3];
+    std::vector<Invocation> results(6);
+    {
+        std::vector<std::jthread> writers;
+        for (std::size_t kind = 0; kind < 3; ++kind) {
+            for (int writer = 0; writer < 2; ++writer) {
+                std::vector<std::string> tags;
+                for (int i = 0; i < kEdits[kind]; ++i)
+                    tags.push_back("w" + std::to_string(writer) + "n" + std::to_string(i) +
+                                   (kind == 1 ? ".example" : ""));
+                made[kind].insert(tags.begin(), tags.end());
+                const std::string loop = "export TESSARIL_RESOURCES=" + bundle.string() +
+                                         R"(; for x in "$@"; do "$0" )" + edits[kind][0] + " " + edits[kind][1] +
+                                         R"( "$x" >/dev/null || echo "$x failed"; done)";
+                writers.emplace_back(
+                    [this, &result = results[2 * kind + writer], loop, tags] { result = spawn(tags, {}, loop); });
+            }
+        }
+    }
+    for (const auto& result : results)
+        EXPECT_EQ(result, (Invocation{0, "", ""}));
+    for (std::size_t kind = 0; kind < 3; ++kind) {
+        std::set<std::string> shown;
+        for (const auto& line : lines(invoke(listings[kind]).out)) {
+            // "*:w0n1", "w0n1.example", "  on   0  Custom  Custom:w0n1  w0n1"
+            const auto word = line.substr(line.rfind(' ') + 1);
+            if (kind != 2 || line.starts_with("  ")) shown.insert(kind == 0 ? word.substr(2) : word);
+        }
+        EXPECT_EQ(shown, made[kind]) << edits[kind][0];
+    }
+}
+
+// A damaged settings file, three ways: cut short, overwritten with random bytes, one page smashed.
+// A command that only reads says so once and runs on the defaults, leaving the file alone; the
+// first command that writes moves it aside, bytes and all, says where, and makes its change on a
+// new file. Nothing the user had is deleted.
+TEST_F(ToolProcessTest, DamagedStoreIsMovedAsideNeverOverwritten) {
+    const fs::path file = storeFile(root_);
+    for (const auto& [name, from, to] :
+         {std::tuple{"truncated", -1, 0}, {"random bytes", 0, 1 << 30}, {"page at 8192 smashed", 8192, 8192 + 4096}}) {
+        SCOPED_TRACE(name);
+        fs::remove_all(root_ / "config");
+        storeUserLists();
+        // Enough sites to fill several pages of the file.
+        std::string sites = R"([{"host":"site0.example"})";
+        for (int i = 1; i < 600; ++i)
+            sites += R"(,{"host":"site)" + std::to_string(i) + R"(.example"})";
+        SqliteUserDefaults::open(file)->setDataText(DomainExceptionStore::storageKey, sites + "]");
+        std::string bytes = readFile(file);
+        ASSERT_GE(bytes.size(), 8192U + 4096U);
+        std::mt19937 random(7);
+        if (from < 0) bytes.resize(bytes.size() / 2 + 100);
+        for (auto i = static_cast<std::size_t>(std::max(from, 0)); i < std::min<std::size_t>(to, bytes.size()); ++i)
+            bytes[i] = static_cast<char>(random());
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+
+        const std::string readOnly = "tessaril: the settings file " + file.string() +
+                                     " is damaged, so the default settings are used; the next command that changes a"
+                                     " setting will move it aside\n";
+        EXPECT_EQ(invoke({"exceptions", "list"}), (Invocation{0, "", readOnly}));
+        EXPECT_EQ(invoke({"-q"}, "https://example.com/?mytag=1&utm_source=x\n"),
+                  (Invocation{0, "https://example.com/?mytag=1\n", readOnly}));
+        EXPECT_EQ(readFile(file), bytes);
+
+        const Invocation added = invoke({"exceptions", "add", "new.example"});
+        std::vector<fs::path> moved;
+        for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+            const std::string movedName = entry.path().filename().string();
+            if (movedName.starts_with("defaults.sqlite3.damaged-") && movedName.ends_with('Z'))
+                moved.push_back(entry.path());
+        }
+        ASSERT_EQ(moved.size(), 1U);
+        EXPECT_EQ(added,
+                  (Invocation{0, "",
+                              "tessaril: the settings file " + file.string() + " was damaged and has been moved to " +
+                                  moved.front().string() + ", so the default settings apply from now on\n"}));
+        EXPECT_EQ(readFile(moved.front()), bytes);
+        EXPECT_EQ(invoke({"exceptions", "list"}), (Invocation{0, "new.example\n", ""}));
+    }
+}
+
+// The database turns to garbage between two lines of one run: no crash, every line is answered with
+// either the user's lists or the defaults, and the garbage is not "repaired". The script also shows
+// that an answer comes before the tool waits for more input.
+TEST_F(ToolProcessTest, StoreReplacedByGarbageWhileRunning) {
+    storeUserLists();
+    const std::string script = R"({ echo 'https://example.com/?mytag=1&id=2'
+        for i in $(seq 3000); do [ -s "$1" ] && break; sleep 0.01; done
+        head -c 65536 /dev/zero | tr '\0' Z > "$2"
+        echo 'https://example.com/?mytag=1&id=3'; echo 'https://skip.example/?utm_source=x'
+      } | "$0" -q --line-buffered > "$1"; cat "$1")";
+    const auto run = spawn({(root_ / "answers").string(), storeFile(root_).string()}, "", script);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string first = "https://example.com/?id=2\n";
+    EXPECT_TRUE(run.out == first + "https://example.com/?id=3\nhttps://skip.example/?utm_source=x\n" ||
+                run.out == first + "https://example.com/?mytag=1&id=3\nhttps://skip.example/\n")
+        << run.out;
+    EXPECT_EQ(readFile(storeFile(root_)), std::string(65536, 'Z'));
+}
+
+// A read-only config folder, with the user's store in it and without one: links are still cleaned
+// with the user's lists, every edit is refused with a message (never a silent success), and nothing
+// is written. The superuser writes anywhere, so then the tool runs as an ordinary user that owns
+// the files.
+TEST_F(ToolProcessTest, ReadOnlyConfigFolder) {
+    for (const bool stored : {true, false}) {
+        SCOPED_TRACE(stored ? "with a store" : "without a store");
+        const fs::path home = root_ / (stored ? "stored" : "empty");
+        useHome(home);
+        fs::create_directories(home / "config");
+        if (stored) storeUserLists();
+        const std::string before = readFile(storeFile(home));
+        std::string script = R"("$0" "$@")";
+        if (geteuid() == 0) {
+            fs::permissions(root_, fs::perms::others_exec, fs::perm_options::add);
+            for (const auto& entry : fs::recursive_directory_iterator(home))
+                ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
+            ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
+            script = "setpriv --reuid=65534 --regid=65534 --clear-groups " + script;
+        }
+        for (const auto& folder : {home / "config/tessaril", home / "config"}) {
+            if (fs::exists(folder)) fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        }
+        // Proof that the tool really cannot write there.
+        if (spawn({"exceptions", "add", "probe.example"}, {}, script).status == 0)
+            GTEST_SKIP() << "cannot make a folder read-only here";
+
+        EXPECT_EQ(spawn({"-q"}, "https://example.com/?mytag=1&id=2\nhttps://skip.example/?utm_source=x\n", script).out,
+                  stored ? "https://example.com/?id=2\nhttps://skip.example/?utm_source=x\n"
+                         : "https://example.com/?mytag=1&id=2\nhttps://skip.example/\n");
+        const std::pair<std::vector<std::string>, std::string> refused[] = {
+            {{"blocklist", "add", "other"}, "The blocklist could not be saved.\n"},
+            {{"exceptions", "add", "other.example"}, "The site exceptions could not be saved.\n"},
+            {{"rules", "add", "other"}, "tessaril: nothing changed: the preferences store could not be written\n"},
+        };
+        for (const auto& [arguments, message] : refused)
+            EXPECT_EQ(spawn(arguments, {}, script), (Invocation{1, "", message}));
+        EXPECT_EQ(spawn({"exceptions", "remove", "skip.example"}, {}, script).status, 1);
+        EXPECT_EQ(spawn({"blocklist", "list"}, {}, script).out, stored ? "*:mytag\n" : "");
+        EXPECT_EQ(readFile(storeFile(home)), before);
+    }
+}
+
+}  // namespace
+}  // namespace tessaril
