@@ -57,7 +57,8 @@ GuardCommands::GuardCommands(CLI::App& app) {
         "Exit status: 0 nothing risky (a blank text too), 1 risky, 2 usage error, 3 no usable rules (the\n"
         "file cannot be read or decoded, or none of its patterns compiles), 5 not examined: longer than\n"
         "32768 bytes once line continuations are joined, the ends trimmed and each byte that is not UTF-8\n"
-        "counted as the three of U+FFFD, or standard input longer than 16 MB.\n"
+        "counted as the three of U+FFFD, standard input longer than 16 MB, or a text so costly to search\n"
+        "that a rule gave up on it.\n"
         "With --json, standard output always holds one JSON value: null (0), the verdict (1), or\n"
         "{\"error\": \"rulesUnusable\" (3) or \"textNotExamined\" (5), \"message\": the reason given on\n"
         "standard error}.");
@@ -132,7 +133,11 @@ ExitStatus GuardCommands::guard(const std::optional<std::string>& text, std::ost
     }
 
     const auto severity = commandRiskSeverityFromRawValue(threshold_).value_or(CommandRiskSeverity::warning);
-    const auto result = commandGuard->analyze(std::move(*command), severity);
+    const auto [result, unfinished] = commandGuard->analyze(std::move(*command), severity);
+    if (!result && unfinished) {
+        return refuse(ExitStatus::textNotExamined,
+                      "a Command Guard rule ran out of time on the text, so it was not judged safe", out, err);
+    }
     if (json_)
         out << (result ? result->toJson().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) : "null")
             << '\n';

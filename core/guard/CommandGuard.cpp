@@ -230,22 +230,25 @@ std::optional<CommandGuard::ExaminedCommand> CommandGuard::examinedCommand(std::
 std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, CommandRiskSeverity threshold) const {
     auto command = examinedCommand(text);
     if (!command) return std::nullopt;
-    return analyze(std::move(*command), threshold);
+    return analyze(std::move(*command), threshold).result;
 }
 
-std::optional<CommandRiskResult> CommandGuard::analyze(ExaminedCommand examined, CommandRiskSeverity threshold) const {
+CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRiskSeverity threshold) const {
     std::string& command = examined.text_;
-    if (command.empty() || examined.neutralized_) return std::nullopt;
+    Verdict verdict;
+    // A moved-from guard has no lock and no rules.
+    if (command.empty() || examined.neutralized_ || !matchLock_) return verdict;
     const std::string folded = RulePrefilter::foldForMatching(command);
     std::vector<CommandRiskFinding> findings;
-    // A moved-from guard has no lock and no rules.
-    if (!matchLock_) return std::nullopt;
     {
         std::lock_guard lock(*matchLock_);
         for (const auto& rule : rules_) {
             if (rule.definition.severity < threshold || !rule.mayMatch(command, folded)) continue;
             const auto match = rule.regex.firstMatch(command);
-            if (!match) continue;
+            if (!match) {
+                verdict.unfinished = verdict.unfinished || rule.regex.lastMatchHitLimit();
+                continue;
+            }
             const auto& range = match->whole;
             std::string fragment;
             if (range.begin <= range.end && range.end <= command.size()) {
@@ -256,15 +259,15 @@ std::optional<CommandRiskResult> CommandGuard::analyze(ExaminedCommand examined,
                                                   definition.summary, definition.explanation, std::move(fragment)});
         }
     }
-    if (findings.empty()) return std::nullopt;
+    if (findings.empty()) return verdict;
     std::stable_sort(findings.begin(), findings.end(), precedesInVerdict);
 
-    CommandRiskResult result;
+    CommandRiskResult& result = verdict.result.emplace();
     result.command = std::move(command);
     result.severity = findings.front().severity;
     result.findings = std::move(findings);
     result.rulesVersion = rulesVersion_;
-    return result;
+    return verdict;
 }
 
 std::string CommandGuard::neutralizedCommand(std::string_view text) {

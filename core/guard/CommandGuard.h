@@ -88,16 +88,25 @@ public:
     [[nodiscard]] const std::optional<PassedOverRules>& passedOverInstalledRules() const { return passedOver_; }
     [[nodiscard]] static std::string_view description(RulesProblem problem);
 
+    // What the rules made of an examined text. `unfinished` says that some rule ran out of work
+    // (matchWorkLimit) before it could tell whether it matches, so a text without findings has not
+    // been shown safe: a hostile text must not pass by being costly to search.
+    struct Verdict {
+        std::optional<CommandRiskResult> result;
+        bool unfinished = false;
+    };
+
     // The text as analyze examines it, or nothing when it is longer than maximumCommandBytes and so
-    // not examined at all. Callers that must tell "not examined" from "nothing found" start here.
+    // not examined at all. Callers that must tell "not examined" from "nothing found" start here and
+    // read the Verdict.
     [[nodiscard]] static std::optional<ExaminedCommand> examinedCommand(std::string_view text);
-    // The verdict on a copied text: one finding per rule that matches at or above `threshold`, or
-    // nothing when no rule does, the text is blank, not examined or this product's own neutralized
-    // text.
+    [[nodiscard]] Verdict analyze(ExaminedCommand command,
+                                  CommandRiskSeverity threshold = CommandRiskSeverity::warning) const;
+    // The findings on a copied text: one per rule that matches at or above `threshold`, or nothing
+    // when no rule does, the text is blank, not examined, not finished or this product's own
+    // neutralized text.
     [[nodiscard]] std::optional<CommandRiskResult> analyze(
         std::string_view text, CommandRiskSeverity threshold = CommandRiskSeverity::warning) const;
-    [[nodiscard]] std::optional<CommandRiskResult> analyze(
-        ExaminedCommand command, CommandRiskSeverity threshold = CommandRiskSeverity::warning) const;
 
     // An inert copy of the text: the two header lines, then every line of the command behind "# ". A
     // lone carriage return ends a line too, since a terminal runs what follows it.
