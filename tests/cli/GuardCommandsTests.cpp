@@ -20,7 +20,11 @@ TEST_F(GuardCommandsTest, VerdictsStatusesAndLimits) {
     const auto hostile = writeFile("hostile.json", R"({"currentVersion":"h","rules":[{"id":"evil","platform":"sh",
         "severity":"danger","pattern":"evil\\S*","summary":"\u001b[2KAll \u202egood","explanation":"e"}]})")
                              .string();
+    const auto costly = writeFile("costly.json", R"({"currentVersion":"c","rules":[{"id":"slow","platform":"sh",
+        "severity":"danger","pattern":"(a+)+b","summary":"s","explanation":"e"}]})")
+                            .string();
     const auto absent = (root_ / "absent.json").string();
+    const std::string gaveUp = "a Command Guard rule ran out of time on the text, so it was not judged safe";
     const std::string tooLong = "the text is longer than 32768 bytes and was not examined";
     const std::string neutralized =
         "# Tessaril neutralized a risky command copied to the clipboard.\n"
@@ -54,6 +58,11 @@ TEST_F(GuardCommandsTest, VerdictsStatusesAndLimits) {
         {{"guard", "--json"},
          std::string(40000, 'a'),
          {5, R"({"error":"textNotExamined","message":")" + tooLong + "\"}\n", "tessaril: " + tooLong + "\n"}},
+        // A text too costly to search is not passed as safe (the accent keeps it off the automata,
+        // which never give up).
+        {{"guard", "--json", "--rules", costly, "\u00e9" + std::string(40, 'a') + "c b"},
+         "",
+         {5, R"({"error":"textNotExamined","message":")" + gaveUp + "\"}\n", "tessaril: " + gaveUp + "\n"}},
         {{"guard", "--json", "--rules", absent, "ls"},
          "",
          {3, R"({"error":"rulesUnusable","message":"cannot read )" + absent + "\"}\n",
