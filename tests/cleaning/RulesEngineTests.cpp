@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/RulesEngine.h"
-#include "core/cleaning/matching/NameRuleIndex.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "tests/cleaning/RulesTestSupport.h"
 
@@ -155,41 +154,6 @@ TEST_F(RulesEngineTest, NewestSupplementaryFileWinsAndTiesGoToTheSharedContainer
 
     std::filesystem::remove_all(folder.path());
     EXPECT_FALSE(located.supplementaryRulesURL().has_value());
-}
-
-TEST_F(RulesEngineTest, ShippedRulesCompile) {
-    const auto path =
-        std::filesystem::path(TESSARIL_SOURCE_DIR) / "resources/Tessaril_TessarilCore.bundle/data.min.json";
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << "no shipped rules at " << path;
-    auto file = ProvidersFile::decode(testing::readFile(path));
-    ASSERT_TRUE(file.has_value());
-    RulesEngine shipped = makeEngine();
-    ASSERT_TRUE(shipped.loadRules(testing::readFile(path)));
-    EXPECT_GE(file->providers.size(), 200u);
-    EXPECT_EQ(shipped.compiledProviders().size(), file->providers.size());
-    std::size_t written = 0;
-    std::size_t compiled = 0;
-    for (const auto& [name, decoded] : file->providers) {
-        written += decoded.rules.size() + decoded.referralMarketing.size() + decoded.rawRules.size() +
-                   decoded.exceptions.size() + decoded.redirections.size();
-    }
-    for (const auto& provider : shipped.compiledProviders()) {
-        compiled += provider.paramRegexes.size() + provider.referralParamRegexes.size() +
-                    provider.rawRuleRegexes.size() + provider.exceptionRegexes.size() +
-                    provider.redirectionRegexes.size();
-    }
-    EXPECT_GE(compiled * 100, written * 99) << compiled << " of " << written << " patterns compiled";
-    // Plain-name rules compile only when first used; every one must still compile and match its words.
-    for (const auto& provider : shipped.compiledProviders()) {
-        for (const auto* rules : {&provider.paramRegexes, &provider.referralParamRegexes}) {
-            for (const auto& rule : *rules) {
-                const auto words = NameRuleIndex::literalExpansion(rule.pattern);
-                if (!words) continue;
-                for (const auto& word : *words)
-                    EXPECT_TRUE(rule.regex.search(word)) << provider.name << ": " << rule.pattern << " / " << word;
-            }
-        }
-    }
 }
 
 }  // namespace

@@ -18,67 +18,49 @@ CleanResult resultWith(RuleCategorySet categories, std::int64_t paramsRemoved, b
     return result;
 }
 
+// Signals, impact level / confidence: summary.
+std::string described(const TrackingImpactReport& report) {
+    return std::to_string(report.totalSignals) + " " + std::string(rawValue(report.impactLevel)) + "/" +
+           std::string(rawValue(report.confidence)) + ": " + report.summary;
+}
+
 TEST(TrackingImpactAnalyzer, BandsConfidenceAndTexts) {
-    auto one = resultWith({RuleCategoryType::analytics}, 1).trackingImpactReport();
-    EXPECT_EQ(one.categories, std::vector<TrackingCommercialCategory>{campaignAnalytics});
-    EXPECT_EQ(one.impactLevel, TrackingImpactLevel::low);
-    EXPECT_EQ(one.confidence, TrackingImpactConfidence::high);
-    EXPECT_EQ(one.summary, "Removed 1 tracking signal tied to campaign analytics.");
-    EXPECT_EQ(one.explanation, "Helps marketers measure which campaign, source, or creative drove the click.");
+    using enum RuleCategoryType;
+    const std::tuple<RuleCategorySet, std::int64_t, std::string> cases[] = {
+        {{analytics}, 1, "1 Low/High: Removed 1 tracking signal tied to campaign analytics."},
+        // Signals beyond one per purpose add at most three.
+        {{analytics}, 20, "20 Medium/High: Removed 20 tracking signals tied to campaign analytics."},
+        // Two rule categories with one purpose count once; the second signal adds one.
+        {{ecommerce, referralMarketing},
+         2,
+         "2 High/High: Removed 2 tracking signals tied to direct commercial attribution."},
+        {{advertising, analytics, emailMarketing},
+         9,
+         "9 Very High/Medium: Removed 9 tracking signals across ad and social attribution, behavioral correlation, "
+         "and other tracking categories."},
+        {{socialMedia, redirectUnwrapping},
+         2,  // 4 + 3
+         "2 High/Medium: Removed 2 tracking signals tied to ad and social attribution and redirect tracking."},
+        {{redirectUnwrapping}, 1, "1 Medium/Medium: Removed 1 tracking signal tied to redirect tracking."},
+        // A changed link counts as at least one signal (a front-end rewrite alone, say).
+        {{}, 0, "1 Low/Low: Removed 1 tracking signal."},
+        // User blocklist removals add no category.
+        {{}, 7, "7 Medium/Low: Removed 7 tracking signals."},
+        {{custom}, -4, "0 Low/Medium: Removed 0 tracking signals tied to behavioral correlation."},
+    };
+    for (const auto& [matched, removed, expected] : cases)
+        EXPECT_EQ(described(TrackingImpactAnalyzer::analyze(resultWith(matched, removed))), expected);
+    EXPECT_EQ(described(resultWith({}, 0, false).trackingImpactReport()),
+              "0 Negligible/Low: Removed 0 tracking signals.");
 
-    // Two rule categories with one purpose count once; the second signal adds one.
-    auto shop = TrackingImpactAnalyzer::analyze(
-        resultWith({RuleCategoryType::ecommerce, RuleCategoryType::referralMarketing}, 2));
-    EXPECT_EQ(shop.categories, std::vector<TrackingCommercialCategory>{directCommercialAttribution});
-    EXPECT_EQ(shop.impactLevel, TrackingImpactLevel::high);
-    EXPECT_EQ(shop.summary, "Removed 2 tracking signals tied to direct commercial attribution.");
-
-    auto many = TrackingImpactAnalyzer::analyze(
-        resultWith({RuleCategoryType::advertising, RuleCategoryType::analytics, RuleCategoryType::emailMarketing}, 9));
+    const auto many = TrackingImpactAnalyzer::analyze(resultWith({advertising, analytics, emailMarketing}, 9));
     EXPECT_EQ(many.categories, (std::vector<TrackingCommercialCategory>{adPlatformAttribution, behavioralCorrelation,
                                                                         campaignAnalytics}));
-    EXPECT_EQ(many.impactLevel, TrackingImpactLevel::veryHigh);
-    EXPECT_EQ(many.confidence, TrackingImpactConfidence::medium);
-    EXPECT_EQ(many.totalSignals, 9);
-    EXPECT_EQ(many.summary,
-              "Removed 9 tracking signals across ad and social attribution, behavioral correlation, and other "
-              "tracking categories.");
     EXPECT_EQ(many.explanation,
               "Helps ad and social platforms connect a click to later behavior or conversions. Helps companies "
               "connect this click to a broader profile across emails, campaigns, or sessions.");
-
-    auto twoPurposes = TrackingImpactAnalyzer::analyze(
-        resultWith({RuleCategoryType::socialMedia, RuleCategoryType::redirectUnwrapping}, 2));
-    EXPECT_EQ(twoPurposes.summary,
-              "Removed 2 tracking signals tied to ad and social attribution and redirect tracking.");
-    EXPECT_EQ(twoPurposes.impactLevel, TrackingImpactLevel::high);  // 4 + 3
-
-    auto redirect = TrackingImpactAnalyzer::analyze(resultWith({RuleCategoryType::redirectUnwrapping}, 1));
-    EXPECT_EQ(redirect.impactLevel, TrackingImpactLevel::medium);
-    EXPECT_EQ(redirect.confidence, TrackingImpactConfidence::medium);
-}
-
-TEST(TrackingImpactAnalyzer, WithoutCategories) {
-    // A changed link counts as at least one signal (a front-end rewrite alone, say).
-    auto rewrite = TrackingImpactAnalyzer::analyze(resultWith({}, 0));
-    EXPECT_EQ(rewrite.totalSignals, 1);
-    EXPECT_EQ(rewrite.impactLevel, TrackingImpactLevel::low);
-    EXPECT_EQ(rewrite.confidence, TrackingImpactConfidence::low);
-    EXPECT_EQ(rewrite.summary, "Removed 1 tracking signal.");
-    EXPECT_EQ(rewrite.explanation, "These parameters can help companies measure, route, or correlate your click.");
-
-    auto nothing = TrackingImpactAnalyzer::analyze(resultWith({}, 0, false));
-    EXPECT_EQ(nothing.impactLevel, TrackingImpactLevel::negligible);
-    EXPECT_EQ(nothing.summary, "Removed 0 tracking signals.");
-
-    // User blocklist removals add no category; extra signals are capped at three.
-    auto blocked = TrackingImpactAnalyzer::analyze(resultWith({}, 7));
-    EXPECT_EQ(blocked.totalSignals, 7);
-    EXPECT_EQ(blocked.impactLevel, TrackingImpactLevel::medium);
-
-    auto negative = TrackingImpactAnalyzer::analyze(resultWith({RuleCategoryType::custom}, -4));
-    EXPECT_EQ(negative.totalSignals, 0);
-    EXPECT_EQ(negative.impactLevel, TrackingImpactLevel::low);
+    EXPECT_EQ(TrackingImpactAnalyzer::analyze(resultWith({}, 0)).explanation,
+              "These parameters can help companies measure, route, or correlate your click.");
 }
 
 }  // namespace
