@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The shipped rule files as the tool loads them: the supplementary providers must catch what they
-// are written for, and do it themselves.
+// are written for, stay on their own sites and never touch a parameter a site needs.
 #include "core/cleaning/Provider.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/InMemoryUserDefaults.h"
@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <set>
+#include <sstream>
 
 namespace tessaril {
 namespace {
@@ -19,6 +20,8 @@ namespace fs = std::filesystem;
 
 const fs::path kBundle = fs::path(TESSARIL_SOURCE_DIR) / "resources/Tessaril_TessarilCore.bundle";
 const fs::path kData = fs::path(TESSARIL_SOURCE_DIR) / "tests/data/supplementary";
+// Providers whose URL pattern is this apply to every web link on purpose.
+constexpr std::string_view kEveryWebLink = "^https?:\\/\\/";
 
 // One engine and cleaner over a pair of rule files, with throwaway settings.
 struct ShippedCleaner {
@@ -139,6 +142,75 @@ TEST(SupplementaryRules, ReferralMarketingSwitchKeepsAffiliateTags) {
 
     referral.setEnabled(true);
     EXPECT_EQ(shipped.clean(impact), "https://www.example-store.com/product/9?sku=9");
+}
+
+// The input with its host replaced.
+std::string withHost(const std::string& url, std::string_view host) {
+    const std::size_t start = url.find("://") + 3;
+    const std::size_t end = url.find_first_of("/?#", start);
+    return url.substr(0, start) + std::string(host) + (end == std::string::npos ? "" : url.substr(end));
+}
+
+std::string hostOf(const std::string& url) {
+    const std::size_t start = url.find("://") + 3;
+    return url.substr(start, url.find_first_of("/?#", start) - start);
+}
+
+// A site-specific provider reaches neither look-alike hosts nor links that only mention its site.
+TEST(SupplementaryRules, HostBoundProvidersStayOnTheirSites) {
+    const auto table = readJson(kData / "tracked-links.json");
+    ShippedCleaner shipped(true);
+    ASSERT_TRUE(shipped.loaded);
+
+    for (const auto& [name, entry] : table.at("providers").items()) {
+        SCOPED_TRACE(name);
+        const CompiledProvider* provider = supplementaryProvider(shipped.engine, name);
+        ASSERT_NE(provider, nullptr);
+        const bool everywhere = provider->provider.urlPattern == kEveryWebLink;
+        ASSERT_NE(everywhere, entry.contains("domains")) << "a site-specific provider lists its domains";
+        if (everywhere) continue;
+        for (const std::string domain : entry.at("domains")) {
+            for (const auto& testCase : entry.at("cases")) {
+                const std::string input = testCase.at(0);
+                const std::string host = hostOf(input);
+                if (!host.ends_with(domain)) continue;
+                for (const std::string& lookalike :
+                     {withHost(input, host + ".evil.org"), withHost(input, "not" + domain),
+                      withHost(input, domain + "@evil.org"), withHost(input, domain + ":443@evil.org"),
+                      withHost(input, domain + "-evil.org"), "https://evil.org/go?to=" + input,
+                      "https://evil.org/" + input}) {
+                    EXPECT_FALSE(provider->urlRegex.search(lookalike)) << lookalike;
+                }
+            }
+        }
+    }
+}
+
+// Links whose parameters a site needs leave the shipped rules exactly as they came.
+TEST(SupplementaryRules, NeededLinksStayUnchanged) {
+    std::istringstream lines(testing::readFile(kData / "needed-links.txt"));
+    ShippedCleaner shipped(true);
+    ShippedCleaner mainOnly(false);
+    ASSERT_TRUE(shipped.loaded && mainOnly.loaded);
+
+    std::size_t links = 0;
+    std::string broken;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line.starts_with('#')) continue;
+        ++links;
+        if (line.starts_with("! ")) {
+            // The main file already changes this link; the supplementary rules must add nothing.
+            const std::string link = line.substr(2);
+            const std::string expected = mainOnly.clean(link);
+            if (shipped.clean(link) != expected) broken += link + "\n  -> " + shipped.clean(link) + "\n";
+            if (expected == link) broken += link + "\n  is no longer changed: drop the \"! \" mark\n";
+            continue;
+        }
+        const std::string cleaned = shipped.clean(line);
+        if (cleaned != line) broken += line + "\n  -> " + cleaned + "\n";
+    }
+    EXPECT_GE(links, 250u);
+    EXPECT_EQ(broken, "");
 }
 
 }  // namespace
