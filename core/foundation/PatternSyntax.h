@@ -62,8 +62,8 @@ public:
     enum class Greed : std::uint8_t { greedy, lazy, possessive };
 
     static constexpr std::uint32_t unbounded = UINT32_MAX;
-    // ICU refuses groups nested a hundred deep.
-    static constexpr std::size_t maximumDepth = 100;
+    // The deepest nesting of groups ICU accepts.
+    static constexpr std::size_t maximumDepth = 99;
 
     struct Node {
         Kind kind = Kind::branch;
