@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/foundation/RulePrefilter.h"
 
+#include "core/foundation/PatternSyntax.h"
+
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
@@ -8,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <utility>
 
@@ -19,16 +20,6 @@ namespace {
 using Fragments = std::vector<std::string>;
 
 constexpr std::size_t kMaximumRequirements = 3;
-
-// One element of a parsed pattern. Only what decides "which literal text must occur" is kept.
-struct Node {
-    enum class Kind { literal, group, other, zeroWidth };
-    Kind kind = Kind::other;
-    std::string literal;  // one character, UTF-8
-    std::vector<std::vector<Node>> alternatives;
-    bool required = true;  // repeated at least once
-    bool single = true;    // exactly once
-};
 
 void appendUtf8(std::string& out, std::uint32_t c) {
     if (c < 0x80) {
@@ -48,287 +39,9 @@ void appendUtf8(std::string& out, std::uint32_t c) {
     }
 }
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-bool isLetter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// A reader for the subset of ICU syntax the shipped rules use. It fails (ok == false) rather than
-// guess on anything else.
-class PatternReader {
-public:
-    explicit PatternReader(std::string_view pattern) : p_(pattern) {}
-
-    std::optional<std::vector<std::vector<Node>>> read(bool& caseInsensitive) {
-        if (p_.starts_with("(?i)")) {
-            caseInsensitive = true;
-            i_ = 4;
-        }
-        auto alternatives = alternation(false);
-        if (!ok_ || i_ != p_.size()) return std::nullopt;
-        return alternatives;
-    }
-
-private:
-    std::vector<std::vector<Node>> alternation(bool inGroup) {
-        std::vector<std::vector<Node>> alternatives(1);
-        while (ok_ && i_ < p_.size()) {
-            const char c = p_[i_];
-            if (c == '|') {
-                alternatives.emplace_back();
-                ++i_;
-            } else if (c == ')') {
-                if (!inGroup) ok_ = false;
-                return alternatives;
-            } else if (c == '*' || c == '+' || c == '?' || c == '{') {
-                quantify(alternatives.back());
-            } else {
-                alternatives.back().push_back(atom());
-            }
-        }
-        if (inGroup) ok_ = false;
-        return alternatives;
-    }
-
-    void quantify(std::vector<Node>& sequence) {
-        if (sequence.empty()) {
-            ok_ = false;
-            return;
-        }
-        Node& node = sequence.back();
-        // No upper bound is the largest count; a plain value keeps GCC 12's -O3 uninitialised-use check quiet.
-        std::size_t min = 0;
-        std::size_t max = std::numeric_limits<std::size_t>::max();
-        const char c = p_[i_++];
-        if (c == '+') {
-            min = 1;
-        } else if (c == '{') {
-            if (!number(min)) return;
-            max = min;
-            if (i_ < p_.size() && p_[i_] == ',') {
-                ++i_;
-                max = std::numeric_limits<std::size_t>::max();
-                if (i_ < p_.size() && isDigit(p_[i_])) {
-                    std::size_t upper = 0;
-                    if (!number(upper)) return;
-                    max = upper;
-                }
-            }
-            if (i_ >= p_.size() || p_[i_] != '}') {
-                ok_ = false;
-                return;
-            }
-            ++i_;
-        } else if (c == '?') {
-            max = 1;
-        }
-        if (i_ < p_.size() && (p_[i_] == '?' || p_[i_] == '+')) ++i_;
-        node.required = node.required && min >= 1;
-        node.single = node.single && min == 1 && max == 1;
-    }
-
-    bool number(std::size_t& value) {
-        const std::size_t start = i_;
-        value = 0;
-        while (i_ < p_.size() && isDigit(p_[i_]) && i_ - start < 6)
-            value = value * 10 + static_cast<std::size_t>(p_[i_++] - '0');
-        if (i_ == start) ok_ = false;
-        return ok_;
-    }
-
-    Node atom() {
-        const char c = p_[i_];
-        if (c == '(') return group();
-        if (c == '[') {
-            skipClass();
-            return Node{};
-        }
-        if (c == '\\') return escape();
-        ++i_;
-        if (c == '.') return Node{};
-        if (c == '^' || c == '$') return zeroWidth();
-        Node node{Node::Kind::literal, std::string(1, c), {}, true, true};
-        // Copy the continuation bytes of a multi-byte character.
-        while (i_ < p_.size() && (static_cast<unsigned char>(p_[i_]) & 0xC0) == 0x80)
-            node.literal += p_[i_++];
-        return node;
-    }
-
-    static Node zeroWidth() {
-        Node node;
-        node.kind = Node::Kind::zeroWidth;
-        return node;
-    }
-
-    Node group() {
-        ++i_;
-        bool lookaround = false;
-        if (i_ < p_.size() && p_[i_] == '?') {
-            ++i_;
-            if (i_ >= p_.size()) {
-                ok_ = false;
-                return Node{};
-            }
-            const char kind = p_[i_];
-            if (kind == ':' || kind == '>') {
-                ++i_;
-            } else if (kind == '=' || kind == '!') {
-                ++i_;
-                lookaround = true;
-            } else if (kind == '<' && i_ + 1 < p_.size() && (p_[i_ + 1] == '=' || p_[i_ + 1] == '!')) {
-                i_ += 2;
-                lookaround = true;
-            } else if (kind == '<') {
-                const auto close = p_.find('>', i_);
-                if (close == std::string_view::npos) {
-                    ok_ = false;
-                    return Node{};
-                }
-                i_ = close + 1;
-            } else {
-                // Inline flags in the middle, comments and anything newer: do not guess.
-                ok_ = false;
-                return Node{};
-            }
-        }
-        Node node;
-        node.kind = lookaround ? Node::Kind::zeroWidth : Node::Kind::group;
-        node.alternatives = alternation(true);
-        if (!ok_ || i_ >= p_.size() || p_[i_] != ')') {
-            ok_ = false;
-            return Node{};
-        }
-        ++i_;
-        if (lookaround) node.alternatives.clear();
-        return node;
-    }
-
-    void skipClass() {
-        ++i_;
-        int depth = 1;
-        if (i_ < p_.size() && p_[i_] == '^') ++i_;
-        if (i_ < p_.size() && p_[i_] == ']') ++i_;
-        while (i_ < p_.size() && depth > 0) {
-            const char c = p_[i_];
-            if (c == '\\') {
-                i_ += 2;
-                continue;
-            }
-            if (c == '[') ++depth;
-            if (c == ']') --depth;
-            ++i_;
-        }
-        if (depth > 0) ok_ = false;
-    }
-
-    Node escape() {
-        ++i_;
-        if (i_ >= p_.size()) {
-            ok_ = false;
-            return Node{};
-        }
-        const char e = p_[i_++];
-        if (isDigit(e)) return Node{};
-        if (!isLetter(e)) {
-            Node node{Node::Kind::literal, std::string(1, e), {}, true, true};
-            while (i_ < p_.size() && (static_cast<unsigned char>(p_[i_]) & 0xC0) == 0x80)
-                node.literal += p_[i_++];
-            return node;
-        }
-        switch (e) {
-            case 't':
-                return Node{Node::Kind::literal, "\t", {}, true, true};
-            case 'n':
-                return Node{Node::Kind::literal, "\n", {}, true, true};
-            case 'r':
-                return Node{Node::Kind::literal, "\r", {}, true, true};
-            case 'x':
-                return hexLiteral();
-            case 'b':
-            case 'B':
-            case 'A':
-            case 'z':
-            case 'Z':
-            case 'G':
-                return zeroWidth();
-            case 'd':
-            case 'D':
-            case 'w':
-            case 'W':
-            case 's':
-            case 'S':
-            case 'h':
-            case 'H':
-            case 'v':
-            case 'V':
-            case 'R':
-            case 'X':
-                return Node{};
-            case 'p':
-            case 'P':
-                if (i_ < p_.size() && p_[i_] == '{') {
-                    const auto close = p_.find('}', i_);
-                    if (close == std::string_view::npos) {
-                        ok_ = false;
-                        return Node{};
-                    }
-                    i_ = close + 1;
-                } else {
-                    ++i_;
-                }
-                return Node{};
-            default:
-                ok_ = false;
-                return Node{};
-        }
-    }
-
-    Node hexLiteral() {
-        std::uint32_t value = 0;
-        if (i_ < p_.size() && p_[i_] == '{') {
-            ++i_;
-            int digits = 0;
-            while (i_ < p_.size() && hexDigit(p_[i_]) >= 0 && digits < 6) {
-                value = value * 16 + static_cast<std::uint32_t>(hexDigit(p_[i_++]));
-                ++digits;
-            }
-            if (digits == 0 || i_ >= p_.size() || p_[i_] != '}') {
-                ok_ = false;
-                return Node{};
-            }
-            ++i_;
-        } else {
-            for (int d = 0; d < 2; ++d) {
-                if (i_ >= p_.size() || hexDigit(p_[i_]) < 0) {
-                    ok_ = false;
-                    return Node{};
-                }
-                value = value * 16 + static_cast<std::uint32_t>(hexDigit(p_[i_++]));
-            }
-        }
-        if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-            ok_ = false;
-            return Node{};
-        }
-        Node node{Node::Kind::literal, {}, {}, true, true};
-        appendUtf8(node.literal, value);
-        return node;
-    }
-
-    std::string_view p_;
-    std::size_t i_ = 0;
-    bool ok_ = true;
-};
+// Bounds on the exact texts worked out for a stretch of a pattern, beyond which it is not worth it.
+constexpr std::size_t kMaximumTexts = 16;
+constexpr std::size_t kMaximumTextLength = 64;
 
 std::size_t shortest(const Fragments& fragments) {
     std::size_t length = SIZE_MAX;
@@ -337,34 +50,10 @@ std::size_t shortest(const Fragments& fragments) {
     return length;
 }
 
-std::optional<Fragments> necessaryOfAlternatives(const std::vector<std::vector<Node>>& alternatives);
-
 // Whether `candidate` narrows texts down more than `best`: a longer shortest fragment, then fewer fragments.
 bool moreSelective(const Fragments& candidate, const Fragments& best) {
     return shortest(candidate) > shortest(best) ||
            (shortest(candidate) == shortest(best) && candidate.size() < best.size());
-}
-
-// Bounds on the exact texts worked out for a stretch of a pattern, beyond which it is not worth it.
-constexpr std::size_t kMaximumTexts = 16;
-constexpr std::size_t kMaximumTextLength = 64;
-
-std::optional<Fragments> textsOfSequence(const std::vector<Node>& sequence);
-
-// Every text `node` can match when it matches exactly once and is a literal, a zero-width
-// assertion or a group of such; nothing when there are more or it is anything else.
-std::optional<Fragments> textsOfNode(const Node& node) {
-    if (node.kind == Node::Kind::zeroWidth) return Fragments{std::string()};
-    if (!node.required || !node.single) return std::nullopt;
-    if (node.kind == Node::Kind::literal) return Fragments{node.literal};
-    if (node.kind != Node::Kind::group) return std::nullopt;
-    Fragments all;
-    for (const auto& alternative : node.alternatives) {
-        auto texts = textsOfSequence(alternative);
-        if (!texts || all.size() + texts->size() > kMaximumTexts) return std::nullopt;
-        all.insert(all.end(), texts->begin(), texts->end());
-    }
-    return all;
 }
 
 // Each text of `head` followed by each of `tail`, or nothing when that is too many or too long.
@@ -376,33 +65,6 @@ std::optional<Fragments> concatenated(const Fragments& head, const Fragments& ta
             if (first.size() + second.size() > kMaximumTextLength) return std::nullopt;
             texts.push_back(first + second);
         }
-    }
-    return texts;
-}
-
-// Appends a literal matched exactly once to each of `texts` in place, when none grows too long: the
-// commonest case, spared the copies of concatenated().
-bool appendLiteral(Fragments& texts, const Node& node) {
-    if (node.kind != Node::Kind::literal || !node.required || !node.single) return false;
-    if (std::any_of(texts.begin(), texts.end(), [&node](const std::string& text) {
-            return text.size() + node.literal.size() > kMaximumTextLength;
-        })) {
-        return false;
-    }
-    for (auto& text : texts)
-        text += node.literal;
-    return true;
-}
-
-std::optional<Fragments> textsOfSequence(const std::vector<Node>& sequence) {
-    Fragments texts{std::string()};
-    for (const auto& node : sequence) {
-        if (appendLiteral(texts, node)) continue;
-        auto nodeTexts = textsOfNode(node);
-        if (!nodeTexts) return std::nullopt;
-        auto longer = concatenated(texts, *nodeTexts);
-        if (!longer) return std::nullopt;
-        texts = std::move(*longer);
     }
     return texts;
 }
@@ -424,53 +86,143 @@ Fragments shortestForm(Fragments texts) {
     return kept;
 }
 
-// Every fragment set found in a sequence is necessary on its own: each stretch of nodes whose exact
-// texts are known (literals, and groups of them, as in "(?:x|twitter)\.com") gives the set of its
-// texts, and each other required literal or group gives its own.
-std::vector<Fragments> candidatesOfSequence(const std::vector<Node>& sequence) {
-    std::vector<Fragments> candidates;
-    Fragments run{std::string()};
-    auto flush = [&run, &candidates] {
-        if (auto texts = shortestForm(std::move(run)); !texts.empty()) candidates.push_back(std::move(texts));
-        run.assign(1, std::string());
-    };
-    for (const auto& node : sequence) {
-        if (appendLiteral(run, node)) continue;
-        if (auto texts = textsOfNode(node)) {
-            if (auto longer = concatenated(run, *texts)) {
-                run = std::move(*longer);
-                continue;
+// The fragments a pattern's tree requires. Only what decides "which literal text must occur" counts:
+// a literal, a group (of any kind), an assertion or look-around (which consumes nothing), and
+// anything else, which matches some text that is not known here.
+class FragmentReader {
+public:
+    explicit FragmentReader(const PatternSyntax& syntax) : syntax_(syntax) {}
+
+    // Every fragment set found in a branch is necessary on its own: each stretch of items whose
+    // exact texts are known (literals, and groups of them, as in "(?:x|twitter)\.com") gives the
+    // set of its texts, and each other required literal or group gives its own.
+    std::vector<Fragments> candidatesOfBranch(std::int32_t branch) const {
+        std::vector<Fragments> candidates;
+        Fragments run{std::string()};
+        auto flush = [&run, &candidates] {
+            if (auto texts = shortestForm(std::move(run)); !texts.empty()) candidates.push_back(std::move(texts));
+            run.assign(1, std::string());
+        };
+        for (auto item = syntax_.node(branch).child; item >= 0; item = syntax_.node(item).next) {
+            const Part part = partOf(item);
+            if (appendLiteral(run, part)) continue;
+            if (auto texts = textsOf(part)) {
+                if (auto longer = concatenated(run, *texts)) {
+                    run = std::move(*longer);
+                    continue;
+                }
+                // Too many texts together: the stretch so far counts on its own, and a new one starts.
+                flush();
+                if (auto alone = concatenated(run, *texts)) {
+                    run = std::move(*alone);
+                    continue;
+                }
             }
-            // Too many texts together: the stretch so far counts on its own, and a new one starts.
             flush();
-            if (auto alone = concatenated(run, *texts)) {
-                run = std::move(*alone);
-                continue;
+            if (part.type == Type::literal && part.required) {
+                candidates.push_back({part.literal});
+            } else if (part.type == Type::group && part.required) {
+                if (auto inner = necessaryOfAlternatives(item)) candidates.push_back(std::move(*inner));
             }
         }
         flush();
-        if (node.kind == Node::Kind::literal && node.required) {
-            candidates.push_back({node.literal});
-        } else if (node.kind == Node::Kind::group && node.required) {
-            if (auto inner = necessaryOfAlternatives(node.alternatives)) candidates.push_back(std::move(*inner));
-        }
+        std::stable_sort(candidates.begin(), candidates.end(), moreSelective);
+        return candidates;
     }
-    flush();
-    std::stable_sort(candidates.begin(), candidates.end(), moreSelective);
-    return candidates;
-}
 
-std::optional<Fragments> necessaryOfAlternatives(const std::vector<std::vector<Node>>& alternatives) {
-    Fragments all;
-    for (const auto& alternative : alternatives) {
-        auto candidates = candidatesOfSequence(alternative);
-        if (candidates.empty()) return std::nullopt;
-        all.insert(all.end(), candidates.front().begin(), candidates.front().end());
+    // A fragment of the most selective set of each branch of `holder`.
+    std::optional<Fragments> necessaryOfAlternatives(std::int32_t holder) const {
+        Fragments all;
+        for (auto branch = syntax_.node(holder).child; branch >= 0; branch = syntax_.node(branch).next) {
+            auto candidates = candidatesOfBranch(branch);
+            if (candidates.empty()) return std::nullopt;
+            all.insert(all.end(), candidates.front().begin(), candidates.front().end());
+        }
+        std::sort(all.begin(), all.end());
+        all.erase(std::unique(all.begin(), all.end()), all.end());
+        return all;
     }
-    std::sort(all.begin(), all.end());
-    all.erase(std::unique(all.begin(), all.end()), all.end());
-    return all;
-}
+
+private:
+    enum class Type : std::uint8_t { literal, group, zeroWidth, other };
+    struct Part {
+        Type type = Type::other;
+        std::string literal;  // UTF-8
+        std::int32_t node = -1;
+        bool required = true;  // repeated at least once
+        bool single = true;    // exactly once
+    };
+
+    Part partOf(std::int32_t index) const {
+        const auto& node = syntax_.node(index);
+        Part part;
+        part.node = index;
+        part.required = node.min >= 1;
+        part.single = node.min == 1 && node.max == 1;
+        switch (node.kind) {
+            case PatternSyntax::Kind::literal:
+                part.type = Type::literal;
+                appendUtf8(part.literal, node.value);
+                break;
+            case PatternSyntax::Kind::group:
+                part.type = Type::group;
+                break;
+            case PatternSyntax::Kind::assertion:
+            case PatternSyntax::Kind::lookaround:
+                part.type = Type::zeroWidth;
+                break;
+            default:
+                break;
+        }
+        return part;
+    }
+
+    // Every text `part` can match when it matches exactly once and is a literal, a zero-width
+    // assertion or a group of such; nothing when there are more or it is anything else.
+    std::optional<Fragments> textsOf(const Part& part) const {
+        if (part.type == Type::zeroWidth) return Fragments{std::string()};
+        if (!part.required || !part.single) return std::nullopt;
+        if (part.type == Type::literal) return Fragments{part.literal};
+        if (part.type != Type::group) return std::nullopt;
+        Fragments all;
+        for (auto branch = syntax_.node(part.node).child; branch >= 0; branch = syntax_.node(branch).next) {
+            auto texts = textsOfBranch(branch);
+            if (!texts || all.size() + texts->size() > kMaximumTexts) return std::nullopt;
+            all.insert(all.end(), texts->begin(), texts->end());
+        }
+        return all;
+    }
+
+    std::optional<Fragments> textsOfBranch(std::int32_t branch) const {
+        Fragments texts{std::string()};
+        for (auto item = syntax_.node(branch).child; item >= 0; item = syntax_.node(item).next) {
+            const Part part = partOf(item);
+            if (appendLiteral(texts, part)) continue;
+            auto partTexts = textsOf(part);
+            if (!partTexts) return std::nullopt;
+            auto longer = concatenated(texts, *partTexts);
+            if (!longer) return std::nullopt;
+            texts = std::move(*longer);
+        }
+        return texts;
+    }
+
+    // Appends a literal matched exactly once to each of `texts` in place, when none grows too long:
+    // the commonest case, spared the copies of concatenated().
+    static bool appendLiteral(Fragments& texts, const Part& part) {
+        if (part.type != Type::literal || !part.required || !part.single) return false;
+        if (std::any_of(texts.begin(), texts.end(), [&part](const std::string& text) {
+                return text.size() + part.literal.size() > kMaximumTextLength;
+            })) {
+            return false;
+        }
+        for (auto& text : texts)
+            text += part.literal;
+        return true;
+    }
+
+    const PatternSyntax& syntax_;
+};
 
 }  // namespace
 
@@ -480,17 +232,18 @@ RulePrefilter RulePrefilter::fromPattern(std::string_view pattern) {
 
 RulePrefilter RulePrefilter::fromPattern(std::string_view pattern, bool caseInsensitiveOption) {
     RulePrefilter filter;
-    bool caseInsensitive = caseInsensitiveOption;
-    PatternReader reader(pattern);
-    const auto alternatives = reader.read(caseInsensitive);
-    if (!alternatives) return filter;
-    // One top-level sequence: all of its fragment sets must be met (the few most selective are
+    // Whatever the reading does not know (an opaque node) might change what the rest means.
+    const auto syntax = PatternSyntax::parse(pattern);
+    if (!syntax || syntax->holds(PatternSyntax::Kind::opaque)) return filter;
+    const bool caseInsensitive = caseInsensitiveOption || syntax->caseInsensitive();
+    const FragmentReader reader(*syntax);
+    // One top-level branch: all of its fragment sets must be met (the few most selective are
     // enough). Several alternatives: one set, a fragment of any alternative.
     std::vector<Fragments> requirements;
-    if (alternatives->size() == 1) {
-        requirements = candidatesOfSequence(alternatives->front());
+    if (syntax->childCount(PatternSyntax::root) == 1) {
+        requirements = reader.candidatesOfBranch(syntax->node(PatternSyntax::root).child);
         if (requirements.size() > kMaximumRequirements) requirements.resize(kMaximumRequirements);
-    } else if (auto any = necessaryOfAlternatives(*alternatives)) {
+    } else if (auto any = reader.necessaryOfAlternatives(PatternSyntax::root)) {
         requirements.push_back(std::move(*any));
     }
     for (auto& fragments : requirements) {

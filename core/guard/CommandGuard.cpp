@@ -2,6 +2,7 @@
 #include "core/guard/CommandGuard.h"
 
 #include "core/foundation/FileContents.h"
+#include "core/foundation/PatternSyntax.h"
 #include "core/foundation/Text.h"
 #include "core/guard/RuleBundle.h"
 
@@ -45,51 +46,17 @@ std::string repairedUtf8(std::string_view text) {
 // nothing when there is only one, or when the pattern holds anything that could make a bar mean
 // something else than it seems to here (quoting, inline flags, comments).
 std::vector<std::string> topLevelAlternatives(std::string_view pattern) {
-    std::string_view prefix;
-    if (pattern.starts_with("(?i)")) {
-        prefix = pattern.substr(0, 4);
-        pattern.remove_prefix(4);
+    const auto syntax = PatternSyntax::parse(pattern);
+    if (!syntax || syntax->holds(PatternSyntax::Form::quote) || syntax->holds(PatternSyntax::Form::flags) ||
+        syntax->holds(PatternSyntax::Form::comment) || syntax->childCount(PatternSyntax::root) < 2) {
+        return {};
     }
+    const std::string_view prefix = syntax->caseInsensitive() ? pattern.substr(0, 4) : std::string_view();
     std::vector<std::string> alternatives;
-    std::size_t start = 0;
-    int depth = 0;
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const char c = pattern[i];
-        if (c == '\\') {
-            if (i + 1 < pattern.size() && pattern[i + 1] == 'Q') return {};
-            ++i;
-        } else if (c == '[') {
-            // Skip the class, nested classes and escapes included; a bar inside is a plain character.
-            int classDepth = 1;
-            ++i;
-            if (i < pattern.size() && pattern[i] == '^') ++i;
-            if (i < pattern.size() && pattern[i] == ']') ++i;
-            for (; i < pattern.size() && classDepth > 0; ++i) {
-                if (pattern[i] == '\\') {
-                    ++i;
-                } else if (pattern[i] == '[') {
-                    ++classDepth;
-                } else if (pattern[i] == ']') {
-                    --classDepth;
-                }
-            }
-            if (classDepth > 0) return {};
-            --i;
-        } else if (c == '(') {
-            if (i + 2 < pattern.size() && pattern[i + 1] == '?' &&
-                std::string_view(":=!<>").find(pattern[i + 2]) == std::string_view::npos) {
-                return {};
-            }
-            ++depth;
-        } else if (c == ')') {
-            if (--depth < 0) return {};
-        } else if (c == '|' && depth == 0) {
-            alternatives.push_back(std::string(prefix) + std::string(pattern.substr(start, i - start)));
-            start = i + 1;
-        }
+    for (auto branch = syntax->node(PatternSyntax::root).child; branch >= 0; branch = syntax->node(branch).next) {
+        const auto& node = syntax->node(branch);
+        alternatives.push_back(std::string(prefix) + std::string(pattern.substr(node.begin, node.end - node.begin)));
     }
-    if (depth != 0 || alternatives.empty()) return {};
-    alternatives.push_back(std::string(prefix) + std::string(pattern.substr(start)));
     return alternatives;
 }
 

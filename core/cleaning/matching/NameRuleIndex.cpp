@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/matching/NameRuleIndex.h"
 
+#include "core/foundation/PatternSyntax.h"
+
 #include <algorithm>
 
 namespace tessaril {
@@ -10,116 +12,84 @@ namespace {
 constexpr std::size_t kMaximumWords = 64;
 constexpr std::size_t kMaximumWordLength = 128;
 
-bool isWordCharacter(char c) {
+using Words = std::vector<std::string>;
+
+bool isWordCharacter(std::uint32_t c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
            c == '%' || c == ':';
-}
-
-bool isAsciiPunctuation(char c) {
-    return c > 0x20 && c < 0x7F && !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
 }
 
 char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Reads the small grammar of finite patterns: words, "\" + punctuation, (?:...|...) groups, and "?"
-// after a character or a group. Anything else stops the reading.
+// The words of the small grammar of finite patterns: word characters, "\" + punctuation,
+// non-capturing groups, and "?" after a character or a group. Anything else gives nothing.
 class Expander {
 public:
-    explicit Expander(std::string_view pattern) : p_(pattern) {}
+    explicit Expander(const PatternSyntax& syntax) : syntax_(syntax) {}
 
-    std::optional<std::vector<std::string>> run() {
-        auto words = alternation(false);
-        if (!ok_ || i_ != p_.size()) return std::nullopt;
-        std::sort(words.begin(), words.end());
-        words.erase(std::unique(words.begin(), words.end()), words.end());
-        return words;
-    }
-
-private:
-    using Words = std::vector<std::string>;
-
-    Words alternation(bool inGroup) {
+    std::optional<Words> alternatives(std::int32_t holder) const {
         Words all;
-        while (ok_) {
-            Words branch = sequence();
-            all.insert(all.end(), branch.begin(), branch.end());
-            if (i_ < p_.size() && p_[i_] == '|') {
-                // A top-level alternation is not a whole-name match: the anchors bind only its ends.
-                if (!inGroup) ok_ = false;
-                ++i_;
-                continue;
-            }
-            break;
+        for (auto branch = syntax_.node(holder).child; branch >= 0; branch = syntax_.node(branch).next) {
+            auto words = this->branch(branch);
+            if (!words) return std::nullopt;
+            all.insert(all.end(), words->begin(), words->end());
         }
-        if (all.size() > kMaximumWords) ok_ = false;
+        if (all.size() > kMaximumWords) return std::nullopt;
         return all;
     }
 
-    Words sequence() {
+private:
+    std::optional<Words> branch(std::int32_t branch) const {
         Words words{std::string()};
-        while (ok_ && i_ < p_.size() && p_[i_] != '|' && p_[i_] != ')') {
+        for (auto item = syntax_.node(branch).child; item >= 0; item = syntax_.node(item).next) {
+            const auto& node = syntax_.node(item);
             Words atom;
-            const char c = p_[i_];
-            if (c == '(') {
-                if (p_.substr(i_, 3) != "(?:") {
-                    ok_ = false;
-                    break;
-                }
-                i_ += 3;
-                atom = alternation(true);
-                if (!ok_ || i_ >= p_.size() || p_[i_] != ')') {
-                    ok_ = false;
-                    break;
-                }
-                ++i_;
-            } else if (c == '\\') {
-                if (i_ + 1 >= p_.size() || !isAsciiPunctuation(p_[i_ + 1])) {
-                    ok_ = false;
-                    break;
-                }
-                atom.emplace_back(1, lower(p_[i_ + 1]));
-                i_ += 2;
-            } else if (isWordCharacter(c)) {
-                atom.emplace_back(1, lower(c));
-                ++i_;
+            if (node.kind == PatternSyntax::Kind::group && node.form == PatternSyntax::Form::nonCapturing) {
+                auto inner = alternatives(item);
+                if (!inner) return std::nullopt;
+                atom = std::move(*inner);
+            } else if (node.kind == PatternSyntax::Kind::literal &&
+                       ((node.form == PatternSyntax::Form::plain && isWordCharacter(node.value)) ||
+                        (node.form == PatternSyntax::Form::escaped && PatternSyntax::isPunctuation(node.value)))) {
+                atom.emplace_back(1, lower(static_cast<char>(node.value)));
             } else {
-                ok_ = false;
-                break;
+                return std::nullopt;
             }
-            if (i_ < p_.size() && p_[i_] == '?') {
-                ++i_;
-                // "??" is the lazy form of the same choice; "?+" gives the same words too.
-                if (i_ < p_.size() && (p_[i_] == '?' || p_[i_] == '+')) ++i_;
+            // "??" is the lazy form of the same choice; "?+" gives the same words too.
+            if (node.quantifier == PatternSyntax::Quantifier::question) {
                 atom.emplace_back();
-            }
-            if (i_ < p_.size() && (p_[i_] == '*' || p_[i_] == '+' || p_[i_] == '{')) {
-                ok_ = false;
-                break;
+            } else if (node.quantifier != PatternSyntax::Quantifier::none) {
+                return std::nullopt;
             }
             Words combined;
             for (const auto& head : words) {
                 for (const auto& tail : atom) {
-                    if (head.size() + tail.size() > kMaximumWordLength) ok_ = false;
+                    if (head.size() + tail.size() > kMaximumWordLength) return std::nullopt;
                     combined.push_back(head + tail);
                 }
             }
-            if (combined.size() > kMaximumWords) ok_ = false;
+            if (combined.size() > kMaximumWords) return std::nullopt;
             words = std::move(combined);
         }
         return words;
     }
 
-    std::string_view p_;
-    std::size_t i_ = 0;
-    bool ok_ = true;
+    const PatternSyntax& syntax_;
 };
 
 }  // namespace
 
 std::optional<std::vector<std::string>> NameRuleIndex::literalExpansion(std::string_view pattern) {
-    return Expander(pattern).run();
+    // A top-level alternation is not a whole-name match: the anchors bind only its ends.
+    const auto syntax = PatternSyntax::parse(pattern);
+    if (!syntax || syntax->caseInsensitive() || syntax->childCount(PatternSyntax::root) != 1) return std::nullopt;
+    auto words = Expander(*syntax).alternatives(PatternSyntax::root);
+    if (!words) return std::nullopt;
+    std::sort(words->begin(), words->end());
+    words->erase(std::unique(words->begin(), words->end()), words->end());
+    return words;
 }
 
 void NameRuleIndex::addList(const std::vector<std::string_view>& patterns) {
