@@ -58,8 +58,8 @@ std::optional<std::string> readImportFile(const std::string& file, std::ostream&
     }
     const auto size = fs::file_size(path, error);
     if (!error && size > kMaxRulesImportBytes) {
-        err << "tessaril: nothing was imported: " << file << " is larger than " << kMaxRulesImportBytes / (1024 * 1024)
-            << " MB, far more than a rules export\n";
+        err << "tessaril: nothing was imported: " << file << " is larger than "
+            << kMaxRulesImportBytes / (std::uintmax_t{1024} * 1024) << " MB, far more than a rules export\n";
         return std::nullopt;
     }
     // Bounded again here, in case the file grew since it was measured.
