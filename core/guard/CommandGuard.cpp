@@ -4,6 +4,7 @@
 #include "core/foundation/FileContents.h"
 #include "core/foundation/PatternSyntax.h"
 #include "core/foundation/Text.h"
+#include "core/guard/CommandViews.h"
 #include "core/guard/RuleBundle.h"
 
 #include <unicode/utf8.h>
@@ -205,26 +206,15 @@ CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRis
     Verdict verdict;
     // A moved-from guard has no lock and no rules.
     if (command.empty() || examined.neutralized_ || !matchLock_) return verdict;
-    const std::string folded = RulePrefilter::foldForMatching(command);
+    // Views whose text equals the command are never made, so a plain command costs one pass.
+    const auto views = command_views::derive(command, maximumCommandBytes);
     std::vector<CommandRiskFinding> findings;
+    std::vector<bool> matched(rules_.size(), false);
     {
         std::lock_guard lock(*matchLock_);
-        for (const auto& rule : rules_) {
-            if (rule.definition.severity < threshold || !rule.mayMatch(command, folded)) continue;
-            const auto match = rule.regex.firstMatch(command);
-            if (!match) {
-                verdict.unfinished = verdict.unfinished || rule.regex.lastMatchHitLimit();
-                continue;
-            }
-            const auto& range = match->whole;
-            std::string fragment;
-            if (range.begin <= range.end && range.end <= command.size()) {
-                fragment = matchedFragment(std::string_view(command).substr(range.begin, range.end - range.begin));
-            }
-            const auto& definition = rule.definition;
-            findings.push_back(CommandRiskFinding{definition.id, definition.platform, definition.severity,
-                                                  definition.summary, definition.explanation, std::move(fragment)});
-        }
+        matchRules(command, {}, threshold, matched, findings, verdict.unfinished);
+        for (const auto& view : views)
+            matchRules(view.text, view.origin, threshold, matched, findings, verdict.unfinished);
     }
     if (findings.empty()) return verdict;
     std::stable_sort(findings.begin(), findings.end(), precedesInVerdict);
@@ -235,6 +225,30 @@ CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRis
     result.findings = std::move(findings);
     result.rulesVersion = rulesVersion_;
     return verdict;
+}
+
+void CommandGuard::matchRules(std::string_view text, std::string_view view, CommandRiskSeverity threshold,
+                              std::vector<bool>& matched, std::vector<CommandRiskFinding>& findings,
+                              bool& unfinished) const {
+    const std::string folded = RulePrefilter::foldForMatching(text);
+    for (std::size_t index = 0; index < rules_.size(); ++index) {
+        const auto& rule = rules_[index];
+        if (matched[index] || rule.definition.severity < threshold || !rule.mayMatch(text, folded)) continue;
+        const auto match = rule.regex.firstMatch(text);
+        if (!match) {
+            unfinished = unfinished || rule.regex.lastMatchHitLimit();
+            continue;
+        }
+        matched[index] = true;
+        const auto& range = match->whole;
+        std::string fragment;
+        if (range.begin <= range.end && range.end <= text.size())
+            fragment = matchedFragment(text.substr(range.begin, range.end - range.begin));
+        const auto& definition = rule.definition;
+        findings.push_back(CommandRiskFinding{definition.id, definition.platform, definition.severity,
+                                              definition.summary, definition.explanation, std::move(fragment),
+                                              std::string(view)});
+    }
 }
 
 std::string CommandGuard::neutralizedCommand(std::string_view text) {

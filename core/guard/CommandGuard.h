@@ -102,7 +102,8 @@ public:
     [[nodiscard]] static std::optional<ExaminedCommand> examinedCommand(std::string_view text);
     [[nodiscard]] Verdict analyze(ExaminedCommand command,
                                   CommandRiskSeverity threshold = CommandRiskSeverity::warning) const;
-    // The findings on a copied text: one per rule that matches at or above `threshold`, or nothing
+    // The findings on a copied text: one per rule that matches at or above `threshold` in the text or,
+    // failing that, in one of its views (command_views::derive), or nothing
     // when no rule does, the text is blank, not examined, not finished or this product's own
     // neutralized text.
     [[nodiscard]] std::optional<CommandRiskResult> analyze(
@@ -125,6 +126,10 @@ public:
 private:
     CommandGuard() = default;
     void compile(std::optional<std::string_view> data);
+    // Adds a finding, labelled with `view`, for every rule at or above `threshold` that has not
+    // matched yet and matches `text`. Called under matchLock_.
+    void matchRules(std::string_view text, std::string_view view, CommandRiskSeverity threshold,
+                    std::vector<bool>& matched, std::vector<CommandRiskFinding>& findings, bool& unfinished) const;
 
     std::string rulesVersion_{unavailableRulesVersion};
     std::vector<CompiledRule> rules_;

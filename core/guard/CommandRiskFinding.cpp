@@ -15,6 +15,7 @@ nlohmann::ordered_json CommandRiskFinding::toJson() const {
     json["summary"] = summary;
     json["explanation"] = explanation;
     json["matchedText"] = matchedText;
+    if (!view.empty()) json["view"] = view;
     return json;
 }
 
@@ -25,11 +26,18 @@ std::optional<CommandRiskFinding> CommandRiskFinding::fromJson(const nlohmann::j
     auto summary = json_fields::requiredString(json, "summary");
     auto explanation = json_fields::requiredString(json, "explanation");
     auto matchedText = json_fields::requiredString(json, "matchedText");
+    const nlohmann::json* view = json_fields::field(json, "view");
     if (!id || !platform || !severityName || !summary || !explanation || !matchedText) return std::nullopt;
+    if (view != nullptr && !view->is_string()) return std::nullopt;
     auto severity = commandRiskSeverityFromRawValue(*severityName);
     if (!severity) return std::nullopt;
-    return CommandRiskFinding{std::move(*id),      std::move(*platform),    *severity,
-                              std::move(*summary), std::move(*explanation), std::move(*matchedText)};
+    return CommandRiskFinding{std::move(*id),
+                              std::move(*platform),
+                              *severity,
+                              std::move(*summary),
+                              std::move(*explanation),
+                              std::move(*matchedText),
+                              view != nullptr ? view->get<std::string>() : std::string()};
 }
 
 }  // namespace tessaril

@@ -19,12 +19,16 @@ struct CommandRiskFinding {
     std::string explanation;
     // The matched fragment, trimmed and cut to at most 160 user-perceived characters.
     std::string matchedText;
+    // The view of the command the rule matched in (e.g. "decoded from base64"); empty when it matched
+    // the command as examined.
+    std::string view;
 
     bool operator==(const CommandRiskFinding&) const = default;
 
-    // The keys "id", "platform", "severity", "summary", "explanation", "matchedText", in that order.
+    // The keys "id", "platform", "severity", "summary", "explanation", "matchedText", in that order,
+    // then "view" when the finding comes from a view.
     [[nodiscard]] nlohmann::ordered_json toJson() const;
-    // All six keys are required strings; unknown keys are ignored.
+    // All six keys are required strings, "view" an optional one; unknown keys are ignored.
     [[nodiscard]] static std::optional<CommandRiskFinding> fromJson(const nlohmann::json& json);
 };
 
