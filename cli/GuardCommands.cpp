@@ -146,7 +146,10 @@ ExitStatus GuardCommands::guard(const std::optional<std::string>& text, std::ost
         // Summaries come from a rules file and the match from the copied text: either could hold
         // escape sequences that rewrite the warning on screen.
         const auto primary = result->primaryFinding();
-        out << rawValue(result->severity) << ": " << text::escapedForTerminal(primary->summary) << '\n';
+        out << rawValue(result->severity) << ": " << text::escapedForTerminal(primary->summary);
+        // The match is in a derived text, so it may not appear in the command as pasted.
+        if (!primary->view.empty()) out << " (view: " << primary->view << ')';
+        out << '\n';
         out << "  matched: " << text::escapedForTerminal(primary->matchedText) << '\n';
         if (result->findings.size() > 1) {
             out << "  and " << result->findings.size() - 1 << " more finding"

