@@ -4,9 +4,11 @@
 // the text examinedCommand gives, a shortened matched text is cut on a user-perceived character
 // boundary, the neutralized copy of any text is inert (each line a shell comment) and never flagged
 // again while a live line after it always is, and what is escaped for a terminal holds no control,
-// bidirectional or line-separating character.
+// bidirectional or line-separating character, and the views of a command stay within their budget:
+// few, distinct, different from the command, valid UTF-8 and no longer than the examined-size limit.
 #include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
+#include "core/guard/CommandViews.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <unicode/uchar.h>
@@ -139,6 +141,20 @@ void checkAnalysis(const CommandGuard& guard, std::string_view text, CommandRisk
     }
 }
 
+void checkViews(std::string_view text) {
+    const auto examined = CommandGuard::examinedCommand(text);
+    if (!examined) return;
+    const auto views = command_views::derive(examined->text(), CommandGuard::maximumCommandBytes);
+    FUZZ_CHECK(views.size() <= command_views::maximumViews);
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        FUZZ_CHECK(!views[i].text.empty() && views[i].text != examined->text());
+        FUZZ_CHECK(views[i].text.size() <= CommandGuard::maximumCommandBytes);
+        FUZZ_CHECK(text::isValidUtf8(views[i].text));
+        for (std::size_t j = 0; j < i; ++j)
+            FUZZ_CHECK(views[i].text != views[j].text);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -149,6 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkAnalysis(shippedGuard(), rest, static_cast<CommandRiskSeverity>(mode));
         checkInert(rest);
         checkEscaped(rest);
+        checkViews(rest);
         return 0;
     }
     const CommandGuard guard = CommandGuard::fromRulesData(rest);
