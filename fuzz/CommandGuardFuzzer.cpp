@@ -5,10 +5,12 @@
 // boundary, the neutralized copy of any text is inert (each line a shell comment) and never flagged
 // again while a live line after it always is, and what is escaped for a terminal holds no control,
 // bidirectional or line-separating character, and the views of a command stay within their budget:
-// few, distinct, different from the command, valid UTF-8 and no longer than the examined-size limit.
+// few, distinct, different from the command, valid UTF-8 and no longer than the examined-size limit;
+// the screen that picks the rules worth running answers as each rule's own filters do.
 #include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
 #include "core/guard/CommandViews.h"
+#include "core/guard/RuleScreen.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <unicode/uchar.h>
@@ -21,6 +23,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -141,6 +144,15 @@ void checkAnalysis(const CommandGuard& guard, std::string_view text, CommandRisk
     }
 }
 
+// The screen that asks all rules at once answers for each as the rule's own filters do.
+void checkScreen(const CommandGuard& guard, const RuleScreen& screen, std::string_view text) {
+    const std::vector<bool> candidates = screen.candidates(text);
+    const std::string folded = RulePrefilter::foldForMatching(text);
+    FUZZ_CHECK(candidates.size() == guard.rules().size());
+    for (std::size_t index = 0; index < candidates.size(); ++index)
+        FUZZ_CHECK(candidates[index] == guard.rules()[index].mayMatch(text, folded));
+}
+
 void checkViews(std::string_view text) {
     const auto examined = CommandGuard::examinedCommand(text);
     if (!examined) return;
@@ -166,11 +178,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkInert(rest);
         checkEscaped(rest);
         checkViews(rest);
+        static const RuleScreen shippedScreen(shippedGuard().rules());
+        checkScreen(shippedGuard(), shippedScreen, rest);
         return 0;
     }
     const CommandGuard guard = CommandGuard::fromRulesData(rest);
     if (const auto version = CommandGuard::ruleBundleVersion(rest)) FUZZ_CHECK(guard.rulesVersion() == *version);
-    for (std::string_view command : kCommands)
+    const RuleScreen screen(guard.rules());
+    for (std::string_view command : kCommands) {
         checkAnalysis(guard, command, CommandRiskSeverity::info);
+        checkScreen(guard, screen, command);
+    }
     return 0;
 }

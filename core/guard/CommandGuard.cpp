@@ -159,6 +159,7 @@ void CommandGuard::compile(std::optional<std::string_view> data) {
         rules_.push_back(CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter),
                                       std::move(alternativePrefilters)});
     }
+    screen_ = RuleScreen(rules_);
     rulesProblem_ = rules_.empty() ? std::optional(RulesProblem::noRuleCompiles) : std::nullopt;
 }
 
@@ -230,10 +231,10 @@ CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRis
 void CommandGuard::matchRules(std::string_view text, std::string_view view, CommandRiskSeverity threshold,
                               std::vector<bool>& matched, std::vector<CommandRiskFinding>& findings,
                               bool& unfinished) const {
-    const std::string folded = RulePrefilter::foldForMatching(text);
+    const std::vector<bool> candidates = screen_.candidates(text);
     for (std::size_t index = 0; index < rules_.size(); ++index) {
         const auto& rule = rules_[index];
-        if (matched[index] || rule.definition.severity < threshold || !rule.mayMatch(text, folded)) continue;
+        if (matched[index] || rule.definition.severity < threshold || !candidates[index]) continue;
         const auto match = rule.regex.firstMatch(text);
         if (!match) {
             unfinished = unfinished || rule.regex.lastMatchHitLimit();

@@ -6,6 +6,7 @@
 #include "core/guard/CommandRiskResult.h"
 #include "core/guard/CommandRiskSeverity.h"
 #include "core/guard/CompiledRule.h"
+#include "core/guard/RuleScreen.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -133,6 +134,7 @@ private:
 
     std::string rulesVersion_{unavailableRulesVersion};
     std::vector<CompiledRule> rules_;
+    RuleScreen screen_;
     std::optional<RulesProblem> rulesProblem_ = RulesProblem::missing;
     std::optional<PassedOverRules> passedOver_;
     // Each compiled expression keeps one matcher; the lock lets threads share a guard safely.

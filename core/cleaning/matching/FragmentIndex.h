@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/cleaning/matching/FragmentScanner.h"
+#include "core/foundation/FragmentScanner.h"
 #include "core/cleaning/matching/LinkScan.h"
 #include "core/foundation/RulePrefilter.h"
 

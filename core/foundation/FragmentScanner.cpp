@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/cleaning/matching/FragmentScanner.h"
+#include "core/foundation/FragmentScanner.h"
 
 #include <algorithm>
 #include <bit>
@@ -19,8 +19,8 @@ std::uint32_t windowKey(const unsigned char* p) {
            kFold;
 }
 
-// Roughly how often a byte occurs in link text, in percent: letters by their frequency in English
-// words, the separators of links, and rarer digits and other bytes.
+// Roughly how often a byte occurs in link text (commands are much alike), in percent: letters by their frequency in
+// English words, the separators of links, and rarer digits and other bytes.
 double frequency(unsigned char byte) {
     // a..z
     constexpr double kLetters[] = {6.1, 1.1, 2.1, 3.2, 9.5, 1.7, 1.5, 4.6, 5.3, 0.1, 0.6, 3.0, 1.8,
