@@ -1,18 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/GuardCommands.h"
 
+#include <algorithm>
 #include <istream>
 #include <iterator>
 #include <optional>
 #include <ostream>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
+#include "core/guard/CommandViews.h"
 #include "platform/paths/CoreResources.h"
 #include "platform/paths/XdgPaths.h"
 
@@ -35,6 +38,44 @@ std::optional<std::string> readAll(std::istream& in) {
     return text;
 }
 
+// Text from the clipboard or a rules file, safe to print and short enough to read.
+std::string shown(std::string_view text) {
+    constexpr std::size_t kShownCharacters = 200;
+    if (text.size() <= kShownCharacters || text::graphemeCount(text) <= kShownCharacters)
+        return text::escapedForTerminal(text);
+    return text::escapedForTerminal(text::graphemePrefix(text, kShownCharacters)) + "...";
+}
+
+// Every finding with its rule, the text it was found in and why it is risky; with none, the views
+// that were examined besides the command, so that a person sees what was looked at.
+void explain(const std::optional<CommandRiskResult>& result, const std::vector<CommandView>& views, std::ostream& out) {
+    if (!result) {
+        out << "nothing risky found in the command" << (views.empty() ? "" : " or in how a shell would read it:")
+            << '\n';
+        for (const auto& view : views)
+            out << "  " << command_views::description(view.origin) << ": " << shown(view.text) << '\n';
+        return;
+    }
+    for (const auto& finding : result->findings) {
+        if (&finding != &result->findings.front()) out << '\n';
+        // A rules file's texts are printed whole, the clipboard's cut to what a person reads.
+        out << rawValue(finding.severity) << ": " << text::escapedForTerminal(finding.summary) << '\n';
+        out << "  rule: " << text::escapedForTerminal(finding.id) << " (" << text::escapedForTerminal(finding.platform)
+            << ")\n";
+        if (finding.view.empty()) {
+            out << "  found in: the command as pasted\n";
+        } else {
+            out << "  found in: the command " << command_views::description(finding.view) << '\n';
+            const auto view = std::find_if(views.begin(), views.end(), [&](const CommandView& candidate) {
+                return candidate.origin == finding.view;
+            });
+            if (view != views.end()) out << "  which reads: " << shown(view->text) << '\n';
+        }
+        out << "  matched: " << shown(finding.matchedText) << '\n';
+        out << "  why: " << text::escapedForTerminal(finding.explanation) << '\n';
+    }
+}
+
 void printLine(std::ostream& err, std::string_view message) {
     err << "tessaril: " << text::escapedForTerminal(message) << '\n';
 }
@@ -51,7 +92,13 @@ GuardCommands::GuardCommands(CLI::App& app) {
     guardCommand_
         ->add_option("--rules", rulesFile_, "Use this Command Guard rules file instead of the installed or shipped one")
         ->type_name("FILE");
-    guardCommand_->add_flag("--json", json_, "Print the verdict as JSON (null when nothing was found; see below)");
+    auto* json =
+        guardCommand_->add_flag("--json", json_, "Print the verdict as JSON (null when nothing was found; see below)");
+    guardCommand_
+        ->add_flag("--explain", explain_,
+                   "Show every finding: its rule, the text it was found in (the command as pasted, or as a shell "
+                   "would read it once decoded or unquoted), what matched and why it is risky")
+        ->excludes(json);
     guardCommand_->add_option("TEXT", guardText_, "The command to check (default: all of standard input)");
     guardCommand_->footer(
         "Exit status: 0 nothing risky (a blank text too), 1 risky, 2 usage error, 3 no usable rules (the\n"
@@ -133,6 +180,7 @@ ExitStatus GuardCommands::guard(const std::optional<std::string>& text, std::ost
     }
 
     const auto severity = commandRiskSeverityFromRawValue(threshold_).value_or(CommandRiskSeverity::warning);
+    const auto views = explain_ ? CommandGuard::views(*command) : std::vector<CommandView>();
     const auto [result, unfinished] = commandGuard->analyze(std::move(*command), severity);
     if (!result && unfinished) {
         return refuse(ExitStatus::textNotExamined,
@@ -141,19 +189,20 @@ ExitStatus GuardCommands::guard(const std::optional<std::string>& text, std::ost
     if (json_)
         out << (result ? result->toJson().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) : "null")
             << '\n';
+    if (explain_) explain(result, views, out);
     if (!result) return ExitStatus::success;
-    if (!json_) {
+    if (!explain_ && !json_) {
         // Summaries come from a rules file and the match from the copied text: either could hold
         // escape sequences that rewrite the warning on screen.
         const auto primary = result->primaryFinding();
         out << rawValue(result->severity) << ": " << text::escapedForTerminal(primary->summary);
         // The match is in a derived text, so it may not appear in the command as pasted.
-        if (!primary->view.empty()) out << " (view: " << primary->view << ')';
+        if (!primary->view.empty()) out << " (in the command " << command_views::description(primary->view) << ')';
         out << '\n';
         out << "  matched: " << text::escapedForTerminal(primary->matchedText) << '\n';
         if (result->findings.size() > 1) {
             out << "  and " << result->findings.size() - 1 << " more finding"
-                << (result->findings.size() > 2 ? "s" : "") << " (--json shows all)\n";
+                << (result->findings.size() > 2 ? "s" : "") << " (--explain or --json shows all)\n";
         }
     }
     return ExitStatus::risky;

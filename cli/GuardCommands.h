@@ -11,7 +11,7 @@
 
 namespace tessaril::cli {
 
-// `tessaril guard [--threshold info|warning|danger] [--rules FILE] [--json] [TEXT]` and
+// `tessaril guard [--threshold info|warning|danger] [--rules FILE] [--json | --explain] [TEXT]` and
 // `tessaril neutralize [TEXT]`. Registered on the tool's app before parsing; neither needs the URL
 // rules. Without TEXT, all of standard input is the text.
 class GuardCommands {
@@ -39,6 +39,7 @@ private:
     std::string threshold_ = "warning";
     std::optional<std::filesystem::path> rulesFile_;
     bool json_ = false;
+    bool explain_ = false;
 };
 
 }  // namespace tessaril::cli

@@ -208,7 +208,7 @@ CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRis
     // A moved-from guard has no lock and no rules.
     if (command.empty() || examined.neutralized_ || !matchLock_) return verdict;
     // Views whose text equals the command are never made, so a plain command costs one pass.
-    const auto views = command_views::derive(command, maximumCommandBytes);
+    const auto views = CommandGuard::views(examined);
     std::vector<CommandRiskFinding> findings;
     std::vector<bool> matched(rules_.size(), false);
     {
@@ -226,6 +226,10 @@ CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRis
     result.findings = std::move(findings);
     result.rulesVersion = rulesVersion_;
     return verdict;
+}
+
+std::vector<CommandView> CommandGuard::views(const ExaminedCommand& command) {
+    return command_views::derive(command.text(), maximumViewBytes);
 }
 
 void CommandGuard::matchRules(std::string_view text, std::string_view view, CommandRiskSeverity threshold,

@@ -5,6 +5,7 @@
 #include "core/foundation/ResourceBundle.h"
 #include "core/guard/CommandRiskResult.h"
 #include "core/guard/CommandRiskSeverity.h"
+#include "core/guard/CommandViews.h"
 #include "core/guard/CompiledRule.h"
 #include "core/guard/RuleScreen.h"
 
@@ -31,6 +32,9 @@ public:
     static constexpr std::string_view unavailableRulesVersion = "unavailable";
     // Longer texts are not examined at all: this bounds the work on the main thread.
     static constexpr std::size_t maximumCommandBytes = 32768;
+    // The views of a text (command_views::derive) together are at most this long, so that the rules
+    // search any text at most three times its size.
+    static constexpr std::size_t maximumViewBytes = 2 * maximumCommandBytes;
     // Matches longer than this many user-perceived characters are cut to cutLength plus "...".
     static constexpr std::size_t maximumMatchedTextLength = 160;
     static constexpr std::size_t cutLength = 157;
@@ -109,6 +113,10 @@ public:
     // neutralized text.
     [[nodiscard]] std::optional<CommandRiskResult> analyze(
         std::string_view text, CommandRiskSeverity threshold = CommandRiskSeverity::warning) const;
+
+    // The views of an examined text the rules also run over (command_views::derive, within
+    // maximumViewBytes).
+    [[nodiscard]] static std::vector<CommandView> views(const ExaminedCommand& command);
 
     // An inert copy of the text: the two header lines, then every line of the command behind "# ". A
     // lone carriage return ends a line too, since a terminal runs what follows it.

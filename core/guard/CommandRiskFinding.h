@@ -19,8 +19,8 @@ struct CommandRiskFinding {
     std::string explanation;
     // The matched fragment, trimmed and cut to at most 160 user-perceived characters.
     std::string matchedText;
-    // The view of the command the rule matched in (e.g. "decoded from base64"); empty when it matched
-    // the command as examined.
+    // The origin of the view of the command the rule matched in (CommandView::origin, e.g.
+    // "base64/unquoted"); empty when it matched the command as examined.
     std::string view;
 
     bool operator==(const CommandRiskFinding&) const = default;

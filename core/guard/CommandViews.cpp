@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/guard/CommandViews.h"
 
-#include "core/foundation/Text.h"
-
-#include <unicode/utf16.h>
-#include <unicode/utf8.h>
+#include "core/guard/PayloadDecoding.h"
 
 #include <algorithm>
 #include <array>
@@ -39,10 +36,6 @@ bool isBlank(char c) {
 // split at, expand or treat as an operator.
 bool isGlue(char c) {
     return isNameCharacter(c) || std::string_view("-./:=@%+,~").find(c) != npos;
-}
-
-bool isBase64Character(char c) {
-    return isLetter(c) || isDigit(c) || c == '+' || c == '/';
 }
 
 // The quote that closes the one at `open`, before `limit`; a backslash escapes the next character in
@@ -136,8 +129,41 @@ std::optional<Value> powerShellValue(std::string_view text, std::size_t i) {
     return Value{close + 1, std::string(text.substr(i, close - i + 1))};
 }
 
-// Shell (`a=cu`) and PowerShell (`$a = 'i'`) assignments at the start of a statement, substituted into
-// the later uses of the variable (`$a`, `${a}`).
+std::string lowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return lower;
+}
+
+struct Assignment {
+    std::size_t end;
+    std::string name;
+    std::string value;
+};
+
+// cmd's `set name=value` or `set "name=value"` at `i`; cmd's names ignore case, so the name is kept
+// in small letters. The value runs to the command's end, blanks included, as cmd keeps them.
+std::optional<Assignment> cmdAssignment(std::string_view text, std::size_t i) {
+    if (text.size() - i < 4 || lowerAscii(text.substr(i, 3)) != "set" || !isBlank(text[i + 3])) return std::nullopt;
+    std::size_t begin = skipBlanks(text, i + 3);
+    const bool quoted = begin < text.size() && text[begin] == '"';
+    begin += quoted ? 1 : 0;
+    std::size_t equals = begin;
+    while (equals < text.size() && isNameCharacter(text[equals]))
+        ++equals;
+    if (equals == begin || equals >= text.size() || text[equals] != '=') return std::nullopt;
+    std::size_t end = equals + 1;
+    while (end < text.size() && (quoted ? text[end] != '"' : std::string_view("&|\n\r").find(text[end]) == npos))
+        ++end;
+    Assignment assignment{end, lowerAscii(text.substr(begin, equals - begin)),
+                          std::string(text.substr(equals + 1, end - equals - 1))};
+    assignment.end += quoted && end < text.size() ? 1 : 0;
+    return assignment;
+}
+
+// Shell (`a=cu`), PowerShell (`$a = 'i'`) and cmd (`set a=cu`) assignments at the start of a
+// statement, substituted into the later uses of the variable (`$a`, `${a}`, `%a%`).
 std::string assignmentsSubstituted(std::string_view text, std::size_t maximumBytes) {
     std::map<std::string, std::string, std::less<>> values;
     std::string out;
@@ -173,6 +199,29 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
                 }
             }
         }
+        if (c == '%') {
+            std::size_t end = i + 1;
+            while (end < text.size() && end - i <= 64 && isNameCharacter(text[end]))
+                ++end;
+            if (end > i + 1 && end < text.size() && text[end] == '%') {
+                if (const auto known = values.find(lowerAscii(text.substr(i + 1, end - i - 1)));
+                    known != values.end()) {
+                    out += known->second;
+                    i = end;
+                    statementStarts = false;
+                    continue;
+                }
+            }
+        }
+        if (statementStarts && (c == 's' || c == 'S')) {
+            if (auto assignment = cmdAssignment(text, i)) {
+                values.insert_or_assign(std::move(assignment->name), std::move(assignment->value));
+                out.append(text.substr(i, assignment->end - i));
+                i = assignment->end - 1;
+                statementStarts = false;
+                continue;
+            }
+        }
         if (statementStarts && (isLetter(c) || c == '_')) {
             std::size_t end = i;
             while (end < text.size() && isNameCharacter(text[end]))
@@ -196,71 +245,6 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
     return out;
 }
 
-constexpr std::array<std::int8_t, 256> kBase64Values = [] {
-    std::array<std::int8_t, 256> values{};
-    values.fill(-1);
-    constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (std::size_t i = 0; i < alphabet.size(); ++i)
-        values[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int8_t>(i);
-    return values;
-}();
-
-// The bytes of a run of base64 characters; a last incomplete group gives the bytes it holds whole.
-std::string base64Bytes(std::string_view run) {
-    std::string bytes;
-    bytes.reserve(run.size() / 4 * 3 + 2);
-    std::uint32_t bits = 0;
-    int held = 0;
-    for (const char c : run) {
-        bits = (bits << 6U) | static_cast<std::uint32_t>(kBase64Values[static_cast<unsigned char>(c)]);
-        held += 6;
-        if (held >= 8) {
-            held -= 8;
-            bytes += static_cast<char>((bits >> static_cast<unsigned>(held)) & 0xFFU);
-        }
-    }
-    return bytes;
-}
-
-// UTF-16LE when most high bytes are zero, as in the encoded commands PowerShell takes; else the bytes.
-std::string payloadText(std::string bytes) {
-    const std::size_t units = bytes.size() / 2;
-    std::size_t zeroHighBytes = 0;
-    for (std::size_t i = 1; i < bytes.size(); i += 2)
-        zeroHighBytes += bytes[i] == '\0' ? 1 : 0;
-    if (units == 0 || zeroHighBytes * 4 < units * 3) return bytes;
-    std::string text;
-    text.reserve(units);
-    const auto unit = [&](std::size_t i) {
-        return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                     (static_cast<unsigned>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8U));
-    };
-    for (std::size_t i = 0; i < units; ++i) {
-        UChar32 c = unit(i);
-        if (U16_IS_LEAD(c) && i + 1 < units && U16_IS_TRAIL(unit(i + 1))) {
-            c = U16_GET_SUPPLEMENTARY(c, unit(i + 1));
-            ++i;
-        } else if (U16_IS_SURROGATE(c)) {
-            c = 0xFFFD;
-        }
-        std::array<std::uint8_t, 4> encoded{};
-        std::int32_t length = 0;
-        U8_APPEND_UNSAFE(encoded.data(), length, c);
-        text.append(reinterpret_cast<const char*>(encoded.data()), static_cast<std::size_t>(length));
-    }
-    return text;
-}
-
-// Text rather than binary: valid UTF-8, and control characters other than blanks at most one in twenty.
-bool isMostlyPrintable(std::string_view text) {
-    if (text.empty() || !text::isValidUtf8(text)) return false;
-    const auto controls = std::count_if(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return (byte < 0x20 && !isBlank(c)) || byte == 0x7F;
-    });
-    return static_cast<std::size_t>(controls) * 20 <= text.size() && text.find('\0') == npos;
-}
-
 }  // namespace
 
 std::string unquotedWords(std::string_view text) {
@@ -268,6 +252,7 @@ std::string unquotedWords(std::string_view text) {
     out.reserve(text.size());
     // The closing quote of the quoted string being walked through, whose quotes stay.
     std::size_t keptClose = npos;
+    const bool backslashEscapes = text.find(":\\") == npos && text.find("\\\\") == npos;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (i == keptClose) {
@@ -276,8 +261,8 @@ std::string unquotedWords(std::string_view text) {
             continue;
         }
         const bool beforeLetter = i + 1 < text.size() && isLetter(text[i + 1]);
-        if ((c == '\\' || c == '^' || c == '`') && beforeLetter) continue;
-        if (c == '\\' && i + 1 < text.size() && i + 1 != keptClose) {
+        if (((c == '\\' && backslashEscapes) || c == '^' || c == '`') && beforeLetter) continue;
+        if (c == '\\' && backslashEscapes && i + 1 < text.size() && i + 1 != keptClose) {
             out.append(text.substr(i, 2));
             ++i;
             continue;
@@ -310,53 +295,68 @@ std::string foldedAssignments(std::string_view text, std::size_t maximumBytes) {
     return folded;
 }
 
-std::string decodedBase64(std::string_view text) {
-    std::string payloads;
-    for (std::size_t i = 0; i < text.size();) {
-        if (!isBase64Character(text[i])) {
-            ++i;
-            continue;
-        }
-        std::size_t end = i;
-        while (end < text.size() && isBase64Character(text[end]))
-            ++end;
-        if (end - i >= minimumBase64Run) {
-            std::string payload = payloadText(base64Bytes(text.substr(i, end - i)));
-            const std::string_view trimmed = text::trim(payload);
-            if (isMostlyPrintable(trimmed)) {
-                if (!payloads.empty()) payloads += '\n';
-                payloads.append(trimmed);
-            }
-        }
-        i = end;
-    }
-    return payloads;
-}
-
 std::vector<CommandView> derive(std::string_view command, std::size_t maximumBytes) {
     std::vector<CommandView> views;
+    std::size_t budget = maximumBytes;
     const auto add = [&](std::string text, std::string origin) {
-        cutToBoundary(text, maximumBytes);
-        if (views.size() >= maximumViews || text.empty() || text == command) return;
+        if (views.size() >= maximumViews || budget == 0) return;
+        cutToBoundary(text, budget);
+        if (text.empty() || text == command) return;
         if (std::any_of(views.begin(), views.end(), [&](const CommandView& view) { return view.text == text; })) return;
+        budget -= text.size();
         views.push_back({std::move(text), std::move(origin)});
     };
-    constexpr std::array<std::string_view, maximumDecodingDepth + 1> kDepths = {"", "decoded from base64",
-                                                                                "decoded from base64 twice"};
-    std::string decoded;
-    std::string_view source = command;
-    for (std::size_t depth = 0; depth < kDepths.size(); ++depth) {
-        const std::string prefix = depth == 0 ? std::string() : std::string(kDepths[depth]) + ", ";
-        if (depth > 0) {
-            decoded = decodedBase64(source);
-            if (decoded.empty()) break;
-            add(decoded, std::string(kDepths[depth]));
-            source = decoded;
+    // Payloads first, since they hide the most, breadth first; then each text's words unquoted and
+    // assignments folded.
+    using Decoder = std::string (*)(std::string_view);
+    constexpr std::array<std::pair<std::string_view, Decoder>, 3> kDecoders = {{
+        {"base64", payload_decoding::base64},
+        {"hex", payload_decoding::hex},
+        {"character-codes", payload_decoding::characterCodes},
+    }};
+    std::vector<std::pair<std::string, std::string>> sources = {{std::string(command), std::string()}};
+    for (std::size_t begin = 0, depth = 0; depth < maximumDecodingDepth; ++depth) {
+        const std::size_t end = sources.size();
+        for (std::size_t source = begin; source < end; ++source) {
+            for (const auto& [name, decode] : kDecoders) {
+                std::string payload = decode(sources[source].first);
+                if (payload.empty() || payload.size() > budget) continue;
+                std::string origin = sources[source].second.empty() ? std::string(name)
+                                                                    : sources[source].second + "/" + std::string(name);
+                add(payload, origin);
+                sources.emplace_back(std::move(payload), std::move(origin));
+            }
         }
-        add(unquotedWords(source), prefix + "command words unquoted");
-        add(foldedAssignments(source, maximumBytes), prefix + "assignments folded");
+        begin = end;
+    }
+    for (const auto& [text, origin] : sources) {
+        if (views.size() >= maximumViews || budget == 0) break;
+        const std::string prefix = origin.empty() ? std::string() : origin + "/";
+        add(unquotedWords(text), prefix + "unquoted");
+        add(foldedAssignments(text, budget), prefix + "folded");
     }
     return views;
+}
+
+std::string description(std::string_view origin) {
+    std::string text;
+    for (std::size_t start = 0; start <= origin.size();) {
+        const std::size_t end = std::min(origin.find('/', start), origin.size());
+        const std::string_view step = origin.substr(start, end - start);
+        if (!text.empty()) text += ", then ";
+        if (step == "unquoted") {
+            text += "with quotes and escapes taken out of its words";
+        } else if (step == "folded") {
+            text += "with its variables and joined strings filled in";
+        } else if (step == "character-codes") {
+            text += "decoded from character codes";
+        } else {
+            text += "decoded from ";
+            text += step;
+        }
+        start = end + 1;
+    }
+    return text;
 }
 
 }  // namespace tessaril::command_views

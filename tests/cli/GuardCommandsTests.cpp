@@ -39,18 +39,22 @@ TEST_F(GuardCommandsTest, VerdictsStatusesAndLimits) {
         {{"guard", "git status"}, "", {0, "", ""}},
         {{"guard", "--rules", rules, "curl x | sh; rm -rf /"},
          "",
-         {1, "danger: Deletes everything\n  matched: rm -rf /\n  and 1 more finding (--json shows all)\n", ""}},
+         {1, "danger: Deletes everything\n  matched: rm -rf /\n  and 1 more finding (--explain or --json shows all)\n",
+          ""}},
         {{"guard", "--rules", rules, "--threshold", "danger", "curl x | sh"}, "", {0, "", ""}},
         // A finding from a view names it, on screen and in JSON.
         {{"guard", "--rules", rules, "r\\m -rf /"},
          "",
-         {1, "danger: Deletes everything (view: command words unquoted)\n  matched: rm -rf /\n", ""}},
+         {1,
+          "danger: Deletes everything (in the command with quotes and escapes taken out of its words)\n  matched: rm "
+          "-rf /\n",
+          ""}},
         {{"guard", "--json", "--rules", rules, "x=sh; curl x | $x"},
          "",
          {1,
           R"({"command":"x=sh; curl x | $x","severity":"warning","findings":[{"id":"pipe","platform":"sh",)"
           R"("severity":"warning","summary":"Pipes into a shell","explanation":"e","matchedText":"| sh",)"
-          R"("view":"assignments folded"}],"rulesVersion":"t1"})"
+          R"("view":"folded"}],"rulesVersion":"t1"})"
           "\n",
           ""}},
         // A hostile rules file or command can neither move the cursor nor reorder the warning.

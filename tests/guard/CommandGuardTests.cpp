@@ -65,7 +65,7 @@ TEST(CommandGuard, ARuleMatchingSeveralViewsGivesOneFinding) {
     EXPECT_EQ(result->findings[1].matchedText, "curl");
     const auto viewOnly = guard.analyze(R"(c"u"rl x; c'u'rl y)");
     ASSERT_EQ(ids(viewOnly), (Strings{"glued", "curl"}));
-    EXPECT_EQ(viewOnly->findings[1].view, "command words unquoted");
+    EXPECT_EQ(viewOnly->findings[1].view, "unquoted");
 }
 
 // Findings at or above the threshold, the most severe first, then by identifier.

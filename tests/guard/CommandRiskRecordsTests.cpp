@@ -38,8 +38,8 @@ TEST(CommandRiskRecords, RulesFilesDecodeStrictly) {
 TEST(CommandRiskRecords, FindingsNameTheirViewOnlyWhenThereIsOne) {
     CommandRiskFinding finding{"a", "bash", CommandRiskSeverity::danger, "s", "e", "m", ""};
     EXPECT_FALSE(finding.toJson().contains("view"));
-    finding.view = "decoded from base64";
-    EXPECT_EQ(finding.toJson()["view"], "decoded from base64");
+    finding.view = "base64/unquoted";
+    EXPECT_EQ(finding.toJson()["view"], "base64/unquoted");
     EXPECT_EQ(CommandRiskFinding::fromJson(finding.toJson()), finding);
     auto wrongType = finding.toJson();
     wrongType["view"] = 1;

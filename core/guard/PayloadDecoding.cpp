@@ -1,0 +1,227 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/guard/PayloadDecoding.h"
+
+#include "core/foundation/Text.h"
+
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace tessaril::payload_decoding {
+
+namespace {
+
+constexpr auto npos = std::string_view::npos;
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+int hexValue(char c) {
+    if (isDigit(c)) return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+constexpr std::array<std::int8_t, 256> kBase64Values = [] {
+    std::array<std::int8_t, 256> values{};
+    values.fill(-1);
+    constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (std::size_t i = 0; i < alphabet.size(); ++i)
+        values[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int8_t>(i);
+    return values;
+}();
+
+bool isBase64Character(char c) {
+    return kBase64Values[static_cast<unsigned char>(c)] >= 0;
+}
+
+// The bytes of a run of base64 characters; a last incomplete group gives the bytes it holds whole.
+std::string base64Bytes(std::string_view run) {
+    std::string bytes;
+    bytes.reserve(run.size() / 4 * 3 + 2);
+    std::uint32_t bits = 0;
+    int held = 0;
+    for (const char c : run) {
+        bits = (bits << 6U) | static_cast<std::uint32_t>(kBase64Values[static_cast<unsigned char>(c)]);
+        held += 6;
+        if (held >= 8) {
+            held -= 8;
+            bytes += static_cast<char>((bits >> static_cast<unsigned>(held)) & 0xFFU);
+        }
+    }
+    return bytes;
+}
+
+// UTF-16LE when most high bytes are zero, as in the encoded commands PowerShell takes; else the bytes.
+std::string payloadText(std::string bytes) {
+    const std::size_t units = bytes.size() / 2;
+    std::size_t zeroHighBytes = 0;
+    for (std::size_t i = 1; i < bytes.size(); i += 2)
+        zeroHighBytes += bytes[i] == '\0' ? 1 : 0;
+    if (units == 0 || zeroHighBytes * 4 < units * 3) return bytes;
+    std::string text;
+    text.reserve(units);
+    const auto unit = [&](std::size_t i) {
+        return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8U));
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        UChar32 c = unit(i);
+        if (U16_IS_LEAD(c) && i + 1 < units && U16_IS_TRAIL(unit(i + 1))) {
+            c = U16_GET_SUPPLEMENTARY(c, unit(i + 1));
+            ++i;
+        } else if (U16_IS_SURROGATE(c)) {
+            c = 0xFFFD;
+        }
+        std::array<std::uint8_t, 4> encoded{};
+        std::int32_t length = 0;
+        U8_APPEND_UNSAFE(encoded.data(), length, c);
+        text.append(reinterpret_cast<const char*>(encoded.data()), static_cast<std::size_t>(length));
+    }
+    return text;
+}
+
+// Text rather than binary: valid UTF-8, and control characters other than blanks at most one in twenty.
+bool isMostlyPrintable(std::string_view text) {
+    if (text.empty() || !text::isValidUtf8(text)) return false;
+    const auto controls = std::count_if(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && !isBlank(c)) || byte == 0x7F;
+    });
+    return static_cast<std::size_t>(controls) * 20 <= text.size() && text.find('\0') == npos;
+}
+
+// Appends a decoded payload as a line of its own when it is text.
+void addPayload(std::string& payloads, std::string_view payload) {
+    const std::string_view trimmed = text::trim(payload);
+    if (!isMostlyPrintable(trimmed)) return;
+    if (!payloads.empty()) payloads += '\n';
+    payloads.append(trimmed);
+}
+
+// Calls `decode(run)` for each maximal run of characters `isMember` accepts that is at least
+// `minimum` long.
+template <typename IsMember, typename Decode>
+void forEachRun(std::string_view text, std::size_t minimum, IsMember isMember, Decode decode) {
+    for (std::size_t i = 0; i < text.size();) {
+        if (!isMember(text[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && isMember(text[end]))
+            ++end;
+        if (end - i >= minimum) decode(text.substr(i, end - i));
+        i = end;
+    }
+}
+
+std::string hexEscapesReplaced(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t escapes = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+            hexValue(text[i + 2]) >= 0 && hexValue(text[i + 3]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 2]) * 16 + hexValue(text[i + 3]));
+            i += 3;
+            ++escapes;
+        } else {
+            out += text[i];
+        }
+    }
+    return escapes >= 4 ? out : std::string();
+}
+
+// A character code at `i`: decimal or 0x-hex digits, of a printable ASCII character or a blank.
+std::optional<char> characterCode(std::string_view text, std::size_t& i) {
+    const bool hexDigits = text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0;
+    std::size_t end = i + (hexDigits ? 2 : 0);
+    int value = 0;
+    for (; end < text.size() && end - i < 6; ++end) {
+        const int digit = hexDigits ? hexValue(text[end]) : (isDigit(text[end]) ? text[end] - '0' : -1);
+        if (digit < 0) break;
+        value = value * (hexDigits ? 16 : 10) + digit;
+    }
+    if (end == i + (hexDigits ? 2 : 0) || (end < text.size() && isDigit(text[end]))) return std::nullopt;
+    if (value > 126 || (value < 32 && !isBlank(static_cast<char>(value)))) return std::nullopt;
+    i = end;
+    return static_cast<char>(value);
+}
+
+// Skips what may stand between two character codes: punctuation and blanks of a list or a sum, and
+// the names that turn a number into a character. Returns false at anything else.
+bool skipCodeSeparator(std::string_view text, std::size_t& i) {
+    constexpr std::array<std::string_view, 3> kNames = {"[char]", "char", "chr"};
+    const std::size_t start = i;
+    while (i < text.size() && i - start < 24) {
+        if (std::string_view(" \t,+()[];.@").find(text[i]) != npos) {
+            ++i;
+            continue;
+        }
+        const auto name = std::find_if(kNames.begin(), kNames.end(), [&](std::string_view candidate) {
+            return text.size() - i >= candidate.size() &&
+                   std::equal(candidate.begin(), candidate.end(), text.begin() + static_cast<std::ptrdiff_t>(i),
+                              [](char a, char b) { return a == (b | (b >= 'A' && b <= 'Z' ? 0x20 : 0)); });
+        });
+        if (name == kNames.end()) break;
+        i += name->size();
+    }
+    return i < text.size() && isDigit(text[i]);
+}
+
+}  // namespace
+
+std::string base64(std::string_view text) {
+    std::string payloads;
+    forEachRun(text, minimumBase64Run, isBase64Character,
+               [&](std::string_view run) { addPayload(payloads, payloadText(base64Bytes(run))); });
+    return payloads;
+}
+
+std::string hex(std::string_view text) {
+    std::string payloads;
+    addPayload(payloads, hexEscapesReplaced(text));
+    forEachRun(
+        text, minimumHexRun, [](char c) { return hexValue(c) >= 0; },
+        [&](std::string_view run) {
+            std::string bytes;
+            for (std::size_t i = 0; i + 1 < run.size(); i += 2)
+                bytes += static_cast<char>(hexValue(run[i]) * 16 + hexValue(run[i + 1]));
+            addPayload(payloads, bytes);
+        });
+    return payloads;
+}
+
+std::string characterCodes(std::string_view text) {
+    std::string payloads;
+    for (std::size_t i = 0; i < text.size();) {
+        // A code starts a run only where a number starts.
+        if (!isDigit(text[i]) || (i > 0 && (isDigit(text[i - 1]) || hexValue(text[i - 1]) >= 0 || text[i - 1] == '_' ||
+                                            text[i - 1] == 'x'))) {
+            ++i;
+            continue;
+        }
+        std::string decoded;
+        std::size_t position = i;
+        while (const auto code = characterCode(text, position)) {
+            decoded += *code;
+            if (!skipCodeSeparator(text, position)) break;
+        }
+        if (decoded.size() >= minimumCharacterCodes) addPayload(payloads, decoded);
+        i = std::max(position, i + 1);
+    }
+    return payloads;
+}
+
+}  // namespace tessaril::payload_decoding
