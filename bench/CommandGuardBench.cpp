@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Command Guard runs on every foreign clipboard change, on the main thread: the cost of one analysis
 // with the shipped rules, for one-line commands (harmless and risky), for a paragraph of ordinary
-// prose (most of what people copy) and for a text at the 32 KB cap.
+// prose (most of what people copy) and for texts at the 32 KB cap, plain and full of what the
+// views of a command undo.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -76,6 +77,25 @@ void commandGuardAnalyze32KB(benchmark::State& state) {
     analyzeText(state, pastedSession());
 }
 BENCHMARK(commandGuardAnalyze32KB)->Unit(benchmark::kMillisecond);
+
+// The costly case for views: every line has glued quotes, variables and payloads, so all views are
+// made and together reach their size budget.
+void commandGuardAnalyze32KBObfuscated(benchmark::State& state) {
+    const std::string lines[] = {
+        R"(a=cu;b=rl;$a$b -s "https://example.com/x" -o 'out.txt')",
+        "echo Y3VybCAtcyBodHRwczovL2V4YW1wbGUuY29tL3ggLW8gb3V0LnR4dA== | base64 -d",
+        R"(p^o^w^e^r^s^h^e^l^l -c "W`r`i`t`e-Host hi"; $m='Wr'+'ite'; printf '\x68\x65\x6c\x6c\x6f')",
+        "set x=ec&& set y=ho&& %x%%y% [char]104+[char]101+[char]108+[char]108+[char]111",
+    };
+    std::string text;
+    for (std::size_t i = 0; text.size() < CommandGuard::maximumCommandBytes; ++i) {
+        text += lines[i % std::size(lines)];
+        text += '\n';
+    }
+    text.resize(CommandGuard::maximumCommandBytes);
+    analyzeText(state, text);
+}
+BENCHMARK(commandGuardAnalyze32KBObfuscated)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tessaril

@@ -5,7 +5,7 @@
 // boundary, the neutralized copy of any text is inert (each line a shell comment) and never flagged
 // again while a live line after it always is, and what is escaped for a terminal holds no control,
 // bidirectional or line-separating character, and the views of a command stay within their budget:
-// few, distinct, different from the command, valid UTF-8 and no longer than the examined-size limit;
+// few, distinct, different from the command, valid UTF-8 and together within their size budget;
 // the screen that picks the rules worth running answers as each rule's own filters do.
 #include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
@@ -156,15 +156,18 @@ void checkScreen(const CommandGuard& guard, const RuleScreen& screen, std::strin
 void checkViews(std::string_view text) {
     const auto examined = CommandGuard::examinedCommand(text);
     if (!examined) return;
-    const auto views = command_views::derive(examined->text(), CommandGuard::maximumCommandBytes);
+    const auto views = CommandGuard::views(*examined);
     FUZZ_CHECK(views.size() <= command_views::maximumViews);
+    std::size_t bytes = 0;
     for (std::size_t i = 0; i < views.size(); ++i) {
         FUZZ_CHECK(!views[i].text.empty() && views[i].text != examined->text());
-        FUZZ_CHECK(views[i].text.size() <= CommandGuard::maximumCommandBytes);
         FUZZ_CHECK(text::isValidUtf8(views[i].text));
+        FUZZ_CHECK(!command_views::description(views[i].origin).empty());
+        bytes += views[i].text.size();
         for (std::size_t j = 0; j < i; ++j)
             FUZZ_CHECK(views[i].text != views[j].text);
     }
+    FUZZ_CHECK(bytes <= CommandGuard::maximumViewBytes);
 }
 
 }  // namespace
