@@ -244,6 +244,17 @@ std::string percentEncode(std::string_view text, std::string_view kept) {
     return out;
 }
 
+std::vector<std::string_view> nonEmptyPieces(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find(separator, start), text.size());
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
 std::size_t asciiRunEnd(std::string_view text, std::size_t from) {
     std::size_t i = from;
     for (; i + 8 <= text.size(); i += 8) {

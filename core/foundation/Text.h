@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Small Unicode-aware text helpers over UTF-8 strings.
 namespace tessaril::text {
@@ -34,6 +35,9 @@ namespace tessaril::text {
 // ASCII characters listed in `kept`. Non-ASCII text is escaped byte by byte as UTF-8, so the result
 // is plain ASCII that any URL parser reads back the same.
 [[nodiscard]] std::string percentEncode(std::string_view text, std::string_view kept);
+
+// The pieces of `text` between the separators, empty ones left out ("/a//b/" gives "a" and "b").
+[[nodiscard]] std::vector<std::string_view> nonEmptyPieces(std::string_view text, char separator);
 
 [[nodiscard]] bool isValidUtf8(std::string_view text);
 // Where the run of ASCII bytes from `from` ends (text.size() when it reaches the end); eight bytes

@@ -110,23 +110,12 @@ struct GooglePlace {
     std::string zoom;
 };
 
-std::vector<std::string_view> nonEmptyPieces(std::string_view text, char separator) {
-    std::vector<std::string_view> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t end = std::min(text.find(separator, start), text.size());
-        if (end > start) pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return pieces;
-}
-
 std::optional<GooglePlace> googlePathState(std::string_view path) {
-    const auto pieces = nonEmptyPieces(path, '/');
+    const auto pieces = text::nonEmptyPieces(path, '/');
     if (pieces.size() != 4 || pieces[0] != "maps" || pieces[1] != "search" || !pieces[3].starts_with('@')) {
         return std::nullopt;
     }
-    const auto position = nonEmptyPieces(pieces[3].substr(1), ',');
+    const auto position = text::nonEmptyPieces(pieces[3].substr(1), ',');
     if (position.size() != 3 || !position[2].ends_with('z')) return std::nullopt;
     std::string coordinates = std::string(position[0]) + "," + std::string(position[1]);
     const std::string_view zoom = position[2].substr(0, position[2].size() - 1);
