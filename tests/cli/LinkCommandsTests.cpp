@@ -12,6 +12,7 @@ namespace {
 using LinkCommandsTest = testing::ToolTest;
 using testing::Invocation;
 using Strings = std::vector<std::string>;
+using namespace std::string_literals;
 
 TEST_F(LinkCommandsTest, EachCommandPrintsItsAnswerOrSaysWhyNot) {
     const std::string longLink = "https://example.com/?id=" + std::string(9000, 'x');
@@ -65,14 +66,11 @@ TEST_F(LinkCommandsTest, EachCommandPrintsItsAnswerOrSaysWhyNot) {
 TEST_F(LinkCommandsTest, ReportDescribesTheCleanAndThisTool) {
     const auto report = invoke({"report", "--note", "zz stayed", "https://example.com/?utm_source=x&zz=1"});
     ASSERT_EQ(report.status, 0) << report.err;
-    EXPECT_TRUE(
-        report.out.starts_with("Tessaril Missed Tracker Report\n\nUser note:\nzz stayed\n\nOriginal URL:\n"
-                               "https://example.com/?utm_source=x&zz=1\n\nCleaned URL:\nhttps://example.com/?zz=1\n"
-                               "\nPlatform:\nLinux "))
-        << report.out;
-    for (const std::string& part : {"\n\nApp version:\n" + std::string(TESSARIL_TEST_VERSION) + "\n",
-                                    std::string("\n\nSurface:\nManual Clean\n\nParams removed:\n1\n"),
-                                    std::string("\"platform\": \"Linux\""), std::string("\n```\n")})
+    for (const std::string& part :
+         {"User note:\nzz stayed\n\nOriginal URL:\nhttps://example.com/?utm_source=x&zz=1\n\nCleaned URL:\n"
+          "https://example.com/?zz=1\n\nPlatform:\nLinux "s,
+          "\n\nApp version:\n"s + TESSARIL_TEST_VERSION + "\n\nSurface:\nManual Clean\n\nParams removed:\n1\n",
+          "\"platform\": \"Linux\""s})
         EXPECT_NE(report.out.find(part), std::string::npos) << part;
     // A link with nothing removed is reported as it is.
     const auto mailto = invoke({"report", "--mailto", "https://example.com/"});
