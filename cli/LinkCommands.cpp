@@ -14,8 +14,8 @@
 #include "core/cleaning/CleanOutcome.h"
 #include "core/foundation/Text.h"
 #include "core/report/MissedTrackerReportBuilder.h"
-#include "core/transform/DualLinkShareBuilder.h"
-#include "core/transform/MapLinkTransformer.h"
+#include "core/conversions/DualLinkShareBuilder.h"
+#include "core/conversions/MapLinkTransformer.h"
 #include "core/transform/WaybackLinkBuilder.h"
 
 namespace tessaril::cli {

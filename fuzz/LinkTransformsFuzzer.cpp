@@ -13,7 +13,7 @@
 // the part after.
 #include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
-#include "core/transform/MapLinkTransformer.h"
+#include "core/conversions/MapLinkTransformer.h"
 #include "core/transform/ShareLinkResolutionPolicy.h"
 #include "fuzz/FuzzSupport.h"
 

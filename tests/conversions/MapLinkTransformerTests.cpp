@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/transform/MapLinkTransformer.h"
+#include "core/conversions/MapLinkTransformer.h"
 
 #include <gtest/gtest.h>
 

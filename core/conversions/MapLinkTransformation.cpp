@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/transform/MapLinkTransformation.h"
+#include "core/conversions/MapLinkTransformation.h"
 
 namespace tessaril {
 

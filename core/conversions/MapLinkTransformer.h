@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/transform/MapLinkTransformation.h"
+#include "core/conversions/MapLinkTransformation.h"
 
 #include <optional>
 #include <string_view>

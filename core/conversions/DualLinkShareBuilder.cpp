@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/transform/DualLinkShareBuilder.h"
+#include "core/conversions/DualLinkShareBuilder.h"
 
 #include "core/foundation/Text.h"
 #include "core/transform/ShareLinkResolutionPolicy.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/transform/DualLinkShareBuilder.h"
+#include "core/conversions/DualLinkShareBuilder.h"
 #include "core/transform/WaybackLinkBuilder.h"
 
 #include <gtest/gtest.h>
