@@ -18,8 +18,6 @@
 #include "core/cleaning/CleanOutcome.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/Text.h"
-#include "core/stores/CustomBlocklistStore.h"
-#include "core/stores/DomainExceptionStore.h"
 #include "core/transform/PrivacyRedirectSettings.h"
 #include "core/transform/PrivacyRedirector.h"
 
@@ -137,10 +135,7 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
     ToolContext context(err, ToolContext::StoreAccess::readOnly);
     if (!context.loadRules(rulesDirectory)) return ExitStatus::rulesUnreadable;
 
-    UserDefaults& defaults = context.defaults();
-    DomainExceptionStore exceptions(defaults);
-    CustomBlocklistStore blocklist(defaults);
-    PrivacyRedirectSettings settings(defaults);
+    PrivacyRedirectSettings settings(context.defaults());
     if (options.xRedirect) settings.xRedirectEnabled = *options.xRedirect;
     if (options.redditRedirect) settings.redditRedirectEnabled = *options.redditRedirect;
     if (options.redditFrontend) {
@@ -151,9 +146,7 @@ ExitStatus runClean(const CleanOptions& options, const std::optional<std::filesy
                 << PrivacyRedirectSettings::defaultRedditFrontendBaseURL << '\n';
         }
     }
-
-    URLCleaner cleaner(context.engine(), &exceptions, std::move(settings));
-    cleaner.setCustomBlocklist(&blocklist);
+    URLCleaner& cleaner = context.makeCleaner(std::move(settings));
     return cleanInputs(options, cleaner, in, out, err);
 }
 

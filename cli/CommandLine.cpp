@@ -10,6 +10,7 @@
 #include "cli/CleanCommand.h"
 #include "cli/ExitStatus.h"
 #include "cli/GuardCommands.h"
+#include "cli/LinkCommands.h"
 #include "cli/RulesCommands.h"
 #include "cli/StoreCommands.h"
 
@@ -37,6 +38,7 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     const RulesCommands rulesCommands(app, addRulesOption);
     const StoreCommands stores(app);
     const GuardCommands guardCommands(app);
+    const LinkCommands linkCommands(app, addRulesOption);
 
     const auto expanded = withDefaultCommand(app, arguments);
     std::vector<std::string> reversed(expanded.rbegin(), expanded.rend());
@@ -55,6 +57,7 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     if (cleanCommand->parsed()) return runClean(cleanOptions, rulesDirectory, in, out, err);
     if (rulesCommands.parsed()) return rulesCommands.run(rulesDirectory, out, err);
     if (stores.parsed()) return stores.run(out, err);
+    if (linkCommands.parsed()) return linkCommands.run(rulesDirectory, out, err);
     return ExitStatus::usage;
 }
 

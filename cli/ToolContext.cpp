@@ -91,4 +91,12 @@ bool ToolContext::loadRules(const std::optional<fs::path>& directory) {
     return false;
 }
 
+URLCleaner& ToolContext::makeCleaner(PrivacyRedirectSettings settings) {
+    exceptions_ = std::make_unique<DomainExceptionStore>(*defaults_);
+    blocklist_ = std::make_unique<CustomBlocklistStore>(*defaults_);
+    cleaner_ = std::make_unique<URLCleaner>(*engine_, exceptions_.get(), std::move(settings));
+    cleaner_->setCustomBlocklist(blocklist_.get());
+    return *cleaner_;
+}
+
 }  // namespace tessaril::cli

@@ -7,7 +7,11 @@
 #include <optional>
 
 #include "core/cleaning/RulesEngine.h"
+#include "core/cleaning/URLCleaner.h"
 #include "core/foundation/UserDefaults.h"
+#include "core/stores/CustomBlocklistStore.h"
+#include "core/stores/DomainExceptionStore.h"
+#include "core/transform/PrivacyRedirectSettings.h"
 #include "platform/paths/XdgPaths.h"
 
 namespace tessaril::cli {
@@ -39,6 +43,11 @@ public:
     // Only after loadRules() succeeded.
     [[nodiscard]] RulesEngine& engine() { return *engine_; }
 
+    // A cleaner that cleans as the tray application does: the engine with the user's site
+    // exceptions and blocklist, and the privacy rewrites of `settings`. Only after loadRules()
+    // succeeded, and once.
+    [[nodiscard]] URLCleaner& makeCleaner(PrivacyRedirectSettings settings);
+
 private:
     std::ostream& err_;
     XdgPaths paths_;
@@ -46,6 +55,9 @@ private:
     // The store itself, or a memory overlay on it.
     std::unique_ptr<UserDefaults> defaults_;
     std::unique_ptr<RulesEngine> engine_;
+    std::unique_ptr<DomainExceptionStore> exceptions_;
+    std::unique_ptr<CustomBlocklistStore> blocklist_;
+    std::unique_ptr<URLCleaner> cleaner_;
 };
 
 }  // namespace tessaril::cli

@@ -222,6 +222,39 @@ std::string_view percentDecodedView(std::string_view text, std::string& scratch)
     return scratch;
 }
 
+std::string percentEncode(std::string_view text, std::string_view kept) {
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    const auto unreserved = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+               c == '_' || c == '~';
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (unreserved(c) ||
+            (static_cast<unsigned char>(c) < 0x80 && c != '%' && kept.find(c) != std::string_view::npos)) {
+            out += c;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        out += '%';
+        out += kHexDigits[byte >> 4U];
+        out += kHexDigits[byte & 15U];
+    }
+    return out;
+}
+
+std::vector<std::string_view> nonEmptyPieces(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find(separator, start), text.size());
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
 std::size_t asciiRunEnd(std::string_view text, std::size_t from) {
     std::size_t i = from;
     for (; i + 8 <= text.size(); i += 8) {

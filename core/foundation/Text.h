@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Small Unicode-aware text helpers over UTF-8 strings.
 namespace tessaril::text {
@@ -30,6 +31,13 @@ namespace tessaril::text {
 // decoding and comes back as it is, without a copy; otherwise the decoding is put in `scratch` and
 // viewed, and text whose escapes do not decode is taken as written.
 [[nodiscard]] std::string_view percentDecodedView(std::string_view text, std::string& scratch);
+// Escapes as %XX (upper-case hex) every byte except ASCII letters, digits, "-", ".", "_", "~" and the
+// ASCII characters listed in `kept`. Non-ASCII text is escaped byte by byte as UTF-8, so the result
+// is plain ASCII that any URL parser reads back the same.
+[[nodiscard]] std::string percentEncode(std::string_view text, std::string_view kept);
+
+// The pieces of `text` between the separators, empty ones left out ("/a//b/" gives "a" and "b").
+[[nodiscard]] std::vector<std::string_view> nonEmptyPieces(std::string_view text, char separator);
 
 [[nodiscard]] bool isValidUtf8(std::string_view text);
 // Where the run of ASCII bytes from `from` ends (text.size() when it reaches the end); eight bytes

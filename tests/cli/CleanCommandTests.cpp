@@ -60,7 +60,8 @@ TEST_F(CleanCommandTest, CleaningIsTheDefaultCommand) {
         EXPECT_EQ(invoke(usage).status, 2) << usage.front();
     const auto help = invoke({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* command : {"clean", "rules", "blocklist", "exceptions", "guard", "neutralize"})
+    for (const char* command :
+         {"clean", "rules", "blocklist", "exceptions", "guard", "neutralize", "map", "wayback", "share", "report"})
         EXPECT_NE(help.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
     EXPECT_EQ(invoke({"--version"}), (Invocation{0, std::string("tessaril ") + TESSARIL_TEST_VERSION + "\n", ""}));
     const auto absent = (root_ / "absent").string();

@@ -53,6 +53,12 @@ TEST(Text, PercentDecodingFailsOnMalformedEscapesAndInvalidUtf8) {
         EXPECT_FALSE(percentDecode(malformed)) << malformed;
 }
 
+// "%" is always escaped, even when listed, so the result decodes back to the text.
+TEST(Text, PercentEncodingKeepsOnlyUnreservedAndListedAsciiCharacters) {
+    EXPECT_EQ(percentEncode("a-Z.9_~ \u00E9%+&/\n\xFF", "+/%\xFF"), "a-Z.9_~%20%C3%A9%25+%26/%0A%FF");
+    EXPECT_EQ(percentDecode(percentEncode("x y&z=\u65E5", "")), "x y&z=\u65E5");
+}
+
 TEST(Text, Utf8Validation) {
     EXPECT_TRUE(isValidUtf8("aé日🙂\uFFFF"));
     for (const char* invalid : {"\xC3", "\xC3\x28", "\xF4\x90\x80\x80", "\xE0\x80\x80"})

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/conversions/DualLinkShareBuilder.h"
+#include "core/transform/WaybackLinkBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace tessaril {
+namespace {
+
+TEST(WaybackLinkBuilderTest, LooksUpTheTrimmedWebLinkAsWritten) {
+    const std::string prefix(WaybackLinkBuilder::lookupPrefix);
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {" \thttps://example.com/a?b=1&c=%20#top\n", prefix + "https://example.com/a?b=1&c=%20#top"},
+        {"HTTP://[::1]/x", prefix + "HTTP://[::1]/x"},
+        {"example.com/a", std::nullopt},
+        {"mailto:someone@example.com", std::nullopt},
+        {"file:///etc/hosts", std::nullopt},
+        {"ftp://example.com/a", std::nullopt},
+        {"https:///a", std::nullopt},
+        {"https://exa mple.com", std::nullopt},
+    };
+    for (const auto& [link, expected] : cases)
+        EXPECT_EQ(WaybackLinkBuilder::lookupURL(link), expected) << link;
+}
+
+CleanResult rewritten(std::string siteLink, std::string frontEndLink, PrivacyRedirectService service) {
+    CleanResult result;
+    result.originalURL = siteLink + "?utm_source=x";
+    result.cleanedURL = std::move(frontEndLink);
+    result.cleanedOriginalURL = std::move(siteLink);
+    result.privacyRedirect = PrivacyRedirectInfo{service, "site.example", "front.example"};
+    return result;
+}
+
+TEST(DualLinkShareBuilderTest, CarriesBothLinksWithATitleOrTheContext) {
+    const auto reddit = [](const std::string& path) {
+        return rewritten("https://www.reddit.com" + path, "https://safereddit.com" + path,
+                         PrivacyRedirectService::reddit);
+    };
+    const CleanResult x =
+        rewritten("https://x.com/a/status/1", "https://xcancel.com/a/status/1", PrivacyRedirectService::xTwitter);
+    CleanResult notRewritten = x;
+    notRewritten.privacyRedirect.reset();
+    CleanResult sameLink = x;
+    sameLink.cleanedOriginalURL = x.cleanedURL;
+    CleanResult noSiteLink = x;
+    noSiteLink.cleanedOriginalURL.reset();
+
+    const std::pair<std::pair<CleanResult, std::optional<std::string_view>>, std::optional<std::string>> cases[] = {
+        {{reddit("/r/cpp/comments/abc/my_post/"), "look"},
+         "my post\nhttps://www.reddit.com/r/cpp/comments/abc/my_post/\n\n"
+         "Privacy link: https://safereddit.com/r/cpp/comments/abc/my_post/"},
+        {{reddit("/r/cpp/comments/abc/%F0%9F%98%80"), "look"},
+         "Reddit post in r/cpp\nhttps://www.reddit.com/r/cpp/comments/abc/%F0%9F%98%80\n\n"
+         "Privacy link: https://safereddit.com/r/cpp/comments/abc/%F0%9F%98%80"},
+        {{reddit("/r/cpp"), " look\n"},
+         "https://www.reddit.com/r/cpp\nlook\n\nPrivacy link: https://safereddit.com/r/cpp"},
+        {{x, " \u00A0Worth a read \n"},
+         "https://x.com/a/status/1\nWorth a read\n\nPrivacy link: https://xcancel.com/a/status/1"},
+        {{x, " \n "}, "https://x.com/a/status/1\n\nPrivacy link: https://xcancel.com/a/status/1"},
+        {{x, std::nullopt}, "https://x.com/a/status/1\n\nPrivacy link: https://xcancel.com/a/status/1"},
+        {{notRewritten, "look"}, std::nullopt},
+        {{sameLink, "look"}, std::nullopt},
+        {{noSiteLink, "look"}, std::nullopt},
+    };
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(DualLinkShareBuilder::body(input.first, input.second), expected) << input.first.cleanedURL;
+}
+
+}  // namespace
+}  // namespace tessaril
