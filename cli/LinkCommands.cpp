@@ -12,10 +12,10 @@
 
 #include "cli/ToolContext.h"
 #include "core/cleaning/CleanOutcome.h"
-#include "core/foundation/Text.h"
-#include "core/report/MissedTrackerReportBuilder.h"
 #include "core/conversions/DualLinkShareBuilder.h"
 #include "core/conversions/MapLinkTransformer.h"
+#include "core/foundation/Text.h"
+#include "core/report/MissedTrackerReportBuilder.h"
 #include "core/transform/WaybackLinkBuilder.h"
 
 namespace tessaril::cli {

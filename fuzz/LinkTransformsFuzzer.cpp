@@ -11,9 +11,9 @@
 //   of at most 120 characters without control or format characters.
 // The input is one text; with a line feed in it, the part before is also tried as the share link of
 // the part after.
+#include "core/conversions/MapLinkTransformer.h"
 #include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
-#include "core/conversions/MapLinkTransformer.h"
 #include "core/transform/ShareLinkResolutionPolicy.h"
 #include "fuzz/FuzzSupport.h"
 

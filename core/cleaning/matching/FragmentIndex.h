@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/foundation/FragmentScanner.h"
 #include "core/cleaning/matching/LinkScan.h"
+#include "core/foundation/FragmentScanner.h"
 #include "core/foundation/RulePrefilter.h"
 
 #include <algorithm>
