@@ -43,10 +43,6 @@ struct Side {
     }
 };
 
-std::string describe(const std::pair<std::string, std::optional<CleanResult>>& outcome) {
-    return outcome.first + (outcome.second ? " " + outcome.second->toJson().dump() : "");
-}
-
 std::string describe(const CleanOutcome& outcome) {
     std::string kind(rawValue(outcome.kind()));
     if (outcome.kind() == CleanOutcome::Kind::skippedDisabled) kind = "skipped:" + *outcome.host();
@@ -173,9 +169,7 @@ TEST_F(DifferentialCleanTest, GeneratedHostileLinks) {
         if (!compare(url)) break;
         // The matcher's account of the link, provider by provider, against the plain answers.
         const std::string_view trimmed = text::trim(url);
-        LinkMatch link;
-        fast_.engine.matcher().match(trimmed, link);
-        const auto explanation = link.explain();
+        const auto explanation = matched(fast_.engine, trimmed).explain();
         const auto plainProviders = reference_->matchingProviders(trimmed);
         ASSERT_EQ(explanation.providers.size(), plainProviders.size()) << url;
         const auto components = URLComponents::parse(trimmed);

@@ -117,20 +117,6 @@ TEST(Records, JsonRoundTripsAndStrictReading) {
     EXPECT_EQ((*category)->enabledRuleCount(), 0u);
 }
 
-// Category and operation names are pinned where `tessaril rules list` and `--json` print them.
-TEST(Records, CategoryOrder) {
-    // A result lists its categories in declaration order, however they were found.
-    RuleCategorySet set;
-    for (auto type : {RuleCategoryType::custom, RuleCategoryType::analytics, RuleCategoryType::custom})
-        set.insert(type);
-    set.insert(RuleCategorySet{RuleCategoryType::ecommerce});
-    EXPECT_EQ(std::vector<RuleCategoryType>(set.begin(), set.end()),
-              (std::vector<RuleCategoryType>{RuleCategoryType::analytics, RuleCategoryType::ecommerce,
-                                             RuleCategoryType::custom}));
-    set.erase(RuleCategoryType::analytics);
-    EXPECT_EQ(set.size(), 2u);
-}
-
 // What a rule's signals and a category's first-rule index answer follows every change, and only
 // real changes are announced.
 TEST(Records, RuleChangesAreFollowed) {
@@ -156,18 +142,6 @@ TEST(Records, RuleChangesAreFollowed) {
     category.insertRule(0, first);
     EXPECT_EQ(category.firstRule("Custom:a"), first.get());
     EXPECT_EQ(category.firstRule("Custom:b"), nullptr);
-}
-
-TEST(Records, AppendingAnOperationCopies) {
-    auto result = CleanResult::fromJson(nlohmann::json::parse(kResult));
-    ASSERT_TRUE(result.has_value());
-    const auto map = CleanOperation::fromJson(nlohmann::json::parse(kOperation)).value();
-    const CleanResult kept = result->appendingOperation(map);
-    EXPECT_EQ(kept.cleanedURL, result->cleanedURL);
-    EXPECT_EQ(kept.operations.size(), 3u);
-    EXPECT_EQ(kept.operations.back(), map);
-    EXPECT_EQ(result->operations.size(), 2u);
-    EXPECT_EQ(result->appendingOperation(map, "maps://a").cleanedURL, "maps://a");
 }
 
 TEST(ProvidersFile, KeepsFileOrderAndDefaultsAndFailsAsAWhole) {
@@ -214,11 +188,6 @@ TEST(RulesEngineCategorize, FirstMatchingRuleDecides) {
     EXPECT_EQ(RulesEngine::categorize("hubspot", plain), RuleCategoryType::emailMarketing);
     EXPECT_EQ(RulesEngine::categorize("partner", withReferral), RuleCategoryType::referralMarketing);
     EXPECT_EQ(RulesEngine::categorize("partner", plain), RuleCategoryType::analytics);
-    EXPECT_EQ(RulesEngine::categorizeFallbackParam("utm_anything"), RuleCategoryType::analytics);
-    EXPECT_EQ(RulesEngine::categorizeFallbackParam("ttclid"), RuleCategoryType::socialMedia);
-    EXPECT_EQ(RulesEngine::categorizeFallbackParam("msclkid"), RuleCategoryType::advertising);
-    EXPECT_EQ(RulesEngine::categorizeFallbackParam("_hsmi"), RuleCategoryType::emailMarketing);
-    EXPECT_EQ(RulesEngine::categorizeFallbackParam("GCLID"), RuleCategoryType::analytics);
 }
 
 }  // namespace

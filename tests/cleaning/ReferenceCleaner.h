@@ -2,10 +2,11 @@
 #pragma once
 
 // The cleaning pipeline written the plain way: every provider's URL pattern, every parameter
-// expression and every built-in rule run in order, the blocklist read as a list, no indexes, no
-// shared parse. The fast engine and cleaner must give exactly the same results.
+// expression and every built-in rule run in order, the blocklist read as a list, wrappers unwrapped
+// in a loop, no indexes, no shared parse. The fast engine and cleaner must give exactly the same
+// results.
 
-#include "core/cleaning/CleanResult.h"
+#include "core/cleaning/CleanOutcome.h"
 #include "core/cleaning/RedirectTarget.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/SiteRules.h"
@@ -28,18 +29,28 @@ public:
                      std::vector<CustomBlockRule> blocklist)
         : engine_(engine), exceptions_(exceptions), blocklist_(std::move(blocklist)) {}
 
-    // kind: "invalid", "skipped:" + host, "unchanged", or "cleaned" with the result.
-    std::pair<std::string, std::optional<CleanResult>> clean(std::string_view input) {
+    CleanOutcome clean(std::string_view input) {
         const std::string_view trimmed = text::trim(input);
-        if (!URLComponents::parse(trimmed)) return {"invalid", std::nullopt};
-        if (!trimmed.starts_with("http://") && !trimmed.starts_with("https://")) return {"invalid", std::nullopt};
-        if (exceptions_ != nullptr) {
-            if (auto host = DomainExceptionStore::normalizedHost(trimmed); host && exceptions_->isDisabled(*host))
-                return {"skipped:" + *host, std::nullopt};
+        if (!URLComponents::parse(trimmed) || !(trimmed.starts_with("http://") || trimmed.starts_with("https://")))
+            return CleanOutcome::invalid();
+        const auto host = exceptions_ != nullptr ? DomainExceptionStore::normalizedHost(trimmed) : std::nullopt;
+        if (host && exceptions_->isDisabled(*host)) return CleanOutcome::skippedDisabled(*host);
+        CleanResult result;
+        result.originalURL = std::string(trimmed);
+        std::string url(trimmed);
+        // Up to one more wrapper than the depth limit is unwrapped; the last target is left as it is.
+        std::int64_t unwraps = 0;
+        for (std::optional<std::string> target;
+             unwraps <= URLCleaner::maximumRedirectDepth && (target = unwrap(url, result)); ++unwraps)
+            url = std::move(*target);
+        CleanResult unwrapped = result;
+        unwrapped.cleanedURL = url;
+        unwrapped.paramsRemoved = unwraps;
+        if (unwraps <= URLCleaner::maximumRedirectDepth && cleanUnwrapped(url, result)) {
+            result.paramsRemoved += unwraps;
+            return CleanOutcome::cleaned(std::move(result));
         }
-        auto result = performClean(trimmed, 0);
-        if (!result) return {"unchanged", std::nullopt};
-        return {"cleaned", std::move(result)};
+        return unwraps == 0 ? CleanOutcome::unchanged() : CleanOutcome::cleaned(std::move(unwrapped));
     }
 
     std::vector<const CompiledProvider*> matchingProviders(std::string_view url) const {
@@ -49,11 +60,6 @@ public:
                 matching.push_back(&provider);
         }
         return matching;
-    }
-
-    bool isException(std::string_view url, const CompiledProvider& provider) const {
-        return std::any_of(provider.exceptionRegexes.begin(), provider.exceptionRegexes.end(),
-                           [url](const Regex& regex) { return regex.search(url); });
     }
 
     std::optional<std::string> shouldStripParam(std::string_view name, const CompiledProvider& provider) const {
@@ -78,26 +84,12 @@ public:
         return nullptr;
     }
 
-    // Every redirection expression in order; the first whose capture is a web link wins.
-    static std::optional<std::string> redirectionTarget(std::string_view url, const CompiledProvider& provider) {
-        for (const auto& rule : provider.redirectionRegexes) {
-            auto match = rule.regex.firstMatch(url);
-            if (!match || match->groups.empty() || !match->groups[0]) continue;
-            const std::string_view raw =
-                url.substr(match->groups[0]->begin, match->groups[0]->end - match->groups[0]->begin);
-            if (auto target = redirectTarget(raw)) return target;
-        }
-        return std::nullopt;
-    }
-
-    static std::string withoutPathRules(std::string_view url, const CompiledProvider& provider) {
-        std::string result(url);
-        for (const auto& rule : provider.rawRuleRegexes)
-            result = rule.regex.replaceAll(result, "");
-        return result;
-    }
-
 private:
+    static bool isException(std::string_view url, const CompiledProvider& provider) {
+        return std::any_of(provider.exceptionRegexes.begin(), provider.exceptionRegexes.end(),
+                           [url](const Regex& regex) { return regex.search(url); });
+    }
+
     static std::string decodedName(std::string_view encoded) {
         if (encoded.find('%') == std::string_view::npos) return std::string(encoded);
         return text::percentDecode(encoded).value_or(std::string(encoded));
@@ -116,68 +108,58 @@ private:
         result.matchedCategories.insert(category);
     }
 
-    std::optional<CleanResult> performClean(std::string_view u, int depth) {
-        const auto providers = matchingProviders(u);
-        if (engine_.isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) {
-            for (const CompiledProvider* provider : providers) {
-                if (isException(u, *provider)) continue;
-                auto target = redirectionTarget(u, *provider);
+    // The target of the first wrapper the link is, recorded in `result`: every redirection
+    // expression in order, the first whose capture is a web link winning.
+    std::optional<std::string> unwrap(const std::string& url, CleanResult& result) {
+        if (!engine_.isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
+        for (const CompiledProvider* provider : matchingProviders(url)) {
+            if (isException(url, *provider)) continue;
+            for (const auto& rule : provider->redirectionRegexes) {
+                const auto match = rule.regex.firstMatch(url);
+                if (!match || match->groups.empty() || !match->groups[0]) continue;
+                const TextRange captured = *match->groups[0];
+                auto target =
+                    redirectTarget(std::string_view(url).substr(captured.begin, captured.end - captured.begin));
                 if (!target) continue;
-                CleanResult result;
-                result.originalURL = std::string(u);
-                for (const auto& rule : provider->redirectionRegexes)
-                    record(result, "Redirect Unwrapping:" + rule.pattern, RuleCategoryType::redirectUnwrapping);
-                CleanOperation unwrap;
-                unwrap.kind = CleanOperationKind::offlineWrapperUnwrap;
-                unwrap.inputURL = std::string(u);
-                unwrap.outputURL = *target;
-                unwrap.note = "Rule-based redirect wrapper removal";
-                result.operations.push_back(unwrap);
-                std::optional<CleanResult> inner;
-                if (depth < URLCleaner::maximumRedirectDepth) inner = performClean(*target, depth + 1);
-                if (!inner) {
-                    result.cleanedURL = *target;
-                    result.paramsRemoved = 1;
-                    return result;
-                }
-                result.cleanedURL = inner->cleanedURL;
-                result.paramsRemoved = inner->paramsRemoved + 1;
-                result.removedQueryParameters = inner->removedQueryParameters;
-                result.matchedRuleIDs.insert(result.matchedRuleIDs.end(), inner->matchedRuleIDs.begin(),
-                                             inner->matchedRuleIDs.end());
-                result.matchedCategories.insert(inner->matchedCategories);
-                result.cleanedOriginalURL = inner->cleanedOriginalURL;
-                result.privacyRedirect = inner->privacyRedirect;
-                result.operations.insert(result.operations.end(), inner->operations.begin(), inner->operations.end());
-                return result;
+                for (const auto& each : provider->redirectionRegexes)
+                    record(result, "Redirect Unwrapping:" + each.pattern, RuleCategoryType::redirectUnwrapping);
+                result.operations.push_back({CleanOperationKind::offlineWrapperUnwrap,
+                                             url,
+                                             *target,
+                                             {},
+                                             false,
+                                             {},
+                                             "Rule-based redirect wrapper removal"});
+                return target;
             }
         }
+        return std::nullopt;
+    }
 
-        CleanResult result;
-        std::string c(u);
+    // Path rules, parameters and the search page's fragment, recorded in `result`: false (and
+    // `result` to be dropped) when the link comes out as it went in.
+    bool cleanUnwrapped(const std::string& url, CleanResult& result) {
+        const auto providers = matchingProviders(url);
+        std::string c = url;
         bool pathChanged = false;
         for (const CompiledProvider* provider : providers) {
             if (isException(c, *provider)) continue;
-            std::string rewritten = withoutPathRules(c, *provider);
+            std::string rewritten = c;
+            for (const auto& rule : provider->rawRuleRegexes)
+                rewritten = rule.regex.replaceAll(rewritten, "");
             if (rewritten == c) continue;
-            CleanOperation operation;
-            operation.kind = CleanOperationKind::offlinePathRewrite;
-            operation.inputURL = c;
-            operation.outputURL = rewritten;
-            operation.note = "Rule-based path cleanup";
-            result.operations.push_back(operation);
+            result.operations.push_back(
+                {CleanOperationKind::offlinePathRewrite, c, rewritten, {}, false, {}, "Rule-based path cleanup"});
             for (const auto& rule : provider->rawRuleRegexes)
                 record(result, std::string(rawValue(provider->category)) + ":" + rule.pattern, provider->category);
-            result.matchedCategories.insert(provider->category);
-            c = rewritten;
+            c = std::move(rewritten);
             pathChanged = true;
         }
 
         auto components = URLComponents::parse(c);
-        if (!components) return std::nullopt;
+        if (!components) return false;
         const auto encodedHost = components->percentEncodedHost();
         const std::string host = encodedHost ? decodedName(*encodedHost) : std::string();
-        const std::string lowerHost = text::toLower(host);
         const auto siteHost = site_rules::lowerCaseHost(*components);
         const auto challenge = site_rules::redditJSChallengeParamsToStrip(*components, siteHost);
         const bool searchPage = site_rules::isGoogleSearchURL(*components, siteHost);
@@ -186,7 +168,7 @@ private:
             const std::string name = decodedName(item.name);
             const bool blocked = blocks(name, host);
             if (blocked) result.matchedRuleIDs.push_back("user:" + name);
-            if (!blocked && encodedHost && lowerHost == site_rules::youTubeMusicHost &&
+            if (!blocked && encodedHost && text::toLower(host) == site_rules::youTubeMusicHost &&
                 (text::asciiLower(name) == "si" || text::asciiLower(name) == "is"))
                 return false;
             if (std::find(challenge.begin(), challenge.end(), name) != challenge.end() &&
@@ -196,52 +178,44 @@ private:
             } else if (searchPage && name == "client" && engine_.isCategoryEnabled(RuleCategoryType::analytics)) {
                 record(result, "Analytics:google_search:" + name, RuleCategoryType::analytics);
             } else {
-                bool matched = false;
+                std::optional<std::pair<std::string, RuleCategoryType>> rule;
                 for (const CompiledProvider* provider : providers) {
-                    if (isException(c, *provider)) continue;
-                    if (auto id = shouldStripParam(name, *provider)) {
-                        record(result, *id, provider->category);
-                        matched = true;
-                        break;
-                    }
+                    auto id = isException(c, *provider) ? std::nullopt : shouldStripParam(name, *provider);
+                    if (id && !rule) rule.emplace(*id, provider->category);
                 }
-                if (!matched) {
-                    const FallbackRule* rule = fallbackRule(name);
-                    if (rule == nullptr) return false;
-                    record(result, rule->ruleID, rule->category);
-                }
+                const FallbackRule* fallback = rule ? nullptr : fallbackRule(name);
+                if (fallback != nullptr) rule.emplace(fallback->ruleID, fallback->category);
+                if (!rule) return false;
+                record(result, rule->first, rule->second);
             }
             removed.push_back(name);
             return true;
         };
         if (components->removeQueryItems(decide) > 0) {
-            CleanOperation operation;
-            operation.kind = CleanOperationKind::localParameterRemoval;
-            operation.inputURL = c;
-            operation.outputURL = components->string();
-            operation.removedParameters = removed;
-            result.operations.push_back(operation);
+            result.operations.push_back(
+                {CleanOperationKind::localParameterRemoval, c, components->string(), removed, false, {}, {}});
         }
         bool fragmentCleared = false;
         if (site_rules::shouldClearGoogleSearchLocalFragment(*components) &&
             engine_.isCategoryEnabled(RuleCategoryType::analytics)) {
-            CleanOperation operation;
-            operation.kind = CleanOperationKind::localParameterRemoval;
-            operation.inputURL = components->string();
+            const std::string before = components->string();
             components->setFragment(std::nullopt);
             record(result, "Analytics:google_search:local_fragment", RuleCategoryType::analytics);
-            operation.outputURL = components->string();
-            operation.removedParameters = {"#google-local-state"};
-            result.operations.push_back(operation);
+            result.operations.push_back({CleanOperationKind::localParameterRemoval,
+                                         before,
+                                         components->string(),
+                                         {"#google-local-state"},
+                                         false,
+                                         {},
+                                         {}});
             fragmentCleared = true;
         }
-        if (components->string() == u) return std::nullopt;
-        result.originalURL = std::string(u);
+        if (components->string() == url) return false;
         result.cleanedURL = components->string();
         const auto count = static_cast<std::int64_t>(removed.size());
         result.paramsRemoved = count + (fragmentCleared ? 1 : 0) + (pathChanged && count == 0 ? 1 : 0);
-        result.removedQueryParameters = removed;
-        return result;
+        result.removedQueryParameters = std::move(removed);
+        return true;
     }
 
     RulesEngine& engine_;

@@ -116,15 +116,6 @@ TEST_F(URLCleanerTest, NestedWrappersStopAfterSixLevels) {
     EXPECT_EQ(seven->operations.size(), 6u);
 }
 
-// A decoded target is trimmed like a pasted link, then cleaned (the fuzzer found it handed back
-// with its trailing line break and its trackers); one with a line break inside is no link, so the
-// wrapper is cleaned as it stands. Which characters end or refuse a target is the matcher's test.
-TEST_F(URLCleanerTest, WrapperTargetsAreTrimmedAndNeverHoldControlCharacters) {
-    const std::string target = "https://out.example/r?u=https%3A%2F%2Fnews.example%2Fa";
-    EXPECT_EQ(cleaned(target + "%3Fid%3D1%26utm_source%3Dx%0D%0A"), "https://news.example/a?id=1");
-    EXPECT_EQ(cleaned(target + "%0Aecho%20pwned&utm_source=x"), target + "%0Aecho%20pwned");
-}
-
 // Found by the cleaning-pipeline fuzzer: cleaning a cleaned link cleaned it again. Unwrapping comes
 // first and path rules after it, once each, so a cut that leaves a wrapper the redirections now take
 // (a tracking segment in front of the target, or one holding an escape that kept the target from
@@ -198,9 +189,10 @@ TEST_F(URLCleanerTest, NetworkResolutionComesFirst) {
     EXPECT_EQ(clean.operations.size(), 1u);
 }
 
-// Hostile input must finish quickly and clean correctly; the sanitizer build checks the memory side.
-// (What is no link at all is the parser's test and the cleaner fuzzer's.)
-TEST_F(URLCleanerTest, LargeAndHostileInputs) {
+// Many parameters must finish quickly and clean correctly; the sanitizer build checks the memory
+// side. (Names that do not decode are among the differential test's hostile names; what is no link
+// at all is the parser's test and the cleaner fuzzer's.)
+TEST_F(URLCleanerTest, ManyParameters) {
     std::string many = "https://e.example/p?";
     for (int i = 0; i < 10000; ++i)
         many += (i % 2 == 0 ? "utm_source=" : "keep") + std::to_string(i) + "=v&";
@@ -212,12 +204,6 @@ TEST_F(URLCleanerTest, LargeAndHostileInputs) {
     EXPECT_TRUE(result->cleanedURL.starts_with("https://e.example/p?keep1=v&keep3=v&"));
     EXPECT_TRUE(result->cleanedURL.ends_with("&keep9999=v&last=1"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    EXPECT_EQ(cleaner.cleanWithOutcome(std::string(1 << 20, '%')).kind(), CleanOutcome::Kind::invalid);
-
-    // Escapes that decode to broken UTF-8 or NUL are kept as written, not mangled.
-    auto odd = cleaner.clean("https://e.example/?a=%FF%00&utm%FFsource=1&utm_source=2");
-    ASSERT_TRUE(odd.has_value());
-    EXPECT_EQ(odd->cleanedURL, "https://e.example/?a=%FF%00&utm%FFsource=1");
 }
 
 }  // namespace
