@@ -200,8 +200,8 @@ TEST(RegexDifferential, FastPathsDeclineWhatTheyDoNotModel) {
 }
 
 // Linear time where ICU backtracks exponentially: answered, and not reported as cut short. Where the
-// fast paths cannot answer, ICU, compiled only then, keeps the limit set before and reports running
-// out of work, until the next answer.
+// fast paths cannot answer, ICU, compiled only then, keeps the limit set before: running out of work
+// is no match (nothing replaced) and reported, until the next answer.
 TEST(RegexDifferential, FastPathsNeverGiveUpAndClearTheLimitFlag) {
     const std::string hostile = std::string(40, 'a') + "!";
     auto ranges = *Regex::compile("^((a+)+)b|(a)");
@@ -216,8 +216,11 @@ TEST(RegexDifferential, FastPathsNeverGiveUpAndClearTheLimitFlag) {
     EXPECT_FALSE(search.lastMatchHitLimit());
     EXPECT_FALSE(search.search(hostile + "\303\251"));
     EXPECT_TRUE(search.lastMatchHitLimit());
+    EXPECT_FALSE(search.firstMatch(hostile + "\303\251").has_value());
+    EXPECT_EQ(search.replaceAll(hostile + "\303\251", "x"), hostile + "\303\251");
     EXPECT_FALSE(search.search("zzz"));
     EXPECT_FALSE(search.lastMatchHitLimit());
+    EXPECT_TRUE(search.search("\303\251aac"));  // ICU again, no longer out of work
 }
 
 // A variant of every `stride`th short text: about a third of the letters upper-cased, then one
