@@ -179,8 +179,7 @@ std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view
 void RulesEngine::rebuild() {
     buildCategories();
     buildFallbackRules();
-    loadPersistedState();
-    loadCustomRules();
+    loadStoredRuleState();
     // Made now, so that the first link does not wait for it.
     (void)matcher();
     // Announced once the tree is complete, so that observers never see it half-built.

@@ -145,6 +145,7 @@ private:
     void rebuild();
     void buildCategories();
     void buildFallbackRules();
+    void loadStoredRuleState();
     void loadPersistedState();
     void loadCustomRules();
     void saveCustomRules();

@@ -327,10 +327,17 @@ void RulesEngine::resetMatchCounts() {
     defaults_.remove(matchCountsKey);
 }
 
+void RulesEngine::loadStoredRuleState() {
+    // Custom rules first: a custom rule's entry keeps the switch and count of the day it was added
+    // or imported, while every later switch and count is saved in the two maps over the whole tree.
+    // Applied after the entries, the maps win, so switching a custom rule off lasts like any other.
+    loadCustomRules();
+    loadPersistedState();
+}
+
 void RulesEngine::reloadPersistedState() {
     removeAllCustomRules();
-    loadPersistedState();
-    loadCustomRules();
+    loadStoredRuleState();
 }
 
 }  // namespace tessaril

@@ -105,6 +105,11 @@ TEST_F(RulesCommandsTest, EditsSayWhatTheyDidOrWhyNot) {
               (Invocation{0, "Analytics:ref_src\n", ""}));
     // The tray application reads the same switches.
     EXPECT_EQ(nlohmann::json::parse(stored()["rulesEngine_enabledState"].value_or("{}"))["cat:Advertising"], false);
+    // A custom rule's switch lasts beyond the edit that set it, as a shipped rule's does.
+    ASSERT_EQ(invoke({"rules", "disable", "Analytics:ref_src"}), (Invocation{0, "", ""}));
+    EXPECT_EQ(nlohmann::json::parse(invoke({"rules", "list", "--json", "--category", "Analytics"}).out)[0]["rules"]
+                  .back()["isEnabled"],
+              false);
 
     const auto before = stored();
     const std::pair<std::vector<std::string>, Invocation> refused[] = {
