@@ -26,7 +26,7 @@ namespace tessaril::cli {
 // answers line by line, however slowly the lines come.
 class LineReader {
 public:
-    static constexpr std::size_t defaultBlockSize = 256 * 1024;
+    static constexpr std::size_t defaultBlockSize = std::size_t{256} * 1024;
 
     // What one read gave: a size of 0 without an error means the input has ended.
     struct Read {

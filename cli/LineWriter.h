@@ -15,7 +15,7 @@ namespace tessaril::cli {
 // line costs no second copy of itself.
 class LineWriter {
 public:
-    static constexpr std::size_t defaultBlockSize = 64 * 1024;
+    static constexpr std::size_t defaultBlockSize = std::size_t{64} * 1024;
 
     LineWriter(std::ostream& stream, bool lineBuffered, std::size_t blockSize = defaultBlockSize);
     LineWriter(const LineWriter&) = delete;
