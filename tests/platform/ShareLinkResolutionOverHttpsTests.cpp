@@ -4,12 +4,19 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "core/transform/PrivacyRedirectSettings.h"
 #include "core/transform/ShareLinkResolutionPolicy.h"
 #include "core/transform/ShareLinkResolver.h"
+#include "platform/defaults/SqliteUserDefaults.h"
 #include "platform/http/CurlHttpsClient.h"
+#include "platform/paths/XdgPaths.h"
+#include "tests/cli/ToolTest.h"
 #include "tests/support/LoopbackTlsServer.h"
 
 namespace tessaril {
@@ -26,6 +33,7 @@ inline void PrintTo(ShareLinkResolutionError error, std::ostream* os) {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Invocation;
 
 // How a page of the services answers here; a redirect when there is a Location.
 struct Page {
@@ -79,7 +87,7 @@ private:
     HttpsClient& client_;
 };
 
-class ShareLinkResolutionOverHttpsTest : public ::testing::Test {
+class ShareLinkResolutionOverHttpsTest : public testing::ToolTest {
 protected:
     // What reached the server: the host and target of each request, with the headers that matter.
     struct Seen {
@@ -117,6 +125,14 @@ protected:
     std::vector<Seen> seen() {
         const std::scoped_lock lock(mutex_);
         return seen_;
+    }
+
+    Invocation invoke(const std::vector<std::string>& arguments) {
+        std::istringstream in;
+        std::ostringstream out;
+        std::ostringstream err;
+        const int status = cli::run(arguments, in, out, err, hurried_);
+        return {status, out.str(), err.str()};
     }
 
     std::mutex mutex_;
@@ -175,6 +191,39 @@ TEST_F(ShareLinkResolutionOverHttpsTest, FollowsOnlyTheServiceToAPostLink) {
                      request.address == "www.reddit.com/r/cpp/comments/abc")
             << request.address;
     }
+}
+
+TEST_F(ShareLinkResolutionOverHttpsTest, ToolPrintsTheCleanPostLinkOrWhyNot) {
+    const std::pair<std::vector<std::string>, Invocation> cases[] = {
+        {{"resolve", " https://redd.it/four "}, {0, "https://reddit.com/r/cpp/comments/abc/my_post/\n", ""}},
+        {{"resolve", "https://www.instagram.com/share/endless?igsh=tracker"},
+         {0, "https://www.instagram.com/p/Cxyz/\n", ""}},
+        {{"resolve", "https://redd.it/five"},
+         {1, "", "tessaril: The link tried to leave the expected service, so Tessaril stopped.\n"}},
+        {{"resolve", "http://redd.it/four"},
+         {1, "", "tessaril: This is not a supported Instagram, Threads, or Reddit share link.\n"}},
+    };
+    for (const auto& [arguments, expected] : cases)
+        EXPECT_EQ(invoke(arguments), expected) << arguments.back();
+    EXPECT_EQ(invoke({"resolve"}).status, 2);
+    // The tracker came off before the link went to Instagram.
+    for (const Seen& request : seen())
+        EXPECT_EQ(request.address.find("tracker"), std::string::npos) << request.address;
+
+    const auto json = invoke({"resolve", "--json", "https://redd.it/four"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto result = nlohmann::json::parse(json.out);
+    EXPECT_EQ(result["originalURL"], "https://redd.it/four");
+    EXPECT_EQ(result["cleanedURL"], "https://reddit.com/r/cpp/comments/abc/my_post/");
+    EXPECT_EQ(result["operations"][0]["kind"], "network_resolution");
+    EXPECT_EQ(result["operations"][0]["contactedHost"], "redd.it");
+    EXPECT_EQ(result["operations"][0]["outputURL"], "https://reddit.com/r/cpp/comments/abc/my_post/?utm_source=share");
+
+    // The front-end rewrite is for the post link; the share link still goes to Reddit.
+    SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()))
+        ->set(PrivacyRedirectSettings::redditRedirectEnabledKey, true);
+    EXPECT_EQ(invoke({"resolve", "https://www.reddit.com/r/cpp/s/t2"}),
+              (Invocation{0, "https://safereddit.com/r/cpp/comments/abc/my_post/\n", ""}));
 }
 
 }  // namespace
