@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The offline link transformations on arbitrary text: the map conversion and the share-link
-// policy. Beyond "no crash":
+// The link transformations on arbitrary text: the map conversion, the share-link policy and the
+// share-link resolver over a scripted web. Beyond "no crash":
 // - a map conversion is an https link of the other service with no credentials or port, holding no
 //   control character or blank, recorded as such, and it converts back (short of a label holding
 //   "/", which cannot stay one path segment of a Google place link);
@@ -8,13 +8,18 @@
 //   https (a host, no user, password or port), and a post link is one a redirect may reach, kept
 //   exactly as given and free of control, format and line separator characters;
 // - a Reddit title exists exactly for the links that are canonical Reddit posts, and is valid UTF-8
-//   of at most 120 characters without control or format characters.
+//   of at most 120 characters without control or format characters;
+// - the resolver contacts nothing for what is no share link, and otherwise only the link and at
+//   most four redirect targets that stay on its service; what it resolves to is the last address it
+//   reached, a post link of the service.
 // The input is one text; with a line feed in it, the part before is also tried as the share link of
-// the part after.
+// the part after, and the lines are a chain of redirects (below) for the resolver.
 #include "core/conversions/MapLinkTransformer.h"
+#include "core/foundation/ScriptedHttpsClient.h"
 #include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
 #include "core/transform/ShareLinkResolutionPolicy.h"
+#include "core/transform/ShareLinkResolver.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <unicode/uchar.h>
@@ -22,8 +27,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 namespace {
 
@@ -98,6 +106,47 @@ void checkCanonical(std::string_view shareLink, std::string_view candidate) {
     FUZZ_CHECK(holdsNone(candidate, kInvisible));
 }
 
+// The first line is the share link; each address redirects to the next line (an empty line stands
+// for a Location that cannot be resolved) and the last answers with a page.
+void checkResolution(std::string_view text) {
+    const std::vector<std::string_view> lines = [&] {
+        std::vector<std::string_view> pieces;
+        for (std::size_t from = 0, end = 0; end != std::string_view::npos; from = end + 1) {
+            end = text.find('\n', from);
+            pieces.push_back(text.substr(from, end == std::string_view::npos ? end : end - from));
+        }
+        return pieces;
+    }();
+    ScriptedHttpsClient web;
+    for (std::size_t at = 0; at + 1 < lines.size(); ++at) {
+        web.answer(std::string(lines[at]),
+                   ScriptedHttpsClient::redirect(lines[at + 1].empty() ? std::nullopt
+                                                                       : std::optional(std::string(lines[at + 1]))));
+    }
+    web.answer(std::string(lines.back()), {});
+
+    const std::string_view shareLink = lines.front();
+    const ShareLinkResolution outcome = ShareLinkResolver::resolve(web, shareLink);
+    const auto service = Policy::service(shareLink);
+    const auto& requests = web.requests();
+    if (!service) {
+        FUZZ_CHECK(std::get<ShareLinkResolutionError>(outcome) == ShareLinkResolutionError::unsupported);
+        FUZZ_CHECK(requests.empty());
+        return;
+    }
+    FUZZ_CHECK(!requests.empty() && requests.size() <= 1 + ShareLinkResolver::maximumRedirects);
+    FUZZ_CHECK(requests.front().url == shareLink);
+    for (std::size_t at = 1; at < requests.size(); ++at)
+        FUZZ_CHECK(Policy::allowedRedirect(requests[at].url, *service));
+    if (const auto* resolved = std::get_if<ResolvedShareLink>(&outcome)) {
+        FUZZ_CHECK(resolved->originalURL == shareLink && resolved->contactedHost == hostOf(shareLink));
+        FUZZ_CHECK(resolved->canonicalURL == requests.back().url &&
+                   static_cast<std::size_t>(resolved->redirectCount) + 1 == requests.size());
+        FUZZ_CHECK(Policy::validatedCanonicalURL(shareLink, resolved->canonicalURL) == resolved->canonicalURL);
+        checkCanonical(shareLink, resolved->canonicalURL);
+    }
+}
+
 void checkSharePolicy(std::string_view text) {
     if (Policy::service(text)) FUZZ_CHECK(isStrictHttps(text));
     for (const ShareLinkService service : kServices) {
@@ -125,5 +174,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkCanonical(text.substr(0, split), text.substr(split + 1));
         checkMapConversion(text.substr(split + 1));
     }
+    checkResolution(text);
     return 0;
 }
