@@ -18,7 +18,8 @@ namespace tessaril::cli {
 
 namespace {
 
-ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
+ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
+                    HttpsClient* network) {
     CLI::App app{"Removes tracking parameters, redirect wrappers and tracking path segments from links.", "tessaril"};
     app.set_version_flag("--version", std::string("tessaril ") + TESSARIL_VERSION);
     app.require_subcommand(1);
@@ -57,19 +58,27 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     if (cleanCommand->parsed()) return runClean(cleanOptions, rulesDirectory, in, out, err);
     if (rulesCommands.parsed()) return rulesCommands.run(rulesDirectory, out, err);
     if (stores.parsed()) return stores.run(out, err);
-    if (linkCommands.parsed()) return linkCommands.run(rulesDirectory, out, err);
+    if (linkCommands.parsed()) return linkCommands.run(rulesDirectory, network, out, err);
     return ExitStatus::usage;
 }
 
-}  // namespace
-
-int run(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
-    const ExitStatus status = dispatch(arguments, in, out, err);
+int finish(ExitStatus status, std::ostream& out, std::ostream& err) {
     // Every command's output ends here, so none can report success (or a verdict a script acts
     // on) for output that never arrived: a full disk, a closed pipe with SIGPIPE ignored.
     if (out.flush()) return static_cast<int>(status);
     err << "tessaril: the output could not be written\n";
     return static_cast<int>(ExitStatus::outputFailed);
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
+    return finish(dispatch(arguments, in, out, err, nullptr), out, err);
+}
+
+int run(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
+        HttpsClient& network) {
+    return finish(dispatch(arguments, in, out, err, &network), out, err);
 }
 
 }  // namespace tessaril::cli

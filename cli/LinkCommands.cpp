@@ -10,13 +10,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/MainLoop.h"
 #include "cli/ToolContext.h"
 #include "core/cleaning/CleanOutcome.h"
 #include "core/conversions/DualLinkShareBuilder.h"
 #include "core/conversions/MapLinkTransformer.h"
 #include "core/foundation/Text.h"
 #include "core/report/MissedTrackerReportBuilder.h"
+#include "core/transform/ShareLinkResolver.h"
 #include "core/transform/WaybackLinkBuilder.h"
+#include "platform/http/CurlHttpsClient.h"
 
 namespace tessaril::cli {
 
@@ -66,23 +69,31 @@ LinkCommands::LinkCommands(CLI::App& app, const std::function<void(CLI::App*)>& 
     report_->add_option("URL", url_, "The link that still carries tracking")->required();
     addRulesOption(report_);
 
-    for (CLI::App* command : {map_, wayback_, share_, report_})
+    resolve_ = app.add_subcommand(
+        "resolve", "Ask an Instagram, Threads or Reddit share link's own service for the post it leads to");
+    resolve_->add_flag("--json", json_, "Print the clean of the post link as JSON, the resolution its first step");
+    resolve_->add_option("URL", url_, "The share link")->required();
+    addRulesOption(resolve_);
+
+    for (CLI::App* command : {map_, wayback_, share_, report_, resolve_}) {
+        const bool cleans = command == share_ || command == report_ || command == resolve_;
         command->footer(
             "Exit status: 0 printed, 1 the link has no answer (the reason goes to standard error), "
             "2 usage error" +
-            std::string(command == share_ || command == report_ ? ", 3 rules that cannot be read" : "") +
-            ", 4 the output could not be written.");
+            std::string(cleans ? ", 3 rules that cannot be read" : "") + ", 4 the output could not be written.");
+    }
 }
 
 bool LinkCommands::parsed() const {
-    return map_->parsed() || wayback_->parsed() || share_->parsed() || report_->parsed();
+    return map_->parsed() || wayback_->parsed() || share_->parsed() || report_->parsed() || resolve_->parsed();
 }
 
-ExitStatus LinkCommands::run(const std::optional<std::filesystem::path>& rulesDirectory, std::ostream& out,
-                             std::ostream& err) const {
+ExitStatus LinkCommands::run(const std::optional<std::filesystem::path>& rulesDirectory, HttpsClient* network,
+                             std::ostream& out, std::ostream& err) const {
     if (map_->parsed()) return map(out, err);
     if (share_->parsed()) return share(rulesDirectory, out, err);
     if (report_->parsed()) return report(rulesDirectory, out, err);
+    if (resolve_->parsed()) return resolve(rulesDirectory, network, out, err);
     const auto lookup = WaybackLinkBuilder::lookupURL(url_);
     if (!lookup) return refuse(err, "not an http(s) link with a host: " + url_);
     out << *lookup << '\n';
@@ -149,6 +160,44 @@ ExitStatus LinkCommands::report(const std::optional<std::filesystem::path>& rule
         return refuse(err, "the report is longer than an e-mail link can carry (" +
                                std::to_string(MissedTrackerReport::mailtoLengthLimit) +
                                " characters); print it without --mailto and send it as text");
+    }
+    return ExitStatus::success;
+}
+
+ExitStatus LinkCommands::resolve(const std::optional<std::filesystem::path>& rulesDirectory, HttpsClient* network,
+                                 std::ostream& out, std::ostream& err) const {
+    ToolContext context(err, ToolContext::StoreAccess::readOnly);
+    if (!context.loadRules(rulesDirectory)) return ExitStatus::rulesUnreadable;
+    // Trackers come off before the link goes to its service. A front-end rewrite waits for the post
+    // link: the share link itself must go to its own service.
+    PrivacyRedirectSettings rewrites(context.defaults());
+    URLCleaner& cleaner = context.makeCleaner(PrivacyRedirectSettings::disabled());
+    const CleanOutcome local = cleaner.cleanWithOutcome(url_);
+    if (local.kind() == CleanOutcome::Kind::skippedDisabled) {
+        return refuse(err, *local.host() + " is a site exception, so its links are not cleaned");
+    }
+    const CleanResult* cleaned = local.result();
+    const std::string original = cleaned ? cleaned->originalURL : std::string(text::trim(url_));
+    const std::string shareLink = cleaned ? cleaned->cleanedURL : original;
+
+    // The loop comes second, so its worker is joined before the client it uses is gone.
+    std::optional<CurlHttpsClient> ownNetwork;
+    MainLoop loop;
+    std::optional<ShareLinkResolution> resolution;
+    ShareLinkResolver::resolve(network ? *network : ownNetwork.emplace(), loop, shareLink,
+                               [&resolution](ShareLinkResolution outcome) { resolution = std::move(outcome); });
+    loop.runUntil([&resolution] { return resolution.has_value(); });
+    if (const auto* error = std::get_if<ShareLinkResolutionError>(&*resolution)) {
+        return refuse(err, description(*error));
+    }
+    const auto& resolved = std::get<ResolvedShareLink>(*resolution);
+    cleaner.setPrivacyRedirectSettings(std::move(rewrites));
+    const CleanResult result =
+        cleaner.resultAfterNetworkResolution(original, resolved.canonicalURL, resolved.contactedHost);
+    if (json_) {
+        out << result.toJson().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    } else {
+        out << result.cleanedURL << '\n';
     }
     return ExitStatus::success;
 }

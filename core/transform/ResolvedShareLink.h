@@ -13,7 +13,7 @@ struct ResolvedShareLink {
     std::string canonicalURL;
     // The share link's host: the only host contacted directly.
     std::string contactedHost;
-    // Redirects followed on the way, 0 to ShareLinkResolutionPolicy::maximumRedirects.
+    // Redirects followed on the way, 0 to ShareLinkResolver::maximumRedirects.
     int redirectCount = 0;
 
     bool operator==(const ResolvedShareLink&) const = default;

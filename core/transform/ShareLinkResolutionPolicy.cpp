@@ -85,6 +85,12 @@ bool isControl(UChar32 c) {
     return (U_GET_GC_MASK(c) & (U_GC_CC_MASK | U_GC_CF_MASK)) != 0;
 }
 
+// What does not show as itself: controls, format characters (bidirectional overrides, zero-width
+// marks) and the line and paragraph separators.
+bool isInvisible(UChar32 c) {
+    return (U_GET_GC_MASK(c) & (U_GC_CC_MASK | U_GC_CF_MASK | U_GC_ZL_MASK | U_GC_ZP_MASK)) != 0;
+}
+
 // A share token or a post identifier (never empty, being a path segment): it decodes to one piece
 // of plain text.
 bool isToken(std::string_view segment) {
@@ -198,7 +204,10 @@ std::optional<std::string> ShareLinkResolutionPolicy::validatedCanonicalURL(std:
                                                                             std::string_view candidateURL) {
     const auto inputService = service(inputURL);
     const auto link = strictHTTPSLink(candidateURL);
-    if (!inputService || !link) return std::nullopt;
+    // A server's answer goes to the clipboard and the screen, so it must read as what it is.
+    if (!inputService || !link || !everyScalar(candidateURL, [](UChar32 c) { return !isInvisible(c); })) {
+        return std::nullopt;
+    }
     const std::string host = withoutWww(link->host);
     if (host.empty()) return std::nullopt;
 

@@ -31,7 +31,8 @@ public:
 
     // `candidateURL`, query and fragment as they are, when it is a post link of the service of the
     // share link `inputURL`: "/p/", "/reel/" or "/tv/" ID on Instagram, "/@NAME/post/ID" on Threads,
-    // "/r/SUBREDDIT/comments/ID[/SLUG]" on a Reddit host. Otherwise nothing.
+    // "/r/SUBREDDIT/comments/ID[/SLUG]" on a Reddit host, holding no control, format or line
+    // separator character anywhere. Otherwise nothing.
     [[nodiscard]] static std::optional<std::string> validatedCanonicalURL(std::string_view inputURL,
                                                                           std::string_view candidateURL);
 

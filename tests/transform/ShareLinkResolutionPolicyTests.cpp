@@ -94,6 +94,9 @@ TEST(ShareLinkResolutionPolicyTest, OnlyAPostLinkOfTheSameServiceIsCanonical) {
         {{instagram, "https://instagram.com/reel/Cxyz"}, true},
         {{instagram, "https://instagram.com/tv/Cxyz"}, true},
         {{instagram, "https://instagram.com/p/"}, false},
+        // It is pasted and shown: nothing in it may reorder or hide text.
+        {{instagram, "https://www.instagram.com/p/Cxyz/?x=\u202Egnp.exe"}, false},
+        {{threads, "https://threads.net/@name/post/C1#\u2028"}, false},
         {{instagram, "https://instagram.com/someone/"}, false},
         {{instagram, instagram}, false},
         {{instagram, "https://www.threads.net/@name/post/C1"}, false},

@@ -1,0 +1,230 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/transform/PrivacyRedirectSettings.h"
+#include "core/transform/ShareLinkResolutionPolicy.h"
+#include "core/transform/ShareLinkResolver.h"
+#include "platform/defaults/SqliteUserDefaults.h"
+#include "platform/http/CurlHttpsClient.h"
+#include "platform/paths/XdgPaths.h"
+#include "tests/cli/ToolTest.h"
+#include "tests/support/LoopbackTlsServer.h"
+
+namespace tessaril {
+
+inline void PrintTo(const ResolvedShareLink& link, std::ostream* os) {
+    *os << link.originalURL << " -> " << link.canonicalURL << " via " << link.contactedHost << " after "
+        << link.redirectCount << " redirects";
+}
+
+inline void PrintTo(ShareLinkResolutionError error, std::ostream* os) {
+    *os << description(error);
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Invocation;
+
+// How a page of the services answers here; a redirect when there is a Location.
+struct Page {
+    int status = 200;
+    std::string location;
+    enum class Body { plain, endless, never } body = Body::plain;
+};
+
+const std::map<std::string, Page> kPages = {
+    // Four redirects within Reddit, in every form a Location takes.
+    {"redd.it/four", {301, "https://www.reddit.com/r/cpp/s/t1"}},
+    {"www.reddit.com/r/cpp/s/t1", {302, "t2"}},
+    {"www.reddit.com/r/cpp/s/t2", {307, "//old.reddit.com/r/cpp/s/t3"}},
+    {"old.reddit.com/r/cpp/s/t3", {308, "https://reddit.com/r/cpp/comments/abc/my_post/?utm_source=share"}},
+    {"reddit.com/r/cpp/comments/abc/my_post/", {}},
+    {"redd.it/five", {302, "https://redd.it/four"}},
+    {"redd.it/port", {302, "https://www.reddit.com:8443/r/cpp/comments/abc"}},
+    {"redd.it/malformed", {302, "https://[www.reddit.com/r/cpp/comments/abc"}},
+    // Slugs that make no title: bytes that are no UTF-8, a control character, a bidirectional
+    // override sent unencoded.
+    {"redd.it/slug", {302, "https://www.reddit.com/r/cpp/comments/abc/caf%FF_%0A"}},
+    {"redd.it/raw", {302, "https://www.reddit.com/r/cpp/comments/abc/\u202Etxt.exe\xFF"}},
+    {"www.reddit.com/r/cpp/comments/abc/caf%FF_%0A", {}},
+    {"www.reddit.com/r/cpp/comments/abc/%E2%80%AEtxt.exe%FF", {}},
+    {"www.instagram.com/share/away", {302, "https://www.example.com/p/Cxyz"}},
+    {"www.instagram.com/share/stay", {}},
+    {"www.instagram.com/share/profile", {302, "https://www.instagram.com/someone/"}},
+    {"www.instagram.com/someone/", {}},
+    {"www.instagram.com/share/endless", {302, "/p/Cxyz/?igsh=1"}},
+    {"www.instagram.com/p/Cxyz/", {200, "", Page::Body::endless}},
+    {"www.threads.net/share/plain", {302, "http://www.threads.net/@name/post/C1"}},
+    {"www.threads.net/share/silent", {200, "", Page::Body::never}},
+    // What the tests must never reach.
+    {"www.example.com/p/Cxyz", {}},
+    {"www.reddit.com/r/cpp/comments/abc", {}},
+    {"www.threads.net/@name/post/C1", {}},
+};
+
+// The resolver's own time-outs, cut so that a silent server costs a second.
+class Hurried final : public HttpsClient {
+public:
+    explicit Hurried(HttpsClient& client) : client_(client) {}
+    HttpsResult get(const HttpsRequest& request, const RedirectPolicy& policy) override {
+        HttpsRequest hurried = request;
+        hurried.idleTimeout = 1s;
+        hurried.totalTimeout = 2s;
+        return client_.get(hurried, policy);
+    }
+
+private:
+    HttpsClient& client_;
+};
+
+class ShareLinkResolutionOverHttpsTest : public testing::ToolTest {
+protected:
+    // What reached the server: the host and target of each request, with the headers that matter.
+    struct Seen {
+        std::string address;
+        std::string agent;
+        std::string accept;
+        std::string cookie;
+    };
+
+    void answer(const httplib::Request& request, httplib::Response& response) {
+        const std::string address = request.get_header_value("Host") + request.path;
+        {
+            const std::scoped_lock lock(mutex_);
+            seen_.push_back({request.get_header_value("Host") + request.target, request.get_header_value("User-Agent"),
+                             request.get_header_value("Accept"), request.get_header_value("Cookie")});
+        }
+        const auto page = kPages.find(address);
+        if (page == kPages.end()) {
+            response.status = 404;
+            return;
+        }
+        response.status = page->second.status;
+        response.set_header("Set-Cookie", "session=1");
+        if (!page->second.location.empty()) response.set_header("Location", page->second.location);
+        if (page->second.body == Page::Body::never) return server_->waitForShutdown();
+        if (page->second.body == Page::Body::endless) {
+            response.set_chunked_content_provider("text/html", [this](std::size_t, httplib::DataSink& sink) {
+                return !server_->shuttingDown() && sink.write("<p>more</p>", 11);
+            });
+            return;
+        }
+        response.set_content("<html><title>\x1b]0;pwned\x07</title></html>", "text/html");
+    }
+
+    std::vector<Seen> seen() {
+        const std::scoped_lock lock(mutex_);
+        return seen_;
+    }
+
+    Invocation invoke(const std::vector<std::string>& arguments) {
+        std::istringstream in;
+        std::ostringstream out;
+        std::ostringstream err;
+        const int status = cli::run(arguments, in, out, err, hurried_);
+        return {status, out.str(), err.str()};
+    }
+
+    std::mutex mutex_;
+    std::vector<Seen> seen_;
+    std::optional<testing::LoopbackTlsServer> server_{
+        std::in_place,
+        std::vector<std::string>{"redd.it", "reddit.com", "www.reddit.com", "old.reddit.com", "www.instagram.com",
+                                 "www.threads.net", "www.example.com"},
+        [this](const httplib::Request& request, httplib::Response& response) { answer(request, response); }};
+    CurlHttpsClient client_{server_->network()};
+    Hurried hurried_{client_};
+};
+
+TEST_F(ShareLinkResolutionOverHttpsTest, FollowsOnlyTheServiceToAPostLink) {
+    const auto resolved = [](const std::string& link, const std::string& post, const std::string& host, int hops) {
+        return ShareLinkResolution(ResolvedShareLink{link, post, host, hops});
+    };
+    const std::pair<std::string, ShareLinkResolution> cases[] = {
+        {"https://redd.it/four",
+         resolved("https://redd.it/four", "https://reddit.com/r/cpp/comments/abc/my_post/?utm_source=share", "redd.it",
+                  4)},
+        {"https://redd.it/five", ShareLinkResolutionError::unsafeRedirect},
+        {"https://www.instagram.com/share/away", ShareLinkResolutionError::unsafeRedirect},
+        {"https://www.threads.net/share/plain", ShareLinkResolutionError::unsafeRedirect},
+        {"https://redd.it/port", ShareLinkResolutionError::unsafeRedirect},
+        {"https://redd.it/malformed", ShareLinkResolutionError::unsafeRedirect},
+        {"https://www.instagram.com/share/stay", ShareLinkResolutionError::noCanonicalDestination},
+        {"https://www.instagram.com/share/profile", ShareLinkResolutionError::noCanonicalDestination},
+        {"https://www.threads.net/share/silent", ShareLinkResolutionError::requestFailed},
+        // The body is never read, so an endless one does not matter.
+        {"https://www.instagram.com/share/endless",
+         resolved("https://www.instagram.com/share/endless", "https://www.instagram.com/p/Cxyz/?igsh=1",
+                  "www.instagram.com", 1)},
+        {"https://redd.it/slug",
+         resolved("https://redd.it/slug", "https://www.reddit.com/r/cpp/comments/abc/caf%FF_%0A", "redd.it", 1)},
+        {"https://redd.it/raw",
+         resolved("https://redd.it/raw", "https://www.reddit.com/r/cpp/comments/abc/%E2%80%AEtxt.exe%FF", "redd.it",
+                  1)},
+    };
+    for (const auto& [link, expected] : cases) {
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(ShareLinkResolver::resolve(hurried_, link), expected) << link;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 2500ms) << link;
+    }
+    for (const char* post : {"https://www.reddit.com/r/cpp/comments/abc/caf%FF_%0A",
+                             "https://www.reddit.com/r/cpp/comments/abc/%E2%80%AEtxt.exe%FF"})
+        EXPECT_EQ(ShareLinkResolutionPolicy::redditTitle(post), "Reddit post in r/cpp") << post;
+
+    // Each request was the resolver's own, with nothing of an earlier answer, and none left the services.
+    for (const Seen& request : seen()) {
+        EXPECT_EQ(request.agent, "Tessaril/1.0") << request.address;
+        EXPECT_EQ(request.accept, "text/html,application/xhtml+xml") << request.address;
+        EXPECT_EQ(request.cookie, "") << request.address;
+        EXPECT_FALSE(request.address.starts_with("www.example.com") ||
+                     request.address.starts_with("www.threads.net/@") ||
+                     request.address == "www.reddit.com/r/cpp/comments/abc")
+            << request.address;
+    }
+}
+
+TEST_F(ShareLinkResolutionOverHttpsTest, ToolPrintsTheCleanPostLinkOrWhyNot) {
+    const std::pair<std::vector<std::string>, Invocation> cases[] = {
+        {{"resolve", " https://redd.it/four "}, {0, "https://reddit.com/r/cpp/comments/abc/my_post/\n", ""}},
+        {{"resolve", "https://www.instagram.com/share/endless?igsh=tracker"},
+         {0, "https://www.instagram.com/p/Cxyz/\n", ""}},
+        {{"resolve", "https://redd.it/five"},
+         {1, "", "tessaril: The link tried to leave the expected service, so Tessaril stopped.\n"}},
+        {{"resolve", "http://redd.it/four"},
+         {1, "", "tessaril: This is not a supported Instagram, Threads, or Reddit share link.\n"}},
+    };
+    for (const auto& [arguments, expected] : cases)
+        EXPECT_EQ(invoke(arguments), expected) << arguments.back();
+    EXPECT_EQ(invoke({"resolve"}).status, 2);
+    // The tracker came off before the link went to Instagram.
+    for (const Seen& request : seen())
+        EXPECT_EQ(request.address.find("tracker"), std::string::npos) << request.address;
+
+    const auto json = invoke({"resolve", "--json", "https://redd.it/four"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto result = nlohmann::json::parse(json.out);
+    EXPECT_EQ(result["originalURL"], "https://redd.it/four");
+    EXPECT_EQ(result["cleanedURL"], "https://reddit.com/r/cpp/comments/abc/my_post/");
+    EXPECT_EQ(result["operations"][0]["kind"], "network_resolution");
+    EXPECT_EQ(result["operations"][0]["contactedHost"], "redd.it");
+    EXPECT_EQ(result["operations"][0]["outputURL"], "https://reddit.com/r/cpp/comments/abc/my_post/?utm_source=share");
+
+    // The front-end rewrite is for the post link; the share link still goes to Reddit.
+    SqliteUserDefaults::open(defaultDefaultsFile(XdgPaths()))
+        ->set(PrivacyRedirectSettings::redditRedirectEnabledKey, true);
+    EXPECT_EQ(invoke({"resolve", "https://www.reddit.com/r/cpp/s/t2"}),
+              (Invocation{0, "https://safereddit.com/r/cpp/comments/abc/my_post/\n", ""}));
+}
+
+}  // namespace
+}  // namespace tessaril
