@@ -3,6 +3,7 @@
 
 #include "core/foundation/Date.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,9 +18,9 @@ namespace tessaril {
 struct RuleUpdateManifest {
     static constexpr std::int64_t supportedSchemaVersion = 1;
     // The largest rule file a manifest may announce (and the updater will read): 8 MiB.
-    static constexpr std::int64_t maximumFileBytes = 8 * 1024 * 1024;
+    static constexpr std::int64_t maximumFileBytes = std::int64_t{8} * 1024 * 1024;
     // The largest manifest the product reads.
-    static constexpr std::size_t maximumManifestBytes = 128 * 1024;
+    static constexpr std::size_t maximumManifestBytes = std::size_t{128} * 1024;
 
     struct SourceSummary {
         struct ClearURLs {

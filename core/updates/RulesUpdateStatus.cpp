@@ -17,6 +17,8 @@ template <class... Visitors>
 struct Overloaded : Visitors... {
     using Visitors::operator()...;
 };
+template <class... Visitors>
+Overloaded(Visitors...) -> Overloaded<Visitors...>;
 
 std::string shortDateTime(Date date) {
     const std::unique_ptr<icu::DateFormat> format(
