@@ -68,6 +68,17 @@ ExitStatus explainRules(const RulesEngine& engine, std::string_view url, std::os
     return ExitStatus::success;
 }
 
+ExitStatus showStatus(const RulesUpdater& updater, std::ostream& out) {
+    // Versions come from files on disk: shown, never acted on by the terminal.
+    const auto shown = [](const std::optional<std::string>& text) {
+        return text ? text::escapedForTerminal(*text) : std::string("unknown");
+    };
+    out << "rules in use: " << description(updater.loadedSource()) << '\n';
+    out << "rules version: " << shown(updater.installedVersion()) << '\n';
+    out << "Command Guard version: " << shown(updater.installedCommandGuardVersion()) << '\n';
+    return ExitStatus::success;
+}
+
 }  // namespace
 
 RulesCommands::RulesCommands(CLI::App& app, const std::function<void(CLI::App*)>& addRulesOption) {
@@ -106,6 +117,7 @@ RulesCommands::RulesCommands(CLI::App& app, const std::function<void(CLI::App*)>
 
     reset_ = rules_->add_subcommand("reset", "Switch every category and rule back on and remove your custom rules");
     resetCounts_ = rules_->add_subcommand("reset-counts", "Set every match count to zero");
+    status_ = rules_->add_subcommand("status", "Show where the rules in use come from and their versions");
 }
 
 bool RulesCommands::parsed() const {
@@ -114,7 +126,7 @@ bool RulesCommands::parsed() const {
 
 ExitStatus RulesCommands::run(const std::optional<std::filesystem::path>& rulesDirectory, std::ostream& out,
                               std::ostream& err) const {
-    if (!list_->parsed() && !export_->parsed() && !explain_->parsed()) return runEdit(out, err);
+    if (!list_->parsed() && !export_->parsed() && !explain_->parsed() && !status_->parsed()) return runEdit(out, err);
 
     std::optional<RuleCategoryType> only;
     if (list_->parsed() && listCategory_->count() > 0) {
@@ -123,6 +135,10 @@ ExitStatus RulesCommands::run(const std::optional<std::filesystem::path>& rulesD
     }
     // Looking never writes: not even a missing preferences file gets created.
     ToolContext context(err, ToolContext::StoreAccess::readOnly);
+    if (status_->parsed()) {
+        if (!context.loadRules(std::nullopt)) return ExitStatus::rulesUnreadable;
+        return showStatus(context.updater(), out);
+    }
     if (!context.loadRules(rulesDirectory)) return ExitStatus::rulesUnreadable;
     if (list_->parsed()) return listRules(context.engine(), only, json_, out, err);
     if (export_->parsed()) return exportRules(context.engine(), out, err);

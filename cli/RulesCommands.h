@@ -28,6 +28,7 @@ namespace tessaril::cli {
 //   add PARAM [--name TEXT] [--category NAME]   a custom rule; prints its identifier
 //   remove ID                         a custom rule
 //   reset | reset-counts              switches and custom rules back to defaults; counts to zero
+//   status                            where the rules in use come from, and their versions
 //
 // A refused change (unknown identifier, shipped rule, bad import file, a store that cannot be
 // written) says why on standard error, changes nothing and exits with ExitStatus::refused.
@@ -58,6 +59,7 @@ private:
     CLI::App* remove_ = nullptr;
     CLI::App* reset_ = nullptr;
     CLI::App* resetCounts_ = nullptr;
+    CLI::App* status_ = nullptr;
 
     std::string category_;
     CLI::Option* listCategory_ = nullptr;

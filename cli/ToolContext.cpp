@@ -71,9 +71,14 @@ bool ToolContext::loadRules(const std::optional<fs::path>& directory) {
     environment.paths = &paths_;
     // Standard output carries the tool's results; diagnostics must never mix into them.
     environment.diagnostic = [this](std::string_view line) { err_ << line << '\n'; };
+    auto diagnostic = environment.diagnostic;
     engine_ = std::make_unique<RulesEngine>(*defaults_, std::move(environment));
     if (!directory) {
-        if (engine_->loadBundledRules()) return true;
+        updater_ = std::make_unique<RulesUpdater>(
+            *engine_, *defaults_,
+            RulesUpdater::Environment{&paths_, bundle ? &*bundle : nullptr, std::nullopt, diagnostic});
+        updater_->loadPreferringAppSupport();
+        if (updater_->loadedSource() != RulesUpdater::RulesSource::none) return true;
         err_ << "tessaril: the shipped rules could not be loaded\n";
         return false;
     }

@@ -12,6 +12,7 @@
 #include "core/stores/CustomBlocklistStore.h"
 #include "core/stores/DomainExceptionStore.h"
 #include "core/transform/PrivacyRedirectSettings.h"
+#include "core/updates/RulesUpdater.h"
 #include "platform/paths/XdgPaths.h"
 
 namespace tessaril::cli {
@@ -36,12 +37,15 @@ public:
     [[nodiscard]] UserDefaults& defaults() { return *defaults_; }
 
     // Loads `directory`/data.min.json (required) and `directory`/tessaril-supplementary.json (when
-    // present), or the shipped rules when no directory is given. On failure, says why on the
-    // error stream and returns false.
+    // present), or, when no directory is given, the rules the tray application starts with (the
+    // installed bundle, else the previous one, else a newer saved file, else the shipped rules).
+    // On failure, says why on the error stream and returns false.
     [[nodiscard]] bool loadRules(const std::optional<std::filesystem::path>& directory);
 
     // Only after loadRules() succeeded.
     [[nodiscard]] RulesEngine& engine() { return *engine_; }
+    // Only after loadRules() without a directory succeeded: which rules are in use.
+    [[nodiscard]] const RulesUpdater& updater() const { return *updater_; }
 
     // A cleaner that cleans as the tray application does: the engine with the user's site
     // exceptions and blocklist, and the privacy rewrites of `settings`. Only after loadRules()
@@ -55,6 +59,7 @@ private:
     // The store itself, or a memory overlay on it.
     std::unique_ptr<UserDefaults> defaults_;
     std::unique_ptr<RulesEngine> engine_;
+    std::unique_ptr<RulesUpdater> updater_;
     std::unique_ptr<DomainExceptionStore> exceptions_;
     std::unique_ptr<CustomBlocklistStore> blocklist_;
     std::unique_ptr<URLCleaner> cleaner_;

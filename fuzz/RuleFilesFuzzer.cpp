@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Rule documents from arbitrary bytes: a provider rule file, a supplementary file added to a loaded
-// engine, or a rules export handed to import. The first byte picks which; the rest is the document.
-// Any bytes either load or are refused with the engine as it was; whatever loads still cleans a
-// fixed set of links; and the engine's own export always imports back without changing anything.
+// engine, a rules export handed to import, or a downloaded bundle's rule file handed to validation.
+// The first byte picks which; the rest is the document. Any bytes either load or are refused with
+// the engine as it was; whatever loads still cleans a fixed set of links; the engine's own export
+// always imports back without changing anything; and validation answers with one of its reasons,
+// accepts only what loads, and never touches the engine in use.
 #include "core/cleaning/CustomRuleCheck.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
@@ -11,6 +13,7 @@
 #include "core/foundation/Regex.h"
 #include "fuzz/FuzzSupport.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -122,6 +125,22 @@ void run(std::uint8_t mode, std::string_view document) {
         case 1:
             loaded = engine.appendSupplementaryRules(document);
             break;
+        case 3: {
+            static const std::array<std::string_view, 7> kReasons = {"ClearURLs JSON could not be decoded",
+                                                                     "Supplementary JSON could not be decoded",
+                                                                     "Missing provider URL pattern",
+                                                                     "A rule pattern did not compile",
+                                                                     "Could not isolate validation preferences",
+                                                                     "No providers compiled",
+                                                                     "Local functional smoke checks failed"};
+            const auto problem = RulesEngine::validateRuleBundle(defaults, document, kBaseRules);
+            FUZZ_CHECK(!problem || std::find(kReasons.begin(), kReasons.end(), *problem) != kReasons.end());
+            if (!problem) {
+                RulesEngine scratch(defaults, RulesEngineEnvironment{nullptr, nullptr, [](std::string_view) {}});
+                FUZZ_CHECK(scratch.loadRuleBundle(document, kBaseRules) && !scratch.compiledProviders().empty());
+            }
+            break;
+        }
         default: {
             // The reason given for a refusal and the refusal itself come from one decision.
             const bool refused = engine.importRefusal(document).has_value();
@@ -133,7 +152,7 @@ void run(std::uint8_t mode, std::string_view document) {
     }
     if (!loaded) {
         FUZZ_CHECK(snapshot(engine) == before);
-    } else if (mode != 2) {
+    } else if (mode < 2) {
         FUZZ_CHECK(engine.categories().size() == 8);
     }
     checkDeferredRulesCompile(engine);
@@ -147,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::string_view document(reinterpret_cast<const char*>(data + 1), size - 1);
     try {
-        run(data[0] % 3, document);
+        run(data[0] % 4, document);
     } catch (...) {
         fuzz::propertyFailed("a rule document made the engine throw", __FILE__, __LINE__);
     }

@@ -91,6 +91,14 @@ public:
     // loadRules, then appendSupplementaryRules when supplementary data is given; true when the main
     // document decoded (a supplementary one that does not is ignored, as appending it alone is).
     bool loadRuleBundle(std::string_view clearURLsData, std::optional<std::string_view> supplementaryData);
+    // Whether a downloaded or installed pair of rule files would give a working engine: both decode,
+    // every provider has a URL pattern, every pattern compiles (a normal load would skip one that does
+    // not; a bundle is refused for it), some provider compiles, and three ordinary links clean as
+    // expected with these rules alone. Returns why not, or nothing when the bundle is good. Works on a
+    // private engine over a throw-away suite of `defaults`, removed again before returning, so the
+    // live engine and the user's own preferences are never touched.
+    [[nodiscard]] static std::optional<std::string> validateRuleBundle(
+        UserDefaults& defaults, std::string_view clearURLsData, std::optional<std::string_view> supplementaryData);
     // The newest of the supplementary rule files on this machine (shared containers, then the core
     // resources); on equal dates the earlier candidate wins.
     [[nodiscard]] std::optional<std::filesystem::path> supplementaryRulesURL() const;

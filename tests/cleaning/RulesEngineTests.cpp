@@ -147,5 +147,74 @@ TEST_F(RulesEngineTest, NewestSupplementaryFileWinsAndTiesGoToTheSharedContainer
     EXPECT_FALSE(located.supplementaryRulesURL().has_value());
 }
 
+// Records the throw-away suites validation makes and removes; refuses to make one when asked to.
+class SuiteLog final : public UserDefaults {
+public:
+    [[nodiscard]] std::optional<DefaultsValue> value(std::string_view key) const override { return store.value(key); }
+    bool set(std::string_view key, DefaultsValue value) override { return store.set(key, std::move(value)); }
+    void remove(std::string_view key) override { store.remove(key); }
+    [[nodiscard]] std::unique_ptr<UserDefaults> suite(std::string_view name) override {
+        made.emplace_back(name);
+        return refuse ? nullptr : store.suite(name);
+    }
+    void removeSuite(std::string_view name) override {
+        removed.emplace_back(name);
+        store.removeSuite(name);
+    }
+    bool transaction(const std::function<bool(UserDefaults&)>& body) override { return store.transaction(body); }
+
+    InMemoryUserDefaults store;
+    bool refuse = false;
+    Strings made;
+    Strings removed;
+};
+
+TEST(RuleBundleValidationTest, EachProblemHasItsMessageAndTheThrowAwaySuiteNeverStays) {
+    const std::string good = R"({"providers": {"p": {"urlPattern": "^https?://shop\\.example/", "rules": ["ref"]}}})";
+    const auto everywhere = [](const std::string& key, const std::string& pattern) {
+        return R"({"providers": {"p": {"urlPattern": "^https?://", ")" + key + R"(": [")" + pattern + R"("]}}})";
+    };
+    const std::string shipped =
+        testing::readFile(std::string(TESSARIL_SOURCE_DIR) + "/resources/Tessaril_TessarilCore.bundle/data.min.json");
+    struct Case {
+        std::string clearURLs;
+        std::optional<std::string> supplementary;
+        std::optional<std::string> problem;
+        bool suiteMade;
+    };
+    const std::vector<Case> cases = {
+        {good, std::nullopt, std::nullopt, true},
+        {good, good, std::nullopt, true},
+        {shipped, std::nullopt, std::nullopt, true},
+        {"{\"providers\": ", good, "ClearURLs JSON could not be decoded", false},
+        {good, "[]", "Supplementary JSON could not be decoded", false},
+        {R"({"providers": {"p": {"rules": ["ref"]}}})", good, "Missing provider URL pattern", false},
+        {good, R"({"providers": {"p": {"urlPattern": ""}}})", "Missing provider URL pattern", false},
+        // A normal load would skip these patterns; a bundle is refused for them.
+        {everywhere("rules", "("), std::nullopt, "A rule pattern did not compile", false},
+        {good, everywhere("redirections", "(x"), "A rule pattern did not compile", false},
+        {good, everywhere("exceptions", "[a"), "A rule pattern did not compile", false},
+        {R"({"providers": {}})", std::nullopt, "No providers compiled", true},
+        {everywhere("rules", "id"), std::nullopt, "Local functional smoke checks failed", true},
+        {good, everywhere("rules", "v"), "Local functional smoke checks failed", true},
+        {good, everywhere("rawRules", "article"), "Local functional smoke checks failed", true},
+    };
+    for (const auto& [clearURLs, supplementary, problem, suiteMade] : cases) {
+        SuiteLog defaults;
+        const std::optional<std::string_view> supplementaryView =
+            supplementary ? std::optional<std::string_view>(*supplementary) : std::nullopt;
+        EXPECT_EQ(RulesEngine::validateRuleBundle(defaults, clearURLs, supplementaryView), problem) << clearURLs;
+        EXPECT_EQ(defaults.made.size(), suiteMade ? 1U : 0U) << clearURLs;
+        EXPECT_EQ(defaults.removed, defaults.made);
+        for (const auto& name : defaults.made)
+            EXPECT_TRUE(name.starts_with("Tessaril-rule-validation-")) << name;
+    }
+    SuiteLog refusing;
+    refusing.refuse = true;
+    EXPECT_EQ(RulesEngine::validateRuleBundle(refusing, good, std::nullopt),
+              "Could not isolate validation preferences");
+    EXPECT_TRUE(refusing.removed.empty());
+}
+
 }  // namespace
 }  // namespace tessaril

@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Writes the manifest of a folder of rule files, refusing any folder the product itself would refuse
+// to install. Two uses:
+//   tessaril_publish_rules shipped FOLDER TEMPLATE OUTPUT
+//     the manifest of the shipped rules (the build runs this, so it always matches the files);
+//   tessaril_publish_rules publish FOLDER TEMPLATE VERSION stable|beta ORIGIN_ROOT
+//     a release for the static update origin: ORIGIN_ROOT/tessaril/rules[/beta]/manifest.json, with
+//     the files under VERSION/ beside it.
+// TEMPLATE is a manifest without files, which gives the version, the publication time, the notes and
+// where the rules came from; a published release takes its version from the command line and is
+// dated now.
+#include "core/cleaning/RulesEngine.h"
+#include "core/foundation/FileContents.h"
+#include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/Sha256.h"
+#include "core/foundation/Text.h"
+#include "core/guard/CommandGuard.h"
+#include "core/updates/RuleUpdateChannel.h"
+#include "core/updates/RuleUpdateError.h"
+#include "core/updates/RuleUpdateManifest.h"
+#include "core/updates/StaticUpdateSession.h"
+
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tessaril {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = RuleUpdateManifest::File::Kind;
+
+// Why the folder cannot be published.
+class Refusal : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct RuleFile {
+    Kind kind;
+    std::string bytes;
+};
+
+// The folder's rule files, in manifest order; the Command Guard file is optional.
+std::vector<RuleFile> readRuleFiles(const fs::path& folder) {
+    std::vector<RuleFile> files;
+    for (Kind kind : {Kind::clearurls, Kind::tessarilSupplementary, Kind::commandGuard}) {
+        const fs::path file = folder / installedName(kind);
+        auto bytes = readFileContents(file, RuleUpdateManifest::maximumFileBytes);
+        if (!bytes) {
+            if (kind == Kind::commandGuard && !fs::exists(file)) continue;
+            throw Refusal("cannot read " + file.string());
+        }
+        files.push_back({kind, std::move(*bytes)});
+    }
+    InMemoryUserDefaults defaults;
+    if (auto problem = RulesEngine::validateRuleBundle(defaults, files[0].bytes, files[1].bytes)) {
+        throw Refusal("the rules would be refused: " + *problem);
+    }
+    if (files.size() == 3 && !CommandGuard::ruleBundleVersion(files[2].bytes)) {
+        throw Refusal("the Command Guard rules would be refused: they have no version");
+    }
+    return files;
+}
+
+// `directory` is the path on the origin, "/tessaril/rules/…/" with its final slash.
+RuleUpdateManifest manifestOf(RuleUpdateManifest manifest, const std::vector<RuleFile>& files,
+                              const std::string& directory) {
+    manifest.files.clear();
+    for (const auto& [kind, bytes] : files) {
+        const std::string name(installedName(kind));
+        manifest.files.push_back({kind, name,
+                                  "https://" + std::string(StaticUpdateSession::originHost) + directory + name,
+                                  sha256Hex(bytes), static_cast<std::int64_t>(bytes.size())});
+    }
+    try {
+        manifest.validate(RuleUpdateManifest::supportedSchemaVersion);
+    } catch (const RuleUpdateError& error) {
+        throw Refusal(error.what());
+    }
+    return manifest;
+}
+
+RuleUpdateManifest readTemplate(const fs::path& file) {
+    const auto text = readFileContents(file, RuleUpdateManifest::maximumManifestBytes);
+    auto manifest = text ? RuleUpdateManifest::decode(*text) : std::nullopt;
+    if (!manifest) throw Refusal(file.string() + " is not a manifest");
+    return std::move(*manifest);
+}
+
+void write(const fs::path& file, std::string_view bytes) {
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    if (!out) throw Refusal("cannot write " + file.string());
+}
+
+// The version names a folder on the origin, so it must be one plain path segment.
+void checkVersion(std::string_view version) {
+    if (text::trim(version).empty() || version.find('/') != std::string_view::npos ||
+        version.find("..") != std::string_view::npos || version != text::trim(version)) {
+        throw Refusal("the version must be one word without \"/\" or \"..\"");
+    }
+}
+
+int run(const std::vector<std::string>& arguments) {
+    if (arguments.size() == 4 && arguments[0] == "shipped") {
+        const auto files = readRuleFiles(arguments[1]);
+        const auto templateManifest = readTemplate(arguments[2]);
+        checkVersion(templateManifest.currentVersion);
+        const auto manifest =
+            manifestOf(templateManifest, files, "/tessaril/rules/" + templateManifest.currentVersion + "/");
+        write(arguments[3], manifest.encode());
+        return 0;
+    }
+    if (arguments.size() == 6 && arguments[0] == "publish") {
+        const auto channel = ruleUpdateChannel(arguments[4]);
+        if (!channel) throw Refusal("the channel is \"stable\" or \"beta\"");
+        checkVersion(arguments[3]);
+        const auto files = readRuleFiles(arguments[1]);
+        auto manifest = readTemplate(arguments[2]);
+        manifest.currentVersion = arguments[3];
+        manifest.publishedAt = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
+        const fs::path manifestFile(manifestPath(*channel));
+        const std::string directory = manifestFile.parent_path().string() + "/" + arguments[3] + "/";
+        manifest = manifestOf(std::move(manifest), files, directory);
+        // Files first: a client that sees the new manifest finds its files already there.
+        const fs::path root = arguments[5];
+        for (const auto& file : files)
+            write(root / directory.substr(1) / installedName(file.kind), file.bytes);
+        write(root / manifestFile.relative_path(), manifest.encode());
+        return 0;
+    }
+    std::cerr << "usage: tessaril_publish_rules shipped FOLDER TEMPLATE OUTPUT\n"
+                 "       tessaril_publish_rules publish FOLDER TEMPLATE VERSION stable|beta ORIGIN_ROOT\n";
+    return 2;
+}
+
+}  // namespace
+}  // namespace tessaril
+
+int main(int argc, char** argv) {
+    try {
+        return tessaril::run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& error) {
+        std::cerr << "tessaril_publish_rules: " << error.what() << '\n';
+        return 1;
+    }
+}
