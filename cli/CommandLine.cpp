@@ -11,7 +11,9 @@
 #include "cli/ExitStatus.h"
 #include "cli/GuardCommands.h"
 #include "cli/LinkCommands.h"
+#include "cli/PrefsCommands.h"
 #include "cli/RulesCommands.h"
+#include "cli/StatsCommand.h"
 #include "cli/StoreCommands.h"
 
 namespace tessaril::cli {
@@ -40,6 +42,8 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     const StoreCommands stores(app);
     const GuardCommands guardCommands(app);
     const LinkCommands linkCommands(app, addRulesOption);
+    const StatsCommand statsCommand(app);
+    const PrefsCommands prefsCommands(app);
 
     const auto expanded = withDefaultCommand(app, arguments);
     std::vector<std::string> reversed(expanded.rbegin(), expanded.rend());
@@ -59,6 +63,8 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     if (rulesCommands.parsed()) return rulesCommands.run(rulesDirectory, out, err);
     if (stores.parsed()) return stores.run(out, err);
     if (linkCommands.parsed()) return linkCommands.run(rulesDirectory, network, out, err);
+    if (statsCommand.parsed()) return statsCommand.run(out, err);
+    if (prefsCommands.parsed()) return prefsCommands.run(out, err);
     return ExitStatus::usage;
 }
 

@@ -64,6 +64,12 @@ ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
     }
 }
 
+ExitStatus ToolContext::commit(const std::function<bool(UserDefaults&)>& change) {
+    if (defaults_->transaction(change)) return ExitStatus::success;
+    err_ << "tessaril: nothing changed: the preferences store could not be written\n";
+    return ExitStatus::refused;
+}
+
 bool ToolContext::loadRules(const std::optional<fs::path>& directory) {
     RulesEngineEnvironment environment;
     const auto& bundle = coreResources();

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
 
+#include "cli/ExitStatus.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/UserDefaults.h"
@@ -35,6 +37,11 @@ public:
 
     // The user's preferences; with read-only access, writes to it never reach the file.
     [[nodiscard]] UserDefaults& defaults() { return *defaults_; }
+
+    // Runs `change` as one transaction of the preferences. Writes can fail unnoticed inside one, so
+    // `change` answers whether what it wrote is there; when it is not, or the store cannot be
+    // written, nothing is kept and the error stream says so.
+    ExitStatus commit(const std::function<bool(UserDefaults&)>& change);
 
     // Loads `directory`/data.min.json (required) and `directory`/tessaril-supplementary.json (when
     // present), or, when no directory is given, the rules the tray application starts with (the

@@ -17,16 +17,6 @@ namespace {
 using std::chrono::sys_days;
 using std::chrono::sys_seconds;
 
-// "yyyy-MM-dd" of a civil day. Date spans roughly 1678...2262, so four digits always suffice.
-std::string formatCivilDay(sys_days day) {
-    const std::chrono::year_month_day ymd(day);
-    char buffer[32];
-    // The fields are bounded, so the text always fits.
-    static_cast<void>(std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
-                                    static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day())));
-    return buffer;
-}
-
 // The zone's offset from UTC at `instant`, in seconds; 0 for a zone ICU does not know.
 std::int64_t zoneOffsetSeconds(sys_seconds instant, std::string_view timeZoneId) {
     // Real identifiers are short; anything long is junk and must not be cut into a valid one.
@@ -61,10 +51,23 @@ bool hasAt(std::string_view text, std::size_t pos, char c) {
 
 }  // namespace
 
-std::string formatDay(Date date, std::string_view timeZoneId) {
+sys_days localDay(Date date, std::string_view timeZoneId) {
     const auto instant = std::chrono::floor<std::chrono::seconds>(date);
     const auto local = instant + std::chrono::seconds(zoneOffsetSeconds(instant, timeZoneId));
-    return formatCivilDay(std::chrono::floor<std::chrono::days>(local));
+    return std::chrono::floor<std::chrono::days>(local);
+}
+
+std::string formatDay(sys_days day) {
+    const std::chrono::year_month_day ymd(day);
+    char buffer[32];
+    // The year may have any sign and up to five digits; the buffer holds every such text.
+    static_cast<void>(std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                                    static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day())));
+    return buffer;
+}
+
+std::string formatDay(Date date, std::string_view timeZoneId) {
+    return formatDay(localDay(date, timeZoneId));
 }
 
 std::string formatInternetDateTime(Date date) {
@@ -75,7 +78,7 @@ std::string formatInternetDateTime(Date date) {
     static_cast<void>(std::snprintf(buffer, sizeof buffer, "T%02d:%02d:%02dZ", static_cast<int>(time.hours().count()),
                                     static_cast<int>(time.minutes().count()),
                                     static_cast<int>(time.seconds().count())));
-    return formatCivilDay(day) + buffer;
+    return formatDay(day) + buffer;
 }
 
 std::optional<Date> parseInternetDateTime(std::string_view text) {

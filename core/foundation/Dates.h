@@ -3,14 +3,22 @@
 
 #include "core/foundation/Date.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace tessaril {
 
-// "yyyy-MM-dd" of `date` as the calendar shows it in the given IANA zone (Gregorian, ASCII
-// digits whatever the user's locale). An unknown zone identifier counts as UTC.
+// The calendar day `date` falls on in the given IANA zone. An unknown zone identifier counts as UTC.
+// Counting back whole days from it gives calendar days, however long a daylight-saving change
+// makes one of them.
+[[nodiscard]] std::chrono::sys_days localDay(Date date, std::string_view timeZoneId);
+
+// "yyyy-MM-dd" of a calendar day (Gregorian, ASCII digits whatever the user's locale).
+[[nodiscard]] std::string formatDay(std::chrono::sys_days day);
+
+// "yyyy-MM-dd" of `date` as the calendar shows it in the given IANA zone: formatDay(localDay(...)).
 [[nodiscard]] std::string formatDay(Date date, std::string_view timeZoneId);
 
 // "2026-12-05T10:00:00Z": UTC, whole seconds (fractions are dropped, rounding towards the past).

@@ -21,7 +21,6 @@ namespace {
 constexpr std::array<std::string_view, 6> kRedditCanonicalHosts = {
     "reddit.com", "www.reddit.com", "old.reddit.com", "new.reddit.com", "m.reddit.com", "np.reddit.com",
 };
-constexpr std::string_view kRedditShortLinkHost = "redd.it";
 constexpr std::string_view kInstagramHost = "instagram.com";
 constexpr std::array<std::string_view, 2> kThreadsHosts = {"threads.net", "threads.com"};
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/stats/StatsTracker.h"
 #include "core/stores/DomainExceptionStore.h"
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "tests/cli/ToolTest.h"
@@ -68,6 +69,11 @@ rules explain 'https://example.com/?id=2&utm_source=x'
 rules add mine_x
 blocklist list
 exceptions list
+stats
+stats --json --window 30d
+stats --csv
+prefs list
+prefs get proactive_weeklyApp
 --help
 --version
 rules import )" + exported.string() +
@@ -80,6 +86,57 @@ rules import )" + exported.string() +
         eval "\"\$0\" $line" <<< 'https://example.com/?id=2&utm_source=x' >/dev/full 2>"$HOME/err"
         echo "$? $(tail -n 1 "$HOME/err"): $line"; done)"),
               (Invocation{0, expected, ""}));
+}
+
+// The statistics and switches the tray application keeps, through the tool: cleaning counts nothing,
+// showing writes nothing, and the switches keep their couplings.
+TEST_F(ToolProcessTest, StatisticsAndSwitches) {
+    ASSERT_EQ(spawn({"-q", "https://example.com/?utm_source=x"}).status, 0);
+    EXPECT_FALSE(fs::exists(storeFile(root_)));
+    const auto stored = SqliteUserDefaults::open(storeFile(root_));
+    stored->set(StatsTracker::totalKey, std::int64_t{3});
+    stored->set("stats_category_Social Media", std::int64_t{2});
+
+    const auto json = nlohmann::json::parse(spawn({"stats", "--json", "--window", "all"}).out, nullptr, false);
+    EXPECT_EQ(json.value("window", ""), "All Time");
+    EXPECT_EQ(json["totalCleaned"], 3);
+    EXPECT_EQ(json["categoryStats"]["Social Media"], 2);
+    const Invocation csv = spawn({"stats", "--csv"});
+    EXPECT_EQ(lines(csv.out).size(), 89U);
+    EXPECT_NE(csv.out.find("\nAll Time,Category,Social Media,2\n"), std::string::npos);
+    EXPECT_EQ(csv.out.back(), '0');
+    EXPECT_NE(spawn({"stats", "--window", "all"}).out.find("\n  Total URLs Cleaned  3\n"), std::string::npos);
+
+    const std::pair<std::vector<std::string>, Invocation> steps[] = {
+        {{"stats", "--collect", "off"}, {0, "", ""}},
+        {{"stats", "--reset"}, {0, "", ""}},
+        {{"stats", "--json", "--window", "all"},
+         {0, R"({"window":"All Time","collectionEnabled":false,"totalCleaned":0)", ""}},
+        {{"prefs", "set", "proactive_automaticInstall", "on"},
+         {1, "",
+          "tessaril: proactive_automaticInstall was not turned on: it stays off while proactive_dailyRules is off\n"}},
+        {{"prefs", "set", "proactive_dailyRules", "on"}, {0, "", ""}},
+        {{"prefs", "set", "proactive_automaticInstall", "true"}, {0, "", ""}},
+        {{"prefs", "get", "proactive_automaticInstall"}, {0, "true\n", ""}},
+        {{"prefs", "set", "proactive_dailyRules", "false"}, {0, "", ""}},
+        {{"prefs", "set", "notifications_enabled", "off"}, {0, "", ""}},
+        {{"prefs", "list"},
+         {0,
+          "notifications_enabled false\nnotifications_command_warnings_enabled true\nproactive_unknownAlerts false\n"
+          "proactive_dailyRules false\nproactive_automaticInstall false\nproactive_weeklyApp false\n",
+          ""}},
+        {{"prefs", "set", "stats_totalCleaned", "true"},
+         {2, "", "tessaril: there is no switch \"stats_totalCleaned\"; `tessaril prefs list` shows them all\n"}},
+        {{"prefs", "set", "proactive_weeklyApp", "1"},
+         {2, "", "tessaril: proactive_weeklyApp is a switch: true, false, on or off, not \"1\"\n"}},
+    };
+    for (const auto& [arguments, expected] : steps) {
+        Invocation run = spawn(arguments);
+        // Only the start of a JSON answer is compared.
+        if (expected.out.starts_with("{")) run.out = run.out.substr(0, expected.out.size());
+        EXPECT_EQ(run, expected) << arguments[0] << " " << arguments[1];
+    }
+    EXPECT_EQ(spawn({"stats", "--collect", "maybe"}).status, 2);
 }
 
 // Two scripts edit the user's settings at once, as `for i in $(seq 100); do tessaril ...; done &`
