@@ -96,10 +96,9 @@ TEST_F(GuardCommandsTest, VerdictsStatusesAndLimits) {
 }
 
 TEST_F(GuardCommandsTest, UnusableRulesFiles) {
+    // One file for each reason (which files decode is the rules file's own test).
     const std::pair<std::string, std::string> unusable[] = {
         {R"({"currentVersion":"1","rules":[{"id":"x"}]})", "not a Command Guard rules file"},
-        {"{}", "not a Command Guard rules file"},
-        {R"({"currentVersion":"1","rules":[]})", "no rule has a pattern that compiles"},
         {R"({"currentVersion":"1","rules":[)" + kInvalidRule + "]}", "no rule has a pattern that compiles"},
     };
     for (const auto& [content, reason] : unusable) {
