@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The tool's clean command end to end, with the shipped rules: arbitrary bytes as standard input go
 // through cleanInputs, the function the tool runs, on in-memory streams. The first byte picks the
-// options (bit 0 --quiet, bit 1 --line-buffered); the rest is the input. Checks, for every input line:
+// options (bit 0 --quiet, bit 1 --line-buffered) and, in bits 2-4, a block size of 1 to 8 bytes for a
+// second reading of the input by the line reader alone; the rest is the input. Checks: the reader
+// splits the same lines whatever its block size (a line or a "\r\n" across blocks is one), and for
+// every input line:
 // exactly one answer line, ended as the line was ("\r\n" or "\n"; "\n" for a last line without);
 // in plain mode the answer is the line byte for byte, or (for a line that may be a web link) a
 // cleaned link holding no control character or blank; in --json mode the answer is valid UTF-8 and
@@ -9,6 +12,7 @@
 // the same as on standard input.
 #include "cli/CleanCommand.h"
 #include "cli/ExitStatus.h"
+#include "cli/LineReader.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/InMemoryUserDefaults.h"
@@ -91,6 +95,17 @@ std::vector<std::string_view> answersTo(const std::vector<Line>& lines, std::str
     return answers;
 }
 
+// The line reader on its own, in blocks of `blockSize` bytes: the same lines and endings.
+void checkReadInBlocks(std::string_view input, const std::vector<Line>& lines, std::size_t blockSize) {
+    std::istringstream in{std::string(input)};
+    cli::LineReader reader(in, blockSize);
+    for (const Line& line : lines) {
+        FUZZ_CHECK(reader.next() == line.text);
+        FUZZ_CHECK(reader.ending() == line.ending);
+    }
+    FUZZ_CHECK(!reader.next() && !reader.error());
+}
+
 bool mayBeWebLink(std::string_view line) {
     const std::string_view trimmed = text::trim(line);
     return trimmed.starts_with("http://") || trimmed.starts_with("https://");
@@ -105,6 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.lineBuffered = (data[0] & 2) != 0;
     const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::vector<Line> lines = linesOf(input);
+    checkReadInBlocks(input, lines, 1 + ((data[0] >> 2) & 7));
 
     const std::string plainOutput = cleaned(options, input);
     const std::vector<std::string_view> plain = answersTo(lines, plainOutput);

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // URLComponents on arbitrary bytes. Beyond "no crash", it checks what the cleaner relies on: accepted
-// text serialises back to itself and parses to the same parts again; removing one query item leaves
-// every other byte of the link alone; decoded views never hand out invalid UTF-8 silently.
+// text is valid UTF-8 holding no blank, control character, broken escape or character no part may
+// hold; it serialises back to itself and parses to the same parts again; removing one query item
+// leaves every other byte of the link alone; decoded views never hand out invalid UTF-8 silently.
 #include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
 #include "fuzz/FuzzSupport.h"
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -57,6 +59,18 @@ void checkDecodedViews(const URLComponents& url) {
             FUZZ_CHECK(!item.value || text::isValidUtf8(*item.value));
         }
     }
+}
+
+// No part may hold a blank, a control character (C1 included) or one of these, and every "%" starts
+// an escape of two hex digits; the text is valid UTF-8.
+bool holdsOnlyLinkText(std::string_view link) {
+    if (!text::isValidUtf8(link) || !tessaril::fuzz::holdsNoControlOrBlank(link)) return false;
+    if (link.find_first_of("\"<>\\^`{|}") != std::string_view::npos) return false;
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    for (auto at = link.find('%'); at != std::string_view::npos; at = link.find('%', at + 1)) {
+        if (at + 2 >= link.size() || !hex(link[at + 1]) || !hex(link[at + 2])) return false;
+    }
+    return true;
 }
 
 // Every part but the query is the same in both.
@@ -128,6 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto url = URLComponents::parse(input);
     if (!url) return 0;
+    FUZZ_CHECK(holdsOnlyLinkText(input));
     FUZZ_CHECK(url->string() == input);
     const auto again = URLComponents::parse(url->string());
     FUZZ_CHECK(again.has_value());

@@ -10,8 +10,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <random>
-
 namespace tessaril {
 namespace {
 
@@ -163,7 +161,8 @@ protected:
 
 // Each word alone at every offset of short and long texts, so that it meets the link scan's
 // eight-byte reads at every alignment and the last windows that are read one by one; cut by a byte
-// at either end, it is gone.
+// at either end, it is gone. (Many words sharing windows are the shipped rules' own, which the
+// differential test routes.)
 TEST_F(LiteralRoutingTest, WordsAtEveryOffset) {
     load({"amazon", "://t.co/", "ref=", "%3a%2f%2f", "utm_", "\xC3\xA9t\xC3\xA9"});
     for (std::size_t w = 0; w < words_.size(); ++w) {
@@ -192,28 +191,6 @@ TEST_F(LiteralRoutingTest, AsciiLetterCaseAndNothingElse) {
         load({std::string("qz") + small + "j", std::string("qz") + static_cast<char>(byte | 0x20) + "j"});
         for (const std::string& text : {std::string("qz") + c + "jxxxxxxxxx", std::string("xqz") + c + "j"})
             ASSERT_EQ(providerNames(matched(engine, text)), expected(text)) << text;
-    }
-}
-
-TEST_F(LiteralRoutingTest, AgreesWithPlainSearch) {
-    std::mt19937 random(7);
-    // A small alphabet, so that words share windows and overlap one another in the texts.
-    constexpr std::string_view kAlphabet = "abcAB./:%_";
-    const auto randomString = [&](std::size_t length) {
-        std::string s;
-        for (std::size_t i = 0; i < length; ++i)
-            s += kAlphabet[random() % kAlphabet.size()];
-        return s;
-    };
-    for (int round = 0; round < 40; ++round) {
-        Strings words;
-        for (int w = 0; w < 30; ++w)
-            words.push_back(randomString(4 + random() % 6));
-        load(words);
-        for (int t = 0; t < 50; ++t) {
-            const std::string text = randomString(random() % 40);
-            ASSERT_EQ(providerNames(matched(engine, text)), expected(text)) << text;
-        }
     }
 }
 

@@ -37,28 +37,9 @@ protected:
     RulesEngine engine{defaults, {nullptr, nullptr, [](std::string_view) {}}};
 };
 
-TEST_F(RulesEnginePersistenceTest, SwitchesAndCountsAreStoredUnderPrefixedKeys) {
-    category(engine, RuleCategoryType::analytics).setEnabled(false);
-    category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->setEnabled(false);
-    engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
-    engine.recordMatch("Advertising:not-listed", RuleCategoryType::advertising);
-    engine.saveEnabledStates();
-    engine.saveMatchCounts();
-
-    auto enabled = stored(RulesEngine::enabledStateKey);
-    EXPECT_EQ(enabled["cat:Analytics"], false);
-    EXPECT_EQ(enabled["cat:Advertising"], true);
-    EXPECT_EQ(enabled["rule:Advertising:gclid"], false);
-    EXPECT_EQ(enabled["rule:E-commerce:ref"], true);
-    auto counts = stored(RulesEngine::matchCountsKey);
-    EXPECT_EQ(counts["cat:Advertising"], 2);
-    EXPECT_EQ(counts["rule:Advertising:gclid"], 1);
-    EXPECT_EQ(counts["rule:Advertising:msclkid"], 0);
-    // Reading them back is what every run of `tessaril rules list` does (the tool's tests).
-}
-
 // The count document is written from a kept list of keys; it must stay exactly the JSON object of
-// every category and rule count, whatever happened to the tree since the list was made.
+// every category and rule count, whatever happened to the tree since the list was made. (How the
+// switches are stored, the tool's rules tests read and write.)
 TEST_F(RulesEnginePersistenceTest, StoredCountsFollowEveryChangeOfTheTree) {
     const auto expectedText = [this] {
         nlohmann::json map = nlohmann::json::object();
@@ -70,8 +51,11 @@ TEST_F(RulesEnginePersistenceTest, StoredCountsFollowEveryChangeOfTheTree) {
         return map.dump();
     };
     engine.recordMatch("Advertising:gclid", RuleCategoryType::advertising);
+    // A rule the tree does not list still counts for its category.
+    engine.recordMatch("Advertising:not-listed", RuleCategoryType::advertising);
     engine.saveMatchCounts();
     EXPECT_EQ(defaults.dataText(RulesEngine::matchCountsKey), expectedText());
+    EXPECT_EQ(stored(RulesEngine::matchCountsKey)["cat:Advertising"], 2);
 
     // Two custom rules with one identifier: the later one's count is the one written, as in any
     // JSON object built key by key.
@@ -119,7 +103,8 @@ TEST_F(RulesEnginePersistenceTest, RecordMatchHonoursTheStatisticsSwitch) {
 }
 
 // Custom rules match whole names, literally and in any case; they are stored, kept over a reload of
-// the rule files, and an import of an export adds none twice and keeps the rule switches it carries.
+// the rule files, and an import of an export adds none twice and keeps the rule switches it carries
+// (on another machine too, with a custom rule's own switch: the tool's export test).
 TEST_F(RulesEnginePersistenceTest, CustomRulesAndImportsOfExports) {
     engine.addCustomRule("ref_src", "ref_src", RuleCategoryType::custom);
     engine.addCustomRule("a.b*", "dotted", RuleCategoryType::custom);
@@ -145,17 +130,6 @@ TEST_F(RulesEnginePersistenceTest, CustomRulesAndImportsOfExports) {
     EXPECT_FALSE(category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->isEnabled());
     EXPECT_EQ(fallbackCount("Custom:ref_src"), 1u);
     EXPECT_EQ(stored(RulesEngine::enabledStateKey)["cat:Social Media"], false);
-
-    // Into another engine, the custom rule arrives with the switch it carried.
-    category(engine, RuleCategoryType::custom).rules()[0]->setEnabled(false);
-    InMemoryUserDefaults otherDefaults;
-    RulesEngine other(otherDefaults, {nullptr, nullptr, [](std::string_view) {}});
-    ASSERT_TRUE(other.loadRules(R"({"providers":{}})"));
-    ASSERT_TRUE(other.importRules(*engine.exportRules()));
-    ASSERT_EQ(category(other, RuleCategoryType::custom).rules().size(), 1u);
-    EXPECT_FALSE(category(other, RuleCategoryType::custom).rules()[0]->isEnabled());
-    EXPECT_EQ(builtInRuleFor(other, "ref_src"), "");
-    EXPECT_TRUE(otherDefaults.dataText(RulesEngine::customRulesKey).has_value());
 }
 
 // However custom rules arrive, their number is bounded: each one is asked about every parameter.
@@ -177,9 +151,8 @@ TEST_F(RulesEnginePersistenceTest, CustomRulesAreBoundedHoweverTheyArrive) {
     const auto& custom = category(engine, RuleCategoryType::custom);
     ASSERT_EQ(custom.rules().size(), maximumCustomRules);
     EXPECT_EQ(custom.rules().front()->id(), "Custom:p1");
-    EXPECT_EQ(engine.customRuleRefusal("one_more", "one_more"),
-              "that would make " + std::to_string(maximumCustomRules + 1) + " custom rules; at most " +
-                  std::to_string(maximumCustomRules) + " are kept");
+    // (The refusal's wording is pinned by the tool's import test.)
+    EXPECT_NE(engine.customRuleRefusal("one_more", "one_more"), std::nullopt);
     EXPECT_EQ(engine.customRuleRefusal("a\tb", "x"), "the parameter name holds control characters");
 }
 
@@ -196,17 +169,15 @@ TEST_F(RulesEnginePersistenceTest, ResetsKeepTheOtherHalf) {
     EXPECT_TRUE(engine.isRuleEnabled("Advertising:gclid", RuleCategoryType::advertising));
     EXPECT_TRUE(category(engine, RuleCategoryType::custom).rules().empty());
     EXPECT_EQ(fallbackCount("Custom:ref_src"), 0u);
+    // (What each reset leaves in the store, the tool's rules tests check.)
     EXPECT_FALSE(defaults.objectExists(RulesEngine::enabledStateKey));
-    EXPECT_FALSE(defaults.objectExists(RulesEngine::customRulesKey));
     EXPECT_EQ(category(engine, RuleCategoryType::advertising).firstRule("Advertising:gclid")->matchCount(), 1);
-    EXPECT_TRUE(defaults.objectExists(RulesEngine::matchCountsKey));
 
     category(engine, RuleCategoryType::analytics).setEnabled(false);
     engine.resetMatchCounts();
     EXPECT_FALSE(engine.isCategoryEnabled(RuleCategoryType::analytics));
     EXPECT_EQ(category(engine, RuleCategoryType::advertising).matchCount(), 0);
     EXPECT_EQ(category(engine, RuleCategoryType::advertising).totalMatchCount(), 0);
-    EXPECT_FALSE(defaults.objectExists(RulesEngine::matchCountsKey));
 }
 
 TEST_F(RulesEnginePersistenceTest, ReloadReflectsWhatTheDefaultsHold) {

@@ -24,13 +24,6 @@ inline RuleCategory& category(RulesEngine& engine, RuleCategoryType type) {
     return *engine.categories().at(static_cast<std::size_t>(type));
 }
 
-inline std::vector<std::string> displayNames(const RuleCategory& category) {
-    std::vector<std::string> names;
-    for (const auto& rule : category.rules())
-        names.push_back(rule->displayName());
-    return names;
-}
-
 inline std::vector<std::string> ruleIDs(const RuleCategory& category) {
     std::vector<std::string> ids;
     for (const auto& rule : category.rules())

@@ -93,23 +93,12 @@ TEST_F(GuardCommandsTest, VerdictsStatusesAndLimits) {
     };
     for (const auto& [arguments, input, expected] : cases)
         EXPECT_EQ(invoke(arguments, input), expected) << arguments.back().substr(0, 40) << input.substr(0, 40);
-    EXPECT_EQ(invoke({"guard", "--threshold", "severe", "x"}).status, 2);
-    EXPECT_EQ(invoke({"guard", "a", "b"}).status, 2);
-    // JSON keeps the exact text, escaped its own way.
-    EXPECT_NE(invoke({"guard", "--json", "--rules", hostile, "evil\x1b"}).out.find(R"("matchedText":"evil\u001b")"),
-              std::string::npos);
-    // The shipped rules' wording may change; the verdict's shape may not.
-    const auto risky = invoke({"guard"}, std::string(1, '\0') + "curl -fsSL https://example.com/install.sh | sh");
-    EXPECT_EQ(risky.status, 1);
-    EXPECT_TRUE(risky.out.starts_with("warning: ") && risky.out.find("\n  matched: ") != std::string::npos)
-        << risky.out;
 }
 
 TEST_F(GuardCommandsTest, UnusableRulesFiles) {
+    // One file for each reason (which files decode is the rules file's own test).
     const std::pair<std::string, std::string> unusable[] = {
         {R"({"currentVersion":"1","rules":[{"id":"x"}]})", "not a Command Guard rules file"},
-        {"{}", "not a Command Guard rules file"},
-        {R"({"currentVersion":"1","rules":[]})", "no rule has a pattern that compiles"},
         {R"({"currentVersion":"1","rules":[)" + kInvalidRule + "]}", "no rule has a pattern that compiles"},
     };
     for (const auto& [content, reason] : unusable) {
@@ -121,7 +110,8 @@ TEST_F(GuardCommandsTest, UnusableRulesFiles) {
     // An unusable installed file gives way to the shipped rules, with one line saying so.
     const auto installed = writeFile("data/com.orvellelabs.tessaril/rules/active/command-guard-rules.json",
                                      R"({"currentVersion":"9","rules":[)" + kInvalidRule + "]}");
-    EXPECT_EQ(invoke({"guard", "curl -fsSL https://example.com/install.sh | sh"}).status, 1);
+    // A NUL byte in what is read ends nothing: the command after it is judged.
+    EXPECT_EQ(invoke({"guard"}, std::string(1, '\0') + "curl -fsSL https://example.com/install.sh | sh").status, 1);
     EXPECT_EQ(invoke({"guard", "git status"}),
               (Invocation{0, "",
                           "tessaril: passing over the installed Command Guard rules " + installed.string() +

@@ -17,36 +17,7 @@
 namespace tessaril {
 namespace {
 
-// Each line's text and its ending.
-using Lines = std::vector<std::pair<std::string, std::string>>;
-
-Lines readAll(const std::string& input, std::size_t blockSize) {
-    std::istringstream in(input);
-    cli::LineReader reader(in, blockSize);
-    Lines lines;
-    while (auto line = reader.next())
-        lines.emplace_back(*line, reader.ending());
-    EXPECT_FALSE(reader.error());
-    return lines;
-}
-
-TEST(LineReader, SplitsAtLineFeedsWhateverTheBlockSize) {
-    const std::vector<std::pair<std::string, Lines>> cases = {
-        {"", {}},
-        {"\n\n", {{"", "\n"}, {"", "\n"}}},
-        {"one\ntwo", {{"one", "\n"}, {"two", ""}}},
-        // A carriage return is part of the ending only just before a line feed.
-        {"crlf\r\nmixed\nline\r\n", {{"crlf", "\r\n"}, {"mixed", "\n"}, {"line", "\r\n"}}},
-        {"\r\n\r\r\nlone\rreturn\n\r", {{"", "\r\n"}, {"\r", "\r\n"}, {"lone\rreturn", "\n"}, {"\r", ""}}},
-        {std::string("nul\0byte\n", 9) + std::string(100, 'x'),
-         {{std::string("nul\0byte", 8), "\n"}, {std::string(100, 'x'), ""}}},
-    };
-    for (const auto& [input, expected] : cases) {
-        // Block sizes 1 and 3 put almost every line, and many a "\r\n", across a block boundary.
-        for (std::size_t block : {1u, 2u, 3u, 7u, 256u * 1024u})
-            EXPECT_EQ(readAll(input, block), expected) << "block " << block << " input " << input;
-    }
-}
+// How lines split, whatever the block size, is fuzz/CleanLinesFuzzer.cpp's to check on any input.
 
 TEST(LineReader, AGrownBufferShrinksBackAfterTheLongLine) {
     const std::string longLine(10000, 'y');

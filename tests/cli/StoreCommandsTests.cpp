@@ -35,17 +35,15 @@ TEST_F(StoreCommandsTest, BlocklistEditsListAndRefusals) {
     ASSERT_EQ(invoke({"blocklist", "undo"}), (Invocation{0, "", ""}));
     EXPECT_EQ(invoke({"blocklist", "list"}).out, "*:utm_x\nshop.example.com:ref\n");
     EXPECT_EQ(invoke({"blocklist", "undo"}), (Invocation{1, "", "There is no blocklist change to undo.\n"}));
-    EXPECT_EQ(invoke({"blocklist"}).status, 2);
-    EXPECT_EQ(invoke({"blocklist", "add"}).status, 2);
 }
 
+// A site is named by its host or by a link to it (which forms of either mean the same site, the
+// store's tests say).
 TEST_F(StoreCommandsTest, ExceptionsByHostOrLink) {
-    for (const char* site : {"  WWW.Example.com", "https://www.other.org/page?utm_source=x", "example.com",
-                             "https://[2001:DB8::1]:8443/", "B\u00FCcher.example"})
+    for (const char* site : {"  WWW.Example.com", "https://www.other.org/page?utm_source=x", "example.com"})
         ASSERT_EQ(invoke({"exceptions", "add", site}), (Invocation{0, "", ""})) << site;
-    EXPECT_EQ(invoke({"exceptions", "list"}).out, "example.com\nother.org\n[2001:db8::1]\nxn--bcher-kva.example\n");
+    EXPECT_EQ(invoke({"exceptions", "list"}).out, "example.com\nother.org\n");
     ASSERT_EQ(invoke({"exceptions", "remove", "http://example.com/"}).status, 0);
-    ASSERT_EQ(invoke({"exceptions", "remove", "[2001:db8:0::1]"}).status, 0);
     EXPECT_EQ(invoke({"exceptions", "remove", "absent.net"}),
               (Invocation{1, "", "tessaril: absent.net is not a site exception\n"}));
     EXPECT_EQ(invoke({"exceptions", "add", " "}), (Invocation{2, "", "tessaril: the host is empty\n"}));
@@ -56,7 +54,7 @@ TEST_F(StoreCommandsTest, ExceptionsByHostOrLink) {
         EXPECT_EQ(invoke({"exceptions", "add", invalid}), refused) << invalid;
         EXPECT_EQ(invoke({"exceptions", "remove", invalid}), refused) << invalid;
     }
-    EXPECT_EQ(invoke({"exceptions", "list"}).out, "other.org\nxn--bcher-kva.example\n");
+    EXPECT_EQ(invoke({"exceptions", "list"}).out, "other.org\n");
 }
 
 }  // namespace

@@ -54,16 +54,13 @@ TEST_F(ToolProcessTest, ClosedOutputEndsTheRunQuietly) {
 TEST_F(ToolProcessTest, UnwritableOutputFailsEveryCommand) {
     storeUserLists();
     const auto exported = writeFile("export.json", invoke({"rules", "export"}).out);
-    // One command a line, as typed in a shell; each reads a link on its standard input.
+    // One command a line, as typed in a shell, one for each part of the tool that prints; each reads
+    // a link on its standard input.
     const std::string commands = R"('https://example.com/?id=2&utm_source=x'
--q --json 'https://example.com/?id=2&utm_source=x'
 --line-buffered -q
 guard 'curl https://example.com/x.sh | sh'
-guard --json 'ls -l'
-guard --json 'curl https://example.com/x.sh | sh'
 neutralize 'rm -rf /'
 rules list
-rules list --json
 rules export
 rules explain 'https://example.com/?id=2&utm_source=x'
 rules add mine_x

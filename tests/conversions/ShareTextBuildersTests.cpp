@@ -50,10 +50,8 @@ TEST(DualLinkShareBuilderTest, CarriesBothLinksWithATitleOrTheContext) {
     CleanResult noSiteLink = x;
     noSiteLink.cleanedOriginalURL.reset();
 
+    // (A post whose slug gives the title, the context passed over, is the tool's share test.)
     const std::pair<std::pair<CleanResult, std::optional<std::string_view>>, std::optional<std::string>> cases[] = {
-        {{reddit("/r/cpp/comments/abc/my_post/"), "look"},
-         "my post\nhttps://www.reddit.com/r/cpp/comments/abc/my_post/\n\n"
-         "Privacy link: https://safereddit.com/r/cpp/comments/abc/my_post/"},
         {{reddit("/r/cpp/comments/abc/%F0%9F%98%80"), "look"},
          "Reddit post in r/cpp\nhttps://www.reddit.com/r/cpp/comments/abc/%F0%9F%98%80\n\n"
          "Privacy link: https://safereddit.com/r/cpp/comments/abc/%F0%9F%98%80"},

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the parser must split, accept and refuse. That accepted text serialises to itself, reparses
-// to the same parts, decodes as percentDecode does and loses nothing but the removed item is the
-// fuzzer's to check, on any bytes (fuzz/URLComponentsFuzzer.cpp).
+// to the same parts, decodes as percentDecode does and loses nothing but the removed item (an empty
+// item left alone leaves no "?") is the fuzzer's to check, on any bytes (fuzz/URLComponentsFuzzer.cpp).
 #include "core/foundation/URLComponents.h"
 
 #include <gtest/gtest.h>
@@ -68,20 +68,15 @@ TEST(URLComponents, SplitsEveryPartKeepingItsTextAsWritten) {
 }
 
 TEST(URLComponents, RejectsMalformedText) {
+    // (That nothing accepted holds a blank, a control character, invalid UTF-8, a broken escape or a
+    // character no part may hold is the fuzzer's.)
     const std::string_view rejected[] = {
-        // Blanks and control characters, C1 included; invalid UTF-8: stray, truncated, overlong,
-        // surrogate, beyond U+10FFFF.
-        "https://exa mple.com/", " https://x.com", "https://x.com/\t", "https://x.com/\x7f",
-        std::string_view("https://x.com/\0", 15), "https://x.com/\r\n", "https://x.com/\xc2\x85", "https://x.com/\xff",
-        "https://x.com/\xc3", "https://x.com/\xc0\xaf", "https://x.com/\xed\xa0\x80", "https://x.com/\xf4\x90\x80\x80",
         // Ports and IP literals.
         "http://h:8o/", "http://h:65536/", "http://h:99999999999999999999/", "http://h:-1/", "http://[::1/",
         "http://[::1]x/", "http://[1:2:3]/", "http://[::1::2]/", "http://[12345::]/", "http://[::1%eth0]/",
         "http://[1.2.3.4]/", "http://[::256.1.1.1]/", "http://[::01.1.1.1]/", "http://[v.x]/", "http://a]b/",
-        // Userinfo and host characters, characters no part may hold, and broken escapes.
-        "http://a@b@c/", "http://a[b@c/", "http://a{b/", "http://a%zzb/", "https://x.com/<script>",
-        "https://x.com/\"q\"", "https://x.com/?a={b}", "https://x.com/a|b", "https://x.com/a\\b", "https://x.com/a^b",
-        "https://x.com/`", "https://x.com/a#b c", "https://x.com/%4", "https://x.com/?q=%G1", "https://x.com/#%",
+        // Userinfo and host characters.
+        "http://a@b@c/", "http://a[b@c/",
         // No valid scheme, yet a colon in the first segment.
         "1http://x", "://x", ":", "-x:y/z", "\xc3\xa9:x", "ht~tp://x"};
     for (std::string_view text : rejected)
@@ -108,26 +103,9 @@ TEST(URLComponents, QueryItems) {
         {"d", "%26%3D"}, {"a", "2;e=3"},     {"f", ""}, {"", std::nullopt},
     };
     EXPECT_EQ(u.percentEncodedQueryItems(), expected);
-    EXPECT_EQ(u.queryItemCount(), expected.size());
     EXPECT_EQ(u.queryItems()->at(5), (URLQueryItem{"d", "&="}));
     EXPECT_EQ(parsed("http://h/?q=a+b").queryItems()->front().value, "a+b");
     EXPECT_EQ(parsed("http://h/?").queryItemCount(), 0U);
-}
-
-// That removal leaves every other byte alone is the fuzzer's; what it does with empty items is here.
-TEST(URLComponents, RemovingItemsKeepsTheOthersByteForByte) {
-    URLComponents u = parsed("https://x/p?utm_source=a&q=caf%C3%A9+%2B&&tail#f?utm_x=1");
-    EXPECT_EQ(u.removeQueryItems([](const URLQueryItemView& item) { return item.name.starts_with("utm_"); }), 1U);
-    EXPECT_TRUE(u.removeQueryItem(1));  // the empty item
-    EXPECT_EQ(u.string(), "https://x/p?q=caf%C3%A9+%2B&tail#f?utm_x=1");
-    EXPECT_FALSE(u.removeQueryItem(2));
-    // A lone empty item left over counts as nothing: no bare "?".
-    for (const auto& [link, kept] :
-         {std::pair{"https://x/?&fbclid=1", "https://x/"}, {"https://x/?a&&fbclid=1", "https://x/?a&"}}) {
-        URLComponents removed = parsed(link);
-        removed.removeQueryItems([](const URLQueryItemView& item) { return item.value.has_value(); });
-        EXPECT_EQ(removed.string(), kept);
-    }
 }
 
 // Decoded text is encoded on the way in; encoded text that would change the structure is refused.

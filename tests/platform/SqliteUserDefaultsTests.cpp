@@ -32,9 +32,9 @@ protected:
     const fs::path file = folder.path() / "defaults.sqlite3";
 };
 
-// A damaged file is moved aside with its write-ahead log before anything is written, under a
-// name that says when, and never onto an earlier copy. (The tool's process tests damage the file in
-// several ways and check what a read-only run and a writing one say and keep.)
+// A damaged file is moved aside with its write-ahead log before anything is written, and never onto
+// an earlier copy. (The tool's process tests damage the file in several ways and check the copy's
+// name and bytes, and what a read-only run and a writing one say and keep.)
 TEST_F(SqliteUserDefaultsTest, DamagedFileIsMovedAsideNeverWrittenOver) {
     std::mt19937 random(7);
     std::vector<fs::path> moved;
@@ -47,15 +47,10 @@ TEST_F(SqliteUserDefaultsTest, DamagedFileIsMovedAsideNeverWrittenOver) {
         std::ofstream(file.string() + "-wal", std::ios::binary) << "log " << garbage.substr(0, 64);
         EXPECT_TRUE(SqliteUserDefaults::open(file, {.onDamage = report})->set("key", std::int64_t{round}));
         ASSERT_EQ(moved.size(), round + 1U);
-        // defaults.sqlite3.damaged-20261207T064500Z, and a second copy within the same second beside it
-        const std::string name = moved.back().filename().string();
-        EXPECT_EQ(moved.back().parent_path(), folder.path());
-        EXPECT_TRUE(name.starts_with("defaults.sqlite3.damaged-") && name.find('T') == 33) << name;
-        EXPECT_EQ(readFile(moved.back()), garbage);
         EXPECT_EQ(readFile(moved.back().string() + "-wal"), "log " + garbage.substr(0, 64));
         EXPECT_EQ(SqliteUserDefaults::open(file)->intValue("key"), round);
     }
-    EXPECT_NE(moved[0], moved[1]);
+    EXPECT_NE(moved[0], moved[1]);  // the second within the same second
 }
 
 TEST_F(SqliteUserDefaultsTest, LockedFileFailsWritesAfterTheTimeoutAndKeepsValues) {
