@@ -204,25 +204,31 @@ std::string asciiUpper(std::string text) {
 
 // The prefilters may only skip texts the expression cannot match: checked on every labelled sample,
 // also upper-cased, since the case-insensitive rules compare folded text. The guard asks all rules at
-// once through a RuleScreen, which must answer as each rule's own filters do.
+// once through a RuleScreen, which must answer as each rule's own filters do, and searches a rule
+// alternative by alternative, which must find the match of its whole pattern.
 TEST(ShippedRules, PrefiltersNeverHideAMatch) {
     const auto samples = evaluationSet();
     const auto guard = shippedGuard();
     const RuleScreen screen(guard.rules());
-    std::vector<Regex> regexes;
-    for (const auto& rule : guard.rules())
-        regexes.push_back(rule.regex);
     std::size_t skipped = 0;
     for (const auto& sample : samples) {
         for (const std::string& text : {sample.text, asciiUpper(sample.text)}) {
-            const std::vector<bool> candidates = screen.candidates(text);
-            for (std::size_t index = 0; index < regexes.size(); ++index) {
+            const RuleScreen::Candidates candidates = screen.candidates(text);
+            for (std::size_t index = 0; index < guard.rules().size(); ++index) {
                 const auto& rule = guard.rules()[index];
                 const bool passes = rule.mayMatch(text, RulePrefilter::foldForMatching(text));
-                EXPECT_EQ(candidates[index], passes) << rule.definition.id << ": " << text;
-                if (passes) continue;
-                ++skipped;
-                EXPECT_FALSE(regexes[index].search(text)) << rule.definition.id << ": " << text;
+                EXPECT_EQ(candidates.rule(index), passes) << rule.definition.id << ": " << text;
+                const auto whole = rule.regex.firstMatch(text);
+                if (!passes) {
+                    ++skipped;
+                    EXPECT_FALSE(whole.has_value()) << rule.definition.id << ": " << text;
+                    continue;
+                }
+                bool hitLimit = false;
+                const auto split = rule.firstMatch(SearchText(text), candidates.alternatives(index), hitLimit);
+                EXPECT_EQ(split ? std::optional(split->whole) : std::nullopt,
+                          whole ? std::optional(whole->whole) : std::nullopt)
+                    << rule.definition.id << ": " << text;
             }
         }
     }
