@@ -96,9 +96,9 @@ TEST(ShippedRules, RecallAndFalsePositivesOnTheEvaluationSet) {
     const auto [warning, warningFlagged] = counts["warning"];
     EXPECT_GE(share("risky", danger + warning, dangerFlagged + warningFlagged), 0.97);
     EXPECT_GE(share("danger at danger", counts["danger at danger"].first, counts["danger at danger"].second), 0.90);
+    // Not one benign sample flagged: every false alarm teaches people to click warnings away.
     const auto [benign, benignFlagged] = counts["benign"];
-    const double falsePositives = share("benign", benign, benignFlagged);
-    EXPECT_TRUE(falsePositives >= 0 && falsePositives <= 0.01) << falsePositives;
+    EXPECT_EQ(share("benign", benign, benignFlagged), 0.0);
 }
 
 // Names hidden by quoting, variables or an encoded payload are found in the view that shows them,
