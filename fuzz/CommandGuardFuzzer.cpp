@@ -6,7 +6,8 @@
 // again while a live line after it always is, and what is escaped for a terminal holds no control,
 // bidirectional or line-separating character, and the views of a command stay within their budget:
 // few, distinct, different from the command, valid UTF-8 and together within their size budget;
-// the screen that picks the rules worth running answers as each rule's own filters do.
+// the screen that picks the rules (and alternatives) worth running answers as their own filters do, and
+// a rule searched alternative by alternative finds the match its whole pattern finds.
 #include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
 #include "core/guard/CommandViews.h"
@@ -144,13 +145,20 @@ void checkAnalysis(const CommandGuard& guard, std::string_view text, CommandRisk
     }
 }
 
-// The screen that asks all rules at once answers for each as the rule's own filters do.
+// The screen that asks all rules at once answers for each, and for each of its alternatives, as their
+// own filters do.
 void checkScreen(const CommandGuard& guard, const RuleScreen& screen, std::string_view text) {
-    const std::vector<bool> candidates = screen.candidates(text);
+    const RuleScreen::Candidates candidates = screen.candidates(text);
     const std::string folded = RulePrefilter::foldForMatching(text);
-    FUZZ_CHECK(candidates.size() == guard.rules().size());
-    for (std::size_t index = 0; index < candidates.size(); ++index)
-        FUZZ_CHECK(candidates[index] == guard.rules()[index].mayMatch(text, folded));
+    for (std::size_t index = 0; index < guard.rules().size(); ++index) {
+        const CompiledRule& rule = guard.rules()[index];
+        FUZZ_CHECK(candidates.rule(index) == rule.mayMatch(text, folded));
+        if (!candidates.rule(index)) continue;
+        const auto alternatives = candidates.alternatives(index);
+        FUZZ_CHECK(alternatives.size() == rule.alternatives.size());
+        for (std::size_t i = 0; i < alternatives.size(); ++i)
+            FUZZ_CHECK((alternatives[i] != 0) == rule.alternatives[i].prefilter.mayMatch(text, folded));
+    }
 }
 
 void checkViews(std::string_view text) {

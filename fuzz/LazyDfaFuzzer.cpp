@@ -3,13 +3,13 @@
 // Input: a first byte whose low bit asks for case-insensitive matching, the pattern up to the first
 // line feed, then the text. Checked: reading any pattern is safe, and a tree read accounts for its
 // text (every node within its parent, in order, alternatives one bar apart), as Command Guard's
-// alternatives rely on; a pattern the DFA's subset accepts is one ICU accepts; whenever the DFA
-// answers, it answers as ICU does (unless ICU ran out of work, where they may differ by design),
-// also for a second text that begins with the same eight bytes and resumes from the state they led
-// to; a warm cache, a cache too small to hold two states and Regex::search itself all give the same
-// answer; the literal prefilter lets every ASCII text through that the pattern matches; whenever
-// the backtracker may answer, Regex::firstMatch gives ICU's ranges for the match and every group,
-// Regex::replaceAll ICU's text, and neither reports running out of work.
+// alternatives rely on; ICU finds the same ranges in a prepared UTF-16 copy of the text (SearchText)
+// as in the UTF-8 text, malformed bytes included; a pattern the DFA's subset accepts is one ICU accepts; whenever the
+// DFA answers, it answers as ICU does (unless ICU ran out of work, where they may differ by design), also for a second
+// text that begins with the same eight bytes and resumes from the state they led to; a warm cache, a cache too small to
+// hold two states and Regex::search itself all give the same answer; the literal prefilter lets every ASCII text
+// through that the pattern matches; whenever the backtracker may answer, Regex::firstMatch gives ICU's ranges for the
+// match and every group, Regex::replaceAll ICU's text, and neither reports running out of work.
 #include "core/foundation/LazyDfa.h"
 #include "core/foundation/NfaBacktracker.h"
 #include "core/foundation/PatternSyntax.h"
@@ -32,6 +32,7 @@ using tessaril::PatternSyntax;
 using tessaril::Regex;
 using tessaril::RegexNfa;
 using tessaril::RulePrefilter;
+using tessaril::SearchText;
 
 // Enough for any pattern of the subset on texts of this size; it only stops runaway backtracking.
 constexpr std::int32_t kWorkLimit = 50;
@@ -79,6 +80,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (pattern.size() > kMaximumPattern || text.size() > kMaximumText) return 0;
 
     if (const auto syntax = PatternSyntax::parse(pattern)) FUZZ_CHECK(accountsForItsText(*syntax, pattern));
+    if (auto regex = Regex::compile(pattern, caseInsensitive)) {
+        regex->setFastPathEnabled(false);
+        regex->setWorkLimit(kWorkLimit);
+        const auto direct = regex->firstMatch(text);
+        const bool directFinished = !regex->lastMatchHitLimit();
+        const auto prepared = regex->firstMatch(SearchText(text));
+        if (directFinished && !regex->lastMatchHitLimit()) {
+            FUZZ_CHECK(direct.has_value() == prepared.has_value());
+            if (direct) FUZZ_CHECK(direct->whole == prepared->whole && direct->groups == prepared->groups);
+        }
+    }
     const auto nfa = RegexNfa::parse(pattern, caseInsensitive);
     if (!nfa) return 0;
     auto icu = Regex::compile(pattern, caseInsensitive);

@@ -106,6 +106,17 @@ struct Regex::Impl {
         matcher->setTimeLimit(workLimit, status);
     }
 
+    // Points the matcher at the UTF-16 copy of a prepared text.
+    bool reset(const std::u16string& input) {
+        hitLimit = false;
+        if (!ready() || input.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+        UErrorCode status = U_ZERO_ERROR;
+        utext_openUChars(&text, input.data(), static_cast<std::int64_t>(input.size()), &status);
+        if (U_FAILURE(status)) return false;
+        matcher->reset(&text);
+        return true;
+    }
+
     // Points the matcher at `input`; false when ICU cannot take it, in which case nothing matches.
     bool reset(std::string_view input) {
         hitLimit = false;
@@ -158,18 +169,71 @@ struct Regex::Impl {
         return found && U_SUCCESS(status);
     }
 
-    std::optional<TextRange> range(std::int32_t group, std::size_t textSize) const {
+    // A group's range in native indices (bytes of a UTF-8 text, units of a UTF-16 one), each passed
+    // through `toByte` and clamped, so that a caller slicing the text can never run past it,
+    // whatever ICU made of malformed bytes.
+    template <typename ToByte>
+    std::optional<TextRange> range(std::int32_t group, std::size_t textSize, ToByte toByte) const {
         UErrorCode status = U_ZERO_ERROR;
         const std::int64_t begin = matcher->start64(group, status);
         const std::int64_t end = matcher->end64(group, status);
         if (U_FAILURE(status) || begin < 0 || end < 0) return std::nullopt;
-        // Native indices of a UTF-8 text are byte offsets; clamp anyway so that a caller slicing
-        // the text can never run past it, whatever ICU made of malformed bytes.
-        const auto b = std::min(static_cast<std::size_t>(begin), textSize);
-        const auto e = std::clamp(static_cast<std::size_t>(end), b, textSize);
+        const auto b = std::min(toByte(begin), textSize);
+        const auto e = std::clamp(toByte(end), b, textSize);
         return TextRange{b, e};
     }
+    std::optional<TextRange> range(std::int32_t group, std::size_t textSize) const {
+        return range(group, textSize, [](std::int64_t index) { return static_cast<std::size_t>(index); });
+    }
+
+    // The match ICU has just found, its ranges mapped to bytes by `toByte`.
+    template <typename ToByte>
+    std::optional<RegexMatch> match(std::size_t textSize, std::size_t groups, ToByte toByte) const {
+        auto whole = range(0, textSize, toByte);
+        if (!whole) return std::nullopt;
+        RegexMatch found;
+        found.whole = *whole;
+        found.groups.reserve(groups);
+        for (std::size_t g = 1; g <= groups; ++g)
+            found.groups.push_back(range(static_cast<std::int32_t>(g), textSize, toByte));
+        return found;
+    }
 };
+
+SearchText::SearchText(std::string_view utf8) : utf8_(utf8) {
+    // Longer texts get no copy; ICU cannot take them either way.
+    if (utf8.size() > static_cast<std::size_t>(INT32_MAX)) return;
+    searchable_ = true;
+    utf16_.resize(utf8.size());
+    std::size_t ascii = 0;
+    while (ascii < utf8.size() && static_cast<unsigned char>(utf8[ascii]) < 0x80) {
+        utf16_[ascii] = static_cast<char16_t>(utf8[ascii]);
+        ++ascii;
+    }
+    if (ascii == utf8.size()) return;
+    // Past the first non-ASCII byte, units and bytes part: each unit records where its character
+    // begins.
+    utf16_.resize(ascii);
+    byteOffsets_.reserve(utf8.size() + 1);
+    for (std::size_t i = 0; i < ascii; ++i)
+        byteOffsets_.push_back(static_cast<std::uint32_t>(i));
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    const auto length = static_cast<std::int32_t>(utf8.size());
+    for (auto i = static_cast<std::int32_t>(ascii); i < length;) {
+        const auto start = static_cast<std::uint32_t>(i);
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) c = 0xFFFD;
+        if (c > 0xFFFF) {
+            utf16_ += static_cast<char16_t>(U16_LEAD(c));
+            byteOffsets_.push_back(start);
+            c = U16_TRAIL(c);
+        }
+        utf16_ += static_cast<char16_t>(c);
+        byteOffsets_.push_back(start);
+    }
+    byteOffsets_.push_back(static_cast<std::uint32_t>(utf8.size()));
+}
 
 Regex::Regex(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
@@ -271,15 +335,20 @@ std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
     if (!impl_) return std::nullopt;
     if (const auto* fast = impl_->fastMatcher(text)) return fast->find(text, 0);
     if (!impl_->reset(text) || !impl_->find()) return std::nullopt;
-    auto whole = impl_->range(0, text.size());
-    if (!whole) return std::nullopt;
-    RegexMatch match;
-    match.whole = *whole;
-    const auto groups = captureGroupCount();
-    match.groups.reserve(groups);
-    for (std::size_t g = 1; g <= groups; ++g)
-        match.groups.push_back(impl_->range(static_cast<std::int32_t>(g), text.size()));
-    return match;
+    return impl_->match(text.size(), captureGroupCount(),
+                        [](std::int64_t index) { return static_cast<std::size_t>(index); });
+}
+
+std::optional<RegexMatch> Regex::firstMatch(const SearchText& text) const {
+    if (!impl_) return std::nullopt;
+    const std::string_view utf8 = text.utf8();
+    if (const auto* fast = impl_->fastMatcher(utf8)) return fast->find(utf8, 0);
+    if (!text.searchable_ || !impl_->reset(text.utf16_) || !impl_->find()) return std::nullopt;
+    const auto& offsets = text.byteOffsets_;
+    return impl_->match(utf8.size(), captureGroupCount(), [&offsets](std::int64_t index) {
+        const auto unit = static_cast<std::size_t>(index);
+        return offsets.empty() ? unit : static_cast<std::size_t>(offsets[std::min(unit, offsets.size() - 1)]);
+    });
 }
 
 namespace {

@@ -43,20 +43,43 @@ std::string repairedUtf8(std::string_view text) {
     return out;
 }
 
-// The alternatives of a pattern's top-level alternation, each with the pattern's leading "(?i)";
-// nothing when there is only one, or when the pattern holds anything that could make a bar mean
-// something else than it seems to here (quoting, inline flags, comments).
-std::vector<std::string> topLevelAlternatives(std::string_view pattern) {
+// Whether an alternative searched on its own still means what it does in the whole pattern: a
+// back-reference does only when its alternative holds every group of the pattern, numbered as before.
+bool searchableAlone(const PatternSyntax& syntax, const PatternSyntax::Node& branch) {
+    bool references = false;
+    std::size_t groups = 0;
+    for (std::int32_t index = 0; index < static_cast<std::int32_t>(syntax.size()); ++index) {
+        const auto& node = syntax.node(index);
+        if (node.begin < branch.begin || node.end > branch.end) continue;
+        references = references || node.kind == PatternSyntax::Kind::backReference;
+        const bool numbered = node.form == PatternSyntax::Form::capturing || node.form == PatternSyntax::Form::named;
+        groups += node.kind == PatternSyntax::Kind::group && numbered ? 1 : 0;
+    }
+    return !references || groups == syntax.groupCount();
+}
+
+// The alternatives of a pattern's top-level alternation, each with the pattern's leading "(?i)" and
+// an expression to search it alone unless it would lose the group of a back-reference; nothing when
+// there is only one, or when the pattern holds anything that could make a bar mean something else
+// than it seems to here (quoting, inline flags, comments). An alternative compiles when it is first
+// searched: ICU accepts it, as it accepted the whole pattern, and compiling is most of the time a
+// guard takes to load.
+std::vector<CompiledRule::Alternative> topLevelAlternatives(std::string_view pattern) {
     const auto syntax = PatternSyntax::parse(pattern);
     if (!syntax || syntax->holds(PatternSyntax::Form::quote) || syntax->holds(PatternSyntax::Form::flags) ||
         syntax->holds(PatternSyntax::Form::comment) || syntax->childCount(PatternSyntax::root) < 2) {
         return {};
     }
     const std::string_view prefix = syntax->caseInsensitive() ? pattern.substr(0, 4) : std::string_view();
-    std::vector<std::string> alternatives;
+    std::vector<CompiledRule::Alternative> alternatives;
     for (auto branch = syntax->node(PatternSyntax::root).child; branch >= 0; branch = syntax->node(branch).next) {
         const auto& node = syntax->node(branch);
-        alternatives.push_back(std::string(prefix) + std::string(pattern.substr(node.begin, node.end - node.begin)));
+        const std::string alternative =
+            std::string(prefix) + std::string(pattern.substr(node.begin, node.end - node.begin));
+        auto& added = alternatives.emplace_back(CompiledRule::Alternative{RulePrefilter::fromPattern(alternative), {}});
+        if (!searchableAlone(*syntax, node)) continue;
+        added.regex = Regex::deferred(alternative);
+        added.regex->setWorkLimit(CommandGuard::matchWorkLimit);
     }
     return alternatives;
 }
@@ -99,9 +122,34 @@ std::string matchedFragment(std::string_view match) {
 
 bool CompiledRule::mayMatch(std::string_view text, std::string_view foldedText) const {
     if (!prefilter.mayMatch(text, foldedText)) return false;
-    return alternativePrefilters.empty() ||
-           std::any_of(alternativePrefilters.begin(), alternativePrefilters.end(),
-                       [&](const RulePrefilter& filter) { return filter.mayMatch(text, foldedText); });
+    return alternatives.empty() || std::any_of(alternatives.begin(), alternatives.end(), [&](const Alternative& a) {
+               return a.prefilter.mayMatch(text, foldedText);
+           });
+}
+
+std::optional<RegexMatch> CompiledRule::firstMatch(const SearchText& text, std::span<const std::uint8_t> searched,
+                                                   bool& hitLimit) const {
+    // With no alternative ruled out, one search of the whole pattern costs less than one per
+    // alternative; and it is the only way when an alternative cannot be searched alone.
+    const bool whole =
+        alternatives.empty() || searched.size() != alternatives.size() ||
+        std::all_of(searched.begin(), searched.end(), [](std::uint8_t s) { return s != 0; }) ||
+        std::any_of(alternatives.begin(), alternatives.end(), [](const Alternative& a) { return !a.regex; });
+    if (whole) {
+        auto match = regex.firstMatch(text);
+        hitLimit = !match && regex.lastMatchHitLimit();
+        return match;
+    }
+    std::optional<RegexMatch> first;
+    hitLimit = false;
+    for (std::size_t i = 0; i < alternatives.size(); ++i) {
+        if (searched[i] == 0) continue;
+        auto match = alternatives[i].regex->firstMatch(text);
+        hitLimit = hitLimit || alternatives[i].regex->lastMatchHitLimit();
+        if (match && (!first || match->whole.begin < first->whole.begin)) first = std::move(match);
+    }
+    hitLimit = hitLimit && !first;
+    return first;
 }
 
 CommandGuard::CommandGuard(const ResourceBundle* bundle, const Paths* paths,
@@ -153,11 +201,9 @@ void CommandGuard::compile(std::optional<std::string_view> data) {
         if (!regex) continue;
         regex->setWorkLimit(matchWorkLimit);
         auto prefilter = RulePrefilter::fromPattern(definition.pattern);
-        std::vector<RulePrefilter> alternativePrefilters;
-        for (const auto& alternative : topLevelAlternatives(definition.pattern))
-            alternativePrefilters.push_back(RulePrefilter::fromPattern(alternative));
-        rules_.push_back(CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter),
-                                      std::move(alternativePrefilters)});
+        auto alternatives = topLevelAlternatives(definition.pattern);
+        rules_.push_back(
+            CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter), std::move(alternatives)});
     }
     screen_ = RuleScreen(rules_);
     rulesProblem_ = rules_.empty() ? std::optional(RulesProblem::noRuleCompiles) : std::nullopt;
@@ -189,11 +235,16 @@ std::string CommandGuard::normalizedCommand(std::string_view text) {
 
 std::optional<CommandGuard::ExaminedCommand> CommandGuard::examinedCommand(std::string_view text) {
     std::string command = normalizedCommand(text);
+    const std::string_view trimmed = text::trim(text);
+    const bool joined = command != trimmed;
     // The limit is on the text as UTF-8: a byte that is not UTF-8 counts as the three bytes of the
     // U+FFFD it becomes. Repairing only ever lengthens a text, so one already too long is spared it.
-    if (command.size() <= maximumCommandBytes && !text::isValidUtf8(command)) command = repairedUtf8(command);
+    const bool valid = command.size() > maximumCommandBytes || text::isValidUtf8(command);
+    if (!valid) command = repairedUtf8(command);
     if (command.size() > maximumCommandBytes) return std::nullopt;
-    return ExaminedCommand(std::move(command), isNeutralizedText(text::trim(text)));
+    std::string pasted;
+    if (joined) pasted = valid ? std::string(trimmed) : repairedUtf8(trimmed);
+    return ExaminedCommand(std::move(command), std::move(pasted), isNeutralizedText(trimmed));
 }
 
 std::optional<CommandRiskResult> CommandGuard::analyze(std::string_view text, CommandRiskSeverity threshold) const {
@@ -229,19 +280,21 @@ CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRis
 }
 
 std::vector<CommandView> CommandGuard::views(const ExaminedCommand& command) {
-    return command_views::derive(command.text(), maximumViewBytes);
+    return command_views::derive(command.text(), command.pasted(), maximumViewBytes);
 }
 
 void CommandGuard::matchRules(std::string_view text, std::string_view view, CommandRiskSeverity threshold,
                               std::vector<bool>& matched, std::vector<CommandRiskFinding>& findings,
                               bool& unfinished) const {
-    const std::vector<bool> candidates = screen_.candidates(text);
+    const RuleScreen::Candidates candidates = screen_.candidates(text);
+    const SearchText searchText(text);
     for (std::size_t index = 0; index < rules_.size(); ++index) {
         const auto& rule = rules_[index];
-        if (matched[index] || rule.definition.severity < threshold || !candidates[index]) continue;
-        const auto match = rule.regex.firstMatch(text);
+        if (matched[index] || rule.definition.severity < threshold || !candidates.rule(index)) continue;
+        bool hitLimit = false;
+        const auto match = rule.firstMatch(searchText, candidates.alternatives(index), hitLimit);
         if (!match) {
-            unfinished = unfinished || rule.regex.lastMatchHitLimit();
+            unfinished = unfinished || hitLimit;
             continue;
         }
         matched[index] = true;

@@ -61,11 +61,17 @@ public:
     class ExaminedCommand {
     public:
         [[nodiscard]] const std::string& text() const { return text_; }
+        // The text before its line continuations were joined, trimmed and repaired the same way:
+        // what a shell reads, where a backslash and a line break inside a word vanish.
+        [[nodiscard]] const std::string& pasted() const { return pasted_.empty() ? text_ : pasted_; }
 
     private:
         friend class CommandGuard;
-        ExaminedCommand(std::string text, bool neutralized) : text_(std::move(text)), neutralized_(neutralized) {}
+        ExaminedCommand(std::string text, std::string pasted, bool neutralized)
+            : text_(std::move(text)), pasted_(std::move(pasted)), neutralized_(neutralized) {}
         std::string text_;
+        // Empty when no continuation was joined.
+        std::string pasted_;
         // Whether the text as pasted is this product's neutralized output: the header, then only
         // commented lines.
         bool neutralized_;

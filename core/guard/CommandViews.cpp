@@ -49,6 +49,13 @@ std::size_t closingQuote(std::string_view text, std::size_t open, std::size_t li
     return npos;
 }
 
+// The length of the line continuation at `i` (a backslash or a backquote, then LF or CR LF), or 0.
+std::size_t continuationLength(std::string_view text, std::size_t i) {
+    if (text[i] != '\\' && text[i] != '`') return 0;
+    if (text.compare(i + 1, 2, "\r\n") == 0) return 3;
+    return i + 1 < text.size() && text[i + 1] == '\n' ? 2 : 0;
+}
+
 std::size_t skipBlanks(std::string_view text, std::size_t i) {
     while (i < text.size() && isBlank(text[i]))
         ++i;
@@ -252,12 +259,24 @@ std::string unquotedWords(std::string_view text) {
     out.reserve(text.size());
     // The closing quote of the quoted string being walked through, whose quotes stay.
     std::size_t keptClose = npos;
+    bool singleQuoted = false;
     const bool backslashEscapes = text.find(":\\") == npos && text.find("\\\\") == npos;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (i == keptClose) {
             out += c;
             keptClose = npos;
+            singleQuoted = false;
+            continue;
+        }
+        if (const std::size_t length = continuationLength(text, i); length > 0) {
+            // A POSIX shell deletes a backslash and the line break after it, outside single quotes,
+            // so inside a word (`cu\<LF>rl`) it joins the pieces. Elsewhere, and for PowerShell's
+            // backquote, it is a blank, as the command was joined.
+            const bool joinsWord = c == '\\' && backslashEscapes && !singleQuoted && !out.empty() &&
+                                   !isBlank(out.back()) && i + length < text.size() && !isBlank(text[i + length]);
+            if (!joinsWord) out += ' ';
+            i += length - 1;
             continue;
         }
         const bool beforeLetter = i + 1 < text.size() && isLetter(text[i + 1]);
@@ -280,6 +299,7 @@ std::string unquotedWords(std::string_view text) {
         } else if (keptClose == npos) {
             out += c;
             keptClose = close;
+            singleQuoted = c == '\'';
         } else {
             out.append(text.substr(i, close - i + 1));
             i = close;
@@ -295,7 +315,7 @@ std::string foldedAssignments(std::string_view text, std::size_t maximumBytes) {
     return folded;
 }
 
-std::vector<CommandView> derive(std::string_view command, std::size_t maximumBytes) {
+std::vector<CommandView> derive(std::string_view command, std::string_view pasted, std::size_t maximumBytes) {
     std::vector<CommandView> views;
     std::size_t budget = maximumBytes;
     const auto add = [&](std::string text, std::string origin) {
@@ -329,6 +349,9 @@ std::vector<CommandView> derive(std::string_view command, std::size_t maximumByt
         }
         begin = end;
     }
+    // The command's words are read from the text as pasted, whose line continuations a shell
+    // treats in its own way.
+    sources.front().first = pasted;
     for (const auto& [text, origin] : sources) {
         if (views.size() >= maximumViews || budget == 0) break;
         const std::string prefix = origin.empty() ? std::string() : origin + "/";

@@ -28,18 +28,23 @@ inline constexpr std::size_t maximumDecodingDepth = 2;
 
 // The views of `command` that differ from it and from each other: its payloads decoded (base64, hex,
 // character codes; payloads inside them once more), then the words of the command and of each
-// payload unquoted and its assignments folded. At most maximumViews, together at most `maximumBytes`
-// long, each cut on a UTF-8 character boundary; the work is linear in the size of the command. A
-// command without quoting, escapes, variables or payloads has none.
-[[nodiscard]] std::vector<CommandView> derive(std::string_view command, std::size_t maximumBytes);
+// payload unquoted and its assignments folded. The command's own words are read from `pasted`, the
+// command before its line continuations were joined into blanks (the command itself when it had
+// none). At most maximumViews, together at most `maximumBytes` long, each cut on a UTF-8 character
+// boundary; the work is linear in the size of the texts. A command without quoting, escapes,
+// variables, continuations inside words or payloads has none.
+[[nodiscard]] std::vector<CommandView> derive(std::string_view command, std::string_view pasted,
+                                              std::size_t maximumBytes);
 // The origin of a view in words that follow "the command", e.g. "decoded from base64, then with
 // quotes and escapes taken out of its words".
 [[nodiscard]] std::string description(std::string_view origin);
 
 // Quotes that only glue the pieces of one word (`c"u"rl`, `'bash'`) removed, with backslashes,
 // carets and backquotes before a letter (`c\url`, `p^ow^ershell`, ``i`e`x``). A quoted string that
-// holds blanks or shell metacharacters stays as it is, its insides still unescaped. In a text with
-// Windows paths (`C:\`, `\\host`) a backslash is a separator, not an escape.
+// holds blanks or shell metacharacters stays as it is, its insides still unescaped. A backslash and
+// a line break inside a word, outside single quotes, vanish as a POSIX shell makes them vanish
+// (`cu\<LF>rl`); other line continuations become a blank. In a text with Windows paths (`C:\`,
+// `\\host`) a backslash is a separator, not an escape.
 [[nodiscard]] std::string unquotedWords(std::string_view text);
 // Simple assignments (`a=cu`, `$a='i'`, cmd's `set a=cu`) substituted where the variables are used
 // (`$a`, `${a}`, `%a%`), concatenations of quoted strings (`'i'+'ex'`) joined, and the result's words

@@ -9,8 +9,8 @@ RuleScreen::RuleScreen(const std::vector<CompiledRule>& rules) {
     for (const CompiledRule& rule : rules) {
         Rule entry{addFilter(rule.prefilter), {}};
         entry.alternatives.begin = static_cast<std::uint32_t>(filters_.size());
-        for (const RulePrefilter& alternative : rule.alternativePrefilters)
-            addFilter(alternative);
+        for (const CompiledRule::Alternative& alternative : rule.alternatives)
+            addFilter(alternative.prefilter);
         entry.alternatives.end = static_cast<std::uint32_t>(filters_.size());
         rules_.push_back(entry);
     }
@@ -21,10 +21,20 @@ RuleScreen::RuleScreen(const std::vector<CompiledRule>& rules) {
             scanned.push_back(folded);
             scannedFragments_.push_back(number);
         } else if (!folded.empty()) {
-            shortFragments_[static_cast<unsigned char>(folded[0])].push_back(number);
-            ++shortFragmentCount_;
+            ShortFragment fragment{0, 0, static_cast<std::uint32_t>(folded.size()), number};
+            for (std::size_t i = 0; i < folded.size(); ++i) {
+                fragment.key |= std::uint32_t{static_cast<unsigned char>(folded[i])} << (8 * i);
+                fragment.mask |= std::uint32_t{0xFF} << (8 * i);
+            }
+            shortFragments_.push_back(fragment);
         }
     }
+    std::stable_sort(shortFragments_.begin(), shortFragments_.end(),
+                     [](const ShortFragment& a, const ShortFragment& b) { return (a.key & 0xFF) < (b.key & 0xFF); });
+    for (const ShortFragment& fragment : shortFragments_)
+        ++shortBegin_[(fragment.key & 0xFF) + 1];
+    for (std::size_t byte = 1; byte < shortBegin_.size(); ++byte)
+        shortBegin_[byte] += shortBegin_[byte - 1];
     scanner_.build(scanned);
 }
 
@@ -53,7 +63,12 @@ std::uint32_t RuleScreen::fragmentNumber(const std::string& text, bool caseInsen
     return static_cast<std::uint32_t>(fragments_.size() - 1);
 }
 
-std::vector<bool> RuleScreen::candidates(std::string_view text) const {
+std::span<const std::uint8_t> RuleScreen::Candidates::alternatives(std::size_t index) const {
+    const Range range = screen_->rules_[index].alternatives;
+    return std::span<const std::uint8_t>(filters_).subspan(range.begin, range.end - range.begin);
+}
+
+RuleScreen::Candidates RuleScreen::candidates(std::string_view text) const {
     const std::string folded = RulePrefilter::foldForMatching(text);
     // Per fragment: 0 absent, 1 present, 2 present when folded and still to be confirmed as it is.
     std::vector<std::uint8_t> present(fragments_.size(), 0);
@@ -63,15 +78,31 @@ std::vector<bool> RuleScreen::candidates(std::string_view text) const {
     scanner_.scan(folded, seen, found);
     for (const std::uint32_t number : found)
         foundFolded(scannedFragments_[number]);
-    std::uint32_t shortFound = 0;
-    for (std::size_t i = 0; i < folded.size() && shortFound < shortFragmentCount_; ++i) {
-        for (const std::uint32_t number : shortFragments_[static_cast<unsigned char>(folded[i])]) {
-            if (present[number] == 0 &&
-                folded.compare(i, fragments_[number].folded.size(), fragments_[number].folded) == 0) {
-                foundFolded(number);
-                ++shortFound;
+    static_assert(FragmentScanner::kMinimumLength <= 4, "a short fragment fits the three-byte window");
+    // Short fragments by their first byte, each compared as one word; one found is dropped from the
+    // ones still looked for, so the bytes that start many of them soon cost nothing.
+    std::vector<ShortFragment> pending = shortFragments_;
+    std::array<std::uint32_t, 256> pendingEnd{};
+    std::copy(shortBegin_.begin() + 1, shortBegin_.end(), pendingEnd.begin());
+    std::size_t remaining = pending.size();
+    for (std::size_t i = 0; i < folded.size() && remaining > 0; ++i) {
+        const auto first = static_cast<unsigned char>(folded[i]);
+        std::uint32_t end = pendingEnd[first];
+        if (end == shortBegin_[first]) continue;
+        const std::size_t left = folded.size() - i;
+        std::uint32_t window = 0;
+        for (std::size_t k = 0; k < std::min<std::size_t>(left, 3); ++k)
+            window |= std::uint32_t{static_cast<unsigned char>(folded[i + k])} << (8 * k);
+        for (std::uint32_t k = shortBegin_[first]; k < end;) {
+            if (pending[k].length <= left && (window & pending[k].mask) == pending[k].key) {
+                foundFolded(pending[k].number);
+                pending[k] = pending[--end];
+                --remaining;
+            } else {
+                ++k;
             }
         }
+        pendingEnd[first] = end;
     }
     const auto isPresent = [&](std::uint32_t number) {
         if (present[number] == 2)
@@ -89,15 +120,19 @@ std::vector<bool> RuleScreen::candidates(std::string_view text) const {
         }
         return true;
     };
-    std::vector<bool> candidates(rules_.size(), false);
+    Candidates candidates;
+    candidates.screen_ = this;
+    candidates.rules_.assign(rules_.size(), 0);
+    candidates.filters_.assign(filters_.size(), 0);
     for (std::size_t index = 0; index < rules_.size(); ++index) {
         const Rule& rule = rules_[index];
         if (!passes(rule.filter)) continue;
         bool any = rule.alternatives.begin == rule.alternatives.end;
-        for (std::uint32_t alternative = rule.alternatives.begin; alternative < rule.alternatives.end && !any;
-             ++alternative)
-            any = passes(alternative);
-        candidates[index] = any;
+        for (std::uint32_t alternative = rule.alternatives.begin; alternative < rule.alternatives.end; ++alternative) {
+            candidates.filters_[alternative] = passes(alternative) ? 1 : 0;
+            any = any || candidates.filters_[alternative] != 0;
+        }
+        candidates.rules_[index] = any ? 1 : 0;
     }
     return candidates;
 }

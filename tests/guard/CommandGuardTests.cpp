@@ -234,7 +234,9 @@ TEST(CommandGuard, SharedGuardAnswersFromSeveralThreads) {
 
 // Each alternative of a top-level alternation must be met as a whole, so a text holding a fragment
 // of one alternative and a fragment of another is skipped; bars inside groups, classes or escapes
-// do not split, and a pattern that cannot be split for certain keeps the plain filter.
+// do not split, and a pattern that cannot be split for certain keeps the plain filter. Alternatives
+// searched one by one find what the whole alternation finds: the leftmost match, the earlier
+// alternative on a tie, and a back-reference keeps its group.
 TEST(CommandGuard, AlternativesAreFilteredOneByOne) {
     const auto guard = guardWith({
         rule("split", Severity::danger, "(?i)(?:alpha|beta)\\s+x1|gamma(?:y2|z3)"),
@@ -244,14 +246,27 @@ TEST(CommandGuard, AlternativesAreFilteredOneByOne) {
     const auto mayMatch = [&guard](std::size_t index, const std::string& text) {
         return guard.rules().at(index).mayMatch(text, RulePrefilter::foldForMatching(text));
     };
-    EXPECT_EQ(guard.rules()[0].alternativePrefilters.size(), 2u);
+    EXPECT_EQ(guard.rules()[0].alternatives.size(), 2u);
     EXPECT_FALSE(mayMatch(0, "alpha gamma"));
     EXPECT_FALSE(mayMatch(0, "BETA z3"));
-    EXPECT_EQ(guard.rules()[1].alternativePrefilters.size(), 3u);
+    EXPECT_EQ(guard.rules()[1].alternatives.size(), 3u);
     EXPECT_FALSE(mayMatch(1, "ab c eh"));
-    EXPECT_TRUE(guard.rules()[2].alternativePrefilters.empty());
+    EXPECT_TRUE(guard.rules()[2].alternatives.empty());
     for (const char* text : {"run BETA  X1 now", "gammaZ3", "a|b", "c|d", "egh", "three"})
         EXPECT_TRUE(guard.analyze(text).has_value()) << text;
+
+    const auto searched = guardWith({
+        rule("leftmost", Severity::danger, "zeta\\d|alpha|omega"),
+        rule("tie", Severity::danger, "abc\\d|abc|omega"),
+        rule("reference", Severity::danger, "(q)\\1|w(e)\\2|omega"),
+    });
+    const std::pair<std::string, std::string> matches[] = {
+        {"alpha zeta1", "alpha"}, {"abc1", "abc1"}, {"abc abc2", "abc"}, {"wee qq", "wee"}};
+    for (const auto& [text, matched] : matches) {
+        const auto result = searched.analyze(text);
+        ASSERT_TRUE(result.has_value()) << text;
+        EXPECT_EQ(result->findings.at(0).matchedText, matched) << text;
+    }
 }
 
 }  // namespace

