@@ -169,8 +169,27 @@ std::optional<Assignment> cmdAssignment(std::string_view text, std::size_t i) {
     return assignment;
 }
 
+// The word of a default-value expansion (`${a:-cu}`, `${a-cu}`, `${a:=cu}`, `${a=cu}`) whose name
+// ends at `i`, when the word is plain text; `assigns` for the forms that also set the variable.
+struct DefaultExpansion {
+    std::size_t end;
+    std::string text;
+    bool assigns;
+};
+
+std::optional<DefaultExpansion> defaultExpansion(std::string_view text, std::size_t i) {
+    const std::size_t sign = i < text.size() && text[i] == ':' ? i + 1 : i;
+    if (sign >= text.size() || (text[sign] != '-' && text[sign] != '=')) return std::nullopt;
+    const std::size_t close = text.find('}', sign + 1);
+    if (close == npos || close - sign > 64) return std::nullopt;
+    const std::string_view word = text.substr(sign + 1, close - sign - 1);
+    if (!std::all_of(word.begin(), word.end(), isGlue)) return std::nullopt;
+    return DefaultExpansion{close + 1, std::string(word), text[sign] == '='};
+}
+
 // Shell (`a=cu`), PowerShell (`$a = 'i'`) and cmd (`set a=cu`) assignments at the start of a
-// statement, substituted into the later uses of the variable (`$a`, `${a}`, `%a%`).
+// statement, substituted into the later uses of the variable (`$a`, `${a}`, `%a%`), and the defaults
+// of expansions whose variable has no value (`${a:-cu}`).
 std::string assignmentsSubstituted(std::string_view text, std::size_t maximumBytes) {
     std::map<std::string, std::string, std::less<>> values;
     std::string out;
@@ -185,6 +204,18 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
             while (end < text.size() && isNameCharacter(text[end]))
                 ++end;
             const std::string_view name = text.substr(begin, end - begin);
+            if (braced && !name.empty()) {
+                if (auto expansion = defaultExpansion(text, end)) {
+                    // ${a:-cu}: the variable's value when it has one, else the word after the sign.
+                    const auto known = values.find(name);
+                    const bool set = known != values.end() && !known->second.empty();
+                    if (!set && expansion->assigns) values.insert_or_assign(std::string(name), expansion->text);
+                    out += set ? known->second : expansion->text;
+                    i = expansion->end - 1;
+                    statementStarts = false;
+                    continue;
+                }
+            }
             const bool closed = !braced || (end < text.size() && text[end] == '}');
             if (!name.empty() && closed) {
                 const std::size_t equals = skipBlanks(text, end);

@@ -49,6 +49,9 @@ TEST(CommandViews, AssignmentsFolded) {
     const Cases cases = {
         {"a=cu;b=rl;$a$b -s x | sh", "a=cu;b=rl;curl -s x | sh"},
         {"x=ba;y=sh;curl x | ${x}${y}", "x=ba;y=sh;curl x | bash"},
+        // Defaults of unset variables, and a set one's value over its default.
+        {"${a:-cu}${b-rl} x | ${c:=ba}sh; $c", "curl x | bash; ba"},
+        {"a=z;${a:-ba}sh ${d:-$e} ${f:-x y}", "a=z;zsh ${d:-$e} ${f:-x y}"},
         {"a=\"cu\"\nb='rl'\n$a$b x", "a=cu\nb=rl\ncurl x"},
         {"$a='i';$b='ex';&($a+$b)", "$a=i;$b=ex;&(iex)"},
         {".('i'+'e'+'x') (x)", ".(iex) (x)"},

