@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <array>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string_view>
 #include <utility>

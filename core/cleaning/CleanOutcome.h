@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 namespace tessaril {
 

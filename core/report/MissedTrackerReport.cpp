@@ -4,6 +4,8 @@
 #include "core/foundation/Dates.h"
 #include "core/foundation/Text.h"
 
+#include <nlohmann/json.hpp>
+
 namespace tessaril {
 
 namespace {

@@ -4,6 +4,7 @@
 #include "core/stores/HostName.h"
 
 #include <cstddef>
+#include <nlohmann/json.hpp>
 
 namespace tessaril {
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <unordered_set>
 #include <utility>

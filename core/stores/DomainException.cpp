@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/stores/DomainException.h"
 
+#include <nlohmann/json.hpp>
+
 namespace tessaril {
 
 nlohmann::ordered_json DomainException::toJson() const {

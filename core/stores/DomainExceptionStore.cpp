@@ -6,6 +6,7 @@
 #include "core/stores/HostName.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <utility>
 
 namespace tessaril {

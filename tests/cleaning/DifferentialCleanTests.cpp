@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <random>
 
 namespace tessaril::testing {

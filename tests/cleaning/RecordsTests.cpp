@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <utility>

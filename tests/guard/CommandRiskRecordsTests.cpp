@@ -2,6 +2,7 @@
 // How a Command Guard rules file reads. A verdict's JSON form is pinned where it is printed
 // (`tessaril guard --json`, tests/cli), and severities where `--threshold` reads them.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "core/guard/CommandRiskFinding.h"
 #include "core/guard/RuleBundle.h"

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <nlohmann/json.hpp>
 #include <numeric>
 #include <set>
 #include <string>
