@@ -49,6 +49,8 @@ const std::map<std::string, Page> kPages = {
     {"www.reddit.com/r/cpp/s/t2", {307, "//old.reddit.com/r/cpp/s/t3"}},
     {"old.reddit.com/r/cpp/s/t3", {308, "https://reddit.com/r/cpp/comments/abc/my_post/?utm_source=share"}},
     {"reddit.com/r/cpp/comments/abc/my_post/", {}},
+    // A fifth redirect is one too many.
+    {"redd.it/five", {302, "https://redd.it/four"}},
     {"redd.it/malformed", {302, "https://[www.reddit.com/r/cpp/comments/abc"}},
     // Post links holding bytes that are no UTF-8, a control character and a bidirectional override,
     // one sent unencoded: the post link is the encoded address reached.
@@ -147,6 +149,7 @@ TEST_F(ShareLinkResolutionOverHttpsTest, FollowsOnlyTheServiceToAPostLink) {
         {"https://redd.it/four",
          resolved("https://redd.it/four", "https://reddit.com/r/cpp/comments/abc/my_post/?utm_source=share", "redd.it",
                   4)},
+        {"https://redd.it/five", ShareLinkResolutionError::unsafeRedirect},
         {"https://www.instagram.com/share/away", ShareLinkResolutionError::unsafeRedirect},
         {"https://redd.it/malformed", ShareLinkResolutionError::unsafeRedirect},
         {"https://www.instagram.com/share/stay", ShareLinkResolutionError::noCanonicalDestination},
