@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The regex fast paths (the lazy DFA for search, the backtracker for ranges) against ICU alone, on
-// generated patterns and texts, on each class form, and on every shipped pattern over a sample of
-// the benchmark corpus and hostile variants of it. By hand only what a comparison cannot judge:
-// which texts and patterns are left to ICU, and the limits.
+// each class form and on every shipped pattern over a sample of the benchmark corpus and hostile
+// variants of it. Arbitrary patterns and texts are fuzz/LazyDfaFuzzer.cpp's, which checks the same
+// answers. By hand only what a comparison cannot judge: which texts and patterns are left to ICU,
+// and the limits.
 #include "core/foundation/LazyDfa.h"
 #include "core/foundation/NfaBacktracker.h"
 #include "core/foundation/Regex.h"
@@ -94,49 +95,6 @@ struct Subject {
     std::optional<LazyDfa> tiny;
     std::optional<NfaBacktracker> backtracker;
 };
-
-// Random expressions over a small alphabet, so that anchors, empty branches, classes, case folding,
-// nested, counted and lazy repetition meet in combinations no table lists; a group captures or not.
-std::string randomPattern(std::mt19937& random, int depth = 0) {
-    static const char* const atoms[] = {"a",     "b",     "A",   "-",   ".", "[ab]", "[^a]",
-                                        "[A-a]", "[^-b]", "\\w", "\\W", "^", "$"};
-    static const char* const quantifiers[] = {"",   "",   "",    "*",     "+",    "?",      "*?",
-                                              "+?", "??", "{2}", "{0,2}", "{1,}", "{2,3}?", "{2,}?"};
-    std::string pattern;
-    for (auto length = random() % 4; length > 0; --length) {
-        std::string atom = atoms[random() % std::size(atoms)];
-        if (depth < 2 && random() % 4 == 0)
-            atom = (random() % 2 == 0 ? "(" : "(?:") + randomPattern(random, depth + 1) + ")";
-        if (atom != "^" && atom != "$") atom += quantifiers[random() % std::size(quantifiers)];
-        pattern += atom;
-    }
-    return random() % 4 == 0 ? pattern + "|" + randomPattern(random, depth + 1) : pattern;
-}
-
-// Every pattern in the subset answers every text through both fast paths, or through the DFA alone
-// where it repeats what may match empty; texts of up to six characters, a third of them after one
-// of two beginnings of eight bytes, which the DFA resumes from.
-TEST(RegexDifferential, GeneratedPatternsAnswerAsICUDoes) {
-    std::mt19937 random(42);
-    std::size_t ranges = 0;
-    for (int round = 0; round < 1000 && !HasFailure(); ++round) {
-        // Case-sensitive, case-insensitive by the option, or by a leading "(?i)".
-        const auto folding = random() % 3;
-        const auto pattern = (folding == 2 ? "(?i)" : "") + randomPattern(random);
-        Subject subject(pattern, folding == 1, true);
-        if (!subject.nfa) continue;
-        for (int t = 0; t < 12; ++t) {
-            std::string text = t % 3 == 0 ? std::string(random() % 2 == 0 ? "aAb-Bab-" : "ab-ab-ab") : "";
-            for (auto length = random() % 7; length > 0; --length)
-                text += "aAbB-"[random() % 5];
-            const auto fast = subject.check(text);
-            if (!fast) break;  // ICU ran out of work: its other answers take as long
-            ranges += fast == Fast::both ? 1 : 0;
-            EXPECT_EQ(fast, subject.nfa->capturesExact() ? Fast::both : Fast::search) << pattern << " on " << text;
-        }
-    }
-    EXPECT_GT(ranges, 6000U);
-}
 
 // Each class form, shorthand and escaped punctuation mark on every printable character: the text
 // each replaces shows which are members.

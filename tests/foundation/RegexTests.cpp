@@ -15,8 +15,9 @@ Regex compiled(std::string_view pattern, bool caseInsensitive = false) {
 }
 
 TEST(Regex, RangesAreUtf8ByteOffsets) {
-    // "é" is two bytes, "日本" six, "🙂" four: any UTF-16 leak would shift the offsets. The same
-    // ranges come from ICU reading the text itself and reading its prepared UTF-16 copy.
+    // "é" is two bytes, "日本" six, "🙂" four: any UTF-16 leak would shift the offsets, in the text
+    // itself or in its prepared UTF-16 copy (that both give the same ranges on any bytes is
+    // fuzz/LazyDfaFuzzer.cpp's).
     const std::string text = "é日本🙂 id=42&x";
     auto regex = compiled(R"((?<!q)id=(\d+)(&)?(z)?)");
     for (const auto& match : {regex.firstMatch(text), regex.firstMatch(SearchText(text))}) {
@@ -29,8 +30,6 @@ TEST(Regex, RangesAreUtf8ByteOffsets) {
     const std::string malformed =
         "a\xE2\x82z\xff\xc3\xF0\x9F\x99\x82"
         "b";
-    auto unmatched = compiled("(?<!q)[^a](.)");
-    EXPECT_EQ(unmatched.firstMatch(SearchText(malformed))->groups, unmatched.firstMatch(malformed)->groups);
     EXPECT_EQ(compiled("(?<!q)b").firstMatch(SearchText(malformed))->whole, (TextRange{10, 11}));
     // A group that matched the empty string is present, unlike one that did not take part.
     EXPECT_EQ(compiled("x(a*)y").firstMatch("🙂xy")->groups[0], (TextRange{5, 5}));

@@ -120,12 +120,12 @@ TEST(CommandGuard, SizeLimitAndOwnOutputAreNotExamined) {
 
     const std::string header(CommandGuard::neutralizedHeader);
     const std::pair<std::string, bool> texts[] = {
-        // (That whatever neutralizedCommand writes passes, fuzz/CommandGuardFuzzer.cpp checks.)
+        // (That whatever neutralizedCommand writes passes, and a live line after it does not,
+        // fuzz/CommandGuardFuzzer.cpp checks.)
         {"\n  " + CommandGuard::neutralizedCommand("rm -rf /\n\nrm -rf ~\r\nx\ry \\\nrm"), false},
         {"echo hi\n" + CommandGuard::neutralizedCommand("rm -rf /"), true},
         {header + "\nrm -rf /", true},
         {header + "rm -rf /", true},
-        {header + "# a\nrm -rf /", true},
         {header + "# a\rrm -rf /", true},     // a lone carriage return ends a line
         {header + "# a \\\nrm -rf /", true},  // a shell does not continue a comment
         {header + "# a `\r\nrm -rf /", true},

@@ -96,11 +96,6 @@ TEST(CurlHttpsClientTest, FetchesWithinItsLimitsAndOffersEveryRedirect) {
          false,
          HttpsError::invalidURL,
          {{302, "https://a.example/malformed", std::nullopt}}},
-        {"https://a.example/malformed",
-         RedirectDecision::stop,
-         false,
-         HttpsResponse{"https://a.example/malformed", 302, "", 0},
-         {{302, "https://a.example/malformed", std::nullopt}}},
         // The body limit: exactly the limit passes; a longer declared length fails before the body.
         {"https://a.example/exact",
          RedirectDecision::follow,

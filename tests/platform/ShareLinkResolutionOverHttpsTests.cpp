@@ -49,27 +49,22 @@ const std::map<std::string, Page> kPages = {
     {"www.reddit.com/r/cpp/s/t2", {307, "//old.reddit.com/r/cpp/s/t3"}},
     {"old.reddit.com/r/cpp/s/t3", {308, "https://reddit.com/r/cpp/comments/abc/my_post/?utm_source=share"}},
     {"reddit.com/r/cpp/comments/abc/my_post/", {}},
+    // A fifth redirect is one too many.
     {"redd.it/five", {302, "https://redd.it/four"}},
-    {"redd.it/port", {302, "https://www.reddit.com:8443/r/cpp/comments/abc"}},
     {"redd.it/malformed", {302, "https://[www.reddit.com/r/cpp/comments/abc"}},
-    // Slugs that make no title: bytes that are no UTF-8, a control character, a bidirectional
-    // override sent unencoded.
+    // Post links holding bytes that are no UTF-8, a control character and a bidirectional override,
+    // one sent unencoded: the post link is the encoded address reached.
     {"redd.it/slug", {302, "https://www.reddit.com/r/cpp/comments/abc/caf%FF_%0A"}},
     {"redd.it/raw", {302, "https://www.reddit.com/r/cpp/comments/abc/\u202Etxt.exe\xFF"}},
     {"www.reddit.com/r/cpp/comments/abc/caf%FF_%0A", {}},
     {"www.reddit.com/r/cpp/comments/abc/%E2%80%AEtxt.exe%FF", {}},
     {"www.instagram.com/share/away", {302, "https://www.example.com/p/Cxyz"}},
     {"www.instagram.com/share/stay", {}},
-    {"www.instagram.com/share/profile", {302, "https://www.instagram.com/someone/"}},
-    {"www.instagram.com/someone/", {}},
     {"www.instagram.com/share/endless", {302, "/p/Cxyz/?igsh=1"}},
     {"www.instagram.com/p/Cxyz/", {200, "", Page::Body::endless}},
-    {"www.threads.net/share/plain", {302, "http://www.threads.net/@name/post/C1"}},
     {"www.threads.net/share/silent", {200, "", Page::Body::never}},
     // What the tests must never reach.
     {"www.example.com/p/Cxyz", {}},
-    {"www.reddit.com/r/cpp/comments/abc", {}},
-    {"www.threads.net/@name/post/C1", {}},
 };
 
 // The resolver's own time-outs, cut so that a silent server costs a second.
@@ -156,11 +151,8 @@ TEST_F(ShareLinkResolutionOverHttpsTest, FollowsOnlyTheServiceToAPostLink) {
                   4)},
         {"https://redd.it/five", ShareLinkResolutionError::unsafeRedirect},
         {"https://www.instagram.com/share/away", ShareLinkResolutionError::unsafeRedirect},
-        {"https://www.threads.net/share/plain", ShareLinkResolutionError::unsafeRedirect},
-        {"https://redd.it/port", ShareLinkResolutionError::unsafeRedirect},
         {"https://redd.it/malformed", ShareLinkResolutionError::unsafeRedirect},
         {"https://www.instagram.com/share/stay", ShareLinkResolutionError::noCanonicalDestination},
-        {"https://www.instagram.com/share/profile", ShareLinkResolutionError::noCanonicalDestination},
         {"https://www.threads.net/share/silent", ShareLinkResolutionError::requestFailed},
         // The body is never read, so an endless one does not matter.
         {"https://www.instagram.com/share/endless",
@@ -177,19 +169,13 @@ TEST_F(ShareLinkResolutionOverHttpsTest, FollowsOnlyTheServiceToAPostLink) {
         EXPECT_EQ(ShareLinkResolver::resolve(hurried_, link), expected) << link;
         EXPECT_LT(std::chrono::steady_clock::now() - started, 2500ms) << link;
     }
-    for (const char* post : {"https://www.reddit.com/r/cpp/comments/abc/caf%FF_%0A",
-                             "https://www.reddit.com/r/cpp/comments/abc/%E2%80%AEtxt.exe%FF"})
-        EXPECT_EQ(ShareLinkResolutionPolicy::redditTitle(post), "Reddit post in r/cpp") << post;
 
     // Each request was the resolver's own, with nothing of an earlier answer, and none left the services.
     for (const Seen& request : seen()) {
         EXPECT_EQ(request.agent, "Tessaril/1.0") << request.address;
         EXPECT_EQ(request.accept, "text/html,application/xhtml+xml") << request.address;
         EXPECT_EQ(request.cookie, "") << request.address;
-        EXPECT_FALSE(request.address.starts_with("www.example.com") ||
-                     request.address.starts_with("www.threads.net/@") ||
-                     request.address == "www.reddit.com/r/cpp/comments/abc")
-            << request.address;
+        EXPECT_FALSE(request.address.starts_with("www.example.com")) << request.address;
     }
 }
 
@@ -198,7 +184,7 @@ TEST_F(ShareLinkResolutionOverHttpsTest, ToolPrintsTheCleanPostLinkOrWhyNot) {
         {{"resolve", " https://redd.it/four "}, {0, "https://reddit.com/r/cpp/comments/abc/my_post/\n", ""}},
         {{"resolve", "https://www.instagram.com/share/endless?igsh=tracker"},
          {0, "https://www.instagram.com/p/Cxyz/\n", ""}},
-        {{"resolve", "https://redd.it/five"},
+        {{"resolve", "https://www.instagram.com/share/away"},
          {1, "", "tessaril: The link tried to leave the expected service, so Tessaril stopped.\n"}},
         {{"resolve", "http://redd.it/four"},
          {1, "", "tessaril: This is not a supported Instagram, Threads, or Reddit share link.\n"}},

@@ -99,15 +99,15 @@ TEST_F(StatsTrackerTest, BucketsOutsideTheKeptDaysAreDroppedAndTheStoreRewritten
     EXPECT_EQ(storedBucketKeys(), (std::set<std::string>{"2026-07-01"}));
 }
 
-// Whatever the store holds, loading gives counts (never an exception), and the next recording
-// writes a store that loads back to what the tracker shows.
-TEST_F(StatsTrackerTest, DamagedStoredCountsLoadAsDocumentedAndTheNextRecordingRepairsThem) {
+// What damaged stored counts read as. (That loading never throws, and that the next recording
+// counts one more and writes a store that loads back to what the tracker shows, whatever the store
+// holds, is fuzz/StatsStoreFuzzer.cpp's.)
+TEST_F(StatsTrackerTest, DamagedStoredCountsLoadAsDocumented) {
     const auto bucketsText = [](std::string_view text) { return DefaultsValue(Bytes(text.begin(), text.end())); };
     // The key, what it holds, and what All Time and Today then show.
     using Case = std::tuple<const char*, std::string_view, DefaultsValue, std::int64_t, std::int64_t>;
     const Case cases[] = {
         {"counter as text", StatsTracker::totalKey, std::string("7"), 0, 0},
-        {"counter at the top of the range", StatsTracker::totalKey, std::int64_t{INT64_MAX}, INT64_MAX, 0},
         {"buckets not JSON", StatsTracker::dailyBucketsKey, bucketsText("{\"2026-06-30\":"), 0, 0},
         {"only a date key", StatsTracker::dailyBucketsKey, bucketsText(R"({"2026-06-30": {"dateKey": "2026-06-30"}})"),
          0, 0},
@@ -122,10 +122,6 @@ TEST_F(StatsTrackerTest, DamagedStoredCountsLoadAsDocumentedAndTheNextRecordingR
          0, 0},
         {"bucket without a date key", StatsTracker::dailyBucketsKey,
          bucketsText(R"({"2026-06-30": {"totalCleaned": 3}})"), 0, 0},
-        {"buckets at the top of the range", StatsTracker::dailyBucketsKey,
-         bucketsText(R"({"2026-06-30": {"dateKey": "2026-06-30", "totalCleaned": 9223372036854775807},
-                         "2026-06-29": {"dateKey": "2026-06-29", "totalCleaned": 9223372036854775807}})"),
-         0, INT64_MAX},
     };
     for (const auto& [name, key, value, allTime, today] : cases) {
         SCOPED_TRACE(name);
@@ -134,15 +130,6 @@ TEST_F(StatsTrackerTest, DamagedStoredCountsLoadAsDocumentedAndTheNextRecordingR
         StatsTracker tracker(store, clock);
         EXPECT_EQ(tracker.snapshot(StatsWindow::allTime).totalCleaned, allTime);
         EXPECT_EQ(tracker.snapshot(StatsWindow::today).totalCleaned, today);
-
-        tracker.recordClean(cleanOf({RuleCategoryType::advertising}, 2));
-        // A count at the top of the range stays there.
-        const auto oneMore = [](std::int64_t count) { return count == INT64_MAX ? count : count + 1; };
-        EXPECT_EQ(tracker.snapshot(StatsWindow::allTime).totalCleaned, oneMore(allTime));
-        EXPECT_EQ(tracker.snapshot(StatsWindow::today).totalCleaned, oneMore(today));
-        const StatsTracker reloaded(store, clock);
-        for (StatsWindow window : kAllStatsWindows)
-            EXPECT_EQ(reloaded.snapshot(window), tracker.snapshot(window)) << rawValue(window);
     }
 }
 
@@ -192,8 +179,7 @@ TEST_F(StatsTrackerTest, RecordingCountsEachCategoryOncePerCleanAndOneBandPerCle
 TEST_F(StatsTrackerTest, ExportOfAFreshInstallationAndReset) {
     StatsTracker tracker(defaults, clock);
     const std::string fresh = tracker.exportCSV();
-    // 89 lines, the last without a line feed.
-    EXPECT_EQ(std::ranges::count(fresh, '\n'), 88);
+    // The last line has no line feed (the fuzzer counts the 89 lines).
     EXPECT_TRUE(fresh.starts_with("Window,Section,Label,Count\nToday,Overview,Total URLs Cleaned,0\n")) << fresh;
     EXPECT_TRUE(fresh.ends_with("\nAll Time,Confidence,Low,0")) << fresh;
 

@@ -22,6 +22,9 @@ std::string repeated(std::string_view piece, int times) {
     return text;
 }
 
+// That share links, allowed redirects and post links are strict https (no http, port, user or
+// password), and that a post link holds no control, format or line separator character, the
+// link-transform fuzzer checks on any text.
 TEST(ShareLinkResolutionPolicyTest, RecognisesOnlyTheShareWrappers) {
     const std::pair<std::string, std::optional<ShareLinkService>> cases[] = {
         {"https://www.reddit.com/r/cpp/s/AbC123", kReddit},
@@ -50,12 +53,6 @@ TEST(ShareLinkResolutionPolicyTest, RecognisesOnlyTheShareWrappers) {
         {"https://threads.net/share/x", kThreads},
         {"https://www.threads.com/share/x", kThreads},
         {"https://example.com/share/x", std::nullopt},
-        // Strict HTTPS: no plain http, port (even an empty one), user or password.
-        {"http://www.reddit.com/r/cpp/s/t", std::nullopt},
-        {"https://www.reddit.com:443/r/cpp/s/t", std::nullopt},
-        {"https://www.reddit.com:/r/cpp/s/t", std::nullopt},
-        {"https://me@www.instagram.com/share/x", std::nullopt},
-        {"https://:pw@threads.net/share/x", std::nullopt},
     };
     for (const auto& [link, expected] : cases)
         EXPECT_EQ(Policy::service(link), expected) << link;
@@ -68,9 +65,6 @@ TEST(ShareLinkResolutionPolicyTest, RedirectsStayOnTheService) {
         {{"https://redd.it/x", kReddit}, true},
         {{"https://evil.reddit.com/", kReddit}, false},
         {{"https://reddit.com.example/", kReddit}, false},
-        {{"http://www.reddit.com/", kReddit}, false},
-        {{"https://www.reddit.com:8443/", kReddit}, false},
-        {{"https://u@www.reddit.com/", kReddit}, false},
         {{"https://www.instagram.com/", kReddit}, false},
         {{"https://www.instagram.com/p/x", kInstagram}, true},
         {{"https://l.instagram.com/", kInstagram}, false},
@@ -94,9 +88,6 @@ TEST(ShareLinkResolutionPolicyTest, OnlyAPostLinkOfTheSameServiceIsCanonical) {
         {{instagram, "https://instagram.com/reel/Cxyz"}, true},
         {{instagram, "https://instagram.com/tv/Cxyz"}, true},
         {{instagram, "https://instagram.com/p/"}, false},
-        // It is pasted and shown: nothing in it may reorder or hide text.
-        {{instagram, "https://www.instagram.com/p/Cxyz/?x=\u202Egnp.exe"}, false},
-        {{threads, "https://threads.net/@name/post/C1#\u2028"}, false},
         {{instagram, "https://instagram.com/someone/"}, false},
         {{instagram, instagram}, false},
         {{instagram, "https://www.threads.net/@name/post/C1"}, false},
