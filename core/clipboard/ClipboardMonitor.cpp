@@ -74,7 +74,7 @@ ClipboardMonitor::~ClipboardMonitor() = default;
 
 template <typename T>
 void ClipboardMonitor::assign(T& field, T value, Property property) {
-    if (field == value) return;
+    // Every setting is announced, also of the same value: a second link of one skipped site is news.
     field = std::move(value);
     changed_.emit(property);
 }

@@ -95,7 +95,7 @@ public:
     ClipboardMonitor& operator=(const ClipboardMonitor&) = delete;
     ~ClipboardMonitor();
 
-    // Emitted after a property took a new value.
+    // Emitted after a property was set, even to the value it had.
     [[nodiscard]] Signal<Property>& changed() { return changed_; }
 
     [[nodiscard]] bool isEnabled() const { return isEnabled_; }
