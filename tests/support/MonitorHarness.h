@@ -47,10 +47,12 @@ struct MonitorHarness {
     }
 
     // Builds the monitor on what is stored and on the clipboard now, and starts its timer.
-    ClipboardMonitor& start() {
+    ClipboardMonitor& start() { return start(pasteboard); }
+    // The same, watching another clipboard.
+    ClipboardMonitor& start(Pasteboard& watched) {
         monitor = std::make_unique<ClipboardMonitor>(ClipboardMonitor::Services{
             cleaner, &recorder, stats, notifications, [] { return CommandGuard::fromRulesData(monitorGuardRules()); },
-            defaults, pasteboard, executor, network, clock});
+            defaults, watched, executor, network, clock});
         monitor->start();
         return *monitor;
     }
