@@ -128,7 +128,6 @@ public:
     // Polls every pollInterval until stop(). Starting again replaces the timer.
     void start();
     void stop();
-    [[nodiscard]] bool isRunning() const { return timer_.has_value(); }
 
     // One poll: processes the clipboard if another program changed it since the last look.
     void checkClipboard();

@@ -72,7 +72,11 @@ TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
         EXPECT_EQ(h.defaults.objectExists(ClipboardMonitor::lastCommandRiskKey), step.warned) << "step " << i;
     }
     EXPECT_EQ(h.notifier.shown().size(), 4U);  // two cleans and two warnings
+    EXPECT_EQ(h.executor.firstTimerInterval(), std::chrono::milliseconds(500));
+    monitor.start();  // again: the timer is replaced, not doubled
+    EXPECT_EQ(h.executor.runningTimers(), 1U);
     monitor.stop();
+    EXPECT_EQ(h.executor.runningTimers(), 0U);
     h.copy(kTracked);
     EXPECT_EQ(h.clipboard(), kTracked);
 }
