@@ -205,6 +205,15 @@ TEST(ClipboardMonitor, CountsPerDayAndRestoresWhatWasStored) {
     EXPECT_EQ(h.stored("cleanedCount_2026-12-05"), 1);
     EXPECT_EQ(h.stored("cleanedCount_2026-12-06"), 5);
 
+    // A map conversion made offline joins the last result's steps; one that used the network does not.
+    CleanOperation mapStep;
+    mapStep.kind = CleanOperationKind::functionalTransformation;
+    CleanOperation fetchedStep = mapStep;
+    fetchedStep.networkUsed = true;
+    const auto steps = monitor.lastCleanedResult()->operations.size();
+    monitor.recordFunctionalTransformation(fetchedStep);
+    monitor.recordFunctionalTransformation(mapStep);
+
     monitor.setShouldNeutralizeRiskyCommands(false);
     h.copy(kRisky);
     for (const bool stillOnClipboard : {true, false}) {
@@ -213,6 +222,8 @@ TEST(ClipboardMonitor, CountsPerDayAndRestoresWhatWasStored) {
         auto& restarted = h.start();
         EXPECT_EQ(restarted.cleanedCountToday(), 5);
         EXPECT_EQ(restarted.lastCleanedResult()->cleanedURL, "https://news.example/b");
+        EXPECT_EQ(restarted.lastCleanedResult()->operations.size(), steps + 1);
+        EXPECT_EQ(restarted.lastCleanedResult()->operations.back(), mapStep);
         EXPECT_EQ(restarted.lastCommandRisk().has_value(), stillOnClipboard);
     }
 }
