@@ -13,6 +13,7 @@
 #include "cli/LinkCommands.h"
 #include "cli/PrefsCommands.h"
 #include "cli/RulesCommands.h"
+#include "cli/RulesUpdateCommands.h"
 #include "cli/StatsCommand.h"
 #include "cli/StoreCommands.h"
 
@@ -39,6 +40,7 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     addRulesOption(cleanCommand);
 
     const RulesCommands rulesCommands(app, addRulesOption);
+    const RulesUpdateCommands ruleUpdates(*rulesCommands.app());
     const StoreCommands stores(app);
     const GuardCommands guardCommands(app);
     const LinkCommands linkCommands(app, addRulesOption);
@@ -60,6 +62,7 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     // Command Guard needs neither the URL rules nor the user's stored settings.
     if (guardCommands.parsed()) return guardCommands.run(in, out, err);
     if (cleanCommand->parsed()) return runClean(cleanOptions, rulesDirectory, in, out, err);
+    if (ruleUpdates.parsed()) return ruleUpdates.run(network, out, err);
     if (rulesCommands.parsed()) return rulesCommands.run(rulesDirectory, out, err);
     if (stores.parsed()) return stores.run(out, err);
     if (linkCommands.parsed()) return linkCommands.run(rulesDirectory, network, out, err);
