@@ -53,9 +53,9 @@ public:
         // The shipped rules and their manifest; without it nothing shipped is found.
         const ResourceBundle* resources = nullptr;
         // Where installed bundles live; by default rulesRootURL(*paths).
-        std::optional<std::filesystem::path> installedRulesRootURL;
+        std::optional<std::filesystem::path> installedRulesRootURL{};
         // Diagnostic lines; standard output when not set.
-        std::function<void(std::string_view)> diagnostic;
+        std::function<void(std::string_view)> diagnostic{};
         // Checks and installs need both; without them they end at once in a failed status.
         const StaticUpdateSession* session = nullptr;
         TaskExecutor* executor = nullptr;

@@ -278,14 +278,11 @@ public:
           session_(web_) {
         machine_.writeBundle("active", installed);
         updater_.emplace(engine_, machine_.defaults(),
-                         RulesUpdater::Environment{&machine_.paths(),
-                                                   &machine_.resources(),
-                                                   std::nullopt,
-                                                   {},
-                                                   &session_,
-                                                   &executor_,
-                                                   std::nullopt,
-                                                   std::move(appVersion)});
+                         RulesUpdater::Environment{.paths = &machine_.paths(),
+                                                   .resources = &machine_.resources(),
+                                                   .session = &session_,
+                                                   .executor = &executor_,
+                                                   .appVersion = std::move(appVersion)});
         updater_->loadPreferringAppSupport();
     }
 
