@@ -10,11 +10,11 @@ enum class ExitStatus : int {
     refused = 1,
     // `guard`: the text is risky, so `tessaril guard "$cmd" && eval "$cmd"` only runs what passed.
     risky = 1,
-    // `rules check`: a newer rules release is available.
+    // `rules check`, `app-update check`: a newer rules or application release is available.
     updateAvailable = 1,
     usage = 2,
     rulesUnreadable = 3,
-    // `rules check` and `rules update`: the check or the installation failed (the message says why).
+    // `rules check`, `rules update`, `app-update check`: the check or the installation failed.
     updateFailed = 3,
     // Standard output could not be written (a closed pipe, a full disk); the results are incomplete.
     outputFailed = 4,

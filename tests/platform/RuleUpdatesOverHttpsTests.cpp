@@ -118,6 +118,8 @@ TEST_F(RuleUpdatesOverHttpsTest, ToolFindsInstallsAndUsesAPublishedRelease) {
     std::string tampered = original;
     tampered[tampered.size() / 2] ^= 1;
     const auto check = Invocation{1, "Rules update available: 2099.1.1\n", ""};
+    writeFile("origin/tessaril/releases/desktop.json",
+              R"({"product": "Tessaril", "desktop": {"currentVersion": "99.0"}})");
     const std::pair<std::vector<std::string>, Invocation> steps[] = {
         {{"clean", tracked}, {0, tracked + "\n", ""}},
         {{"rules", "check"}, check},
@@ -126,6 +128,7 @@ TEST_F(RuleUpdatesOverHttpsTest, ToolFindsInstallsAndUsesAPublishedRelease) {
         {{"rules", "check"}, {3, "", "tessaril: Could not check for rule updates: HTTP 404\n"}},
         {{"rules", "check", "--channel", "stable"}, check},
         {{"rules", "channel", "stable"}, {0, "", ""}},
+        {{"app-update", "check"}, {1, "Update available: Tessaril 99.0.\n", ""}},
     };
     for (const auto& [arguments, expected] : steps)
         EXPECT_EQ(invoke(arguments), expected) << arguments.back();
