@@ -7,12 +7,14 @@
 #include <ostream>
 #include <string>
 
+#include "cli/AppUpdateCommand.h"
 #include "cli/CleanCommand.h"
 #include "cli/ExitStatus.h"
 #include "cli/GuardCommands.h"
 #include "cli/LinkCommands.h"
 #include "cli/PrefsCommands.h"
 #include "cli/RulesCommands.h"
+#include "cli/RulesUpdateCommands.h"
 #include "cli/StatsCommand.h"
 #include "cli/StoreCommands.h"
 #include "cli/WatchCommand.h"
@@ -40,6 +42,8 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     addRulesOption(cleanCommand);
 
     const RulesCommands rulesCommands(app, addRulesOption);
+    const RulesUpdateCommands ruleUpdates(*rulesCommands.app());
+    const AppUpdateCommand appUpdate(app);
     const StoreCommands stores(app);
     const GuardCommands guardCommands(app);
     const LinkCommands linkCommands(app, addRulesOption);
@@ -63,6 +67,8 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     // Command Guard needs neither the URL rules nor the user's stored settings.
     if (guardCommands.parsed()) return guardCommands.run(in, out, err);
     if (cleanCommand->parsed()) return runClean(cleanOptions, rulesDirectory, in, out, err);
+    if (appUpdate.parsed()) return AppUpdateCommand::run(network, out, err);
+    if (ruleUpdates.parsed()) return ruleUpdates.run(network, out, err);
     if (rulesCommands.parsed()) return rulesCommands.run(rulesDirectory, out, err);
     if (stores.parsed()) return stores.run(out, err);
     if (linkCommands.parsed()) return linkCommands.run(rulesDirectory, network, out, err);

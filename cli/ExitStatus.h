@@ -10,8 +10,12 @@ enum class ExitStatus : int {
     refused = 1,
     // `guard`: the text is risky, so `tessaril guard "$cmd" && eval "$cmd"` only runs what passed.
     risky = 1,
+    // `rules check`, `app-update check`: a newer rules or application release is available.
+    updateAvailable = 1,
     usage = 2,
     rulesUnreadable = 3,
+    // `rules check`, `rules update`, `app-update check`: the check or the installation failed.
+    updateFailed = 3,
     // Standard output could not be written (a closed pipe, a full disk); the results are incomplete.
     outputFailed = 4,
     // `guard`: the text is longer than Command Guard examines; it was neither passed nor flagged.

@@ -42,6 +42,8 @@ public:
     RulesCommands& operator=(const RulesCommands&) = delete;
 
     [[nodiscard]] bool parsed() const;
+    // The `rules` command, for the commands registered elsewhere.
+    [[nodiscard]] CLI::App* app() const { return rules_; }
     ExitStatus run(const std::optional<std::filesystem::path>& rulesDirectory, std::ostream& out,
                    std::ostream& err) const;
 

@@ -70,7 +70,7 @@ ExitStatus ToolContext::commit(const std::function<bool(UserDefaults&)>& change)
     return ExitStatus::refused;
 }
 
-bool ToolContext::loadRules(const std::optional<fs::path>& directory) {
+bool ToolContext::loadRules(const std::optional<fs::path>& directory, const UpdateNetwork& network) {
     RulesEngineEnvironment environment;
     const auto& bundle = coreResources();
     environment.resources = bundle ? &*bundle : nullptr;
@@ -82,7 +82,8 @@ bool ToolContext::loadRules(const std::optional<fs::path>& directory) {
     if (!directory) {
         updater_ = std::make_unique<RulesUpdater>(
             *engine_, *defaults_,
-            RulesUpdater::Environment{&paths_, bundle ? &*bundle : nullptr, std::nullopt, diagnostic});
+            RulesUpdater::Environment{&paths_, bundle ? &*bundle : nullptr, std::nullopt, diagnostic, network.session,
+                                      network.executor, network.manifestURL, TESSARIL_VERSION});
         updater_->loadPreferringAppSupport();
         if (updater_->loadedSource() != RulesUpdater::RulesSource::none) return true;
         err_ << "tessaril: the shipped rules could not be loaded\n";

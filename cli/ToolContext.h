@@ -43,16 +43,29 @@ public:
     // written, nothing is kept and the error stream says so.
     ExitStatus commit(const std::function<bool(UserDefaults&)>& change);
 
+    // What the rules updater checks and installs through; both must outlive the context.
+    struct UpdateNetwork {
+        const StaticUpdateSession* session = nullptr;
+        TaskExecutor* executor = nullptr;
+        // Another channel's manifest for this run.
+        std::optional<std::string> manifestURL;
+    };
+
     // Loads `directory`/data.min.json (required) and `directory`/tessaril-supplementary.json (when
     // present), or, when no directory is given, the rules the tray application starts with (the
-    // installed bundle, else the previous one, else a newer saved file, else the shipped rules).
-    // On failure, says why on the error stream and returns false.
-    [[nodiscard]] bool loadRules(const std::optional<std::filesystem::path>& directory);
+    // installed bundle, else the previous one, else a newer saved file, else the shipped rules),
+    // with an updater that updates through `network`. On failure, says why on the error stream and
+    // returns false.
+    [[nodiscard]] bool loadRules(const std::optional<std::filesystem::path>& directory, const UpdateNetwork& network);
+    [[nodiscard]] bool loadRules(const std::optional<std::filesystem::path>& directory) {
+        return loadRules(directory, UpdateNetwork{});
+    }
 
     // Only after loadRules() succeeded.
     [[nodiscard]] RulesEngine& engine() { return *engine_; }
-    // Only after loadRules() without a directory succeeded: which rules are in use.
+    // Only after loadRules() without a directory succeeded: which rules are in use, and their updates.
     [[nodiscard]] const RulesUpdater& updater() const { return *updater_; }
+    [[nodiscard]] RulesUpdater& updater() { return *updater_; }
 
     // A cleaner that cleans as the tray application does: the engine with the user's site
     // exceptions and blocklist, and the privacy rewrites of `settings`. Only after loadRules()

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/updates/RulesUpdater.h"
 
+#include "core/foundation/Dates.h"
 #include "core/foundation/FileContents.h"
+#include "core/foundation/Sha256.h"
+#include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
 #include "core/updates/RuleBundleTransaction.h"
 #include "core/updates/RuleUpdateError.h"
+#include "core/updates/VersionComparison.h"
 
+#include <fstream>
 #include <iostream>
 #include <system_error>
 #include <utility>
@@ -45,13 +50,38 @@ std::optional<fs::file_time_type> modificationDate(const fs::path& file) {
     return date;
 }
 
+constexpr std::string_view kCheckFailed = "Could not check for rule updates: ";
+
+// Writes a temporary file beside `file` and renames it over, so no reader ever sees half a file.
+void writeAtomically(const fs::path& file, std::string_view bytes) {
+    const fs::path temporary = file.parent_path() / ("." + file.filename().string() + "-" + makeUuid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            throw fs::filesystem_error("cannot write", temporary, std::make_error_code(std::errc::io_error));
+        }
+    }
+    fs::rename(temporary, file);
+}
+
+bool isSuccess(int status) {
+    return status >= 200 && status <= 299;
+}
+
 }  // namespace
 
 RulesUpdater::RulesUpdater(RulesEngine& rulesEngine, UserDefaults& defaults, Environment environment)
     : rulesEngine_(rulesEngine),
       defaults_(defaults),
       environment_(std::move(environment)),
-      rootURL_(environment_.installedRulesRootURL.value_or(rulesRootURL(*environment_.paths))) {
+      rootURL_(environment_.installedRulesRootURL.value_or(rulesRootURL(*environment_.paths))),
+      proactivePreferences_(defaults) {
+    if (defaults_.stringValue(selectedChannelKey) == "beta") selectedChannel_ = RuleUpdateChannel::beta;
+    lastUpdateDate_ = defaults_.dateValue(lastUpdateKey);
     installedVersion_ = defaults_.stringValue(installedVersionKey);
     if (!installedVersion_) installedVersion_ = currentVersion(activeManifest());
     if (!installedVersion_) installedVersion_ = currentVersion(shippedManifest());
@@ -177,6 +207,232 @@ bool RulesUpdater::isSavedNewerThanBundle(const fs::path& savedFile) const {
     if (!shippedFile) return true;
     const auto shipped = modificationDate(*shippedFile);
     return !shipped || *saved > *shipped;
+}
+
+// --- Checking
+
+void RulesUpdater::checkForUpdates(bool automatic) {
+    if (updateStatus_.isBusy()) return;
+    availableManifest_.reset();
+    setStatus(RulesUpdateStatus::CheckingManifest{});
+    if (environment_.session == nullptr || environment_.executor == nullptr) {
+        setStatus(RulesUpdateStatus::Failed{std::string(kCheckFailed) +
+                                            std::string(description(HttpsError::connectionFailed))});
+        return;
+    }
+    const RuleUpdateChannel channel = selectedChannel_;
+    HttpsRequest request = StaticUpdateSession::request(environment_.manifestURL.value_or(manifestURL(channel)));
+    request.idleTimeout = manifestTimeout;
+    // No cache exists on the way to keep an old manifest: the client keeps none.
+    const StaticUpdateSession& session = *environment_.session;
+    runInBackgroundThen(
+        *environment_.executor,
+        [&session, request = std::move(request)] {
+            return session.boundedData(request, RuleUpdateManifest::maximumManifestBytes);
+        },
+        [this, alive = std::weak_ptr<const bool>(alive_), channel, automatic](const HttpsResult& result) {
+            if (alive.expired()) return;
+            if (selectedChannel_ != channel) {
+                setStatus(RulesUpdateStatus::Idle{});
+                return;
+            }
+            handleManifestResponse(result);
+            if (automatic && automaticInstallAllowed()) installAvailableUpdate(true);
+        });
+}
+
+void RulesUpdater::handleManifestResponse(const HttpsResult& result) {
+    const auto fail = [this](std::string message) { setStatus(RulesUpdateStatus::Failed{std::move(message)}); };
+    if (const auto* error = std::get_if<HttpsError>(&result)) {
+        return fail(std::string(kCheckFailed) + std::string(description(*error)));
+    }
+    const auto& response = std::get<HttpsResponse>(result);
+    if (!isSuccess(response.status)) return fail(std::string(kCheckFailed) + "HTTP " + std::to_string(response.status));
+    if (response.body.empty()) return fail(std::string(kCheckFailed) + "empty manifest");
+    if (response.body.size() > RuleUpdateManifest::maximumManifestBytes) {
+        return fail("Static rule manifest exceeds size limit");
+    }
+    auto manifest = RuleUpdateManifest::decode(response.body);
+    if (!manifest) return fail("The rules manifest is not in the correct format.");
+    try {
+        manifest->validate(RuleUpdateManifest::supportedSchemaVersion);
+        if (manifest->minAppVersion && compareVersions(environment_.appVersion, *manifest->minAppVersion) < 0) {
+            throw RuleUpdateError(RuleUpdateError::Kind::incompatibleAppVersion, *manifest->minAppVersion);
+        }
+    } catch (const RuleUpdateError& error) {
+        return fail(error.errorDescription());
+    }
+    const std::string installed = comparedInstalledVersion();
+    if (localizedStandardCompare(manifest->currentVersion, installed) > 0) {
+        availableManifest_ = manifest;
+        setStatus(RulesUpdateStatus::UpdateAvailable{std::move(*manifest)});
+    } else {
+        setStatus(RulesUpdateStatus::UpToDate{installed});
+    }
+}
+
+std::string RulesUpdater::comparedInstalledVersion() const {
+    if (installedVersion_) return *installedVersion_;
+    if (auto version = currentVersion(activeManifest())) return std::move(*version);
+    return currentVersion(shippedManifest()).value_or("0");
+}
+
+// --- Installing
+
+void RulesUpdater::installAvailableUpdate(bool automatic) {
+    if (!availableManifest_ || updateStatus_.isBusy()) return;
+    if (automatic && !automaticInstallAllowed()) return;
+    const RuleUpdateChannel channel = selectedChannel_;
+    setStatus(RulesUpdateStatus::Downloading{});
+    if (environment_.session == nullptr || environment_.executor == nullptr) {
+        setStatus(RulesUpdateStatus::Failed{std::string(description(HttpsError::connectionFailed))});
+        return;
+    }
+    const StaticUpdateSession& session = *environment_.session;
+    runInBackgroundThen(
+        *environment_.executor,
+        [&session, manifest = *availableManifest_] { return downloadAndValidateFiles(session, manifest); },
+        [this, alive = std::weak_ptr<const bool>(alive_), manifest = *availableManifest_, channel,
+         automatic](const Download& download) {
+            if (!alive.expired()) finishInstall(download, manifest, channel, automatic);
+        });
+}
+
+RulesUpdater::Download RulesUpdater::downloadAndValidateFiles(const StaticUpdateSession& session,
+                                                              const RuleUpdateManifest& manifest) {
+    using Kind = RuleUpdateManifest::File::Kind;
+    if (!manifest.clearURLsFile())
+        return RuleUpdateError(RuleUpdateError::Kind::missingFile, std::string(installedName(Kind::clearurls)))
+            .errorDescription();
+    if (!manifest.supplementaryFile()) {
+        return RuleUpdateError(RuleUpdateError::Kind::missingFile,
+                               std::string(installedName(Kind::tessarilSupplementary)))
+            .errorDescription();
+    }
+    try {
+        DownloadedRuleFiles files;
+        files.clearURLsData = download(session, *manifest.clearURLsFile());
+        files.supplementaryData = download(session, *manifest.supplementaryFile());
+        if (const auto* commandGuard = manifest.commandGuardFile()) {
+            files.commandGuardData = download(session, *commandGuard);
+        }
+        files.manifestData = manifest.encode();
+        return files;
+    } catch (const std::runtime_error& error) {
+        return std::string(error.what());
+    }
+}
+
+std::string RulesUpdater::download(const StaticUpdateSession& session, const RuleUpdateManifest::File& file) {
+    using Error = RuleUpdateError;
+    if (!StaticUpdateSession::allowed(file.url)) throw Error(Error::Kind::invalidRules, "Invalid static rule origin");
+    const HttpsResult result = session.boundedData(StaticUpdateSession::request(file.url),
+                                                   static_cast<std::size_t>(RuleUpdateManifest::maximumFileBytes));
+    if (const auto* error = std::get_if<HttpsError>(&result)) {
+        if (*error == HttpsError::tooLarge) throw Error(Error::Kind::invalidRules, "Rule file exceeds size limit");
+        throw std::runtime_error(std::string(description(*error)));
+    }
+    const auto& response = std::get<HttpsResponse>(result);
+    if (!isSuccess(response.status)) {
+        throw Error(Error::Kind::network, "HTTP " + std::to_string(response.status) + " for " + file.path);
+    }
+    if (file.bytes && static_cast<std::int64_t>(response.body.size()) != *file.bytes) {
+        throw Error(Error::Kind::invalidRules, "Unexpected byte count for " + file.path);
+    }
+    if (sha256Hex(response.body) != text::asciiLower(file.sha256)) throw Error(Error::Kind::hashMismatch, file.path);
+    return response.body;
+}
+
+void RulesUpdater::finishInstall(const Download& download, const RuleUpdateManifest& manifest,
+                                 RuleUpdateChannel channel, bool automatic) {
+    using Error = RuleUpdateError;
+    const auto* files = std::get_if<DownloadedRuleFiles>(&download);
+    if (!files) {
+        setStatus(RulesUpdateStatus::Failed{std::get<std::string>(download)});
+        return;
+    }
+    try {
+        setStatus(RulesUpdateStatus::Validating{});
+        if (auto problem = RulesEngine::validateRuleBundle(defaults_, files->clearURLsData, files->supplementaryData)) {
+            throw Error(Error::Kind::invalidRules, std::move(*problem));
+        }
+        std::optional<std::string> commandGuardVersion;
+        if (files->commandGuardData) {
+            commandGuardVersion = CommandGuard::ruleBundleVersion(*files->commandGuardData);
+            if (!commandGuardVersion) throw Error(Error::Kind::invalidRules, "Command Guard rules were invalid.");
+        }
+        // The user may have moved to the other channel, or withdrawn consent, while the files came in.
+        if (selectedChannel_ != channel || (automatic && !automaticInstallAllowed())) {
+            setStatus(RulesUpdateStatus::Idle{});
+            return;
+        }
+        setStatus(RulesUpdateStatus::Installing{});
+        install(*files);
+        rulesEngine_.loadRuleBundle(files->clearURLsData, files->supplementaryData);
+        loadedSource_ = RulesSource::activeBundle;
+
+        const SystemClock systemClock;
+        const Date now = (environment_.clock != nullptr ? *environment_.clock : systemClock).now();
+        lastUpdateDate_ = now;
+        availableManifest_.reset();
+        defaults_.set(lastUpdateKey, now);
+        defaults_.set(installedVersionKey, manifest.currentVersion);
+        setInstalledVersion(manifest.currentVersion);
+        if (commandGuardVersion) {
+            defaults_.set(installedCommandGuardVersionKey, *commandGuardVersion);
+            setInstalledCommandGuardVersion(commandGuardVersion);
+        }
+        setStatus(RulesUpdateStatus::Installed{manifest.currentVersion, now});
+    } catch (const Error& error) {
+        setStatus(RulesUpdateStatus::Failed{error.errorDescription()});
+    }
+}
+
+void RulesUpdater::install(const DownloadedRuleFiles& files) const {
+    using Kind = RuleUpdateManifest::File::Kind;
+    const fs::path staged = rootURL_ / ("staged-" + makeUuid());
+    try {
+        fs::create_directories(staged);
+        writeAtomically(staged / kManifestName, files.manifestData);
+        writeAtomically(staged / installedName(Kind::clearurls), files.clearURLsData);
+        writeAtomically(staged / installedName(Kind::tessarilSupplementary), files.supplementaryData);
+        // A release without Command Guard rules keeps the ones in use, so they move into the new bundle.
+        std::optional<std::string> commandGuard = files.commandGuardData;
+        if (!commandGuard) commandGuard = readFileContents(CommandGuard::defaultInstalledRulesURL(*environment_.paths));
+        if (commandGuard && CommandGuard::ruleBundleVersion(*commandGuard)) {
+            writeAtomically(staged / installedName(Kind::commandGuard), *commandGuard);
+        }
+        RuleBundleTransaction::activate(staged, rootURL_);
+    } catch (const fs::filesystem_error& error) {
+        std::error_code ignored;
+        fs::remove_all(staged, ignored);
+        throw RuleUpdateError(RuleUpdateError::Kind::fileSystem, error.code().message());
+    }
+}
+
+bool RulesUpdater::automaticInstallAllowed() const {
+    return proactivePreferences_.dailyRules() && proactivePreferences_.automaticInstall();
+}
+
+void RulesUpdater::setSelectedChannel(RuleUpdateChannel channel) {
+    defaults_.set(selectedChannelKey, std::string(rawValue(channel)));
+    selectedChannel_ = channel;
+    availableManifest_.reset();
+    if (std::holds_alternative<RulesUpdateStatus::UpdateAvailable>(updateStatus_.state())) {
+        setStatus(RulesUpdateStatus::Idle{});
+    }
+}
+
+void RulesUpdater::setStatus(RulesUpdateStatus status) {
+    if (status == updateStatus_) return;
+    updateStatus_ = std::move(status);
+    updateStatusChanged_.emit();
+}
+
+void RulesUpdater::setInstalledCommandGuardVersion(std::optional<std::string> version) {
+    if (version == installedCommandGuardVersion_) return;
+    installedCommandGuardVersion_ = std::move(version);
+    installedCommandGuardVersionChanged_.emit();
 }
 
 void RulesUpdater::setInstalledVersion(std::optional<std::string> version) {

@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/RulesEngine.h"
 #include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/ManualTaskExecutor.h"
 #include "core/foundation/Paths.h"
 #include "core/foundation/ResourceBundle.h"
+#include "core/foundation/ScriptedHttpsClient.h"
+#include "core/foundation/Sha256.h"
+#include "core/preferences/ProactivePreferences.h"
 #include "core/updates/RulesUpdater.h"
+#include "core/updates/VersionComparison.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -59,6 +64,8 @@ public:
     [[nodiscard]] fs::path rules() const { return data() / "com.orvellelabs.tessaril" / "rules"; }
     [[nodiscard]] fs::path shippedRules() const { return resources_.directory() / "data.min.json"; }
     [[nodiscard]] UserDefaults& defaults() { return defaults_; }
+    [[nodiscard]] const Paths& paths() const { return paths_; }
+    [[nodiscard]] const ResourceBundle& resources() const { return resources_; }
 
     void writeBundle(const std::string& name, const std::string& version) {
         writeFile(rules() / name / "manifest.json", manifestFor(version).dump());
@@ -236,6 +243,267 @@ TEST(RulesUpdaterTest, TheSavedFileMovesOnceFromThePreRenameFolder) {
     ASSERT_EQ(started.diagnostics.size(), 1U);
     EXPECT_TRUE(started.diagnostics[0].starts_with("RulesUpdater: legacy rules migration skipped \u2014 "))
         << started.diagnostics[0];
+}
+
+ScriptedHttpsClient::Reply reply(int status, std::string body) {
+    return {status, std::move(body), std::nullopt};
+}
+
+const std::string kRulesBase = "https://updates.orvellelabs.com/tessaril/rules/";
+
+// A release on the origin: the manifest of `files` (kind, then content), each at kRulesBase + version + "/" + kind.
+json releaseManifest(const std::string& version, const std::vector<std::pair<std::string, std::string>>& files) {
+    json manifest = manifestFor(version);
+    manifest["files"] = json::array();
+    for (const auto& [kind, content] : files) {
+        manifest["files"].push_back({{"kind", kind},
+                                     {"path", kind + ".json"},
+                                     {"url", kRulesBase + version + "/" + kind},
+                                     {"sha256", sha256Hex(content)},
+                                     {"bytes", content.size()}});
+    }
+    return manifest;
+}
+
+std::string commandGuardRules(const std::string& version) {
+    return json{{"currentVersion", version}, {"rules", json::array()}}.dump();
+}
+
+// A machine that updates from an origin held in memory, with every transfer run when the test says.
+class Updating {
+public:
+    // Starts up with the active bundle of version `installed`.
+    explicit Updating(const std::string& installed = "2024.10.2", std::string appVersion = "1.0")
+        : engine_(machine_.defaults(), RulesEngineEnvironment{&machine_.resources(), &machine_.paths(), {}}),
+          session_(web_) {
+        machine_.writeBundle("active", installed);
+        updater_.emplace(engine_, machine_.defaults(),
+                         RulesUpdater::Environment{.paths = &machine_.paths(),
+                                                   .resources = &machine_.resources(),
+                                                   .session = &session_,
+                                                   .executor = &executor_,
+                                                   .appVersion = std::move(appVersion)});
+        updater_->loadPreferringAppSupport();
+    }
+
+    // Puts `manifest` on the stable channel, and each of its files with the given content.
+    void publish(const json& manifest, const std::vector<std::pair<std::string, std::string>>& files = {}) {
+        web_.answer(kRulesBase + "manifest.json", reply(200, manifest.dump()));
+        for (const auto& [kind, content] : files)
+            web_.answer(kRulesBase + manifest["currentVersion"].get<std::string>() + "/" + kind, reply(200, content));
+    }
+
+    // The status text once the transfers it started are through.
+    std::string settle() {
+        executor_.runBackgroundWork();
+        executor_.runMainTasks();
+        return updater_->updateStatus().displayText().value_or("");
+    }
+    std::string check() {
+        updater_->checkForUpdates(false);
+        return settle();
+    }
+
+    [[nodiscard]] std::vector<std::string> providers() const {
+        std::vector<std::string> names;
+        for (const auto& provider : engine_.compiledProviders())
+            names.push_back(provider.name);
+        return names;
+    }
+
+    Machine machine_;
+    ScriptedHttpsClient web_;
+    ManualTaskExecutor executor_;
+    RulesEngine engine_;
+    StaticUpdateSession session_;
+    std::optional<RulesUpdater> updater_;
+};
+
+TEST(RulesUpdaterTest, EveryManifestAnswerEndsInItsStatus) {
+    const std::string manifestURL = kRulesBase + "manifest.json";
+    const auto with = [](json manifest, const std::function<void(json&)>& change) {
+        change(manifest);
+        return manifest;
+    };
+    struct Case {
+        std::string name;
+        std::optional<ScriptedHttpsClient::Reply> reply;
+        std::string appVersion;
+        std::string expected;
+    };
+    const json newer = manifestFor("2024.10.10");
+    const Case cases[] = {
+        {"no connection", std::nullopt, "1.0", "Could not check for rule updates: Could not connect to the server."},
+        {"not modified", reply(304, ""), "1.0", "Could not check for rule updates: HTTP 304"},
+        {"server error", reply(500, "oops"), "1.0", "Could not check for rule updates: HTTP 500"},
+        {"redirect off the origin",
+         ScriptedHttpsClient::redirect("https://elsewhere.example/tessaril/rules/manifest.json", 302), "1.0",
+         "Could not check for rule updates: HTTP 302"},
+        {"empty", reply(200, ""), "1.0", "Could not check for rule updates: empty manifest"},
+        {"too long", reply(200, std::string(128 * 1024 + 1, ' ')), "1.0",
+         "Could not check for rule updates: The resource exceeds the maximum size."},
+        {"not a manifest", reply(200, "<html>"), "1.0", "The rules manifest is not in the correct format."},
+        {"another product", reply(200, with(newer, [](json& m) { m["product"] = "tessaril"; }).dump()), "1.0",
+         "Invalid rules manifest: Unexpected product"},
+        {"application too old", reply(200, with(newer, [](json& m) { m["minAppVersion"] = "2.1"; }).dump()), "2.0.9",
+         "Rules require Tessaril 2.1 or newer."},
+        {"application new enough", reply(200, with(newer, [](json& m) { m["minAppVersion"] = "2.1"; }).dump()), "2.1.0",
+         "Rules update available: 2024.10.10"},
+        {"older release", reply(200, manifestFor("2024.9.30").dump()), "1.0", "Rules are up to date: 2024.10.2"},
+        {"same release", reply(200, manifestFor("2024.10.2").dump()), "1.0", "Rules are up to date: 2024.10.2"},
+    };
+    for (const auto& [name, reply, appVersion, expected] : cases) {
+        Updating updating("2024.10.2", appVersion);
+        if (reply) updating.web_.answer(manifestURL, *reply);
+        EXPECT_EQ(updating.check(), expected) << name;
+        EXPECT_EQ(updating.updater_->availableManifest().has_value(), expected.starts_with("Rules update available"))
+            << name;
+    }
+}
+
+TEST(RulesUpdaterTest, VersionsOrder) {
+    struct Case {
+        std::string a;
+        std::string b;
+        int dotted;
+        int localized;
+    };
+    const Case cases[] = {
+        {"2026.12.9", "2026.12.10", -1, -1},
+        {"1.10", "1.9", 1, 1},
+        {"1", "1.0", 0, -1},
+        {"1.beta", "1.0", 0, 1},
+        {"2..1", "2.1", 0, -1},
+        {"+3.-1", "3.-1", 0, -1},
+        {"2026.12.10b", "2026.12.10B", 0, 0},
+        {"Beta-2", "beta-10", 0, -1},
+        {"99999999999999999999", "0", 0, 1},
+    };
+    for (const auto& [a, b, dotted, localized] : cases) {
+        EXPECT_EQ(compareVersions(a, b), dotted) << a << " vs " << b;
+        EXPECT_EQ(compareVersions(b, a), -dotted) << b << " vs " << a;
+        EXPECT_EQ(localizedStandardCompare(a, b), localized) << a << " vs " << b;
+        EXPECT_EQ(localizedStandardCompare(b, a), -localized) << b << " vs " << a;
+    }
+}
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+Files releaseFiles(const std::string& name, std::optional<std::string> commandGuard = std::nullopt) {
+    Files files = {{"clearurls", rulesNamed(name)}, {"tessaril-supplementary", rulesNamed(name + "_supplement")}};
+    if (commandGuard) files.emplace_back("command-guard", *commandGuard);
+    return files;
+}
+
+TEST(RulesUpdaterTest, AReleaseThatFailsAnyCheckChangesNothing) {
+    const std::string fileBase = kRulesBase + "2024.10.10/";
+    struct Case {
+        std::string name;
+        // Changes what the origin serves after the release was published whole.
+        std::function<void(ScriptedHttpsClient&)> spoil;
+        std::string expected;
+        Files files = releaseFiles("release", commandGuardRules("cg-2"));
+    };
+    const Case cases[] = {
+        {"tampered file",
+         [&](ScriptedHttpsClient& web) { web.answer(fileBase + "clearurls", reply(200, rulesNamed("releasf"))); },
+         "Downloaded rules failed integrity check: clearurls.json."},
+        {"wrong size",
+         [&](ScriptedHttpsClient& web) { web.answer(fileBase + "clearurls", reply(200, rulesNamed("release") + " ")); },
+         "Downloaded rules were invalid: Unexpected byte count for clearurls.json"},
+        {"over the size limit",
+         [&](ScriptedHttpsClient& web) {
+             web.answer(fileBase + "clearurls", reply(200, std::string(8 * 1024 * 1024 + 1, ' ')));
+         },
+         "Downloaded rules were invalid: Rule file exceeds size limit"},
+        {"redirect off the origin",
+         [&](ScriptedHttpsClient& web) {
+             web.answer(fileBase + "tessaril-supplementary",
+                        ScriptedHttpsClient::redirect("https://elsewhere.example/tessaril/rules/s.json", 302));
+         },
+         "Download failed: HTTP 302 for tessaril-supplementary.json"},
+        {"missing file", [&](ScriptedHttpsClient& web) { web.answer(fileBase + "command-guard", reply(404, "")); },
+         "Download failed: HTTP 404 for command-guard.json"},
+        {"no connection", [](ScriptedHttpsClient&) {}, "Could not connect to the server.",
+         releaseFiles("release", commandGuardRules("cg-2"))},
+        {"rules the engine refuses",
+         [](ScriptedHttpsClient&) {},
+         "Downloaded rules were invalid: Local functional smoke checks failed",
+         {{"clearurls", rulesNamed("id")}, {"tessaril-supplementary", rulesNamed("s")}}},
+        {"Command Guard rules without a version", [](ScriptedHttpsClient&) {},
+         "Downloaded rules were invalid: Command Guard rules were invalid.",
+         releaseFiles("release", json{{"rules", json::array()}}.dump())},
+    };
+    for (const auto& [name, spoil, expected, files] : cases) {
+        Updating updating;
+        updating.publish(releaseManifest("2024.10.10", files), name == "no connection" ? Files{} : files);
+        spoil(updating.web_);
+        ASSERT_EQ(updating.check(), "Rules update available: 2024.10.10") << name;
+        updating.updater_->installAvailableUpdate(false);
+        EXPECT_EQ(updating.settle(), expected) << name;
+        EXPECT_EQ(updating.providers(), (std::vector<std::string>{"active", "active_supplement"})) << name;
+        EXPECT_EQ(updating.updater_->installedVersion(), "2024.10.2") << name;
+        EXPECT_EQ(updating.updater_->activeManifest()->currentVersion, "2024.10.2") << name;
+        EXPECT_FALSE(fs::exists(updating.machine_.rules() / "previous")) << name;
+        EXPECT_TRUE(updating.updater_->availableManifest().has_value()) << name;
+    }
+}
+
+TEST(RulesUpdaterTest, InstallsAVerifiedReleaseWhole) {
+    Updating updating;
+    RulesUpdater& updater = *updating.updater_;
+    const fs::path rules = updating.machine_.rules();
+    writeFile(rules / "active/command-guard-rules.json", commandGuardRules("cg-1"));
+    int statusChanges = 0;
+    const auto connection = updater.updateStatusChanged().connect([&statusChanges] { ++statusChanges; });
+
+    // A release without Command Guard rules keeps the ones in use.
+    updating.publish(releaseManifest("2024.10.10", releaseFiles("release")), releaseFiles("release"));
+    ASSERT_EQ(updating.check(), "Rules update available: 2024.10.10");
+    updater.installAvailableUpdate(false);
+    EXPECT_EQ(updater.updateStatus(), RulesUpdateStatus::Downloading{});
+    EXPECT_TRUE(updating.settle().starts_with("Installed rules 2024.10.10 at "));
+    EXPECT_EQ(statusChanges, 6);  // checking, available, downloading, validating, installing, installed
+    EXPECT_EQ(updating.providers(), (std::vector<std::string>{"release", "release_supplement"}));
+    EXPECT_EQ(testing::readFile(rules / "active/command-guard-rules.json"), commandGuardRules("cg-1"));
+    EXPECT_EQ(updater.activeManifest()->currentVersion, "2024.10.10");
+    EXPECT_FALSE(updater.availableManifest());
+    UserDefaults& defaults = updating.machine_.defaults();
+    EXPECT_EQ(defaults.stringValue(RulesUpdater::installedVersionKey), "2024.10.10");
+    EXPECT_EQ(defaults.dateValue(RulesUpdater::lastUpdateKey), updater.lastUpdateDate());
+    EXPECT_FALSE(defaults.stringValue(RulesUpdater::installedCommandGuardVersionKey));
+    EXPECT_EQ(updating.machine_.startUp().providers, (std::vector<std::string>{"release", "release_supplement"}));
+    for (const auto& entry : fs::directory_iterator(rules))
+        EXPECT_TRUE(entry.path().filename() == "active" || entry.path().filename() == "previous") << entry.path();
+
+    // The user moves to beta while the next release downloads: it is dropped.
+    updating.publish(releaseManifest("2024.11.1", releaseFiles("next", commandGuardRules("cg-2"))),
+                     releaseFiles("next", commandGuardRules("cg-2")));
+    ASSERT_EQ(updating.check(), "Rules update available: 2024.11.1");
+    updater.installAvailableUpdate(false);
+    updater.setSelectedChannel(RuleUpdateChannel::beta);
+    EXPECT_EQ(updating.settle(), "");
+    EXPECT_EQ(updating.providers(), (std::vector<std::string>{"release", "release_supplement"}));
+    EXPECT_EQ(defaults.stringValue(RulesUpdater::selectedChannelKey), "beta");
+
+    // An automatic install whose consent is withdrawn during the download installs nothing; the
+    // user's own install of the same release then goes ahead.
+    updater.setSelectedChannel(RuleUpdateChannel::stable);
+    ProactivePreferences proactive(defaults);
+    proactive.setDailyRules(true);
+    proactive.setAutomaticInstall(true);
+    updater.checkForUpdates(true);
+    updating.executor_.runBackgroundWork();
+    updating.executor_.runMainTasks();
+    EXPECT_EQ(updater.updateStatus(), RulesUpdateStatus::Downloading{});
+    proactive.setAutomaticInstall(false);
+    EXPECT_EQ(updating.settle(), "");
+    EXPECT_EQ(updater.installedVersion(), "2024.10.10");
+    updater.installAvailableUpdate(false);
+    EXPECT_TRUE(updating.settle().starts_with("Installed rules 2024.11.1 at "));
+    EXPECT_EQ(updater.installedCommandGuardVersion(), "cg-2");
+    EXPECT_EQ(defaults.stringValue(RulesUpdater::installedCommandGuardVersionKey), "cg-2");
+    EXPECT_EQ(testing::readFile(rules / "previous/data.min.json"), rulesNamed("release"));
 }
 
 }  // namespace

@@ -6,9 +6,10 @@
 //   tessaril_publish_rules publish FOLDER TEMPLATE VERSION stable|beta ORIGIN_ROOT
 //     a release for the static update origin: ORIGIN_ROOT/tessaril/rules[/beta]/manifest.json, with
 //     the files under VERSION/ beside it.
-// TEMPLATE is a manifest without files, which gives the version, the publication time, the notes and
-// where the rules came from; a published release takes its version from the command line and is
-// dated now.
+// TEMPLATE is a manifest without files, which gives the version, the notes and where the rules came
+// from; a published release takes its version from the command line. Both are dated by the build:
+// SOURCE_DATE_EPOCH when it is set (reproducible builds set it, and the build sets it to the last
+// commit of the shipped rule files), else now, so a new rules version never carries an old date.
 #include "core/cleaning/RulesEngine.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/InMemoryUserDefaults.h"
@@ -20,7 +21,9 @@
 #include "core/updates/RuleUpdateManifest.h"
 #include "core/updates/StaticUpdateSession.h"
 
+#include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -109,10 +112,25 @@ void checkVersion(std::string_view version) {
     }
 }
 
+// SOURCE_DATE_EPOCH (whole seconds since 1970), else the current time.
+Date publicationTime() {
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
+        const std::string_view text(epoch);
+        std::int64_t seconds = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+        if (error != std::errc{} || end != text.data() + text.size() || seconds < 0) {
+            throw Refusal("SOURCE_DATE_EPOCH is not a number of seconds: " + std::string(text));
+        }
+        return Date(std::chrono::seconds(seconds));
+    }
+    return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
+}
+
 int run(const std::vector<std::string>& arguments) {
     if (arguments.size() == 4 && arguments[0] == "shipped") {
         const auto files = readRuleFiles(arguments[1]);
-        const auto templateManifest = readTemplate(arguments[2]);
+        auto templateManifest = readTemplate(arguments[2]);
+        templateManifest.publishedAt = publicationTime();
         checkVersion(templateManifest.currentVersion);
         const auto manifest =
             manifestOf(templateManifest, files, "/tessaril/rules/" + templateManifest.currentVersion + "/");
@@ -126,7 +144,7 @@ int run(const std::vector<std::string>& arguments) {
         const auto files = readRuleFiles(arguments[1]);
         auto manifest = readTemplate(arguments[2]);
         manifest.currentVersion = arguments[3];
-        manifest.publishedAt = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
+        manifest.publishedAt = publicationTime();
         const fs::path manifestFile(manifestPath(*channel));
         const std::string directory = manifestFile.parent_path().string() + "/" + arguments[3] + "/";
         manifest = manifestOf(std::move(manifest), files, directory);

@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/updates/RuleUpdateManifest.h"
+#include "core/updates/StaticUpdateSession.h"
+#include "platform/http/CurlHttpsClient.h"
+#include "tests/cli/ToolTest.h"
+#include "tests/support/LoopbackTlsServer.h"
+
+namespace tessaril {
+
+namespace {
+
+constexpr std::size_t kLimit = RuleUpdateManifest::maximumManifestBytes;
+const std::string kOrigin = "https://" + std::string(StaticUpdateSession::originHost);
+
+// The bodies of exactly the limit and one byte over, each with its length declared and sent in
+// chunks without one.
+void serveSizes(const httplib::Request& request, httplib::Response& response) {
+    const auto chunked = [&response](std::size_t size) {
+        response.set_chunked_content_provider("text/plain", [size](std::size_t offset, httplib::DataSink& sink) {
+            if (offset >= size) {
+                sink.done();
+                return true;
+            }
+            const std::string chunk(std::min<std::size_t>(4096, size - offset), 'c');
+            return sink.write(chunk.data(), chunk.size());
+        });
+    };
+    const std::string& path = request.path;
+    if (path == "/tessaril/exact") return response.set_content(std::string(kLimit, 'x'), "text/plain");
+    if (path == "/tessaril/over") return response.set_content(std::string(kLimit + 1, 'x'), "text/plain");
+    if (path == "/tessaril/exact-chunked") return chunked(kLimit);
+    if (path == "/tessaril/over-chunked") return chunked(kLimit + 1);
+    if (path == "/tessaril/moved") return response.set_redirect("/tessaril/exact", 301);
+    if (path == "/tessaril/away") return response.set_redirect("https://elsewhere.example/tessaril/exact", 302);
+    if (path == "/tessaril/outside") return response.set_redirect(kOrigin + "/other/exact", 302);
+    response.status = 404;
+}
+
+TEST(StaticUpdateSessionOverHttpsTest, ReadsAtMostTheLimitAndStaysOnTheOrigin) {
+    testing::LoopbackTlsServer server({std::string(StaticUpdateSession::originHost), "elsewhere.example"}, &serveSizes);
+    CurlHttpsClient client(server.network());
+    const StaticUpdateSession session(client);
+    const std::pair<std::string, HttpsResult> cases[] = {
+        {"/tessaril/exact", HttpsResponse{kOrigin + "/tessaril/exact", 200, std::string(kLimit, 'x'), 0}},
+        {"/tessaril/exact-chunked",
+         HttpsResponse{kOrigin + "/tessaril/exact-chunked", 200, std::string(kLimit, 'c'), 0}},
+        {"/tessaril/over", HttpsError::tooLarge},
+        {"/tessaril/over-chunked", HttpsError::tooLarge},
+        // A redirect within the origin is followed; one that leaves it ends with the redirect itself.
+        {"/tessaril/moved", HttpsResponse{kOrigin + "/tessaril/exact", 200, std::string(kLimit, 'x'), 1}},
+        {"/tessaril/away", HttpsResponse{kOrigin + "/tessaril/away", 302, "", 0}},
+        {"/tessaril/outside", HttpsResponse{kOrigin + "/tessaril/outside", 302, "", 0}},
+    };
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(session.boundedData(StaticUpdateSession::request(kOrigin + path), kLimit), expected) << path;
+}
+
+namespace fs = std::filesystem;
+using testing::Invocation;
+
+// The static update origin as the publishing tool writes it, served from a folder of this test.
+class RuleUpdatesOverHttpsTest : public testing::ToolTest {
+protected:
+    void SetUp() override {
+        ToolTest::SetUp();
+        // The shipped rules plus one provider that removes "e2e_tracker", as release 2099.1.1.
+        const fs::path shipped = fs::path(TESSARIL_SOURCE_DIR) / "resources/Tessaril_TessarilCore.bundle";
+        fs::create_directories(release_);
+        for (const char* name : {"data.min.json", "command-guard-rules.json"})
+            fs::copy_file(shipped / name, release_ / name);
+        auto supplementary = nlohmann::json::parse(testing::readFile(shipped / "tessaril-supplementary.json"));
+        supplementary["providers"]["e2e"] = {{"urlPattern", "^https?://"}, {"rules", {"e2e_tracker"}}};
+        writeFile("release/tessaril-supplementary.json", supplementary.dump());
+        const std::string publish = std::string(TESSARIL_PUBLISHER_PATH) + " publish " + release_.string() + " " +
+                                    TESSARIL_SOURCE_DIR + "/resources/shipped-manifest.json 2099.1.1 stable " +
+                                    origin_.string();
+        ASSERT_EQ(std::system(publish.c_str()), 0);
+    }
+
+    Invocation invoke(const std::vector<std::string>& arguments) {
+        std::istringstream in;
+        std::ostringstream out;
+        std::ostringstream err;
+        const int status = cli::run(arguments, in, out, err, client_);
+        return {status, out.str(), err.str()};
+    }
+
+    const fs::path release_ = root_ / "release";
+    const fs::path origin_ = root_ / "origin";
+    testing::LoopbackTlsServer server_{
+        {std::string(StaticUpdateSession::originHost), "elsewhere.example"},
+        [this](const httplib::Request& request, httplib::Response& response) {
+            const fs::path file = origin_ / request.path.substr(1);
+            if (request.path.find("..") != std::string::npos || !fs::is_regular_file(file)) {
+                response.status = 404;
+                return;
+            }
+            response.set_content(testing::readFile(file), "application/json");
+        }};
+    CurlHttpsClient client_{server_.network()};
+};
+
+TEST_F(RuleUpdatesOverHttpsTest, ToolFindsInstallsAndUsesAPublishedRelease) {
+    const std::string tracked = "https://example.com/?e2e_tracker=1&a=b";
+    const fs::path published = origin_ / "tessaril/rules/2099.1.1/data.min.json";
+    const std::string original = testing::readFile(published);
+    std::string tampered = original;
+    tampered[tampered.size() / 2] ^= 1;
+    const auto check = Invocation{1, "Rules update available: 2099.1.1\n", ""};
+    writeFile("origin/tessaril/releases/desktop.json",
+              R"({"product": "Tessaril", "desktop": {"currentVersion": "99.0"}})");
+    const std::pair<std::vector<std::string>, Invocation> steps[] = {
+        {{"clean", tracked}, {0, tracked + "\n", ""}},
+        {{"rules", "check"}, check},
+        {{"rules", "channel"}, {0, "stable\n", ""}},
+        {{"rules", "channel", "beta"}, {0, "", ""}},
+        {{"rules", "check"}, {3, "", "tessaril: Could not check for rule updates: HTTP 404\n"}},
+        {{"rules", "check", "--channel", "stable"}, check},
+        {{"rules", "channel", "stable"}, {0, "", ""}},
+        {{"app-update", "check"}, {1, "Update available: Tessaril 99.0.\n", ""}},
+    };
+    for (const auto& [arguments, expected] : steps)
+        EXPECT_EQ(invoke(arguments), expected) << arguments.back();
+
+    // A tampered file installs nothing, and the tool keeps its rules.
+    writeFile(published.lexically_relative(root_).string(), tampered);
+    EXPECT_EQ(invoke({"rules", "update"}),
+              (Invocation{3, "", "tessaril: Downloaded rules failed integrity check: data.min.json.\n"}));
+    EXPECT_EQ(invoke({"clean", tracked}).out, tracked + "\n");
+
+    writeFile(published.lexically_relative(root_).string(), original);
+    const Invocation update = invoke({"rules", "update"});
+    EXPECT_EQ(update.status, 0) << update.err;
+    EXPECT_TRUE(update.out.starts_with("Installed rules 2099.1.1 at ")) << update.out;
+    EXPECT_EQ(invoke({"rules", "check"}), (Invocation{0, "Rules are up to date: 2099.1.1\n", ""}));
+    EXPECT_EQ(invoke({"clean", tracked}).out, "https://example.com/?a=b\n");
+    EXPECT_EQ(lines(invoke({"rules", "status"}).out)[0], "rules in use: active bundle");
+}
+
+}  // namespace
+}  // namespace tessaril
