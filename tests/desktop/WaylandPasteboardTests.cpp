@@ -2,10 +2,12 @@
 // The Wayland clipboard adapter against a real compositor (run-under-sway.sh starts one), with
 // wl-copy and wl-paste as the other programs on the desktop.
 #include "platform/clipboard_wayland/DataControlSession.h"
+#include "platform/clipboard_wayland/PipeTransfer.h"
 #include "platform/clipboard_wayland/WaylandPasteboard.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -48,6 +50,31 @@ bool eventually(const std::function<bool()>& condition) {
 // Long enough for the compositor to announce a change to every client.
 void settle() {
     std::this_thread::sleep_for(300ms);
+}
+
+// What a program that owns the clipboard sends decides what a read gets: never a wait without end.
+TEST(ReadToEnd, TakesOnlyWholeContentsWithinTheCapAndTheTimeOut) {
+    struct Case {
+        const char* name;
+        std::string sent;
+        bool closes;
+        std::optional<std::string> read;
+    };
+    const Case cases[] = {
+        {"all of it, then the end", "0123456789", true, "0123456789"},
+        {"nothing, then the end", "", true, ""},
+        {"more than the cap", "0123456789a", true, std::nullopt},
+        {"no end", "0123", false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        ASSERT_EQ(::write(ends[1], c.sent.data(), c.sent.size()), static_cast<ssize_t>(c.sent.size()));
+        if (c.closes) ::close(ends[1]);
+        EXPECT_EQ(readToEnd(ends[0], 10, 100ms), c.read);
+        if (!c.closes) ::close(ends[1]);
+    }
 }
 
 class WaylandPasteboardTest : public testing::Test {
@@ -109,6 +136,16 @@ TEST_F(WaylandPasteboardTest, OwnWriteCountsOnceAndPastesExactly) {
         EXPECT_TRUE(paste.output == text);
         EXPECT_TRUE(pasteboard->plainText() == text);
     }
+}
+
+TEST_F(WaylandPasteboardTest, ReadersThatStallOrLeaveNeitherBlockNorEndTheProgram) {
+    pasteboard->writePlainText(kMegabyte);
+    // A reader that leaves after a byte: the rest of the write meets a closed pipe.
+    run("wl-paste | head -c 1 >/dev/null");
+    // A reader that takes nothing for a while, then leaves too.
+    run("(wl-paste | sleep 4) >/dev/null 2>&1 &");
+    expectOneChange([&] { ASSERT_EQ(run("wl-copy", "next").status, 0); });
+    EXPECT_EQ(pasteboard->plainText(), "next");
 }
 
 TEST_F(WaylandPasteboardTest, ClearCountsOnceAndLeavesNothingToPaste) {
