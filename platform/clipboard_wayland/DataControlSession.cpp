@@ -38,10 +38,23 @@ static_assert(EXT_DATA_CONTROL_SOURCE_V1_DESTROY == ZWLR_DATA_CONTROL_SOURCE_V1_
 static_assert(EXT_DATA_CONTROL_OFFER_V1_RECEIVE == ZWLR_DATA_CONTROL_OFFER_V1_RECEIVE);
 static_assert(EXT_DATA_CONTROL_OFFER_V1_DESTROY == ZWLR_DATA_CONTROL_OFFER_V1_DESTROY);
 
+}  // namespace
+
+struct DataControlSession::Protocol {
+    const char* managerName;
+    const wl_interface* manager;
+    const wl_interface* device;
+    const wl_interface* source;
+};
+
+namespace {
+
 // In order of preference.
 const std::array<DataControlSession::Protocol, 2> kProtocols{{
-    {"ext_data_control_manager_v1", &ext_data_control_manager_v1_interface, &ext_data_control_source_v1_interface},
-    {"zwlr_data_control_manager_v1", &zwlr_data_control_manager_v1_interface, &zwlr_data_control_source_v1_interface},
+    {"ext_data_control_manager_v1", &ext_data_control_manager_v1_interface, &ext_data_control_device_v1_interface,
+     &ext_data_control_source_v1_interface},
+    {"zwlr_data_control_manager_v1", &zwlr_data_control_manager_v1_interface, &zwlr_data_control_device_v1_interface,
+     &zwlr_data_control_source_v1_interface},
 }};
 
 // Listeners in the protocols' event order, with every object as a plain proxy.
@@ -112,10 +125,8 @@ bool DataControlSession::bind(std::string& whyNot) {
     }
     static const DeviceListener deviceListener{&DataControlSession::dataOffer, &DataControlSession::selection,
                                                &DataControlSession::finished, &DataControlSession::primarySelection};
-    device_ = wl_proxy_marshal_flags(
-        manager_, EXT_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE,
-        protocol_ == &kProtocols[0] ? &ext_data_control_device_v1_interface : &zwlr_data_control_device_v1_interface,
-        wl_proxy_get_version(manager_), 0, nullptr, seat_);
+    device_ = wl_proxy_marshal_flags(manager_, EXT_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE, protocol_->device,
+                                     wl_proxy_get_version(manager_), 0, nullptr, seat_);
     listen(device_, deviceListener, this);
     if (wl_display_roundtrip(display_) < 0) {
         whyNot = "the Wayland compositor refused the clipboard data-control device";

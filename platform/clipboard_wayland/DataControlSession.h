@@ -31,12 +31,8 @@ namespace tessaril {
 // outside it, so neither thread ever waits on the other's reader or writer.
 class DataControlSession {
 public:
-    // The interfaces of one of the two data-control protocols (they share their requests' order).
-    struct Protocol {
-        const char* managerName;
-        const wl_interface* manager;
-        const wl_interface* source;
-    };
+    // The interfaces of one of the two data-control protocols.
+    struct Protocol;
 
     // Connects and reads the compositor's current selection; the reason when that cannot be done.
     static std::variant<std::unique_ptr<DataControlSession>, std::string> open();

@@ -38,6 +38,11 @@ fi
 chmod 700 "$work"
 cp "$program" "$work/" || exit 1
 copy="$work/$(basename "$program")"
+# A sanitizer's suppressions file in the checkout may be out of that user's reach too.
+if [[ "${TSAN_OPTIONS:-}" =~ suppressions=([^:]+) ]]; then
+    cp "${BASH_REMATCH[1]}" "$work/tsan.supp" && TSAN_OPTIONS=${TSAN_OPTIONS/${BASH_REMATCH[1]}/$work/tsan.supp}
+    export TSAN_OPTIONS
+fi
 : >"$work/sway.conf"
 chown -R --reference="$work" "$work"
 
