@@ -177,46 +177,47 @@ void DataControlSession::start(std::function<void()> onChange) {
 }
 
 void DataControlSession::run() {
-    while (!stopping_.load()) {
-        std::vector<pollfd> watched;
-        {
-            std::lock_guard lock(mutex_);
-            while (wl_display_prepare_read(display_) != 0) {
-                if (wl_display_dispatch_pending(display_) < 0) return dispatchFailed();
-            }
-            watched.push_back({wl_display_get_fd(display_), POLLIN, 0});
-            watched.push_back({wakeRead_, POLLIN, 0});
-            for (const PipeWriter& writer : writers_)
-                watched.push_back({writer.fd(), POLLOUT, 0});
-        }
-        if (wl_display_flush(display_) < 0 && errno == EAGAIN) watched[0].events |= POLLOUT;
-        if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR) {
-            wl_display_cancel_read(display_);
-            return dispatchFailed();
-        }
-        if ((watched[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
-            if (wl_display_read_events(display_) < 0) return dispatchFailed();
-        } else {
-            wl_display_cancel_read(display_);
-        }
-        if ((watched[1].revents & POLLIN) != 0) {
-            std::array<char, 64> drained{};
-            while (::read(wakeRead_, drained.data(), drained.size()) > 0) {
-            }
-        }
-        std::lock_guard lock(mutex_);
-        for (std::size_t i = 2; i < watched.size(); ++i) {
-            if (watched[i].revents != 0) writers_[i - 2].resume();
-        }
-        std::erase_if(writers_, [](const PipeWriter& writer) { return writer.fd() < 0; });
-        if (wl_display_dispatch_pending(display_) < 0) return dispatchFailed();
+    while (!stopping_.load() && dispatchOnce()) {
     }
-}
-
-void DataControlSession::dispatchFailed() {
+    // Stopped, or the compositor is gone: nothing more is heard from it either way.
     std::lock_guard lock(mutex_);
     connected_ = false;
     writers_.clear();
+}
+
+bool DataControlSession::dispatchOnce() {
+    std::vector<pollfd> watched;
+    {
+        std::lock_guard lock(mutex_);
+        while (wl_display_prepare_read(display_) != 0) {
+            if (wl_display_dispatch_pending(display_) < 0) return false;
+        }
+        watched.push_back({wl_display_get_fd(display_), POLLIN, 0});
+        watched.push_back({wakeRead_, POLLIN, 0});
+        for (const PipeWriter& writer : writers_)
+            watched.push_back({writer.fd(), POLLOUT, 0});
+    }
+    if (wl_display_flush(display_) < 0 && errno == EAGAIN) watched[0].events |= POLLOUT;
+    if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR) {
+        wl_display_cancel_read(display_);
+        return false;
+    }
+    if ((watched[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+        if (wl_display_read_events(display_) < 0) return false;
+    } else {
+        wl_display_cancel_read(display_);
+    }
+    if ((watched[1].revents & POLLIN) != 0) {
+        std::array<char, 64> drained{};
+        while (::read(wakeRead_, drained.data(), drained.size()) > 0) {
+        }
+    }
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 2; i < watched.size(); ++i) {
+        if (watched[i].revents != 0) writers_[i - 2].resume();
+    }
+    std::erase_if(writers_, [](const PipeWriter& writer) { return writer.fd() < 0; });
+    return wl_display_dispatch_pending(display_) >= 0;
 }
 
 void DataControlSession::wake() const {

@@ -66,7 +66,8 @@ private:
     explicit DataControlSession(wl_display* display);
     bool bind(std::string& whyNot);
     void run();
-    void dispatchFailed();
+    // Waits for and handles what comes next; false once the connection has failed.
+    bool dispatchOnce();
     void wake() const;
     void flush() const;
     Offer* find(wl_proxy* offer);
