@@ -15,36 +15,6 @@ namespace {
 
 using namespace tessaril;
 
-// A clipboard that counts how often its text is read, so the fuzzer sees what the loop looked at.
-class WatchedPasteboard final : public Pasteboard {
-public:
-    [[nodiscard]] std::optional<std::string> plainText() const override {
-        ++reads;
-        return text_;
-    }
-    [[nodiscard]] bool isConcealed() const override { return concealed_; }
-    void clear() override { replace(std::nullopt, false); }
-    void writePlainText(std::string_view text) override {
-        ++writes;
-        replace(std::string(text), false);
-    }
-    void copy(std::optional<std::string> text, bool concealed) { replace(std::move(text), concealed); }
-    // The contents, without counting a read.
-    [[nodiscard]] const std::optional<std::string>& contents() const { return text_; }
-
-    mutable std::size_t reads = 0;
-    std::size_t writes = 0;
-
-private:
-    void replace(std::optional<std::string> text, bool concealed) {
-        text_ = std::move(text);
-        concealed_ = concealed;
-        noteChange();
-    }
-    std::optional<std::string> text_;
-    bool concealed_ = false;
-};
-
 struct Counts {
     std::int64_t cleaned, today, warnings, neutralized;
     bool operator<=(const Counts& later) const {
@@ -59,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     testing::MonitorHarness h;
     h.network.answer("https://redd.it/abc", ScriptedHttpsClient::redirect("https://www.reddit.com/r/x/comments/abc/"));
     h.network.answer("https://www.reddit.com/r/x/comments/abc/", {});
-    WatchedPasteboard board;
+    InMemoryPasteboard board;
     auto& monitor = h.start(board);
     const auto counts = [&] {
         return Counts{h.stored(StatsTracker::totalKey), monitor.cleanedCountToday(),
@@ -84,23 +54,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 3:
                 // Another program copies the text, or exactly what the loop wrote: a copy like any other.
                 copiedText = op == 0 ? text : board.contents().value_or(text);
-                board.copy(copiedText, false);
+                board.copyText(copiedText);
                 copied = Copied::text;
-                writesAtCopy = board.writes;
+                writesAtCopy = board.writes();
                 break;
             case 1:
             case 2:
-                board.copy(op == 2 ? std::optional(text) : std::nullopt, op == 2);
+                if (op == 2) {
+                    board.copyConcealedText(text);
+                } else {
+                    board.copyImage();
+                }
                 copied = op == 2 ? Copied::secret : Copied::image;
-                writesAtCopy = board.writes;
+                writesAtCopy = board.writes();
                 break;
             case 4: {
-                const auto reads = board.reads;
+                const auto reads = board.reads();
                 // A write of the loop's own since the copy (clean now, undo, a resolution) replaced it.
-                const bool unseenCopy = copied != Copied::nothing && board.writes == writesAtCopy;
+                const bool unseenCopy = copied != Copied::nothing && board.writes() == writesAtCopy;
                 h.executor.fireTimers();
                 // Read once per change of another program, never a secret, never the loop's own write.
-                FUZZ_CHECK(board.reads - reads == (unseenCopy && copied != Copied::secret ? 1U : 0U));
+                FUZZ_CHECK(board.reads() - reads == (unseenCopy && copied != Copied::secret ? 1U : 0U));
                 if (unseenCopy && copied == Copied::text) {
                     const auto& now = board.contents();
                     const auto cleaned = h.cleaner.clean(copiedText);

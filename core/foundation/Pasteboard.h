@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,19 +47,31 @@ private:
 };
 
 // A clipboard held in memory, for tests and the command-line tool: it counts changes as a real one
-// does, and lets other programs' copies (text, an image, a concealed secret) be played onto it.
-// Used from one thread.
+// does, lets other programs' copies (text, an image, a concealed secret) be played onto it, and
+// counts the reads and writes of the program under test. Used from one thread.
 class InMemoryPasteboard final : public Pasteboard {
 public:
-    [[nodiscard]] std::optional<std::string> plainText() const override { return text_; }
+    [[nodiscard]] std::optional<std::string> plainText() const override {
+        ++reads_;
+        return text_;
+    }
     [[nodiscard]] bool isConcealed() const override { return concealed_; }
     void clear() override { replace(std::nullopt, false); }
-    void writePlainText(std::string_view text) override { replace(std::string(text), false); }
+    void writePlainText(std::string_view text) override {
+        ++writes_;
+        replace(std::string(text), false);
+    }
 
     // Another program copies text, an image (contents without text), or a secret marked concealed.
     void copyText(std::string_view text) { replace(std::string(text), false); }
     void copyImage() { replace(std::nullopt, false); }
     void copyConcealedText(std::string_view text) { replace(std::string(text), true); }
+
+    // The contents, without counting a read.
+    [[nodiscard]] const std::optional<std::string>& contents() const { return text_; }
+    // How often the program read the text, and wrote text.
+    [[nodiscard]] std::size_t reads() const { return reads_; }
+    [[nodiscard]] std::size_t writes() const { return writes_; }
 
 private:
     void replace(std::optional<std::string> text, bool concealed) {
@@ -69,6 +82,8 @@ private:
 
     std::optional<std::string> text_;
     bool concealed_ = false;
+    mutable std::size_t reads_ = 0;
+    std::size_t writes_ = 0;
 };
 
 }  // namespace tessaril
