@@ -43,6 +43,14 @@ bool readStrings(const Json& object, std::string_view key, std::vector<std::stri
     return true;
 }
 
+bool readCategory(const Json& object, std::optional<RuleCategoryType>& out) {
+    std::string raw;
+    if (!readString(object, "category", raw)) return false;
+    out = ruleCategoryTypeFromRawValue(raw);
+    if (out == RuleCategoryType::custom) out.reset();
+    return true;
+}
+
 std::optional<Provider> decodeProvider(const Json& json) {
     if (!json.is_object()) return std::nullopt;
     Provider provider;
@@ -52,7 +60,7 @@ std::optional<Provider> decodeProvider(const Json& json) {
               readStrings(json, "referralMarketing", provider.referralMarketing) &&
               readStrings(json, "exceptions", provider.exceptions) &&
               readStrings(json, "redirections", provider.redirections) &&
-              readBool(json, "forceRedirection", provider.forceRedirection);
+              readBool(json, "forceRedirection", provider.forceRedirection) && readCategory(json, provider.category);
     if (!ok) return std::nullopt;
     return provider;
 }

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/cleaning/RuleCategoryType.h"
+
 namespace tessaril {
 
 // One provider of a provider rule file. Every key is optional in the file; missing keys take the
@@ -20,6 +22,11 @@ struct Provider {
     std::vector<std::string> exceptions;
     std::vector<std::string> redirections;
     bool forceRedirection = false;
+    // Our own key, "category": the category the provider's rules are listed and switched under, for
+    // providers whose name says nothing of their purpose (those converted from a filter list).
+    // Readers of the public format ignore it; here an unknown value, or the user's own category,
+    // counts as absent, and the name decides as usual.
+    std::optional<RuleCategoryType> category;
 
     // The parameter-name patterns: "rules" followed by "referralMarketing".
     [[nodiscard]] std::vector<std::string> allParamPatterns() const;

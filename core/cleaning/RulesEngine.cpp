@@ -288,6 +288,7 @@ bool RulesEngine::isRuleEnabled(std::string_view ruleID, RuleCategoryType type) 
 // --- Categorisation
 
 RuleCategoryType RulesEngine::categorize(std::string_view providerName, const Provider& provider) {
+    if (provider.category) return *provider.category;
     if (!provider.redirections.empty()) return RuleCategoryType::redirectUnwrapping;
     const std::string name = text::toLower(providerName);
     if (containsAny(name, {"amazon", "aliexpress", "ebay", "shopify", "etsy", "walmart"})) {

@@ -169,8 +169,8 @@ TEST(ProvidersFile, KeepsFileOrderAndDefaultsAndFailsAsAWhole) {
           std::string(R"({"providers":{"p":{"rules":["a",1]}}})"),
           std::string(R"({"providers":{"p":{"urlPattern":3}}})"),
           std::string(R"({"providers":{"p":{"completeProvider":"yes"}}})"),
-          std::string("{\"providers\":{\"\xff\":{}}}"), std::string(R"({"providers":{"ok":{}}} trailing)"),
-          std::string(100000, '[')})
+          std::string(R"({"providers":{"p":{"category":3}}})"), std::string("{\"providers\":{\"\xff\":{}}}"),
+          std::string(R"({"providers":{"ok":{}}} trailing)"), std::string(100000, '[')})
         EXPECT_FALSE(ProvidersFile::decode(text).has_value()) << text.substr(0, 60);
 }
 
@@ -189,6 +189,16 @@ TEST(RulesEngineCategorize, FirstMatchingRuleDecides) {
     EXPECT_EQ(RulesEngine::categorize("hubspot", plain), RuleCategoryType::emailMarketing);
     EXPECT_EQ(RulesEngine::categorize("partner", withReferral), RuleCategoryType::referralMarketing);
     EXPECT_EQ(RulesEngine::categorize("partner", plain), RuleCategoryType::analytics);
+    // A provider file may name the category itself; only a category the user could not own counts.
+    for (const auto& [category, expected] :
+         std::vector<std::pair<std::string, RuleCategoryType>>{{"Social Media", RuleCategoryType::socialMedia},
+                                                               {"Custom", RuleCategoryType::redirectUnwrapping},
+                                                               {"Spam", RuleCategoryType::redirectUnwrapping}}) {
+        const auto file = ProvidersFile::decode(R"j({"providers":{"amazon":{"redirections":["x(.*)"],"category":")j" +
+                                                category + R"("}}})");
+        ASSERT_TRUE(file) << category;
+        EXPECT_EQ(RulesEngine::categorize("amazon", file->providers.at(0).second), expected) << category;
+    }
 }
 
 }  // namespace
