@@ -14,7 +14,7 @@ namespace tessaril {
 namespace {
 
 const CommandGuard& shippedGuard() {
-    static const ResourceBundle bundle(TESSARIL_SOURCE_DIR "/resources/Tessaril_TessarilCore.bundle");
+    static const ResourceBundle bundle(TESSARIL_SHIPPED_BUNDLE_DIR);
     static const CommandGuard guard(&bundle, nullptr);
     return guard;
 }

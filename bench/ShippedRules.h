@@ -19,7 +19,7 @@ struct ShippedRuleFiles {
 
 // Nothing when either file is missing.
 inline std::optional<ShippedRuleFiles> readShippedRuleFiles() {
-    const std::string bundle = TESSARIL_SOURCE_DIR "/resources/Tessaril_TessarilCore.bundle/";
+    const std::string bundle = TESSARIL_SHIPPED_BUNDLE_DIR "/";
     auto main = readFileContents(bundle + "data.min.json");
     auto supplementary = readFileContents(bundle + "tessaril-supplementary.json");
     if (!main || !supplementary) return std::nullopt;

@@ -24,7 +24,7 @@ namespace tessaril::fuzz {
     ((condition) ? static_cast<void>(0) : ::tessaril::fuzz::propertyFailed(#condition, __FILE__, __LINE__))
 
 inline std::filesystem::path coreBundleDirectory() {
-    return std::filesystem::path(TESSARIL_SOURCE_DIR) / "resources" / "Tessaril_TessarilCore.bundle";
+    return TESSARIL_SHIPPED_BUNDLE_DIR;
 }
 
 // A whole file, or an empty string when it cannot be read: the targets then refuse to start.

@@ -20,7 +20,7 @@
 namespace tessaril::testing {
 namespace {
 
-const std::string kBundle = TESSARIL_SOURCE_DIR "/resources/Tessaril_TessarilCore.bundle/";
+const std::string kBundle = TESSARIL_SHIPPED_BUNDLE_DIR "/";
 
 // The same rules, switches and stores on two engines, so that match counts can be compared too.
 struct Side {

@@ -172,7 +172,7 @@ TEST(RuleBundleValidationTest, EachProblemHasItsMessageAndTheThrowAwaySuiteNever
         return R"({"providers": {"p": {"urlPattern": "^https?://", ")" + key + R"(": [")" + pattern + R"("]}}})";
     };
     const std::string shipped =
-        testing::readFile(std::string(TESSARIL_SOURCE_DIR) + "/resources/Tessaril_TessarilCore.bundle/data.min.json");
+        testing::readFile(std::string(TESSARIL_SHIPPED_BUNDLE_DIR) + "/data.min.json");
     struct Case {
         std::string clearURLs;
         std::optional<std::string> supplementary;

@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kBundle = fs::path(TESSARIL_SOURCE_DIR) / "resources/Tessaril_TessarilCore.bundle";
+const fs::path kBundle = TESSARIL_SHIPPED_BUNDLE_DIR;
 const fs::path kData = fs::path(TESSARIL_SOURCE_DIR) / "tests/data/supplementary";
 // Providers whose URL pattern is this apply to every web link on purpose.
 constexpr std::string_view kEveryWebLink = "^https?:\\/\\/";
@@ -49,6 +49,13 @@ nlohmann::ordered_json readJson(const fs::path& path) {
 
 const nlohmann::ordered_json& shippedProviders() {
     static const nlohmann::ordered_json document = readJson(kBundle / "tessaril-supplementary.json");
+    return document.at("providers");
+}
+
+// Our own, hand-written providers: the first of the shipped file's, before the converted filter list.
+const nlohmann::ordered_json& ownProviders() {
+    static const nlohmann::ordered_json document =
+        readJson(fs::path(TESSARIL_SOURCE_DIR) / "resources/tessaril-own-providers.json");
     return document.at("providers");
 }
 
@@ -122,9 +129,9 @@ TEST(SupplementaryRules, TrackedLinksCleanToTheExpectedLink) {
             ++cases;
         }
     }
-    for (const auto& [name, json] : shippedProviders().items())
+    for (const auto& [name, json] : ownProviders().items())
         EXPECT_TRUE(table.at("providers").contains(name)) << name << " has no tracked links";
-    EXPECT_GE(cases, shippedProviders().size());
+    EXPECT_GE(cases, ownProviders().size());
 }
 
 // Affiliate tags answer to the Referral Marketing switch; the shops' other tracking does not.

@@ -99,12 +99,12 @@ TEST_F(RulesCommandsTest, EditsSayWhatTheyDidOrWhyNot) {
                           "category is enabled\n"}));
     EXPECT_EQ(invoke({"rules", "disable", "emailmarketing:mc_cid"}), (Invocation{0, "", ""}));
     EXPECT_EQ(invoke({"rules", "add", "a.b*"}), (Invocation{0, "Custom:a.b*\n", ""}));
-    EXPECT_EQ(invoke({"rules", "add", "ref_src", "--name", "Referrer", "--category", "analytics"}),
-              (Invocation{0, "Analytics:ref_src\n", ""}));
+    EXPECT_EQ(invoke({"rules", "add", "src_ref", "--name", "Referrer", "--category", "analytics"}),
+              (Invocation{0, "Analytics:src_ref\n", ""}));
     // The tray application reads the same switches.
     EXPECT_EQ(nlohmann::json::parse(stored()["rulesEngine_enabledState"].value_or("{}"))["cat:Advertising"], false);
     // A custom rule's switch lasts beyond the edit that set it, as a shipped rule's does.
-    ASSERT_EQ(invoke({"rules", "disable", "Analytics:ref_src"}), (Invocation{0, "", ""}));
+    ASSERT_EQ(invoke({"rules", "disable", "Analytics:src_ref"}), (Invocation{0, "", ""}));
     EXPECT_EQ(nlohmann::json::parse(invoke({"rules", "list", "--json", "--category", "Analytics"}).out)[0]["rules"]
                   .back()["isEnabled"],
               false);
@@ -115,9 +115,9 @@ TEST_F(RulesCommandsTest, EditsSayWhatTheyDidOrWhyNot) {
         {{"rules", "enable", "Analytics:no_such"},
          {1, "", "tessaril: no rule \"Analytics:no_such\"; see `tessaril rules list`\n"}},
         {{"rules", "add", "a.b*"}, {1, "", "tessaril: a rule \"Custom:a.b*\" already exists\n"}},
-        {{"rules", "remove", "Advertising:gclid"},
+        {{"rules", "remove", "Social Media:twclid"},
          {1, "",
-          "tessaril: \"Advertising:gclid\" is a Built-in rule and cannot be removed; `tessaril rules disable` "
+          "tessaril: \"Social Media:twclid\" is a Built-in rule and cannot be removed; `tessaril rules disable` "
           "switches it off\n"}},
         {{"rules", "remove", "Custom:absent"},
          {1, "", "tessaril: no custom rule \"Custom:absent\"; see `tessaril rules list`\n"}},

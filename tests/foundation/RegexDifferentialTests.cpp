@@ -210,7 +210,7 @@ struct Sample {
 };
 
 std::vector<Sample> shippedSamples() {
-    const std::string bundle = TESSARIL_SOURCE_DIR "/resources/Tessaril_TessarilCore.bundle/";
+    const std::string bundle = TESSARIL_SHIPPED_BUNDLE_DIR "/";
     std::vector<Sample> samples = {{"link patterns"}, {"name patterns"}, {"Command Guard patterns", false}};
     for (const char* file : {"data.min.json", "tessaril-supplementary.json"}) {
         const auto rules = nlohmann::json::parse(testing::readFile(bundle + file));

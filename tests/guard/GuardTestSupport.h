@@ -13,7 +13,7 @@
 namespace tessaril::testing {
 
 inline std::filesystem::path shippedBundleDirectory() {
-    return std::filesystem::path(TESSARIL_SOURCE_DIR) / "resources" / "Tessaril_TessarilCore.bundle";
+    return TESSARIL_SHIPPED_BUNDLE_DIR;
 }
 
 // The guard the application builds from its own resources, with no installed file.

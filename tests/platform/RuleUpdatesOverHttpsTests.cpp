@@ -75,7 +75,7 @@ protected:
     void SetUp() override {
         ToolTest::SetUp();
         // The shipped rules plus one provider that removes "e2e_tracker", as release 2099.1.1.
-        const fs::path shipped = fs::path(TESSARIL_SOURCE_DIR) / "resources/Tessaril_TessarilCore.bundle";
+        const fs::path shipped = TESSARIL_SHIPPED_BUNDLE_DIR;
         fs::create_directories(release_);
         for (const char* name : {"data.min.json", "command-guard-rules.json"})
             fs::copy_file(shipped / name, release_ / name);

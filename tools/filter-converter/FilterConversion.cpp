@@ -200,13 +200,13 @@ std::string ConversionReport::summary() const {
 }
 
 std::optional<Conversion> convertFilterLists(std::string_view ownProviders, const std::vector<FilterListFile>& lists,
-                                             std::string_view allowlist, std::string_view source) {
+                                             std::string_view exceptions, std::string_view source) {
     if (!ProvidersFile::decode(ownProviders)) return std::nullopt;
     Conversion conversion;
     ConversionReport& report = conversion.report;
     ProviderSet providers(source);
     // Exceptions are applied once every rule is in, wherever they are written.
-    std::vector<std::vector<FilterRule>> exceptions;
+    std::vector<std::vector<FilterRule>> excepted;
     const auto read = [&](std::string_view text) {
         forEachRule(text, [&](std::string_view line, const std::string& comments) {
             auto parsed = parseFilterLine(line);
@@ -217,7 +217,7 @@ std::optional<Conversion> convertFilterLists(std::string_view ownProviders, cons
             }
             auto& rules = std::get<std::vector<FilterRule>>(parsed);
             if (exception) {
-                exceptions.push_back(std::move(rules));
+                excepted.push_back(std::move(rules));
                 return;
             }
             for (const auto& rule : rules)
@@ -227,8 +227,8 @@ std::optional<Conversion> convertFilterLists(std::string_view ownProviders, cons
     };
     for (const auto& list : lists)
         read(list.text);
-    read(allowlist);
-    for (const auto& perSite : exceptions) {
+    read(exceptions);
+    for (const auto& perSite : excepted) {
         bool applied = false;
         for (const auto& exception : perSite)
             applied = providers.except(exception) || applied;
