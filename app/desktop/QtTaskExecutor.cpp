@@ -11,26 +11,68 @@ namespace tessaril {
 namespace {
 
 // Network transfers are the slow work; a few may wait on slow servers at once.
-constexpr int kBackgroundThreads = 8;
+constexpr std::size_t kBackgroundThreads = 4;
 
 }  // namespace
 
-QtTaskExecutor::QtTaskExecutor() {
-    pool_.setMaxThreadCount(kBackgroundThreads);
-}
-
 QtTaskExecutor::~QtTaskExecutor() {
-    // Background work may still post to the main thread until it ends; what it posts is dropped
-    // with mainThread_, which goes after this.
-    pool_.waitForDone();
+    {
+        const std::scoped_lock lock(backgroundMutex_);
+        stopping_ = true;
+    }
+    backgroundWork_.notify_all();
+    // The work already handed over runs to its end; what it posts is dropped with mainThread_,
+    // which goes after this.
+    for (auto& worker : workers_)
+        worker.join();
 }
 
 void QtTaskExecutor::runInBackground(Task work) {
-    pool_.start(std::move(work));
+    {
+        const std::scoped_lock lock(backgroundMutex_);
+        background_.push_back(std::move(work));
+        if (background_.size() > idleWorkers_ && workers_.size() < kBackgroundThreads)
+            workers_.emplace_back([this] { this->work(); });
+    }
+    backgroundWork_.notify_one();
+}
+
+void QtTaskExecutor::work() {
+    std::unique_lock lock(backgroundMutex_);
+    for (;;) {
+        ++idleWorkers_;
+        backgroundWork_.wait(lock, [this] { return stopping_ || !background_.empty(); });
+        --idleWorkers_;
+        if (background_.empty()) return;
+        Task task = std::move(background_.front());
+        background_.pop_front();
+        lock.unlock();
+        task();
+        lock.lock();
+    }
 }
 
 void QtTaskExecutor::postToMain(Task task) {
-    QMetaObject::invokeMethod(&mainThread_, std::move(task), Qt::QueuedConnection);
+    bool wasEmpty = false;
+    {
+        const std::scoped_lock lock(postedMutex_);
+        wasEmpty = posted_.empty();
+        posted_.push_back(std::move(task));
+    }
+    // One wake-up for a run of posts; it is queued after the events already waiting.
+    if (wasEmpty)
+        QMetaObject::invokeMethod(
+            &mainThread_, [this] { runPosted(); }, Qt::QueuedConnection);
+}
+
+void QtTaskExecutor::runPosted() {
+    std::deque<Task> tasks;
+    {
+        const std::scoped_lock lock(postedMutex_);
+        tasks.swap(posted_);
+    }
+    for (Task& task : tasks)
+        task();
 }
 
 ScopedConnection QtTaskExecutor::scheduleRepeating(std::chrono::milliseconds interval, Task tick) {
