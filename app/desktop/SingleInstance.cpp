@@ -10,9 +10,9 @@ namespace tessaril {
 
 namespace {
 
-const QString kPath = QStringLiteral("/org/tessaril/Tessaril");
-const QString kInterface = QStringLiteral("org.tessaril.Tessaril");
-const QString kMethod = QStringLiteral("OpenPreferences");
+constexpr QLatin1StringView kPath("/org/tessaril/Tessaril");
+constexpr QLatin1StringView kInterface("org.tessaril.Tessaril");
+constexpr QLatin1StringView kMethod("OpenPreferences");
 // How long a later instance waits for the running one to answer before it ends anyway.
 constexpr int kCallTimeoutMs = 5000;
 

@@ -45,8 +45,8 @@ std::string desktopExecArgument(const std::string& path) {
 
 }  // namespace
 
-XdgAutostart::XdgAutostart(std::filesystem::path configHome, std::filesystem::path executable)
-    : entry_(std::move(configHome) / "autostart" / "tessaril.desktop"), executable_(std::move(executable)) {}
+XdgAutostart::XdgAutostart(const std::filesystem::path& configHome, std::filesystem::path executable)
+    : entry_(configHome / "autostart" / "tessaril.desktop"), executable_(std::move(executable)) {}
 
 std::optional<std::string> XdgAutostart::setEnabled(bool enabled) const {
     std::error_code error;

@@ -13,7 +13,7 @@ class XdgAutostart {
 public:
     // `configHome` is $XDG_CONFIG_HOME (or ~/.config); `executable` the absolute path of the
     // running application.
-    XdgAutostart(std::filesystem::path configHome, std::filesystem::path executable);
+    XdgAutostart(const std::filesystem::path& configHome, std::filesystem::path executable);
 
     // Writes the entry (whole or not at all) or removes it; the error's text when that failed.
     [[nodiscard]] std::optional<std::string> setEnabled(bool enabled) const;

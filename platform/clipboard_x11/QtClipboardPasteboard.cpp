@@ -12,7 +12,7 @@ namespace {
 // Contents larger than this are not taken for text someone copied to paste.
 constexpr qsizetype kTextCap = qsizetype{16} << 20;
 // Password managers mark a copied secret with this type, whose data is "secret".
-const QString kConcealedType = QStringLiteral("x-kde-passwordManagerHint");
+constexpr QLatin1StringView kConcealedType("x-kde-passwordManagerHint");
 
 QClipboard& clipboard() {
     return *QGuiApplication::clipboard();

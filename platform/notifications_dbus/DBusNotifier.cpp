@@ -14,9 +14,9 @@ namespace tessaril {
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.Notifications");
-const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
-const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+constexpr QLatin1StringView kService("org.freedesktop.Notifications");
+constexpr QLatin1StringView kPath("/org/freedesktop/Notifications");
+constexpr QLatin1StringView kInterface("org.freedesktop.Notifications");
 constexpr std::size_t kRememberedBanners = 32;
 // The service's own default for how long a banner stays.
 constexpr int kDefaultTimeout = -1;
