@@ -15,7 +15,8 @@ namespace tessaril {
 // selection). On X11 Qt learns of other programs' copies from XFixes, so changes are counted
 // without anyone reading the contents.
 //
-// Main thread only, like QClipboard itself, and only while a QGuiApplication exists. Qt announces
+// Main thread only, like QClipboard itself, and only while a QGuiApplication exists. A read waits
+// for the program that owns the contents at most as long as Qt's X11 clipboard allows (seconds). Qt announces
 // the program's own writes synchronously, inside the call that makes them: those announcements are
 // ignored, since the write has already counted, and another program cannot end up among them.
 class QtClipboardPasteboard final : public Pasteboard {

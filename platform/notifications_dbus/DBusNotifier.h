@@ -17,7 +17,8 @@ namespace tessaril {
 
 // Banners through the desktop's notification service on the session bus. The service answers each
 // banner with an id of its own; posting again under the same identifier passes that id back, so the
-// new banner replaces the old one.
+// new banner replaces the old one. A banner posted before the service answered the one it replaces
+// stacks instead: the banners that reuse identifiers (release notices) come hours apart.
 //
 // Main thread only (calls are made without waiting; the answers arrive through the event loop).
 // Without a bus or a service, nothing is shown and nothing fails.
