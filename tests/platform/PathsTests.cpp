@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
+#include <sstream>
 
+#include "platform/autostart/XdgAutostart.h"
 #include "platform/paths/CoreResources.h"
 #include "platform/paths/XdgPaths.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -56,6 +59,51 @@ TEST(CoreResources, LookupOrder) {
     fs::create_directories(folder.path() / "prefix/bin");
     EXPECT_EQ(found({}, "prefix/bin"), installed);
     EXPECT_TRUE(coreResources() && coreResources()->url("data.min", "json"));
+}
+
+std::string contentsOf(const fs::path& file) {
+    std::ostringstream text;
+    text << std::ifstream(file).rdbuf();
+    return text.str();
+}
+
+TEST(XdgAutostart, WritesAnEntryThatStartsThisProgramAndRemovesIt) {
+    const testing::TemporaryDirectory config;
+    // The Exec line quotes a path with spaces, doubles a percent sign and escapes twice what the
+    // entry's quoting and its string syntax both take a backslash for.
+    const std::pair<const char*, const char*> executables[] = {
+        {"/opt/tessaril/bin/tessaril-app", "Exec=/opt/tessaril/bin/tessaril-app"},
+        {"/home/a b/100%/$x\\y/tessaril-app", R"(Exec="/home/a b/100%%/\\$x\\\\y/tessaril-app")"},
+    };
+    for (const auto& [executable, execLine] : executables) {
+        SCOPED_TRACE(executable);
+        const XdgAutostart autostart(config.path(), executable);
+        EXPECT_EQ(autostart.setEnabled(true), std::nullopt);
+        EXPECT_EQ(autostart.setEnabled(true), std::nullopt);
+        EXPECT_EQ(contentsOf(config.path() / "autostart/tessaril.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Tessaril\n" + std::string(execLine) +
+                      "\nX-GNOME-Autostart-enabled=true\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(config.path() / "autostart"), fs::directory_iterator()), 1);
+        EXPECT_EQ(autostart.setEnabled(false), std::nullopt);
+        EXPECT_FALSE(fs::exists(autostart.entryPath()));
+        EXPECT_EQ(autostart.setEnabled(false), std::nullopt);
+    }
+}
+
+// Permissions do not stop root, who runs CI: a file where a folder should be stops everyone.
+TEST(XdgAutostart, ReportsWhyTheEntryCannotBeWrittenAndLeavesNothingBehind) {
+    const testing::TemporaryDirectory config;
+    std::ofstream(config.path() / "file") << "not a folder";
+    const auto blocked = XdgAutostart(config.path() / "file", "/usr/bin/tessaril-app").setEnabled(true);
+    ASSERT_TRUE(blocked.has_value());
+    EXPECT_TRUE(blocked->starts_with("cannot create " + (config.path() / "file/autostart").string() + ": "))
+        << *blocked;
+
+    fs::create_directories(config.path() / "autostart/tessaril.desktop/inside");
+    const XdgAutostart overFolder(config.path(), "/usr/bin/tessaril-app");
+    EXPECT_TRUE(overFolder.setEnabled(true).has_value());
+    EXPECT_TRUE(overFolder.setEnabled(false).has_value());
+    EXPECT_EQ(std::distance(fs::directory_iterator(config.path() / "autostart"), fs::directory_iterator()), 1);
 }
 
 }  // namespace
