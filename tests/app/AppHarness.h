@@ -19,6 +19,7 @@
 #include "core/foundation/ScriptedHttpsClient.h"
 #include "tests/support/TemporaryDirectory.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -32,6 +33,7 @@ class RecordingShell final : public DesktopShell {
 public:
     void openWindow(const std::string& identifier) override { calls.push_back("open " + identifier); }
     bool openUrl(const std::string& url) override {
+        if (beforeOpeningUrl) beforeOpeningUrl();
         calls.push_back("url " + url);
         return true;
     }
@@ -42,6 +44,7 @@ public:
     void quit() override { calls.push_back("quit"); }
 
     std::optional<std::string> launchAtLoginError;
+    std::function<void()> beforeOpeningUrl;
     std::vector<std::string> calls;
 };
 
