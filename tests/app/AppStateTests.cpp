@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/state/AppVersion.h"
-#include "core/foundation/Sha256.h"
 #include "core/guard/RuleBundle.h"
 #include "core/preferences/ProactivePreferences.h"
 #include "tests/app/AppHarness.h"
+#include "tests/support/RuleReleases.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <string>
 #include <utility>
@@ -15,7 +14,6 @@
 namespace tessaril {
 namespace {
 
-using json = nlohmann::json;
 using Icon = AppState::MenuBarIcon;
 
 TEST(AppStateTest, StartsWatchingTheClipboardWithTheInstalledRules) {
@@ -62,29 +60,9 @@ TEST(AppStateTest, RulesInstalledLaterReplaceTheCommandGuard) {
         reloads += property == ClipboardMonitor::Property::commandGuard;
     });
 
-    const std::string base = "https://updates.orvellelabs.com/tessaril/rules/";
-    const std::string providers = json{{"providers", {{"p", {{"urlPattern", "^https?://"}, {"rules", {"p"}}}}}}}.dump();
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"clearurls", providers},
-        {"tessaril-supplementary", providers},
-        {"command-guard",
-         RuleBundle{"cg-2", {{"r", "bash", CommandRiskSeverity::warning, "evil", "Evil", "x"}}}.toJson().dump()}};
-    json manifest = {{"product", "Tessaril"},
-                     {"kind", "rules"},
-                     {"schemaVersion", 1},
-                     {"currentVersion", "2026.12.20"},
-                     {"publishedAt", "2026-12-07T09:30:00Z"},
-                     {"files", json::array()},
-                     {"notes", json::array()}};
-    for (const auto& [kind, content] : files) {
-        manifest["files"].push_back({{"kind", kind},
-                                     {"path", kind + ".json"},
-                                     {"url", base + "2026.12.20/" + kind},
-                                     {"sha256", sha256Hex(content)},
-                                     {"bytes", content.size()}});
-        app.web.answer(base + "2026.12.20/" + kind, {200, content, {}});
-    }
-    app.web.answer(base + "manifest.json", {200, manifest.dump(), {}});
+    const std::string guardRules =
+        RuleBundle{"cg-2", {{"r", "bash", CommandRiskSeverity::warning, "evil", "Evil", "x"}}}.toJson().dump();
+    testing::publishRelease(app.web, "2026.12.20", testing::releaseFiles("release", guardRules));
     state.rulesUpdater().checkForUpdates(false);
     app.executor.runBackgroundWork();
     app.executor.runMainTasks();

@@ -7,7 +7,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QImage>
-#include <QPainter>
 #include <QPixmap>
 
 #include <memory>
@@ -56,14 +55,14 @@ TEST_F(TrayIconTest, OpeningTheMenuBuildsItFromTheStateAndTheIconFollowsIt) {
 
     app.copy("https://example.com/p?utm_source=a&id=1");
     tray.menu().popup({0, 0});
-    EXPECT_EQ(lines(tray.menu()),
+    // The model's lines are checked on their own; here, how each kind of entry shows.
+    const auto shown = lines(tray.menu());
+    ASSERT_EQ(shown.size(), 19U);
+    EXPECT_EQ(std::vector(shown.begin(), shown.begin() + 9),
               (std::vector<std::string>{
                   "[x] Auto-Clean Copied Links: ON", "[ ] Auto-Resolve Share Links: OFF", "Clean Copied Link Now", "--",
                   "(off) Last clean", "Original: https://example.com/p?utm_source=a&&id=1",
-                  "Cleaned: https://example.com/p?id=1", "Copy Wayback Link", "(off) Removed: utm_source",
-                  "(off) Operation: removed locally", "Copy Original URL", "Disable Cleaning for This Site",
-                  "Report Missed Tracker", "--", "(off) 1 URLs cleaned today", "--", "Welcome and How It Works\u2026",
-                  "Preferences\u2026", "Quit Tessaril"}));
+                  "Cleaned: https://example.com/p?id=1", "Copy Wayback Link", "(off) Removed: utm_source"}));
     EXPECT_EQ(tray.menu().actions()[1]->toolTip().toStdString(),
               "Optional network resolution for supported Instagram, Threads, and Reddit share wrappers. Off by "
               "default.");
@@ -76,23 +75,6 @@ TEST_F(TrayIconTest, OpeningTheMenuBuildsItFromTheStateAndTheIconFollowsIt) {
     EXPECT_NE(tray.systemTrayIcon().icon().pixmap(22, 22).toImage(), enabled);
     EXPECT_EQ(tray.systemTrayIcon().icon().pixmap(22, 22).toImage(),
               TrayIcon::icon(AppState::MenuBarIcon::linkOutline).pixmap(22, 22).toImage());
-
-    // The three icons at tray size and twice that, on a light and a dark panel.
-    QImage icons(6 * 48, 2 * 48, QImage::Format_ARGB32);
-    QPainter painter(&icons);
-    painter.fillRect(0, 0, icons.width(), 48, Qt::white);
-    painter.fillRect(0, 48, icons.width(), 48, QColor(0x30, 0x30, 0x30));
-    int x = 0;
-    for (const auto which :
-         {AppState::MenuBarIcon::linkFilled, AppState::MenuBarIcon::linkOutline, AppState::MenuBarIcon::warning}) {
-        for (const int size : {22, 44}) {
-            for (const int y : {2, 50})
-                TrayIcon::icon(which).paint(&painter, x + 2, y, size, size);
-            x += 48;
-        }
-    }
-    painter.end();
-    EXPECT_TRUE(icons.save(QStringLiteral(TESSARIL_TRAY_PICTURES "/tray-icons.png")));
 
     // The offscreen desktop has no tray.
     EXPECT_FALSE(tray.show());

@@ -22,8 +22,8 @@ namespace tessaril {
 namespace {
 
 // What is already going on when the coordinator starts, and what happens before the answers arrive.
-enum class Before { nothing, rulesChecking, desktopChecking };
-enum class During { nothing, weeklyAppTurnedOff, coordinatorGone };
+enum class Before { nothing, rulesCheck, releaseCheck };
+enum class During { nothing, weeklyOff, gone };
 
 struct Case {
     std::string name;
@@ -44,37 +44,10 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
     const Case cases[] = {
         {"no switches", false, false, Before::nothing, During::nothing, false, false, 0, 0, {}},
         {"both due", true, true, Before::nothing, During::nothing, true, true, 1, 1, {available}},
-        {"rules check under way", true, true, Before::rulesChecking, During::nothing, false, true, 2, 1, {available}},
-        {"release check under way",
-         true,
-         true,
-         Before::desktopChecking,
-         During::nothing,
-         true,
-         false,
-         1,
-         2,
-         {available}},
-        {"weekly turned off before the answer",
-         false,
-         true,
-         Before::nothing,
-         During::weeklyAppTurnedOff,
-         false,
-         true,
-         0,
-         1,
-         {}},
-        {"coordinator gone before the answer",
-         false,
-         true,
-         Before::nothing,
-         During::coordinatorGone,
-         false,
-         true,
-         0,
-         1,
-         {}},
+        {"rules check running", true, true, Before::rulesCheck, During::nothing, false, true, 2, 1, {available}},
+        {"release check running", true, true, Before::releaseCheck, During::nothing, true, false, 1, 2, {available}},
+        {"weekly off before answer", false, true, Before::nothing, During::weeklyOff, false, true, 0, 1, {}},
+        {"coordinator gone before answer", false, true, Before::nothing, During::gone, false, true, 0, 1, {}},
     };
     for (const auto& c : cases) {
         testing::TemporaryDirectory folder;
@@ -82,12 +55,9 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
         InMemoryUserDefaults defaults;
         SettableClock clock(*parseInternetDateTime("2026-12-07T09:00:00Z"));
         ScriptedHttpsClient web;
-        web.answer(
-            DesktopUpdateChecker::releaseURL(),
-            {200,
-             nlohmann::json{{"product", "Tessaril"}, {"desktop", {{"currentVersion", "1.5"}, {"currentBuild", 50}}}}
-                 .dump(),
-             {}});
+        const nlohmann::json release = {{"currentVersion", "1.5"}, {"currentBuild", 50}};
+        web.answer(DesktopUpdateChecker::releaseURL(),
+                   {200, nlohmann::json{{"product", "Tessaril"}, {"desktop", release}}.dump(), {}});
         ManualTaskExecutor executor;
         const StaticUpdateSession session(web);
         RulesEngine engine(defaults, RulesEngineEnvironment{nullptr, &paths, [](std::string_view) {}});
@@ -98,8 +68,8 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
         ProactivePreferences preferences(defaults);
         preferences.setDailyRules(c.dailyRules);
         preferences.setWeeklyApp(c.weeklyApp);
-        if (c.before == Before::rulesChecking) rules.checkForUpdates(false);
-        if (c.before == Before::desktopChecking) desktop.check("1.4", 40);
+        if (c.before == Before::rulesCheck) rules.checkForUpdates(false);
+        if (c.before == Before::releaseCheck) desktop.check("1.4", 40);
 
         const auto attempted = [&defaults](ProactivePreferences::Check check) {
             return defaults.objectExists(std::string(ProactivePreferences::lastAttemptPrefix) +
@@ -115,8 +85,8 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
         EXPECT_EQ(executor.firstTimerInterval(), std::chrono::seconds(60)) << c.name;
         EXPECT_EQ(attempted(ProactivePreferences::Check::rules), c.rulesClaimedAtStart) << c.name;
         EXPECT_EQ(attempted(ProactivePreferences::Check::app), c.appClaimedAtStart) << c.name;
-        if (c.during == During::weeklyAppTurnedOff) preferences.setWeeklyApp(false);
-        if (c.during == During::coordinatorGone) coordinator.reset();
+        if (c.during == During::weeklyOff) preferences.setWeeklyApp(false);
+        if (c.during == During::gone) coordinator.reset();
         // The next hour: a check that was skipped because one was under way runs on a later tick, and
         // a check that ran is not repeated.
         for (int minute = 0; minute < 60; ++minute) {
