@@ -83,10 +83,6 @@ void AppState::setLaunchAtLogin(bool enabled) {
         out_ << "Failed to set launch at login: " << *error << '\n';
 }
 
-bool AppState::welcomeHelpAcknowledged() const {
-    return platform_.defaults.boolValue(welcomeHelpAcknowledgedKey).value_or(false);
-}
-
 bool AppState::takeOpenPreferencesAtStart() {
     const bool requested = platform_.defaults.boolValue(openPreferencesAtStartKey).value_or(false);
     platform_.defaults.remove(openPreferencesAtStartKey);

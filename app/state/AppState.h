@@ -30,7 +30,6 @@ namespace tessaril {
 class AppState {
 public:
     static constexpr std::string_view launchAtLoginKey = "launchAtLogin";
-    static constexpr std::string_view welcomeHelpAcknowledgedKey = "welcome_help_acknowledged";
     // Set when the tray icon could not be shown, so the next start opens the preferences instead.
     static constexpr std::string_view openPreferencesAtStartKey = "app_openPreferencesAtStart";
     static constexpr std::string_view noTrayHostNotificationIdentifier = "tessaril-no-tray-host";
@@ -51,6 +50,7 @@ public:
     // `platform` must outlive the state. Diagnostics go to `out` (the rules' and launch at login's)
     // and `err` (what the user must know when the tray cannot show).
     AppState(AppPlatform& platform, std::ostream& out, std::ostream& err);
+    // Diagnostics on standard output and standard error.
     explicit AppState(AppPlatform& platform);
     AppState(const AppState&) = delete;
     AppState& operator=(const AppState&) = delete;
@@ -79,8 +79,6 @@ public:
     [[nodiscard]] bool launchAtLogin() const;
     // Keeps the user's choice even when the desktop refuses it; the refusal goes to `out`.
     void setLaunchAtLogin(bool enabled);
-
-    [[nodiscard]] bool welcomeHelpAcknowledged() const;
 
     // Whether the last run asked for the preferences at this start; the request is used up.
     [[nodiscard]] bool takeOpenPreferencesAtStart();
