@@ -117,6 +117,8 @@ public:
     // Stores the channel and drops an update found on the other one. A check or install under way
     // notices the change when its transfer returns and drops its result.
     void setSelectedChannel(RuleUpdateChannel channel);
+    // The opt-in switches that decide automatic checks and installs.
+    [[nodiscard]] ProactivePreferences& proactivePreferences() { return proactivePreferences_; }
 
     // --- Updating. Both return at once and do nothing while a check or install is under way.
     // Fetches the channel's manifest and ends in updateAvailable, upToDate or failed. An automatic

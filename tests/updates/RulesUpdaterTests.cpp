@@ -10,6 +10,7 @@
 #include "core/updates/RulesUpdater.h"
 #include "core/updates/VersionComparison.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/RuleReleases.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -26,29 +27,13 @@ namespace {
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 using Source = RulesUpdater::RulesSource;
+using testing::Files;
+using testing::kRulesBase;
+using testing::manifestFor;
+using testing::releaseFiles;
+using testing::releaseManifest;
+using testing::rulesNamed;
 using testing::writeFile;
-
-// A rule file with one provider, named `name`, that removes the parameter `name` everywhere.
-std::string rulesNamed(const std::string& name) {
-    return json{{"providers", {{name, {{"urlPattern", "^https?://"}, {"rules", {name}}}}}}}.dump();
-}
-
-json manifestFor(const std::string& version) {
-    const std::string digest(64, '0');
-    const auto file = [&](const char* kind, const char* path) {
-        return json{{"kind", kind},
-                    {"path", path},
-                    {"url", std::string("https://updates.orvellelabs.com/tessaril/rules/") + path},
-                    {"sha256", digest}};
-    };
-    return {{"product", "Tessaril"},
-            {"kind", "rules"},
-            {"schemaVersion", 1},
-            {"currentVersion", version},
-            {"publishedAt", "2026-12-07T09:30:00Z"},
-            {"files", {file("clearurls", "data.min.json"), file("tessaril-supplementary", "s.json")}},
-            {"notes", json::array()}};
-}
 
 // A user's machine: its data folder, the shipped resources (version "shipped-1") and the
 // preferences, with an engine and updater made on demand.
@@ -249,22 +234,6 @@ ScriptedHttpsClient::Reply reply(int status, std::string body) {
     return {status, std::move(body), std::nullopt};
 }
 
-const std::string kRulesBase = "https://updates.orvellelabs.com/tessaril/rules/";
-
-// A release on the origin: the manifest of `files` (kind, then content), each at kRulesBase + version + "/" + kind.
-json releaseManifest(const std::string& version, const std::vector<std::pair<std::string, std::string>>& files) {
-    json manifest = manifestFor(version);
-    manifest["files"] = json::array();
-    for (const auto& [kind, content] : files) {
-        manifest["files"].push_back({{"kind", kind},
-                                     {"path", kind + ".json"},
-                                     {"url", kRulesBase + version + "/" + kind},
-                                     {"sha256", sha256Hex(content)},
-                                     {"bytes", content.size()}});
-    }
-    return manifest;
-}
-
 std::string commandGuardRules(const std::string& version) {
     return json{{"currentVersion", version}, {"rules", json::array()}}.dump();
 }
@@ -385,14 +354,6 @@ TEST(RulesUpdaterTest, VersionsOrder) {
         EXPECT_EQ(localizedStandardCompare(a, b), localized) << a << " vs " << b;
         EXPECT_EQ(localizedStandardCompare(b, a), -localized) << b << " vs " << a;
     }
-}
-
-using Files = std::vector<std::pair<std::string, std::string>>;
-
-Files releaseFiles(const std::string& name, std::optional<std::string> commandGuard = std::nullopt) {
-    Files files = {{"clearurls", rulesNamed(name)}, {"tessaril-supplementary", rulesNamed(name + "_supplement")}};
-    if (commandGuard) files.emplace_back("command-guard", *commandGuard);
-    return files;
 }
 
 TEST(RulesUpdaterTest, AReleaseThatFailsAnyCheckChangesNothing) {
