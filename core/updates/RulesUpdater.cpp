@@ -72,6 +72,12 @@ bool isSuccess(int status) {
     return status >= 200 && status <= 299;
 }
 
+// The body of a successful answer, else nothing.
+const std::string* successfulBody(const HttpsResult& result) {
+    const auto* response = std::get_if<HttpsResponse>(&result);
+    return response != nullptr && isSuccess(response->status) ? &response->body : nullptr;
+}
+
 }  // namespace
 
 RulesUpdater::RulesUpdater(RulesEngine& rulesEngine, UserDefaults& defaults, Environment environment)
@@ -227,30 +233,44 @@ void RulesUpdater::checkForUpdates(bool automatic) {
     const StaticUpdateSession& session = *environment_.session;
     runInBackgroundThen(
         *environment_.executor,
-        [&session, request = std::move(request)] {
-            return session.boundedData(request, RuleUpdateManifest::maximumManifestBytes);
+        [&session, request = std::move(request)]() mutable {
+            ManifestAnswer answer{session.boundedData(request, RuleUpdateManifest::maximumManifestBytes), {}};
+            if (successfulBody(answer.manifest) != nullptr) {
+                // Beside the manifest as served, after any redirect within the origin.
+                request.url =
+                    std::get<HttpsResponse>(answer.manifest).url + std::string(RuleManifestSignature::fileSuffix);
+                answer.signature = session.boundedData(std::move(request), RuleManifestSignature::maximumFileBytes);
+            }
+            return answer;
         },
-        [this, alive = std::weak_ptr<const bool>(alive_), channel, automatic](const HttpsResult& result) {
+        [this, alive = std::weak_ptr<const bool>(alive_), channel, automatic](const ManifestAnswer& answer) {
             if (alive.expired()) return;
             if (selectedChannel_ != channel) {
                 setStatus(RulesUpdateStatus::Idle{});
                 return;
             }
-            handleManifestResponse(result);
+            handleManifestResponse(answer);
             if (automatic && automaticInstallAllowed()) installAvailableUpdate(true);
         });
 }
 
-void RulesUpdater::handleManifestResponse(const HttpsResult& result) {
+void RulesUpdater::handleManifestResponse(const ManifestAnswer& answer) {
     const auto fail = [this](std::string message) { setStatus(RulesUpdateStatus::Failed{std::move(message)}); };
-    if (const auto* error = std::get_if<HttpsError>(&result)) {
+    if (const auto* error = std::get_if<HttpsError>(&answer.manifest)) {
         return fail(std::string(kCheckFailed) + std::string(description(*error)));
     }
-    const auto& response = std::get<HttpsResponse>(result);
+    const auto& response = std::get<HttpsResponse>(answer.manifest);
     if (!isSuccess(response.status)) return fail(std::string(kCheckFailed) + "HTTP " + std::to_string(response.status));
     if (response.body.empty()) return fail(std::string(kCheckFailed) + "empty manifest");
     if (response.body.size() > RuleUpdateManifest::maximumManifestBytes) {
         return fail("Static rule manifest exceeds size limit");
+    }
+    // A signature that is missing, unreadable or wrong counts as a file that failed its check.
+    const std::string* signature = answer.signature ? successfulBody(*answer.signature) : nullptr;
+    if (signature == nullptr || !RuleManifestSignature::verify(response.body, *signature, environment_.manifestKey)) {
+        return fail(RuleUpdateError(RuleUpdateError::Kind::hashMismatch,
+                                    std::string(kManifestName) + std::string(RuleManifestSignature::fileSuffix))
+                        .errorDescription());
     }
     auto manifest = RuleUpdateManifest::decode(response.body);
     if (!manifest) return fail("The rules manifest is not in the correct format.");

@@ -10,6 +10,7 @@
 #include "core/updates/RulesUpdater.h"
 #include "core/updates/VersionComparison.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/SigningKeyPair.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -282,13 +283,15 @@ public:
                                                    .resources = &machine_.resources(),
                                                    .session = &session_,
                                                    .executor = &executor_,
-                                                   .appVersion = std::move(appVersion)});
+                                                   .appVersion = std::move(appVersion),
+                                                   .manifestKey = key_.publicKey()});
         updater_->loadPreferringAppSupport();
     }
 
-    // Puts `manifest` on the stable channel, and each of its files with the given content.
+    // Puts `manifest`, signed, on the stable channel, and each of its files with the given content.
     void publish(const json& manifest, const std::vector<std::pair<std::string, std::string>>& files = {}) {
         web_.answer(kRulesBase + "manifest.json", reply(200, manifest.dump()));
+        web_.answer(kRulesBase + "manifest.json.sig", reply(200, key_.sign(manifest.dump())));
         for (const auto& [kind, content] : files)
             web_.answer(kRulesBase + manifest["currentVersion"].get<std::string>() + "/" + kind, reply(200, content));
     }
@@ -312,6 +315,7 @@ public:
     }
 
     Machine machine_;
+    testing::SigningKeyPair key_;
     ScriptedHttpsClient web_;
     ManualTaskExecutor executor_;
     RulesEngine engine_;
@@ -325,13 +329,20 @@ TEST(RulesUpdaterTest, EveryManifestAnswerEndsInItsStatus) {
         change(manifest);
         return manifest;
     };
+    using Reply = ScriptedHttpsClient::Reply;
     struct Case {
         std::string name;
-        std::optional<ScriptedHttpsClient::Reply> reply;
+        std::optional<Reply> reply;
         std::string appVersion;
         std::string expected;
+        // The signature served for a manifest `body`: by default the right one.
+        std::function<Reply(const testing::SigningKeyPair&, const std::string& body)> signature =
+            [](const testing::SigningKeyPair& key, const std::string& body) {
+                return Reply{200, key.sign(body), {}};
+            };
     };
     const json newer = manifestFor("2024.10.10");
+    const std::string badSignature = "Downloaded rules failed integrity check: manifest.json.sig.";
     const Case cases[] = {
         {"no connection", std::nullopt, "1.0", "Could not check for rule updates: Could not connect to the server."},
         {"not modified", reply(304, ""), "1.0", "Could not check for rule updates: HTTP 304"},
@@ -351,10 +362,16 @@ TEST(RulesUpdaterTest, EveryManifestAnswerEndsInItsStatus) {
          "Rules update available: 2024.10.10"},
         {"older release", reply(200, manifestFor("2024.9.30").dump()), "1.0", "Rules are up to date: 2024.10.2"},
         {"same release", reply(200, manifestFor("2024.10.2").dump()), "1.0", "Rules are up to date: 2024.10.2"},
+        // The signature is read within its own small limit, and must be exactly the signature.
+        {"signature over the limit", reply(200, newer.dump()), "1.0", badSignature,
+         [](const testing::SigningKeyPair&, const std::string&) { return reply(200, std::string(257, 's')); }},
+        {"signature and a byte more", reply(200, newer.dump()), "1.0", badSignature,
+         [](const testing::SigningKeyPair& key, const std::string& body) { return reply(200, key.sign(body) + "\n"); }},
     };
-    for (const auto& [name, reply, appVersion, expected] : cases) {
+    for (const auto& [name, reply, appVersion, expected, signature] : cases) {
         Updating updating("2024.10.2", appVersion);
         if (reply) updating.web_.answer(manifestURL, *reply);
+        if (reply) updating.web_.answer(manifestURL + ".sig", signature(updating.key_, reply->body));
         EXPECT_EQ(updating.check(), expected) << name;
         EXPECT_EQ(updating.updater_->availableManifest().has_value(), expected.starts_with("Rules update available"))
             << name;
