@@ -68,6 +68,9 @@ public:
         const Clock* clock = nullptr;
         // The key every fetched manifest must be signed with. Only tests set another.
         RuleSigningKey manifestKey = RuleManifestSignature::releaseKey;
+        // Told the name of each step of an install that changes the disk or the store, just after
+        // it; lets a test stop an install between any two of them. Not set in the product.
+        std::function<void(std::string_view step)> installStep{};
     };
 
     // `paths` must be set. The engine, the defaults and what the environment points to must outlive
@@ -165,6 +168,7 @@ private:
                        bool automatic);
     // Writes the bundle into a staging folder and makes it the active one; throws RuleUpdateError.
     void install(const DownloadedRuleFiles& files) const;
+    void reached(std::string_view step) const;
     [[nodiscard]] bool automaticInstallAllowed() const;
     void setStatus(RulesUpdateStatus status);
     void setInstalledCommandGuardVersion(std::optional<std::string> version);

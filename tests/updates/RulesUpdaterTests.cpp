@@ -6,6 +6,7 @@
 #include "core/foundation/ResourceBundle.h"
 #include "core/foundation/ScriptedHttpsClient.h"
 #include "core/foundation/Sha256.h"
+#include "core/guard/CommandGuard.h"
 #include "core/preferences/ProactivePreferences.h"
 #include "core/updates/RulesUpdater.h"
 #include "core/updates/VersionComparison.h"
@@ -14,9 +15,13 @@
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -284,7 +289,10 @@ public:
                                                    .session = &session_,
                                                    .executor = &executor_,
                                                    .appVersion = std::move(appVersion),
-                                                   .manifestKey = key_.publicKey()});
+                                                   .manifestKey = key_.publicKey(),
+                                                   .installStep = [this](std::string_view step) {
+                                                       if (onInstallStep_) onInstallStep_(step);
+                                                   }});
         updater_->loadPreferringAppSupport();
     }
 
@@ -316,6 +324,7 @@ public:
 
     Machine machine_;
     testing::SigningKeyPair key_;
+    std::function<void(std::string_view)> onInstallStep_;
     ScriptedHttpsClient web_;
     ManualTaskExecutor executor_;
     RulesEngine engine_;
@@ -521,6 +530,65 @@ TEST(RulesUpdaterTest, InstallsAVerifiedReleaseWhole) {
     EXPECT_EQ(updater.installedCommandGuardVersion(), "cg-2");
     EXPECT_EQ(defaults.stringValue(RulesUpdater::installedCommandGuardVersionKey), "cg-2");
     EXPECT_EQ(testing::readFile(rules / "previous/data.min.json"), rulesNamed("release"));
+}
+
+// An install killed just after any one of its steps leaves start-up a whole bundle, the old one or
+// the new one (URL rules, Command Guard rules and version alike), and the next install completes.
+TEST(RulesUpdaterTest, AnInstallKilledAfterAnyStepLeavesOneWholeBundle) {
+    struct Bundle {
+        std::vector<std::string> providers;
+        std::string version;
+        std::string commandGuard;
+        bool operator==(const Bundle&) const = default;
+    };
+    const Bundle before{{"active", "active_supplement"}, "2024.10.2", commandGuardRules("cg-1")};
+    const Bundle after{{"release", "release_supplement"}, "2024.10.10", commandGuardRules("cg-2")};
+    const auto startUp = [](Machine& machine) {
+        auto started = machine.startUp();
+        return Bundle{started.providers, started.version.value_or(""),
+                      testing::readFile(CommandGuard::defaultInstalledRulesURL(machine.paths()))};
+    };
+    int steps = -1;
+    for (int stop = 1; steps < 0 && stop < 100; ++stop) {
+        Updating updating;
+        const fs::path rules = updating.machine_.rules();
+        writeFile(rules / "active/command-guard-rules.json", before.commandGuard);
+        updating.machine_.writeBundle("previous", "2024.9.1");
+        const Files files = releaseFiles("release", after.commandGuard);
+        updating.publish(releaseManifest(after.version, files), files);
+        ASSERT_EQ(updating.check(), "Rules update available: 2024.10.10");
+
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            int seen = 0;
+            updating.onInstallStep_ = [&seen, stop](std::string_view) {
+                if (++seen == stop) std::raise(SIGKILL);
+            };
+            updating.updater_->installAvailableUpdate(false);
+            updating.settle();
+            _exit(seen);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (WIFEXITED(status)) {
+            steps = WEXITSTATUS(status);
+        } else {
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "step " << stop;
+        }
+
+        const Bundle found = startUp(updating.machine_);
+        EXPECT_TRUE(found == after || (steps < 0 && found == before)) << "step " << stop;
+        updating.updater_->installAvailableUpdate(false);
+        EXPECT_TRUE(updating.settle().starts_with("Installed rules 2024.10.10 at ")) << "step " << stop;
+        EXPECT_TRUE(startUp(updating.machine_) == after) << "step " << stop;
+        std::vector<std::string> entries;
+        for (const auto& entry : fs::directory_iterator(rules))
+            entries.push_back(entry.path().filename().string());
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(entries, (std::vector<std::string>{"active", "previous"})) << "step " << stop;
+    }
+    EXPECT_GT(steps, 3);
 }
 
 }  // namespace
