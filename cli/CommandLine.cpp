@@ -24,7 +24,7 @@ namespace tessaril::cli {
 namespace {
 
 ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
-                    HttpsClient* network) {
+                    HttpsClient* network, const RuleSigningKey& rulesManifestKey) {
     CLI::App app{"Removes tracking parameters, redirect wrappers and tracking path segments from links.", "tessaril"};
     app.set_version_flag("--version", std::string("tessaril ") + TESSARIL_VERSION);
     app.require_subcommand(1);
@@ -68,7 +68,7 @@ ExitStatus dispatch(const std::vector<std::string>& arguments, std::istream& in,
     if (guardCommands.parsed()) return guardCommands.run(in, out, err);
     if (cleanCommand->parsed()) return runClean(cleanOptions, rulesDirectory, in, out, err);
     if (appUpdate.parsed()) return AppUpdateCommand::run(network, out, err);
-    if (ruleUpdates.parsed()) return ruleUpdates.run(network, out, err);
+    if (ruleUpdates.parsed()) return ruleUpdates.run(network, rulesManifestKey, out, err);
     if (rulesCommands.parsed()) return rulesCommands.run(rulesDirectory, out, err);
     if (stores.parsed()) return stores.run(out, err);
     if (linkCommands.parsed()) return linkCommands.run(rulesDirectory, network, out, err);
@@ -89,12 +89,12 @@ int finish(ExitStatus status, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int run(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
-    return finish(dispatch(arguments, in, out, err, nullptr), out, err);
+    return finish(dispatch(arguments, in, out, err, nullptr, RuleManifestSignature::releaseKey), out, err);
 }
 
 int run(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
-        HttpsClient& network) {
-    return finish(dispatch(arguments, in, out, err, &network), out, err);
+        HttpsClient& network, const RuleSigningKey& rulesManifestKey) {
+    return finish(dispatch(arguments, in, out, err, &network, rulesManifestKey), out, err);
 }
 
 }  // namespace tessaril::cli

@@ -50,7 +50,8 @@ bool RulesUpdateCommands::parsed() const {
     return check_->parsed() || update_->parsed() || channel_->parsed();
 }
 
-ExitStatus RulesUpdateCommands::run(HttpsClient* network, std::ostream& out, std::ostream& err) const {
+ExitStatus RulesUpdateCommands::run(HttpsClient* network, const RuleSigningKey& manifestKey, std::ostream& out,
+                                    std::ostream& err) const {
     ToolContext context(err);
     const auto channel = ruleUpdateChannel(channelName_);
     if (channel_->parsed()) {
@@ -70,7 +71,7 @@ ExitStatus RulesUpdateCommands::run(HttpsClient* network, std::ostream& out, std
     std::optional<CurlHttpsClient> ownNetwork;
     const StaticUpdateSession session(network ? *network : ownNetwork.emplace());
     MainLoop loop;
-    ToolContext::UpdateNetwork updates{&session, &loop, std::nullopt};
+    ToolContext::UpdateNetwork updates{&session, &loop, std::nullopt, manifestKey};
     if (channel) updates.manifestURL = manifestURL(*channel);
     if (!context.loadRules(std::nullopt, updates)) return ExitStatus::updateFailed;
     RulesUpdater& updater = context.updater();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/ExitStatus.h"
+#include "core/updates/RuleManifestSignature.h"
 
 namespace CLI {
 class App;
@@ -33,8 +34,8 @@ public:
     RulesUpdateCommands& operator=(const RulesUpdateCommands&) = delete;
 
     [[nodiscard]] bool parsed() const;
-    // `network` is the HTTPS client to use; the real one when absent.
-    ExitStatus run(HttpsClient* network, std::ostream& out, std::ostream& err) const;
+    // `network` is the HTTPS client to use, the real one when absent; manifests must be signed with `manifestKey`.
+    ExitStatus run(HttpsClient* network, const RuleSigningKey& manifestKey, std::ostream& out, std::ostream& err) const;
 
 private:
     CLI::App* check_ = nullptr;

@@ -80,10 +80,15 @@ bool ToolContext::loadRules(const std::optional<fs::path>& directory, const Upda
     auto diagnostic = environment.diagnostic;
     engine_ = std::make_unique<RulesEngine>(*defaults_, std::move(environment));
     if (!directory) {
-        updater_ = std::make_unique<RulesUpdater>(
-            *engine_, *defaults_,
-            RulesUpdater::Environment{&paths_, bundle ? &*bundle : nullptr, std::nullopt, diagnostic, network.session,
-                                      network.executor, network.manifestURL, TESSARIL_VERSION});
+        updater_ = std::make_unique<RulesUpdater>(*engine_, *defaults_,
+                                                  RulesUpdater::Environment{.paths = &paths_,
+                                                                            .resources = bundle ? &*bundle : nullptr,
+                                                                            .diagnostic = diagnostic,
+                                                                            .session = network.session,
+                                                                            .executor = network.executor,
+                                                                            .manifestURL = network.manifestURL,
+                                                                            .appVersion = TESSARIL_VERSION,
+                                                                            .manifestKey = network.manifestKey});
         updater_->loadPreferringAppSupport();
         if (updater_->loadedSource() != RulesUpdater::RulesSource::none) return true;
         err_ << "tessaril: the shipped rules could not be loaded\n";

@@ -49,6 +49,8 @@ public:
         TaskExecutor* executor = nullptr;
         // Another channel's manifest for this run.
         std::optional<std::string> manifestURL;
+        // The key manifests must be signed with; tests sign with their own.
+        RuleSigningKey manifestKey = RuleManifestSignature::releaseKey;
     };
 
     // Loads `directory`/data.min.json (required) and `directory`/tessaril-supplementary.json (when

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/updates/RuleManifestSignature.h"
+
 namespace tessaril {
 
 class Clock;
@@ -27,6 +29,8 @@ struct AppPlatform {
     // The shipped rules; absent when they cannot be found (every component then uses its fallbacks).
     const ResourceBundle* resources;
     DesktopShell& shell;
+    // The key rule manifests must be signed with: the product's own, unless a test publishes rules.
+    RuleSigningKey rulesSigningKey = RuleManifestSignature::releaseKey;
 };
 
 }  // namespace tessaril

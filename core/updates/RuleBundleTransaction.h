@@ -19,10 +19,16 @@ public:
     static constexpr const char* activeName = "active";
     static constexpr const char* previousName = "previous";
 
-    // Moves root/previous aside to root/"held-<UUID>", root/active to root/previous, runs
-    // `beforeActivation`, then moves `staged` to root/active and deletes the held directory. Any
-    // failure (a throw from `beforeActivation` included) undoes the moves already made and rethrows.
-    // On failure `staged` is left where it was, for the caller to remove.
+    // Makes an empty root/"staged-<UUID>" for a new bundle, first deleting the staged and held
+    // directories an install that was killed part way left behind. Throws filesystem_error. Only
+    // one install runs at a time for a root: one running beside it may find its staging gone and fail.
+    [[nodiscard]] static std::filesystem::path stage(const std::filesystem::path& root);
+
+    // When there is an active bundle, moves root/previous aside to root/"held-<UUID>" and
+    // root/active to root/previous; without one, the previous bundle (the one start-up falls back
+    // to) stays. Then runs `beforeActivation`, moves `staged` to root/active and deletes the held
+    // directory. Any failure (a throw from `beforeActivation` included) undoes the moves already
+    // made and rethrows. On failure `staged` is left where it was, for the caller to remove.
     static void activate(const std::filesystem::path& staged, const std::filesystem::path& root,
                          const std::function<void()>& beforeActivation = {}, const Rename& rename = {});
 };

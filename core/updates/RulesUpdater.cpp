@@ -53,7 +53,8 @@ std::optional<fs::file_time_type> modificationDate(const fs::path& file) {
 constexpr std::string_view kCheckFailed = "Could not check for rule updates: ";
 
 // Writes a temporary file beside `file` and renames it over, so no reader ever sees half a file.
-void writeAtomically(const fs::path& file, std::string_view bytes) {
+// `step` hears of the write, then of the rename.
+void writeAtomically(const fs::path& file, std::string_view bytes, const std::function<void(std::string_view)>& step) {
     const fs::path temporary = file.parent_path() / ("." + file.filename().string() + "-" + makeUuid());
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
@@ -65,11 +66,19 @@ void writeAtomically(const fs::path& file, std::string_view bytes) {
             throw fs::filesystem_error("cannot write", temporary, std::make_error_code(std::errc::io_error));
         }
     }
+    step("write " + file.filename().string());
     fs::rename(temporary, file);
+    step("rename " + file.filename().string());
 }
 
 bool isSuccess(int status) {
     return status >= 200 && status <= 299;
+}
+
+// The body of a successful answer, else nothing.
+const std::string* successfulBody(const HttpsResult& result) {
+    const auto* response = std::get_if<HttpsResponse>(&result);
+    return response != nullptr && isSuccess(response->status) ? &response->body : nullptr;
 }
 
 }  // namespace
@@ -227,30 +236,44 @@ void RulesUpdater::checkForUpdates(bool automatic) {
     const StaticUpdateSession& session = *environment_.session;
     runInBackgroundThen(
         *environment_.executor,
-        [&session, request = std::move(request)] {
-            return session.boundedData(request, RuleUpdateManifest::maximumManifestBytes);
+        [&session, request = std::move(request)]() mutable {
+            ManifestAnswer answer{session.boundedData(request, RuleUpdateManifest::maximumManifestBytes), {}};
+            if (successfulBody(answer.manifest) != nullptr) {
+                // Beside the manifest as served, after any redirect within the origin.
+                request.url =
+                    std::get<HttpsResponse>(answer.manifest).url + std::string(RuleManifestSignature::fileSuffix);
+                answer.signature = session.boundedData(std::move(request), RuleManifestSignature::maximumFileBytes);
+            }
+            return answer;
         },
-        [this, alive = std::weak_ptr<const bool>(alive_), channel, automatic](const HttpsResult& result) {
+        [this, alive = std::weak_ptr<const bool>(alive_), channel, automatic](const ManifestAnswer& answer) {
             if (alive.expired()) return;
             if (selectedChannel_ != channel) {
                 setStatus(RulesUpdateStatus::Idle{});
                 return;
             }
-            handleManifestResponse(result);
+            handleManifestResponse(answer);
             if (automatic && automaticInstallAllowed()) installAvailableUpdate(true);
         });
 }
 
-void RulesUpdater::handleManifestResponse(const HttpsResult& result) {
+void RulesUpdater::handleManifestResponse(const ManifestAnswer& answer) {
     const auto fail = [this](std::string message) { setStatus(RulesUpdateStatus::Failed{std::move(message)}); };
-    if (const auto* error = std::get_if<HttpsError>(&result)) {
+    if (const auto* error = std::get_if<HttpsError>(&answer.manifest)) {
         return fail(std::string(kCheckFailed) + std::string(description(*error)));
     }
-    const auto& response = std::get<HttpsResponse>(result);
+    const auto& response = std::get<HttpsResponse>(answer.manifest);
     if (!isSuccess(response.status)) return fail(std::string(kCheckFailed) + "HTTP " + std::to_string(response.status));
     if (response.body.empty()) return fail(std::string(kCheckFailed) + "empty manifest");
     if (response.body.size() > RuleUpdateManifest::maximumManifestBytes) {
         return fail("Static rule manifest exceeds size limit");
+    }
+    // A signature that is missing, unreadable or wrong counts as a file that failed its check.
+    const std::string* signature = answer.signature ? successfulBody(*answer.signature) : nullptr;
+    if (signature == nullptr || !RuleManifestSignature::verify(response.body, *signature, environment_.manifestKey)) {
+        return fail(RuleUpdateError(RuleUpdateError::Kind::hashMismatch,
+                                    std::string(kManifestName) + std::string(RuleManifestSignature::fileSuffix))
+                        .errorDescription());
     }
     auto manifest = RuleUpdateManifest::decode(response.body);
     if (!manifest) return fail("The rules manifest is not in the correct format.");
@@ -376,10 +399,13 @@ void RulesUpdater::finishInstall(const Download& download, const RuleUpdateManif
         lastUpdateDate_ = now;
         availableManifest_.reset();
         defaults_.set(lastUpdateKey, now);
+        reached("store the update date");
         defaults_.set(installedVersionKey, manifest.currentVersion);
+        reached("store the rules version");
         setInstalledVersion(manifest.currentVersion);
         if (commandGuardVersion) {
             defaults_.set(installedCommandGuardVersionKey, *commandGuardVersion);
+            reached("store the Command Guard version");
             setInstalledCommandGuardVersion(commandGuardVersion);
         }
         setStatus(RulesUpdateStatus::Installed{manifest.currentVersion, now});
@@ -390,24 +416,33 @@ void RulesUpdater::finishInstall(const Download& download, const RuleUpdateManif
 
 void RulesUpdater::install(const DownloadedRuleFiles& files) const {
     using Kind = RuleUpdateManifest::File::Kind;
-    const fs::path staged = rootURL_ / ("staged-" + makeUuid());
+    fs::path staged;
     try {
-        fs::create_directories(staged);
-        writeAtomically(staged / kManifestName, files.manifestData);
-        writeAtomically(staged / installedName(Kind::clearurls), files.clearURLsData);
-        writeAtomically(staged / installedName(Kind::tessarilSupplementary), files.supplementaryData);
+        const auto step = [this](std::string_view name) { reached(name); };
+        staged = RuleBundleTransaction::stage(rootURL_);
+        reached("create the staging folder");
+        writeAtomically(staged / kManifestName, files.manifestData, step);
+        writeAtomically(staged / installedName(Kind::clearurls), files.clearURLsData, step);
+        writeAtomically(staged / installedName(Kind::tessarilSupplementary), files.supplementaryData, step);
         // A release without Command Guard rules keeps the ones in use, so they move into the new bundle.
         std::optional<std::string> commandGuard = files.commandGuardData;
         if (!commandGuard) commandGuard = readFileContents(CommandGuard::defaultInstalledRulesURL(*environment_.paths));
         if (commandGuard && CommandGuard::ruleBundleVersion(*commandGuard)) {
-            writeAtomically(staged / installedName(Kind::commandGuard), *commandGuard);
+            writeAtomically(staged / installedName(Kind::commandGuard), *commandGuard, step);
         }
-        RuleBundleTransaction::activate(staged, rootURL_);
+        RuleBundleTransaction::activate(staged, rootURL_, {}, [this](const fs::path& from, const fs::path& to) {
+            fs::rename(from, to);
+            reached("move " + from.filename().string() + " to " + to.filename().string());
+        });
     } catch (const fs::filesystem_error& error) {
         std::error_code ignored;
-        fs::remove_all(staged, ignored);
+        if (!staged.empty()) fs::remove_all(staged, ignored);
         throw RuleUpdateError(RuleUpdateError::Kind::fileSystem, error.code().message());
     }
+}
+
+void RulesUpdater::reached(std::string_view step) const {
+    if (environment_.installStep) environment_.installStep(step);
 }
 
 bool RulesUpdater::automaticInstallAllowed() const {

@@ -10,6 +10,7 @@
 #include "core/foundation/TaskExecutor.h"
 #include "core/foundation/UserDefaults.h"
 #include "core/preferences/ProactivePreferences.h"
+#include "core/updates/RuleManifestSignature.h"
 #include "core/updates/RuleUpdateChannel.h"
 #include "core/updates/RuleUpdateManifest.h"
 #include "core/updates/RulesUpdateStatus.h"
@@ -32,10 +33,10 @@ namespace tessaril {
 //                                                         command-guard-rules.json)
 //   com.orvellelabs.tessaril/data.min.json               a rules file saved by earlier versions
 //   com.quenby.tessaril/data.min.json                    the same from before the product's rename
-// Updates come from the static update origin only: the selected channel's manifest, then the files
-// it names, each checked for size and SHA-256 digest, the bundle validated by the engine, written
-// to a staging folder and swapped in whole. Everything runs on the main thread; only the transfers
-// run in the background, and their results come back through the executor's main thread.
+// Updates come from the static update origin only: the selected channel's manifest and its signature
+// (see RuleManifestSignature), then the files it names, each checked for size and SHA-256 digest, the bundle validated
+// by the engine, written to a staging folder and swapped in whole. Everything runs on the main thread; only the
+// transfers run in the background, and their results come back through the executor's main thread.
 class RulesUpdater {
 public:
     static constexpr std::string_view lastUpdateKey = "rulesUpdater_lastUpdateDate";
@@ -65,6 +66,11 @@ public:
         std::string appVersion = "0.0.0";
         // The time an installation is dated; the system clock when not set.
         const Clock* clock = nullptr;
+        // The key every fetched manifest must be signed with. Only tests set another.
+        RuleSigningKey manifestKey = RuleManifestSignature::releaseKey;
+        // Told the name of each step of an install that changes the disk or the store, just after
+        // it; lets a test stop an install between any two of them. Not set in the product.
+        std::function<void(std::string_view step)> installStep{};
     };
 
     // `paths` must be set. The engine, the defaults and what the environment points to must outlive
@@ -145,7 +151,13 @@ private:
     // The files, or the text of the first failure.
     using Download = std::variant<DownloadedRuleFiles, std::string>;
 
-    void handleManifestResponse(const HttpsResult& result);
+    // The manifest's answer and, when it was a success, the answer for its signature.
+    struct ManifestAnswer {
+        HttpsResult manifest;
+        std::optional<HttpsResult> signature;
+    };
+
+    void handleManifestResponse(const ManifestAnswer& answer);
     // The version a fetched one is compared with: the one in use, else the active bundle's, else
     // the shipped one's, else "0".
     [[nodiscard]] std::string comparedInstalledVersion() const;
@@ -158,6 +170,7 @@ private:
                        bool automatic);
     // Writes the bundle into a staging folder and makes it the active one; throws RuleUpdateError.
     void install(const DownloadedRuleFiles& files) const;
+    void reached(std::string_view step) const;
     [[nodiscard]] bool automaticInstallAllowed() const;
     void setStatus(RulesUpdateStatus status);
     void setInstalledCommandGuardVersion(std::optional<std::string> version);

@@ -17,6 +17,7 @@
 #include "core/foundation/Paths.h"
 #include "core/foundation/ResourceBundle.h"
 #include "core/foundation/ScriptedHttpsClient.h"
+#include "tests/support/SigningKeyPair.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <functional>
@@ -64,7 +65,7 @@ struct AppHarness {
 
     TemporaryDirectory folder;
     FixedPaths paths{folder.path()};
-    ResourceBundle resources{std::filesystem::path(TESSARIL_SOURCE_DIR) / "resources/Tessaril_TessarilCore.bundle"};
+    ResourceBundle resources{TESSARIL_SHIPPED_BUNDLE_DIR};
     InMemoryUserDefaults defaults;
     ManualTaskExecutor executor;
     InMemoryPasteboard pasteboard;
@@ -72,7 +73,9 @@ struct AppHarness {
     ScriptedHttpsClient web;
     SettableClock clock{*parseInternetDateTime("2026-12-07T09:00:00Z"), "UTC"};
     RecordingShell shell;
-    AppPlatform platform{defaults, executor, pasteboard, notifier, web, clock, paths, &resources, shell};
+    SigningKeyPair signingKey;
+    AppPlatform platform{defaults, executor, pasteboard, notifier, web,
+                         clock,    paths,    &resources, shell,    signingKey.publicKey()};
     std::ostringstream out;
     std::ostringstream err;
     std::unique_ptr<AppState> state;

@@ -62,7 +62,7 @@ TEST(AppStateTest, RulesInstalledLaterReplaceTheCommandGuard) {
 
     const std::string guardRules =
         RuleBundle{"cg-2", {{"r", "bash", CommandRiskSeverity::warning, "evil", "Evil", "x"}}}.toJson().dump();
-    testing::publishRelease(app.web, "2026.12.20", testing::releaseFiles("release", guardRules));
+    testing::publishRelease(app.web, "2026.12.20", testing::releaseFiles("release", guardRules), app.signingKey);
     state.rulesUpdater().checkForUpdates(false);
     app.executor.runBackgroundWork();
     app.executor.runMainTasks();

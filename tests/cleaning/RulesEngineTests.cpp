@@ -171,8 +171,7 @@ TEST(RuleBundleValidationTest, EachProblemHasItsMessageAndTheThrowAwaySuiteNever
     const auto everywhere = [](const std::string& key, const std::string& pattern) {
         return R"({"providers": {"p": {"urlPattern": "^https?://", ")" + key + R"(": [")" + pattern + R"("]}}})";
     };
-    const std::string shipped =
-        testing::readFile(std::string(TESSARIL_SHIPPED_BUNDLE_DIR) + "/data.min.json");
+    const std::string shipped = testing::readFile(std::string(TESSARIL_SHIPPED_BUNDLE_DIR) + "/data.min.json");
     struct Case {
         std::string clearURLs;
         std::optional<std::string> supplementary;

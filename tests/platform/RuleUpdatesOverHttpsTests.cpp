@@ -3,8 +3,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "platform/http/CurlHttpsClient.h"
 #include "tests/cli/ToolTest.h"
 #include "tests/support/LoopbackTlsServer.h"
+#include "tests/support/SigningKeyPair.h"
 
 namespace tessaril {
 
@@ -84,7 +88,7 @@ protected:
         writeFile("release/tessaril-supplementary.json", supplementary.dump());
         const std::string publish = std::string(TESSARIL_PUBLISHER_PATH) + " publish " + release_.string() + " " +
                                     TESSARIL_SOURCE_DIR + "/resources/shipped-manifest.json 2099.1.1 stable " +
-                                    origin_.string();
+                                    origin_.string() + " " + writeFile("signing.pem", key_.privateKeyPem()).string();
         ASSERT_EQ(std::system(publish.c_str()), 0);
     }
 
@@ -92,15 +96,29 @@ protected:
         std::istringstream in;
         std::ostringstream out;
         std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err, client_);
+        const int status = cli::run(arguments, in, out, err, client_, key_.publicKey());
         return {status, out.str(), err.str()};
+    }
+
+    // The paths the origin was asked for since the last call.
+    std::vector<std::string> takeRequests() {
+        const std::lock_guard lock(requestsMutex_);
+        return std::exchange(requests_, {});
     }
 
     const fs::path release_ = root_ / "release";
     const fs::path origin_ = root_ / "origin";
+    const fs::path manifest_ = origin_ / "tessaril/rules/manifest.json";
+    const testing::SigningKeyPair key_;
+    std::mutex requestsMutex_;
+    std::vector<std::string> requests_;
     testing::LoopbackTlsServer server_{
         {std::string(StaticUpdateSession::originHost), "elsewhere.example"},
         [this](const httplib::Request& request, httplib::Response& response) {
+            {
+                const std::lock_guard lock(requestsMutex_);
+                requests_.push_back(request.path);
+            }
             const fs::path file = origin_ / request.path.substr(1);
             if (request.path.find("..") != std::string::npos || !fs::is_regular_file(file)) {
                 response.status = 404;
@@ -146,6 +164,35 @@ TEST_F(RuleUpdatesOverHttpsTest, ToolFindsInstallsAndUsesAPublishedRelease) {
     EXPECT_EQ(invoke({"rules", "check"}), (Invocation{0, "Rules are up to date: 2099.1.1\n", ""}));
     EXPECT_EQ(invoke({"clean", tracked}).out, "https://example.com/?a=b\n");
     EXPECT_EQ(lines(invoke({"rules", "status"}).out)[0], "rules in use: active bundle");
+}
+
+// A manifest whose signature is missing, by another key, or for other bytes is refused before any
+// rule file is asked for; the tool keeps its rules.
+TEST_F(RuleUpdatesOverHttpsTest, AnUpdateWithoutTheRightSignatureFetchesNoRuleFile) {
+    const fs::path signatureFile = manifest_.string() + ".sig";
+    const std::string manifest = testing::readFile(manifest_);
+    const std::string signature = testing::readFile(signatureFile);
+    std::string changed = manifest;
+    changed[changed.find("2099.1.1")] = '3';
+    const std::pair<std::string, std::function<void()>> spoilers[] = {
+        {"missing", [&] { fs::remove(signatureFile); }},
+        {"by another key", [&] { testing::writeFile(signatureFile, testing::SigningKeyPair().sign(manifest)); }},
+        {"for the manifest before a change", [&] { testing::writeFile(manifest_, changed); }},
+    };
+    for (const auto& [name, spoil] : spoilers) {
+        spoil();
+        takeRequests();
+        EXPECT_EQ(invoke({"rules", "update"}),
+                  (Invocation{3, "", "tessaril: Downloaded rules failed integrity check: manifest.json.sig.\n"}))
+            << name;
+        EXPECT_EQ(takeRequests(),
+                  (std::vector<std::string>{"/tessaril/rules/manifest.json", "/tessaril/rules/manifest.json.sig"}))
+            << name;
+        EXPECT_EQ(lines(invoke({"rules", "status"}).out)[0], "rules in use: shipped rules") << name;
+        testing::writeFile(manifest_, manifest);
+        testing::writeFile(signatureFile, signature);
+    }
+    EXPECT_EQ(invoke({"rules", "check"}), (Invocation{1, "Rules update available: 2099.1.1\n", ""}));
 }
 
 }  // namespace

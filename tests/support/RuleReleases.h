@@ -5,6 +5,7 @@
 
 #include "core/foundation/ScriptedHttpsClient.h"
 #include "core/foundation/Sha256.h"
+#include "tests/support/SigningKeyPair.h"
 
 #include <nlohmann/json.hpp>
 
@@ -63,9 +64,12 @@ inline Files releaseFiles(const std::string& name, std::optional<std::string> co
     return files;
 }
 
-// Puts the release of `files` on the stable channel of `web`.
-inline void publishRelease(ScriptedHttpsClient& web, const std::string& version, const Files& files) {
-    web.answer(kRulesBase + "manifest.json", {200, releaseManifest(version, files).dump(), {}});
+// Puts the release of `files` on the stable channel of `web`, its manifest signed with `key`.
+inline void publishRelease(ScriptedHttpsClient& web, const std::string& version, const Files& files,
+                           const SigningKeyPair& key) {
+    const std::string manifest = releaseManifest(version, files).dump();
+    web.answer(kRulesBase + "manifest.json", {200, manifest, {}});
+    web.answer(kRulesBase + "manifest.json.sig", {200, key.sign(manifest), {}});
     for (const auto& [kind, content] : files)
         web.answer(kRulesBase + version + "/" + kind, {200, content, {}});
 }

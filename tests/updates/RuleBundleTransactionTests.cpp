@@ -46,7 +46,8 @@ TEST(RuleBundleTransactionTest, ActivationKeepsExactlyOneEarlierBundle) {
         {nullptr, nullptr, {{"active", "new"}}},
         {"A", nullptr, {{"active", "new"}, {"previous", "A"}}},
         {"A", "P", {{"active", "new"}, {"previous", "A"}}},
-        {nullptr, "P", {{"active", "new"}}},
+        // Without an active bundle, start-up uses the previous one: it stays the one to fall back to.
+        {nullptr, "P", {{"active", "new"}, {"previous", "P"}}},
     };
     for (const auto& [active, previous, after] : cases) {
         const TemporaryDirectory folder;

@@ -6,17 +6,23 @@
 #include "core/foundation/ResourceBundle.h"
 #include "core/foundation/ScriptedHttpsClient.h"
 #include "core/foundation/Sha256.h"
+#include "core/guard/CommandGuard.h"
 #include "core/preferences/ProactivePreferences.h"
 #include "core/updates/RulesUpdater.h"
 #include "core/updates/VersionComparison.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/RuleReleases.h"
+#include "tests/support/SigningKeyPair.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -251,13 +257,18 @@ public:
                                                    .resources = &machine_.resources(),
                                                    .session = &session_,
                                                    .executor = &executor_,
-                                                   .appVersion = std::move(appVersion)});
+                                                   .appVersion = std::move(appVersion),
+                                                   .manifestKey = key_.publicKey(),
+                                                   .installStep = [this](std::string_view step) {
+                                                       if (onInstallStep_) onInstallStep_(step);
+                                                   }});
         updater_->loadPreferringAppSupport();
     }
 
-    // Puts `manifest` on the stable channel, and each of its files with the given content.
+    // Puts `manifest`, signed, on the stable channel, and each of its files with the given content.
     void publish(const json& manifest, const std::vector<std::pair<std::string, std::string>>& files = {}) {
         web_.answer(kRulesBase + "manifest.json", reply(200, manifest.dump()));
+        web_.answer(kRulesBase + "manifest.json.sig", reply(200, key_.sign(manifest.dump())));
         for (const auto& [kind, content] : files)
             web_.answer(kRulesBase + manifest["currentVersion"].get<std::string>() + "/" + kind, reply(200, content));
     }
@@ -281,6 +292,8 @@ public:
     }
 
     Machine machine_;
+    testing::SigningKeyPair key_;
+    std::function<void(std::string_view)> onInstallStep_;
     ScriptedHttpsClient web_;
     ManualTaskExecutor executor_;
     RulesEngine engine_;
@@ -294,13 +307,20 @@ TEST(RulesUpdaterTest, EveryManifestAnswerEndsInItsStatus) {
         change(manifest);
         return manifest;
     };
+    using Reply = ScriptedHttpsClient::Reply;
     struct Case {
         std::string name;
-        std::optional<ScriptedHttpsClient::Reply> reply;
+        std::optional<Reply> reply;
         std::string appVersion;
         std::string expected;
+        // The signature served for a manifest `body`: by default the right one.
+        std::function<Reply(const testing::SigningKeyPair&, const std::string& body)> signature =
+            [](const testing::SigningKeyPair& key, const std::string& body) {
+                return Reply{200, key.sign(body), {}};
+            };
     };
     const json newer = manifestFor("2024.10.10");
+    const std::string badSignature = "Downloaded rules failed integrity check: manifest.json.sig.";
     const Case cases[] = {
         {"no connection", std::nullopt, "1.0", "Could not check for rule updates: Could not connect to the server."},
         {"not modified", reply(304, ""), "1.0", "Could not check for rule updates: HTTP 304"},
@@ -320,10 +340,16 @@ TEST(RulesUpdaterTest, EveryManifestAnswerEndsInItsStatus) {
          "Rules update available: 2024.10.10"},
         {"older release", reply(200, manifestFor("2024.9.30").dump()), "1.0", "Rules are up to date: 2024.10.2"},
         {"same release", reply(200, manifestFor("2024.10.2").dump()), "1.0", "Rules are up to date: 2024.10.2"},
+        // The signature is read within its own small limit, and must be exactly the signature.
+        {"signature over the limit", reply(200, newer.dump()), "1.0", badSignature,
+         [](const testing::SigningKeyPair&, const std::string&) { return reply(200, std::string(257, 's')); }},
+        {"signature and a byte more", reply(200, newer.dump()), "1.0", badSignature,
+         [](const testing::SigningKeyPair& key, const std::string& body) { return reply(200, key.sign(body) + "\n"); }},
     };
-    for (const auto& [name, reply, appVersion, expected] : cases) {
+    for (const auto& [name, reply, appVersion, expected, signature] : cases) {
         Updating updating("2024.10.2", appVersion);
         if (reply) updating.web_.answer(manifestURL, *reply);
+        if (reply) updating.web_.answer(manifestURL + ".sig", signature(updating.key_, reply->body));
         EXPECT_EQ(updating.check(), expected) << name;
         EXPECT_EQ(updating.updater_->availableManifest().has_value(), expected.starts_with("Rules update available"))
             << name;
@@ -465,6 +491,65 @@ TEST(RulesUpdaterTest, InstallsAVerifiedReleaseWhole) {
     EXPECT_EQ(updater.installedCommandGuardVersion(), "cg-2");
     EXPECT_EQ(defaults.stringValue(RulesUpdater::installedCommandGuardVersionKey), "cg-2");
     EXPECT_EQ(testing::readFile(rules / "previous/data.min.json"), rulesNamed("release"));
+}
+
+// An install killed just after any one of its steps leaves start-up a whole bundle, the old one or
+// the new one (URL rules, Command Guard rules and version alike), and the next install completes.
+TEST(RulesUpdaterTest, AnInstallKilledAfterAnyStepLeavesOneWholeBundle) {
+    struct Bundle {
+        std::vector<std::string> providers;
+        std::string version;
+        std::string commandGuard;
+        bool operator==(const Bundle&) const = default;
+    };
+    const Bundle before{{"active", "active_supplement"}, "2024.10.2", commandGuardRules("cg-1")};
+    const Bundle after{{"release", "release_supplement"}, "2024.10.10", commandGuardRules("cg-2")};
+    const auto startUp = [](Machine& machine) {
+        auto started = machine.startUp();
+        return Bundle{started.providers, started.version.value_or(""),
+                      testing::readFile(CommandGuard::defaultInstalledRulesURL(machine.paths()))};
+    };
+    int steps = -1;
+    for (int stop = 1; steps < 0 && stop < 100; ++stop) {
+        Updating updating;
+        const fs::path rules = updating.machine_.rules();
+        writeFile(rules / "active/command-guard-rules.json", before.commandGuard);
+        updating.machine_.writeBundle("previous", "2024.9.1");
+        const Files files = releaseFiles("release", after.commandGuard);
+        updating.publish(releaseManifest(after.version, files), files);
+        ASSERT_EQ(updating.check(), "Rules update available: 2024.10.10");
+
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            int seen = 0;
+            updating.onInstallStep_ = [&seen, stop](std::string_view) {
+                if (++seen == stop) std::raise(SIGKILL);
+            };
+            updating.updater_->installAvailableUpdate(false);
+            updating.settle();
+            _exit(seen);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (WIFEXITED(status)) {
+            steps = WEXITSTATUS(status);
+        } else {
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "step " << stop;
+        }
+
+        const Bundle found = startUp(updating.machine_);
+        EXPECT_TRUE(found == after || (steps < 0 && found == before)) << "step " << stop;
+        updating.updater_->installAvailableUpdate(false);
+        EXPECT_TRUE(updating.settle().starts_with("Installed rules 2024.10.10 at ")) << "step " << stop;
+        EXPECT_TRUE(startUp(updating.machine_) == after) << "step " << stop;
+        std::vector<std::string> entries;
+        for (const auto& entry : fs::directory_iterator(rules))
+            entries.push_back(entry.path().filename().string());
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(entries, (std::vector<std::string>{"active", "previous"})) << "step " << stop;
+    }
+    EXPECT_GT(steps, 3);
 }
 
 }  // namespace

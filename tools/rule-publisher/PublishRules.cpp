@@ -3,9 +3,10 @@
 // to install. Two uses:
 //   tessaril_publish_rules shipped FOLDER TEMPLATE OUTPUT
 //     the manifest of the shipped rules (the build runs this, so it always matches the files);
-//   tessaril_publish_rules publish FOLDER TEMPLATE VERSION stable|beta ORIGIN_ROOT
-//     a release for the static update origin: ORIGIN_ROOT/tessaril/rules[/beta]/manifest.json, with
-//     the files under VERSION/ beside it.
+//   tessaril_publish_rules publish FOLDER TEMPLATE VERSION stable|beta ORIGIN_ROOT KEY
+//     a release for the static update origin: ORIGIN_ROOT/tessaril/rules[/beta]/manifest.json, its
+//     signature manifest.json.sig by the Ed25519 private key in the PEM file KEY (what
+//     `openssl genpkey -algorithm ed25519` writes), and the files under VERSION/ beside them.
 // TEMPLATE is a manifest without files, which gives the version, the notes and where the rules came
 // from; a published release takes its version from the command line. Both are dated by the build:
 // SOURCE_DATE_EPOCH when it is set (reproducible builds set it, and the build sets it to the last
@@ -16,6 +17,7 @@
 #include "core/foundation/Sha256.h"
 #include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
+#include "core/updates/RuleManifestSignature.h"
 #include "core/updates/RuleUpdateChannel.h"
 #include "core/updates/RuleUpdateError.h"
 #include "core/updates/RuleUpdateManifest.h"
@@ -104,6 +106,16 @@ void write(const fs::path& file, std::string_view bytes) {
     if (!out) throw Refusal("cannot write " + file.string());
 }
 
+// The signature of `manifest` by the private key in the PEM file `keyFile`.
+std::string signatureOf(std::string_view manifest, const fs::path& keyFile) {
+    constexpr std::size_t kMaximumKeyFileBytes = 64 * 1024;
+    const auto pem = readFileContents(keyFile, kMaximumKeyFileBytes);
+    if (!pem) throw Refusal("cannot read the signing key " + keyFile.string());
+    auto signature = RuleManifestSignature::sign(manifest, *pem);
+    if (!signature) throw Refusal(keyFile.string() + " is not an unencrypted Ed25519 private key in PEM");
+    return std::move(*signature);
+}
+
 // The version names a folder on the origin, so it must be one plain path segment.
 void checkVersion(std::string_view version) {
     if (text::trim(version).empty() || version.find('/') != std::string_view::npos ||
@@ -137,7 +149,7 @@ int run(const std::vector<std::string>& arguments) {
         write(arguments[3], manifest.encode());
         return 0;
     }
-    if (arguments.size() == 6 && arguments[0] == "publish") {
+    if (arguments.size() == 7 && arguments[0] == "publish") {
         const auto channel = ruleUpdateChannel(arguments[4]);
         if (!channel) throw Refusal("the channel is \"stable\" or \"beta\"");
         checkVersion(arguments[3]);
@@ -148,15 +160,21 @@ int run(const std::vector<std::string>& arguments) {
         const fs::path manifestFile(manifestPath(*channel));
         const std::string directory = manifestFile.parent_path().string() + "/" + arguments[3] + "/";
         manifest = manifestOf(std::move(manifest), files, directory);
-        // Files first: a client that sees the new manifest finds its files already there.
+        const std::string manifestBytes = manifest.encode();
+        const std::string signature = signatureOf(manifestBytes, arguments[6]);
+        // Files first: a client that sees the new manifest finds its files already there. One that
+        // reads the manifest and signature between their two writes gets a mismatch and installs
+        // nothing; its next check finds the pair whole.
         const fs::path root = arguments[5];
         for (const auto& file : files)
             write(root / directory.substr(1) / installedName(file.kind), file.bytes);
-        write(root / manifestFile.relative_path(), manifest.encode());
+        write(root / manifestFile.relative_path(), manifestBytes);
+        write(root / (manifestFile.relative_path().string() + std::string(RuleManifestSignature::fileSuffix)),
+              signature);
         return 0;
     }
     std::cerr << "usage: tessaril_publish_rules shipped FOLDER TEMPLATE OUTPUT\n"
-                 "       tessaril_publish_rules publish FOLDER TEMPLATE VERSION stable|beta ORIGIN_ROOT\n";
+                 "       tessaril_publish_rules publish FOLDER TEMPLATE VERSION stable|beta ORIGIN_ROOT KEY\n";
     return 2;
 }
 
