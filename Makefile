@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 SAMPLE_URL ?= https://www.amazon.com/dp/B0CX23V2ZK/ref=sr_1_3?tag=deals-20&utm_source=newsletter&keywords=usb+cable
 
-.PHONY: deps test test-tsan test-corpus run bench bench-smoke bench-cli fuzz fuzz-smoke format format-check tidy clean
+.PHONY: deps test test-tsan test-corpus run run-tool bench bench-smoke bench-cli fuzz fuzz-smoke format format-check tidy clean
 
 deps:
 	./scripts/install-deps
@@ -22,7 +22,15 @@ test-tsan: deps
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
 
+# The tray application, optimised, in the foreground: quit it from its tray menu ("Quit Tessaril")
+# or with Ctrl+C. The command-line tool is built beside it.
 run: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target tessaril-app tessaril
+	./build/release/app/tessaril-app
+
+# The command-line tool on a sample link: its version, the cleaned link and the rules that applied.
+run-tool: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS) --target tessaril
 	./build/release/cli/tessaril --version
