@@ -26,6 +26,10 @@ running() {
 pastes() { [ "$(xclip -selection clipboard -o 2>/dev/null)" = "$1" ]; }
 window() { xwininfo -root -tree | grep -q "\"$1\""; }
 
+# Its version and help need no display.
+env -u DISPLAY -u WAYLAND_DISPLAY "$app" --version | grep -q '^tessaril-app [0-9]' || fail "--version"
+env -u DISPLAY -u WAYLAND_DISPLAY "$app" --help | grep -q '^Usage: tessaril-app' || fail "--help"
+
 "$app" >"$home/out" 2>"$home/err" &
 pid=$!
 eventually running || fail "the application did not start"
