@@ -187,11 +187,63 @@ std::optional<DefaultExpansion> defaultExpansion(std::string_view text, std::siz
     return DefaultExpansion{close + 1, std::string(word), text[sign] == '='};
 }
 
+// The length of the system directory (`/usr/bin/`, `C:\Windows\System32\`) that a command's name at
+// `i` is given with, or 0: a shell finds the same program by its bare name.
+std::size_t systemDirectoryLength(std::string_view text, std::size_t i) {
+    static constexpr std::array<std::string_view, 10> kDirectories = {
+        "/usr/local/bin/",
+        "/usr/bin/",
+        "/usr/sbin/",
+        "/bin/",
+        "/sbin/",
+        "/opt/homebrew/bin/",
+        "c:\\windows\\system32\\",
+        "c:\\windows\\syswow64\\",
+        "%systemroot%\\system32\\",
+        "%windir%\\system32\\",
+    };
+    for (const std::string_view directory : kDirectories) {
+        const std::size_t end = i + directory.size();
+        if (end < text.size() && isLetter(text[end]) && lowerAscii(text.substr(i, directory.size())) == directory) {
+            return directory.size();
+        }
+    }
+    return 0;
+}
+
+// A shell alias definition (`alias g=curl`, `alias g='curl -s'`) at `i`.
+std::optional<Assignment> aliasDefinition(std::string_view text, std::size_t i) {
+    if (text.compare(i, 6, "alias ") != 0) return std::nullopt;
+    const std::size_t begin = skipBlanks(text, i + 6);
+    std::size_t equals = begin;
+    while (equals < text.size() && (isNameCharacter(text[equals]) || text[equals] == '-'))
+        ++equals;
+    if (equals == begin || equals >= text.size() || text[equals] != '=') return std::nullopt;
+    auto value = shellValue(text, equals + 1);
+    return Assignment{value.end, std::string(text.substr(begin, equals - begin)), std::move(value.text)};
+}
+
+// The word at `i` when it is the name of a known alias, used as a command.
+std::optional<Value> aliasUse(std::string_view text, std::size_t i,
+                              const std::map<std::string, std::string, std::less<>>& aliases) {
+    std::size_t end = i;
+    while (end < text.size() && (isNameCharacter(text[end]) || text[end] == '-'))
+        ++end;
+    if (end < text.size() && !isBlank(text[end]) && std::string_view(";&|)").find(text[end]) == npos) {
+        return std::nullopt;
+    }
+    const auto known = aliases.find(text.substr(i, end - i));
+    if (known == aliases.end()) return std::nullopt;
+    return Value{end, known->second};
+}
+
 // Shell (`a=cu`), PowerShell (`$a = 'i'`) and cmd (`set a=cu`) assignments at the start of a
 // statement, substituted into the later uses of the variable (`$a`, `${a}`, `%a%`), and the defaults
-// of expansions whose variable has no value (`${a:-cu}`).
+// of expansions whose variable has no value (`${a:-cu}`); aliases substituted where they are used as
+// commands, and the system directories of commands' names dropped.
 std::string assignmentsSubstituted(std::string_view text, std::size_t maximumBytes) {
     std::map<std::string, std::string, std::less<>> values;
+    std::map<std::string, std::string, std::less<>> aliases;
     std::string out;
     out.reserve(text.size());
     bool statementStarts = true;
@@ -256,6 +308,25 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
                 values.insert_or_assign(std::move(assignment->name), std::move(assignment->value));
                 out.append(text.substr(i, assignment->end - i));
                 i = assignment->end - 1;
+                statementStarts = false;
+                continue;
+            }
+        }
+        if (statementStarts) {
+            if (const std::size_t length = systemDirectoryLength(text, i); length > 0) {
+                i += length - 1;
+                continue;
+            }
+            if (auto alias = aliasDefinition(text, i)) {
+                aliases.insert_or_assign(std::move(alias->name), std::move(alias->value));
+                out.append(text.substr(i, alias->end - i));
+                i = alias->end - 1;
+                statementStarts = false;
+                continue;
+            }
+            if (auto use = aliasUse(text, i, aliases)) {
+                out += use->text;
+                i = use->end - 1;
                 statementStarts = false;
                 continue;
             }

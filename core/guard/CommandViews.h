@@ -48,7 +48,9 @@ inline constexpr std::size_t maximumDecodingDepth = 2;
 [[nodiscard]] std::string unquotedWords(std::string_view text);
 // Simple assignments (`a=cu`, `$a='i'`, cmd's `set a=cu`) substituted where the variables are used
 // (`$a`, `${a}`, `%a%`), the defaults of expansions of unset variables filled in (`${a:-cu}`),
-// concatenations of quoted strings (`'i'+'ex'`) joined, and the result's words unquoted. Stops
+// concatenations of quoted strings (`'i'+'ex'`) joined, aliases (`alias g=curl`) substituted where
+// they are used as commands, commands' system directories (`/usr/bin/`, `C:\Windows\System32\`)
+// dropped, and the result's words unquoted. Stops
 // substituting once the result reaches `maximumBytes`.
 [[nodiscard]] std::string foldedAssignments(std::string_view text, std::size_t maximumBytes);
 

@@ -57,6 +57,10 @@ TEST(CommandViews, AssignmentsFolded) {
         {".('i'+'e'+'x') (x)", ".(iex) (x)"},
         {"$m = 'Down' + 'loadString'; (New-Object Net.WebClient).$m('u')",
          "$m = DownloadString; (New-Object Net.WebClient).DownloadString(u)"},
+        // Aliases used as commands, and commands named with their system directory.
+        {"alias g='curl -s'\ng x | g", "alias g='curl -s'\ncurl -s x | curl -s"},
+        {"echo g; /usr/bin/env bash /bin/x", "echo g; env bash /bin/x"},
+        {"C:\\Windows\\System32\\cmd.exe /c x", "cmd.exe /c x"},
         // Unknown variables, assignments that are arguments and comparisons stay as they are.
         {"echo $HOME $a", "echo $HOME $a"},
         {"echo a=b; $a", "echo a=b; $a"},
