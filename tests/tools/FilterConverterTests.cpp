@@ -167,9 +167,9 @@ TEST(FilterConversionShippedTest, TheShippedListConvertsWithTheseCounts) {
         text << std::ifstream(folder / name).rdbuf();
         return text.str();
     };
-    const auto conversion = convertFilterLists(
-        R"({"providers": {}})", {{"general_url", read("general_url.txt")}, {"specific", read("specific.txt")}},
-        read("allowlist.txt"), "List");
+    const auto conversion = convertFilterLists(R"({"providers": {}})",
+                                               {{"general_url", read("general_url.txt")}, {"sites", read("sites.txt")}},
+                                               read("allowlist.txt"), "List");
     ASSERT_TRUE(conversion);
     // A change here means the list or the converter changed what ships: read the converter's output.
     EXPECT_EQ(conversion->report.summary(),
