@@ -121,8 +121,10 @@ int main(int argc, char** argv) {
         std::cerr << "tessaril-app: " << clipboard.message << '\n';
         if (notifier.isAvailable()) notifier.post({"tessaril-clipboard", "Tessaril", clipboard.message});
     }
+    // Asked for by the last run, which had no tray: taken before this run reports its own.
+    const bool openPreferences = state.takeOpenPreferencesAtStart();
     TrayIcon tray(state);
     tray.show();
-    if (state.takeOpenPreferencesAtStart()) shell.openWindow("settings");
+    if (openPreferences) shell.openWindow("settings");
     return QApplication::exec();
 }

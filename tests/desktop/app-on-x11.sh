@@ -33,6 +33,9 @@ env -u DISPLAY -u WAYLAND_DISPLAY "$app" --help | grep -q '^Usage: tessaril-app'
 "$app" >"$home/out" 2>"$home/err" &
 pid=$!
 eventually running || fail "the application did not start"
+# A copy made before the clipboard is watched is left alone, as anything on the clipboard at start
+# is; the application is watching once it has tried to show its icon (this desktop has no tray).
+eventually grep -q "no system tray" "$home/err" || fail "the application did not finish starting"
 
 printf %s 'https://shop.example/item?id=3&utm_source=mail&gclid=x' | xclip -selection clipboard
 eventually pastes 'https://shop.example/item?id=3' || fail "the copied link pastes as $(xclip -selection clipboard -o)"

@@ -60,5 +60,18 @@ if [ -z "$socket" ]; then
     skip "headless Sway did not start"
 fi
 
+# Arguments that name files or folders (a program the test starts, the rules it reads) get copies
+# in the same reach.
+arguments=()
+for argument in "$@"; do
+    if [[ $argument == /* && -e $argument ]]; then
+        mkdir -p "$work/arguments/${#arguments[@]}"
+        cp -r "$argument" "$work/arguments/${#arguments[@]}/" || exit 1
+        argument="$work/arguments/${#arguments[@]}/$(basename "$argument")"
+    fi
+    arguments+=("$argument")
+done
+chown -R --reference="$work" "$work"
+
 as_user env XDG_RUNTIME_DIR="$work" WAYLAND_DISPLAY="$socket" TESSARIL_TEST_COMPOSITOR_PID="$sway_pid" \
-    "$copy" "$@"
+    "$copy" "${arguments[@]}"
