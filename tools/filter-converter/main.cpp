@@ -13,7 +13,7 @@
 
 int main(int argc, char** argv) {
     using namespace tessaril;
-    if (argc < 4) {
+    if (argc < 3) {
         std::cerr << "usage: tessaril_convert_filters OWN.json OUT.json [--exceptions FILE]... LIST...\n";
         return 2;
     }
