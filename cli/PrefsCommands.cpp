@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/ToolContext.h"
+#include "core/clipboard/ClipboardMonitor.h"
 #include "core/foundation/Text.h"
 #include "core/notifications/NotificationManager.h"
 #include "core/preferences/ProactivePreferences.h"
@@ -26,7 +27,7 @@ struct Switch {
     std::string_view keptOff;
 };
 
-const std::array<Switch, 6> kSwitches = {{
+const std::array<Switch, 7> kSwitches = {{
     {NotificationManager::enabledKey,
      [](UserDefaults& d) { return NotificationManager(d, nullptr).isEnabled(); },
      [](UserDefaults& d, bool on) { NotificationManager(d, nullptr).setEnabled(on); },
@@ -51,6 +52,11 @@ const std::array<Switch, 6> kSwitches = {{
      [](UserDefaults& d) { return ProactivePreferences(d).weeklyApp(); },
      [](UserDefaults& d, bool on) { ProactivePreferences(d).setWeeklyApp(on); },
      {}},
+    // The tray application replaces a risky command it sees copied with a commented copy.
+    {ClipboardMonitor::commandGuardNeutralizeKey,
+     [](UserDefaults& d) { return d.boolValue(ClipboardMonitor::commandGuardNeutralizeKey).value_or(false); },
+     [](UserDefaults& d, bool on) { d.set(ClipboardMonitor::commandGuardNeutralizeKey, on); },
+     {}},
 }};
 
 const Switch* switchNamed(std::string_view key) {
@@ -73,7 +79,7 @@ std::string_view word(bool on) {
 }  // namespace
 
 PrefsCommands::PrefsCommands(CLI::App& app) {
-    prefs_ = app.add_subcommand("prefs", "Read and set the opt-in and notification switches");
+    prefs_ = app.add_subcommand("prefs", "Read and set the opt-in, notification and Command Guard switches");
     prefs_->require_subcommand(1);
     list_ = prefs_->add_subcommand("list", "Print every switch as KEY true|false");
     get_ = prefs_->add_subcommand("get", "Print one switch's value");

@@ -16,11 +16,19 @@ namespace {
 // A link can be thousands of characters long; the menu stays on the screen.
 constexpr int maximumTextWidth = 520;
 
-QString menuText(const QMenu& menu, const std::string& text) {
-    const QString elided =
+// Menu texts are links and commands, full of "&" and "_", shown as they are: no shortcut letters.
+QString menuText(QMenu& menu, const std::string& text) {
+    QString shown =
         QFontMetrics(menu.font()).elidedText(QString::fromStdString(text), Qt::ElideMiddle, maximumTextWidth);
-    // A single "&" would mark a shortcut letter and vanish; links are full of them.
-    return QString(elided).replace(QLatin1Char('&'), QStringLiteral("&&"));
+    if (menu.platformMenu() == nullptr) {
+        // Drawn by Qt, where a single "&" marks a shortcut letter and vanishes.
+        return shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    }
+    // Sent to a StatusNotifierItem tray as a D-Bus menu, where "_" marks the shortcut letter, "__" is
+    // an underscore and "&" is itself; Qt turns only the first "&" of a text into "_". So a text
+    // with an "&" gets a leading one for Qt to turn: its first letter becomes the shortcut.
+    shown.replace(QLatin1Char('_'), QStringLiteral("__"));
+    return shown.contains(QLatin1Char('&')) ? QLatin1Char('&') + shown : shown;
 }
 
 }  // namespace
