@@ -11,45 +11,11 @@
 # "Quit Tessaril" ends it.
 set -u
 app=$1 tool=$2 services=$3 owner=$4
-home=$(mktemp -d)
-pids=()
-stop_all() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; }
-trap 'stop_all; rm -rf "$home"' EXIT
-export HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_RUNTIME_DIR=$home/run
+. "$(dirname "$0")/app-session.sh"
+export XDG_RUNTIME_DIR=$home/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-fail() {
-    echo "FAILED: $*"
-    echo "--- the application's standard error:"
-    cat "$home/err"
-    echo "--- what the desktop services saw:"
-    cat "$home/services" 2>/dev/null
-    exit 1
-}
-
-# Waits up to five seconds for a command to succeed.
-eventually() {
-    for _ in $(seq 50); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    return 1
-}
-running() {
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.tessaril.Tessaril | grep -q 'boolean true'
-}
-pastes() { [ "$(xclip -selection clipboard -o 2>/dev/null)" = "$1" ]; }
-pastes_prefix() { [[ "$(xclip -selection clipboard -o 2>/dev/null)" == "$1"* ]]; }
+paste() { xclip -selection clipboard -o 2>/dev/null; }
 window() { xwininfo -root -tree | grep -q "\"$1\""; }
-banner() { grep -qF "$(printf 'notification Tessaril\t%s\t%s' "$1" "$2")" "$home/services"; }
-start_app() {
-    "$app" >"$home/out" 2>"$home/err" &
-    pid=$!
-    pids+=("$pid")
-    eventually running || fail "the application did not start"
-}
-stop_app() {
-    wait "$pid"
-    status=$?
-    [ "$status" -eq 0 ] || fail "$1 ended the application with status $status"
-}
 
 link='https://shop.example/item?id=3&utm_source=mail&gclid=x'
 clean='https://shop.example/item?id=3'
@@ -71,15 +37,15 @@ eventually grep -q "no system tray" "$home/err" || fail "the application did not
 eventually banner "Tessaril" "Tessaril cannot show its icon" || fail "no banner about the missing tray"
 
 printf %s "$link" | xclip -selection clipboard
-eventually pastes "$clean" || fail "the copied link pastes as $(xclip -selection clipboard -o)"
+eventually pastes "$clean" || fail "the copied link pastes as $(paste)"
 eventually banner "URL Cleaned" "Removed 2 trackers: utm_source, gclid" || fail "no banner for the clean"
 # Text that is no link stays as it was copied, and so does a risky command while replacing is off.
 printf %s 'meeting notes, 3 pm' | xclip -selection clipboard
 sleep 1.5
-pastes 'meeting notes, 3 pm' || fail "plain text pastes as $(xclip -selection clipboard -o)"
+pastes 'meeting notes, 3 pm' || fail "plain text pastes as $(paste)"
 printf %s "$command" | xclip -selection clipboard
 eventually banner "Risky command copied" "" || fail "no banner for the risky command"
-pastes "$command" || fail "the risky command pastes as $(xclip -selection clipboard -o)"
+pastes "$command" || fail "the risky command pastes as $(paste)"
 
 second=$("$app" 2>&1) || fail "a second start failed: $second"
 [[ $second == *"already running"* ]] || fail "a second start said: $second"
@@ -98,40 +64,6 @@ wait "$services_pid" 2>/dev/null
 "$services" --tray --notifications >"$home/services" 2>&1 &
 pids+=($!)
 eventually grep -q ready "$home/services" || fail "the tray host did not start"
-items_more_than() { [ "$(grep -c '^item ' "$home/services")" -gt "$1" ]; }
-# Starts the application and finds its menu as the tray does: the icon's item, then its Menu.
-start_in_tray() {
-    local items
-    items=$(grep -c '^item ' "$home/services")
-    start_app
-    eventually items_more_than "$items" || fail "the icon did not register with the tray"
-    item=$(sed -n 's/^item //p' "$home/services" | tail -n 1)
-    menu_path=$(gdbus call --session --dest "$item" --object-path /StatusNotifierItem \
-        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Menu | grep -o "'/[^']*'" | tr -d "'")
-    [ -n "$menu_path" ] || fail "the icon offers no menu"
-}
-# The menu as the tray shows it: opened, then read.
-menu() {
-    gdbus call --session --dest "$item" --object-path "$menu_path" --method com.canonical.dbusmenu.AboutToShow 0 \
-        >/dev/null && gdbus call --session --dest "$item" --object-path "$menu_path" \
-        --method com.canonical.dbusmenu.GetLayout -- 0 -1 '[]'
-}
-# A text as a D-Bus menu label: "__" for "_", and a leading shortcut mark when it holds an "&".
-label() {
-    local text=${1//_/__}
-    [[ $text == *"&"* ]] && text="_$text"
-    printf %s "$text"
-}
-shows() { menu | grep -qF "'label': <'$(label "$1")'>"; }
-hides() { ! menu | grep -qF "$1"; }
-click() {
-    local id
-    id=$(menu | grep -oE "\(([0-9]+), \{[^{}]*'label': <'$1'>" | grep -oE '^\([0-9]+' | tr -d '(')
-    [ -n "$id" ] || fail "the menu has no entry \"$1\""
-    gdbus call --session --dest "$item" --object-path "$menu_path" --method com.canonical.dbusmenu.Event -- \
-        "$id" clicked '<0>' 0 >/dev/null
-}
-
 start_in_tray
 eventually window "Tessaril Preferences" || fail "the start after a run without a tray did not open the preferences"
 # The last clean and the day's count are kept from the run before.
@@ -140,7 +72,7 @@ shows "1 URLs cleaned today" && shows "Original: $link" || fail "the menu at sta
 # The same text copied twice is cleaned twice.
 for _ in 1 2; do
     printf %s "$link" | xclip -selection clipboard
-    eventually pastes "$clean" || fail "the copied link pastes as $(xclip -selection clipboard -o)"
+    eventually pastes "$clean" || fail "the copied link pastes as $(paste)"
     sleep 0.3
 done
 eventually shows "3 URLs cleaned today" || fail "the menu does not count both cleans: $(menu)"
@@ -157,7 +89,7 @@ eventually hides "Command Guard:" || fail "the warning stayed after clearing it"
 pids+=($!)
 eventually grep -q ready "$home/owner" || fail "the password manager stand-in did not start"
 sleep 1.5
-pastes "$link" || fail "a concealed copy pastes as $(xclip -selection clipboard -o)"
+pastes "$link" || fail "a concealed copy pastes as $(paste)"
 shows "3 URLs cleaned today" || fail "a concealed copy was counted: $(menu)"
 
 click "Quit Tessaril"
@@ -168,8 +100,8 @@ stop_app "Quit Tessaril"
 start_in_tray
 printf %s "$command" | xclip -selection clipboard
 eventually pastes_prefix "# Tessaril neutralized a risky command" ||
-    fail "the risky command pastes as $(xclip -selection clipboard -o)"
-xclip -selection clipboard -o | grep -qF "# $command" || fail "the commented copy lost the command"
+    fail "the risky command pastes as $(paste)"
+paste | grep -qF "# $command" || fail "the commented copy lost the command"
 eventually banner "Risky command neutralized" "" || fail "no banner for the replaced command"
 # The clipboard no longer holds the command, so there is nothing to warn of.
 hides "Command Guard:" || fail "the menu warns of a command no longer on the clipboard: $(menu)"

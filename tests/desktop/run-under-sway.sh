@@ -37,6 +37,8 @@ else
 fi
 chmod 700 "$work"
 cp "$program" "$work/" || exit 1
+# A test script comes with the scripts it sources from its own folder.
+[[ $program == *.sh ]] && cp "$(dirname "$program")"/*.sh "$work/"
 copy="$work/$(basename "$program")"
 # A sanitizer's suppressions file in the checkout may be out of that user's reach too.
 if [[ "${TSAN_OPTIONS:-}" =~ suppressions=([^:]+) ]]; then
