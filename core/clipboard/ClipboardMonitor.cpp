@@ -70,7 +70,9 @@ ClipboardMonitor::ClipboardMonitor(Services services)
     lastCommandRisk_ = decodeStored<CommandRiskResult>(defaults, lastCommandRiskKey);
 }
 
-ClipboardMonitor::~ClipboardMonitor() = default;
+ClipboardMonitor::~ClipboardMonitor() {
+    services_.pasteboard.onChange({});
+}
 
 template <typename T>
 void ClipboardMonitor::assign(T& field, T value, Property property) {
@@ -120,10 +122,18 @@ void ClipboardMonitor::setCommandGuardThreshold(CommandRiskSeverity threshold) {
 void ClipboardMonitor::start() {
     // The monitor owns the timer's connection, so a monitor that is gone is never ticked.
     timer_ = services_.executor.scheduleRepeating(pollInterval, [this] { checkClipboard(); });
+    // A clipboard that announces its changes gets them looked at at once, so a link copied and
+    // pasted within one interval still pastes clean; the timer stays for those that do not.
+    services_.pasteboard.onChange([&executor = services_.executor, alive = std::weak_ptr<int>(liveness_), this] {
+        executor.postToMain([alive, this] {
+            if (!alive.expired()) checkClipboard();
+        });
+    });
 }
 
 void ClipboardMonitor::stop() {
     timer_.reset();
+    services_.pasteboard.onChange({});
 }
 
 void ClipboardMonitor::checkClipboard() {

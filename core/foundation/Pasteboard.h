@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,12 +40,27 @@ public:
     // Replaces the contents with `text` as plain text only.
     virtual void writePlainText(std::string_view text) = 0;
 
+    // Calls `handler` after each change, on the thread that noted it (an adapter's event thread, or
+    // the writer's own), so a change can be acted on at once rather than at the next look. Replaces
+    // the handler before; an empty one removes it. A handler that is running when it is replaced
+    // finishes first. Safe from any thread.
+    void onChange(std::function<void()> handler) {
+        const std::scoped_lock lock(handlerMutex_);
+        handler_ = std::move(handler);
+    }
+
 protected:
     // One more change of the contents. Safe from any thread.
-    void noteChange() { changeCount_.fetch_add(1, std::memory_order_acq_rel); }
+    void noteChange() {
+        changeCount_.fetch_add(1, std::memory_order_acq_rel);
+        const std::scoped_lock lock(handlerMutex_);
+        if (handler_) handler_();
+    }
 
 private:
     std::atomic<std::int64_t> changeCount_{0};
+    std::mutex handlerMutex_;
+    std::function<void()> handler_;
 };
 
 // A clipboard held in memory, for tests and the command-line tool: it counts changes as a real one

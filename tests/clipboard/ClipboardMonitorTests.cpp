@@ -53,7 +53,7 @@ TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
         const auto& step = steps[i];
         switch (step.act) {
             case Act::copy:
-                h.copy(step.text);
+                h.pasteboard.copyText(step.text);
                 break;
             case Act::image:
                 h.pasteboard.copyImage();
@@ -62,9 +62,10 @@ TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
                 h.pasteboard.copyConcealedText(step.text);
                 break;
             case Act::tick:
+                h.executor.fireTimers();
                 break;
         }
-        h.executor.fireTimers();
+        h.executor.runMainTasks();  // a change is looked at as soon as the clipboard announces it
         EXPECT_TRUE(h.clipboard() == step.clipboard) << "step " << i;
         EXPECT_EQ(h.stored(StatsTracker::totalKey), step.cleaned) << "step " << i;
         EXPECT_EQ(monitor.cleanedCountToday(), step.cleaned) << "step " << i;
@@ -78,6 +79,7 @@ TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
     monitor.stop();
     EXPECT_EQ(h.executor.runningTimers(), 0U);
     h.copy(kTracked);
+    h.executor.runMainTasks();
     EXPECT_EQ(h.clipboard(), kTracked);
 }
 
