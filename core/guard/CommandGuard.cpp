@@ -168,6 +168,24 @@ CommandGuard::CommandGuard(const ResourceBundle* bundle, const Paths* paths,
     compile(data ? std::optional<std::string_view>(*data) : std::nullopt);
 }
 
+std::string CommandGuard::rulesVersionOf(const ResourceBundle* bundle, const Paths* paths) {
+    if (paths != nullptr) {
+        if (const auto data = readFileContents(defaultInstalledRulesURL(*paths))) {
+            const auto decoded = RuleBundle::decode(*data);
+            if (decoded && std::ranges::any_of(decoded->rules, [](const RuleDefinition& rule) {
+                    return Regex::compile(rule.pattern).has_value();
+                })) {
+                return decoded->currentVersion;
+            }
+        }
+    }
+    // The shipped file names the version even when none of its rules compiles.
+    const auto shipped = bundle != nullptr ? bundle->url(defaultRulesFileName, "json") : std::nullopt;
+    const auto data = shipped ? readFileContents(*shipped) : std::nullopt;
+    auto decoded = data ? RuleBundle::decode(*data) : std::nullopt;
+    return decoded ? std::move(decoded->currentVersion) : std::string(unavailableRulesVersion);
+}
+
 CommandGuard CommandGuard::fromRulesData(std::optional<std::string_view> data) {
     CommandGuard guard;
     guard.compile(data);

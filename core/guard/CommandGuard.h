@@ -137,6 +137,9 @@ public:
     [[nodiscard]] static std::filesystem::path rulesRootURL(const Paths& paths);
     // The "currentVersion" of a rules document as stored, when it decodes and the version is not blank.
     [[nodiscard]] static std::optional<std::string> ruleBundleVersion(std::string_view data);
+    // What rulesVersion() of a guard made from `bundle` and `paths` says, found without compiling
+    // more rules than it takes to see that an installed file has one that compiles.
+    [[nodiscard]] static std::string rulesVersionOf(const ResourceBundle* bundle, const Paths* paths);
 
 private:
     CommandGuard() = default;

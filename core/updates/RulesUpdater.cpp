@@ -102,7 +102,7 @@ RulesUpdater::RulesUpdater(RulesEngine& rulesEngine, UserDefaults& defaults, Env
         }
     }
     if (!installedCommandGuardVersion_) {
-        installedCommandGuardVersion_ = CommandGuard(environment_.resources, environment_.paths).rulesVersion();
+        installedCommandGuardVersion_ = CommandGuard::rulesVersionOf(environment_.resources, environment_.paths);
     }
 }
 

@@ -193,11 +193,19 @@ TEST(CommandGuard, InstalledFileElseShippedFile) {
     testing::writeFile(folder.path() / "bundle/command-guard-rules.json",
                        rulesFile("shipped", {rule("shipped", Severity::danger, "rm")}));
     const ResourceBundle bundle(folder.path() / "bundle");
-    EXPECT_EQ(CommandGuard(&bundle, &paths).rulesVersion(), "shipped");
-    EXPECT_EQ(CommandGuard(nullptr, &paths).rulesVersion(), "unavailable");
+    // The version a guard reports, which the quick look without compiling every rule agrees with.
+    const auto version = [&paths](const ResourceBundle* from) {
+        std::string compiled = CommandGuard(from, &paths).rulesVersion();
+        EXPECT_EQ(CommandGuard::rulesVersionOf(from, &paths), compiled);
+        return compiled;
+    };
+    EXPECT_EQ(version(&bundle), "shipped");
+    EXPECT_EQ(version(nullptr), "unavailable");
     EXPECT_EQ(CommandGuard::defaultInstalledRulesURL(paths), legacy);
+    testing::writeFile(legacy, rulesFile("legacy", {rule("legacy", Severity::danger, "(")}));
+    EXPECT_EQ(version(&bundle), "shipped");
     testing::writeFile(legacy, rulesFile("legacy", {rule("legacy", Severity::danger, "rm")}));
-    EXPECT_EQ(CommandGuard(&bundle, &paths).rulesVersion(), "legacy");
+    EXPECT_EQ(version(&bundle), "legacy");
     testing::writeFile(previous, rulesFile("previous", {rule("previous", Severity::danger, "rm")}));
     for (const std::string& unusable : {rulesFile("  ", {}), std::string("not json")}) {
         testing::writeFile(active, unusable);
