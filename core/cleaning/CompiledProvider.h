@@ -3,6 +3,7 @@
 
 #include "core/cleaning/Provider.h"
 #include "core/cleaning/RuleCategoryType.h"
+#include "core/cleaning/WrapperEncoding.h"
 #include "core/foundation/Regex.h"
 
 #include <string>
@@ -16,6 +17,11 @@ struct CompiledPattern {
     std::string pattern;
 };
 
+// An entry of "encodedRedirections": its capture is decoded as `encoding` says.
+struct CompiledEncodedRedirection : CompiledPattern {
+    WrapperEncoding encoding{};
+};
+
 // A provider with every pattern compiled once, case-insensitively. Patterns that did not compile
 // are absent; the others keep their file order.
 struct CompiledProvider {
@@ -27,6 +33,8 @@ struct CompiledProvider {
     std::vector<CompiledPattern> paramRegexes;
     std::vector<CompiledPattern> rawRuleRegexes;
     std::vector<CompiledPattern> redirectionRegexes;
+    // Tried after redirectionRegexes; the first capture of either kind that gives a link wins.
+    std::vector<CompiledEncodedRedirection> encodedRedirectionRegexes;
     // "referralMarketing" entries, anchored like "rules".
     std::vector<CompiledPattern> referralParamRegexes;
     RuleCategoryType category;

@@ -51,6 +51,20 @@ bool readCategory(const Json& object, std::optional<RuleCategoryType>& out) {
     return true;
 }
 
+bool readEncodedRedirections(const Json& object, std::vector<EncodedRedirection>& out) {
+    const Json* value = json_fields::field(object, "encodedRedirections");
+    if (value == nullptr || value->is_null()) return true;
+    if (!value->is_array()) return false;
+    out.clear();
+    for (const auto& item : *value) {
+        auto pattern = json_fields::requiredString(item, "pattern");
+        auto encoding = json_fields::requiredString(item, "encoding");
+        if (!pattern || !encoding) return false;
+        if (auto known = wrapperEncodingFromRawValue(*encoding)) out.push_back({std::move(*pattern), *known});
+    }
+    return true;
+}
+
 std::optional<Provider> decodeProvider(const Json& json) {
     if (!json.is_object()) return std::nullopt;
     Provider provider;
@@ -60,7 +74,8 @@ std::optional<Provider> decodeProvider(const Json& json) {
               readStrings(json, "referralMarketing", provider.referralMarketing) &&
               readStrings(json, "exceptions", provider.exceptions) &&
               readStrings(json, "redirections", provider.redirections) &&
-              readBool(json, "forceRedirection", provider.forceRedirection) && readCategory(json, provider.category);
+              readBool(json, "forceRedirection", provider.forceRedirection) && readCategory(json, provider.category) &&
+              readEncodedRedirections(json, provider.encodedRedirections);
     if (!ok) return std::nullopt;
     return provider;
 }

@@ -8,8 +8,17 @@
 #include <vector>
 
 #include "core/cleaning/RuleCategoryType.h"
+#include "core/cleaning/WrapperEncoding.h"
 
 namespace tessaril {
+
+// A redirection whose capture holds the target encoded (see WrapperDecoding.h), not as written.
+struct EncodedRedirection {
+    std::string pattern;
+    WrapperEncoding encoding{};
+
+    bool operator==(const EncodedRedirection&) const = default;
+};
 
 // One provider of a provider rule file. Every key is optional in the file; missing keys take the
 // defaults below.
@@ -27,6 +36,12 @@ struct Provider {
     // Readers of the public format ignore it; here an unknown value, or the user's own category,
     // counts as absent, and the name decides as usual.
     std::optional<RuleCategoryType> category;
+    // Our own key, "encodedRedirections": a list of {"pattern": expression, "encoding": name}, for
+    // wrappers whose target no expression can capture as it is. Tried after "redirections", in
+    // order, and decoded as the name says. Readers of the public format ignore it; here an entry
+    // whose encoding is unknown counts as absent, and one that is not an object of two strings
+    // fails the file.
+    std::vector<EncodedRedirection> encodedRedirections;
 
     // The parameter-name patterns: "rules" followed by "referralMarketing".
     [[nodiscard]] std::vector<std::string> allParamPatterns() const;

@@ -40,7 +40,10 @@ bool holdsNonLinkCharacter(std::string_view text) {
 }  // namespace
 
 std::optional<std::string> redirectTarget(std::string_view captured) {
-    std::string target = text::percentDecode(captured).value_or(std::string(captured));
+    return decodedRedirectTarget(text::percentDecode(captured).value_or(std::string(captured)));
+}
+
+std::optional<std::string> decodedRedirectTarget(std::string target) {
     if (!startsWithIgnoringAsciiCase(target, "http://") && !startsWithIgnoringAsciiCase(target, "https://")) {
         return std::nullopt;
     }

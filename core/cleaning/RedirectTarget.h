@@ -14,5 +14,8 @@ namespace tessaril {
 // white space. Such text is no link, and handing it on would put a line break or a terminal escape
 // into the cleaned output.
 [[nodiscard]] std::optional<std::string> redirectTarget(std::string_view captured);
+// The same for a target some other encoding has already been taken off: the checks alone, with no
+// percent-decoding, since a link's own escapes are part of it.
+[[nodiscard]] std::optional<std::string> decodedRedirectTarget(std::string target);
 
 }  // namespace tessaril

@@ -21,6 +21,9 @@ bool everyPatternCompiles(const Provider& provider) {
             if (!Regex::compile(pattern, true)) return false;
         }
     }
+    for (const auto& entry : provider.encodedRedirections) {
+        if (!Regex::compile(entry.pattern, true)) return false;
+    }
     return true;
 }
 

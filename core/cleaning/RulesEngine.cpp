@@ -72,6 +72,11 @@ std::optional<CompiledProvider> compileProvider(const std::string& name, const P
     auto referrals = compilePatterns(provider.referralMarketing, true);
     auto rawRules = compilePatterns(provider.rawRules, false);
     auto redirections = compilePatterns(provider.redirections, false);
+    std::vector<CompiledEncodedRedirection> encodedRedirections;
+    for (const auto& entry : provider.encodedRedirections) {
+        for (auto& compiled : compilePatterns({entry.pattern}, false))
+            encodedRedirections.push_back({std::move(compiled), entry.encoding});
+    }
     return CompiledProvider{name,
                             provider,
                             std::move(*urlRegex),
@@ -79,6 +84,7 @@ std::optional<CompiledProvider> compileProvider(const std::string& name, const P
                             std::move(params),
                             std::move(rawRules),
                             std::move(redirections),
+                            std::move(encodedRedirections),
                             std::move(referrals),
                             RulesEngine::categorize(name, provider)};
 }
@@ -209,6 +215,10 @@ void RulesEngine::buildCategories() {
             add(RuleCategoryType::redirectUnwrapping, "Redirect Unwrapping:" + rule.pattern, rule.pattern,
                 provider.name + ": redirect");
         }
+        for (const auto& rule : provider.encodedRedirectionRegexes) {
+            add(RuleCategoryType::redirectUnwrapping, "Redirect Unwrapping:" + rule.pattern, rule.pattern,
+                provider.name + ": encoded redirect");
+        }
         for (const auto& rule : provider.rawRuleRegexes) {
             add(provider.category, categoryName + ":" + rule.pattern, rule.pattern, provider.name + ": path rule");
         }
@@ -289,7 +299,8 @@ bool RulesEngine::isRuleEnabled(std::string_view ruleID, RuleCategoryType type) 
 
 RuleCategoryType RulesEngine::categorize(std::string_view providerName, const Provider& provider) {
     if (provider.category) return *provider.category;
-    if (!provider.redirections.empty()) return RuleCategoryType::redirectUnwrapping;
+    if (!provider.redirections.empty() || !provider.encodedRedirections.empty())
+        return RuleCategoryType::redirectUnwrapping;
     const std::string name = text::toLower(providerName);
     if (containsAny(name, {"amazon", "aliexpress", "ebay", "shopify", "etsy", "walmart"})) {
         return RuleCategoryType::ecommerce;

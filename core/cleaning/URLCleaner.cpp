@@ -190,11 +190,15 @@ std::optional<CleanResult> URLCleaner::unwrapRedirect(LinkMatch& link, int depth
     std::string& target = redirect->target;
     // The whole wrapper counts as one match of each of its provider's redirect rules.
     CleanResult result;
-    for (const auto& rule : redirect->provider->redirectionRegexes) {
+    const auto noteRule = [&](const CompiledPattern& rule) {
         noteMatch(
             result.matchedRuleIDs, [&] { return "Redirect Unwrapping:" + rule.pattern; },
             RuleCategoryType::redirectUnwrapping);
-    }
+    };
+    for (const auto& rule : redirect->provider->redirectionRegexes)
+        noteRule(rule);
+    for (const auto& rule : redirect->provider->encodedRedirectionRegexes)
+        noteRule(rule);
     result.originalURL = std::string(url);
     result.matchedCategories.insert(RuleCategoryType::redirectUnwrapping);
     if (detail_ == ResultDetail::full) {

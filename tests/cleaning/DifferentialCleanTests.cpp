@@ -89,6 +89,21 @@ std::vector<std::string> words(std::string_view text) {
     return list;
 }
 
+// Unpadded, as a search engine's click wrapper writes its target.
+std::string base64url(std::string_view text) {
+    constexpr std::string_view kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string out;
+    for (std::size_t at = 0; at < text.size(); at += 3) {
+        const std::size_t bytes = std::min<std::size_t>(3, text.size() - at);
+        std::uint32_t group = 0;
+        for (std::size_t i = 0; i < 3; ++i)
+            group = (group << 8U) | (i < bytes ? static_cast<unsigned char>(text[at + i]) : 0U);
+        for (std::size_t i = 0; i <= bytes; ++i)
+            out += kDigits[(group >> (18 - 6 * i)) & 63U];
+    }
+    return out;
+}
+
 std::string corpusPath() {
     const char* shared = std::getenv("TESSARIL_SHARED_DIR");
     return std::string(shared != nullptr ? shared : TESSARIL_SHARED_DIR) + "/bench/urls-200k.txt";
@@ -155,16 +170,26 @@ TEST_F(DifferentialCleanTest, GeneratedHostileLinks) {
         if (chance(10)) url += chance(50) ? "#lkt=1" : "#utm_source=x";
         return url;
     };
-    const std::vector<std::string> wrappers = {"https://www.google.com/url?q=", "https://duckduckgo.com/l/?uddg=",
-                                               "https://l.facebook.com/l.php?u=", "https://href.li/?",
-                                               "https://www.youtube.com/redirect?q="};
+    // Plain targets, escaped ones and encoded ones (base64url after "a1", a gateway's v3 form after "__").
+    const std::vector<std::string> wrappers = {
+        "https://www.google.com/url?q=",       "https://duckduckgo.com/l/?uddg=",
+        "https://l.facebook.com/l.php?u=",     "https://href.li/?",
+        "https://www.youtube.com/redirect?q=", "https://www.bing.com/ck/a?!&&u=a1",
+        "https://urldefense.com/v3/__"};
     for (int i = 0; i < 1200; ++i) {
         std::string url = link();
         const int depth = chance(25) ? std::uniform_int_distribution<int>(1, 8)(random) : 0;
         for (int d = 0; d < depth; ++d) {
             const std::string& wrapper = pick(wrappers);
-            url =
-                wrapper + (wrapper.ends_with("?") ? url : percentEncodeAll(url)) + (chance(50) ? "&utm_source=w" : "");
+            if (wrapper.ends_with("?"))
+                url = wrapper + url;
+            else if (wrapper.ends_with("a1"))
+                url = wrapper + base64url(url);
+            else if (wrapper.ends_with("__"))
+                url = wrapper + url + "__;!!G2k!Zx9$";
+            else
+                url = wrapper + percentEncodeAll(url);
+            if (chance(50)) url += "&utm_source=w";
         }
         if (chance(5)) url = "  " + url + "\n";
         if (!compare(url)) break;

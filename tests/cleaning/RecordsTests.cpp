@@ -148,7 +148,8 @@ TEST(Records, RuleChangesAreFollowed) {
 TEST(ProvidersFile, KeepsFileOrderAndDefaultsAndFailsAsAWhole) {
     auto file = ProvidersFile::decode(R"({"providers":{
         "zeta":{"rules":["a"],"extra":{"x":1}},
-        "alpha":{"urlPattern":"^https://a","completeProvider":true,"referralMarketing":["r"],"forceRedirection":true},
+        "alpha":{"urlPattern":"^https://a","completeProvider":true,"referralMarketing":["r"],"forceRedirection":true,
+                 "encodedRedirections":[{"pattern":"u=(\\w+)&","encoding":"base64url"},{"pattern":"v=(.+)&","encoding":"rot13"}]},
         "zeta":{"rules":["b","c"]}},
       "ignored":[1,2]})");
     ASSERT_TRUE(file.has_value());
@@ -162,6 +163,8 @@ TEST(ProvidersFile, KeepsFileOrderAndDefaultsAndFailsAsAWhole) {
     EXPECT_EQ(file->providers[1].first, "alpha");
     EXPECT_TRUE(alpha.completeProvider && alpha.forceRedirection);
     EXPECT_EQ(alpha.allParamPatterns(), (std::vector<std::string>{"r"}));
+    // An encoding this version does not know leaves its entry out.
+    EXPECT_EQ(alpha.encodedRedirections, (std::vector<EncodedRedirection>{{"u=(\\w+)&", WrapperEncoding::base64url}}));
 
     for (const std::string& text :
          {std::string(), std::string("not json"), std::string("[]"), std::string(R"({"rules":{}})"),
@@ -170,6 +173,9 @@ TEST(ProvidersFile, KeepsFileOrderAndDefaultsAndFailsAsAWhole) {
           std::string(R"({"providers":{"p":{"urlPattern":3}}})"),
           std::string(R"({"providers":{"p":{"completeProvider":"yes"}}})"),
           std::string(R"({"providers":{"p":{"category":3}}})"), std::string("{\"providers\":{\"\xff\":{}}}"),
+          std::string(R"({"providers":{"p":{"encodedRedirections":{}}}})"),
+          std::string(R"({"providers":{"p":{"encodedRedirections":["u=(.+)&"]}}})"),
+          std::string(R"({"providers":{"p":{"encodedRedirections":[{"pattern":"u=(.+)&"}]}}})"),
           std::string(R"({"providers":{"ok":{}}} trailing)"), std::string(100000, '[')})
         EXPECT_FALSE(ProvidersFile::decode(text).has_value()) << text.substr(0, 60);
 }

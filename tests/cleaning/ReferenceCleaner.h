@@ -11,6 +11,7 @@
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/SiteRules.h"
 #include "core/cleaning/URLCleaner.h"
+#include "core/cleaning/WrapperDecoding.h"
 #include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
 #include "core/stores/CustomBlockRule.h"
@@ -109,29 +110,45 @@ private:
     }
 
     // The target of the first wrapper the link is, recorded in `result`: every redirection
-    // expression in order, the first whose capture is a web link winning.
+    // expression in order, then every encoded one, the first whose capture gives a web link winning.
     std::optional<std::string> unwrap(const std::string& url, CleanResult& result) {
         if (!engine_.isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
         for (const CompiledProvider* provider : matchingProviders(url)) {
             if (isException(url, *provider)) continue;
-            for (const auto& rule : provider->redirectionRegexes) {
-                const auto match = rule.regex.firstMatch(url);
-                if (!match || match->groups.empty() || !match->groups[0]) continue;
-                const TextRange captured = *match->groups[0];
-                auto target =
-                    redirectTarget(std::string_view(url).substr(captured.begin, captured.end - captured.begin));
-                if (!target) continue;
-                for (const auto& each : provider->redirectionRegexes)
-                    record(result, "Redirect Unwrapping:" + each.pattern, RuleCategoryType::redirectUnwrapping);
-                result.operations.push_back({CleanOperationKind::offlineWrapperUnwrap,
-                                             url,
-                                             *target,
-                                             {},
-                                             false,
-                                             {},
-                                             "Rule-based redirect wrapper removal"});
-                return target;
+            auto target =
+                firstTarget(url, provider->redirectionRegexes,
+                            [](const CompiledPattern&, std::string_view text) { return redirectTarget(text); });
+            if (!target) {
+                target = firstTarget(url, provider->encodedRedirectionRegexes,
+                                     [](const CompiledEncodedRedirection& rule, std::string_view text) {
+                                         return decodeWrappedTarget(rule.encoding, text);
+                                     });
             }
+            if (!target) continue;
+            for (const auto& each : provider->redirectionRegexes)
+                record(result, "Redirect Unwrapping:" + each.pattern, RuleCategoryType::redirectUnwrapping);
+            for (const auto& each : provider->encodedRedirectionRegexes)
+                record(result, "Redirect Unwrapping:" + each.pattern, RuleCategoryType::redirectUnwrapping);
+            result.operations.push_back({CleanOperationKind::offlineWrapperUnwrap,
+                                         url,
+                                         *target,
+                                         {},
+                                         false,
+                                         {},
+                                         "Rule-based redirect wrapper removal"});
+            return target;
+        }
+        return std::nullopt;
+    }
+
+    template <typename Rules, typename Decode>
+    static std::optional<std::string> firstTarget(const std::string& url, const Rules& rules, Decode decode) {
+        for (const auto& rule : rules) {
+            const auto match = rule.regex.firstMatch(url);
+            if (!match || match->groups.empty() || !match->groups[0]) continue;
+            const TextRange captured = *match->groups[0];
+            if (auto target = decode(rule, std::string_view(url).substr(captured.begin, captured.end - captured.begin)))
+                return target;
         }
         return std::nullopt;
     }

@@ -93,11 +93,12 @@ TEST(SupplementaryRules, ShippedFileDecodesAndEveryPatternCompiles) {
             {"referralMarketing", compiled->referralParamRegexes.size()},
             {"exceptions", compiled->exceptionRegexes.size()},
             {"redirections", compiled->redirectionRegexes.size()},
+            {"encodedRedirections", compiled->encodedRedirectionRegexes.size()},
             {"rawRules", compiled->rawRuleRegexes.size()}};
         for (const auto& [key, count] : counts)
             EXPECT_EQ(count, json.value(key, nlohmann::json::array()).size()) << key;
         // Affiliate tags live in referralMarketing, where the Referral Marketing switch reaches them.
-        if (!compiled->redirectionRegexes.empty()) {
+        if (!compiled->redirectionRegexes.empty() || !compiled->encodedRedirectionRegexes.empty()) {
             EXPECT_EQ(compiled->category, RuleCategoryType::redirectUnwrapping);
             EXPECT_TRUE(compiled->paramRegexes.empty() && compiled->referralParamRegexes.empty());
         }

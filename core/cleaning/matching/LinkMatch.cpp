@@ -2,6 +2,7 @@
 #include "core/cleaning/matching/LinkMatch.h"
 
 #include "core/cleaning/RedirectTarget.h"
+#include "core/cleaning/WrapperDecoding.h"
 #include "core/cleaning/matching/RuleMatcher.h"
 #include "core/foundation/URLComponents.h"
 
@@ -63,17 +64,28 @@ std::optional<std::string> LinkMatch::redirectTarget(const CompiledProvider& pro
     if (!matcher_->isCategoryEnabled(RuleCategoryType::redirectUnwrapping)) return std::nullopt;
     const RuleMatcher::ProviderIndex& index = matcher_->index_[matcher_->providerNumber(provider)];
     if (!FragmentIndex::live(index.redirectionGroup, scan_)) return std::nullopt;
-    for (std::size_t i = 0; i < provider.redirectionRegexes.size(); ++i) {
-        const Regex& regex = provider.redirectionRegexes[i].regex;
-        if (regex.captureGroupCount() == 0 || !matcher_->fragmentIndex_.passes(index.redirectionFilters[i], scan_))
-            continue;
+    // What the expression's first group captures, when its filter passes and it matches at all.
+    const auto captured = [this](const Regex& regex, std::uint32_t filter) -> std::optional<std::string_view> {
+        if (regex.captureGroupCount() == 0 || !matcher_->fragmentIndex_.passes(filter, scan_)) return std::nullopt;
         // Whether it matches at all is answered by the DFA, cheaper still than finding the capture.
-        if (!regex.search(text_)) continue;
+        if (!regex.search(text_)) return std::nullopt;
         auto match = regex.firstMatch(text_);
-        if (!match || match->groups.empty() || !match->groups[0]) continue;
+        if (!match || match->groups.empty() || !match->groups[0]) return std::nullopt;
         const TextRange range = *match->groups[0];
-        if (range.begin > range.end || range.end > text_.size()) continue;
-        if (auto target = tessaril::redirectTarget(text_.substr(range.begin, range.end - range.begin))) return target;
+        if (range.begin > range.end || range.end > text_.size()) return std::nullopt;
+        return text_.substr(range.begin, range.end - range.begin);
+    };
+    const std::size_t plainCount = provider.redirectionRegexes.size();
+    for (std::size_t i = 0; i < plainCount; ++i) {
+        if (auto text = captured(provider.redirectionRegexes[i].regex, index.redirectionFilters[i])) {
+            if (auto target = tessaril::redirectTarget(*text)) return target;
+        }
+    }
+    for (std::size_t i = 0; i < provider.encodedRedirectionRegexes.size(); ++i) {
+        const CompiledEncodedRedirection& rule = provider.encodedRedirectionRegexes[i];
+        if (auto text = captured(rule.regex, index.redirectionFilters[plainCount + i])) {
+            if (auto target = decodeWrappedTarget(rule.encoding, *text)) return target;
+        }
     }
     return std::nullopt;
 }

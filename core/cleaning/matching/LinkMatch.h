@@ -54,7 +54,8 @@ public:
     [[nodiscard]] std::span<const CompiledProvider* const> providers() const { return providers_; }
 
     // The http(s) target hidden in a redirect wrapper: the first provider, in order, that does not
-    // except the link and one of whose redirections finds one. Nothing while redirect unwrapping is off.
+    // except the link and one of whose redirections (its plain ones, then its encoded ones) finds
+    // one. Nothing while redirect unwrapping is off.
     struct Redirect {
         const CompiledProvider* provider = nullptr;
         std::string target;

@@ -87,9 +87,17 @@ void RuleMatcher::buildFragmentIndex() {
     }
     // The redirection groups of all providers in one run of numbers, the path rule groups in the
     // next: a link for which no group of a run is live skips that step without visiting a provider.
+    // A provider's encoded redirections follow its plain ones in their group, so a provider without
+    // any costs nothing more.
     redirectionGroups_.first = fragmentIndex_.groupCount();
-    for (std::size_t i = 0; i < providers_.size(); ++i)
-        index_[i].redirectionGroup = addGroup(providers_[i].redirectionRegexes, index_[i].redirectionFilters);
+    for (std::size_t i = 0; i < providers_.size(); ++i) {
+        std::vector<std::uint32_t>& filters = index_[i].redirectionFilters;
+        for (const auto& rule : providers_[i].redirectionRegexes)
+            filters.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(rule.pattern, true)));
+        for (const auto& rule : providers_[i].encodedRedirectionRegexes)
+            filters.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(rule.pattern, true)));
+        index_[i].redirectionGroup = fragmentIndex_.addGroup(filters);
+    }
     redirectionGroups_.second = rawRuleGroups_.first = fragmentIndex_.groupCount();
     for (std::size_t i = 0; i < providers_.size(); ++i)
         index_[i].rawRuleGroup = addGroup(providers_[i].rawRuleRegexes, index_[i].rawRuleFilters);

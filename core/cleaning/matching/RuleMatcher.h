@@ -58,6 +58,7 @@ private:
         // Providers with the same URL pattern text share one answer per link.
         std::uint32_t urlPattern = 0;
         std::vector<std::uint32_t> exceptionFilters;
+        // Its "redirections", then its "encodedRedirections".
         std::vector<std::uint32_t> redirectionFilters;
         std::vector<std::uint32_t> rawRuleFilters;
         std::uint32_t exceptionGroup = 0;

@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/WrapperDecoding.h"
+
+#include "core/cleaning/RedirectTarget.h"
+#include "core/foundation/Base64.h"
+#include "core/foundation/Text.h"
+
+#include <exception>
+#include <vector>
+
+namespace tessaril {
+
+namespace {
+
+std::optional<std::string> base64Target(std::string_view captured, base64::Alphabet alphabet) {
+    std::string scratch;
+    if (captured.find('%') != std::string_view::npos) {
+        auto unescaped = text::percentDecode(captured);
+        if (!unescaped) return std::nullopt;
+        scratch = std::move(*unescaped);
+        captured = scratch;
+    }
+    return base64::decode(captured, alphabet, kMaximumDecodedTarget);
+}
+
+std::optional<std::string> urlDefenseV2Target(std::string_view captured) {
+    std::string escaped(captured);
+    for (char& c : escaped) {
+        if (c == '-') c = '%';
+        if (c == '_') c = '/';
+    }
+    return text::percentDecode(escaped);
+}
+
+// The length of the run "**" and `letter` stand for; 0 for a letter that stands for none.
+std::size_t runLength(char letter) {
+    if (letter >= 'A' && letter <= 'Z') return static_cast<std::size_t>(letter - 'A') + 2;
+    if (letter >= 'a' && letter <= 'z') return static_cast<std::size_t>(letter - 'a') + 28;
+    if (letter >= '0' && letter <= '9') return static_cast<std::size_t>(letter - '0') + 54;
+    if (letter == '-') return 64;
+    if (letter == '_') return 65;
+    return 0;
+}
+
+// The UTF-8 characters of valid UTF-8 text, one view each.
+std::vector<std::string_view> characters(std::string_view text) {
+    std::vector<std::string_view> list;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        list.push_back(text.substr(at, length));
+        at += length;
+    }
+    return list;
+}
+
+// Some mail clients fold "//" after the scheme into one slash; the gateway's links are read with it
+// put back.
+std::string withSchemeSlashes(std::string_view link) {
+    const std::size_t colon = link.find(":/");
+    if (colon == 0 || colon == std::string_view::npos || link.size() < colon + 4 || link[colon + 2] == '/')
+        return std::string(link);
+    for (const char c : link.substr(0, colon)) {
+        const bool schemeCharacter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                     c == '+' || c == '.' || c == '-';
+        if (!schemeCharacter) return std::string(link);
+    }
+    std::string fixed(link);
+    fixed.insert(colon + 2, 1, '/');
+    return fixed;
+}
+
+std::optional<std::string> urlDefenseV3Target(std::string_view captured) {
+    const std::size_t end = captured.find("__;");
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string_view fields = captured.substr(end + 3);
+    const std::size_t bang = fields.find('!');
+    if (bang == std::string_view::npos) return std::nullopt;
+    std::string taken;
+    if (bang > 0) {
+        auto bytes = base64::decode(fields.substr(0, bang), base64::Alphabet::urlSafe, kMaximumDecodedTarget);
+        if (!bytes || !text::isValidUtf8(*bytes)) return std::nullopt;
+        taken = std::move(*bytes);
+    }
+    const std::vector<std::string_view> takenCharacters = characters(taken);
+    const std::string link = withSchemeSlashes(captured.substr(0, end));
+    const std::string decoded = text::percentDecode(link).value_or(link);
+
+    std::string target;
+    std::size_t next = 0;
+    for (std::size_t at = 0; at < decoded.size(); ++at) {
+        if (decoded[at] != '*') {
+            target += decoded[at];
+        } else {
+            std::size_t count = 1;
+            if (at + 2 < decoded.size() && decoded[at + 1] == '*') {
+                count = runLength(decoded[at + 2]);
+                if (count == 0) return std::nullopt;
+                at += 2;
+            }
+            if (count > takenCharacters.size() - next) return std::nullopt;
+            for (; count > 0; --count)
+                target += takenCharacters[next++];
+        }
+        if (target.size() > kMaximumDecodedTarget) return std::nullopt;
+    }
+    return target;
+}
+
+std::optional<std::string> decoded(WrapperEncoding encoding, std::string_view captured) {
+    switch (encoding) {
+        case WrapperEncoding::base64:
+            return base64Target(captured, base64::Alphabet::standard);
+        case WrapperEncoding::base64url:
+            return base64Target(captured, base64::Alphabet::urlSafe);
+        case WrapperEncoding::urlDefenseV2:
+            return urlDefenseV2Target(captured);
+        case WrapperEncoding::urlDefenseV3:
+            return urlDefenseV3Target(captured);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> decodeWrappedTarget(WrapperEncoding encoding, std::string_view captured) {
+    if (captured.size() > kMaximumEncodedTarget) return std::nullopt;
+    try {
+        auto target = decoded(encoding, captured);
+        if (!target || target->size() > kMaximumDecodedTarget || !text::isValidUtf8(*target)) return std::nullopt;
+        return decodedRedirectTarget(std::move(*target));
+    } catch (const std::exception&) {
+        // Only running out of memory can end up here; a wrapper that cannot be decoded is left alone.
+        return std::nullopt;
+    }
+}
+
+}  // namespace tessaril
