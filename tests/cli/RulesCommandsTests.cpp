@@ -213,38 +213,5 @@ TEST_F(RulesCommandsTest, BadImportsChangeNothing) {
     EXPECT_EQ(stored(), before);
 }
 
-// Without --rules the tool starts from the rules the tray application would: here an installed
-// bundle, which `rules status` names; a bundle that is not whole is passed over for the shipped rules.
-TEST_F(RulesCommandsTest, StatusNamesTheRulesInUse) {
-    const fs::path active = fs::path("data/com.orvellelabs.tessaril/rules/active");
-    nlohmann::json manifest = {{"product", "Tessaril"},
-                               {"kind", "rules"},
-                               {"schemaVersion", 1},
-                               {"currentVersion", "9.9"},
-                               {"publishedAt", "2026-12-07T00:00:00Z"},
-                               {"notes", nlohmann::json::array()}};
-    for (const char* name : {"data.min.json", "tessaril-supplementary.json"}) {
-        manifest["files"].push_back({{"kind", name[0] == 'd' ? "clearurls" : "tessaril-supplementary"},
-                                     {"path", name},
-                                     {"url", std::string("https://updates.orvellelabs.com/tessaril/rules/") + name},
-                                     {"sha256", std::string(64, '0')}});
-    }
-    writeFile((active / "manifest.json").string(), manifest.dump());
-    writeFile((active / "data.min.json").string(),
-              R"({"providers": {"installed": {"urlPattern": "^https?://", "rules": ["installed_tag"]}}})");
-    writeFile((active / "tessaril-supplementary.json").string(), R"({"providers": {}})");
-
-    const Invocation status = invoke({"rules", "status"});
-    EXPECT_EQ(status.status, 0) << status.err;
-    EXPECT_TRUE(status.out.starts_with("rules in use: active bundle\nrules version: 9.9\nCommand Guard version: "))
-        << status.out;
-    EXPECT_EQ(invoke({"clean", "https://a.example/?installed_tag=1&id=2"}).out, "https://a.example/?id=2\n");
-
-    fs::remove(root_ / active / "tessaril-supplementary.json");
-    EXPECT_TRUE(invoke({"rules", "status"}).out.starts_with("rules in use: shipped rules\n"));
-    EXPECT_EQ(invoke({"clean", "https://a.example/?installed_tag=1&id=2"}).out,
-              "https://a.example/?installed_tag=1&id=2\n");
-}
-
 }  // namespace
 }  // namespace tessaril

@@ -96,27 +96,14 @@ TEST(ClipboardMonitor, StoredSwitchesDecideWhatACopyDoes) {
         std::int64_t neutralized;
     };
     const std::string neutralized = CommandGuard::neutralizedCommand(kRisky);
+    const auto threshold = ClipboardMonitor::commandGuardThresholdKey;
     const std::vector<Case> cases = {
         {"auto-clean off still warns", {}, false, kRisky, kRisky, true, 1, 0},
         {"auto-clean off leaves links", {}, false, kTracked, kTracked, false, 0, 0},
         {"neutralized", {{ClipboardMonitor::commandGuardNeutralizeKey, true}}, true, kRisky, neutralized, false, 1, 1},
         {"guard off", {{ClipboardMonitor::commandGuardEnabledKey, false}}, true, kRisky, kRisky, false, 0, 0},
-        {"a danger threshold passes a warning",
-         {{ClipboardMonitor::commandGuardThresholdKey, std::string("danger")}},
-         true,
-         kRisky,
-         kRisky,
-         false,
-         0,
-         0},
-        {"'Danger' is no threshold",
-         {{ClipboardMonitor::commandGuardThresholdKey, std::string("Danger")}},
-         true,
-         kRisky,
-         kRisky,
-         true,
-         1,
-         0},
+        {"danger passes a warning", {{threshold, std::string("danger")}}, true, kRisky, kRisky, false, 0, 0},
+        {"'Danger' is no threshold", {{threshold, std::string("Danger")}}, true, kRisky, kRisky, true, 1, 0},
     };
     for (const auto& c : cases) {
         Harness h;

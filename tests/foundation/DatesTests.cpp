@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 namespace tessaril {
@@ -33,6 +32,8 @@ TEST(Dates, DayFollowsTheZoneIncludingDaylightSaving) {
     };
     for (const auto& [when, zone, day] : cases)
         EXPECT_EQ(formatDay(at(when), zone), day) << when << " " << zone;
+    // The machine's own zone is known, or every day would be UTC's.
+    EXPECT_FALSE(SystemClock().timeZoneIdentifier().empty());
 }
 
 TEST(Dates, InternetDateTimesInUtcWithoutFractions) {
@@ -56,22 +57,6 @@ TEST(Dates, InternetDateTimesInUtcWithoutFractions) {
                                         "+026-12-05T10:00:00Z", "2026-1-05T10:00:00Z", "9999-12-31T23:59:59Z"}})
         for (std::string_view text : bad)
             EXPECT_FALSE(parseInternetDateTime(text).has_value()) << text;
-}
-
-TEST(Dates, UuidsAreUpperCaseVersion4AndUnique) {
-    std::set<std::string> seen;
-    for (int i = 0; i < 1000; ++i) {
-        const std::string uuid = makeUuid();
-        ASSERT_EQ(uuid.size(), 36U);
-        for (std::size_t p = 0; p < uuid.size(); ++p) {
-            const bool dash = p == 8 || p == 13 || p == 18 || p == 23;
-            ASSERT_TRUE(dash ? uuid[p] == '-' : std::isxdigit(uuid[p]) && !std::islower(uuid[p])) << uuid;
-        }
-        ASSERT_TRUE(uuid[14] == '4' && std::string("89AB").find(uuid[19]) != std::string::npos) << uuid;
-        seen.insert(uuid);
-    }
-    EXPECT_EQ(seen.size(), 1000U);
-    EXPECT_FALSE(SystemClock().timeZoneIdentifier().empty());
 }
 
 }  // namespace

@@ -74,26 +74,18 @@ TEST(RuleBundleTransactionTest, FailuresPutTheOldBundlesBack) {
         std::string expectedError;
         std::map<std::string, std::string> after;
     };
+    // What a failed undo leaves: the old previous bundle held aside, the old active one where it was
+    // or already moved to previous.
+    const std::map<std::string, std::string> activeKept = {{"held-*", "P"}, {"active", "A"}, {"staged", "new"}};
+    const std::map<std::string, std::string> activeMoved = {{"held-*", "P"}, {"previous", "A"}, {"staged", "new"}};
     const std::vector<Case> cases = {
         {"previous cannot be held", {1}, false, "rename 1", before},
         {"active cannot move", {2}, false, "rename 2", before},
-        {"active cannot move nor previous come back",
-         {2, 3},
-         false,
-         "rename 3",
-         {{"held-*", "P"}, {"active", "A"}, {"staged", "new"}}},
+        {"active cannot move nor previous come back", {2, 3}, false, "rename 3", activeKept},
         {"before activation throws", {}, true, "before activation", before},
         {"staged cannot move", {3}, false, "rename 3", before},
-        {"staged cannot move nor active come back",
-         {3, 4},
-         false,
-         "rename 4",
-         {{"held-*", "P"}, {"previous", "A"}, {"staged", "new"}}},
-        {"staged cannot move nor previous come back",
-         {3, 5},
-         false,
-         "rename 5",
-         {{"held-*", "P"}, {"active", "A"}, {"staged", "new"}}},
+        {"staged cannot move nor active come back", {3, 4}, false, "rename 4", activeMoved},
+        {"staged cannot move nor previous come back", {3, 5}, false, "rename 5", activeKept},
     };
     for (const auto& [name, failing, throwBefore, expectedError, after] : cases) {
         const TemporaryDirectory folder;

@@ -53,75 +53,75 @@ std::string validationOf(const json& document) {
     return "";
 }
 
+// The valid manifest with each edit made: the value put at the JSON pointer ("/files/-" appends),
+// or what is there removed when the value is null.
+json edited(const std::vector<std::pair<std::string, json>>& edits) {
+    json manifest = validManifest();
+    for (const auto& [at, value] : edits) {
+        const json::json_pointer pointer(at);
+        if (!value.is_null()) {
+            manifest[pointer] = value;
+        } else if (json& parent = manifest[pointer.parent_pointer()]; parent.is_array()) {
+            parent.erase(std::stoul(pointer.back()));
+        } else {
+            parent.erase(pointer.back());
+        }
+    }
+    return manifest;
+}
+
 TEST(RuleUpdateManifestTest, ValidationStopsAtTheFirstFailingCheckInOrder) {
     const std::string origin = "Rule files must use the static Orvelle rules origin";
-    struct Case {
-        std::string expected;
-        std::function<void(json&)> change;
-    };
-    const std::vector<Case> cases = {
-        {"", [](json&) {}},
-        {"",
-         [](json& m) {
-             m.erase("files"), m["files"] = {file("tessaril-supplementary", "s"), file("clearurls", "c")};
-         }},
-        {"",
-         [](json& m) {
-             m["unknownKey"] = {1, 2};
-         }},
-        {"", [](json& m) { m["files"][0]["url"] = kOrigin + ":443/tessaril/rules/a"; }},
-        {"", [](json& m) { m["files"][0]["bytes"] = 8388608; }},
-        {"", [](json& m) { m["files"][0].erase("bytes"); }},
-        {"", [](json& m) { m["files"][0]["sha256"] = std::string(64, 'F'); }},
-        {"", [](json& m) { m["minAppVersion"] = "99"; }},
-        {"Unexpected product", [](json& m) { m["product"] = "tessaril"; }},
-        {"Unexpected manifest kind", [](json& m) { m["kind"] = "rule"; }},
-        {"Unsupported rules schema", [](json& m) { m["schemaVersion"] = 2; }},
-        {"Unsupported rules schema", [](json& m) { m["schemaVersion"] = 0; }},
-        {"Missing rules version", [](json& m) { m["currentVersion"] = "  \n "; }},
-        {"Missing ClearURLs rule file", [](json& m) { m["files"].erase(0); }},
-        {"Missing Tessaril supplementary rule file", [](json& m) { m["files"].erase(1); }},
-        {"Duplicate file kinds", [](json& m) { m["files"].push_back(file("clearurls", "again.json")); }},
-        {origin, [](json& m) { m["files"][1]["url"] = kOrigin + ":8443/tessaril/rules/a"; }},
-        {origin, [](json& m) { m["files"][1]["url"] = kOrigin + "/tessaril/rules/a?v=1"; }},
-        {origin, [](json& m) { m["files"][1]["url"] = kOrigin + "/tessaril/rules/a#x"; }},
-        {origin, [](json& m) { m["files"][1]["url"] = kOrigin + "/tessaril/releases/a"; }},
-        {origin, [](json& m) { m["files"][1]["url"] = "http://updates.orvellelabs.com/tessaril/rules/a"; }},
-        {origin, [](json& m) { m["files"][1]["url"] = "HTTPS://updates.orvellelabs.com/tessaril/rules/a"; }},
-        {origin, [](json& m) { m["files"][1]["url"] = "https://user@updates.orvellelabs.com/tessaril/rules/a"; }},
-        {origin,
-         [](json& m) { m["files"][1]["url"] = "https://updates.orvellelabs.com.evil.example/tessaril/rules/a"; }},
-        {"Invalid rule file size", [](json& m) { m["files"][1]["bytes"] = 0; }},
-        {"Invalid rule file size", [](json& m) { m["files"][1]["bytes"] = 8388609; }},
-        {"Invalid SHA-256 for supp.json", [](json& m) { m["files"][1]["sha256"] = std::string(63, 'a'); }},
-        {"Invalid SHA-256 for supp.json", [](json& m) { m["files"][1]["sha256"] = std::string(63, 'a') + "g"; }},
-        {"Invalid rule file path", [](json& m) { m["files"][1]["path"] = "rules/supp.json"; }},
-        {"Invalid rule file path", [](json& m) { m["files"][1]["path"] = "..supp.json"; }},
+    const std::string ruleFiles = kOrigin + "/tessaril/rules/";
+    const json null;
+    const std::vector<std::pair<std::string, std::vector<std::pair<std::string, json>>>> cases = {
+        {"", {}},
+        {"", {{"/files", {file("tessaril-supplementary", "s"), file("clearurls", "c")}}}},
+        {"", {{"/unknownKey", {1, 2}}}},
+        {"", {{"/files/0/url", kOrigin + ":443/tessaril/rules/a"}}},
+        {"", {{"/files/0/bytes", 8388608}}},
+        {"", {{"/files/0/bytes", null}}},
+        {"", {{"/files/0/sha256", std::string(64, 'F')}}},
+        {"", {{"/minAppVersion", "99"}}},
+        {"Unexpected product", {{"/product", "tessaril"}}},
+        {"Unexpected manifest kind", {{"/kind", "rule"}}},
+        {"Unsupported rules schema", {{"/schemaVersion", 2}}},
+        {"Unsupported rules schema", {{"/schemaVersion", 0}}},
+        {"Missing rules version", {{"/currentVersion", "  \n "}}},
+        {"Missing ClearURLs rule file", {{"/files/0", null}}},
+        {"Missing Tessaril supplementary rule file", {{"/files/1", null}}},
+        {"Duplicate file kinds", {{"/files/-", file("clearurls", "again.json")}}},
+        {origin, {{"/files/1/url", kOrigin + ":8443/tessaril/rules/a"}}},
+        {origin, {{"/files/1/url", ruleFiles + "a?v=1"}}},
+        {origin, {{"/files/1/url", ruleFiles + "a#x"}}},
+        {origin, {{"/files/1/url", kOrigin + "/tessaril/releases/a"}}},
+        {origin, {{"/files/1/url", "http://updates.orvellelabs.com/tessaril/rules/a"}}},
+        {origin, {{"/files/1/url", "HTTPS://updates.orvellelabs.com/tessaril/rules/a"}}},
+        {origin, {{"/files/1/url", "https://user@updates.orvellelabs.com/tessaril/rules/a"}}},
+        {origin, {{"/files/1/url", "https://updates.orvellelabs.com.evil.example/tessaril/rules/a"}}},
+        {"Invalid rule file size", {{"/files/1/bytes", 0}}},
+        {"Invalid rule file size", {{"/files/1/bytes", 8388609}}},
+        {"Invalid SHA-256 for supp.json", {{"/files/1/sha256", std::string(63, 'a')}}},
+        {"Invalid SHA-256 for supp.json", {{"/files/1/sha256", std::string(63, 'a') + "g"}}},
+        {"Invalid rule file path", {{"/files/1/path", "rules/supp.json"}}},
+        {"Invalid rule file path", {{"/files/1/path", "..supp.json"}}},
         // The first failing entry decides, and within it the origin comes before the digest.
-        {origin, [](json& m) { m["files"][0]["url"] = "https://example.com/", m["files"][0]["sha256"] = "x"; }},
-        {"Invalid SHA-256 for data.min.json",
-         [](json& m) { m["files"][0]["sha256"] = "x", m["files"][1]["bytes"] = 0; }},
+        {origin, {{"/files/0/url", "https://example.com/"}, {"/files/0/sha256", "x"}}},
+        {"Invalid SHA-256 for data.min.json", {{"/files/0/sha256", "x"}, {"/files/1/bytes", 0}}},
         // Decoding is strict about what it needs and the dates' form.
-        {"undecodable", [](json& m) { m["publishedAt"] = "2025-03-01T09:30:00.123Z"; }},
-        {"undecodable", [](json& m) { m["publishedAt"] = "2025-03-01"; }},
-        {"undecodable",
-         [](json& m) {
-             m["sourceSummary"] = {{"clearurls", {{"reviewedAt", "yesterday"}}}};
-         }},
-        {"undecodable", [](json& m) { m["files"].push_back(file("fonts", "f.json")); }},
-        {"undecodable", [](json& m) { m.erase("notes"); }},
-        {"undecodable",
-         [](json& m) {
-             m["notes"] = {"ok", 2};
-         }},
-        {"undecodable", [](json& m) { m["schemaVersion"] = "1"; }},
-        {"undecodable", [](json& m) { m["files"][0]["bytes"] = 1.5; }},
-        {"undecodable", [](json& m) { m["files"][0]["url"] = "/tessaril/rules/data.min.json"; }},
-        {"undecodable", [](json& m) { m = json::array(); }},
+        {"undecodable", {{"/publishedAt", "2025-03-01T09:30:00.123Z"}}},
+        {"undecodable", {{"/publishedAt", "2025-03-01"}}},
+        {"undecodable", {{"/sourceSummary", {{"clearurls", {{"reviewedAt", "yesterday"}}}}}}},
+        {"undecodable", {{"/files/-", file("fonts", "f.json")}}},
+        {"undecodable", {{"/notes", null}}},
+        {"undecodable", {{"/notes", {"ok", 2}}}},
+        {"undecodable", {{"/schemaVersion", "1"}}},
+        {"undecodable", {{"/files/0/bytes", 1.5}}},
+        {"undecodable", {{"/files/0/url", "/tessaril/rules/data.min.json"}}},
+        {"undecodable", {{"", json::array()}}},
     };
-    for (const auto& [expected, change] : cases) {
-        json manifest = validManifest();
-        change(manifest);
+    for (const auto& [expected, edits] : cases) {
+        const json manifest = edited(edits);
         EXPECT_EQ(validationOf(manifest), expected) << manifest.dump();
     }
     EXPECT_FALSE(RuleUpdateManifest::decode("{\"product\": "));
@@ -152,13 +152,9 @@ TEST(RuleUpdateManifestTest, EncodingIsSortedLeavesOutAbsentValuesAndDecodesToTh
 
 TEST(RuleUpdateManifestTest, UserFacingTexts) {
     using Kind = RuleUpdateError::Kind;
+    // The other kinds' texts are the updater's tests' expected statuses.
     const std::vector<std::pair<RuleUpdateError, std::string>> errors = {
-        {{Kind::invalidManifest, "m"}, "Invalid rules manifest: m"},
-        {{Kind::incompatibleAppVersion, "2.1"}, "Rules require Tessaril 2.1 or newer."},
-        {{Kind::network, "HTTP 500 for a"}, "Download failed: HTTP 500 for a"},
         {{Kind::missingFile, "data.min.json"}, "Rules bundle missing data.min.json."},
-        {{Kind::hashMismatch, "a"}, "Downloaded rules failed integrity check: a."},
-        {{Kind::invalidRules, "r"}, "Downloaded rules were invalid: r"},
         {{Kind::fileSystem, "f"}, "Could not save rules: f"},
     };
     for (const auto& [error, text] : errors)
@@ -190,7 +186,6 @@ TEST(RuleUpdateManifestTest, UserFacingTexts) {
         EXPECT_TRUE(StaticUpdateSession::allowed(manifestURL(channel)));
         EXPECT_EQ(ruleUpdateChannel(rawValue(channel)), channel);
     }
-    EXPECT_EQ(displayName(RuleUpdateChannel::beta), "Beta");
 }
 
 TEST(RuleUpdateManifestTest, Sha256HexOfKnownInputs) {

@@ -120,28 +120,19 @@ TEST(RulesUpdaterTest, StartUpLoadsTheFirstWholeCandidate) {
         machine.writeBundle("active", "2");
         machine.writeBundle("previous", "1");
     };
-    // Each spoils the active bundle in one way; start-up then takes the previous one.
-    const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> spoilers = {
-        {"another product",
-         [](const fs::path& b) { editManifest(b / "manifest.json", [](json& m) { m["product"] = "Other"; }); }},
-        {"another kind",
-         [](const fs::path& b) { editManifest(b / "manifest.json", [](json& m) { m["kind"] = "fonts"; }); }},
-        {"schema 2",
-         [](const fs::path& b) { editManifest(b / "manifest.json", [](json& m) { m["schemaVersion"] = 2; }); }},
-        {"duplicate kinds",
-         [](const fs::path& b) {
-             editManifest(b / "manifest.json", [](json& m) { m["files"].push_back(m["files"][0]); });
-         }},
-        {"bad size",
-         [](const fs::path& b) { editManifest(b / "manifest.json", [](json& m) { m["files"][0]["bytes"] = 0; }); }},
-        {"bad digest",
-         [](const fs::path& b) { editManifest(b / "manifest.json", [](json& m) { m["files"][0]["sha256"] = "0"; }); }},
-        {"bad path",
-         [](const fs::path& b) { editManifest(b / "manifest.json", [](json& m) { m["files"][1]["path"] = "../s"; }); }},
-        {"manifest too big",
-         [](const fs::path& b) {
-             editManifest(b / "manifest.json", [](json& m) { m["notes"] = {std::string(128 * 1024, 'n')}; });
-         }},
+    // Each spoils the active bundle in one way; start-up then takes the previous one. The manifest
+    // edits put a value at a JSON pointer ("/files/-" appends).
+    const std::pair<std::string, std::pair<std::string, json>> manifestEdits[] = {
+        {"another product", {"/product", "Other"}},
+        {"another kind", {"/kind", "fonts"}},
+        {"schema 2", {"/schemaVersion", 2}},
+        {"duplicate kinds", {"/files/-", manifestFor("2")["files"][0]}},
+        {"bad size", {"/files/0/bytes", 0}},
+        {"bad digest", {"/files/0/sha256", "0"}},
+        {"bad path", {"/files/1/path", "../s"}},
+        {"manifest too big", {"/notes", json::array({std::string(128 * 1024, 'n')})}},
+    };
+    std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> spoilers = {
         {"manifest not JSON", [](const fs::path& b) { writeFile(b / "manifest.json", "<html>"); }},
         {"no manifest", [](const fs::path& b) { fs::remove(b / "manifest.json"); }},
         {"no supplementary file", [](const fs::path& b) { fs::remove(b / "tessaril-supplementary.json"); }},
@@ -150,6 +141,11 @@ TEST(RulesUpdaterTest, StartUpLoadsTheFirstWholeCandidate) {
         {"rules that fail the smoke checks",
          [](const fs::path& b) { writeFile(b / "data.min.json", rulesNamed("id")); }},
     };
+    for (const auto& [name, at] : manifestEdits) {
+        spoilers.emplace_back(name, [at = at](const fs::path& b) {
+            editManifest(b / "manifest.json", [&at](json& m) { m[json::json_pointer(at.first)] = at.second; });
+        });
+    }
     std::vector<Case> cases = {
         {"nothing installed", [](Machine&) {}, shipped, Source::shipped, "shipped-1"},
         {"both bundles", bundles, active, Source::activeBundle, "2"},
@@ -163,8 +159,8 @@ TEST(RulesUpdaterTest, StartUpLoadsTheFirstWholeCandidate) {
         {"both bundles spoilt",
          [&](Machine& m) {
              bundles(m);
-             spoilers[0].second(m.rules() / "active");
-             spoilers[10].second(m.rules() / "previous");
+             spoilers.back().second(m.rules() / "active");
+             spoilers[2].second(m.rules() / "previous");
          },
          shipped, Source::shipped, "shipped-1"},
     };
