@@ -41,10 +41,12 @@ cp "$program" "$work/" || exit 1
 [[ $program == *.sh ]] && cp "$(dirname "$program")"/*.sh "$work/"
 copy="$work/$(basename "$program")"
 # A sanitizer's suppressions file in the checkout may be out of that user's reach too.
-if [[ "${TSAN_OPTIONS:-}" =~ suppressions=([^:]+) ]]; then
-    cp "${BASH_REMATCH[1]}" "$work/tsan.supp" && TSAN_OPTIONS=${TSAN_OPTIONS/${BASH_REMATCH[1]}/$work/tsan.supp}
-    export TSAN_OPTIONS
-fi
+for options in TSAN_OPTIONS LSAN_OPTIONS; do
+    if [[ "${!options:-}" =~ suppressions=([^:]+) ]]; then
+        copy_of="$work/${options%_OPTIONS}.supp"
+        cp "${BASH_REMATCH[1]}" "$copy_of" && export "$options=${!options/${BASH_REMATCH[1]}/$copy_of}"
+    fi
+done
 : >"$work/sway.conf"
 chown -R --reference="$work" "$work"
 
