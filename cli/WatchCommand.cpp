@@ -121,6 +121,9 @@ ExitStatus WatchCommand::run(const std::optional<std::filesystem::path>& rulesDi
     };
 
     monitor.start();
+    // Each line is looked at right after it is copied (below); the looks the monitor would post on
+    // every change of the stand-in clipboard would only pile up, one per line, unread.
+    pasteboard.onChange({});
     LineReader reader(in);
     while (const auto line = reader.next()) {
         // Only these lines change the stand-in clipboard, so each is looked at at once rather than on
