@@ -26,10 +26,12 @@ struct Counts {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Declared first: the monitor, which the harness keeps, lets go of the clipboard it watches when
+    // it goes, so the clipboard must outlive it.
+    InMemoryPasteboard board;
     testing::MonitorHarness h;
     h.network.answer("https://redd.it/abc", ScriptedHttpsClient::redirect("https://www.reddit.com/r/x/comments/abc/"));
     h.network.answer("https://www.reddit.com/r/x/comments/abc/", {});
-    InMemoryPasteboard board;
     auto& monitor = h.start(board);
     const auto counts = [&] {
         return Counts{h.stored(StatsTracker::totalKey), monitor.cleanedCountToday(),
@@ -42,6 +44,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string copiedText;
     std::size_t writesAtCopy = 0;
     Counts before = counts();
+    const auto look = [&](bool byTimer) {
+        const auto reads = board.reads();
+        // A write of the loop's own since the copy (clean now, undo, a resolution) replaced it.
+        const bool unseenCopy = copied != Copied::nothing && board.writes() == writesAtCopy;
+        if (byTimer) {
+            h.executor.fireTimers();
+        } else {
+            h.executor.runMainTasks();
+        }
+        // Read once per change of another program, never a secret, never the loop's own write.
+        FUZZ_CHECK(board.reads() - reads == (unseenCopy && copied != Copied::secret ? 1U : 0U));
+        if (unseenCopy && copied == Copied::text) {
+            const auto& now = board.contents();
+            const auto cleaned = h.cleaner.clean(copiedText);
+            FUZZ_CHECK(now == copiedText || (cleaned && now == cleaned->cleanedURL) ||
+                       now == CommandGuard::neutralizedCommand(copiedText));
+        }
+        copied = Copied::nothing;
+    };
     while (!input.empty()) {
         const auto end = std::min(input.find('\n'), input.size());
         const std::string_view step = input.substr(0, end);
@@ -68,22 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 copied = op == 2 ? Copied::secret : Copied::image;
                 writesAtCopy = board.writes();
                 break;
-            case 4: {
-                const auto reads = board.reads();
-                // A write of the loop's own since the copy (clean now, undo, a resolution) replaced it.
-                const bool unseenCopy = copied != Copied::nothing && board.writes() == writesAtCopy;
-                h.executor.fireTimers();
-                // Read once per change of another program, never a secret, never the loop's own write.
-                FUZZ_CHECK(board.reads() - reads == (unseenCopy && copied != Copied::secret ? 1U : 0U));
-                if (unseenCopy && copied == Copied::text) {
-                    const auto& now = board.contents();
-                    const auto cleaned = h.cleaner.clean(copiedText);
-                    FUZZ_CHECK(now == copiedText || (cleaned && now == cleaned->cleanedURL) ||
-                               now == CommandGuard::neutralizedCommand(copiedText));
-                }
-                copied = Copied::nothing;
+            case 4:
+                // The timer's look, or the looks the clipboard's change announcements posted.
+                look(text.empty());
                 break;
-            }
             case 5:
                 monitor.cleanNow();
                 break;
@@ -91,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 monitor.restoreLastOriginal();
                 break;
             case 7:
+                look(false);  // what is posted runs first
                 monitor.resolvePendingShareLink();
                 h.executor.runBackgroundWork();
                 h.executor.runMainTasks();
