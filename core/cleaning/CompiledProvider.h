@@ -38,6 +38,8 @@ struct CompiledProvider {
     // "referralMarketing" entries, anchored like "rules".
     std::vector<CompiledPattern> referralParamRegexes;
     RuleCategoryType category;
+    // "keptParameters" entries, anchored like "rules": names no provider removes on this one's links.
+    std::vector<CompiledPattern> keptParamRegexes;
 };
 
 }  // namespace tessaril

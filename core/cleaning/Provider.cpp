@@ -75,7 +75,8 @@ std::optional<Provider> decodeProvider(const Json& json) {
               readStrings(json, "exceptions", provider.exceptions) &&
               readStrings(json, "redirections", provider.redirections) &&
               readBool(json, "forceRedirection", provider.forceRedirection) && readCategory(json, provider.category) &&
-              readEncodedRedirections(json, provider.encodedRedirections);
+              readEncodedRedirections(json, provider.encodedRedirections) &&
+              readStrings(json, "keptParameters", provider.keptParameters);
     if (!ok) return std::nullopt;
     return provider;
 }

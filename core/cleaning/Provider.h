@@ -42,6 +42,10 @@ struct Provider {
     // whose encoding is unknown counts as absent, and one that is not an object of two strings
     // fails the file.
     std::vector<EncodedRedirection> encodedRedirections;
+    // Our own key, "keptParameters": parameter-name patterns (anchored like "rules") that a site
+    // needs, so that on the links this provider applies to no provider of any file removes them,
+    // where a broad rule elsewhere would. Readers of the public format ignore it.
+    std::vector<std::string> keptParameters;
 
     // The parameter-name patterns: "rules" followed by "referralMarketing".
     [[nodiscard]] std::vector<std::string> allParamPatterns() const;

@@ -16,7 +16,7 @@ namespace {
 bool everyPatternCompiles(const Provider& provider) {
     if (!Regex::compile(provider.urlPattern, true)) return false;
     for (const auto* patterns : {&provider.rules, &provider.referralMarketing, &provider.rawRules, &provider.exceptions,
-                                 &provider.redirections}) {
+                                 &provider.redirections, &provider.keptParameters}) {
         for (const auto& pattern : *patterns) {
             if (!Regex::compile(pattern, true)) return false;
         }

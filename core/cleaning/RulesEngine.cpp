@@ -86,7 +86,8 @@ std::optional<CompiledProvider> compileProvider(const std::string& name, const P
                             std::move(redirections),
                             std::move(encodedRedirections),
                             std::move(referrals),
-                            RulesEngine::categorize(name, provider)};
+                            RulesEngine::categorize(name, provider),
+                            compilePatterns(provider.keptParameters, true)};
 }
 
 }  // namespace
@@ -177,6 +178,10 @@ std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view
         }
     }
     compiledProviders_ = std::move(compiled);
+    keepingProviders_.clear();
+    for (const auto& provider : compiledProviders_) {
+        if (!provider.keptParamRegexes.empty()) keepingProviders_.push_back(&provider);
+    }
     rulesChanged();
     rebuild();
     return {main.has_value(), supplementary.has_value()};

@@ -65,6 +65,8 @@ struct ParameterContext {
     std::string_view blocklistHost;
     std::span<const std::string_view> challengeParams;
     bool isMusicHost = false;
+    // The providers whose kept parameters this link keeps (those that apply to it).
+    std::vector<const CompiledProvider*> keepers;
     bool stripSearchClient = false;
     bool socialMediaOn = false;
 };
@@ -88,12 +90,34 @@ struct ParameterDecision {
     std::optional<RemovingRule> rule;
 };
 
-// The order decides: the user's blocklist, the music site's kept parameters, the challenge
+bool keptBySite(std::string_view name, const std::vector<const CompiledProvider*>& keepers) {
+    for (const CompiledProvider* provider : keepers) {
+        for (const auto& kept : provider->keptParamRegexes) {
+            if (kept.regex.search(name)) return true;
+        }
+    }
+    return false;
+}
+
+// The providers whose kept parameters hold for the link: those that apply to it and do not except it.
+std::vector<const CompiledProvider*> keepersFor(std::string_view link, const RulesEngine& engine) {
+    std::vector<const CompiledProvider*> keepers;
+    for (const CompiledProvider* provider : engine.keepingProviders()) {
+        if (!provider->urlRegex.search(link)) continue;
+        const auto& exceptions = provider->exceptionRegexes;
+        if (std::none_of(exceptions.begin(), exceptions.end(), [&](const Regex& e) { return e.search(link); }))
+            keepers.push_back(provider);
+    }
+    return keepers;
+}
+
+// The order decides: the user's blocklist, the music site's and the rules' kept parameters, the challenge
 // parameters, then the search client, the providers' rules and the built-in and custom rules.
 ParameterDecision decideParameter(std::string_view name, const ParameterContext& context, LinkMatch& link) {
     ParameterDecision decision;
     decision.userBlocked = context.blocklist != nullptr && context.blocklist->blocks(name, context.blocklistHost);
     if (!decision.userBlocked && context.isMusicHost && site_rules::isKeptOnMusicSite(name)) return decision;
+    if (!decision.userBlocked && keptBySite(name, context.keepers)) return decision;
     const auto named = [name](auto list) { return std::find(list.begin(), list.end(), name) != list.end(); };
     if (context.socialMediaOn && named(context.challengeParams)) {
         decision.remove = true;
@@ -277,6 +301,7 @@ void URLCleaner::removeParameters(URLComponents& components, LinkMatch& link, Ac
     if (blocklist && !blocklist->empty()) context.blocklist = blocklist.get();
     context.challengeParams = site_rules::redditJSChallengeParamsToStrip(components, lowerHost);
     context.isMusicHost = hasHost && lowerHost_ == site_rules::youTubeMusicHost;
+    context.keepers = keepersFor(link.text(), rulesEngine_);
     context.stripSearchClient = site_rules::isGoogleSearchURL(components, lowerHost) &&
                                 rulesEngine_.isCategoryEnabled(RuleCategoryType::analytics);
     context.socialMediaOn = rulesEngine_.isCategoryEnabled(RuleCategoryType::socialMedia);

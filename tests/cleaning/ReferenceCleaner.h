@@ -91,6 +91,17 @@ private:
                            [url](const Regex& regex) { return regex.search(url); });
     }
 
+    // A provider that applies to the link keeps the name.
+    bool keptBySite(std::string_view url, std::string_view name) const {
+        for (const auto& provider : engine_.compiledProviders()) {
+            if (!provider.urlRegex.search(url) || isException(url, provider)) continue;
+            for (const auto& kept : provider.keptParamRegexes) {
+                if (kept.regex.search(name)) return true;
+            }
+        }
+        return false;
+    }
+
     static std::string decodedName(std::string_view encoded) {
         if (encoded.find('%') == std::string_view::npos) return std::string(encoded);
         return text::percentDecode(encoded).value_or(std::string(encoded));
@@ -188,6 +199,7 @@ private:
             if (!blocked && encodedHost && text::toLower(host) == site_rules::youTubeMusicHost &&
                 (text::asciiLower(name) == "si" || text::asciiLower(name) == "is"))
                 return false;
+            if (!blocked && keptBySite(c, name)) return false;
             if (std::find(challenge.begin(), challenge.end(), name) != challenge.end() &&
                 engine_.isCategoryEnabled(RuleCategoryType::socialMedia)) {
                 record(result, "Social Media:reddit_js_challenge:" + name, RuleCategoryType::socialMedia);
