@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The decoders of wrappers that carry their target encoded. The first byte picks the encoding (bits
-// 0-1) and the mode (bit 2). Decoding the rest: no exception; nothing, or a link that starts with
-// http:// or https:// (any case), is valid UTF-8, holds no control character or blank and is no longer
-// than the limit. Round trip: when the rest is itself a link a wrapper may hand on, encoding it the
-// way each wrapper does (padded or not, every character a v3 link may leave out taken out, in runs)
-// decodes back to it exactly.
+// 0-1, and bit 5 for the later ones) and the mode (bit 2). Decoding the rest: no exception; nothing,
+// or a link that starts with http:// or https:// (any case), is valid UTF-8, holds no control
+// character or blank and is no longer than the limit. Round trip: when the rest is itself a link a
+// wrapper may hand on, encoding it the way each wrapper does (padded or not, every character a v3
+// link may leave out taken out, in runs, inside a JSON click record) decodes back to it exactly; a
+// link without its "https://" comes back whole or not at all.
 #include "core/cleaning/RedirectTarget.h"
 #include "core/cleaning/WrapperDecoding.h"
 #include "core/foundation/Text.h"
 #include "fuzz/FuzzSupport.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstddef>
@@ -21,8 +24,10 @@ namespace {
 
 using namespace tessaril;
 
-constexpr WrapperEncoding kEncodings[] = {WrapperEncoding::base64, WrapperEncoding::base64url,
-                                          WrapperEncoding::urlDefenseV2, WrapperEncoding::urlDefenseV3};
+constexpr WrapperEncoding kEncodings[] = {WrapperEncoding::base64,        WrapperEncoding::base64url,
+                                          WrapperEncoding::urlDefenseV2,  WrapperEncoding::urlDefenseV3,
+                                          WrapperEncoding::base64urlJson, WrapperEncoding::httpsPath,
+                                          WrapperEncoding::base64urlJson, WrapperEncoding::httpsPath};
 
 std::string base64(std::string_view bytes, bool urlSafe, bool padded) {
     const std::string_view digits = urlSafe ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
@@ -109,7 +114,7 @@ bool startsWithWebScheme(std::string_view link) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const WrapperEncoding encoding = kEncodings[data[0] & 3U];
+    const WrapperEncoding encoding = kEncodings[(data[0] & 3U) | ((data[0] >> 3U) & 4U)];
     const bool roundTrip = (data[0] & 4U) != 0;
     const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
 
@@ -138,6 +143,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case WrapperEncoding::urlDefenseV3:
             captured = urlDefenseV3(rest);
             break;
+        case WrapperEncoding::base64urlJson: {
+            const nlohmann::json record = {{"email_id", "dgTq"}, {"href", rest}, {"link_id", 42}};
+            captured = base64(record.dump(), true, (data[0] & 8U) != 0);
+            break;
+        }
+        case WrapperEncoding::httpsPath:
+            if (!rest.starts_with("https://")) return 0;
+            if (auto back = decodeWithoutThrowing(encoding, rest.substr(8))) FUZZ_CHECK(*back == *link);
+            return 0;
     }
     if (captured.size() > kMaximumEncodedTarget) return 0;
     FUZZ_CHECK(decodeWithoutThrowing(encoding, captured) == *link);

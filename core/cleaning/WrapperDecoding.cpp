@@ -5,6 +5,9 @@
 #include "core/foundation/Base64.h"
 #include "core/foundation/Text.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -107,6 +110,42 @@ std::optional<std::string> urlDefenseV3Target(std::string_view captured) {
     return target;
 }
 
+bool isWebLink(std::string_view text) {
+    const std::string lower = text::toLower(text.substr(0, 8));
+    return lower.starts_with("http://") || lower.starts_with("https://");
+}
+
+std::optional<std::string> base64urlJsonTarget(std::string_view captured) {
+    auto bytes = base64Target(captured, base64::Alphabet::urlSafe);
+    if (!bytes || !bytes->starts_with('{')) return std::nullopt;
+    // Only the object's own members are kept: nested values are dropped as they are read, so that
+    // no depth of nesting builds a deep tree.
+    const nlohmann::json::parser_callback_t topLevelOnly = [](int depth, nlohmann::json::parse_event_t event,
+                                                              nlohmann::json&) {
+        return depth <= 1 || event == nlohmann::json::parse_event_t::key;
+    };
+    const nlohmann::json record = nlohmann::json::parse(*bytes, topLevelOnly, /*allow_exceptions=*/false);
+    if (record.is_discarded() || !record.is_object()) return std::nullopt;
+    std::optional<std::string> link;
+    for (const auto& [key, value] : record.items()) {
+        if (!value.is_string() || !isWebLink(value.get_ref<const std::string&>())) continue;
+        if (link) return std::nullopt;
+        link = value.get<std::string>();
+    }
+    return link;
+}
+
+std::optional<std::string> httpsPathTarget(std::string_view captured) {
+    const std::string_view host = captured.substr(0, captured.find_first_of("/?#"));
+    const bool hostCharacters = std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    });
+    if (host.empty() || !hostCharacters || host.find('.') == std::string_view::npos || host.front() == '.' ||
+        host.front() == '-')
+        return std::nullopt;
+    return "https://" + std::string(captured);
+}
+
 std::optional<std::string> decoded(WrapperEncoding encoding, std::string_view captured) {
     switch (encoding) {
         case WrapperEncoding::base64:
@@ -117,6 +156,10 @@ std::optional<std::string> decoded(WrapperEncoding encoding, std::string_view ca
             return urlDefenseV2Target(captured);
         case WrapperEncoding::urlDefenseV3:
             return urlDefenseV3Target(captured);
+        case WrapperEncoding::base64urlJson:
+            return base64urlJsonTarget(captured);
+        case WrapperEncoding::httpsPath:
+            return httpsPathTarget(captured);
     }
     return std::nullopt;
 }

@@ -27,6 +27,11 @@ inline constexpr std::size_t kMaximumDecodedTarget = 16384;
 //   of them; characters are Unicode characters, not bytes. A link whose escapes decode is decoded
 //   before that; a lost slash after the scheme ("https:/host") is put back. A star with no
 //   character left to stand for means the link lost its end, and gives nothing.
+// - base64urlJson: base64url as above of a JSON object (a mail service's click record); the target
+//   is the one string among its own members that begins with http:// or https://. An object with
+//   none, or with two (which one is meant would be a guess), gives nothing, as does any other JSON.
+// - httpsPath: a host and what follows it, the link's "https://" left out ("www.example.com/a").
+//   The host must be a name of letters, digits, "-" and "." with a dot in it.
 // The result then passes the checks of a captured target (decodedRedirectTarget): a web link in
 // valid UTF-8 with no control character or white space, at most kMaximumDecodedTarget bytes.
 // Nothing otherwise. Pure and never throws.

@@ -8,11 +8,13 @@ namespace tessaril {
 
 namespace {
 
-constexpr std::array<std::pair<WrapperEncoding, std::string_view>, 4> kNames = {{
+constexpr std::array<std::pair<WrapperEncoding, std::string_view>, 6> kNames = {{
     {WrapperEncoding::base64, "base64"},
     {WrapperEncoding::base64url, "base64url"},
     {WrapperEncoding::urlDefenseV2, "url-defense-v2"},
     {WrapperEncoding::urlDefenseV3, "url-defense-v3"},
+    {WrapperEncoding::base64urlJson, "base64url-json"},
+    {WrapperEncoding::httpsPath, "https-path"},
 }};
 
 }  // namespace

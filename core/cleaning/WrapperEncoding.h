@@ -17,6 +17,10 @@ enum class WrapperEncoding {
     // "url-defense-v3": the same gateway's later form, the link nearly as written with the
     // characters it could not carry taken out and kept, encoded, after it.
     urlDefenseV3,
+    // "base64url-json": a JSON object in base64url whose one web link is the target.
+    base64urlJson,
+    // "https-path": the host and path of an https link, written without the scheme.
+    httpsPath,
 };
 
 [[nodiscard]] std::string_view rawValue(WrapperEncoding encoding);

@@ -69,6 +69,21 @@ constexpr DecodeCase kDecodeCases[] = {
     {urlDefenseV3, "https://example.com/x__;", ""},  // cut before the gateway's fields
     {urlDefenseV3, "https://example.com/x", ""},
     {urlDefenseV3, "https://example.com/*x__;Cg!!G2k!Zx9$", ""},  // the star is a line feed
+    // A click record's one web link among the object's own members; none, two, a nested one or a
+    // record cut short give nothing.
+    {base64urlJson, "eyJocmVmIjoiaHR0cHM6Ly9hLmV4YW1wbGUveD95PTEiLCJsaW5rX2lkIjo0fQ", "https://a.example/x?y=1"},
+    {base64urlJson, "eyJocmVmIjoiamF2YXNjcmlwdDphbGVydCgxKSIsImUiOiJIVFRQUzovL0EuZXhhbXBsZS8ifQ", "HTTPS://A.example/"},
+    {base64urlJson, "eyJlIjoiaHR0cHM6Ly9hLmV4YW1wbGUveCIsInUiOiJodHRwOi8vYi5leGFtcGxlLyJ9", ""},
+    {base64urlJson, "eyJlbWFpbF9pZCI6ImFiYyIsIm4iOjJ9", ""},
+    {base64urlJson, "WyJodHRwczovL2EuZXhhbXBsZS94Il0", ""},  // an array
+    {base64urlJson, "eyJhIjp7ImhyZWYiOiJodHRwczovL2EuZXhhbXBsZS94In19", ""},
+    {base64urlJson, "eyJocmVmIjoiaHR0cHM6Ly9hLmV4YW1wbGUveCI", ""},
+    // A host and what follows it, the scheme left out: the host must look like one.
+    {httpsPath, "www.example.com/a/b?c=1", "https://www.example.com/a/b?c=1"},
+    {httpsPath, "localhost/x", ""},
+    {httpsPath, "user@www.example.com/x", ""},
+    {httpsPath, ".example.com/x", ""},
+    {httpsPath, "www.example.com/a b", ""},
 };
 
 TEST(WrapperDecoding, DecodesOrRefusesEachForm) {
@@ -105,6 +120,11 @@ TEST(WrapperDecoding, NestedWrappersCleanThroughTheShippedRules) {
          "LTI1MkZzdG9yeS0yNTNGaWQtMjUzRDMtMjUyNmZiY2xpZC0yNTNESXdBUjAtMjZzYS0zREQmZD1Ed01GYVEmYz1ldUdaJnI9bzVGcSZtPUsz"
          "eCZzPVFkNCZlPQ%3D%3D&p=m&i=NWY0&t=cDd4&h=8a1f&s=",
          "https://news.example.org/story?id=3"},
+        // A safe link around a mail service's click record around a tracked link.
+        {"https://nam12.safelinks.protection.outlook.com/?url=https%3A%2F%2Fe.customeriomail.com%2Fe%2Fc%"
+         "2FeyJlbWFpbF9pZCI6ImRnVHEiLCJocmVmIjoiaHR0cHM6Ly9zaG9wLmV4YW1wbGUuY29tL2l0ZW0_"
+         "aWQ9NyZ1dG1fc291cmNlPW5ld3MiLCJsaW5rX2lkIjo0Mn0%2F8158c82d&data=05%7C02&reserved=0",
+         "https://shop.example.com/item?id=7"},
         {"https://www.bing.com/ck/a?!&&p=4f2a9c&u=a1amF2YXNjcmlwdDphbGVydCgxKQ&ntb=1",
          "https://www.bing.com/ck/a?!&&p=4f2a9c&u=a1amF2YXNjcmlwdDphbGVydCgxKQ&ntb=1"},
     };
