@@ -112,6 +112,9 @@ public:
     // The providers that keep parameters (Provider::keptParameters), in file order; invalidated with
     // compiledProviders.
     [[nodiscard]] const std::vector<const CompiledProvider*>& keepingProviders() const { return keepingProviders_; }
+    // Every kept-parameter pattern of those providers in one expression, which a name must match
+    // before any provider is asked; null without any.
+    [[nodiscard]] const Regex* keptNames() const { return keptNames_ ? &*keptNames_ : nullptr; }
 
     // --- Questions. What the rules say about a link is answered by the matcher, which is made from the
     // current providers, built-in and custom rules and category tree at the first question after
@@ -185,6 +188,7 @@ private:
     std::array<RuleCategory*, kAllRuleCategoryTypes.size()> categoryByType_{};
     std::vector<CompiledProvider> compiledProviders_;
     std::vector<const CompiledProvider*> keepingProviders_;
+    std::optional<Regex> keptNames_;
     std::vector<FallbackRule> fallbackRules_;
     Signal<> categoriesChanged_;
     std::vector<ScopedConnection> treeConnections_;

@@ -199,7 +199,6 @@ private:
             if (!blocked && encodedHost && text::toLower(host) == site_rules::youTubeMusicHost &&
                 (text::asciiLower(name) == "si" || text::asciiLower(name) == "is"))
                 return false;
-            if (!blocked && keptBySite(c, name)) return false;
             if (std::find(challenge.begin(), challenge.end(), name) != challenge.end() &&
                 engine_.isCategoryEnabled(RuleCategoryType::socialMedia)) {
                 record(result, "Social Media:reddit_js_challenge:" + name, RuleCategoryType::socialMedia);
@@ -207,6 +206,7 @@ private:
             } else if (searchPage && name == "client" && engine_.isCategoryEnabled(RuleCategoryType::analytics)) {
                 record(result, "Analytics:google_search:" + name, RuleCategoryType::analytics);
             } else {
+                if (keptBySite(c, name)) return false;
                 std::optional<std::pair<std::string, RuleCategoryType>> rule;
                 for (const CompiledProvider* provider : providers) {
                     auto id = isException(c, *provider) ? std::nullopt : shouldStripParam(name, *provider);
