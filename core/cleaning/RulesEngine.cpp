@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/RulesEngine.h"
 
+#include "core/cleaning/matching/HostIndex.h"
 #include "core/cleaning/matching/NameRuleIndex.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/Text.h"
@@ -57,7 +58,11 @@ std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& pat
 }
 
 std::optional<CompiledProvider> compileProvider(const std::string& name, const Provider& provider) {
-    auto urlRegex = Regex::compile(provider.urlPattern, true);
+    // The host index answers for a pattern that names one site, from a grammar that ICU accepts; its
+    // expression is compiled only if a test or an unusual link asks for it.
+    const auto shape = HostIndex::read(provider.urlPattern);
+    auto urlRegex = shape && shape->exact ? std::optional<Regex>(Regex::deferred(provider.urlPattern, true))
+                                          : Regex::compile(provider.urlPattern, true);
     if (!urlRegex) return std::nullopt;
     urlRegex->setWorkLimit(RulesEngine::matchWorkLimit);
     std::vector<Regex> exceptions;

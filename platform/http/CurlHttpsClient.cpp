@@ -2,15 +2,16 @@
 #include "platform/http/CurlHttpsClient.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace tessaril {
@@ -18,6 +19,54 @@ namespace tessaril {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// libcurl is loaded on the first transfer, not linked: linked, it and the thirty libraries it
+// brings were loaded and relocated at every start of every command, most of which never go on
+// line (about 20 ms of cleaning one link from the command line). Its name is the one its
+// interface has kept since 2006.
+constexpr const char* kCurlLibrary = "libcurl.so.4";
+
+struct Curl {
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_easy_reset) easy_reset = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+    decltype(&curl_url) url = nullptr;
+    decltype(&curl_url_cleanup) url_cleanup = nullptr;
+    decltype(&curl_url_get) url_get = nullptr;
+    decltype(&curl_url_set) url_set = nullptr;
+    decltype(&curl_free) free = nullptr;
+    bool loaded = false;
+};
+
+// The library's functions, loaded and initialised once; `loaded` is false when it cannot be.
+const Curl& curl() {
+    static const Curl api = [] {
+        Curl functions;
+        void* library = dlopen(kCurlLibrary, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) return functions;
+        const auto bind = [library](auto& slot, const char* name) {
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(library, name));
+            return slot != nullptr;
+        };
+        functions.loaded =
+            bind(functions.global_init, "curl_global_init") && bind(functions.easy_init, "curl_easy_init") &&
+            bind(functions.easy_cleanup, "curl_easy_cleanup") && bind(functions.easy_reset, "curl_easy_reset") &&
+            bind(functions.easy_setopt, "curl_easy_setopt") && bind(functions.easy_perform, "curl_easy_perform") &&
+            bind(functions.easy_getinfo, "curl_easy_getinfo") && bind(functions.slist_append, "curl_slist_append") &&
+            bind(functions.slist_free_all, "curl_slist_free_all") && bind(functions.url, "curl_url") &&
+            bind(functions.url_cleanup, "curl_url_cleanup") && bind(functions.url_get, "curl_url_get") &&
+            bind(functions.url_set, "curl_url_set") && bind(functions.free, "curl_free");
+        if (functions.loaded) functions.loaded = functions.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+        return functions;
+    }();
+    return api;
+}
 using Easy = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
 using Headers = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
@@ -70,7 +119,7 @@ std::size_t onHeaderLine(char* data, std::size_t size, std::size_t count, void* 
         }
     } else if (line == "\r\n" || line == "\n") {
         long status = 0;
-        curl_easy_getinfo(response.easy, CURLINFO_RESPONSE_CODE, &status);
+        curl().easy_getinfo(response.easy, CURLINFO_RESPONSE_CODE, &status);
         if (status < 200) return length;  // an interim response; the real one follows
         if ((isRedirect(status) && response.location) || response.request->skipsBody) {
             response.endedAfterHeaders = true;
@@ -100,9 +149,9 @@ using ParsedURL = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
 
 std::optional<std::string> part(const ParsedURL& url, CURLUPart which) {
     char* text = nullptr;
-    if (!url || curl_url_get(url.get(), which, &text, 0) != CURLUE_OK) return std::nullopt;
+    if (!url || curl().url_get(url.get(), which, &text, 0) != CURLUE_OK) return std::nullopt;
     std::string copy(text);
-    curl_free(text);
+    curl().free(text);
     return copy;
 }
 
@@ -125,9 +174,9 @@ std::string withBlanksEncoded(std::string_view text) {
 // `reference` parsed by curl's own URL parser, resolved against `base` when one is given; nothing
 // when either is malformed.
 ParsedURL parsedURL(std::string_view reference, const std::string* base = nullptr) {
-    ParsedURL url(curl_url(), &curl_url_cleanup);
-    if (!url || (base && curl_url_set(url.get(), CURLUPART_URL, base->c_str(), 0) != CURLUE_OK) ||
-        curl_url_set(url.get(), CURLUPART_URL, withBlanksEncoded(reference).c_str(), 0) != CURLUE_OK) {
+    ParsedURL url(curl().url(), curl().url_cleanup);
+    if (!url || (base && curl().url_set(url.get(), CURLUPART_URL, base->c_str(), 0) != CURLUE_OK) ||
+        curl().url_set(url.get(), CURLUPART_URL, withBlanksEncoded(reference).c_str(), 0) != CURLUE_OK) {
         url.reset();
     }
     return url;
@@ -171,11 +220,11 @@ long clampedMilliseconds(Clock::duration duration) {
 
 // The request's headers in curl's form; nothing when memory ran out.
 std::optional<Headers> headerList(const HttpsRequest& request) {
-    Headers list(nullptr, &curl_slist_free_all);
+    Headers list(nullptr, curl().slist_free_all);
     for (const auto& [name, value] : request.headers) {
         std::string line = name;
         line.append(": ").append(value);
-        curl_slist* longer = curl_slist_append(list.get(), line.c_str());
+        curl_slist* longer = curl().slist_append(list.get(), line.c_str());
         if (!longer) return std::nullopt;
         static_cast<void>(list.release());
         list.reset(longer);
@@ -187,46 +236,44 @@ std::optional<Headers> headerList(const HttpsRequest& request) {
 void configure(CURL* handle, const std::string& url, Clock::duration remaining, curl_slist* headers,
                Response& response) {
     const HttpsRequest& request = *response.request;
-    curl_easy_reset(handle);
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
+    curl().easy_reset(handle);
+    curl().easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl().easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
+    curl().easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl().easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    curl().easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+    curl().easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
     // No cookie engine is ever started (no CURLOPT_COOKIEFILE), and no credential is looked up.
-    curl_easy_setopt(handle, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, clampedMilliseconds(remaining));
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
-                     clampedMilliseconds(std::min<Clock::duration>(remaining, request.idleTimeout)));
+    curl().easy_setopt(handle, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+    curl().easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl().easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl().easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl().easy_setopt(handle, CURLOPT_TIMEOUT_MS, clampedMilliseconds(remaining));
+    curl().easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
+                       clampedMilliseconds(std::min<Clock::duration>(remaining, request.idleTimeout)));
     // A transfer slower than a byte a second for the idle time is stalled.
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME,
-                     static_cast<long>(std::max<std::int64_t>(
-                         1, std::chrono::ceil<std::chrono::seconds>(request.idleTimeout).count())));
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onHeaderLine);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &response);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &onBodyBytes);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response);
+    curl().easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl().easy_setopt(handle, CURLOPT_LOW_SPEED_TIME,
+                       static_cast<long>(std::max<std::int64_t>(
+                           1, std::chrono::ceil<std::chrono::seconds>(request.idleTimeout).count())));
+    curl().easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onHeaderLine);
+    curl().easy_setopt(handle, CURLOPT_HEADERDATA, &response);
+    curl().easy_setopt(handle, CURLOPT_WRITEFUNCTION, &onBodyBytes);
+    curl().easy_setopt(handle, CURLOPT_WRITEDATA, &response);
 }
 
 }  // namespace
 
-CurlHttpsClient::CurlHttpsClient(std::optional<LoopbackNetwork> testNetwork) : testNetwork_(std::move(testNetwork)) {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
+CurlHttpsClient::CurlHttpsClient(std::optional<LoopbackNetwork> testNetwork) : testNetwork_(std::move(testNetwork)) {}
 
 HttpsResult CurlHttpsClient::get(const HttpsRequest& request, const RedirectPolicy& policy) {
-    const Easy easy(curl_easy_init(), &curl_easy_cleanup);
+    if (!curl().loaded) return HttpsError::connectionFailed;
+    const Easy easy(curl().easy_init(), curl().easy_cleanup);
     const auto headers = headerList(request);
     const Headers loopback(
-        testNetwork_ ? curl_slist_append(nullptr, ("::127.0.0.1:" + std::to_string(testNetwork_->port)).c_str())
+        testNetwork_ ? curl().slist_append(nullptr, ("::127.0.0.1:" + std::to_string(testNetwork_->port)).c_str())
                      : nullptr,
-        &curl_slist_free_all);
+        curl().slist_free_all);
     if (!easy || !headers || (testNetwork_ && !loopback)) return HttpsError::connectionFailed;
 
     const auto deadline = Clock::now() + request.totalTimeout;
@@ -244,18 +291,18 @@ HttpsResult CurlHttpsClient::get(const HttpsRequest& request, const RedirectPoli
         if (testNetwork_) {
             curl_blob authority{testNetwork_->certificateAuthority.data(), testNetwork_->certificateAuthority.size(),
                                 CURL_BLOB_COPY};
-            curl_easy_setopt(easy.get(), CURLOPT_CAINFO_BLOB, &authority);
-            curl_easy_setopt(easy.get(), CURLOPT_CAINFO, nullptr);
-            curl_easy_setopt(easy.get(), CURLOPT_CAPATH, nullptr);
-            curl_easy_setopt(easy.get(), CURLOPT_CONNECT_TO, loopback.get());
-            curl_easy_setopt(easy.get(), CURLOPT_PROXY, "");
+            curl().easy_setopt(easy.get(), CURLOPT_CAINFO_BLOB, &authority);
+            curl().easy_setopt(easy.get(), CURLOPT_CAINFO, nullptr);
+            curl().easy_setopt(easy.get(), CURLOPT_CAPATH, nullptr);
+            curl().easy_setopt(easy.get(), CURLOPT_CONNECT_TO, loopback.get());
+            curl().easy_setopt(easy.get(), CURLOPT_PROXY, "");
         }
 
-        const CURLcode code = curl_easy_perform(easy.get());
+        const CURLcode code = curl().easy_perform(easy.get());
         if (response.tooLarge) return HttpsError::tooLarge;
         if (code != CURLE_OK && !response.endedAfterHeaders) return errorFor(code);
         long status = 0;
-        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        curl().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
         if (!isRedirect(status) || !response.location) {
             return HttpsResponse{url, static_cast<int>(status), std::move(response.body), redirects};
         }

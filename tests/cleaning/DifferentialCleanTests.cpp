@@ -141,7 +141,10 @@ TEST_F(DifferentialCleanTest, GeneratedHostileLinks) {
         "youtu.be old.reddit.com reddit.com.evil.net x.com twitter.com www.facebook.com l.facebook.com duckduckgo.com "
         "www.example.org example.org stra\u00DFe.de a\uFB00iliate.com \u212Aahoot.it \u212AAHOOT.IT www.bing.com [::1] "
         "192.168.0.1 xn--80ak6aa92e.com sub.aliexpress.ru linkedin.com www.threads.net t.umblr.com href.li "
-        "go.skimresources.com track.adform.net www.ebay.de");
+        "go.skimresources.com track.adform.net www.ebay.de "
+        // Sites of the filter list's providers, which the host index answers for.
+        "WWW.WINDSCRIBE.COM a..windscribe.com .igromania.ru igromania.ru. yandex.ru mail.YANDEX.com.tr "
+        "\u212Aaspersky.de notyandex.ru go.xliirdr.com a\u017F.igromania.ru");
     const auto paths =
         words("/  /dp/B0001/ref=sr_1_1? /search /url /l/ /s /watch /pagead/x /redirect /gp/product/ref=x /a%20b/c");
     const auto names = words(

@@ -4,6 +4,7 @@
 #include "core/cleaning/CompiledProvider.h"
 #include "core/cleaning/FallbackRule.h"
 #include "core/cleaning/RuleCategoryType.h"
+#include "core/cleaning/matching/HostIndex.h"
 #include "core/cleaning/matching/LinkScan.h"
 
 #include <cstddef>
@@ -119,6 +120,9 @@ private:
     std::string rewritten_;
     std::string textBeforeRewrite_;
     LinkScan scan_;
+    // The providers the host index found for the link, and its buffer.
+    std::vector<HostIndex::Hit> hostHits_;
+    std::string hostText_;
     // For the texts between two path rules of one provider.
     LinkScan scratchScan_;
     std::vector<const CompiledProvider*> providers_;

@@ -82,6 +82,15 @@ private:
 }  // namespace
 
 std::optional<std::vector<std::string>> NameRuleIndex::literalExpansion(std::string_view pattern) {
+    // Most names are a plain word, which is its own only expansion: no need to parse it.
+    if (!pattern.empty() && pattern.size() <= kMaximumWordLength &&
+        std::all_of(pattern.begin(), pattern.end(),
+                    [](char c) { return isWordCharacter(static_cast<unsigned char>(c)); })) {
+        std::vector<std::string> word(1);
+        for (const char c : pattern)
+            word.front() += lower(c);
+        return word;
+    }
     // A top-level alternation is not a whole-name match: the anchors bind only its ends.
     const auto syntax = PatternSyntax::parse(pattern);
     if (!syntax || syntax->caseInsensitive() || syntax->childCount(PatternSyntax::root) != 1) return std::nullopt;

@@ -70,6 +70,13 @@ void RuleMatcher::buildFragmentIndex() {
         const std::string_view pattern = providers_[i].urlRegex.pattern();
         ProviderIndex& index = index_[i];
         index.urlPattern = patterns.try_emplace(pattern, static_cast<std::uint32_t>(patterns.size())).first->second;
+        if (const auto shape = HostIndex::read(pattern)) {
+            // Found by its host; its group stays empty, so the fragment index never offers it.
+            hosts_.add(*shape, static_cast<std::uint32_t>(i));
+            index.urlFilter = kHostKeyed;
+            (void)fragmentIndex_.addGroup({});
+            continue;
+        }
         index.urlFilter = fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true));
         (void)fragmentIndex_.addGroup(std::span(&index.urlFilter, 1));
     }
@@ -130,19 +137,31 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
     link.parameterProvidersFound_ = false;
     link.setText(text);
     link.patternAnswers_.assign(urlPatternCount_, 0);
-    const auto providerCount = static_cast<std::uint32_t>(providers_.size());
-    FragmentIndex::forEachLive(0, providerCount, link.scan_, [&](std::uint32_t number) {
+    hosts_.find(text, link.hostHits_, link.hostText_);
+    // `certain`: the host index has answered for the pattern; otherwise its filter, then its expression.
+    const auto consider = [&](std::uint32_t number, bool certain) {
         const ProviderIndex& index = index_[number];
         // The same pattern text gives the same filter, so both are answered once per link.
         std::uint8_t& answer = link.patternAnswers_[index.urlPattern];
         if (answer == 0) {
             const bool matched =
-                fragmentIndex_.passes(index.urlFilter, link.scan_) && providers_[number].urlRegex.search(text);
+                certain || ((index.urlFilter == kHostKeyed || fragmentIndex_.passes(index.urlFilter, link.scan_)) &&
+                            providers_[number].urlRegex.search(text));
             answer = matched ? 2 : 1;
         }
         if (answer == 2 && isCategoryEnabled(providers_[number].category))
             link.providers_.push_back(&providers_[number]);
+    };
+    // Both give providers in load order; merged, so is the list.
+    auto host = link.hostHits_.begin();
+    const auto providerCount = static_cast<std::uint32_t>(providers_.size());
+    FragmentIndex::forEachLive(0, providerCount, link.scan_, [&](std::uint32_t number) {
+        for (; host != link.hostHits_.end() && host->provider < number; ++host)
+            consider(host->provider, host->certain);
+        consider(number, false);
     });
+    for (; host != link.hostHits_.end(); ++host)
+        consider(host->provider, host->certain);
 }
 
 bool RuleMatcher::paramRuleEnabled(std::size_t provider, std::size_t rule) const {

@@ -6,6 +6,7 @@
 #include "core/cleaning/RuleCategory.h"
 #include "core/cleaning/RuleCategoryType.h"
 #include "core/cleaning/matching/FragmentIndex.h"
+#include "core/cleaning/matching/HostIndex.h"
 #include "core/cleaning/matching/NameAnswers.h"
 #include "core/cleaning/matching/NameRuleIndex.h"
 
@@ -23,9 +24,10 @@ namespace tessaril {
 
 class LinkMatch;
 
-// The loaded rules turned into what answers the cleaner's questions fast: a fragment index over
-// every pattern that is searched within a link (URL patterns, exceptions, redirections, path
-// rules), an index of parameter-name rules, and the answers it has worked out for names so far.
+// The loaded rules turned into what answers the cleaner's questions fast: an index of the URL
+// patterns that name one site by their host, a fragment index over every other pattern that is
+// searched within a link (URL patterns, exceptions, redirections, path rules), an index of
+// parameter-name rules, and the answers it has worked out for names so far.
 //
 // It is built from the engine's providers, its built-in and custom rules and its category tree,
 // and reads the switches of that tree live. Whenever the engine changes any of the three, it drops
@@ -53,6 +55,8 @@ private:
 
     // Per provider, its filters and filter groups in the fragment index (the exceptions, the
     // redirections, the path rules) and the rule entries whose switches its parameter rules answer to.
+    // The URL filter of a provider the host index answers for.
+    static constexpr std::uint32_t kHostKeyed = UINT32_MAX;
     struct ProviderIndex {
         std::uint32_t urlFilter = 0;
         // Providers with the same URL pattern text share one answer per link.
@@ -96,6 +100,7 @@ private:
     std::vector<const RuleEntry*> fallbackEntries_;
 
     FragmentIndex fragmentIndex_;
+    HostIndex hosts_;
     std::vector<ProviderIndex> index_;
     std::size_t urlPatternCount_ = 0;
     // The fragment index's group numbers [first, second) of all redirections, of all path rules.
