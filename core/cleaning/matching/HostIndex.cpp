@@ -83,6 +83,8 @@ std::optional<HostIndex::Shape> HostIndex::read(std::string_view pattern) {
 
 void HostIndex::add(const Shape& shape, std::uint32_t number) {
     (shape.anyEnding ? anyEndings_ : entries_)[shape.host].push_back(Entry{number, shape.exact});
+    const std::size_t bit = Hash{}(shape.host) % kFilterBits;
+    filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
     if (shape.anyEnding)
         anyEndingLabels_ =
             std::max<std::size_t>(anyEndingLabels_, std::count(shape.host.begin(), shape.host.end(), '.'));
@@ -92,6 +94,8 @@ void HostIndex::lookUp(std::string_view host, bool certainAllowed, std::vector<H
     // Every subdomain label before the pattern's host must be non-empty: once an empty one is
     // passed, no shorter suffix can be the pattern's host.
     const auto take = [&](const Map& map, std::string_view key) {
+        // Nearly every key is absent: a bit of the filter turns it away before the map is searched.
+        if (!mayHold(key)) return;
         if (const auto found = map.find(key); found != map.end()) {
             for (const Entry& entry : found->second)
                 hits.push_back(Hit{entry.provider, certainAllowed && entry.exact});
@@ -117,22 +121,35 @@ void HostIndex::find(std::string_view link, std::vector<Hit>& hits, std::string&
     hits.clear();
     if (empty()) return;
     if (const std::size_t start = schemeLength(link); start != 0) {
-        const std::size_t end = std::min(link.find_first_of("/?#", start), link.size());
-        const std::string_view authority = link.substr(start, end - start);
-        const bool printable =
-            std::all_of(authority.begin(), authority.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+        // The authority, in one pass: where it ends, whether it is printable ASCII, its first ":".
+        std::size_t end = start;
+        std::size_t colon = std::string_view::npos;
+        bool printable = true;
+        bool hasAt = false;
+        for (; end < link.size(); ++end) {
+            const char c = link[end];
+            if (c == '/' || c == '?' || c == '#') break;
+            if (c < 0x20 || c > 0x7E) {
+                printable = false;
+            } else if (c == '@') {
+                hasAt = true;
+            } else if (c == ':' && colon == std::string_view::npos) {
+                colon = end;
+            }
+        }
         if (printable) {
             // No subdomain label, host or port holds an "@", and a port is digits.
-            if (authority.find('@') != std::string_view::npos) return;
-            const std::size_t colon = authority.find(':');
+            if (hasAt) return;
+            std::size_t hostEnd = end;
             if (colon != std::string_view::npos) {
-                const std::string_view port = authority.substr(colon + 1);
+                const std::string_view port = link.substr(colon + 1, end - colon - 1);
                 if (port.empty() || !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
                     return;
+                hostEnd = colon;
             }
-            folded.clear();
-            for (const char c : authority.substr(0, colon))
-                folded += lower(c);
+            folded.resize(hostEnd - start);
+            std::transform(link.begin() + static_cast<std::ptrdiff_t>(start),
+                           link.begin() + static_cast<std::ptrdiff_t>(hostEnd), folded.begin(), lower);
             lookUp(folded, true, hits);
             return;
         }

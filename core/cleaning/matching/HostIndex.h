@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -70,6 +71,13 @@ private:
     // Host names, and the beginnings of host names that may end in anything.
     Map entries_;
     Map anyEndings_;
+    // One bit per hash of every key of the two maps (a one-hash Bloom filter).
+    static constexpr std::size_t kFilterBits = std::size_t{1} << 14;
+    [[nodiscard]] bool mayHold(std::string_view key) const {
+        const std::size_t bit = Hash{}(key) % kFilterBits;
+        return ((filter_[bit / 64] >> (bit % 64)) & 1U) != 0;
+    }
+    std::array<std::uint64_t, kFilterBits / 64> filter_{};
     // The most labels a beginning in anyEndings_ has.
     std::size_t anyEndingLabels_ = 0;
 };

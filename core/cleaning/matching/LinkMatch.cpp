@@ -161,12 +161,14 @@ std::size_t LinkMatch::nextProviderWithLiveGroup(std::size_t from, bool pathRule
 void LinkMatch::findParameterProviders() {
     parameterProvidersFound_ = true;
     parameterProviders_.clear();
+    askedPerLinkProviders_.clear();
     parameterMembers_.assign((matcher_->providers_.size() + 63) / 64, 0);
     for (const CompiledProvider* provider : providers_) {
         if (provider->paramRegexes.empty() && provider->referralParamRegexes.empty()) continue;
         if (isException(*provider)) continue;
         const std::size_t number = matcher_->providerNumber(*provider);
         parameterProviders_.push_back(provider);
+        if (matcher_->isAskedPerLink(number)) askedPerLinkProviders_.push_back(provider);
         parameterMembers_[number / 64] |= std::uint64_t{1} << (number % 64);
     }
 }
@@ -174,7 +176,8 @@ void LinkMatch::findParameterProviders() {
 std::optional<ParameterRule> LinkMatch::strippingProviderRule(std::string_view name,
                                                               const CompiledProvider& provider) const {
     const std::size_t number = matcher_->providerNumber(provider);
-    if (const RuleMatcher::NameRules* answers = matcher_->nameRules(name)) {
+    const RuleMatcher::NameRules* answers = matcher_->isAskedPerLink(number) ? nullptr : matcher_->nameRules(name);
+    if (answers != nullptr) {
         for (const auto& hit : answers->providerRules) {
             if (hit.list == number && matcher_->paramRuleEnabled(number, hit.rule))
                 return providerRule(provider, hit.rule);
@@ -207,10 +210,23 @@ std::optional<ParameterRule> LinkMatch::strippingRule(std::string_view name) {
     if (!parameterProvidersFound_) findParameterProviders();
     if (const RuleMatcher::NameRules* answers = matcher_->nameRules(name)) {
         // The name's rules come in provider order, and so do the parameter providers: the first
-        // enabled rule of one of them is the answer.
+        // enabled rule of one of them is the answer, unless a provider asked per link comes first.
+        std::size_t found = matcher_->providers_.size();
         for (const auto& hit : answers->providerRules) {
-            if (isParameterProvider(hit.list) && matcher_->paramRuleEnabled(hit.list, hit.rule))
-                return providerRule(matcher_->providers_[hit.list], hit.rule);
+            if (isParameterProvider(hit.list) && matcher_->paramRuleEnabled(hit.list, hit.rule)) {
+                found = hit.list;
+                break;
+            }
+        }
+        for (const CompiledProvider* provider : askedPerLinkProviders_) {
+            if (matcher_->providerNumber(*provider) >= found) break;
+            if (auto rule = strippingProviderRule(name, *provider)) return rule;
+        }
+        if (found < matcher_->providers_.size()) {
+            for (const auto& hit : answers->providerRules) {
+                if (hit.list == found && matcher_->paramRuleEnabled(hit.list, hit.rule))
+                    return providerRule(matcher_->providers_[hit.list], hit.rule);
+            }
         }
     } else {
         for (const CompiledProvider* provider : parameterProviders_) {

@@ -135,6 +135,8 @@ private:
     // The providers whose parameter rules apply, found at the first parameter question.
     bool parameterProvidersFound_ = false;
     std::vector<const CompiledProvider*> parameterProviders_;
+    // Those of them whose rules are asked per link (RuleMatcher::isAskedPerLink), in order.
+    std::vector<const CompiledProvider*> askedPerLinkProviders_;
     std::vector<std::uint64_t> parameterMembers_;
 };
 

@@ -137,9 +137,11 @@ void NameRuleIndex::lookup(std::size_t list, const Hits* hits, std::string_view 
     if (list >= lists_.size()) return;
     if (hits != nullptr) {
         // Hits were added list by list in rule order, so each list's hits are contiguous and sorted.
-        for (const Hit& hit : *hits) {
-            if (hit.list == list && (literalHits.empty() || literalHits.back() != hit.rule))
-                literalHits.push_back(hit.rule);
+        // A common name has hits in hundreds of lists: its run is found, not scanned for.
+        auto hit = std::lower_bound(hits->begin(), hits->end(), list,
+                                    [](const Hit& entry, std::size_t number) { return entry.list < number; });
+        for (; hit != hits->end() && hit->list == list; ++hit) {
+            if (literalHits.empty() || literalHits.back() != hit->rule) literalHits.push_back(hit->rule);
         }
     }
     for (const RegexRule& rule : lists_[list].regexRules) {

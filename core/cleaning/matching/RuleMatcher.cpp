@@ -69,7 +69,6 @@ void RuleMatcher::buildFragmentIndex() {
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         const std::string_view pattern = providers_[i].urlRegex.pattern();
         ProviderIndex& index = index_[i];
-        index.urlPattern = patterns.try_emplace(pattern, static_cast<std::uint32_t>(patterns.size())).first->second;
         if (const auto shape = HostIndex::read(pattern)) {
             // Found by its host; its group stays empty, so the fragment index never offers it.
             hosts_.add(*shape, static_cast<std::uint32_t>(i));
@@ -77,6 +76,7 @@ void RuleMatcher::buildFragmentIndex() {
             (void)fragmentIndex_.addGroup({});
             continue;
         }
+        index.urlPattern = patterns.try_emplace(pattern, static_cast<std::uint32_t>(patterns.size())).first->second;
         index.urlFilter = fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true));
         (void)fragmentIndex_.addGroup(std::span(&index.urlFilter, 1));
     }
@@ -122,7 +122,15 @@ void RuleMatcher::buildNameIndexes() {
         for (const auto& rule : provider.referralParamRegexes)
             names.emplace_back(rule.pattern);
         providerNames_.addList(names);
-        if (providerNames_.hasExpressionRules(list)) regexLists_.push_back(list);
+        if (!providerNames_.hasExpressionRules(list)) continue;
+        // A site's expression rules matter only on links to that site: running their filters for
+        // every new name cost more than all other name work with the filter list's sites.
+        if (index_[list].urlFilter == kHostKeyed) {
+            if (askedPerLink_.size() <= list / 64) askedPerLink_.resize(list / 64 + 1, 0);
+            askedPerLink_[list / 64] |= std::uint64_t{1} << (list % 64);
+        } else {
+            regexLists_.push_back(list);
+        }
     }
     names.clear();
     for (const auto& rule : fallbackRules_)
@@ -141,16 +149,20 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
     // `certain`: the host index has answered for the pattern; otherwise its filter, then its expression.
     const auto consider = [&](std::uint32_t number, bool certain) {
         const ProviderIndex& index = index_[number];
-        // The same pattern text gives the same filter, so both are answered once per link.
-        std::uint8_t& answer = link.patternAnswers_[index.urlPattern];
-        if (answer == 0) {
-            const bool matched =
-                certain || ((index.urlFilter == kHostKeyed || fragmentIndex_.passes(index.urlFilter, link.scan_)) &&
-                            providers_[number].urlRegex.search(text));
-            answer = matched ? 2 : 1;
+        bool matched = certain;
+        if (index.urlFilter == kHostKeyed) {
+            matched = matched || providers_[number].urlRegex.search(text);
+        } else {
+            // The same pattern text gives the same filter, so both are answered once per link.
+            std::uint8_t& answer = link.patternAnswers_[index.urlPattern];
+            if (answer == 0) {
+                answer = fragmentIndex_.passes(index.urlFilter, link.scan_) && providers_[number].urlRegex.search(text)
+                             ? 2
+                             : 1;
+            }
+            matched = answer == 2;
         }
-        if (answer == 2 && isCategoryEnabled(providers_[number].category))
-            link.providers_.push_back(&providers_[number]);
+        if (matched && isCategoryEnabled(providers_[number].category)) link.providers_.push_back(&providers_[number]);
     };
     // Both give providers in load order; merged, so is the list.
     auto host = link.hostHits_.begin();
@@ -195,8 +207,9 @@ void RuleMatcher::computeNameRules(std::string_view name, const std::string& low
     const NameRuleIndex::Hits* hits = providerNames_.wordHits(lowerName);
     std::vector<std::uint32_t> lists = regexLists_;
     if (hits != nullptr) {
-        for (const auto& hit : *hits)
-            lists.push_back(hit.list);
+        for (const auto& hit : *hits) {
+            if (!isAskedPerLink(hit.list)) lists.push_back(hit.list);
+        }
         std::sort(lists.begin(), lists.end());
         lists.erase(std::unique(lists.begin(), lists.end()), lists.end());
     }

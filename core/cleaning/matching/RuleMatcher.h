@@ -59,7 +59,8 @@ private:
     static constexpr std::uint32_t kHostKeyed = UINT32_MAX;
     struct ProviderIndex {
         std::uint32_t urlFilter = 0;
-        // Providers with the same URL pattern text share one answer per link.
+        // Providers with the same URL pattern text share one answer per link (those the host index
+        // answers for need none).
         std::uint32_t urlPattern = 0;
         std::vector<std::uint32_t> exceptionFilters;
         // Its "redirections", then its "encodedRedirections".
@@ -91,6 +92,11 @@ private:
         return static_cast<std::size_t>(&provider - providers_.data());
     }
     [[nodiscard]] bool paramRuleEnabled(std::size_t provider, std::size_t rule) const;
+    // Whether a provider's parameter rules are left out of the answers kept per name and asked of
+    // the name directly, for the links the provider matches.
+    [[nodiscard]] bool isAskedPerLink(std::size_t provider) const {
+        return provider / 64 < askedPerLink_.size() && ((askedPerLink_[provider / 64] >> (provider % 64)) & 1U) != 0;
+    }
     [[nodiscard]] bool fallbackRuleEnabled(std::size_t rule) const;
 
     std::span<const CompiledProvider> providers_;
@@ -109,8 +115,10 @@ private:
 
     NameRuleIndex providerNames_;
     NameRuleIndex fallbackNames_;
-    // Providers with rules that the name index cannot answer by lookup alone, in ascending order.
+    // Providers with rules that the name index cannot answer by lookup alone, in ascending order,
+    // except those asked per link (site-bound ones: one bit each).
     std::vector<std::uint32_t> regexLists_;
+    std::vector<std::uint64_t> askedPerLink_;
     // Names repeat from link to link, so their answers are kept.
     mutable NameAnswers<NameRules> nameRules_{kKeptNameAnswers};
     mutable std::string lowerName_;
