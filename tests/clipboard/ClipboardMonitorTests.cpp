@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,12 @@ constexpr const char* kPost = "https://www.reddit.com/r/cpp/comments/abc/title/"
 // What a person does, one step at a time, and what the clipboard, the counts and the warning are
 // afterwards. Each row starts from the rows before it.
 TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
-    enum class Act { copy, image, concealed, tick };
+    // What the person does: copy a text, an image or a password manager's secret, or wait for the next tick.
+    using Act = std::function<void(Harness&, const std::string&)>;
+    const Act copy = [](Harness& h, const std::string& text) { h.pasteboard.copyText(text); };
+    const Act image = [](Harness& h, const std::string&) { h.pasteboard.copyImage(); };
+    const Act concealed = [](Harness& h, const std::string& text) { h.pasteboard.copyConcealedText(text); };
+    const Act tick = [](Harness& h, const std::string&) { h.executor.fireTimers(); };
     struct Step {
         Act act;
         std::string text;
@@ -31,19 +37,19 @@ TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
         bool warned;
     };
     const std::vector<Step> steps = {
-        {Act::tick, "", kTracked, 0, false},            // what was there at start stays as it is
-        {Act::copy, kTracked, kClean, 1, false},        // a tracked link is cleaned and counted
-        {Act::tick, "", kClean, 1, false},              // its own write is not taken for a copy
-        {Act::copy, kTracked, kClean, 2, false},        // the same link copied again by hand
-        {Act::copy, kRisky, kRisky, 2, true},           // a risky command is warned about
-        {Act::image, "", "<no text>", 2, true},         // an image keeps the warning
-        {Act::concealed, kTracked, kTracked, 2, true},  // a secret is neither read nor cleaned
-        {Act::copy, "hello", "hello", 2, false},        // plain text ends the warning
-        {Act::copy, std::string("a\0b", 3), std::string("a\0b", 3), 2, false},
-        {Act::copy, "\xff\xfe https://x.example/?utm_source=1", "\xff\xfe https://x.example/?utm_source=1", 2, false},
-        {Act::copy, std::string(10'000'000, 'a'), std::string(10'000'000, 'a'), 2, false},
-        {Act::copy, kRisky, kRisky, 2, true},
-        {Act::copy, "https://news.example/" + std::string(10'000'000, 'p') + "?utm_source=1",
+        {tick, "", kTracked, 0, false},            // what was there at start stays as it is
+        {copy, kTracked, kClean, 1, false},        // a tracked link is cleaned and counted
+        {tick, "", kClean, 1, false},              // its own write is not taken for a copy
+        {copy, kTracked, kClean, 2, false},        // the same link copied again by hand
+        {copy, kRisky, kRisky, 2, true},           // a risky command is warned about
+        {image, "", "<no text>", 2, true},         // an image keeps the warning
+        {concealed, kTracked, kTracked, 2, true},  // a secret is neither read nor cleaned
+        {copy, "hello", "hello", 2, false},        // plain text ends the warning
+        {copy, std::string("a\0b", 3), std::string("a\0b", 3), 2, false},
+        {copy, "\xff\xfe https://x.example/?utm_source=1", "\xff\xfe https://x.example/?utm_source=1", 2, false},
+        {copy, std::string(10'000'000, 'a'), std::string(10'000'000, 'a'), 2, false},
+        {copy, kRisky, kRisky, 2, true},
+        {copy, "https://news.example/" + std::string(10'000'000, 'p') + "?utm_source=1",
          "https://news.example/" + std::string(10'000'000, 'p') + "?utm_source=1", 2, true},  // left like an image
     };
     Harness h;
@@ -51,20 +57,7 @@ TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
     auto& monitor = h.start();
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const auto& step = steps[i];
-        switch (step.act) {
-            case Act::copy:
-                h.pasteboard.copyText(step.text);
-                break;
-            case Act::image:
-                h.pasteboard.copyImage();
-                break;
-            case Act::concealed:
-                h.pasteboard.copyConcealedText(step.text);
-                break;
-            case Act::tick:
-                h.executor.fireTimers();
-                break;
-        }
+        step.act(h, step.text);
         h.executor.runMainTasks();  // a change is looked at as soon as the clipboard announces it
         EXPECT_TRUE(h.clipboard() == step.clipboard) << "step " << i;
         EXPECT_EQ(h.stored(StatsTracker::totalKey), step.cleaned) << "step " << i;
