@@ -44,12 +44,16 @@ protected:
         setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     }
 
-    // Runs the tool in-process.
-    static Invocation invoke(const std::vector<std::string>& arguments, const std::string& input = {}) {
+    // Runs the tool in-process; with `network`, every command fetches through it and rules manifests
+    // must be signed with `key`.
+    static Invocation invoke(const std::vector<std::string>& arguments, const std::string& input = {},
+                             HttpsClient* network = nullptr,
+                             const RuleSigningKey& key = RuleManifestSignature::releaseKey) {
         std::istringstream in(input);
         std::ostringstream out;
         std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err);
+        const int status =
+            network ? cli::run(arguments, in, out, err, *network, key) : cli::run(arguments, in, out, err);
         return {status, out.str(), err.str()};
     }
 

@@ -5,10 +5,8 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -93,11 +91,7 @@ protected:
     }
 
     Invocation invoke(const std::vector<std::string>& arguments) {
-        std::istringstream in;
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err, client_, key_.publicKey());
-        return {status, out.str(), err.str()};
+        return ToolTest::invoke(arguments, {}, &client_, key_.publicKey());
     }
 
     // The paths the origin was asked for since the last call.

@@ -4,7 +4,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -122,13 +121,7 @@ protected:
         return seen_;
     }
 
-    Invocation invoke(const std::vector<std::string>& arguments) {
-        std::istringstream in;
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err, hurried_);
-        return {status, out.str(), err.str()};
-    }
+    Invocation invoke(const std::vector<std::string>& arguments) { return ToolTest::invoke(arguments, {}, &hurried_); }
 
     std::mutex mutex_;
     std::vector<Seen> seen_;
