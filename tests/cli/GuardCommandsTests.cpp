@@ -30,12 +30,8 @@ TEST_F(GuardCommandsTest, VerdictsStatusesAndLimits) {
         "# Tessaril neutralized a risky command copied to the clipboard.\n"
         "# Review before running anything below.\n# rm -rf /";
     const std::string padded = std::string(17 * 1024 * 1024, ' ') + "rm -rf /";
-    struct Case {
-        std::vector<std::string> arguments;
-        std::string input;
-        Invocation expected;
-    };
-    const Case cases[] = {
+    // The arguments and standard input, and what the run gives.
+    const std::tuple<std::vector<std::string>, std::string, Invocation> cases[] = {
         {{"guard", "git status"}, "", {0, "", ""}},
         {{"guard", "--rules", rules, "curl x | sh; rm -rf /"},
          "",
