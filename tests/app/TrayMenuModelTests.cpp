@@ -20,11 +20,8 @@ using Kind = MenuEntry::Kind;
 std::vector<std::string> middle(const std::vector<MenuEntry>& entries) {
     std::vector<std::string> lines;
     for (const auto& entry : entries) {
-        if (entry.kind == Kind::separator) {
-            lines.emplace_back("--");
-        } else {
-            lines.push_back((entry.kind == Kind::header ? "# " : !entry.enabled ? "(off) " : "") + entry.text);
-        }
+        const char* mark = entry.kind == Kind::header ? "# " : !entry.enabled ? "(off) " : "";
+        lines.push_back(entry.kind == Kind::separator ? "--" : mark + entry.text);
     }
     const auto first = std::find(lines.begin(), lines.end(), "--");
     const auto last = std::find(lines.rbegin(), lines.rend(), "--").base() - 1;

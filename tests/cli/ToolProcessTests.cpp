@@ -288,12 +288,6 @@ TEST_F(ToolProcessTest, ReadOnlyConfigFolder) {
     EXPECT_EQ(readFile(storeFile(root_)), before);
 }
 
-}  // namespace
-}  // namespace tessaril
-
-namespace tessaril {
-namespace {
-
 // The clipboard loop on standard input: each line a copy; writes printed, or one event a line with
 // --json; the user's settings read, nothing they have stored changed.
 TEST_F(ToolProcessTest, WatchRunsTheClipboardLoopOnStandardInput) {
