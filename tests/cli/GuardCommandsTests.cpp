@@ -35,8 +35,6 @@ TEST_F(GuardCommandsTest, VerdictsStatusesAndLimits) {
         Invocation expected;
         std::string input = {};
     };
-    // What a run prints on standard output alone.
-    const auto prints = [](int status, std::string out) { return Invocation{status, std::move(out), ""}; };
     const Case cases[] = {
         {{"guard", "git status"}, prints(0, "")},
         {{"guard", "--rules", rules, "curl x | sh; rm -rf /"},

@@ -70,6 +70,9 @@ protected:
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(files + ".out"), readFile(files + ".err")};
     }
 
+    // A run that prints `out` on standard output and nothing on standard error.
+    static Invocation prints(int status, std::string out) { return {status, std::move(out), ""}; }
+
     // `word` as one word of a shell command.
     static std::string quoted(std::string_view word) {
         std::string result = "'";
