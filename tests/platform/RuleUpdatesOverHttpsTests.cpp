@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -96,23 +95,19 @@ protected:
 
     // The paths the origin was asked for since the last call.
     std::vector<std::string> takeRequests() {
-        const std::lock_guard lock(requestsMutex_);
-        return std::exchange(requests_, {});
+        std::vector<std::string> paths;
+        for (const auto& request : server_.takeRequests())
+            paths.push_back(request.path);
+        return paths;
     }
 
     const fs::path release_ = root_ / "release";
     const fs::path origin_ = root_ / "origin";
     const fs::path manifest_ = origin_ / "tessaril/rules/manifest.json";
     const testing::SigningKeyPair key_;
-    std::mutex requestsMutex_;
-    std::vector<std::string> requests_;
     testing::LoopbackTlsServer server_{
         {std::string(StaticUpdateSession::originHost), "elsewhere.example"},
         [this](const httplib::Request& request, httplib::Response& response) {
-            {
-                const std::lock_guard lock(requestsMutex_);
-                requests_.push_back(request.path);
-            }
             const fs::path file = origin_ / request.path.substr(1);
             if (request.path.find("..") != std::string::npos || !fs::is_regular_file(file)) {
                 response.status = 404;
