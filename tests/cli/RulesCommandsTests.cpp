@@ -176,14 +176,10 @@ TEST_F(RulesCommandsTest, BadImportsChangeNothing) {
     wrongType[6]["type"] = "Tracking";
     auto tooMany = good;
     for (int i = 0; i < 600; ++i) {
-        const std::string name = "x" + std::to_string(i);
-        tooMany[7]["rules"].push_back({{"id", "Custom:" + name},
-                                       {"pattern", name},
-                                       {"displayName", name},
-                                       {"category", "Custom"},
-                                       {"source", "Custom"},
-                                       {"isEnabled", true},
-                                       {"matchCount", 0}});
+        auto rule = good[7]["rules"][0];  // the custom rule "mine", renamed
+        rule["id"] = "Custom:x" + std::to_string(i);
+        rule["pattern"] = rule["displayName"] = "x" + std::to_string(i);
+        tooMany[7]["rules"].push_back(rule);
     }
     const std::string refused = "tessaril: nothing was imported: ";
     const std::pair<std::string, std::string> bad[] = {
