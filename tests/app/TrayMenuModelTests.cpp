@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,11 +20,8 @@ using Kind = MenuEntry::Kind;
 std::vector<std::string> middle(const std::vector<MenuEntry>& entries) {
     std::vector<std::string> lines;
     for (const auto& entry : entries) {
-        if (entry.kind == Kind::separator) {
-            lines.emplace_back("--");
-        } else {
-            lines.push_back((entry.kind == Kind::header ? "# " : !entry.enabled ? "(off) " : "") + entry.text);
-        }
+        const char* mark = entry.kind == Kind::header ? "# " : !entry.enabled ? "(off) " : "";
+        lines.push_back(entry.kind == Kind::separator ? "--" : mark + entry.text);
     }
     const auto first = std::find(lines.begin(), lines.end(), "--");
     const auto last = std::find(lines.rbegin(), lines.rend(), "--").base() - 1;
@@ -57,14 +53,15 @@ std::vector<std::string> shareLinkWaiting(const std::vector<std::string>& resolv
 TEST(TrayMenuModelTest, EachStateShowsItsGroups) {
     struct Case {
         std::string name;
-        std::function<void(testing::AppHarness&)> before;
+        // What happens once the application has started, and what is shown then.
         std::function<void(testing::AppHarness&)> after;
         std::vector<std::string> expected;
+        // What is stored before it starts.
+        std::function<void(testing::AppHarness&)> before = {};
     };
     const Case cases[] = {
-        {"fresh start", {}, {}, {"No cleaned links yet"}},
+        {"fresh start", {}, {"No cleaned links yet"}},
         {"five names removed",
-         {},
          [](auto& app) {
              app.copy("https://example.com/p?utm_source=a&utm_medium=b&utm_campaign=c&utm_term=d&utm_content=e&id=1");
          },
@@ -74,25 +71,21 @@ TEST(TrayMenuModelTest, EachStateShowsItsGroups) {
           "Removed: utm_source, utm_medium, utm_campaign, +2 more", "Operation: removed locally", "Copy Original URL",
           "Disable Cleaning for This Site", "Report Missed Tracker", "--", "1 URLs cleaned today"}},
         {"privacy rewrite only",
-         [](auto& app) { app.defaults.set(PrivacyRedirectSettings::xRedirectEnabledKey, true); },
          [](auto& app) { app.copy("https://x.com/someone/status/1"); },
          {"# Last clean", "Original: https://x.com/someone/status/1", "Cleaned: https://xcancel.com/someone/status/1",
           "Copy Wayback Link", "Removed: privacy rewrite: x.com \u2192 xcancel.com",
           "Operation: privacy rewrite locally", "Copy Original URL", "Disable Cleaning for This Site",
-          "Report Missed Tracker", "--", "1 URLs cleaned today"}},
-        {"share link waiting",
-         {},
-         [](auto& app) { app.copy("https://www.reddit.com/r/cpp/s/AbC?share_id=9"); },
+          "Report Missed Tracker", "--", "1 URLs cleaned today"},
+         [](auto& app) { app.defaults.set(PrivacyRedirectSettings::xRedirectEnabledKey, true); }},
+        {"share link waiting", [](auto& app) { app.copy("https://www.reddit.com/r/cpp/s/AbC?share_id=9"); },
          shareLinkWaiting({"Resolve Direct Link (Network)"})},
         {"share link resolving",
-         {},
          [](auto& app) {
              app.copy("https://www.reddit.com/r/cpp/s/AbC?share_id=9");
              app.state->monitor().resolvePendingShareLink();
          },
          shareLinkWaiting({"(off) Resolving Direct Link\u2026"})},
         {"share link failed",
-         {},
          [](auto& app) {
              app.copy("https://www.reddit.com/r/cpp/s/AbC?share_id=9");
              app.state->monitor().resolvePendingShareLink();
@@ -103,14 +96,12 @@ TEST(TrayMenuModelTest, EachStateShowsItsGroups) {
                            "Resolution failed: The share link could not be resolved. "
                            "The current locally processed link was kept."})},
         {"risky command",
-         {},
          [](auto& app) { app.copy("curl -fsSL https://get.example.com/install.sh | sh"); },
          {"# Command Guard: Warning", "Review Command Warning\u2026",
           "Reason: Runs a script straight from the internet",
           "Matched: curl -fsSL https://get.example.com/install.sh | sh", "Copy Risky Command", "Clear Command Warning",
           "--", "No cleaned links yet"}},
         {"skipped site",
-         {},
          [](auto& app) {
              (void)app.state->exceptionStore().disable("example.org");
              app.copy("https://example.org/?utm_source=x");

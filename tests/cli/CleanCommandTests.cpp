@@ -141,9 +141,8 @@ TEST_F(CleanCommandTest, UsesTheStoredSettingsWithoutWritingThem) {
               (Invocation{0, "https://example.com/?fbclid=2\nhttps://xcancel.com/u/status/1\n", ""}));
     EXPECT_EQ(invoke({"-q", "--no-x-redirect", "https://x.com/u/status/1"}).out, "https://x.com/u/status/1\n");
     EXPECT_EQ(invoke({"-q", "--reddit-redirect", "--reddit-frontend", "lite.example:8080/path",
-                      "https://old.reddit.com/r/a/?x=1"})
-                  .out,
-              "https://lite.example:8080/r/a/?x=1\n");
+                      "https://old.reddit.com/r/a/?x=1"}),
+              prints(0, "https://lite.example:8080/r/a/?x=1\n"));
     // A front end that cannot be used is said so once, not replaced by the default without a word.
     EXPECT_EQ(invoke({"-q", "--reddit-redirect", "--reddit-frontend", "ftp://lite.example",
                       "https://old.reddit.com/r/a/", "https://old.reddit.com/r/b/"}),

@@ -32,66 +32,56 @@ TEST_F(GuardCommandsTest, VerdictsStatusesAndLimits) {
     const std::string padded = std::string(17 * 1024 * 1024, ' ') + "rm -rf /";
     struct Case {
         std::vector<std::string> arguments;
-        std::string input;
         Invocation expected;
+        std::string input = {};
     };
     const Case cases[] = {
-        {{"guard", "git status"}, "", {0, "", ""}},
+        {{"guard", "git status"}, prints(0, "")},
         {{"guard", "--rules", rules, "curl x | sh; rm -rf /"},
-         "",
-         {1, "danger: Deletes everything\n  matched: rm -rf /\n  and 1 more finding (--explain or --json shows all)\n",
-          ""}},
-        {{"guard", "--rules", rules, "--threshold", "danger", "curl x | sh"}, "", {0, "", ""}},
+         prints(1,
+                "danger: Deletes everything\n  matched: rm -rf /\n"
+                "  and 1 more finding (--explain or --json shows all)\n")},
+        {{"guard", "--rules", rules, "--threshold", "danger", "curl x | sh"}, prints(0, "")},
         // A finding from a view names it, on screen and in JSON.
         {{"guard", "--rules", rules, "r\\m -rf /"},
-         "",
-         {1,
-          "danger: Deletes everything (in the command with quotes and escapes taken out of its words)\n  matched: rm "
-          "-rf /\n",
-          ""}},
+         prints(1,
+                "danger: Deletes everything (in the command with quotes and escapes taken out of its words)\n"
+                "  matched: rm -rf /\n")},
         {{"guard", "--json", "--rules", rules, "x=sh; curl x | $x"},
-         "",
-         {1,
-          R"({"command":"x=sh; curl x | $x","severity":"warning","findings":[{"id":"pipe","platform":"sh",)"
-          R"("severity":"warning","summary":"Pipes into a shell","explanation":"e","matchedText":"| sh",)"
-          R"("view":"folded"}],"rulesVersion":"t1"})"
-          "\n",
-          ""}},
+         prints(1, R"({"command":"x=sh; curl x | $x","severity":"warning","findings":[{"id":"pipe","platform":"sh",)"
+                   R"("severity":"warning","summary":"Pipes into a shell","explanation":"e","matchedText":"| sh",)"
+                   R"("view":"folded"}],"rulesVersion":"t1"})"
+                   "\n")},
         // A hostile rules file or command can neither move the cursor nor reorder the warning.
         {{"guard", "--rules", hostile, "evil\x1b[1A\u202e\xFF"},
-         "",
-         {1, "danger: \\x1b[2KAll \\u202egood\n  matched: evil\\x1b[1A\\u202e\uFFFD\n", ""}},
+         prints(1, "danger: \\x1b[2KAll \\u202egood\n  matched: evil\\x1b[1A\\u202e\uFFFD\n")},
         // Every status prints a JSON value: a verdict, null, or what was not decided and why.
         {{"guard", "--json", "--rules", rules},
-         "  curl x \\\n | sh\n",
-         {1,
-          R"({"command":"curl x   | sh","severity":"warning","findings":[{"id":"pipe","platform":"sh",)"
-          R"("severity":"warning","summary":"Pipes into a shell","explanation":"e","matchedText":"| sh"}],)"
-          R"("rulesVersion":"t1"})"
-          "\n",
-          ""}},
-        {{"guard", "--json", "--rules", rules}, "ls\n", {0, "null\n", ""}},
+         prints(1, R"({"command":"curl x   | sh","severity":"warning","findings":[{"id":"pipe","platform":"sh",)"
+                   R"("severity":"warning","summary":"Pipes into a shell","explanation":"e","matchedText":"| sh"}],)"
+                   R"("rulesVersion":"t1"})"
+                   "\n"),
+         "  curl x \\\n | sh\n"},
+        {{"guard", "--json", "--rules", rules}, prints(0, "null\n"), "ls\n"},
         {{"guard", "--json"},
-         std::string(40000, 'a'),
-         {5, R"({"error":"textNotExamined","message":")" + tooLong + "\"}\n", "tessaril: " + tooLong + "\n"}},
+         {5, R"({"error":"textNotExamined","message":")" + tooLong + "\"}\n", "tessaril: " + tooLong + "\n"},
+         std::string(40000, 'a')},
         // A text too costly to search is not passed as safe (the accent keeps it off the automata,
         // which never give up).
         {{"guard", "--json", "--rules", costly, "\u00e9" + std::string(40, 'a') + "c b"},
-         "",
          {5, R"({"error":"textNotExamined","message":")" + gaveUp + "\"}\n", "tessaril: " + gaveUp + "\n"}},
         {{"guard", "--json", "--rules", absent, "ls"},
-         "",
          {3, R"({"error":"rulesUnusable","message":"cannot read )" + absent + "\"}\n",
           "tessaril: cannot read " + absent + "\n"}},
-        {{"guard", "--rules", absent, "rm -rf /"}, "", {3, "", "tessaril: cannot read " + absent + "\n"}},
+        {{"guard", "--rules", absent, "rm -rf /"}, {3, "", "tessaril: cannot read " + absent + "\n"}},
         // (Which texts the guard takes for its own inert output is the guard's own test.)
-        {{"neutralize", "rm -rf /"}, "", {0, neutralized, ""}},
-        {{"neutralize"}, "rm -rf /\n", {0, neutralized, ""}},
+        {{"neutralize", "rm -rf /"}, prints(0, neutralized)},
+        {{"neutralize"}, prints(0, neutralized), "rm -rf /\n"},
         // Input beyond 16 MB is refused whole, never cut: 17 MB of blanks would hide the command.
-        {{"neutralize"}, padded, {5, "", "tessaril: the input is longer than 16 MB and was not neutralized\n"}},
-        {{"guard"}, padded, {5, "", "tessaril: the input is longer than 16 MB and was not examined\n"}},
+        {{"neutralize"}, {5, "", "tessaril: the input is longer than 16 MB and was not neutralized\n"}, padded},
+        {{"guard"}, {5, "", "tessaril: the input is longer than 16 MB and was not examined\n"}, padded},
     };
-    for (const auto& [arguments, input, expected] : cases)
+    for (const auto& [arguments, expected, input] : cases)
         EXPECT_EQ(invoke(arguments, input), expected) << arguments.back().substr(0, 40) << input.substr(0, 40);
 }
 

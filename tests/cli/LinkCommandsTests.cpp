@@ -20,12 +20,12 @@ TEST_F(LinkCommandsTest, EachCommandPrintsItsAnswerOrSaysWhyNot) {
         {{"map", "https://maps.apple.com/?q=Cafe&ll=1,2&z=3"},
          {0, "https://www.google.com/maps/search/Cafe/@1,2,3z\n", ""}},
         {{"map", "--json", "https://www.google.com/maps/search/?api=1&query=1,2"},
-         {0,
-          R"({"target":"appleMaps","url":"https://maps.apple.com/?ll=1,2","operation":{"kind":"functional_transformation",)"
-          R"("inputURL":"https://www.google.com/maps/search/?api=1&query=1,2","outputURL":"https://maps.apple.com/?ll=1,2",)"
-          R"("removedParameters":[],"networkUsed":false,"note":"Open in Apple Maps"}})"
-          "\n",
-          ""}},
+         prints(
+             0,
+             R"({"target":"appleMaps","url":"https://maps.apple.com/?ll=1,2","operation":{"kind":"functional_transformation",)"
+             R"("inputURL":"https://www.google.com/maps/search/?api=1&query=1,2","outputURL":"https://maps.apple.com/?ll=1,2",)"
+             R"("removedParameters":[],"networkUsed":false,"note":"Open in Apple Maps"}})"
+             "\n")},
         {{"map", "https://maps.apple.com/?q=Cafe&utm_source=x"},
          {1, "",
           "tessaril: no conversion: not an https Apple Maps or Google Maps link of a shape both services understand "
@@ -38,10 +38,9 @@ TEST_F(LinkCommandsTest, EachCommandPrintsItsAnswerOrSaysWhyNot) {
         {{"share", "--context", " worth a read ", "https://x.com/a/status/1?utm_source=x"},
          {0, "https://x.com/a/status/1\nworth a read\n\nPrivacy link: https://xcancel.com/a/status/1\n", ""}},
         {{"share", "--context", "ignored", "https://www.reddit.com/r/cpp/comments/abc/my_post/?utm_source=share"},
-         {0,
-          "my post\nhttps://www.reddit.com/r/cpp/comments/abc/my_post/\n\n"
-          "Privacy link: https://safereddit.com/r/cpp/comments/abc/my_post/\n",
-          ""}},
+         prints(0,
+                "my post\nhttps://www.reddit.com/r/cpp/comments/abc/my_post/\n\n"
+                "Privacy link: https://safereddit.com/r/cpp/comments/abc/my_post/\n")},
         {{"share", "https://example.com/?utm_source=x"},
          {1, "",
           "tessaril: not an X or Reddit web link, or one on a site exception: https://example.com/?utm_source=x\n"}},

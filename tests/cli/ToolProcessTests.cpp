@@ -118,11 +118,11 @@ TEST_F(ToolProcessTest, StatisticsAndSwitches) {
         {{"prefs", "set", "proactive_dailyRules", "false"}, {0, "", ""}},
         {{"prefs", "set", "notifications_enabled", "off"}, {0, "", ""}},
         {{"prefs", "list"},
-         {0,
-          "notifications_enabled false\nnotifications_command_warnings_enabled true\nproactive_unknownAlerts false\n"
-          "proactive_dailyRules false\nproactive_automaticInstall false\nproactive_weeklyApp false\n"
-          "commandGuard_neutralize false\n",
-          ""}},
+         prints(
+             0,
+             "notifications_enabled false\nnotifications_command_warnings_enabled true\nproactive_unknownAlerts false\n"
+             "proactive_dailyRules false\nproactive_automaticInstall false\nproactive_weeklyApp false\n"
+             "commandGuard_neutralize false\n")},
         {{"prefs", "set", "stats_totalCleaned", "true"},
          {2, "", "tessaril: there is no switch \"stats_totalCleaned\"; `tessaril prefs list` shows them all\n"}},
         {{"prefs", "set", "proactive_weeklyApp", "1"},
@@ -287,12 +287,6 @@ TEST_F(ToolProcessTest, ReadOnlyConfigFolder) {
     EXPECT_EQ(spawn({"blocklist", "list"}, {}, script).out, "*:mytag\n");
     EXPECT_EQ(readFile(storeFile(root_)), before);
 }
-
-}  // namespace
-}  // namespace tessaril
-
-namespace tessaril {
-namespace {
 
 // The clipboard loop on standard input: each line a copy; writes printed, or one event a line with
 // --json; the user's settings read, nothing they have stored changed.

@@ -44,12 +44,16 @@ protected:
         setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     }
 
-    // Runs the tool in-process.
-    static Invocation invoke(const std::vector<std::string>& arguments, const std::string& input = {}) {
+    // Runs the tool in-process; with `network`, every command fetches through it and rules manifests
+    // must be signed with `key`.
+    static Invocation invoke(const std::vector<std::string>& arguments, const std::string& input = {},
+                             HttpsClient* network = nullptr,
+                             const RuleSigningKey& key = RuleManifestSignature::releaseKey) {
         std::istringstream in(input);
         std::ostringstream out;
         std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err);
+        const int status =
+            network ? cli::run(arguments, in, out, err, *network, key) : cli::run(arguments, in, out, err);
         return {status, out.str(), err.str()};
     }
 
@@ -65,6 +69,9 @@ protected:
         const int status = std::system((command + " <" + files + " >" + files + ".out 2>" + files + ".err").c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(files + ".out"), readFile(files + ".err")};
     }
+
+    // A run that prints `out` on standard output and nothing on standard error.
+    static Invocation prints(int status, std::string out) { return {status, std::move(out), ""}; }
 
     // `word` as one word of a shell command.
     static std::string quoted(std::string_view word) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/MonitorHarness.h"
@@ -22,55 +24,42 @@ constexpr const char* kPost = "https://www.reddit.com/r/cpp/comments/abc/title/"
 // What a person does, one step at a time, and what the clipboard, the counts and the warning are
 // afterwards. Each row starts from the rows before it.
 TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
-    enum class Act { copy, image, concealed, tick };
-    struct Step {
-        Act act;
-        std::string text;
-        std::string clipboard;
-        std::int64_t cleaned;
-        bool warned;
-    };
+    // What the person does: copy a text, an image or a password manager's secret, or wait for the next tick.
+    using Act = std::function<void(Harness&, const std::string&)>;
+    const Act copy = [](Harness& h, const std::string& text) { h.pasteboard.copyText(text); };
+    const Act image = [](Harness& h, const std::string&) { h.pasteboard.copyImage(); };
+    const Act concealed = [](Harness& h, const std::string& text) { h.pasteboard.copyConcealedText(text); };
+    const Act tick = [](Harness& h, const std::string&) { h.executor.fireTimers(); };
+    // The act and its text, then the clipboard, the clean count and whether a warning stands.
+    using Step = std::tuple<Act, std::string, std::string, std::int64_t, bool>;
     const std::vector<Step> steps = {
-        {Act::tick, "", kTracked, 0, false},            // what was there at start stays as it is
-        {Act::copy, kTracked, kClean, 1, false},        // a tracked link is cleaned and counted
-        {Act::tick, "", kClean, 1, false},              // its own write is not taken for a copy
-        {Act::copy, kTracked, kClean, 2, false},        // the same link copied again by hand
-        {Act::copy, kRisky, kRisky, 2, true},           // a risky command is warned about
-        {Act::image, "", "<no text>", 2, true},         // an image keeps the warning
-        {Act::concealed, kTracked, kTracked, 2, true},  // a secret is neither read nor cleaned
-        {Act::copy, "hello", "hello", 2, false},        // plain text ends the warning
-        {Act::copy, std::string("a\0b", 3), std::string("a\0b", 3), 2, false},
-        {Act::copy, "\xff\xfe https://x.example/?utm_source=1", "\xff\xfe https://x.example/?utm_source=1", 2, false},
-        {Act::copy, std::string(10'000'000, 'a'), std::string(10'000'000, 'a'), 2, false},
-        {Act::copy, kRisky, kRisky, 2, true},
-        {Act::copy, "https://news.example/" + std::string(10'000'000, 'p') + "?utm_source=1",
+        {tick, "", kTracked, 0, false},            // what was there at start stays as it is
+        {copy, kTracked, kClean, 1, false},        // a tracked link is cleaned and counted
+        {tick, "", kClean, 1, false},              // its own write is not taken for a copy
+        {copy, kTracked, kClean, 2, false},        // the same link copied again by hand
+        {copy, kRisky, kRisky, 2, true},           // a risky command is warned about
+        {image, "", "<no text>", 2, true},         // an image keeps the warning
+        {concealed, kTracked, kTracked, 2, true},  // a secret is neither read nor cleaned
+        {copy, "hello", "hello", 2, false},        // plain text ends the warning
+        {copy, std::string("a\0b", 3), std::string("a\0b", 3), 2, false},
+        {copy, "\xff\xfe https://x.example/?utm_source=1", "\xff\xfe https://x.example/?utm_source=1", 2, false},
+        {copy, std::string(10'000'000, 'a'), std::string(10'000'000, 'a'), 2, false},
+        {copy, kRisky, kRisky, 2, true},
+        {copy, "https://news.example/" + std::string(10'000'000, 'p') + "?utm_source=1",
          "https://news.example/" + std::string(10'000'000, 'p') + "?utm_source=1", 2, true},  // left like an image
     };
     Harness h;
     h.pasteboard.copyText(kTracked);
     auto& monitor = h.start();
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        const auto& step = steps[i];
-        switch (step.act) {
-            case Act::copy:
-                h.pasteboard.copyText(step.text);
-                break;
-            case Act::image:
-                h.pasteboard.copyImage();
-                break;
-            case Act::concealed:
-                h.pasteboard.copyConcealedText(step.text);
-                break;
-            case Act::tick:
-                h.executor.fireTimers();
-                break;
-        }
+        const auto& [act, text, clipboard, cleaned, warned] = steps[i];
+        act(h, text);
         h.executor.runMainTasks();  // a change is looked at as soon as the clipboard announces it
-        EXPECT_TRUE(h.clipboard() == step.clipboard) << "step " << i;
-        EXPECT_EQ(h.stored(StatsTracker::totalKey), step.cleaned) << "step " << i;
-        EXPECT_EQ(monitor.cleanedCountToday(), step.cleaned) << "step " << i;
-        EXPECT_EQ(monitor.lastCommandRisk().has_value(), step.warned) << "step " << i;
-        EXPECT_EQ(h.defaults.objectExists(ClipboardMonitor::lastCommandRiskKey), step.warned) << "step " << i;
+        EXPECT_TRUE(h.clipboard() == clipboard) << "step " << i;
+        EXPECT_EQ(h.stored(StatsTracker::totalKey), cleaned) << "step " << i;
+        EXPECT_EQ(monitor.cleanedCountToday(), cleaned) << "step " << i;
+        EXPECT_EQ(monitor.lastCommandRisk().has_value(), warned) << "step " << i;
+        EXPECT_EQ(h.defaults.objectExists(ClipboardMonitor::lastCommandRiskKey), warned) << "step " << i;
     }
     EXPECT_EQ(h.notifier.shown().size(), 4U);  // two cleans and two warnings
     EXPECT_EQ(h.executor.firstTimerInterval(), std::chrono::milliseconds(500));
@@ -85,16 +74,10 @@ TEST(ClipboardMonitor, FollowsACopySessionStepByStep) {
 
 // The stored switches, and what a risky command or a link does under them.
 TEST(ClipboardMonitor, StoredSwitchesDecideWhatACopyDoes) {
-    struct Case {
-        const char* name;
-        std::vector<std::pair<std::string_view, DefaultsValue>> stored;
-        bool autoClean;
-        const char* copied;
-        std::string clipboard;
-        bool warned;
-        std::int64_t warnings;
-        std::int64_t neutralized;
-    };
+    // The name, what is stored, the auto-clean switch and what is copied; then the clipboard, whether
+    // a warning stands, and the warnings and neutralized commands counted.
+    using Case = std::tuple<const char*, std::vector<std::pair<std::string_view, DefaultsValue>>, bool, const char*,
+                            std::string, bool, std::int64_t, std::int64_t>;
     const std::string neutralized = CommandGuard::neutralizedCommand(kRisky);
     const auto threshold = ClipboardMonitor::commandGuardThresholdKey;
     const std::vector<Case> cases = {
@@ -105,18 +88,18 @@ TEST(ClipboardMonitor, StoredSwitchesDecideWhatACopyDoes) {
         {"danger passes a warning", {{threshold, std::string("danger")}}, true, kRisky, kRisky, false, 0, 0},
         {"'Danger' is no threshold", {{threshold, std::string("Danger")}}, true, kRisky, kRisky, true, 1, 0},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, stored, autoClean, copied, clipboard, warned, warnings, neutralizedCount] : cases) {
         Harness h;
-        for (const auto& [key, value] : c.stored)
+        for (const auto& [key, value] : stored)
             h.defaults.set(key, value);
         auto& monitor = h.start();
-        monitor.setEnabled(c.autoClean);
-        h.copy(c.copied);
+        monitor.setEnabled(autoClean);
+        h.copy(copied);
         h.executor.fireTimers();  // a neutralized text is the monitor's own write: not examined again
-        EXPECT_EQ(h.clipboard(), c.clipboard) << c.name;
-        EXPECT_EQ(monitor.lastCommandRisk().has_value(), c.warned) << c.name;
-        EXPECT_EQ(h.stored(StatsTracker::commandWarningsKey), c.warnings) << c.name;
-        EXPECT_EQ(h.stored(StatsTracker::neutralizedCommandsKey), c.neutralized) << c.name;
+        EXPECT_EQ(h.clipboard(), clipboard) << name;
+        EXPECT_EQ(monitor.lastCommandRisk().has_value(), warned) << name;
+        EXPECT_EQ(h.stored(StatsTracker::commandWarningsKey), warnings) << name;
+        EXPECT_EQ(h.stored(StatsTracker::neutralizedCommandsKey), neutralizedCount) << name;
     }
 }
 

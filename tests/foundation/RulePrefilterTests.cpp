@@ -15,10 +15,8 @@ namespace {
 using Fragments = std::vector<std::string>;
 
 TEST(RulePrefilter, KeepsTheMostSelectiveLiteralEveryMatchContains) {
-    const struct {
-        const char* pattern;
-        Fragments fragments;  // the most selective requirement
-    } cases[] = {
+    // Each pattern and its most selective requirement.
+    const std::pair<const char*, Fragments> cases[] = {
         {"curl[^ ]+ \\| sh", {" | sh"}},
         {"(?i)\\b(?:IWR|irm)\\b", {"irm", "iwr"}},
         {"rm\\s+-rf|mkfs\\.\\w+", {"-rf", "mkfs."}},
@@ -41,10 +39,10 @@ TEST(RulePrefilter, KeepsTheMostSelectiveLiteralEveryMatchContains) {
         // Too many texts together: a new stretch starts where they would be too many.
         {"(?:a|b|c|d|e)(?:f|g|h|i|j)xyzw", {"fxyzw", "gxyzw", "hxyzw", "ixyzw", "jxyzw"}},
     };
-    for (const auto& c : cases) {
-        const auto filter = RulePrefilter::fromPattern(c.pattern);
-        ASSERT_FALSE(filter.requirements().empty()) << c.pattern;
-        EXPECT_EQ(filter.requirements().front(), c.fragments) << c.pattern;
+    for (const auto& [pattern, fragments] : cases) {
+        const auto filter = RulePrefilter::fromPattern(pattern);
+        ASSERT_FALSE(filter.requirements().empty()) << pattern;
+        EXPECT_EQ(filter.requirements().front(), fragments) << pattern;
     }
     // Whatever the reading is unsure of lets every text through, even inside a look-around.
     for (const char* pattern : {"abc|\\d+", "[a-z]+", "a(?i)bc", "(?x) a b c", "\\Qabc\\E", "(?#c)abc", "(abc",

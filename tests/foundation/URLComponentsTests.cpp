@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace tessaril {
@@ -23,40 +24,31 @@ URLComponents parsed(std::string_view text) {
 }
 
 TEST(URLComponents, SplitsEveryPartKeepingItsTextAsWritten) {
-    struct Case {
-        std::string_view text;
-        Opt scheme, user, password, host, portText;
-        std::string_view path;
-        Opt query, fragment;
+    // The text, then its scheme, user, password, host, port, path, query and fragment.
+    using Parts = std::tuple<Opt, Opt, Opt, Opt, Opt, std::string_view, Opt, Opt>;
+    const std::pair<std::string_view, Parts> cases[] = {
+        {"HTTPS://Ex.COM:0443/A%2fb?X=1#Top", {"HTTPS", {}, {}, "Ex.COM", "0443", "/A%2fb", "X=1", "Top"}},
+        {"https://u%40s:p:w@h/", {"https", "u%40s", "p:w", "h", {}, "/", {}, {}}},
+        {"ftp://@h:/", {"ftp", "", {}, "h", "", "/", {}, {}}},
+        {"file:///etc/hosts", {"file", {}, {}, "", {}, "/etc/hosts", {}, {}}},
+        {"http://h?#", {"http", {}, {}, "h", {}, "", "", ""}},
+        {"http://h/p?a=1?b=2#x#y?z", {"http", {}, {}, "h", {}, "/p", "a=1?b=2", "x#y?z"}},
+        {"mailto:someone@example.org?subject=Hi", {"mailto", {}, {}, {}, {}, "someone@example.org", "subject=Hi", {}}},
+        {"//cdn.example.net/lib.js", {{}, {}, {}, "cdn.example.net", {}, "/lib.js", {}, {}}},
+        {"../a/b:c?q", {{}, {}, {}, {}, {}, "../a/b:c", "q", {}}},
+        {"", {{}, {}, {}, {}, {}, "", {}, {}}},
+        {"http://[fe80::1%25eth0]:8080/", {"http", {}, {}, "[fe80::1%25eth0]", "8080", "/", {}, {}}},
+        {"http://[v7.a:b]/", {"http", {}, {}, "[v7.a:b]", {}, "/", {}, {}}},
+        {"https://x/search?filter[0]=a#[b]", {"https", {}, {}, "x", {}, "/search", "filter[0]=a", "[b]"}},
+        {"https://日本語.jp/✓?q=é", {"https", {}, {}, "日本語.jp", {}, "/✓", "q=é", {}}},
     };
-    const Case cases[] = {
-        {"HTTPS://Ex.COM:0443/A%2fb?X=1#Top", "HTTPS", {}, {}, "Ex.COM", "0443", "/A%2fb", "X=1", "Top"},
-        {"https://u%40s:p:w@h/", "https", "u%40s", "p:w", "h", {}, "/", {}, {}},
-        {"ftp://@h:/", "ftp", "", {}, "h", "", "/", {}, {}},
-        {"file:///etc/hosts", "file", {}, {}, "", {}, "/etc/hosts", {}, {}},
-        {"http://h?#", "http", {}, {}, "h", {}, "", "", ""},
-        {"http://h/p?a=1?b=2#x#y?z", "http", {}, {}, "h", {}, "/p", "a=1?b=2", "x#y?z"},
-        {"mailto:someone@example.org?subject=Hi", "mailto", {}, {}, {}, {}, "someone@example.org", "subject=Hi", {}},
-        {"//cdn.example.net/lib.js", {}, {}, {}, "cdn.example.net", {}, "/lib.js", {}, {}},
-        {"../a/b:c?q", {}, {}, {}, {}, {}, "../a/b:c", "q", {}},
-        {"", {}, {}, {}, {}, {}, "", {}, {}},
-        {"http://[fe80::1%25eth0]:8080/", "http", {}, {}, "[fe80::1%25eth0]", "8080", "/", {}, {}},
-        {"http://[v7.a:b]/", "http", {}, {}, "[v7.a:b]", {}, "/", {}, {}},
-        {"https://x/search?filter[0]=a#[b]", "https", {}, {}, "x", {}, "/search", "filter[0]=a", "[b]"},
-        {"https://日本語.jp/✓?q=é", "https", {}, {}, "日本語.jp", {}, "/✓", "q=é", {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        const URLComponents u = parsed(c.text);
-        EXPECT_EQ(u.string(), c.text);
-        EXPECT_EQ(u.scheme(), c.scheme);
-        EXPECT_EQ(u.percentEncodedUser(), c.user);
-        EXPECT_EQ(u.percentEncodedPassword(), c.password);
-        EXPECT_EQ(u.percentEncodedHost(), c.host);
-        EXPECT_EQ(u.portText(), c.portText);
-        EXPECT_EQ(u.percentEncodedPath(), c.path);
-        EXPECT_EQ(u.percentEncodedQuery(), c.query);
-        EXPECT_EQ(u.percentEncodedFragment(), c.fragment);
+    for (const auto& [text, parts] : cases) {
+        const URLComponents u = parsed(text);
+        EXPECT_EQ(u.string(), text);
+        EXPECT_EQ(Parts(u.scheme(), u.percentEncodedUser(), u.percentEncodedPassword(), u.percentEncodedHost(),
+                        u.portText(), u.percentEncodedPath(), u.percentEncodedQuery(), u.percentEncodedFragment()),
+                  parts)
+            << text;
     }
     EXPECT_EQ(parsed("http://h:65535/").port(), 65535);
     EXPECT_EQ(parsed("http://h:0080/").port(), 80);

@@ -3,11 +3,11 @@
 
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "platform/autostart/XdgAutostart.h"
 #include "platform/paths/CoreResources.h"
 #include "platform/paths/XdgPaths.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace tessaril {
@@ -61,12 +61,6 @@ TEST(CoreResources, LookupOrder) {
     EXPECT_TRUE(coreResources() && coreResources()->url("data.min", "json"));
 }
 
-std::string contentsOf(const fs::path& file) {
-    std::ostringstream text;
-    text << std::ifstream(file).rdbuf();
-    return text.str();
-}
-
 TEST(XdgAutostart, WritesAnEntryThatStartsThisProgramAndRemovesIt) {
     const testing::TemporaryDirectory config;
     // The Exec line quotes a path with spaces, doubles a percent sign and escapes twice what the
@@ -80,7 +74,7 @@ TEST(XdgAutostart, WritesAnEntryThatStartsThisProgramAndRemovesIt) {
         const XdgAutostart autostart(config.path(), executable);
         EXPECT_EQ(autostart.setEnabled(true), std::nullopt);
         EXPECT_EQ(autostart.setEnabled(true), std::nullopt);
-        EXPECT_EQ(contentsOf(config.path() / "autostart/tessaril.desktop"),
+        EXPECT_EQ(testing::readFile(config.path() / "autostart/tessaril.desktop"),
                   "[Desktop Entry]\nType=Application\nName=Tessaril\n" + std::string(execLine) +
                       "\nX-GNOME-Autostart-enabled=true\n");
         EXPECT_EQ(std::distance(fs::directory_iterator(config.path() / "autostart"), fs::directory_iterator()), 1);

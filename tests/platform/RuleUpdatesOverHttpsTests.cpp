@@ -4,11 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <mutex>
-#include <sstream>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -93,32 +90,24 @@ protected:
     }
 
     Invocation invoke(const std::vector<std::string>& arguments) {
-        std::istringstream in;
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err, client_, key_.publicKey());
-        return {status, out.str(), err.str()};
+        return ToolTest::invoke(arguments, {}, &client_, key_.publicKey());
     }
 
     // The paths the origin was asked for since the last call.
     std::vector<std::string> takeRequests() {
-        const std::lock_guard lock(requestsMutex_);
-        return std::exchange(requests_, {});
+        std::vector<std::string> paths;
+        for (const auto& request : server_.takeRequests())
+            paths.push_back(request.path);
+        return paths;
     }
 
     const fs::path release_ = root_ / "release";
     const fs::path origin_ = root_ / "origin";
     const fs::path manifest_ = origin_ / "tessaril/rules/manifest.json";
     const testing::SigningKeyPair key_;
-    std::mutex requestsMutex_;
-    std::vector<std::string> requests_;
     testing::LoopbackTlsServer server_{
         {std::string(StaticUpdateSession::originHost), "elsewhere.example"},
         [this](const httplib::Request& request, httplib::Response& response) {
-            {
-                const std::lock_guard lock(requestsMutex_);
-                requests_.push_back(request.path);
-            }
             const fs::path file = origin_ / request.path.substr(1);
             if (request.path.find("..") != std::string::npos || !fs::is_regular_file(file)) {
                 response.status = 404;

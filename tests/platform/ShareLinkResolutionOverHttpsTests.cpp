@@ -2,9 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -84,21 +82,8 @@ private:
 
 class ShareLinkResolutionOverHttpsTest : public testing::ToolTest {
 protected:
-    // What reached the server: the host and target of each request, with the headers that matter.
-    struct Seen {
-        std::string address;
-        std::string agent;
-        std::string accept;
-        std::string cookie;
-    };
-
     void answer(const httplib::Request& request, httplib::Response& response) {
         const std::string address = request.get_header_value("Host") + request.path;
-        {
-            const std::scoped_lock lock(mutex_);
-            seen_.push_back({request.get_header_value("Host") + request.target, request.get_header_value("User-Agent"),
-                             request.get_header_value("Accept"), request.get_header_value("Cookie")});
-        }
         const auto page = kPages.find(address);
         if (page == kPages.end()) {
             response.status = 404;
@@ -117,21 +102,8 @@ protected:
         response.set_content("<html><title>\x1b]0;pwned\x07</title></html>", "text/html");
     }
 
-    std::vector<Seen> seen() {
-        const std::scoped_lock lock(mutex_);
-        return seen_;
-    }
+    Invocation invoke(const std::vector<std::string>& arguments) { return ToolTest::invoke(arguments, {}, &hurried_); }
 
-    Invocation invoke(const std::vector<std::string>& arguments) {
-        std::istringstream in;
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = cli::run(arguments, in, out, err, hurried_);
-        return {status, out.str(), err.str()};
-    }
-
-    std::mutex mutex_;
-    std::vector<Seen> seen_;
     std::optional<testing::LoopbackTlsServer> server_{
         std::in_place,
         std::vector<std::string>{"redd.it", "reddit.com", "www.reddit.com", "old.reddit.com", "www.instagram.com",
@@ -171,11 +143,12 @@ TEST_F(ShareLinkResolutionOverHttpsTest, FollowsOnlyTheServiceToAPostLink) {
     }
 
     // Each request was the resolver's own, with nothing of an earlier answer, and none left the services.
-    for (const Seen& request : seen()) {
-        EXPECT_EQ(request.agent, "Tessaril/1.0") << request.address;
-        EXPECT_EQ(request.accept, "text/html,application/xhtml+xml") << request.address;
-        EXPECT_EQ(request.cookie, "") << request.address;
-        EXPECT_FALSE(request.address.starts_with("www.example.com")) << request.address;
+    for (const auto& request : server_->takeRequests()) {
+        const std::string address = request.get_header_value("Host") + request.target;
+        EXPECT_EQ(request.get_header_value("User-Agent"), "Tessaril/1.0") << address;
+        EXPECT_EQ(request.get_header_value("Accept"), "text/html,application/xhtml+xml") << address;
+        EXPECT_EQ(request.get_header_value("Cookie"), "") << address;
+        EXPECT_FALSE(address.starts_with("www.example.com")) << address;
     }
 }
 
@@ -193,8 +166,8 @@ TEST_F(ShareLinkResolutionOverHttpsTest, ToolPrintsTheCleanPostLinkOrWhyNot) {
         EXPECT_EQ(invoke(arguments), expected) << arguments.back();
     EXPECT_EQ(invoke({"resolve"}).status, 2);
     // The tracker came off before the link went to Instagram.
-    for (const Seen& request : seen())
-        EXPECT_EQ(request.address.find("tracker"), std::string::npos) << request.address;
+    for (const auto& request : server_->takeRequests())
+        EXPECT_EQ(request.target.find("tracker"), std::string::npos) << request.target;
 
     const auto json = invoke({"resolve", "--json", "https://redd.it/four"});
     ASSERT_EQ(json.status, 0) << json.err;

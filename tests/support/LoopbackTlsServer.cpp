@@ -67,7 +67,14 @@ LoopbackTlsServer::LoopbackTlsServer(const std::vector<std::string>& names, Hand
 
     server_ = std::make_unique<httplib::SSLServer>(certificate.get(), key.get());
     require(server_->is_valid(), "server");
-    server_->Get(".*", std::move(handler));
+    server_->Get(".*",
+                 [this, handler = std::move(handler)](const httplib::Request& request, httplib::Response& response) {
+                     {
+                         const std::scoped_lock lock(mutex_);
+                         requests_.push_back(request);
+                     }
+                     handler(request, response);
+                 });
     const int port = server_->bind_to_any_port("127.0.0.1");
     require(port > 0, "bind");
     port_ = static_cast<std::uint16_t>(port);
@@ -82,6 +89,11 @@ LoopbackTlsServer::~LoopbackTlsServer() {
     shutdown_.notify_all();
     server_->stop();
     thread_.join();
+}
+
+std::vector<httplib::Request> LoopbackTlsServer::takeRequests() {
+    const std::scoped_lock lock(mutex_);
+    return std::exchange(requests_, {});
 }
 
 void LoopbackTlsServer::waitForShutdown() {

@@ -29,6 +29,8 @@ public:
 
     [[nodiscard]] CurlHttpsClient::LoopbackNetwork network() const { return {authority_, port_}; }
 
+    // Every request that reached the server since the last call, in the order they came.
+    [[nodiscard]] std::vector<httplib::Request> takeRequests();
     // For a handler that must never answer: returns once the server is shutting down.
     void waitForShutdown();
     [[nodiscard]] bool shuttingDown();
@@ -39,6 +41,7 @@ private:
     std::unique_ptr<httplib::SSLServer> server_;
     std::thread thread_;
     std::mutex mutex_;
+    std::vector<httplib::Request> requests_;
     std::condition_variable shutdown_;
     bool shuttingDown_ = false;
 };

@@ -17,36 +17,36 @@ json release(const json& desktop, const std::string& product = "Tessaril") {
     return {{"product", product}, {"desktop", desktop}};
 }
 
+// The release file for `desktop`, served whole.
+ScriptedHttpsClient::Reply served(const json& desktop, const std::string& product = "Tessaril", int status = 200) {
+    return {status, release(desktop, product).dump(), {}};
+}
+
 // The running application is 1.4, build 40.
 TEST(DesktopUpdateCheckerTest, JudgesTheReleaseFileAgainstTheRunningApplication) {
     const std::string failed = "Could not check for updates. Try again later.";
     const std::string upToDate = "Tessaril is up to date.";
     const std::pair<ScriptedHttpsClient::Reply, std::string> cases[] = {
-        {{200,
-          release({{"currentVersion", "1.4"}, {"currentBuild", 41}, {"downloadUrl", "https://elsewhere.example/get"}})
-              .dump(),
-          {}},
+        {served({{"currentVersion", "1.4"}, {"currentBuild", 41}, {"downloadUrl", "https://elsewhere.example/get"}}),
          "Update available: Tessaril 1.4 (Build 41)."},
-        {{200, release({{"currentVersion", "1.4.0.1"}, {"releaseDate", "soon"}}).dump(), {}},
-         "Update available: Tessaril 1.4.0.1."},
-        {{200, release({{"currentVersion", "1.4"}}).dump(), {}}, upToDate},
-        {{200, release({{"currentVersion", "1.3.9"}, {"currentBuild", 99}}).dump(), {}}, upToDate},
-        {{200, release({{"currentVersion", "1.2.3.4.5"}}).dump(), {}}, failed},
-        {{200, release({{"currentVersion", "v1.5"}}).dump(), {}}, failed},
-        {{200, release({{"currentVersion", "1.5-beta"}}).dump(), {}}, failed},
-        {{200, release({{"currentVersion", "1234567890"}}).dump(), {}}, failed},
-        {{200, release({{"currentVersion", "1.5"}, {"currentBuild", -1}}).dump(), {}}, failed},
-        {{200, release({{"currentVersion", "1.5"}, {"currentBuild", "41"}}).dump(), {}}, failed},
-        {{200, release({{"currentVersion", "1.5"}}, "tessaril").dump(), {}}, failed},
+        {served({{"currentVersion", "1.4.0.1"}, {"releaseDate", "soon"}}), "Update available: Tessaril 1.4.0.1."},
+        {served({{"currentVersion", "1.4"}}), upToDate},
+        {served({{"currentVersion", "1.3.9"}, {"currentBuild", 99}}), upToDate},
+        {served({{"currentVersion", "1.2.3.4.5"}}), failed},
+        {served({{"currentVersion", "v1.5"}}), failed},
+        {served({{"currentVersion", "1.5-beta"}}), failed},
+        {served({{"currentVersion", "1234567890"}}), failed},
+        {served({{"currentVersion", "1.5"}, {"currentBuild", -1}}), failed},
+        {served({{"currentVersion", "1.5"}, {"currentBuild", "41"}}), failed},
+        {served({{"currentVersion", "1.5"}}, "tessaril"), failed},
         {{200, "", {}}, failed},
-        {{404, release({{"currentVersion", "1.5"}}).dump(), {}}, failed},
+        {served({{"currentVersion", "1.5"}}, "Tessaril", 404), failed},
         {ScriptedHttpsClient::redirect("https://elsewhere.example/tessaril/releases/desktop.json", 302), failed},
     };
     for (const auto& [reply, expected] : cases) {
         ScriptedHttpsClient web;
         web.answer(DesktopUpdateChecker::releaseURL(), reply);
-        web.answer("https://elsewhere.example/tessaril/releases/desktop.json",
-                   {200, release({{"currentVersion", "9"}}).dump(), {}});
+        web.answer("https://elsewhere.example/tessaril/releases/desktop.json", served({{"currentVersion", "9"}}));
         ManualTaskExecutor executor;
         const StaticUpdateSession session(web);
         DesktopUpdateChecker checker(session, executor);

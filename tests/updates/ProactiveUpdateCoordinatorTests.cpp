@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tessaril {
@@ -25,19 +26,10 @@ namespace {
 enum class Before { nothing, rulesCheck, releaseCheck };
 enum class During { nothing, weeklyOff, gone };
 
-struct Case {
-    std::string name;
-    bool dailyRules;
-    bool weeklyApp;
-    Before before;
-    During during;
-    // Expected: which checks the first tick claimed; the requests and notifications of the next hour.
-    bool rulesClaimedAtStart;
-    bool appClaimedAtStart;
-    std::size_t manifestRequests;
-    std::size_t releaseRequests;
-    std::vector<std::string> notified;
-};
+// A case's name, its two switches and what goes on before and after the start, then what is
+// expected: which checks the first tick claimed, and the requests and notifications of the next hour.
+using Case =
+    std::tuple<std::string, bool, bool, Before, During, bool, bool, std::size_t, std::size_t, std::vector<std::string>>;
 
 TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAReleaseOnce) {
     const std::string available = "Update available: Tessaril 1.5 (Build 50).";
@@ -49,7 +41,8 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
         {"weekly off before answer", false, true, Before::nothing, During::weeklyOff, false, true, 0, 1, {}},
         {"coordinator gone before answer", false, true, Before::nothing, During::gone, false, true, 0, 1, {}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, dailyRules, weeklyApp, before, during, rulesClaimedAtStart, appClaimedAtStart,
+                      manifestRequests, releaseRequests, expectedNotices] : cases) {
         testing::TemporaryDirectory folder;
         const FixedPaths paths(folder.path());
         InMemoryUserDefaults defaults;
@@ -66,10 +59,10 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
             {.paths = &paths, .diagnostic = [](std::string_view) {}, .session = &session, .executor = &executor});
         DesktopUpdateChecker desktop(session, executor);
         ProactivePreferences preferences(defaults);
-        preferences.setDailyRules(c.dailyRules);
-        preferences.setWeeklyApp(c.weeklyApp);
-        if (c.before == Before::rulesCheck) rules.checkForUpdates(false);
-        if (c.before == Before::releaseCheck) desktop.check("1.4", 40);
+        preferences.setDailyRules(dailyRules);
+        preferences.setWeeklyApp(weeklyApp);
+        if (before == Before::rulesCheck) rules.checkForUpdates(false);
+        if (before == Before::releaseCheck) desktop.check("1.4", 40);
 
         const auto attempted = [&defaults](ProactivePreferences::Check check) {
             return defaults.objectExists(std::string(ProactivePreferences::lastAttemptPrefix) +
@@ -81,12 +74,12 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
             [&notified](std::string_view text) { notified.emplace_back(text); });
         coordinator->start();
         coordinator->start();
-        EXPECT_EQ(executor.runningTimers(), 1U) << c.name;
-        EXPECT_EQ(executor.firstTimerInterval(), std::chrono::seconds(60)) << c.name;
-        EXPECT_EQ(attempted(ProactivePreferences::Check::rules), c.rulesClaimedAtStart) << c.name;
-        EXPECT_EQ(attempted(ProactivePreferences::Check::app), c.appClaimedAtStart) << c.name;
-        if (c.during == During::weeklyOff) preferences.setWeeklyApp(false);
-        if (c.during == During::gone) coordinator.reset();
+        EXPECT_EQ(executor.runningTimers(), 1U) << name;
+        EXPECT_EQ(executor.firstTimerInterval(), std::chrono::seconds(60)) << name;
+        EXPECT_EQ(attempted(ProactivePreferences::Check::rules), rulesClaimedAtStart) << name;
+        EXPECT_EQ(attempted(ProactivePreferences::Check::app), appClaimedAtStart) << name;
+        if (during == During::weeklyOff) preferences.setWeeklyApp(false);
+        if (during == During::gone) coordinator.reset();
         // The next hour: a check that was skipped because one was under way runs on a later tick, and
         // a check that ran is not repeated.
         for (int minute = 0; minute < 60; ++minute) {
@@ -101,11 +94,11 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
                 return request.url.find(part) != std::string::npos;
             }));
         };
-        EXPECT_EQ(requestsTo("/rules/"), c.manifestRequests) << c.name;
-        EXPECT_EQ(requestsTo("/releases/"), c.releaseRequests) << c.name;
-        EXPECT_EQ(notified, c.notified) << c.name;
+        EXPECT_EQ(requestsTo("/rules/"), manifestRequests) << name;
+        EXPECT_EQ(requestsTo("/releases/"), releaseRequests) << name;
+        EXPECT_EQ(notified, expectedNotices) << name;
         if (coordinator) coordinator->stop();
-        EXPECT_EQ(executor.runningTimers(), 0U) << c.name;
+        EXPECT_EQ(executor.runningTimers(), 0U) << name;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 namespace tessaril {
@@ -37,12 +38,8 @@ fs::path bundle(const fs::path& at, std::string_view version) {
 }
 
 TEST(RuleBundleTransactionTest, ActivationKeepsExactlyOneEarlierBundle) {
-    struct Case {
-        const char* active;
-        const char* previous;
-        std::map<std::string, std::string> after;
-    };
-    const std::vector<Case> cases = {
+    // The active and previous bundles before, and every entry after.
+    const std::vector<std::tuple<const char*, const char*, std::map<std::string, std::string>>> cases = {
         {nullptr, nullptr, {{"active", "new"}}},
         {"A", nullptr, {{"active", "new"}, {"previous", "A"}}},
         {"A", "P", {{"active", "new"}, {"previous", "A"}}},
@@ -66,14 +63,9 @@ TEST(RuleBundleTransactionTest, ActivationKeepsExactlyOneEarlierBundle) {
 // the undo that failed), never a held directory, and the staged bundle where it was.
 TEST(RuleBundleTransactionTest, FailuresPutTheOldBundlesBack) {
     const std::map<std::string, std::string> before = {{"active", "A"}, {"previous", "P"}, {"staged", "new"}};
-    struct Case {
-        std::string name;
-        // Renames, counted from 1, that fail with their own error; 0 for none.
-        std::vector<int> failingRenames;
-        bool throwBeforeActivation;
-        std::string expectedError;
-        std::map<std::string, std::string> after;
-    };
+    // The name; the renames, counted from 1, that fail with their own error; whether the step before
+    // activation throws; the error expected and every entry after.
+    using Case = std::tuple<std::string, std::vector<int>, bool, std::string, std::map<std::string, std::string>>;
     // What a failed undo leaves: the old previous bundle held aside, the old active one where it was
     // or already moved to previous.
     const std::map<std::string, std::string> activeKept = {{"held-*", "P"}, {"active", "A"}, {"staged", "new"}};

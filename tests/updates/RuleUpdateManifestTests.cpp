@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -153,12 +152,8 @@ TEST(RuleUpdateManifestTest, EncodingIsSortedLeavesOutAbsentValuesAndDecodesToTh
 TEST(RuleUpdateManifestTest, UserFacingTexts) {
     using Kind = RuleUpdateError::Kind;
     // The other kinds' texts are the updater's tests' expected statuses.
-    const std::vector<std::pair<RuleUpdateError, std::string>> errors = {
-        {{Kind::missingFile, "data.min.json"}, "Rules bundle missing data.min.json."},
-        {{Kind::fileSystem, "f"}, "Could not save rules: f"},
-    };
-    for (const auto& [error, text] : errors)
-        EXPECT_EQ(error.what(), text);
+    EXPECT_STREQ(RuleUpdateError(Kind::missingFile, "data.min.json").what(), "Rules bundle missing data.min.json.");
+    EXPECT_STREQ(RuleUpdateError(Kind::fileSystem, "f").what(), "Could not save rules: f");
 
     const auto manifest = RuleUpdateManifest::decode(validManifest().dump());
     const std::vector<std::tuple<RulesUpdateStatus, std::optional<std::string>, bool>> statuses = {

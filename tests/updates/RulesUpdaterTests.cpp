@@ -5,7 +5,6 @@
 #include "core/foundation/Paths.h"
 #include "core/foundation/ResourceBundle.h"
 #include "core/foundation/ScriptedHttpsClient.h"
-#include "core/foundation/Sha256.h"
 #include "core/guard/CommandGuard.h"
 #include "core/preferences/ProactivePreferences.h"
 #include "core/updates/RulesUpdater.h"
@@ -20,10 +19,10 @@
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -97,12 +96,6 @@ void edit(const fs::path& file, const std::function<void(std::string&)>& change)
     writeFile(file, text);
 }
 
-void editManifest(const fs::path& file, const std::function<void(json&)>& change) {
-    json manifest = json::parse(testing::readFile(file));
-    change(manifest);
-    writeFile(file, manifest.dump());
-}
-
 TEST(RulesUpdaterTest, StartUpLoadsTheFirstWholeCandidate) {
     using Strings = std::vector<std::string>;
     const Strings active = {"active", "active_supplement"};
@@ -143,9 +136,21 @@ TEST(RulesUpdaterTest, StartUpLoadsTheFirstWholeCandidate) {
     };
     for (const auto& [name, at] : manifestEdits) {
         spoilers.emplace_back(name, [at = at](const fs::path& b) {
-            editManifest(b / "manifest.json", [&at](json& m) { m[json::json_pointer(at.first)] = at.second; });
+            json manifest = json::parse(testing::readFile(b / "manifest.json"));
+            manifest[json::json_pointer(at.first)] = at.second;
+            writeFile(b / "manifest.json", manifest.dump());
         });
     }
+    // The saved file of earlier versions counts only when it is newer than the shipped rules: one of
+    // `contents`, `age` seconds older than the shipped one, with a version stored or not.
+    const auto savedFile = [](std::string contents, int age, std::string stored = "") {
+        return [=](Machine& m) {
+            if (!stored.empty()) m.defaults().set(RulesUpdater::installedVersionKey, stored);
+            const fs::path file = writeFile(m.data() / "com.orvellelabs.tessaril" / "data.min.json", contents);
+            fs::last_write_time(file, fs::last_write_time(m.shippedRules()) - std::chrono::seconds(age));
+        };
+    };
+    const std::string savedRules = rulesNamed("saved");
     std::vector<Case> cases = {
         {"nothing installed", [](Machine&) {}, shipped, Source::shipped, "shipped-1"},
         {"both bundles", bundles, active, Source::activeBundle, "2"},
@@ -163,38 +168,20 @@ TEST(RulesUpdaterTest, StartUpLoadsTheFirstWholeCandidate) {
              spoilers[2].second(m.rules() / "previous");
          },
          shipped, Source::shipped, "shipped-1"},
+        {"older saved file", savedFile(savedRules, 60), shipped, Source::shipped, "shipped-1"},
+        {"saved file as old as the shipped one", savedFile(savedRules, 0), shipped, Source::shipped, "shipped-1"},
+        {"newer saved file", savedFile(savedRules, -60), saved, Source::legacyFile, "shipped-1"},
+        {"newer saved file keeps the stored version", savedFile(savedRules, -60, "stored-7"), saved, Source::legacyFile,
+         "stored-7"},
+        {"newer saved file that is no rule file", savedFile("{}", -60), shipped, Source::shipped, "shipped-1"},
     };
     for (const auto& [name, spoil] : spoilers) {
-        cases.push_back({"active: " + name,
-                         [&, spoil = spoil](Machine& m) {
-                             bundles(m);
-                             spoil(m.rules() / "active");
-                         },
-                         previous, Source::previousBundle, "1"});
+        const auto setUp = [&, spoil = spoil](Machine& m) {
+            bundles(m);
+            spoil(m.rules() / "active");
+        };
+        cases.push_back({"active: " + name, setUp, previous, Source::previousBundle, "1"});
     }
-    // The saved file of earlier versions counts only when it is newer than the shipped rules.
-    const auto savedFile = [](Machine& m, std::string contents, std::chrono::seconds age) {
-        const fs::path file = writeFile(m.data() / "com.orvellelabs.tessaril" / "data.min.json", contents);
-        fs::last_write_time(file, fs::last_write_time(m.shippedRules()) - age);
-    };
-    cases.push_back({"older saved file",
-                     [&](Machine& m) { savedFile(m, rulesNamed("saved"), std::chrono::seconds(60)); }, shipped,
-                     Source::shipped, "shipped-1"});
-    cases.push_back({"saved file as old as the shipped one",
-                     [&](Machine& m) { savedFile(m, rulesNamed("saved"), std::chrono::seconds(0)); }, shipped,
-                     Source::shipped, "shipped-1"});
-    cases.push_back({"newer saved file",
-                     [&](Machine& m) { savedFile(m, rulesNamed("saved"), std::chrono::seconds(-60)); }, saved,
-                     Source::legacyFile, "shipped-1"});
-    cases.push_back({"newer saved file keeps the stored version",
-                     [&](Machine& m) {
-                         m.defaults().set(RulesUpdater::installedVersionKey, std::string("stored-7"));
-                         savedFile(m, rulesNamed("saved"), std::chrono::seconds(-60));
-                     },
-                     saved, Source::legacyFile, "stored-7"});
-    cases.push_back({"newer saved file that is no rule file",
-                     [&](Machine& m) { savedFile(m, "{}", std::chrono::seconds(-60)); }, shipped, Source::shipped,
-                     "shipped-1"});
 
     for (const auto& [name, setUp, providers, source, version] : cases) {
         Machine machine;
@@ -382,45 +369,40 @@ TEST(RulesUpdaterTest, AReleaseThatFailsAnyCheckChangesNothing) {
     const std::string fileBase = kRulesBase + "2024.10.10/";
     struct Case {
         std::string name;
-        // Changes what the origin serves after the release was published whole.
-        std::function<void(ScriptedHttpsClient&)> spoil;
+        // The file whose answer changes after the release was published whole ("" for none), and
+        // what the origin then serves for it.
+        std::string spoilt;
+        ScriptedHttpsClient::Reply served;
         std::string expected;
         Files files = releaseFiles("release", commandGuardRules("cg-2"));
     };
+    const auto offOrigin = ScriptedHttpsClient::redirect("https://elsewhere.example/tessaril/rules/s.json", 302);
     const Case cases[] = {
-        {"tampered file",
-         [&](ScriptedHttpsClient& web) { web.answer(fileBase + "clearurls", reply(200, rulesNamed("releasf"))); },
+        {"tampered file", "clearurls", reply(200, rulesNamed("releasf")),
          "Downloaded rules failed integrity check: clearurls.json."},
-        {"wrong size",
-         [&](ScriptedHttpsClient& web) { web.answer(fileBase + "clearurls", reply(200, rulesNamed("release") + " ")); },
+        {"wrong size", "clearurls", reply(200, rulesNamed("release") + " "),
          "Downloaded rules were invalid: Unexpected byte count for clearurls.json"},
-        {"over the size limit",
-         [&](ScriptedHttpsClient& web) {
-             web.answer(fileBase + "clearurls", reply(200, std::string(8 * 1024 * 1024 + 1, ' ')));
-         },
+        {"over the size limit", "clearurls", reply(200, std::string(8 * 1024 * 1024 + 1, ' ')),
          "Downloaded rules were invalid: Rule file exceeds size limit"},
-        {"redirect off the origin",
-         [&](ScriptedHttpsClient& web) {
-             web.answer(fileBase + "tessaril-supplementary",
-                        ScriptedHttpsClient::redirect("https://elsewhere.example/tessaril/rules/s.json", 302));
-         },
+        {"redirect off the origin", "tessaril-supplementary", offOrigin,
          "Download failed: HTTP 302 for tessaril-supplementary.json"},
-        {"missing file", [&](ScriptedHttpsClient& web) { web.answer(fileBase + "command-guard", reply(404, "")); },
-         "Download failed: HTTP 404 for command-guard.json"},
-        {"no connection", [](ScriptedHttpsClient&) {}, "Could not connect to the server.",
-         releaseFiles("release", commandGuardRules("cg-2"))},
+        {"missing file", "command-guard", reply(404, ""), "Download failed: HTTP 404 for command-guard.json"},
+        {"no connection", "", {}, "Could not connect to the server."},
         {"rules the engine refuses",
-         [](ScriptedHttpsClient&) {},
+         "",
+         {},
          "Downloaded rules were invalid: Local functional smoke checks failed",
          {{"clearurls", rulesNamed("id")}, {"tessaril-supplementary", rulesNamed("s")}}},
-        {"Command Guard rules without a version", [](ScriptedHttpsClient&) {},
+        {"Command Guard rules without a version",
+         "",
+         {},
          "Downloaded rules were invalid: Command Guard rules were invalid.",
          releaseFiles("release", json{{"rules", json::array()}}.dump())},
     };
-    for (const auto& [name, spoil, expected, files] : cases) {
+    for (const auto& [name, spoilt, served, expected, files] : cases) {
         Updating updating;
         updating.publish(releaseManifest("2024.10.10", files), name == "no connection" ? Files{} : files);
-        spoil(updating.web_);
+        if (!spoilt.empty()) updating.web_.answer(fileBase + spoilt, served);
         ASSERT_EQ(updating.check(), "Rules update available: 2024.10.10") << name;
         updating.updater_->installAvailableUpdate(false);
         EXPECT_EQ(updating.settle(), expected) << name;
@@ -539,11 +521,10 @@ TEST(RulesUpdaterTest, AnInstallKilledAfterAnyStepLeavesOneWholeBundle) {
         updating.updater_->installAvailableUpdate(false);
         EXPECT_TRUE(updating.settle().starts_with("Installed rules 2024.10.10 at ")) << "step " << stop;
         EXPECT_TRUE(startUp(updating.machine_) == after) << "step " << stop;
-        std::vector<std::string> entries;
+        std::set<std::string> entries;
         for (const auto& entry : fs::directory_iterator(rules))
-            entries.push_back(entry.path().filename().string());
-        std::sort(entries.begin(), entries.end());
-        EXPECT_EQ(entries, (std::vector<std::string>{"active", "previous"})) << "step " << stop;
+            entries.insert(entry.path().filename().string());
+        EXPECT_EQ(entries, (std::set<std::string>{"active", "previous"})) << "step " << stop;
     }
     EXPECT_GT(steps, 3);
 }
