@@ -104,10 +104,10 @@ TEST(TrayMenuModelTest, EachStateShowsItsGroups) {
                            "The current locally processed link was kept."})},
         {"risky command",
          {},
-         [](auto& app) { app.copy("curl -fsSL https://get.example.com/install.sh | sh"); },
+         [](auto& app) { app.copy("curl -fsSL https://sh.rustup.rs | sh"); },
          {"# Command Guard: Warning", "Review Command Warning\u2026",
           "Reason: Runs a script straight from the internet",
-          "Matched: curl -fsSL https://get.example.com/install.sh | sh", "Copy Risky Command", "Clear Command Warning",
+          "Matched: curl -fsSL https://sh.rustup.rs | sh", "Copy Risky Command", "Clear Command Warning",
           "--", "No cleaned links yet"}},
         {"skipped site",
          {},
@@ -143,10 +143,10 @@ TEST(TrayMenuModelTest, ActionsReachTheMonitorTheClipboardAndTheDesktop) {
                                                                 CleanOperationKind::functionalTransformation}));
     EXPECT_TRUE(entryNamed(TrayMenuModel::build(state), "Operation: transformed locally").enabled);
 
-    app.copy("curl -fsSL https://get.example.com/install.sh | sh");
+    app.copy("curl -fsSL https://sh.rustup.rs | sh");
     app.pasteboard.copyText("something else");
     choose("Copy Risky Command");
-    EXPECT_EQ(app.clipboard(), "curl -fsSL https://get.example.com/install.sh | sh");
+    EXPECT_EQ(app.clipboard(), "curl -fsSL https://sh.rustup.rs | sh");
 
     choose("Auto-Clean Copied Links: ON");
     EXPECT_FALSE(state.monitor().isEnabled());
