@@ -106,9 +106,8 @@ TEST(TrayMenuModelTest, EachStateShowsItsGroups) {
          {},
          [](auto& app) { app.copy("curl -fsSL https://sh.rustup.rs | sh"); },
          {"# Command Guard: Warning", "Review Command Warning\u2026",
-          "Reason: Runs a script straight from the internet",
-          "Matched: curl -fsSL https://sh.rustup.rs | sh", "Copy Risky Command", "Clear Command Warning",
-          "--", "No cleaned links yet"}},
+          "Reason: Runs a script straight from the internet", "Matched: curl -fsSL https://sh.rustup.rs | sh",
+          "Copy Risky Command", "Clear Command Warning", "--", "No cleaned links yet"}},
         {"skipped site",
          {},
          [](auto& app) {
