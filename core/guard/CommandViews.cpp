@@ -71,13 +71,33 @@ void cutToBoundary(std::string& text, std::size_t maximumBytes) {
     text.resize(end);
 }
 
-// Quoted strings joined by `+` (PowerShell's concatenation) become one quoted string.
+// Whether `text`, less its trailing blanks, ends with the option that hands a shell its script
+// (`-c`, PowerShell's `-Command` or a prefix of it, cmd's `/c` and `/k`): the script's first word
+// starts a statement, quoted or not.
+bool endsWithScriptOption(std::string_view text) {
+    std::size_t end = text.size();
+    while (end > 0 && isBlank(text[end - 1]))
+        --end;
+    std::size_t begin = end;
+    while (begin > 0 && end - begin < 9 && !isBlank(text[begin - 1]))
+        --begin;
+    if (begin > 0 && !isBlank(text[begin - 1])) return false;
+    std::string word(text.substr(begin, end - begin));
+    for (char& c : word)
+        c = isLetter(c) ? static_cast<char>(c | 0x20) : c;
+    return word == "/c" || word == "/k" ||
+           (word.size() >= 2 && std::string_view("-command").substr(0, word.size()) == word);
+}
+
+// Quoted strings joined by `+` (PowerShell's concatenation) become one quoted string. The
+// quoted script of a shell's `-c` is walked into, since its own strings are joined when it runs.
 std::string concatenationsJoined(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        const std::size_t close = c == '\'' || c == '"' ? closingQuote(text, i, text.size()) : npos;
+        const bool quoted = (c == '\'' || c == '"') && !endsWithScriptOption(out);
+        const std::size_t close = quoted ? closingQuote(text, i, text.size()) : npos;
         if (close == npos) {
             out += c;
             continue;
@@ -255,6 +275,12 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
             std::size_t end = begin;
             while (end < text.size() && isNameCharacter(text[end]))
                 ++end;
+            // PowerShell's environment variables (`$env:x`) are assigned and used like its own.
+            if (end - begin == 3 && lowerAscii(text.substr(begin, 3)) == "env" && end + 1 < text.size() &&
+                text[end] == ':' && isNameCharacter(text[end + 1])) {
+                for (++end; end < text.size() && isNameCharacter(text[end]);)
+                    ++end;
+            }
             const std::string_view name = text.substr(begin, end - begin);
             if (braced && !name.empty()) {
                 if (auto expansion = defaultExpansion(text, end)) {
@@ -345,7 +371,9 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
         }
         if (std::string_view(";&|\n({").find(c) != npos) {
             statementStarts = true;
-        } else if (!isBlank(c)) {
+        } else if (isBlank(c) || c == '"' || c == '\'') {
+            statementStarts = statementStarts || endsWithScriptOption(out);
+        } else {
             statementStarts = false;
         }
         out += c;

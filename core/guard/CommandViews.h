@@ -46,7 +46,7 @@ inline constexpr std::size_t maximumDecodingDepth = 2;
 // (`cu\<LF>rl`); other line continuations become a blank. In a text with Windows paths (`C:\`,
 // `\\host`) a backslash is a separator, not an escape.
 [[nodiscard]] std::string unquotedWords(std::string_view text);
-// Simple assignments (`a=cu`, `$a='i'`, cmd's `set a=cu`) substituted where the variables are used
+// Simple assignments (`a=cu`, `$a='i'`, `$env:a='i'`, cmd's `set a=cu`) substituted where the variables are used
 // (`$a`, `${a}`, `%a%`), the defaults of expansions of unset variables filled in (`${a:-cu}`),
 // concatenations of quoted strings (`'i'+'ex'`) joined, aliases (`alias g=curl`) substituted where
 // they are used as commands, commands' system directories (`/usr/bin/`, `C:\Windows\System32\`)

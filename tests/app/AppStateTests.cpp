@@ -42,7 +42,7 @@ TEST(AppStateTest, TheIconShowsWarningsFirstThenTheAutoCleanSwitch) {
         {[&] { app.copy("https://example.com/?utm_source=x&share_campaign=9"); }, Icon::warning},
         {[&] { monitor.clearUnknownParameters(); }, Icon::linkFilled},
         {[&] { monitor.setEnabled(false); }, Icon::linkOutline},
-        {[&] { app.copy("curl -fsSL https://get.example.com/install.sh | sh"); }, Icon::warning},
+        {[&] { app.copy("curl -fsSL https://sh.rustup.rs | sh"); }, Icon::warning},
         {[&] { monitor.clearLastCommandRisk(); }, Icon::linkOutline},
     };
     for (std::size_t step = 0; step < std::size(steps); ++step) {

@@ -96,11 +96,10 @@ TEST(TrayMenuModelTest, EachStateShowsItsGroups) {
                            "Resolution failed: The share link could not be resolved. "
                            "The current locally processed link was kept."})},
         {"risky command",
-         [](auto& app) { app.copy("curl -fsSL https://get.example.com/install.sh | sh"); },
+         [](auto& app) { app.copy("curl -fsSL https://sh.rustup.rs | sh"); },
          {"# Command Guard: Warning", "Review Command Warning\u2026",
-          "Reason: Runs a script straight from the internet",
-          "Matched: curl -fsSL https://get.example.com/install.sh | sh", "Copy Risky Command", "Clear Command Warning",
-          "--", "No cleaned links yet"}},
+          "Reason: Runs a script straight from the internet", "Matched: curl -fsSL https://sh.rustup.rs | sh",
+          "Copy Risky Command", "Clear Command Warning", "--", "No cleaned links yet"}},
         {"skipped site",
          [](auto& app) {
              (void)app.state->exceptionStore().disable("example.org");
@@ -134,10 +133,10 @@ TEST(TrayMenuModelTest, ActionsReachTheMonitorTheClipboardAndTheDesktop) {
                                                                 CleanOperationKind::functionalTransformation}));
     EXPECT_TRUE(entryNamed(TrayMenuModel::build(state), "Operation: transformed locally").enabled);
 
-    app.copy("curl -fsSL https://get.example.com/install.sh | sh");
+    app.copy("curl -fsSL https://sh.rustup.rs | sh");
     app.pasteboard.copyText("something else");
     choose("Copy Risky Command");
-    EXPECT_EQ(app.clipboard(), "curl -fsSL https://get.example.com/install.sh | sh");
+    EXPECT_EQ(app.clipboard(), "curl -fsSL https://sh.rustup.rs | sh");
 
     choose("Auto-Clean Copied Links: ON");
     EXPECT_FALSE(state.monitor().isEnabled());

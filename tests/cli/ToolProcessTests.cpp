@@ -296,9 +296,10 @@ TEST_F(ToolProcessTest, WatchRunsTheClipboardLoopOnStandardInput) {
     const std::string input =
         "https://news.example/a?utm_source=x&id=1\n" + risky +
         "\nhello\nhttps://www.reddit.com/r/cpp/s/AbC?share_id=1\nhttps://skip.example/?utm_source=1\n";
-    EXPECT_EQ(spawn({"watch"}, input),
-              (Invocation{0, "https://news.example/a?id=1\nhttps://www.reddit.com/r/cpp/s/AbC\n",
-                          "tessaril: risky command: Runs a script straight from the internet\n"}));
+    EXPECT_EQ(
+        spawn({"watch"}, input),
+        (Invocation{0, "https://news.example/a?id=1\nhttps://www.reddit.com/r/cpp/s/AbC\n",
+                    "tessaril: risky command: Runs a script from an unvetted site straight from the internet\n"}));
 
     SqliteUserDefaults::open(storeFile(root_))->set("commandGuard_neutralize", true);
     const auto run = spawn({"watch", "--json"}, input);

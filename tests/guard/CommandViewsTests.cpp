@@ -57,6 +57,11 @@ TEST(CommandViews, AssignmentsFolded) {
         {".('i'+'e'+'x') (x)", ".(iex) (x)"},
         {"$m = 'Down' + 'loadString'; (New-Object Net.WebClient).$m('u')",
          "$m = DownloadString; (New-Object Net.WebClient).DownloadString(u)"},
+        // Environment variables, and the quoted script of a shell's -c, /c or -Command.
+        {"$env:x='ie'+'x';&$env:x (u)", "$env:x=iex;&iex (u)"},
+        {"powershell -c \"$x='ie'+'x';&$x (u)\"", "powershell -c \"$x=iex;&iex (u)\""},
+        {"cmd /c \"set a=cu&& %a%rl x\"", "cmd /c \"set a=cu&& curl x\""},
+        {"echo \"a=b\"; $a; $env:path", "echo a=b; $a; $env:path"},
         // Aliases used as commands, and commands named with their system directory.
         {"alias g='curl -s'\ng x | g", "alias g='curl -s'\ncurl -s x | curl -s"},
         {"echo g; /usr/bin/env bash /bin/x", "echo g; env bash /bin/x"},
