@@ -183,16 +183,6 @@ std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view
         }
     }
     compiledProviders_ = std::move(compiled);
-    keepingProviders_.clear();
-    std::string keptNames;
-    for (const auto& provider : compiledProviders_) {
-        if (provider.keptParamRegexes.empty()) continue;
-        keepingProviders_.push_back(&provider);
-        for (const auto& kept : provider.keptParamRegexes)
-            keptNames += (keptNames.empty() ? "" : "|") + ("(?:" + kept.pattern + ")");
-    }
-    keptNames_ = keptNames.empty() ? std::nullopt : Regex::compile("^(?:" + keptNames + ")$", true);
-    if (keptNames_) keptNames_->setWorkLimit(matchWorkLimit);
     rulesChanged();
     rebuild();
     return {main.has_value(), supplementary.has_value()};

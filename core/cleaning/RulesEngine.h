@@ -109,12 +109,6 @@ public:
     [[nodiscard]] Signal<>& categoriesChanged() { return categoriesChanged_; }
     [[nodiscard]] const std::vector<CompiledProvider>& compiledProviders() const { return compiledProviders_; }
     [[nodiscard]] const std::vector<FallbackRule>& fallbackRules() const { return fallbackRules_; }
-    // The providers that keep parameters (Provider::keptParameters), in file order; invalidated with
-    // compiledProviders.
-    [[nodiscard]] const std::vector<const CompiledProvider*>& keepingProviders() const { return keepingProviders_; }
-    // Every kept-parameter pattern of those providers in one expression, which a name must match
-    // before any provider is asked; null without any.
-    [[nodiscard]] const Regex* keptNames() const { return keptNames_ ? &*keptNames_ : nullptr; }
 
     // --- Questions. What the rules say about a link is answered by the matcher, which is made from the
     // current providers, built-in and custom rules and category tree at the first question after
@@ -187,8 +181,6 @@ private:
     // The first category of each type, the one every lookup consults.
     std::array<RuleCategory*, kAllRuleCategoryTypes.size()> categoryByType_{};
     std::vector<CompiledProvider> compiledProviders_;
-    std::vector<const CompiledProvider*> keepingProviders_;
-    std::optional<Regex> keptNames_;
     std::vector<FallbackRule> fallbackRules_;
     Signal<> categoriesChanged_;
     std::vector<ScopedConnection> treeConnections_;

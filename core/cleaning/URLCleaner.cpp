@@ -7,7 +7,6 @@
 #include "core/stores/DomainExceptionStore.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -59,46 +58,6 @@ void appendAll(std::vector<T>& into, std::vector<T>&& from) {
     into.insert(into.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
 
-// Whether a provider keeps a name on the link: the names are compared first, and a provider's URL
-// pattern is matched only for a name it lists, once per link, so that links with none of the kept
-// names cost no more than before.
-class KeptParameters {
-public:
-    KeptParameters(std::string_view link, const RulesEngine& engine)
-        : link_(link), names_(engine.keptNames()), providers_(engine.keepingProviders()) {}
-
-    bool keeps(std::string_view name) {
-        if (names_ == nullptr || !names_->search(name)) return false;
-        for (std::size_t i = 0; i < providers_.size(); ++i) {
-            const auto& kept = providers_[i]->keptParamRegexes;
-            if (std::any_of(kept.begin(), kept.end(), [&](const CompiledPattern& p) { return p.regex.search(name); }) &&
-                applies(i))
-                return true;
-        }
-        return false;
-    }
-
-private:
-    bool applies(std::size_t i) {
-        if (answers_.empty()) answers_.assign(providers_.size(), kUnknown);
-        if (answers_[i] == kUnknown) {
-            const CompiledProvider& provider = *providers_[i];
-            const auto& exceptions = provider.exceptionRegexes;
-            const bool yes = provider.urlRegex.search(link_) &&
-                             std::none_of(exceptions.begin(), exceptions.end(),
-                                          [&](const Regex& exception) { return exception.search(link_); });
-            answers_[i] = yes ? kYes : kNo;
-        }
-        return answers_[i] == kYes;
-    }
-
-    static constexpr std::uint8_t kUnknown = 0, kYes = 1, kNo = 2;
-    std::string_view link_;
-    const Regex* names_;
-    const std::vector<const CompiledProvider*>& providers_;
-    std::vector<std::uint8_t> answers_;
-};
-
 // What a link's parameters are decided against, worked out once per link.
 struct ParameterContext {
     // The user's blocklist, when it has rules, and the host its site rules are compared with.
@@ -106,8 +65,6 @@ struct ParameterContext {
     std::string_view blocklistHost;
     std::span<const std::string_view> challengeParams;
     bool isMusicHost = false;
-    // The providers' kept parameters, asked only about a name a rule would remove.
-    KeptParameters* kept = nullptr;
     bool stripSearchClient = false;
     bool socialMediaOn = false;
 };
@@ -132,8 +89,8 @@ struct ParameterDecision {
 };
 
 // The order decides: the user's blocklist, the music site's kept parameters, the challenge
-// parameters, then the search client, the providers' rules and the built-in and custom rules, unless
-// a provider keeps the name on this link.
+// parameters, then the search client, the providers' rules and the built-in and custom rules (which
+// a provider may keep on its links).
 ParameterDecision decideParameter(std::string_view name, const ParameterContext& context, LinkMatch& link) {
     ParameterDecision decision;
     decision.userBlocked = context.blocklist != nullptr && context.blocklist->blocks(name, context.blocklistHost);
@@ -154,7 +111,6 @@ ParameterDecision decideParameter(std::string_view name, const ParameterContext&
         return decision;
     }
     if (auto rule = link.strippingRule(name)) {
-        if (context.kept != nullptr && context.kept->keeps(name)) return decision;
         decision.remove = true;
         decision.rule = RemovingRule{rule->category(), {}, rule};
     }
@@ -322,8 +278,6 @@ void URLCleaner::removeParameters(URLComponents& components, LinkMatch& link, Ac
     if (blocklist && !blocklist->empty()) context.blocklist = blocklist.get();
     context.challengeParams = site_rules::redditJSChallengeParamsToStrip(components, lowerHost);
     context.isMusicHost = hasHost && lowerHost_ == site_rules::youTubeMusicHost;
-    KeptParameters kept(link.text(), rulesEngine_);
-    if (rulesEngine_.keptNames() != nullptr) context.kept = &kept;
     context.stripSearchClient = site_rules::isGoogleSearchURL(components, lowerHost) &&
                                 rulesEngine_.isCategoryEnabled(RuleCategoryType::analytics);
     context.socialMediaOn = rulesEngine_.isCategoryEnabled(RuleCategoryType::socialMedia);

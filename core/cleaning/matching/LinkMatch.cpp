@@ -40,6 +40,21 @@ void LinkMatch::setText(std::string_view text) {
     text_ = text;
     matcher_->fragmentIndex_.scan(text_, scan_);
     exceptionAnswers_.assign(matcher_->providers_.size(), 0);
+    keepingAnswers_.assign(matcher_->keepingProviders_.size(), 0);
+}
+
+bool LinkMatch::keeps(std::string_view name) {
+    if (!matcher_->keptNames_ || !matcher_->keptNames_->search(name)) return false;
+    const auto& keeping = matcher_->keepingProviders_;
+    for (std::size_t i = 0; i < keeping.size(); ++i) {
+        const auto& kept = keeping[i]->keptParamRegexes;
+        if (std::none_of(kept.begin(), kept.end(), [&](const CompiledPattern& p) { return p.regex.search(name); }))
+            continue;
+        if (keepingAnswers_[i] == 0)
+            keepingAnswers_[i] = keeping[i]->urlRegex.search(text_) && !isException(*keeping[i]) ? 2 : 1;
+        if (keepingAnswers_[i] == 2) return true;
+    }
+    return false;
 }
 
 bool LinkMatch::isException(const CompiledProvider& provider) {
@@ -207,6 +222,12 @@ const FallbackRule* LinkMatch::strippingFallbackRule(std::string_view name) cons
 }
 
 std::optional<ParameterRule> LinkMatch::strippingRule(std::string_view name) {
+    auto rule = firstStrippingRule(name);
+    if (rule && keeps(name)) return std::nullopt;
+    return rule;
+}
+
+std::optional<ParameterRule> LinkMatch::firstStrippingRule(std::string_view name) {
     if (!parameterProvidersFound_) findParameterProviders();
     if (const RuleMatcher::NameRules* answers = matcher_->nameRules(name)) {
         // The name's rules come in provider order, and so do the parameter providers: the first

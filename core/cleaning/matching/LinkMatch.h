@@ -72,7 +72,8 @@ public:
 
     // The enabled rule that removes the parameter named `name` (decoded): the parameter rules of the
     // providers that have some and do not except the link as it now stands, first provider first,
-    // then the built-in and custom rules.
+    // then the built-in and custom rules. None when a provider that matches the link and does not
+    // except it keeps the name (its "keptParameters"), whatever its category switch says.
     [[nodiscard]] std::optional<ParameterRule> strippingRule(std::string_view name);
 
     // Everything the rules would do to the link, provider by provider, for a person to read.
@@ -109,6 +110,11 @@ private:
     [[nodiscard]] std::optional<ParameterRule> strippingProviderRule(std::string_view name,
                                                                      const CompiledProvider& provider) const;
     [[nodiscard]] const FallbackRule* strippingFallbackRule(std::string_view name) const;
+    [[nodiscard]] std::optional<ParameterRule> firstStrippingRule(std::string_view name);
+    // Whether a provider keeps the name on the link as it stands. The name is compared with every
+    // kept name first, so links without one cost no more; a provider's URL pattern is matched only
+    // for a name it lists, once per text.
+    [[nodiscard]] bool keeps(std::string_view name);
     void findParameterProviders();
     [[nodiscard]] bool isParameterProvider(std::size_t number) const {
         return number / 64 < parameterMembers_.size() && ((parameterMembers_[number / 64] >> (number % 64)) & 1U) != 0;
@@ -128,6 +134,8 @@ private:
     std::vector<const CompiledProvider*> providers_;
     // Per provider: 0 not yet asked, 1 not an exception, 2 an exception (for the text as it stands).
     std::vector<std::uint8_t> exceptionAnswers_;
+    // Per keeping provider: 0 not yet asked, 1 it does not apply, 2 it applies (to the text as it stands).
+    std::vector<std::uint8_t> keepingAnswers_;
     // Per URL pattern: 0 not yet asked, 1 no match, 2 a match.
     std::vector<std::uint8_t> patternAnswers_;
     // The next position in providers_ nextPathRewrite looks from.

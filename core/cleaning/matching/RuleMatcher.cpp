@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/matching/RuleMatcher.h"
 
+#include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/matching/LinkMatch.h"
 
 #include <algorithm>
@@ -61,6 +62,20 @@ RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<
     }
     buildFragmentIndex();
     buildNameIndexes();
+    buildKeptNames();
+}
+
+void RuleMatcher::buildKeptNames() {
+    std::string keptNames;
+    for (const auto& provider : providers_) {
+        if (provider.keptParamRegexes.empty()) continue;
+        keepingProviders_.push_back(&provider);
+        for (const auto& kept : provider.keptParamRegexes)
+            keptNames += (keptNames.empty() ? "" : "|") + ("(?:" + kept.pattern + ")");
+    }
+    if (keptNames.empty()) return;
+    keptNames_ = Regex::compile("^(?:" + keptNames + ")$", true);
+    if (keptNames_) keptNames_->setWorkLimit(RulesEngine::matchWorkLimit);
 }
 
 void RuleMatcher::buildFragmentIndex() {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -85,6 +86,7 @@ private:
 
     void buildFragmentIndex();
     void buildNameIndexes();
+    void buildKeptNames();
     // Null for a name the indexes cannot answer for (bytes outside printable ASCII).
     [[nodiscard]] const NameRules* nameRules(std::string_view name) const;
     void computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const;
@@ -112,6 +114,11 @@ private:
     // The fragment index's group numbers [first, second) of all redirections, of all path rules.
     std::pair<std::uint32_t, std::uint32_t> redirectionGroups_;
     std::pair<std::uint32_t, std::uint32_t> rawRuleGroups_;
+
+    // The providers that keep parameters a site needs ("keptParameters"), in file order, and all
+    // their kept-name patterns in one expression that a name must match before any of them is asked.
+    std::vector<const CompiledProvider*> keepingProviders_;
+    std::optional<Regex> keptNames_;
 
     NameRuleIndex providerNames_;
     NameRuleIndex fallbackNames_;
