@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/cleaning/RedirectTarget.h"
+#include "core/cleaning/WrapperDecoding.h"
 #include "core/foundation/RulePrefilter.h"
 
 namespace tessaril::bench {
@@ -36,6 +37,8 @@ Re2LinkRules::Re2LinkRules(std::span<const CompiledProvider> providers, Design d
             own.exceptions.push_back(add(regex.pattern()));
         for (const auto& rule : provider.redirectionRegexes)
             own.redirections.push_back(add(rule.pattern));
+        for (const auto& rule : provider.encodedRedirectionRegexes)
+            own.encodedRedirections.emplace_back(add(rule.pattern), rule.encoding);
         for (const auto& rule : provider.rawRuleRegexes)
             own.pathRules.push_back(add(rule.pattern));
         own.hasParameterRules = !provider.paramRegexes.empty() || !provider.referralParamRegexes.empty();
@@ -157,13 +160,24 @@ bool Re2LinkRules::isException(Scan& scan, std::uint32_t provider) const {
     return answer == 2;
 }
 
+std::optional<std::string_view> Re2LinkRules::captured(const Scan& scan, std::uint32_t pattern) const {
+    const RE2* regex = patterns_[pattern].regex;
+    if (regex == nullptr || !candidate(scan, pattern) || regex->NumberOfCapturingGroups() == 0) return std::nullopt;
+    re2::StringPiece group;
+    if (!RE2::PartialMatch(piece(scan.text), *regex, &group) || group.data() == nullptr) return std::nullopt;
+    return std::string_view(group.data(), group.size());
+}
+
 std::optional<std::string> Re2LinkRules::redirectTarget(const Scan& scan, std::uint32_t provider) const {
     for (const std::uint32_t pattern : providers_[provider].redirections) {
-        const RE2* regex = patterns_[pattern].regex;
-        if (regex == nullptr || !candidate(scan, pattern) || regex->NumberOfCapturingGroups() == 0) continue;
-        re2::StringPiece group;
-        if (!RE2::PartialMatch(piece(scan.text), *regex, &group) || group.data() == nullptr) continue;
-        if (auto target = tessaril::redirectTarget(std::string_view(group.data(), group.size()))) return target;
+        if (auto text = captured(scan, pattern)) {
+            if (auto target = tessaril::redirectTarget(*text)) return target;
+        }
+    }
+    for (const auto& [pattern, encoding] : providers_[provider].encodedRedirections) {
+        if (auto text = captured(scan, pattern)) {
+            if (auto target = decodeWrappedTarget(encoding, *text)) return target;
+        }
     }
     return std::nullopt;
 }

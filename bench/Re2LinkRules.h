@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/cleaning/CompiledProvider.h"
+#include "core/cleaning/WrapperEncoding.h"
 #include "core/cleaning/matching/FragmentIndex.h"
 
 namespace tessaril::bench {
@@ -59,7 +60,7 @@ public:
     [[nodiscard]] std::optional<std::string> cutPathRules(const Scan& scan, std::uint32_t provider) const;
 
     [[nodiscard]] bool hasRedirections(std::uint32_t provider) const {
-        return !providers_[provider].redirections.empty();
+        return !providers_[provider].redirections.empty() || !providers_[provider].encodedRedirections.empty();
     }
     [[nodiscard]] bool hasPathRules(std::uint32_t provider) const { return !providers_[provider].pathRules.empty(); }
     [[nodiscard]] bool hasParameterRules(std::uint32_t provider) const {
@@ -72,6 +73,8 @@ private:
     struct ProviderPatterns {
         std::vector<std::uint32_t> exceptions;
         std::vector<std::uint32_t> redirections;
+        // "encodedRedirections", tried after the plain ones: each pattern and how its capture is decoded.
+        std::vector<std::pair<std::uint32_t, WrapperEncoding>> encodedRedirections;
         std::vector<std::uint32_t> pathRules;
         bool hasParameterRules = false;
     };
@@ -86,6 +89,8 @@ private:
     [[nodiscard]] std::uint32_t add(std::string_view pattern);
     void build();
     [[nodiscard]] bool candidate(const Scan& scan, std::uint32_t pattern) const;
+    // The first group of a pattern that has one and matches the scanned text.
+    [[nodiscard]] std::optional<std::string_view> captured(const Scan& scan, std::uint32_t pattern) const;
     [[nodiscard]] bool search(std::string_view text, std::uint32_t pattern) const;
 
     Design design_;
