@@ -44,27 +44,57 @@ ExitStatus exportRules(const RulesEngine& engine, std::ostream& out, std::ostrea
     return ExitStatus::success;
 }
 
-ExitStatus explainRules(const RulesEngine& engine, std::string_view url, std::ostream& out) {
+// The built-in or custom rule with this identifier (rules of providers may share one).
+const RuleEntry* ownRule(const RulesEngine& engine, std::string_view id) {
+    for (const auto& category : engine.categories()) {
+        for (const auto& rule : category->rules()) {
+            if (rule->id() == id && rule->source() != RuleEntry::Source::clearURLs) return rule.get();
+        }
+    }
+    return nullptr;
+}
+
+bool acts(const LinkMatch::ProviderAccount& account) {
+    return account.excepted || account.redirectTarget || account.pathRulesCut || !account.parameters.empty();
+}
+
+// Every provider whose pattern matches the link is asked; most of them find nothing to do, so
+// unless `all` is set only those that do something are listed.
+ExitStatus explainRules(const RulesEngine& engine, std::string_view url, const RuleSelection& selection, bool all,
+                        std::ostream& out) {
     LinkMatch link;
     engine.matcher().match(url, link);
     const LinkMatch::Explanation explanation = link.explain();
     // Names, targets and rule texts come from the link and the rule files: what they hold is shown,
     // never acted on by the terminal.
     const auto shown = [](std::string_view text) { return text::escapedForTerminal(text); };
-
-    out << "providers: " << explanation.providers.size() << '\n';
+    std::vector<const LinkMatch::ProviderAccount*> listed;
+    std::size_t acting = 0;
     for (const auto& account : explanation.providers) {
-        out << "  " << shown(account.provider->name) << " (" << rawValue(account.provider->category) << ")";
-        if (account.excepted) out << ": exception, not applied";
+        if (!selection.includes(account.provider->category, account.provider->provider.listedSource())) continue;
+        acting += acts(account) ? 1 : 0;
+        if (all || acts(account)) listed.push_back(&account);
+    }
+    out << "providers: " << explanation.providers.size() << " apply";
+    if (selection.category || selection.source) out << ", " << listed.size() << " selected";
+    if (!all) out << ", " << acting << " act on the link (--all lists every one)";
+    out << '\n';
+    for (const auto* account : listed) {
+        out << "  " << shown(account->provider->name) << " (" << rawValue(account->provider->category) << ", "
+            << shown(account->provider->provider.listedSource()) << ")";
+        if (account->excepted) out << ": exception, not applied";
         out << '\n';
-        if (account.redirectTarget) out << "    redirect to " << shown(*account.redirectTarget) << '\n';
-        if (account.pathRulesCut) out << "    path rules cut part of the link\n";
-        for (const auto& [name, rule] : account.parameters)
+        if (account->redirectTarget) out << "    redirect to " << shown(*account->redirectTarget) << '\n';
+        if (account->pathRulesCut) out << "    path rules cut part of the link\n";
+        for (const auto& [name, rule] : account->parameters)
             out << "    " << shown(name) << ": " << shown(rule) << '\n';
     }
     out << "built-in and custom rules:\n";
-    for (const auto& [name, rule] : explanation.builtInRules)
-        out << "  " << shown(name) << ": " << shown(rule) << '\n';
+    for (const auto& [name, ruleId] : explanation.builtInRules) {
+        const RuleEntry* rule = ownRule(engine, ruleId);
+        if (rule == nullptr || selection.includes(rule->category(), rule->origin()))
+            out << "  " << shown(name) << ": " << shown(ruleId) << '\n';
+    }
     return ExitStatus::success;
 }
 
@@ -90,6 +120,8 @@ RulesCommands::RulesCommands(CLI::App& app, const std::function<void(CLI::App*)>
     listCategory_ =
         list_->add_option("--category", category_, "Only this category, such as Analytics or \"Social Media\"")
             ->type_name("NAME");
+    list_->add_option("--source", source_, "Only rules taken from this list, as the source column names it")
+        ->type_name("NAME");
     list_->add_flag("--json", json_, "Print one JSON document instead of a table");
     addRulesOption(list_);
 
@@ -100,6 +132,10 @@ RulesCommands::RulesCommands(CLI::App& app, const std::function<void(CLI::App*)>
 
     explain_ = rules_->add_subcommand("explain", "Show which rules apply to a link");
     explain_->add_option("URL", url_, "The link to look at")->required();
+    explainCategory_ =
+        explain_->add_option("--category", category_, "Only providers and rules of this category")->type_name("NAME");
+    explain_->add_option("--source", source_, "Only providers and rules taken from this list")->type_name("NAME");
+    explain_->add_flag("--all", all_, "Also list the providers that find nothing to do on the link");
     addRulesOption(explain_);
 
     enable_ = rules_->add_subcommand("enable", "Switch a category or a rule on");
@@ -128,10 +164,10 @@ ExitStatus RulesCommands::run(const std::optional<std::filesystem::path>& rulesD
                               std::ostream& err) const {
     if (!list_->parsed() && !export_->parsed() && !explain_->parsed() && !status_->parsed()) return runEdit(out, err);
 
-    std::optional<RuleCategoryType> only;
-    if (list_->parsed() && listCategory_->count() > 0) {
-        only = categoryNamed(category_);
-        if (!only) return unknownCategory(category_, err);
+    RuleSelection selection{std::nullopt, source_};
+    if ((list_->parsed() && listCategory_->count() > 0) || (explain_->parsed() && explainCategory_->count() > 0)) {
+        selection.category = categoryNamed(category_);
+        if (!selection.category) return unknownCategory(category_, err);
     }
     // Looking never writes: not even a missing preferences file gets created.
     ToolContext context(err, ToolContext::StoreAccess::readOnly);
@@ -140,9 +176,10 @@ ExitStatus RulesCommands::run(const std::optional<std::filesystem::path>& rulesD
         return showStatus(context.updater(), out);
     }
     if (!context.loadRules(rulesDirectory)) return ExitStatus::rulesUnreadable;
-    if (list_->parsed()) return listRules(context.engine(), only, json_, out, err);
+    if (list_->parsed()) return listRules(context.engine(), selection, json_, out, err);
     if (export_->parsed()) return exportRules(context.engine(), out, err);
-    return explainRules(context.engine(), url_, out);
+    if (selection.source && !knownSource(context.engine(), *selection.source, err)) return ExitStatus::usage;
+    return explainRules(context.engine(), url_, selection, all_, out);
 }
 
 ExitStatus RulesCommands::runEdit(std::ostream& out, std::ostream& err) const {

@@ -20,10 +20,11 @@ namespace tessaril::cli {
 // match counts), read and changed in the same preferences the tray application uses, through the
 // same engine operations as its rules pane.
 //
-//   list [--category NAME] [--json]   categories and rules with switches and match counts
+//   list [--category NAME] [--source NAME] [--json]   categories and rules with switches and
+//                                     match counts, all or those of a category or rule list
 //   export                            the settings document, for `import` elsewhere
 //   import FILE                       category switches and custom rules from an export
-//   explain URL                       which rules apply to a link
+//   explain URL [--category NAME] [--source NAME] [--all]   which rules act on a link
 //   enable ID | disable ID            a category (by name) or a rule (by identifier)
 //   add PARAM [--name TEXT] [--category NAME]   a custom rule; prints its identifier
 //   remove ID                         a custom rule
@@ -65,6 +66,9 @@ private:
 
     std::string category_;
     CLI::Option* listCategory_ = nullptr;
+    CLI::Option* explainCategory_ = nullptr;
+    std::optional<std::string> source_;
+    bool all_ = false;
     CLI::Option* addCategory_ = nullptr;
     bool json_ = false;
     std::string identifier_;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/Provider.h"
 
+#include "core/cleaning/RuleEntry.h"
 #include "core/foundation/JsonFields.h"
 
 #include <exception>
@@ -76,7 +77,8 @@ std::optional<Provider> decodeProvider(const Json& json) {
               readStrings(json, "redirections", provider.redirections) &&
               readBool(json, "forceRedirection", provider.forceRedirection) && readCategory(json, provider.category) &&
               readEncodedRedirections(json, provider.encodedRedirections) &&
-              readStrings(json, "keptParameters", provider.keptParameters);
+              readStrings(json, "keptParameters", provider.keptParameters) &&
+              readString(json, "source", provider.source);
     if (!ok) return std::nullopt;
     return provider;
 }
@@ -87,6 +89,10 @@ std::vector<std::string> Provider::allParamPatterns() const {
     std::vector<std::string> patterns = rules;
     patterns.insert(patterns.end(), referralMarketing.begin(), referralMarketing.end());
     return patterns;
+}
+
+std::string_view Provider::listedSource() const {
+    return source.empty() ? rawValue(RuleEntry::Source::clearURLs) : std::string_view(source);
 }
 
 std::optional<ProvidersFile> ProvidersFile::decode(std::string_view json) {

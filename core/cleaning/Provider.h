@@ -46,6 +46,12 @@ struct Provider {
     // needs, so that on the links this provider applies to no provider of any file removes them,
     // where a broad rule elsewhere would. Readers of the public format ignore it.
     std::vector<std::string> keptParameters;
+    // Our own key, "source": the rule list the provider was taken from, shown and filtered on in the
+    // rules list when several lists are merged into one file. Empty when the file does not say.
+    std::string source;
+
+    // The rule list the provider is listed under: its "source", or the public list's name.
+    [[nodiscard]] std::string_view listedSource() const;
 
     // The parameter-name patterns: "rules" followed by "referralMarketing".
     [[nodiscard]] std::vector<std::string> allParamPatterns() const;

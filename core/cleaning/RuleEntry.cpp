@@ -8,13 +8,18 @@
 namespace tessaril {
 
 RuleEntry::RuleEntry(std::optional<std::string> id, std::string pattern, std::string displayName,
-                     RuleCategoryType category, Source source, bool isEnabled)
+                     RuleCategoryType category, Source source, bool isEnabled, std::string origin)
     : id_(id ? std::move(*id) : std::string(rawValue(category)) + ":" + pattern),
       pattern_(std::move(pattern)),
       displayName_(std::move(displayName)),
       category_(category),
       source_(source),
+      origin_(std::move(origin)),
       isEnabled_(isEnabled) {}
+
+std::string_view RuleEntry::origin() const {
+    return origin_.empty() ? rawValue(source_) : std::string_view(origin_);
+}
 
 void RuleEntry::setEnabled(bool enabled) {
     if (enabled == isEnabled_) return;

@@ -20,9 +20,10 @@ class RuleEntry {
 public:
     enum class Source { clearURLs, fallback, custom };
 
-    // Without an identifier, the entry is identified as "<category raw value>:<pattern>".
+    // Without an identifier, the entry is identified as "<category raw value>:<pattern>". The origin
+    // names the rule list a provider rule was taken from; without one it is the source's name.
     RuleEntry(std::optional<std::string> id, std::string pattern, std::string displayName, RuleCategoryType category,
-              Source source, bool isEnabled = true);
+              Source source, bool isEnabled = true, std::string origin = {});
     RuleEntry(const RuleEntry&) = delete;
     RuleEntry& operator=(const RuleEntry&) = delete;
 
@@ -31,6 +32,7 @@ public:
     [[nodiscard]] const std::string& displayName() const { return displayName_; }
     [[nodiscard]] RuleCategoryType category() const { return category_; }
     [[nodiscard]] Source source() const { return source_; }
+    [[nodiscard]] std::string_view origin() const;
 
     [[nodiscard]] bool isEnabled() const { return isEnabled_; }
     void setEnabled(bool enabled);
@@ -51,6 +53,7 @@ private:
     std::string displayName_;
     RuleCategoryType category_;
     Source source_;
+    std::string origin_;
     bool isEnabled_;
     std::int64_t matchCount_ = 0;
     Signal<bool> enabledChanged_;

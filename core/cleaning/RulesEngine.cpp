@@ -207,7 +207,8 @@ void RulesEngine::buildCategories() {
                        std::string displayName) {
             listFor(listedUnder)
                 .push_back(std::make_shared<RuleEntry>(std::move(id), pattern, std::move(displayName), listedUnder,
-                                                       RuleEntry::Source::clearURLs));
+                                                       RuleEntry::Source::clearURLs, true,
+                                                       std::string(provider.provider.listedSource())));
         };
         for (const auto& rule : provider.paramRegexes) {
             add(provider.category, categoryName + ":" + rule.pattern, rule.pattern,

@@ -14,6 +14,9 @@ namespace tessaril::filters {
 
 namespace {
 
+// The rule list our hand-written providers are listed under.
+constexpr std::string_view kOwnSource = "Tessaril";
+
 enum class Scope { everySite, oneName, site };
 
 struct ConvertedProvider {
@@ -153,7 +156,7 @@ private:
     std::set<std::string> names_;
 };
 
-nlohmann::ordered_json providerJson(const ConvertedProvider& provider) {
+nlohmann::ordered_json providerJson(const ConvertedProvider& provider, std::string_view source) {
     return nlohmann::ordered_json{{"urlPattern", provider.urlPattern},
                                   {"completeProvider", false},
                                   {"rules", provider.rules},
@@ -162,7 +165,8 @@ nlohmann::ordered_json providerJson(const ConvertedProvider& provider) {
                                   {"rawRules", nlohmann::ordered_json::array()},
                                   {"redirections", nlohmann::ordered_json::array()},
                                   {"forceRedirection", false},
-                                  {"category", rawValue(provider.category)}};
+                                  {"category", rawValue(provider.category)},
+                                  {"source", source}};
 }
 
 // Calls `rule` with each line that is not a comment, and the comment block last seen above it.
@@ -237,8 +241,12 @@ std::optional<Conversion> convertFilterLists(std::string_view ownProviders, cons
 
     auto document = nlohmann::ordered_json::parse(ownProviders);
     auto& out = document["providers"];
+    // Our own providers say where they come from once merged with the list's, unless they already do.
+    for (auto& provider : out) {
+        if (provider.is_object() && !provider.contains("source")) provider["source"] = kOwnSource;
+    }
     for (const auto& provider : providers.ordered()) {
-        out[provider.name] = providerJson(provider);
+        out[provider.name] = providerJson(provider, source);
         ++report.providers;
     }
     conversion.document = std::move(document);

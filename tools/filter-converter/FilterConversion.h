@@ -39,10 +39,10 @@ struct Conversion {
     ConversionReport report;
 };
 
-// The supplementary provider file: `ownProviders` (our hand-written providers file) first, then
-// the parameter rules of `lists` as providers named after `source`, with the exceptions written in
-// the lists and in `exceptions` (the list's allowlist, and ours) applied to them. Nothing when
-// `ownProviders` is not a provider file.
+// The supplementary provider file: `ownProviders` (our hand-written providers file, each provider
+// marked as ours) first, then the parameter rules of `lists` as providers named after and marked
+// with `source`, with the exceptions written in the lists and in `exceptions` (the list's
+// allowlist, and ours) applied to them. Nothing when `ownProviders` is not a provider file.
 [[nodiscard]] std::optional<Conversion> convertFilterLists(std::string_view ownProviders,
                                                            const std::vector<FilterListFile>& lists,
                                                            std::string_view exceptions, std::string_view source);
