@@ -61,7 +61,7 @@ TEST(URLComponents, SplitsEveryPartKeepingItsTextAsWritten) {
 
 TEST(URLComponents, RejectsMalformedText) {
     // (That nothing accepted holds a blank, a control character, invalid UTF-8, a broken escape or a
-    // character no part may hold is the fuzzer's.)
+    // character no part may hold is the fuzzer's, wherever in a long plain run the byte falls.)
     const std::string_view rejected[] = {
         // Ports and IP literals.
         "http://h:8o/", "http://h:65536/", "http://h:99999999999999999999/", "http://h:-1/", "http://[::1/",
@@ -73,17 +73,6 @@ TEST(URLComponents, RejectsMalformedText) {
         "1http://x", "://x", ":", "-x:y/z", "\xc3\xa9:x", "ht~tp://x"};
     for (std::string_view text : rejected)
         EXPECT_FALSE(URLComponents::parse(text).has_value()) << text;
-
-    // Long plain runs are checked several bytes at a time: a bad byte is found wherever it falls,
-    // in a path, a query or a fragment.
-    const std::string plain(24, 'z');
-    for (const std::string prefix : {"https://x.com/", "https://x.com/?", "https://x.com/#"}) {
-        for (std::size_t at = 0; at <= plain.size(); ++at) {
-            for (const char* bad : {" ", "\"", "%4", "\xff"})
-                EXPECT_FALSE(URLComponents::parse(prefix + plain.substr(0, at) + bad + plain.substr(at)));
-            EXPECT_TRUE(URLComponents::parse(prefix + plain.substr(0, at) + "%41\xc3\xa9" + plain.substr(at)));
-        }
-    }
 }
 
 // That each decoded view is its part percent-decoded, or absent when that fails, is the fuzzer's.

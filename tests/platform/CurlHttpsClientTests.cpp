@@ -40,6 +40,14 @@ void serve(testing::LoopbackTlsServer& server, const httplib::Request& request, 
             "text/plain");
     }
     if (path == "/exact") return response.set_content(std::string(kLimit, 'x'), "text/plain");
+    if (path == "/over") {
+        // One byte over the limit, without a declared length: only counting the body finds it.
+        return response.set_chunked_content_provider("text/plain", [](std::size_t offset, httplib::DataSink& sink) {
+            if (offset == 0) return sink.write(std::string(kLimit + 1, 'x').data(), kLimit + 1);
+            sink.done();
+            return true;
+        });
+    }
     if (path == "/declared") {
         // A length over the limit, and a body that never comes: reading it could only time out.
         return response.set_content_provider(kLimit + 1, "text/plain",
@@ -88,8 +96,10 @@ TEST(CurlHttpsClientTest, FetchesWithinItsLimitsAndOffersEveryRedirect) {
          HttpsResponse{"https://a.example/echo", 200, "cookie=;agent=tessaril-test", 1},
          {{302, "https://a.example/cookie", "https://a.example/echo"}}},
         {"https://a.example/malformed", HttpsError::invalidURL, {{302, "https://a.example/malformed", std::nullopt}}},
-        // The body limit: exactly the limit passes; a longer declared length fails before the body.
+        // The body limit: exactly the limit passes, a byte more fails; a longer declared length fails
+        // before the body.
         {"https://a.example/exact", HttpsResponse{"https://a.example/exact", 200, std::string(kLimit, 'x'), 0}},
+        {"https://a.example/over", HttpsError::tooLarge},
         {"https://a.example/declared", HttpsError::tooLarge},
         {"https://a.example/endless", HttpsError::tooLarge},
         {"https://a.example/endless", HttpsResponse{"https://a.example/endless", 200, "", 0}, {}, follow, true},

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/foundation/Dates.h"
+#include "core/foundation/ScriptedHttpsClient.h"
 #include "core/foundation/Sha256.h"
 #include "core/updates/RuleUpdateChannel.h"
 #include "core/updates/RuleUpdateError.h"
 #include "core/updates/RuleUpdateManifest.h"
-#include "core/updates/RulesUpdateStatus.h"
 #include "core/updates/StaticUpdateSession.h"
 
 #include <gtest/gtest.h>
@@ -149,38 +148,28 @@ TEST(RuleUpdateManifestTest, EncodingIsSortedLeavesOutAbsentValuesAndDecodesToTh
     EXPECT_EQ(manifest->encode().find("\"source\""), std::string::npos);
 }
 
-TEST(RuleUpdateManifestTest, UserFacingTexts) {
-    using Kind = RuleUpdateError::Kind;
-    // The other kinds' texts are the updater's tests' expected statuses.
-    EXPECT_STREQ(RuleUpdateError(Kind::missingFile, "data.min.json").what(), "Rules bundle missing data.min.json.");
-    EXPECT_STREQ(RuleUpdateError(Kind::fileSystem, "f").what(), "Could not save rules: f");
-
-    const auto manifest = RuleUpdateManifest::decode(validManifest().dump());
-    const std::vector<std::tuple<RulesUpdateStatus, std::optional<std::string>, bool>> statuses = {
-        {RulesUpdateStatus::Idle{}, std::nullopt, false},
-        {RulesUpdateStatus::CheckingManifest{}, "Checking\u2026", true},
-        {RulesUpdateStatus::Downloading{}, "Downloading\u2026", true},
-        {RulesUpdateStatus::Validating{}, "Validating\u2026", true},
-        {RulesUpdateStatus::Installing{}, "Installing\u2026", true},
-        {RulesUpdateStatus::UpdateAvailable{*manifest}, "Rules update available: 2026.12.07", false},
-        {RulesUpdateStatus::UpToDate{"2024.10.2"}, "Rules are up to date: 2024.10.2", false},
-        {RulesUpdateStatus::Failed{"Download failed: x"}, "Download failed: x", false},
-    };
-    for (const auto& [status, text, busy] : statuses) {
-        EXPECT_EQ(status.displayText(), text);
-        EXPECT_EQ(status.isBusy(), busy);
-    }
-    const RulesUpdateStatus installed =
-        RulesUpdateStatus::Installed{"1.2", *parseInternetDateTime("2026-12-07T09:30:00Z")};
-    EXPECT_TRUE(installed.displayText()->starts_with("Installed rules 1.2 at "));
-    EXPECT_FALSE(installed.isBusy());
-
-    EXPECT_EQ(manifestURL(RuleUpdateChannel::stable), kOrigin + "/tessaril/rules/manifest.json");
+// The stable channel's address is the one the updater's tests publish on; the beta one only here.
+TEST(RuleUpdateManifestTest, EachChannelHasItsManifestOnTheOrigin) {
     EXPECT_EQ(manifestURL(RuleUpdateChannel::beta), kOrigin + "/tessaril/rules/beta/manifest.json");
-    for (auto channel : kAllRuleUpdateChannels) {
+    for (auto channel : kAllRuleUpdateChannels)
         EXPECT_TRUE(StaticUpdateSession::allowed(manifestURL(channel)));
-        EXPECT_EQ(ruleUpdateChannel(rawValue(channel)), channel);
-    }
+}
+
+// A redirect within the update folder of the origin is followed; one that leaves it ends the fetch.
+TEST(RuleUpdateManifestTest, TheUpdateSessionFollowsRedirectsOnlyWithinTheOrigin) {
+    const std::string folder = kOrigin + "/tessaril/";
+    ScriptedHttpsClient web;
+    web.answer(folder + "moved", ScriptedHttpsClient::redirect(folder + "file"));
+    web.answer(folder + "file", {200, "x", std::nullopt});
+    web.answer(folder + "away", ScriptedHttpsClient::redirect("https://elsewhere.example/tessaril/file", 302));
+    web.answer(folder + "outside", ScriptedHttpsClient::redirect(kOrigin + "/other/file", 302));
+    const StaticUpdateSession session(web);
+    const auto fetch = [&](const std::string& name) {
+        return session.boundedData(StaticUpdateSession::request(folder + name), 1);
+    };
+    EXPECT_EQ(fetch("moved"), HttpsResult(HttpsResponse{folder + "file", 200, "x", 1}));
+    EXPECT_EQ(fetch("away"), HttpsResult(HttpsResponse{folder + "away", 302, "", 0}));
+    EXPECT_EQ(fetch("outside"), HttpsResult(HttpsResponse{folder + "outside", 302, "", 0}));
 }
 
 TEST(RuleUpdateManifestTest, Sha256HexOfKnownInputs) {
