@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <mutex>
 
 namespace tessaril {
 
@@ -60,6 +61,13 @@ struct Regex::Impl {
     // search(), and the walk that finds capture groups for firstMatch() and replaceAll().
     std::shared_ptr<const RegexNfa> nfa;
     bool nfaRead = false;
+    // For a pattern compile() has read but whose automaton is not built yet: the automaton once
+    // built, shared by every copy (copies made before the first use included, on any thread).
+    struct SharedNfa {
+        std::once_flag built;
+        std::shared_ptr<const RegexNfa> nfa;
+    };
+    std::shared_ptr<SharedNfa> sharedNfa;
     bool fastPathEnabled = true;
     std::unique_ptr<LazyDfa> dfa;
     std::unique_ptr<NfaBacktracker> backtracker;
@@ -135,7 +143,13 @@ struct Regex::Impl {
         if (!fastPathEnabled) return false;
         if (!nfaRead) {
             nfaRead = true;
-            nfa = RegexNfa::parse(pattern, caseInsensitive);
+            if (sharedNfa) {
+                std::call_once(sharedNfa->built,
+                               [this] { sharedNfa->nfa = RegexNfa::parse(pattern, caseInsensitive); });
+                nfa = sharedNfa->nfa;
+            } else {
+                nfa = RegexNfa::parse(pattern, caseInsensitive);
+            }
         }
         return nfa != nullptr;
     }
@@ -246,6 +260,7 @@ Regex::Regex(const Regex& other)
     if (!other.impl_->deferred && !other.impl_->compiled) impl_->deferred = false;
     impl_->nfa = other.impl_->nfa;
     impl_->nfaRead = other.impl_->nfaRead;
+    impl_->sharedNfa = other.impl_->sharedNfa;
     impl_->fastPathEnabled = other.impl_->fastPathEnabled;
 }
 
@@ -262,10 +277,11 @@ std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensiti
     // A pattern the automaton reads is one ICU accepts (the regex fuzzer holds the two to that), so
     // ICU compiles it only once a text needs ICU, which for most patterns is never: loading a rule
     // file then costs a fraction of what it did.
-    if (auto nfa = RegexNfa::parse(pattern, caseInsensitive)) {
+    // The automaton itself is built on first use too: a rule file holds hundreds of patterns, and
+    // cleaning one link uses a handful.
+    if (RegexNfa::reads(pattern, caseInsensitive)) {
         auto impl = std::make_unique<Impl>(std::string(pattern), caseInsensitive, nullptr, 0);
-        impl->nfa = std::move(nfa);
-        impl->nfaRead = true;
+        impl->sharedNfa = std::make_shared<Impl::SharedNfa>();
         return Regex(std::move(impl));
     }
     auto compiled = compileWithICU(pattern, caseInsensitive);
@@ -316,7 +332,7 @@ const std::string& Regex::pattern() const {
 std::size_t Regex::captureGroupCount() const {
     if (!impl_) return 0;
     // The automaton numbers groups as ICU does; without the fast paths, ICU answers everything.
-    if (impl_->fastPathEnabled && impl_->nfa) return impl_->nfa->captureCount();
+    if (impl_->automaton()) return impl_->nfa->captureCount();
     if (!impl_->ready()) return 0;
     return static_cast<std::size_t>(std::max(impl_->matcher->groupCount(), 0));
 }

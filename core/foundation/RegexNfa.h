@@ -51,6 +51,9 @@ public:
     // Null when the pattern lies outside the subset. A pattern accepted here is always one ICU
     // accepts too, with the same meaning on printable ASCII text.
     [[nodiscard]] static std::shared_ptr<const RegexNfa> parse(std::string_view pattern, bool caseInsensitive);
+    // Whether parse() would give an automaton, at about half its cost: the pattern is read but no
+    // automaton is built, so that loading many patterns can leave that to their first use.
+    [[nodiscard]] static bool reads(std::string_view pattern, bool caseInsensitive);
 
     [[nodiscard]] const std::vector<Node>& nodes() const { return nodes_; }
     [[nodiscard]] const std::vector<ByteSet>& sets() const { return sets_; }

@@ -96,14 +96,19 @@ RulesUpdater::RulesUpdater(RulesEngine& rulesEngine, UserDefaults& defaults, Env
     if (!installedVersion_) installedVersion_ = currentVersion(shippedManifest());
 
     installedCommandGuardVersion_ = defaults_.stringValue(installedCommandGuardVersionKey);
-    if (!installedCommandGuardVersion_) {
-        if (const auto data = readFileContents(CommandGuard::defaultInstalledRulesURL(*environment_.paths))) {
-            installedCommandGuardVersion_ = CommandGuard::ruleBundleVersion(*data);
-        }
+    commandGuardVersionKnown_ = installedCommandGuardVersion_.has_value();
+}
+
+const std::optional<std::string>& RulesUpdater::installedCommandGuardVersion() const {
+    if (commandGuardVersionKnown_) return installedCommandGuardVersion_;
+    commandGuardVersionKnown_ = true;
+    if (const auto data = readFileContents(CommandGuard::defaultInstalledRulesURL(*environment_.paths))) {
+        installedCommandGuardVersion_ = CommandGuard::ruleBundleVersion(*data);
     }
     if (!installedCommandGuardVersion_) {
         installedCommandGuardVersion_ = CommandGuard::rulesVersionOf(environment_.resources, environment_.paths);
     }
+    return installedCommandGuardVersion_;
 }
 
 // --- Layout
@@ -465,7 +470,10 @@ void RulesUpdater::setStatus(RulesUpdateStatus status) {
 }
 
 void RulesUpdater::setInstalledCommandGuardVersion(std::optional<std::string> version) {
-    if (version == installedCommandGuardVersion_) return;
+    // Not read yet, the old version is not worth reading for the comparison (the new file may
+    // already be in its place): listeners hear of the change either way.
+    if (commandGuardVersionKnown_ && version == installedCommandGuardVersion_) return;
+    commandGuardVersionKnown_ = true;
     installedCommandGuardVersion_ = std::move(version);
     installedCommandGuardVersionChanged_.emit();
 }

@@ -109,9 +109,9 @@ public:
     // The version of the URL rules in use, when known.
     [[nodiscard]] const std::optional<std::string>& installedVersion() const { return installedVersion_; }
     [[nodiscard]] Signal<>& installedVersionChanged() { return installedVersionChanged_; }
-    [[nodiscard]] const std::optional<std::string>& installedCommandGuardVersion() const {
-        return installedCommandGuardVersion_;
-    }
+    // Read from the rule files on first asking, when the preferences do not name it: cleaning a
+    // link never asks, and need not parse Command Guard's rules for it.
+    [[nodiscard]] const std::optional<std::string>& installedCommandGuardVersion() const;
     // The application rebuilds its Command Guard when this changes.
     [[nodiscard]] Signal<>& installedCommandGuardVersionChanged() { return installedCommandGuardVersionChanged_; }
     [[nodiscard]] const RulesUpdateStatus& updateStatus() const { return updateStatus_; }
@@ -187,7 +187,8 @@ private:
     RulesSource loadedSource_ = RulesSource::none;
     std::optional<std::string> installedVersion_;
     Signal<> installedVersionChanged_;
-    std::optional<std::string> installedCommandGuardVersion_;
+    mutable std::optional<std::string> installedCommandGuardVersion_;
+    mutable bool commandGuardVersionKnown_ = false;
     Signal<> installedCommandGuardVersionChanged_;
     ProactivePreferences proactivePreferences_;
     RuleUpdateChannel selectedChannel_ = RuleUpdateChannel::stable;
