@@ -145,7 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case WrapperEncoding::base64urlJson: {
             const nlohmann::json record = {{"email_id", "dgTq"}, {"href", rest}, {"link_id", 42}};
-            captured = base64(record.dump(), true, (data[0] & 8U) != 0);
+            // Also as JSON text inside an outer record, the way some mail services nest theirs.
+            const nlohmann::json outer = {{"p", record.dump()}, {"s", "g9ay"}};
+            captured = base64(((data[0] & 16U) != 0 ? outer : record).dump(), true, (data[0] & 8U) != 0);
             break;
         }
         case WrapperEncoding::httpsPath:

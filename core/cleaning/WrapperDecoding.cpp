@@ -115,16 +115,19 @@ bool isWebLink(std::string_view text) {
     return lower.starts_with("http://") || lower.starts_with("https://");
 }
 
-std::optional<std::string> base64urlJsonTarget(std::string_view captured) {
-    auto bytes = base64Target(captured, base64::Alphabet::urlSafe);
-    if (!bytes || !bytes->starts_with('{')) return std::nullopt;
+// The one web link among a JSON object's own string members; nothing for none or two. When the
+// object names none, a member that is itself the text of an object is read the same way (a click
+// record that carries its fields as JSON text in one string); only that one level, and only one
+// such link among them all.
+std::optional<std::string> linkInRecord(std::string_view json, bool readInnerRecords) {
+    if (!json.starts_with('{')) return std::nullopt;
     // Only the object's own members are kept: nested values are dropped as they are read, so that
     // no depth of nesting builds a deep tree.
     const nlohmann::json::parser_callback_t topLevelOnly = [](int depth, nlohmann::json::parse_event_t event,
                                                               nlohmann::json&) {
         return depth <= 1 || event == nlohmann::json::parse_event_t::key;
     };
-    const nlohmann::json record = nlohmann::json::parse(*bytes, topLevelOnly, /*allow_exceptions=*/false);
+    const nlohmann::json record = nlohmann::json::parse(json, topLevelOnly, /*allow_exceptions=*/false);
     if (record.is_discarded() || !record.is_object()) return std::nullopt;
     std::optional<std::string> link;
     for (const auto& [key, value] : record.items()) {
@@ -132,7 +135,21 @@ std::optional<std::string> base64urlJsonTarget(std::string_view captured) {
         if (link) return std::nullopt;
         link = value.get<std::string>();
     }
+    if (link || !readInnerRecords) return link;
+    for (const auto& [key, value] : record.items()) {
+        if (!value.is_string()) continue;
+        auto inner = linkInRecord(value.get_ref<const std::string&>(), false);
+        if (!inner) continue;
+        if (link) return std::nullopt;
+        link = std::move(inner);
+    }
     return link;
+}
+
+std::optional<std::string> base64urlJsonTarget(std::string_view captured) {
+    auto bytes = base64Target(captured, base64::Alphabet::urlSafe);
+    if (!bytes) return std::nullopt;
+    return linkInRecord(*bytes, true);
 }
 
 std::optional<std::string> httpsPathTarget(std::string_view captured) {

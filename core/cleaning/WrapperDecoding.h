@@ -29,7 +29,8 @@ inline constexpr std::size_t kMaximumDecodedTarget = 16384;
 //   character left to stand for means the link lost its end, and gives nothing.
 // - base64urlJson: base64url as above of a JSON object (a mail service's click record); the target
 //   is the one string among its own members that begins with http:// or https://. An object with
-//   none, or with two (which one is meant would be a guess), gives nothing, as does any other JSON.
+//   two (which one is meant would be a guess) gives nothing, as does any other JSON; one with none
+//   is looked into once more through its strings that are themselves the text of such an object.
 // - httpsPath: a host and what follows it, the link's "https://" left out ("www.example.com/a").
 //   The host must be a name of letters, digits, "-" and "." with a dot in it.
 // The result then passes the checks of a captured target (decodedRedirectTarget): a web link in

@@ -78,6 +78,14 @@ constexpr DecodeCase kDecodeCases[] = {
     {base64urlJson, "WyJodHRwczovL2EuZXhhbXBsZS94Il0", ""},  // an array
     {base64urlJson, "eyJhIjp7ImhyZWYiOiJodHRwczovL2EuZXhhbXBsZS94In19", ""},
     {base64urlJson, "eyJocmVmIjoiaHR0cHM6Ly9hLmV4YW1wbGUveCI", ""},
+    // A record that carries its fields as JSON text in one string: one level is looked into.
+    {base64urlJson,
+     "eyJwIjoie1widVwiOjQ1MjcsXCJ2XCI6MSxcInVybFwiOlwiaHR0cHM6Ly9hLmV4YW1wbGUveD95PTFcIixcImlkXCI6XCJhZTk2XCJ9IiwicyI6I"
+     "mc5YXkifQ",
+     "https://a.example/x?y=1"},
+    {base64urlJson,
+     "eyJwIjoie1widXJsXCI6XCJodHRwczovL2EuZXhhbXBsZS94XCJ9IiwicSI6IntcInVybFwiOlwiaHR0cHM6Ly9iLmV4YW1wbGUvXCJ9In0", ""},
+    {base64urlJson, "eyJwIjoie1wicVwiOiBcIntcXFwidXJsXFxcIjogXFxcImh0dHBzOi8vYS5leGFtcGxlL3hcXFwifVwifSJ9", ""},
     // A host and what follows it, the scheme left out: the host must look like one.
     {httpsPath, "www.example.com/a/b?c=1", "https://www.example.com/a/b?c=1"},
     {httpsPath, "localhost/x", ""},
