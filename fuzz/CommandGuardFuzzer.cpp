@@ -7,11 +7,14 @@
 // bidirectional or line-separating character, and the views of a command stay within their budget:
 // few, distinct, different from the command, valid UTF-8 and together within their size budget;
 // the screen that picks the rules (and alternatives) worth running answers as their own filters do, and
-// a rule searched alternative by alternative finds the match its whole pattern finds.
+// a rule searched alternative by alternative finds the match its whole pattern finds; a rules file's
+// site lists load whole or not at all, and say why.
 #include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
 #include "core/guard/CommandViews.h"
+#include "core/guard/RuleBundle.h"
 #include "core/guard/RuleScreen.h"
+#include "core/guard/SiteList.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <unicode/uchar.h>
@@ -105,8 +108,9 @@ void checkMatchedText(const CommandGuard& guard, const CommandRiskResult& result
     });
     FUZZ_CHECK(rule != guard.rules().end());
     const auto match = rule->regex.firstMatch(result.command);
-    // Ids may repeat in a fuzzed file, and a search may run out of work on a second try.
-    if (!match || rule->regex.lastMatchHitLimit()) return;
+    // Ids may repeat in a fuzzed file, and a search may run out of work on a second try. A rule with
+    // a site list may have passed over its first match for a later one.
+    if (!match || rule->regex.lastMatchHitLimit() || rule->exceptSites) return;
     const std::string_view whole =
         std::string_view(result.command).substr(match->whole.begin, match->whole.end - match->whole.begin);
     const std::string_view trimmed = text::trim(whole);
@@ -178,6 +182,27 @@ void checkViews(std::string_view text) {
     FUZZ_CHECK(bytes <= CommandGuard::maximumViewBytes);
 }
 
+// A file whose site lists do not all read, or whose rules name a list it lacks, loads nothing and says
+// so; one that loads gives each listed rule its list and a group its pattern has, and its lists
+// survive being written out and read back.
+void checkSiteLists(const CommandGuard& guard, std::string_view document) {
+    RuleBundle::Problem problem = RuleBundle::Problem::undecodable;
+    const auto bundle = RuleBundle::decode(document, &problem);
+    if (!bundle) {
+        FUZZ_CHECK(guard.rules().empty());
+        FUZZ_CHECK((problem == RuleBundle::Problem::malformedSiteList) ==
+                   (guard.rulesProblem() == CommandGuard::RulesProblem::malformedSiteList));
+        return;
+    }
+    FUZZ_CHECK(RuleBundle::decode(bundle->toJson().dump()) == bundle);
+    for (const auto& [name, entries] : bundle->siteLists)
+        FUZZ_CHECK(SiteList::fromEntries(entries).has_value());
+    for (const auto& rule : guard.rules()) {
+        FUZZ_CHECK(rule.definition.exceptSites.has_value() == (rule.exceptSites != nullptr));
+        if (rule.exceptSites) FUZZ_CHECK(rule.exceptGroup <= rule.regex.captureGroupCount());
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -195,6 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const CommandGuard guard = CommandGuard::fromRulesData(rest);
     if (const auto version = CommandGuard::ruleBundleVersion(rest)) FUZZ_CHECK(guard.rulesVersion() == *version);
+    checkSiteLists(guard, rest);
     const RuleScreen screen(guard.rules());
     for (std::string_view command : kCommands) {
         checkAnalysis(guard, command, CommandRiskSeverity::info);

@@ -176,9 +176,10 @@ struct Regex::Impl {
     }
 
     // The next match, or false when there is none or ICU gave up (work limit, stack limit).
-    bool find() {
+    bool find(std::optional<std::size_t> from = std::nullopt) {
         UErrorCode status = U_ZERO_ERROR;
-        const bool found = matcher->find(status);
+        const bool found =
+            from && *from > 0 ? matcher->find(static_cast<std::int64_t>(*from), status) : matcher->find(status);
         if (status == U_REGEX_TIME_OUT || status == U_REGEX_STACK_OVERFLOW) hitLimit = true;
         return found && U_SUCCESS(status);
     }
@@ -355,12 +356,18 @@ std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
                         [](std::int64_t index) { return static_cast<std::size_t>(index); });
 }
 
-std::optional<RegexMatch> Regex::firstMatch(const SearchText& text) const {
+std::optional<RegexMatch> Regex::firstMatch(const SearchText& text, std::size_t from) const {
     if (!impl_) return std::nullopt;
     const std::string_view utf8 = text.utf8();
-    if (const auto* fast = impl_->fastMatcher(utf8)) return fast->find(utf8, 0);
-    if (!text.searchable_ || !impl_->reset(text.utf16_) || !impl_->find()) return std::nullopt;
+    if (from > utf8.size()) return std::nullopt;
+    if (const auto* fast = impl_->fastMatcher(utf8)) return fast->find(utf8, from);
     const auto& offsets = text.byteOffsets_;
+    // The first UTF-16 unit whose character starts at or after `from`.
+    const auto unit =
+        offsets.empty()
+            ? from
+            : static_cast<std::size_t>(std::lower_bound(offsets.begin(), offsets.end(), from) - offsets.begin());
+    if (!text.searchable_ || !impl_->reset(text.utf16_) || !impl_->find(unit)) return std::nullopt;
     return impl_->match(utf8.size(), captureGroupCount(), [&offsets](std::int64_t index) {
         const auto unit = static_cast<std::size_t>(index);
         return offsets.empty() ? unit : static_cast<std::size_t>(offsets[std::min(unit, offsets.size() - 1)]);

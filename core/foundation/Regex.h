@@ -82,8 +82,9 @@ public:
     // in linear time and never gives up: where ICU would exhaust its work limit and report nothing,
     // it reports the match (see NfaBacktracker.h).
     [[nodiscard]] std::optional<RegexMatch> firstMatch(std::string_view text) const;
-    // The same match, with ICU reading the prepared UTF-16 copy.
-    [[nodiscard]] std::optional<RegexMatch> firstMatch(const SearchText& text) const;
+    // The same match, with ICU reading the prepared UTF-16 copy; with `from`, the first match that
+    // starts at or after that byte offset (look-behinds and "\b" still see the text before it).
+    [[nodiscard]] std::optional<RegexMatch> firstMatch(const SearchText& text, std::size_t from = 0) const;
     // Every non-overlapping match replaced by `replacement`, taken literally; the matches are found
     // as firstMatch finds them.
     [[nodiscard]] std::string replaceAll(std::string_view text, std::string_view replacement) const;

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <map>
+#include <memory>
 #include <utility>
 
 namespace tessaril {
@@ -84,6 +86,23 @@ std::vector<CompiledRule::Alternative> topLevelAlternatives(std::string_view pat
     return alternatives;
 }
 
+// The number of the group named `name` in `pattern`, 0 for an empty name (the whole match), or
+// nothing when the pattern has no such group.
+std::optional<std::size_t> namedGroupNumber(std::string_view pattern, std::string_view name) {
+    if (name.empty()) return 0;
+    const auto syntax = PatternSyntax::parse(pattern);
+    if (!syntax) return std::nullopt;
+    for (std::int32_t index = 0; index < static_cast<std::int32_t>(syntax->size()); ++index) {
+        const auto& node = syntax->node(index);
+        if (node.kind != PatternSyntax::Kind::group || node.form != PatternSyntax::Form::named) continue;
+        // "(?<" name ">"
+        const std::string_view text = pattern.substr(node.begin);
+        if (text.size() > name.size() + 3 && text.substr(3, name.size()) == name && text[name.size() + 3] == '>')
+            return node.value;
+    }
+    return std::nullopt;
+}
+
 // Where a terminal ends a line: at a line feed, and at a carriage return that is not the first half
 // of CR LF, since a terminal without bracketed paste takes a lone one as Enter.
 bool endsLine(std::string_view text, std::size_t i) {
@@ -128,7 +147,7 @@ bool CompiledRule::mayMatch(std::string_view text, std::string_view foldedText) 
 }
 
 std::optional<RegexMatch> CompiledRule::firstMatch(const SearchText& text, std::span<const std::uint8_t> searched,
-                                                   bool& hitLimit) const {
+                                                   bool& hitLimit, std::size_t from) const {
     // With no alternative ruled out, one search of the whole pattern costs less than one per
     // alternative; and it is the only way when an alternative cannot be searched alone.
     const bool whole =
@@ -136,7 +155,7 @@ std::optional<RegexMatch> CompiledRule::firstMatch(const SearchText& text, std::
         std::all_of(searched.begin(), searched.end(), [](std::uint8_t s) { return s != 0; }) ||
         std::any_of(alternatives.begin(), alternatives.end(), [](const Alternative& a) { return !a.regex; });
     if (whole) {
-        auto match = regex.firstMatch(text);
+        auto match = regex.firstMatch(text, from);
         hitLimit = !match && regex.lastMatchHitLimit();
         return match;
     }
@@ -144,12 +163,20 @@ std::optional<RegexMatch> CompiledRule::firstMatch(const SearchText& text, std::
     hitLimit = false;
     for (std::size_t i = 0; i < alternatives.size(); ++i) {
         if (searched[i] == 0) continue;
-        auto match = alternatives[i].regex->firstMatch(text);
+        auto match = alternatives[i].regex->firstMatch(text, from);
         hitLimit = hitLimit || alternatives[i].regex->lastMatchHitLimit();
         if (match && (!first || match->whole.begin < first->whole.begin)) first = std::move(match);
     }
     hitLimit = hitLimit && !first;
     return first;
+}
+
+bool CompiledRule::matchStands(std::string_view text, const RegexMatch& match) const {
+    if (!exceptSites) return true;
+    const std::optional<TextRange> range =
+        exceptGroup == 0 ? std::optional(match.whole)
+                         : (exceptGroup <= match.groups.size() ? match.groups[exceptGroup - 1] : std::nullopt);
+    return range && exceptSites->namesUnlistedSite(text, range->begin, range->end);
 }
 
 CommandGuard::CommandGuard(const ResourceBundle* bundle, const Paths* paths,
@@ -200,6 +227,8 @@ std::string_view CommandGuard::description(RulesProblem problem) {
             return "not a Command Guard rules file";
         case RulesProblem::noRuleCompiles:
             return "no rule has a pattern that compiles";
+        case RulesProblem::malformedSiteList:
+            return "a site list is malformed, or a rule names a site list the file does not have";
     }
     return "no rules";
 }
@@ -209,19 +238,36 @@ void CommandGuard::compile(std::optional<std::string_view> data) {
     rules_.clear();
     rulesProblem_ = RulesProblem::missing;
     if (!data) return;
-    auto bundle = RuleBundle::decode(*data);
-    rulesProblem_ = RulesProblem::undecodable;
+    RuleBundle::Problem problem = RuleBundle::Problem::undecodable;
+    auto bundle = RuleBundle::decode(*data, &problem);
+    rulesProblem_ =
+        problem == RuleBundle::Problem::malformedSiteList ? RulesProblem::malformedSiteList : RulesProblem::undecodable;
     if (!bundle) return;
     rulesVersion_ = std::move(bundle->currentVersion);
+    std::map<std::string, std::shared_ptr<const SiteList>> lists;
+    for (const auto& [name, entries] : bundle->siteLists) {
+        if (auto list = SiteList::fromEntries(entries))
+            lists.emplace(name, std::make_shared<const SiteList>(std::move(*list)));
+    }
     rules_.reserve(bundle->rules.size());
     for (auto& definition : bundle->rules) {
         auto regex = Regex::compile(definition.pattern);
         if (!regex) continue;
+        std::shared_ptr<const SiteList> exceptSites;
+        std::size_t exceptGroup = 0;
+        if (definition.exceptSites) {
+            // A group the pattern does not have leaves the rule uncompiled, as a bad pattern does.
+            const auto group = namedGroupNumber(definition.pattern, definition.exceptSites->group);
+            const auto list = lists.find(definition.exceptSites->list);
+            if (!group || list == lists.end()) continue;
+            exceptSites = list->second;
+            exceptGroup = *group;
+        }
         regex->setWorkLimit(matchWorkLimit);
         auto prefilter = RulePrefilter::fromPattern(definition.pattern);
         auto alternatives = topLevelAlternatives(definition.pattern);
-        rules_.push_back(
-            CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter), std::move(alternatives)});
+        rules_.push_back(CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter),
+                                      std::move(alternatives), std::move(exceptSites), exceptGroup});
     }
     screen_ = RuleScreen(rules_);
     rulesProblem_ = rules_.empty() ? std::optional(RulesProblem::noRuleCompiles) : std::nullopt;
@@ -310,7 +356,17 @@ void CommandGuard::matchRules(std::string_view text, std::string_view view, Comm
         const auto& rule = rules_[index];
         if (matched[index] || rule.definition.severity < threshold || !candidates.rule(index)) continue;
         bool hitLimit = false;
-        const auto match = rule.firstMatch(searchText, candidates.alternatives(index), hitLimit);
+        auto match = rule.firstMatch(searchText, candidates.alternatives(index), hitLimit);
+        // A match whose sites are all listed passes; a later one may not. A text made of nothing but
+        // listed installers is not searched without end: past a number of them it is left unfinished.
+        for (std::size_t tries = 0; match && !rule.matchStands(text, *match); ++tries) {
+            if (tries == maximumListedMatches) {
+                match.reset();
+                hitLimit = true;
+                break;
+            }
+            match = rule.firstMatch(searchText, candidates.alternatives(index), hitLimit, match->whole.begin + 1);
+        }
         if (!match) {
             unfinished = unfinished || hitLimit;
             continue;

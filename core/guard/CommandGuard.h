@@ -42,13 +42,16 @@ public:
     // shipped rule stays far below it on the longest text examined; it only stops a pathological
     // pattern in an installed file from freezing the clipboard loop.
     static constexpr std::int32_t matchWorkLimit = 200;
+    // Matches of one rule passed over because every site they name is on the rule's site list,
+    // after which the text is left unfinished rather than searched further.
+    static constexpr std::size_t maximumListedMatches = 64;
     // Every neutralized text starts with these two comment lines.
     static constexpr std::string_view neutralizedHeader =
         "# Tessaril neutralized a risky command copied to the clipboard.\n"
         "# Review before running anything below.\n";
 
     // Why a rules document gives the guard nothing to apply; description() has the text to show.
-    enum class RulesProblem { missing, undecodable, noRuleCompiles };
+    enum class RulesProblem { missing, undecodable, noRuleCompiles, malformedSiteList };
     // An installed rules file that was there but unusable, so the shipped rules were loaded instead.
     struct PassedOverRules {
         std::filesystem::path file;

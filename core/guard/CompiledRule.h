@@ -4,8 +4,11 @@
 #include "core/foundation/Regex.h"
 #include "core/foundation/RulePrefilter.h"
 #include "core/guard/RuleDefinition.h"
+#include "core/guard/SiteList.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -35,6 +38,10 @@ struct CompiledRule {
     // each alternative alone usually has. Empty when the pattern has no top-level alternation or could
     // not be split with certainty.
     std::vector<Alternative> alternatives;
+    // The site list of the rule's "exceptSites" and the number of the group it applies to (0 for
+    // the whole match); without a list every match stands.
+    std::shared_ptr<const SiteList> exceptSites;
+    std::size_t exceptGroup = 0;
 
     // Whether the expression can match `text`; `foldedText` is RulePrefilter::foldForMatching(text).
     [[nodiscard]] bool mayMatch(std::string_view text, std::string_view foldedText) const;
@@ -43,9 +50,12 @@ struct CompiledRule {
     // others, when they can be searched alone, are, and the leftmost of their matches wins, the
     // earlier alternative on a tie, as in the whole alternation. `hitLimit` tells that nothing was
     // found and some search ran out of work (an alternative that did, next to one that matched, may
-    // hide a match further left).
+    // hide a match further left). Only matches starting at or after byte `from` count.
     [[nodiscard]] std::optional<RegexMatch> firstMatch(const SearchText& text, std::span<const std::uint8_t> searched,
-                                                       bool& hitLimit) const;
+                                                       bool& hitLimit, std::size_t from = 0) const;
+    // Whether a match of the expression in `text` stands: always, unless the rule has a site list
+    // and its group names no site outside it.
+    [[nodiscard]] bool matchStands(std::string_view text, const RegexMatch& match) const;
 };
 
 }  // namespace tessaril

@@ -20,12 +20,23 @@ struct RuleDefinition {
     std::string pattern;
     std::string summary;
     std::string explanation;
+    // "exceptSites": a match stands only when the text of `group` (a named group of the pattern, or
+    // the whole match when empty) names a site that is not on the file's site list `list`.
+    struct SiteException {
+        std::string list;
+        std::string group;
+        bool operator==(const SiteException&) const = default;
+    };
+    std::optional<SiteException> exceptSites{};
 
     bool operator==(const RuleDefinition&) const = default;
 
-    // The keys "id", "platform", "severity", "pattern", "summary", "explanation", in that order.
+    // The keys "id", "platform", "severity", "pattern", "summary", "explanation", in that order, then
+    // "exceptSites" when there is one.
     [[nodiscard]] nlohmann::ordered_json toJson() const;
-    // Every key is required as a string and the severity must be one of the three raw values.
+    // Every key is required as a string and the severity must be one of the three raw values;
+    // "exceptSites" is optional, an object with a non-empty string "list" and, optionally, a "group"
+    // that is a group name (a letter, then letters and digits).
     [[nodiscard]] static std::optional<RuleDefinition> fromJson(const nlohmann::json& json);
 };
 

@@ -17,6 +17,12 @@ TEST(CommandRiskRecords, RulesFilesDecodeStrictly) {
     ASSERT_TRUE(bundle.has_value());
     EXPECT_EQ(*bundle, (RuleBundle{"7", {{"a", "bash", CommandRiskSeverity::info, "x", "s", "e"}}}));
     EXPECT_EQ(RuleBundle::decode(bundle->toJson().dump()), bundle);
+    const auto listed = RuleBundle::decode(R"({"currentVersion":"7","siteLists":{"v":["a.org","b.org/x/y"]},"rules":[
+        {"id":"a","platform":"p","severity":"info","pattern":"x","summary":"s","explanation":"e",
+         "exceptSites":{"list":"v","group":"g"}}]})");
+    ASSERT_TRUE(listed.has_value());
+    EXPECT_EQ(listed->rules.at(0).exceptSites, (RuleDefinition::SiteException{"v", "g"}));
+    EXPECT_EQ(RuleBundle::decode(listed->toJson().dump()), listed);
     const std::string rule = R"("id":"a","platform":"p","severity":"info","pattern":"x","summary":"s")";
     for (const std::string& broken : {
              std::string("not json"),
@@ -30,6 +36,14 @@ TEST(CommandRiskRecords, RulesFilesDecodeStrictly) {
              R"({"currentVersion":"1","rules":[{)" + std::string(rule).replace(rule.find("info"), 4, "Danger") +
                  R"(,"explanation":"e"}]})",
              std::string("{\"currentVersion\":\"\xFF\",\"rules\":[]}"),
+             // Site lists are arrays of hosts with optional path segments, and a rule names one that is there.
+             std::string(R"({"currentVersion":"1","rules":[],"siteLists":{"a":"x.org"}})"),
+             std::string(R"({"currentVersion":"1","rules":[],"siteLists":{"a":["x.org","no_tld"]}})"),
+             std::string(R"({"currentVersion":"1","rules":[],"siteLists":{"a":["x.org/a//b"]}})"),
+             R"({"currentVersion":"1","siteLists":{"a":["x.org"]},"rules":[{)" + rule +
+                 R"(,"explanation":"e","exceptSites":{"list":"b"}}]})",
+             R"({"currentVersion":"1","siteLists":{"a":["x.org"]},"rules":[{)" + rule +
+                 R"(,"explanation":"e","exceptSites":{"list":"a","group":"1x"}}]})",
          })
         EXPECT_FALSE(RuleBundle::decode(broken).has_value()) << broken;
 }
