@@ -175,14 +175,27 @@ std::size_t LinkMatch::nextProviderWithLiveGroup(std::size_t from, bool pathRule
 
 void LinkMatch::findParameterProviders() {
     parameterProvidersFound_ = true;
-    parameterProviders_.clear();
     askedPerLinkProviders_.clear();
     parameterMembers_.assign((matcher_->providers_.size() + 63) / 64, 0);
-    for (const CompiledProvider* provider : providers_) {
-        if (provider->paramRegexes.empty() && provider->referralParamRegexes.empty()) continue;
-        if (isException(*provider)) continue;
+    // Every web link meets the runs of providers that apply to all links; each is taken at once.
+    for (std::size_t at = 0; at < providers_.size(); ++at) {
+        const CompiledProvider* provider = providers_[at];
         const std::size_t number = matcher_->providerNumber(*provider);
-        parameterProviders_.push_back(provider);
+        const RuleMatcher::ProviderIndex& index = matcher_->index_[number];
+        const std::size_t runLength = index.runEnd - std::min<std::size_t>(number, index.runEnd);
+        if (runLength > 1 && at + runLength <= providers_.size() &&
+            providers_[at + runLength - 1] == &matcher_->providers_[index.runEnd - 1]) {
+            // The whole run is here (it holds no site-bound provider): its members are known.
+            for (const auto& [word, bits] : index.runParamWords)
+                parameterMembers_[word] |= bits;
+            for (const std::uint32_t member : index.runMembersWithExceptions) {
+                if (!isException(matcher_->providers_[member]))
+                    parameterMembers_[member / 64] |= std::uint64_t{1} << (member % 64);
+            }
+            at += runLength - 1;
+            continue;
+        }
+        if (!index.hasParamRules || (index.hasExceptions && isException(*provider))) continue;
         if (matcher_->isAskedPerLink(number)) askedPerLinkProviders_.push_back(provider);
         parameterMembers_[number / 64] |= std::uint64_t{1} << (number % 64);
     }
@@ -250,7 +263,8 @@ std::optional<ParameterRule> LinkMatch::firstStrippingRule(std::string_view name
             }
         }
     } else {
-        for (const CompiledProvider* provider : parameterProviders_) {
+        for (const CompiledProvider* provider : providers_) {
+            if (!isParameterProvider(matcher_->providerNumber(*provider))) continue;
             if (auto rule = strippingProviderRule(name, *provider)) return rule;
         }
     }

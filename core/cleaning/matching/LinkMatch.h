@@ -140,9 +140,8 @@ private:
     std::vector<std::uint8_t> patternAnswers_;
     // The next position in providers_ nextPathRewrite looks from.
     std::size_t pathFrom_ = 0;
-    // The providers whose parameter rules apply, found at the first parameter question.
+    // The providers whose parameter rules apply (one bit each), found at the first parameter question.
     bool parameterProvidersFound_ = false;
-    std::vector<const CompiledProvider*> parameterProviders_;
     // Those of them whose rules are asked per link (RuleMatcher::isAskedPerLink), in order.
     std::vector<const CompiledProvider*> askedPerLinkProviders_;
     std::vector<std::uint64_t> parameterMembers_;

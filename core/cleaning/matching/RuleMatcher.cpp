@@ -55,6 +55,8 @@ RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<
             index_[i].ruleEntries.push_back(entry(provider.category, rule.pattern));
         for (const auto& rule : provider.referralParamRegexes)
             index_[i].ruleEntries.push_back(entry(RuleCategoryType::referralMarketing, rule.pattern));
+        index_[i].hasParamRules = !index_[i].ruleEntries.empty();
+        index_[i].hasExceptions = !provider.exceptionRegexes.empty();
     }
     for (const auto& rule : fallbackRules_) {
         const RuleCategory* category = categories_[static_cast<std::size_t>(rule.category)];
@@ -81,6 +83,7 @@ void RuleMatcher::buildKeptNames() {
 void RuleMatcher::buildFragmentIndex() {
     std::unordered_map<std::string_view, std::uint32_t> patterns;
     // The URL pattern groups first, so that group i is provider i's.
+    std::size_t runHead = providers_.size();
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         const std::string_view pattern = providers_[i].urlRegex.pattern();
         ProviderIndex& index = index_[i];
@@ -89,13 +92,39 @@ void RuleMatcher::buildFragmentIndex() {
             hosts_.add(*shape, static_cast<std::uint32_t>(i));
             index.urlFilter = kHostKeyed;
             (void)fragmentIndex_.addGroup({});
+            runHead = providers_.size();
             continue;
         }
         index.urlPattern = patterns.try_emplace(pattern, static_cast<std::uint32_t>(patterns.size())).first->second;
+        if (runHead < i && index_[runHead].urlPattern == index.urlPattern) {
+            index.urlFilter = index_[runHead].urlFilter;
+            index_[runHead].runEnd = static_cast<std::uint32_t>(i + 1);
+            (void)fragmentIndex_.addGroup({});
+            continue;
+        }
+        runHead = i;
+        index.runEnd = static_cast<std::uint32_t>(i + 1);
         index.urlFilter = fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true));
         (void)fragmentIndex_.addGroup(std::span(&index.urlFilter, 1));
     }
     urlPatternCount_ = patterns.size();
+    for (std::uint32_t head = 0; head < providers_.size(); ++head) {
+        ProviderIndex& index = index_[head];
+        for (std::uint32_t member = head; member < index.runEnd; ++member) {
+            const ProviderIndex& at = index_[member];
+            auto& categories = index.runCategories;
+            if (std::find(categories.begin(), categories.end(), providers_[member].category) == categories.end())
+                categories.push_back(providers_[member].category);
+            if (!at.hasParamRules) continue;
+            if (at.hasExceptions) {
+                index.runMembersWithExceptions.push_back(member);
+                continue;
+            }
+            if (index.runParamWords.empty() || index.runParamWords.back().first != member / 64)
+                index.runParamWords.emplace_back(member / 64, 0);
+            index.runParamWords.back().second |= std::uint64_t{1} << (member % 64);
+        }
+    }
     const auto addGroup = [this](const std::vector<CompiledPattern>& rules, std::vector<std::uint32_t>& filters) {
         for (const auto& rule : rules)
             filters.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(rule.pattern, true)));
@@ -164,20 +193,29 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
     // `certain`: the host index has answered for the pattern; otherwise its filter, then its expression.
     const auto consider = [&](std::uint32_t number, bool certain) {
         const ProviderIndex& index = index_[number];
-        bool matched = certain;
         if (index.urlFilter == kHostKeyed) {
-            matched = matched || providers_[number].urlRegex.search(text);
-        } else {
-            // The same pattern text gives the same filter, so both are answered once per link.
-            std::uint8_t& answer = link.patternAnswers_[index.urlPattern];
-            if (answer == 0) {
-                answer = fragmentIndex_.passes(index.urlFilter, link.scan_) && providers_[number].urlRegex.search(text)
-                             ? 2
-                             : 1;
-            }
-            matched = answer == 2;
+            if ((certain || providers_[number].urlRegex.search(text)) && isCategoryEnabled(providers_[number].category))
+                link.providers_.push_back(&providers_[number]);
+            return;
         }
-        if (matched && isCategoryEnabled(providers_[number].category)) link.providers_.push_back(&providers_[number]);
+        // The same pattern text gives the same filter, so both are answered once per link.
+        std::uint8_t& answer = link.patternAnswers_[index.urlPattern];
+        if (answer == 0) {
+            answer =
+                fragmentIndex_.passes(index.urlFilter, link.scan_) && providers_[number].urlRegex.search(text) ? 2 : 1;
+        }
+        if (answer != 2) return;
+        const auto& categories = index.runCategories;
+        if (std::all_of(categories.begin(), categories.end(), [this](auto type) { return isCategoryEnabled(type); })) {
+            const std::size_t at = link.providers_.size();
+            link.providers_.resize(at + (index.runEnd - number));
+            for (std::uint32_t member = number; member < index.runEnd; ++member)
+                link.providers_[at + (member - number)] = &providers_[member];
+            return;
+        }
+        for (std::uint32_t member = number; member < index.runEnd; ++member) {
+            if (isCategoryEnabled(providers_[member].category)) link.providers_.push_back(&providers_[member]);
+        }
     };
     // Both give providers in load order; merged, so is the list.
     auto host = link.hostHits_.begin();

@@ -63,6 +63,19 @@ private:
         // Providers with the same URL pattern text share one answer per link (those the host index
         // answers for need none).
         std::uint32_t urlPattern = 0;
+        // Neighbours in load order with the same URL pattern (many providers apply to every web link)
+        // are one run: only its first provider is in the fragment index, and it answers for the run,
+        // which ends before provider runEnd. Zero for the rest of a run and for host-keyed providers.
+        std::uint32_t runEnd = 0;
+        // The categories of a run's providers, each once: when all are on, the run is taken whole.
+        std::vector<RuleCategoryType> runCategories;
+        // What the first parameter question of a link needs to know of the provider.
+        bool hasParamRules = false;
+        bool hasExceptions = false;
+        // For a run's first provider: the members with parameter rules and no exceptions, as
+        // (word, bits) of the provider bit set, and those with both, which a link may except.
+        std::vector<std::pair<std::uint32_t, std::uint64_t>> runParamWords;
+        std::vector<std::uint32_t> runMembersWithExceptions;
         std::vector<std::uint32_t> exceptionFilters;
         // Its "redirections", then its "encodedRedirections".
         std::vector<std::uint32_t> redirectionFilters;
