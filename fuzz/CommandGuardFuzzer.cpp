@@ -19,6 +19,7 @@
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
