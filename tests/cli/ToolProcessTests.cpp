@@ -93,6 +93,7 @@ TEST_F(ToolProcessTest, StatisticsAndSwitches) {
     EXPECT_FALSE(fs::exists(storeFile(root_)));
     SqliteUserDefaults::open(storeFile(root_))->set(StatsTracker::totalKey, std::int64_t{3});
     EXPECT_NE(spawn({"stats", "--window", "all"}).out.find("\n  Total URLs Cleaned  3\n"), std::string::npos);
+    EXPECT_TRUE(spawn({"stats", "--csv"}).out.starts_with("Window,Section,Label,Count\n"));
 
     const std::pair<std::vector<std::string>, Invocation> steps[] = {
         {{"stats", "--collect", "off"}, {0, "", ""}},
@@ -115,6 +116,7 @@ TEST_F(ToolProcessTest, StatisticsAndSwitches) {
         if (expected.out.starts_with("{")) run.out = run.out.substr(0, expected.out.size());
         EXPECT_EQ(run, expected) << arguments[0] << " " << arguments[1];
     }
+    EXPECT_EQ(spawn({"stats", "--collect", "maybe"}).status, 2);
 }
 
 // Two scripts edit the user's settings at once, as `for i in $(seq 100); do tessaril ...; done &`
