@@ -91,7 +91,11 @@ rules import )" + exported.string() +
 TEST_F(ToolProcessTest, StatisticsAndSwitches) {
     ASSERT_EQ(spawn({"-q", "https://example.com/?utm_source=x"}).status, 0);
     EXPECT_FALSE(fs::exists(storeFile(root_)));
-    SqliteUserDefaults::open(storeFile(root_))->set(StatsTracker::totalKey, std::int64_t{3});
+    const auto stored = SqliteUserDefaults::open(storeFile(root_));
+    stored->set(StatsTracker::totalKey, std::int64_t{3});
+    stored->set("stats_category_Social Media", std::int64_t{2});
+    const auto json = nlohmann::json::parse(spawn({"stats", "--json", "--window", "all"}).out, nullptr, false);
+    EXPECT_EQ(json.value("/categoryStats/Social Media"_json_pointer, 0), 2);
     EXPECT_NE(spawn({"stats", "--window", "all"}).out.find("\n  Total URLs Cleaned  3\n"), std::string::npos);
     EXPECT_TRUE(spawn({"stats", "--csv"}).out.starts_with("Window,Section,Label,Count\n"));
 
@@ -117,6 +121,7 @@ TEST_F(ToolProcessTest, StatisticsAndSwitches) {
         EXPECT_EQ(run, expected) << arguments[0] << " " << arguments[1];
     }
     EXPECT_EQ(spawn({"stats", "--collect", "maybe"}).status, 2);
+    EXPECT_NE(spawn({"prefs", "list"}).out.find("\nnotifications_command_warnings_enabled true\n"), std::string::npos);
 }
 
 // Two scripts edit the user's settings at once, as `for i in $(seq 100); do tessaril ...; done &`
