@@ -46,7 +46,8 @@ const std::string kRule =
     R"("source":"Built-in","isEnabled":false,"matchCount":7})";
 
 // Each record as it is written (a misspelt or moved field shows), read back to the same text, and
-// refused whole without a required field or with a wrong value.
+// refused whole without a required field or with a wrong value: one for each check the reader makes
+// of its own (a wrong type read through the shared field readers once).
 TEST(Records, JsonRoundTripsAndStrictReading) {
     using Wrong = std::vector<std::pair<std::string, nlohmann::json>>;
     struct Case {
@@ -59,7 +60,7 @@ TEST(Records, JsonRoundTripsAndStrictReading) {
         {reread<RuleEntry>,
          kRule,
          {"id", "pattern", "displayName", "category", "source", "isEnabled", "matchCount"},
-         {{"isEnabled", 1}, {"matchCount", 1.5}, {"source", "Imported"}, {"category", "advertising"}}},
+         {{"isEnabled", 1}, {"source", "Imported"}, {"category", "advertising"}}},
         {reread<RuleCategory>,
          R"({"id":"Advertising","type":"Advertising","isEnabled":false,"matchCount":4,"rules":[)" + kRule + "]}",
          {"type", "isEnabled", "matchCount", "rules"},
@@ -67,7 +68,7 @@ TEST(Records, JsonRoundTripsAndStrictReading) {
         {reread<CleanOperation>,
          kOperation,
          {"kind", "inputURL", "outputURL", "removedParameters", "networkUsed"},
-         {{"kind", "privacyRedirect"}, {"networkUsed", "no"}}},
+         {{"kind", "privacyRedirect"}}},
         {reread<CleanResult>,
          kResult,
          {"originalURL", "cleanedURL", "paramsRemoved"},

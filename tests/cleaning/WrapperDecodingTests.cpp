@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Wrappers that carry their target encoded: each decoder's edge cases as one table, then wrappers
+// Wrappers that carry their target encoded: each decoder's edge cases as one table (in tests/data), then wrappers
 // nested in one another cleaned through the shipped rules.
 #include "core/cleaning/URLCleaner.h"
 #include "core/cleaning/WrapperDecoding.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "tests/cleaning/RulesTestSupport.h"
+#include "tests/support/CaseTable.h"
 
 #include <gtest/gtest.h>
 
@@ -16,88 +17,14 @@ namespace {
 
 using enum WrapperEncoding;
 
-struct DecodeCase {
-    WrapperEncoding encoding;
-    std::string_view captured;
-    // Empty when nothing may come out.
-    std::string_view target;
-};
-
-// "https://shop.example.com/item?id=7&utm_source=news" in base64url holds a "_".
-constexpr std::string_view kShopUrlSafe = "aHR0cHM6Ly9zaG9wLmV4YW1wbGUuY29tL2l0ZW0_aWQ9NyZ1dG1fc291cmNlPW5ld3M";
-constexpr std::string_view kShop = "https://shop.example.com/item?id=7&utm_source=news";
-
-constexpr DecodeCase kDecodeCases[] = {
-    // Padding is optional, but when written it must complete the last group.
-    {base64url, kShopUrlSafe, kShop},
-    {base64url, "aHR0cHM6Ly9zaG9wLmV4YW1wbGUuY29tL2l0ZW0_aWQ9NyZ1dG1fc291cmNlPW5ld3M=", kShop},
-    {base64url, "aHR0cHM6Ly9zaG9wLmV4YW1wbGUuY29tL2l0ZW0_aWQ9NyZ1dG1fc291cmNlPW5ld3M==", ""},
-    {base64, "aHR0cHM6Ly9leGFtcGxlLmNvbS8/cT0+Pj4/Pw==", "https://example.com/?q=>>>??"},
-    {base64, "aHR0cHM6Ly9leGFtcGxlLmNvbS8/cT0+Pj4/Pw", "https://example.com/?q=>>>??"},
-    {base64, "aHR0cHM6Ly9leGFtcGxlLmNvbS8/cT0+Pj4/Pw%3D%3D", "https://example.com/?q=>>>??"},
-    {base64, "aHR0cHM6Ly9leGFtcGxlLmNvbS8/cT0+Pj4/P", ""},     // a group of one character
-    {base64, "aHR0cHM6Ly9leGFt=cGxlLmNvbS8/cT0+Pj4/Pw", ""},   // padding inside
-    {base64, "aHR0cHM6Ly9leGFtcGxlLmNvbS8/cT0+Pj4/Pw%3", ""},  // an escape cut short
-    // Each alphabet refuses the other's two characters, and anything else.
-    {base64, kShopUrlSafe, ""},
-    {base64url, "aHR0cHM6Ly9leGFtcGxlLmNvbS8/cT0+Pj4/Pw", ""},
-    {base64url, "aHR0cHM6Ly9leGFtcGxlLmNvbS9+fn4_ aGk", ""},
-    {base64, "", ""},
-    // What decodes must be a web link in UTF-8 with no control character; white space at its end
-    // goes, as with any captured target.
-    {base64, "amF2YXNjcmlwdDphbGVydCgxKQ==", ""},      // javascript:alert(1)
-    {base64, "aHR0cHM6Ly9hLmV4YW1wbGUvG1szMW0=", ""},  // an escape sequence
-    {base64, "aHR0cHM6Ly9hLmV4YW1wbGUv/w==", ""},      // a byte that is no UTF-8
-    {base64, "aHR0cHM6Ly9hLmV4YW1wbGUveAo=", "https://a.example/x"},
-    // Dashes and underscores stand for "%" and "/"; the escapes must then decode.
-    {urlDefenseV2, "https-3A__www.example.com_path-2Da_b-5Fc-3Fx-3D1-26y-3D2",
-     "https://www.example.com/path-a/b_c?x=1&y=2"},
-    {urlDefenseV2, "https-3A__www.example.com_-ZZ", ""},
-    {urlDefenseV2, "https-3A__www.example.com_-0Ax", ""},
-    {urlDefenseV2, "ftp-3A__files.example.com_", ""},
-    // Stars take the characters after "__;" in order: one each, or a run of 2 (A) ... 65 (_).
-    {urlDefenseV3, "https://www.example.com/a?b=1*c=2*utm_source=mail__;JiY!!G2kpM7uM!Zx9$",
-     "https://www.example.com/a?b=1&c=2&utm_source=mail"},
-    {urlDefenseV3, "https://example.com/**Ax__;YWI!!G2k!Zx9$", "https://example.com/abx"},
-    {urlDefenseV3, "https://example.com/caf*__;w6k!!G2k!Zx9$", "https://example.com/caf\u00E9"},
-    {urlDefenseV3, "https://example.com/x%2Fy__;!!G2k!Zx9$", "https://example.com/x/y"},
-    {urlDefenseV3, "https:/example.com/x__;!!G2k!Zx9$", "https://example.com/x"},
-    {urlDefenseV3, "https://example.com/a*b*__;Jg!!G2k!Zx9$", ""},    // more stars than characters
-    {urlDefenseV3, "https://example.com/**Cx__;YWJj!!G2k!Zx9$", ""},  // a run longer than what is left
-    {urlDefenseV3, "https://example.com/**~x__;YWJj!!G2k!Zx9$", ""},  // no such run
-    {urlDefenseV3, "https://example.com/*__;J+g!!G2k!Zx9$", ""},
-    {urlDefenseV3, "https://example.com/x__;", ""},  // cut before the gateway's fields
-    {urlDefenseV3, "https://example.com/x", ""},
-    {urlDefenseV3, "https://example.com/*x__;Cg!!G2k!Zx9$", ""},  // the star is a line feed
-    // A click record's one web link among the object's own members; none, two, a nested one or a
-    // record cut short give nothing.
-    {base64urlJson, "eyJocmVmIjoiaHR0cHM6Ly9hLmV4YW1wbGUveD95PTEiLCJsaW5rX2lkIjo0fQ", "https://a.example/x?y=1"},
-    {base64urlJson, "eyJocmVmIjoiamF2YXNjcmlwdDphbGVydCgxKSIsImUiOiJIVFRQUzovL0EuZXhhbXBsZS8ifQ", "HTTPS://A.example/"},
-    {base64urlJson, "eyJlIjoiaHR0cHM6Ly9hLmV4YW1wbGUveCIsInUiOiJodHRwOi8vYi5leGFtcGxlLyJ9", ""},
-    {base64urlJson, "eyJlbWFpbF9pZCI6ImFiYyIsIm4iOjJ9", ""},
-    {base64urlJson, "WyJodHRwczovL2EuZXhhbXBsZS94Il0", ""},  // an array
-    {base64urlJson, "eyJhIjp7ImhyZWYiOiJodHRwczovL2EuZXhhbXBsZS94In19", ""},
-    {base64urlJson, "eyJocmVmIjoiaHR0cHM6Ly9hLmV4YW1wbGUveCI", ""},
-    // A record that carries its fields as JSON text in one string: one level is looked into.
-    {base64urlJson,
-     "eyJwIjoie1widVwiOjQ1MjcsXCJ2XCI6MSxcInVybFwiOlwiaHR0cHM6Ly9hLmV4YW1wbGUveD95PTFcIixcImlkXCI6XCJhZTk2XCJ9IiwicyI6I"
-     "mc5YXkifQ",
-     "https://a.example/x?y=1"},
-    {base64urlJson,
-     "eyJwIjoie1widXJsXCI6XCJodHRwczovL2EuZXhhbXBsZS94XCJ9IiwicSI6IntcInVybFwiOlwiaHR0cHM6Ly9iLmV4YW1wbGUvXCJ9In0", ""},
-    {base64urlJson, "eyJwIjoie1wicVwiOiBcIntcXFwidXJsXFxcIjogXFxcImh0dHBzOi8vYS5leGFtcGxlL3hcXFwifVwifSJ9", ""},
-    // A host and what follows it, the scheme left out: the host must look like one.
-    {httpsPath, "www.example.com/a/b?c=1", "https://www.example.com/a/b?c=1"},
-    {httpsPath, "localhost/x", ""},
-    {httpsPath, "user@www.example.com/x", ""},
-    {httpsPath, ".example.com/x", ""},
-    {httpsPath, "www.example.com/a b", ""},
-};
-
 TEST(WrapperDecoding, DecodesOrRefusesEachForm) {
-    for (const auto& [encoding, captured, target] : kDecodeCases) {
-        const auto expected = target.empty() ? std::nullopt : std::optional<std::string>(target);
-        EXPECT_EQ(decodeWrappedTarget(encoding, captured), expected) << rawValue(encoding) << " " << captured;
+    const auto cases = testing::readCases("cleaning/wrapped-targets.json");
+    ASSERT_GT(cases.size(), 40U);
+    for (const auto& row : cases) {
+        const std::string captured = row[1];
+        const auto expected = row[2].is_null() ? std::nullopt : std::optional(row[2].get<std::string>());
+        EXPECT_EQ(decodeWrappedTarget(*wrapperEncodingFromRawValue(row[0].get<std::string>()), captured), expected)
+            << row[0] << " " << captured;
     }
     // A capture past the limit is refused before any decoding.
     std::string longLink = "https://example.com/";

@@ -85,24 +85,19 @@ rules import )" + exported.string() +
               (Invocation{0, expected, ""}));
 }
 
-// The statistics and switches the tray application keeps, through the tool: cleaning counts nothing,
-// showing writes nothing, and the switches keep their couplings.
+// The statistics and switches through the tool (their contents are the tracker's and the preferences'
+// own tests): cleaning counts nothing and creates no store, the commands read and change what the
+// tray application keeps, and the switches keep their couplings and refuse what they are not.
 TEST_F(ToolProcessTest, StatisticsAndSwitches) {
     ASSERT_EQ(spawn({"-q", "https://example.com/?utm_source=x"}).status, 0);
     EXPECT_FALSE(fs::exists(storeFile(root_)));
     const auto stored = SqliteUserDefaults::open(storeFile(root_));
     stored->set(StatsTracker::totalKey, std::int64_t{3});
     stored->set("stats_category_Social Media", std::int64_t{2});
-
     const auto json = nlohmann::json::parse(spawn({"stats", "--json", "--window", "all"}).out, nullptr, false);
-    EXPECT_EQ(json.value("window", ""), "All Time");
-    EXPECT_EQ(json["totalCleaned"], 3);
-    EXPECT_EQ(json["categoryStats"]["Social Media"], 2);
-    const Invocation csv = spawn({"stats", "--csv"});
-    EXPECT_EQ(lines(csv.out).size(), 89U);
-    EXPECT_NE(csv.out.find("\nAll Time,Category,Social Media,2\n"), std::string::npos);
-    EXPECT_EQ(csv.out.back(), '0');
+    EXPECT_EQ(json.value("/categoryStats/Social Media"_json_pointer, 0), 2);
     EXPECT_NE(spawn({"stats", "--window", "all"}).out.find("\n  Total URLs Cleaned  3\n"), std::string::npos);
+    EXPECT_TRUE(spawn({"stats", "--csv"}).out.starts_with("Window,Section,Label,Count\n"));
 
     const std::pair<std::vector<std::string>, Invocation> steps[] = {
         {{"stats", "--collect", "off"}, {0, "", ""}},
@@ -112,17 +107,8 @@ TEST_F(ToolProcessTest, StatisticsAndSwitches) {
         {{"prefs", "set", "proactive_automaticInstall", "on"},
          {1, "",
           "tessaril: proactive_automaticInstall was not turned on: it stays off while proactive_dailyRules is off\n"}},
-        {{"prefs", "set", "proactive_dailyRules", "on"}, {0, "", ""}},
-        {{"prefs", "set", "proactive_automaticInstall", "true"}, {0, "", ""}},
-        {{"prefs", "get", "proactive_automaticInstall"}, {0, "true\n", ""}},
-        {{"prefs", "set", "proactive_dailyRules", "false"}, {0, "", ""}},
         {{"prefs", "set", "notifications_enabled", "off"}, {0, "", ""}},
-        {{"prefs", "list"},
-         prints(
-             0,
-             "notifications_enabled false\nnotifications_command_warnings_enabled true\nproactive_unknownAlerts false\n"
-             "proactive_dailyRules false\nproactive_automaticInstall false\nproactive_weeklyApp false\n"
-             "commandGuard_neutralize false\n")},
+        {{"prefs", "get", "notifications_enabled"}, {0, "false\n", ""}},
         {{"prefs", "set", "stats_totalCleaned", "true"},
          {2, "", "tessaril: there is no switch \"stats_totalCleaned\"; `tessaril prefs list` shows them all\n"}},
         {{"prefs", "set", "proactive_weeklyApp", "1"},
@@ -135,6 +121,7 @@ TEST_F(ToolProcessTest, StatisticsAndSwitches) {
         EXPECT_EQ(run, expected) << arguments[0] << " " << arguments[1];
     }
     EXPECT_EQ(spawn({"stats", "--collect", "maybe"}).status, 2);
+    EXPECT_NE(spawn({"prefs", "list"}).out.find("\nnotifications_command_warnings_enabled true\n"), std::string::npos);
 }
 
 // Two scripts edit the user's settings at once, as `for i in $(seq 100); do tessaril ...; done &`
@@ -186,72 +173,47 @@ TEST_F(ToolProcessTest, ParallelWritersLoseNoEdit) {
     }
 }
 
-// A damaged settings file, three ways: cut short, overwritten with random bytes, one page smashed.
-// A command that only reads says so once and runs on the defaults, leaving the file alone; the
-// first command that writes moves it aside, bytes and all, says where, and makes its change on a
-// new file. Nothing the user had is deleted.
+// A damaged settings file (one page smashed, the subtlest damage: the file still opens). A command
+// that only reads says so once and runs on the defaults, leaving the file alone; the first command
+// that writes moves it aside, bytes and all, says where, and makes its change on a new file. Nothing
+// the user had is deleted.
 TEST_F(ToolProcessTest, DamagedStoreIsMovedAsideNeverOverwritten) {
     const fs::path file = storeFile(root_);
-    for (const auto& [name, from, to] :
-         {std::tuple{"truncated", -1, 0}, {"random bytes", 0, 1 << 30}, {"page at 8192 smashed", 8192, 8192 + 4096}}) {
-        SCOPED_TRACE(name);
-        fs::remove_all(root_ / "config");
-        storeUserLists();
-        // Enough sites to fill several pages of the file.
-        std::string sites = R"([{"host":"site0.example"})";
-        for (int i = 1; i < 600; ++i)
-            sites += R"(,{"host":"site)" + std::to_string(i) + R"(.example"})";
-        SqliteUserDefaults::open(file)->setDataText(DomainExceptionStore::storageKey, sites + "]");
-        std::string bytes = readFile(file);
-        ASSERT_GE(bytes.size(), 8192U + 4096U);
-        std::mt19937 random(7);
-        if (from < 0) bytes.resize(bytes.size() / 2 + 100);
-        for (auto i = static_cast<std::size_t>(std::max(from, 0)); i < std::min<std::size_t>(to, bytes.size()); ++i)
-            bytes[i] = static_cast<char>(random());
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-
-        const std::string readOnly = "tessaril: the settings file " + file.string() +
-                                     " is damaged, so the default settings are used; the next command that changes a"
-                                     " setting will move it aside\n";
-        EXPECT_EQ(invoke({"exceptions", "list"}), (Invocation{0, "", readOnly}));
-        EXPECT_EQ(invoke({"-q"}, "https://example.com/?mytag=1&utm_source=x\n"),
-                  (Invocation{0, "https://example.com/?mytag=1\n", readOnly}));
-        EXPECT_EQ(readFile(file), bytes);
-
-        const Invocation added = invoke({"exceptions", "add", "new.example"});
-        std::vector<fs::path> moved;
-        for (const auto& entry : fs::directory_iterator(file.parent_path())) {
-            const std::string movedName = entry.path().filename().string();
-            if (movedName.starts_with("defaults.sqlite3.damaged-") && movedName.ends_with('Z'))
-                moved.push_back(entry.path());
-        }
-        ASSERT_EQ(moved.size(), 1U);
-        EXPECT_EQ(added,
-                  (Invocation{0, "",
-                              "tessaril: the settings file " + file.string() + " was damaged and has been moved to " +
-                                  moved.front().string() + ", so the default settings apply from now on\n"}));
-        EXPECT_EQ(readFile(moved.front()), bytes);
-        EXPECT_EQ(invoke({"exceptions", "list"}), (Invocation{0, "new.example\n", ""}));
-    }
-}
-
-// The database turns to garbage between two lines of one run: no crash, every line is answered with
-// either the user's lists or the defaults, and the garbage is not "repaired". The script also shows
-// that an answer comes before the tool waits for more input.
-TEST_F(ToolProcessTest, StoreReplacedByGarbageWhileRunning) {
     storeUserLists();
-    const std::string script = R"({ echo 'https://example.com/?mytag=1&id=2'
-        for i in $(seq 3000); do [ -s "$1" ] && break; sleep 0.01; done
-        head -c 65536 /dev/zero | tr '\0' Z > "$2"
-        echo 'https://example.com/?mytag=1&id=3'; echo 'https://skip.example/?utm_source=x'
-      } | "$0" -q --line-buffered > "$1"; cat "$1")";
-    const auto run = spawn({(root_ / "answers").string(), storeFile(root_).string()}, "", script);
-    EXPECT_EQ(run.status, 0) << run.err;
-    const std::string first = "https://example.com/?id=2\n";
-    EXPECT_TRUE(run.out == first + "https://example.com/?id=3\nhttps://skip.example/?utm_source=x\n" ||
-                run.out == first + "https://example.com/?mytag=1&id=3\nhttps://skip.example/\n")
-        << run.out;
-    EXPECT_EQ(readFile(storeFile(root_)), std::string(65536, 'Z'));
+    // Enough sites to fill several pages of the file.
+    std::string sites = R"([{"host":"site0.example"})";
+    for (int i = 1; i < 600; ++i)
+        sites += R"(,{"host":"site)" + std::to_string(i) + R"(.example"})";
+    SqliteUserDefaults::open(file)->setDataText(DomainExceptionStore::storageKey, sites + "]");
+    std::string bytes = readFile(file);
+    ASSERT_GE(bytes.size(), 8192U + 4096U);
+    std::mt19937 random(7);
+    for (std::size_t i = 8192; i < 8192 + 4096; ++i)
+        bytes[i] = static_cast<char>(random());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+
+    const std::string readOnly = "tessaril: the settings file " + file.string() +
+                                 " is damaged, so the default settings are used; the next command that changes a"
+                                 " setting will move it aside\n";
+    EXPECT_EQ(invoke({"exceptions", "list"}), (Invocation{0, "", readOnly}));
+    EXPECT_EQ(invoke({"-q"}, "https://example.com/?mytag=1&utm_source=x\n"),
+              (Invocation{0, "https://example.com/?mytag=1\n", readOnly}));
+    EXPECT_EQ(readFile(file), bytes);
+
+    const Invocation added = invoke({"exceptions", "add", "new.example"});
+    std::vector<fs::path> moved;
+    for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+        const std::string movedName = entry.path().filename().string();
+        if (movedName.starts_with("defaults.sqlite3.damaged-") && movedName.ends_with('Z'))
+            moved.push_back(entry.path());
+    }
+    ASSERT_EQ(moved.size(), 1U);
+    EXPECT_EQ(added,
+              (Invocation{0, "",
+                          "tessaril: the settings file " + file.string() + " was damaged and has been moved to " +
+                              moved.front().string() + ", so the default settings apply from now on\n"}));
+    EXPECT_EQ(readFile(moved.front()), bytes);
+    EXPECT_EQ(invoke({"exceptions", "list"}), (Invocation{0, "new.example\n", ""}));
 }
 
 // A read-only config folder with the user's store in it: links are still cleaned with the user's

@@ -3,6 +3,7 @@
 #include "core/foundation/Text.h"
 #include "core/foundation/URLComponents.h"
 #include "core/report/MissedTrackerReportBuilder.h"
+#include "tests/support/Fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -39,69 +40,9 @@ TEST(MissedTrackerReportTest, BodyReadsTopToBottomAndEndsWithTheSortedJson) {
     installation.rulesLastUpdate = *parseInternetDateTime("2026-12-01T23:30:00-02:00");
     const auto report = Builder::build(trackedClean(), installation, "ref= stayed", kCreated);
     EXPECT_EQ(report.subject(), "[Missed Tracker] shop.example - macOS - v1.2");
-    EXPECT_EQ(report.bodyText(), R"(Tessaril Missed Tracker Report
-
-User note:
-ref= stayed
-
-Original URL:
-https://shop.example/item?id=7&utm_source=x&gclid=y
-
-Cleaned URL:
-https://shop.example/item?id=7
-
-Platform:
-macOS 14.2
-
-App version:
-1.2 (42)
-
-Surface:
-Clipboard
-
-Params removed:
-2
-
-Matched categories:
-Advertising, Analytics
-
-Matched rule IDs:
-Analytics:utm_source, Advertising:gclid
-
-Rules summary:
-provider_count=250, last_update=2026-12-02
-
-Created at:
-2026-12-04T18:10:55Z
-
---- machine-readable (do not edit) ---
-```json
-{
-  "appBuild": "42",
-  "appVersion": "1.2",
-  "cleanedURL": "https://shop.example/item?id=7",
-  "createdAt": "2026-12-04T18:10:55Z",
-  "host": "shop.example",
-  "matchedCategories": [
-    "Advertising",
-    "Analytics"
-  ],
-  "matchedRuleIDs": [
-    "Analytics:utm_source",
-    "Advertising:gclid"
-  ],
-  "originalURL": "https://shop.example/item?id=7&utm_source=x&gclid=y",
-  "osVersion": "14.2",
-  "paramsRemoved": 2,
-  "platform": "macOS",
-  "rulesLastUpdate": "2026-12-02T01:30:00Z",
-  "rulesProviderCount": 250,
-  "schemaVersion": 1,
-  "surface": "Clipboard",
-  "userNote": "ref= stayed",
-  "wasModified": true
-}
-```)");
+    // The whole body as a reader and a script see it.
+    EXPECT_EQ(report.bodyText(), testing::readFile(std::filesystem::path(TESSARIL_SOURCE_DIR) /
+                                                   "tests/data/report/missed-tracker-body.txt"));
 }
 
 TEST(MissedTrackerReportTest, MissingFactsAndLongTexts) {

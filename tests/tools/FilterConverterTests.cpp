@@ -15,15 +15,10 @@
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/foundation/Regex.h"
+#include "tests/support/CaseTable.h"
 
 namespace tessaril::filters {
 namespace {
-
-struct ShapeCase {
-    std::string line;
-    // "skip:<reason>" or the rules' site, name pattern and exclusion count, one per rule.
-    std::vector<std::string> expected;
-};
 
 std::string outcome(const std::variant<std::vector<FilterRule>, SkipReason>& parsed, std::vector<std::string>& out) {
     if (const auto* reason = std::get_if<SkipReason>(&parsed)) return "skip:" + std::string(describe(*reason));
@@ -35,58 +30,24 @@ std::string outcome(const std::variant<std::vector<FilterRule>, SkipReason>& par
 }
 
 TEST(FilterRuleTest, EachShapeOfRuleIsTakenAsAProviderSaysItOrLeftOut) {
-    const std::vector<ShapeCase> cases{
-        {"$removeparam=gclid", {" gclid 0"}},
-        {"||shop.example^$removeparam=ref_src", {"shop.example ref_src 0"}},
-        {"||cdn.example.org/data/$removeparam=mr_game", {"cdn.example.org/data/ mr_game 0"}},
-        {"||news.example^$document,removeparam=ea_src", {"news.example ea_src 0"}},
-        {"$removeparam=s-id,domain=a.example|b.example|~c.a.example", {"a.example s-id 1", "b.example s-id 1"}},
-        {"*$removeparam=promo,domain=~c.example", {" promo 1"}},
-        {"$removeparam=/^cm_mmc/", {" (?:cm_mmc).* 0"}},
-        {"$removeparam=/^pk_(kwd|source)=/i", {" (?:pk_(kwd|source)) 0"}},
-        {"@@||login.example^$removeparam=_ga", {"@@login.example _ga 0"}},
-        {"@@||store.example^$removeparam", {"@@store.example  0"}},
-        {"||a.example^$removeparam", {"skip:remove every parameter"}},
-        {"$removeparam=~q", {"skip:keep only one parameter"}},
-        {"$removeparam=/utm_source=mail/", {"skip:match parameter values"}},
-        {"$removeparam=/^ref$/", {"skip:match parameter values"}},
-        {"$removeparam=/^(unclosed/", {"skip:use a regular expression ICU reads otherwise"}},
-        {"||a.example^$removeparam=x,xmlhttprequest", {"skip:apply to scripts, images or XHR only"}},
-        {"ref=shop.example^$removeparam=ref", {"skip:match a URL pattern not anchored at a host"}},
-        {"/viewtopic.php?$removeparam=sid", {"skip:match a URL pattern not anchored at a host"}},
-        {"||a.example^$removeparam=x,third-party", {"skip:use another modifier"}},
-        {"example.org##.banner", {"skip:are not parameter rules"}},
-        {"||ads.example^", {"skip:are not parameter rules"}},
-    };
+    const auto cases = testing::readCases("tools/filter-shapes.json");
+    ASSERT_GT(cases.size(), 20U);
     for (const auto& c : cases) {
         std::vector<std::string> rules;
-        const std::string skipped = outcome(parseFilterLine(c.line), rules);
-        EXPECT_EQ(skipped.empty() ? rules : std::vector<std::string>{skipped}, c.expected) << c.line;
+        const std::string skipped = outcome(parseFilterLine(c[0].get<std::string>()), rules);
+        EXPECT_EQ(skipped.empty() ? rules : std::vector<std::string>{skipped}, c[1].get<std::vector<std::string>>())
+            << c[0];
     }
 }
 
 TEST(FilterRuleTest, SitePatternsMatchTheHostItsSubdomainsAndPathButNothingElse) {
-    struct Case {
-        std::string host, path, url;
-        bool matches;
-    };
-    const std::vector<Case> cases{
-        {"example.com", "", "https://example.com/p?x=1", true},
-        {"example.com", "", "http://www.shop.example.com:8080?x", true},
-        {"example.com", "", "https://EXAMPLE.com", true},
-        {"example.com", "", "https://notexample.com/", false},
-        {"example.com", "", "https://example.com.evil.test/", false},
-        {"example.com", "", "https://evil.test/?u=https://example.com/", false},
-        {"example.com", "", "https://example.com@evil.test/", false},
-        {"login.aliexpress.*", "", "https://login.aliexpress.ru/x", true},
-        {"login.aliexpress.*", "", "https://login.aliexpress/x", false},
-        {"cdn.example.org", "(?::\\d+)?\\/data\\/", "https://cdn.example.org/data/file.zip?mr=1", true},
-        {"cdn.example.org", "(?::\\d+)?\\/data\\/", "https://cdn.example.org/other/data/", false},
-    };
+    const auto cases = testing::readCases("tools/filter-sites.json");
+    ASSERT_GT(cases.size(), 10U);
     for (const auto& c : cases) {
-        const auto regex = Regex::compile(hostUrlPattern(c.host, c.path), true);
-        ASSERT_TRUE(regex) << hostUrlPattern(c.host, c.path);
-        EXPECT_EQ(regex->firstMatch(c.url).has_value(), c.matches) << c.host << " " << c.url;
+        const std::string pattern = hostUrlPattern(c[0].get<std::string>(), c[1].get<std::string>());
+        const auto regex = Regex::compile(pattern, true);
+        ASSERT_TRUE(regex) << pattern;
+        EXPECT_EQ(regex->firstMatch(c[2].get<std::string>()).has_value(), c[3].get<bool>()) << pattern << " " << c[2];
     }
 }
 

@@ -5,6 +5,7 @@
 #include "core/updates/RuleUpdateError.h"
 #include "core/updates/RuleUpdateManifest.h"
 #include "core/updates/StaticUpdateSession.h"
+#include "tests/support/CaseTable.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -53,10 +54,11 @@ std::string validationOf(const json& document) {
 
 // The valid manifest with each edit made: the value put at the JSON pointer ("/files/-" appends),
 // or what is there removed when the value is null.
-json edited(const std::vector<std::pair<std::string, json>>& edits) {
+json edited(const json& edits) {
     json manifest = validManifest();
-    for (const auto& [at, value] : edits) {
-        const json::json_pointer pointer(at);
+    for (const auto& edit : edits) {
+        const auto& value = edit[1];
+        const json::json_pointer pointer(edit[0].get<std::string>());
         if (!value.is_null()) {
             manifest[pointer] = value;
         } else if (json& parent = manifest[pointer.parent_pointer()]; parent.is_array()) {
@@ -69,58 +71,11 @@ json edited(const std::vector<std::pair<std::string, json>>& edits) {
 }
 
 TEST(RuleUpdateManifestTest, ValidationStopsAtTheFirstFailingCheckInOrder) {
-    const std::string origin = "Rule files must use the static Orvelle rules origin";
-    const std::string ruleFiles = kOrigin + "/tessaril/rules/";
-    const json null;
-    const std::vector<std::pair<std::string, std::vector<std::pair<std::string, json>>>> cases = {
-        {"", {}},
-        {"", {{"/files", {file("tessaril-supplementary", "s"), file("clearurls", "c")}}}},
-        {"", {{"/unknownKey", {1, 2}}}},
-        {"", {{"/files/0/url", kOrigin + ":443/tessaril/rules/a"}}},
-        {"", {{"/files/0/bytes", 8388608}}},
-        {"", {{"/files/0/bytes", null}}},
-        {"", {{"/files/0/sha256", std::string(64, 'F')}}},
-        {"", {{"/minAppVersion", "99"}}},
-        {"Unexpected product", {{"/product", "tessaril"}}},
-        {"Unexpected manifest kind", {{"/kind", "rule"}}},
-        {"Unsupported rules schema", {{"/schemaVersion", 2}}},
-        {"Unsupported rules schema", {{"/schemaVersion", 0}}},
-        {"Missing rules version", {{"/currentVersion", "  \n "}}},
-        {"Missing ClearURLs rule file", {{"/files/0", null}}},
-        {"Missing Tessaril supplementary rule file", {{"/files/1", null}}},
-        {"Duplicate file kinds", {{"/files/-", file("clearurls", "again.json")}}},
-        {origin, {{"/files/1/url", kOrigin + ":8443/tessaril/rules/a"}}},
-        {origin, {{"/files/1/url", ruleFiles + "a?v=1"}}},
-        {origin, {{"/files/1/url", ruleFiles + "a#x"}}},
-        {origin, {{"/files/1/url", kOrigin + "/tessaril/releases/a"}}},
-        {origin, {{"/files/1/url", "http://updates.orvellelabs.com/tessaril/rules/a"}}},
-        {origin, {{"/files/1/url", "HTTPS://updates.orvellelabs.com/tessaril/rules/a"}}},
-        {origin, {{"/files/1/url", "https://user@updates.orvellelabs.com/tessaril/rules/a"}}},
-        {origin, {{"/files/1/url", "https://updates.orvellelabs.com.evil.example/tessaril/rules/a"}}},
-        {"Invalid rule file size", {{"/files/1/bytes", 0}}},
-        {"Invalid rule file size", {{"/files/1/bytes", 8388609}}},
-        {"Invalid SHA-256 for supp.json", {{"/files/1/sha256", std::string(63, 'a')}}},
-        {"Invalid SHA-256 for supp.json", {{"/files/1/sha256", std::string(63, 'a') + "g"}}},
-        {"Invalid rule file path", {{"/files/1/path", "rules/supp.json"}}},
-        {"Invalid rule file path", {{"/files/1/path", "..supp.json"}}},
-        // The first failing entry decides, and within it the origin comes before the digest.
-        {origin, {{"/files/0/url", "https://example.com/"}, {"/files/0/sha256", "x"}}},
-        {"Invalid SHA-256 for data.min.json", {{"/files/0/sha256", "x"}, {"/files/1/bytes", 0}}},
-        // Decoding is strict about what it needs and the dates' form.
-        {"undecodable", {{"/publishedAt", "2025-03-01T09:30:00.123Z"}}},
-        {"undecodable", {{"/publishedAt", "2025-03-01"}}},
-        {"undecodable", {{"/sourceSummary", {{"clearurls", {{"reviewedAt", "yesterday"}}}}}}},
-        {"undecodable", {{"/files/-", file("fonts", "f.json")}}},
-        {"undecodable", {{"/notes", null}}},
-        {"undecodable", {{"/notes", {"ok", 2}}}},
-        {"undecodable", {{"/schemaVersion", "1"}}},
-        {"undecodable", {{"/files/0/bytes", 1.5}}},
-        {"undecodable", {{"/files/0/url", "/tessaril/rules/data.min.json"}}},
-        {"undecodable", {{"", json::array()}}},
-    };
-    for (const auto& [expected, edits] : cases) {
-        const json manifest = edited(edits);
-        EXPECT_EQ(validationOf(manifest), expected) << manifest.dump();
+    const auto cases = testing::readCases("updates/manifest-validation.json");
+    ASSERT_GT(cases.size(), 40U);
+    for (const auto& row : cases) {
+        const json manifest = edited(row[1]);
+        EXPECT_EQ(validationOf(manifest), row[0]) << manifest.dump();
     }
     EXPECT_FALSE(RuleUpdateManifest::decode("{\"product\": "));
 }
