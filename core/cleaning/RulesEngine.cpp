@@ -70,7 +70,8 @@ std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& pat
     return compiled;
 }
 
-std::optional<CompiledProvider> compileProvider(const std::string& name, const Provider& provider, Patterns checked) {
+// Takes the provider over: a file's providers are decoded only to be compiled.
+std::optional<CompiledProvider> compileProvider(std::string name, Provider provider, Patterns checked) {
     // The host index answers for a pattern that names one site, from a grammar that ICU accepts; its
     // expression is compiled only if a test or an unusual link asks for it.
     const auto shape = checked == Patterns::checked ? std::nullopt : HostIndex::read(provider.urlPattern);
@@ -92,17 +93,14 @@ std::optional<CompiledProvider> compileProvider(const std::string& name, const P
         if (auto regex = loadPattern(entry.pattern, false, checked))
             encodedRedirections.push_back({{std::move(*regex), entry.pattern}, entry.encoding});
     }
-    return CompiledProvider{name,
-                            provider,
-                            std::move(*urlRegex),
-                            std::move(exceptions),
-                            std::move(params),
-                            std::move(rawRules),
-                            std::move(redirections),
-                            std::move(encodedRedirections),
-                            std::move(referrals),
-                            RulesEngine::categorize(name, provider),
-                            compilePatterns(provider.keptParameters, true, checked)};
+    const RuleCategoryType category = RulesEngine::categorize(name, provider);
+    auto kept = compilePatterns(provider.keptParameters, true, checked);
+    return CompiledProvider{std::move(name),         std::move(provider),
+                            std::move(*urlRegex),    std::move(exceptions),
+                            std::move(params),       std::move(rawRules),
+                            std::move(redirections), std::move(encodedRedirections),
+                            std::move(referrals),    category,
+                            std::move(kept)};
 }
 
 // Whether the provider loads without dropping anything: every pattern compiles as loading reads it.
@@ -210,8 +208,8 @@ std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view
         if (!*file) continue;
         const Patterns patterns = checked(data);
         compiled.reserve(compiled.size() + (*file)->providers.size());
-        for (const auto& [name, provider] : (*file)->providers) {
-            if (auto compiledProvider = compileProvider(name, provider, patterns))
+        for (auto& [name, provider] : (*file)->providers) {
+            if (auto compiledProvider = compileProvider(std::move(name), std::move(provider), patterns))
                 compiled.push_back(std::move(*compiledProvider));
         }
     }
