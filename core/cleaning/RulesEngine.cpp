@@ -35,64 +35,84 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
     return false;
 }
 
-std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& patterns, bool anchored) {
+// How a rule file's patterns are read: `checked` when the build has compiled every one of them
+// (ResourceBundle::isCheckedRuleFile), so that each compiles on first use instead of being checked
+// here; a third of the tool's start-up went to checking the shipped rules' patterns again.
+enum class Patterns { unchecked, checked };
+
+// The expression of `pattern`, or nothing when it does not compile. The anchors of a name rule are
+// plain text around the pattern, so with a top-level alternation only the first alternative is tied
+// to the start and the last to the end, as the rule files expect.
+std::optional<Regex> loadPattern(const std::string& pattern, bool anchored, Patterns patterns) {
+    std::optional<Regex> regex;
+    if (patterns == Patterns::checked) {
+        regex = Regex::deferred(anchored ? "^" + pattern + "$" : pattern, true);
+    } else if (anchored && NameRuleIndex::literalExpansion(pattern)) {
+        // Most names are plain words, which the name index answers without an expression; theirs
+        // is compiled only if a name outside printable ASCII ever needs it. The index's grammar
+        // is a subset of ICU's, so the pattern is known to compile.
+        regex = Regex::deferred("^" + pattern + "$", true);
+    } else {
+        regex = Regex::compile(anchored ? "^" + pattern + "$" : pattern, true);
+    }
+    if (regex) regex->setWorkLimit(RulesEngine::matchWorkLimit);
+    return regex;
+}
+
+std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& patterns, bool anchored,
+                                             Patterns checked) {
     std::vector<CompiledPattern> compiled;
     compiled.reserve(patterns.size());
     for (const auto& pattern : patterns) {
-        // The anchors are plain text around the pattern, so with a top-level alternation only the
-        // first alternative is tied to the start and the last to the end, as the rule files expect.
-        std::optional<Regex> regex;
-        if (anchored && NameRuleIndex::literalExpansion(pattern)) {
-            // Most names are plain words, which the name index answers without an expression; theirs
-            // is compiled only if a name outside printable ASCII ever needs it. The index's grammar
-            // is a subset of ICU's, so the pattern is known to compile.
-            regex = Regex::deferred("^" + pattern + "$", true);
-        } else {
-            regex = anchored ? Regex::compile("^" + pattern + "$", true) : Regex::compile(pattern, true);
-        }
-        if (!regex) continue;
-        regex->setWorkLimit(RulesEngine::matchWorkLimit);
-        compiled.push_back(CompiledPattern{std::move(*regex), pattern});
+        if (auto regex = loadPattern(pattern, anchored, checked))
+            compiled.push_back(CompiledPattern{std::move(*regex), pattern});
     }
     return compiled;
 }
 
-std::optional<CompiledProvider> compileProvider(const std::string& name, const Provider& provider) {
+// Takes the provider over: a file's providers are decoded only to be compiled.
+std::optional<CompiledProvider> compileProvider(std::string name, Provider provider, Patterns checked) {
     // The host index answers for a pattern that names one site, from a grammar that ICU accepts; its
     // expression is compiled only if a test or an unusual link asks for it.
-    const auto shape = HostIndex::read(provider.urlPattern);
+    const auto shape = checked == Patterns::checked ? std::nullopt : HostIndex::read(provider.urlPattern);
     auto urlRegex = shape && shape->exact ? std::optional<Regex>(Regex::deferred(provider.urlPattern, true))
-                                          : Regex::compile(provider.urlPattern, true);
+                                          : loadPattern(provider.urlPattern, false, checked);
     if (!urlRegex) return std::nullopt;
     urlRegex->setWorkLimit(RulesEngine::matchWorkLimit);
     std::vector<Regex> exceptions;
     exceptions.reserve(provider.exceptions.size());
     for (const auto& pattern : provider.exceptions) {
-        if (auto regex = Regex::compile(pattern, true)) {
-            regex->setWorkLimit(RulesEngine::matchWorkLimit);
-            exceptions.push_back(std::move(*regex));
-        }
+        if (auto regex = loadPattern(pattern, false, checked)) exceptions.push_back(std::move(*regex));
     }
-    auto params = compilePatterns(provider.rules, true);
-    auto referrals = compilePatterns(provider.referralMarketing, true);
-    auto rawRules = compilePatterns(provider.rawRules, false);
-    auto redirections = compilePatterns(provider.redirections, false);
+    auto params = compilePatterns(provider.rules, true, checked);
+    auto referrals = compilePatterns(provider.referralMarketing, true, checked);
+    auto rawRules = compilePatterns(provider.rawRules, false, checked);
+    auto redirections = compilePatterns(provider.redirections, false, checked);
     std::vector<CompiledEncodedRedirection> encodedRedirections;
     for (const auto& entry : provider.encodedRedirections) {
-        for (auto& compiled : compilePatterns({entry.pattern}, false))
-            encodedRedirections.push_back({std::move(compiled), entry.encoding});
+        if (auto regex = loadPattern(entry.pattern, false, checked))
+            encodedRedirections.push_back({{std::move(*regex), entry.pattern}, entry.encoding});
     }
-    return CompiledProvider{name,
-                            provider,
-                            std::move(*urlRegex),
-                            std::move(exceptions),
-                            std::move(params),
-                            std::move(rawRules),
-                            std::move(redirections),
-                            std::move(encodedRedirections),
-                            std::move(referrals),
-                            RulesEngine::categorize(name, provider),
-                            compilePatterns(provider.keptParameters, true)};
+    const RuleCategoryType category = RulesEngine::categorize(name, provider);
+    auto kept = compilePatterns(provider.keptParameters, true, checked);
+    return CompiledProvider{std::move(name),         std::move(provider),
+                            std::move(*urlRegex),    std::move(exceptions),
+                            std::move(params),       std::move(rawRules),
+                            std::move(redirections), std::move(encodedRedirections),
+                            std::move(referrals),    category,
+                            std::move(kept)};
+}
+
+// Whether the provider loads without dropping anything: every pattern compiles as loading reads it.
+bool loadsWhole(const std::string& name, const Provider& provider) {
+    const auto compiled = compileProvider(name, provider, Patterns::unchecked);
+    return compiled && compiled->exceptionRegexes.size() == provider.exceptions.size() &&
+           compiled->paramRegexes.size() == provider.rules.size() &&
+           compiled->referralParamRegexes.size() == provider.referralMarketing.size() &&
+           compiled->rawRuleRegexes.size() == provider.rawRules.size() &&
+           compiled->redirectionRegexes.size() == provider.redirections.size() &&
+           compiled->encodedRedirectionRegexes.size() == provider.encodedRedirections.size() &&
+           compiled->keptParamRegexes.size() == provider.keptParameters.size();
 }
 
 }  // namespace
@@ -150,6 +170,12 @@ std::optional<fs::path> RulesEngine::supplementaryRulesURL() const {
     return chosen;
 }
 
+bool RulesEngine::loadsEveryPattern(std::string_view data) {
+    const auto file = ProvidersFile::decode(data);
+    return file && std::all_of(file->providers.begin(), file->providers.end(),
+                               [](const auto& entry) { return loadsWhole(entry.first, entry.second); });
+}
+
 bool RulesEngine::loadRules(std::string_view data) {
     return applyProviders(data, std::nullopt).first;
 }
@@ -174,11 +200,16 @@ std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view
     // are compiled before the indexes and the tree are built, once.
     std::vector<CompiledProvider> compiled;
     if (!main) compiled = std::move(compiledProviders_);
-    for (const auto* file : {&main, &supplementary}) {
+    const auto checked = [this](std::optional<std::string_view> data) {
+        const bool isChecked = environment_.resources != nullptr && environment_.resources->isCheckedRuleFile(*data);
+        return isChecked ? Patterns::checked : Patterns::unchecked;
+    };
+    for (const auto& [file, data] : {std::pair(&main, mainData), std::pair(&supplementary, supplementaryData)}) {
         if (!*file) continue;
+        const Patterns patterns = checked(data);
         compiled.reserve(compiled.size() + (*file)->providers.size());
-        for (const auto& [name, provider] : (*file)->providers) {
-            if (auto compiledProvider = compileProvider(name, provider))
+        for (auto& [name, provider] : (*file)->providers) {
+            if (auto compiledProvider = compileProvider(std::move(name), std::move(provider), patterns))
                 compiled.push_back(std::move(*compiledProvider));
         }
     }

@@ -99,6 +99,10 @@ public:
     // live engine and the user's own preferences are never touched.
     [[nodiscard]] static std::optional<std::string> validateRuleBundle(
         UserDefaults& defaults, std::string_view clearURLsData, std::optional<std::string_view> supplementaryData);
+    // Whether `data` is a rule file of which loading keeps every pattern: it decodes and each pattern
+    // compiles as loading reads it. The build asks this of the shipped files, and a load of a file it
+    // answered true for (ResourceBundle::isCheckedRuleFile) leaves the patterns to compile on first use.
+    [[nodiscard]] static bool loadsEveryPattern(std::string_view data);
     // The newest of the supplementary rule files on this machine (shared containers, then the core
     // resources); on equal dates the earlier candidate wins.
     [[nodiscard]] std::optional<std::filesystem::path> supplementaryRulesURL() const;

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <map>
+#include <unordered_map>
 
 namespace tessaril {
 
@@ -49,9 +49,35 @@ double frequency(unsigned char byte) {
 // every link.
 constexpr std::string_view kCommonText[] = {"https://www.", ".com/", ".org/", ".net/", ".html", "?utm_", "&utm_"};
 
-bool isCommon(std::string_view window) {
-    return std::any_of(std::begin(kCommonText), std::end(kCommonText),
-                       [window](std::string_view common) { return common.find(window) != std::string_view::npos; });
+// `count` bytes at `p`, the first in the lowest bits.
+constexpr std::uint64_t littleEndianBytes(const char* p, std::size_t count) {
+    std::uint64_t word = 0;
+    for (std::size_t i = count; i-- > 0;)
+        word = word << 8 | static_cast<unsigned char>(p[i]);
+    return word;
+}
+
+// Every four-byte window of the common text, as littleEndianBytes reads it: compared as numbers,
+// since each fragment's every window is asked about.
+constexpr auto kCommonWindows = [] {
+    constexpr std::size_t kCount = [] {
+        std::size_t count = 0;
+        for (const std::string_view common : kCommonText)
+            count += common.size() - 3;
+        return count;
+    }();
+    std::array<std::uint32_t, kCount> windows{};
+    std::size_t at = 0;
+    for (const std::string_view common : kCommonText) {
+        for (std::size_t offset = 0; offset + 4 <= common.size(); ++offset)
+            windows[at++] = static_cast<std::uint32_t>(littleEndianBytes(common.data() + offset, 4));
+    }
+    return windows;
+}();
+
+bool isCommon(const char* window) {
+    const auto bytes = static_cast<std::uint32_t>(littleEndianBytes(window, 4));
+    return std::find(kCommonWindows.begin(), kCommonWindows.end(), bytes) != kCommonWindows.end();
 }
 
 // The set bits of `bits`; the processors this is built for need not have an instruction for it.
@@ -60,14 +86,6 @@ std::uint32_t bitCount(std::uint64_t bits) {
     bits = (bits & 0x3333333333333333U) + ((bits >> 2) & 0x3333333333333333U);
     bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0FU;
     return static_cast<std::uint32_t>((bits * 0x0101010101010101U) >> 56);
-}
-
-// `count` bytes at `p`, the first in the lowest bits.
-std::uint64_t littleEndianBytes(const char* p, std::size_t count) {
-    std::uint64_t word = 0;
-    for (std::size_t i = count; i-- > 0;)
-        word = word << 8 | static_cast<unsigned char>(p[i]);
-    return word;
 }
 
 std::uint64_t littleEndianWord(const char* p) {
@@ -105,8 +123,10 @@ void FragmentScanner::build(const std::vector<std::string>& fragments) {
     clear();
     // Each fragment's window: not one most links hold, then the one least likely to be met, counting
     // the fragments already anchored on it (each is compared where the window is met).
-    std::map<std::uint32_t, std::uint32_t> keyUse;
+    std::unordered_map<std::uint32_t, std::uint32_t> keyUse;
+    keyUse.reserve(fragments.size());
     std::vector<Anchor> anchors;
+    anchors.reserve(fragments.size());
     for (std::uint32_t f = 0; f < fragments.size(); ++f) {
         const std::string& fragment = fragments[f];
         if (fragment.size() < kMinimumLength) continue;  // a caller's mistake; such a fragment is never found
@@ -114,10 +134,11 @@ void FragmentScanner::build(const std::vector<std::string>& fragments) {
         double bestCost = 0;
         for (std::uint32_t offset = 0; offset + kMinimumLength <= fragment.size(); ++offset) {
             const auto* window = reinterpret_cast<const unsigned char*>(fragment.data() + offset);
-            double cost = 1.0 + keyUse[windowKey(window)];
+            const auto use = keyUse.find(windowKey(window));
+            double cost = 1.0 + (use == keyUse.end() ? 0 : use->second);
             for (std::size_t i = 0; i < kMinimumLength; ++i)
                 cost *= frequency(window[i]);
-            if (isCommon(std::string_view(fragment).substr(offset, kMinimumLength))) cost += 1e12;
+            if (isCommon(fragment.data() + offset)) cost += 1e12;
             if (offset == 0 || cost < bestCost) {
                 bestCost = cost;
                 best = offset;

@@ -293,7 +293,9 @@ std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensiti
 }
 
 Regex Regex::deferred(std::string_view pattern, bool caseInsensitive) {
-    return Regex(std::make_unique<Impl>(std::string(pattern), caseInsensitive, nullptr, 0));
+    auto impl = std::make_unique<Impl>(std::string(pattern), caseInsensitive, nullptr, 0);
+    impl->sharedNfa = std::make_shared<Impl::SharedNfa>();
+    return Regex(std::move(impl));
 }
 
 std::string Regex::escape(std::string_view literal) {

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/foundation/ResourceBundle.h"
 
+#include "core/foundation/ContentDigest.h"
+
+#include <algorithm>
+
 #include <string>
 #include <system_error>
 
@@ -18,6 +22,12 @@ std::optional<fs::path> ResourceBundle::url(std::string_view name, std::string_v
     std::error_code error;
     if (fs::is_regular_file(candidate, error)) return candidate;
     return std::nullopt;
+}
+
+bool ResourceBundle::isCheckedRuleFile(std::string_view bytes) const {
+    if (checkedRuleFiles_.empty()) return false;
+    return std::find(checkedRuleFiles_.begin(), checkedRuleFiles_.end(), contentDigest(bytes)) !=
+           checkedRuleFiles_.end();
 }
 
 std::optional<ResourceBundle> ResourceBundle::locateCore(const std::vector<fs::path>& bases) {

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +21,13 @@ public:
     // The file `name`.`extension` in the bundle, when it exists.
     [[nodiscard]] std::optional<std::filesystem::path> url(std::string_view name, std::string_view extension) const;
 
+    // The rule files the build has checked (their contentDigest): every pattern in them loads, so
+    // loading them again need not check each one. Files with other bytes are checked as ever.
+    void setCheckedRuleFiles(std::span<const std::uint64_t> digests) {
+        checkedRuleFiles_.assign(digests.begin(), digests.end());
+    }
+    [[nodiscard]] bool isCheckedRuleFile(std::string_view bytes) const;
+
     // The core bundle from a list of base folders, tried in order: each base B offers B itself when
     // it is named like the bundle, then B/<bundle>, B/Contents/Resources/<bundle> and
     // B/Frameworks/<bundle>. The first candidate that is a directory wins.
@@ -26,6 +35,7 @@ public:
 
 private:
     std::filesystem::path directory_;
+    std::vector<std::uint64_t> checkedRuleFiles_;
 };
 
 }  // namespace tessaril

@@ -100,6 +100,8 @@ public:
         std::vector<Fragments> candidates;
         Fragments run{std::string()};
         auto flush = [&run, &candidates] {
+            // A stretch with nothing known yet is the commonest case, and it gives no set.
+            if (run.size() == 1 && run.front().empty()) return;
             if (auto texts = shortestForm(std::move(run)); !texts.empty()) candidates.push_back(std::move(texts));
             run.assign(1, std::string());
         };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/paths/CoreResources.h"
 
+#include "platform/paths/CheckedRuleFiles.h"
+
 #include <system_error>
 #include <vector>
 
@@ -28,8 +30,11 @@ std::optional<fs::path> executableDirectory() {
 }
 
 const std::optional<ResourceBundle>& coreResources() {
-    static const std::optional<ResourceBundle> bundle =
-        locateCoreResources(processEnvironment(), executableDirectory());
+    static const std::optional<ResourceBundle> bundle = [] {
+        auto located = locateCoreResources(processEnvironment(), executableDirectory());
+        if (located) located->setCheckedRuleFiles(checkedShippedRuleFiles());
+        return located;
+    }();
     return bundle;
 }
 

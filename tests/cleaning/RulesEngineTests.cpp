@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/RulesEngine.h"
+#include "core/foundation/ContentDigest.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "tests/cleaning/RulesTestSupport.h"
 
@@ -104,6 +105,28 @@ TEST_F(RulesEngineTest, FailedDecodesKeepThePreviousState) {
     EXPECT_TRUE(engine.loadRuleBundle(rulesFixture("providers.json"), std::string_view("{broken")));
     EXPECT_EQ(diagnostics.size(), 1u);
     EXPECT_EQ(engine.compiledProviders().size(), 3u);
+}
+
+// The build lists the shipped files whose every pattern loads; a load of exactly those bytes leaves
+// each pattern to compile on first use, and any other bytes are checked as ever. The fixture has
+// patterns that do not compile, so marking it shows which way a load went.
+TEST_F(RulesEngineTest, OnlyTheBytesTheBuildCheckedSkipTheirPatternChecks) {
+    const std::string fixture = rulesFixture("providers.json");
+    EXPECT_FALSE(RulesEngine::loadsEveryPattern(fixture));
+    EXPECT_FALSE(RulesEngine::loadsEveryPattern("{broken"));
+    EXPECT_TRUE(RulesEngine::loadsEveryPattern(rulesFixture("supplementary.json")));
+    for (const auto& [marked, expectedParams] : {std::pair(fixture, 4U), std::pair(fixture + " ", 3U)}) {
+        ResourceBundle bundle("unused");
+        const std::uint64_t digest = contentDigest(marked);
+        bundle.setCheckedRuleFiles(std::span(&digest, 1));
+        RulesEngine loaded(defaults, {&bundle, nullptr, [](std::string_view) {}});
+        ASSERT_TRUE(loaded.loadRules(fixture));
+        const CompiledProvider* acme = provider(loaded, "acme-amazon");
+        ASSERT_NE(acme, nullptr);
+        EXPECT_EQ(acme->paramRegexes.size(), expectedParams) << marked.size();
+        // A kept pattern that does not compile matches nothing, as a skipped one would.
+        EXPECT_EQ(testing::strippedBy(loaded, "https://acme.example/", "ref"), "E-commerce:ref");
+    }
 }
 
 TEST_F(RulesEngineTest, BundledRulesNeedTheResource) {

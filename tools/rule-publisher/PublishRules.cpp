@@ -7,11 +7,15 @@
 //     a release for the static update origin: ORIGIN_ROOT/tessaril/rules[/beta]/manifest.json, its
 //     signature manifest.json.sig by the Ed25519 private key in the PEM file KEY (what
 //     `openssl genpkey -algorithm ed25519` writes), and the files under VERSION/ beside them.
+//   tessaril_publish_rules checked FOLDER OUTPUT
+//     C++ source listing the digests of the folder's provider files whose every pattern loads (the
+//     build runs this for the shipped rules, so that loading them need not check each pattern);
 // TEMPLATE is a manifest without files, which gives the version, the notes and where the rules came
 // from; a published release takes its version from the command line. Both are dated by the build:
 // SOURCE_DATE_EPOCH when it is set (reproducible builds set it, and the build sets it to the last
 // commit of the shipped rule files), else now, so a new rules version never carries an old date.
 #include "core/cleaning/RulesEngine.h"
+#include "core/foundation/ContentDigest.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/foundation/Sha256.h"
@@ -138,7 +142,34 @@ Date publicationTime() {
     return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
 }
 
+// The source of checkedShippedRuleFiles() (platform/paths/CheckedRuleFiles.h) for the folder's
+// provider files that load whole.
+std::string checkedRuleFilesSource(const std::vector<RuleFile>& files) {
+    std::string digests;
+    for (const auto& [kind, bytes] : files) {
+        if (kind == Kind::commandGuard || !RulesEngine::loadsEveryPattern(bytes)) continue;
+        char hex[17] = {};
+        const std::uint64_t digest = contentDigest(bytes);
+        (void)std::to_chars(hex, hex + 16, digest, 16);
+        digests += "        0x" + std::string(hex) + "ULL,\n";
+    }
+    return "// Written by tessaril_publish_rules: the shipped rule files whose every pattern loads.\n"
+           "#include \"platform/paths/CheckedRuleFiles.h\"\n\n"
+           "namespace tessaril {\n\n"
+           "std::span<const std::uint64_t> checkedShippedRuleFiles() {\n"
+           "    static constexpr std::uint64_t digests[] = {\n" +
+           digests +
+           "        0};\n"
+           "    return std::span(digests, std::size(digests) - 1);\n"
+           "}\n\n"
+           "}  // namespace tessaril\n";
+}
+
 int run(const std::vector<std::string>& arguments) {
+    if (arguments.size() == 3 && arguments[0] == "checked") {
+        write(arguments[2], checkedRuleFilesSource(readRuleFiles(arguments[1])));
+        return 0;
+    }
     if (arguments.size() == 4 && arguments[0] == "shipped") {
         const auto files = readRuleFiles(arguments[1]);
         auto templateManifest = readTemplate(arguments[2]);
@@ -174,6 +205,7 @@ int run(const std::vector<std::string>& arguments) {
         return 0;
     }
     std::cerr << "usage: tessaril_publish_rules shipped FOLDER TEMPLATE OUTPUT\n"
+                 "       tessaril_publish_rules checked FOLDER OUTPUT\n"
                  "       tessaril_publish_rules publish FOLDER TEMPLATE VERSION stable|beta ORIGIN_ROOT KEY\n";
     return 2;
 }
