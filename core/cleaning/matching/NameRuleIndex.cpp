@@ -4,6 +4,7 @@
 #include "core/foundation/PatternSyntax.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace tessaril {
 
@@ -146,6 +147,29 @@ void NameRuleIndex::lookup(std::size_t list, const Hits* hits, std::string_view 
     }
     for (const RegexRule& rule : lists_[list].regexRules) {
         if (rule.filter.mayMatch(lowerName, lowerName)) regexCandidates.push_back(rule.rule);
+    }
+}
+
+void NameRuleIndex::indexExpressions(std::span<const std::uint32_t> lists) {
+    for (const std::uint32_t list : lists) {
+        if (list >= lists_.size()) continue;
+        const auto& rules = lists_[list].regexRules;
+        for (std::uint32_t k = 0; k < rules.size(); ++k) {
+            indexedExpressions_.push_back(Hit{list, k});
+            expressionKeys_.add(rules[k].filter.requirements());
+        }
+    }
+}
+
+void NameRuleIndex::expressionHits(std::string_view lowerName, Hits& hits) const {
+    hits.clear();
+    expressionKeys_.find(lowerName, entryBits_);
+    for (std::size_t word = 0; word < entryBits_.size(); ++word) {
+        for (std::uint64_t bits = entryBits_[word]; bits != 0; bits &= bits - 1) {
+            const Hit& entry = indexedExpressions_[word * 64 + static_cast<std::size_t>(std::countr_zero(bits))];
+            const RegexRule& rule = lists_[entry.list].regexRules[entry.rule];
+            if (rule.filter.mayMatch(lowerName, lowerName)) hits.push_back(Hit{entry.list, rule.rule});
+        }
     }
 }
 

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/cleaning/matching/NameFragmentKeys.h"
 #include "core/foundation/RulePrefilter.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -53,6 +55,14 @@ public:
     void lookup(std::size_t list, const Hits* hits, std::string_view lowerName, std::vector<std::uint32_t>& literalHits,
                 std::vector<std::uint32_t>& regexCandidates) const;
 
+    // Makes the expression rules of `lists` (ascending, all added already) answerable by
+    // expressionHits. A name asked of every such list at once pays for one walk over the name, not
+    // one filter per rule.
+    void indexExpressions(std::span<const std::uint32_t> lists);
+    // For a prepared name, the expression rules of the indexed lists whose filter it passes, in
+    // (list, rule) order; each must still be run. `hits` is overwritten.
+    void expressionHits(std::string_view lowerName, Hits& hits) const;
+
     // The lower-case words a pattern stands for, or nothing when it is not such a pattern (the engine
     // asks too: such a rule's expression is compiled only when a name needs it).
     [[nodiscard]] static std::optional<std::vector<std::string>> literalExpansion(std::string_view pattern);
@@ -69,6 +79,10 @@ private:
     std::vector<List> lists_;
     // Lower-case word -> (list, rule) pairs, sorted.
     std::unordered_map<std::string, Hits> words_;
+    // The indexed expression rules, entry k of expressionKeys_ being (list, position in regexRules).
+    std::vector<Hit> indexedExpressions_;
+    NameFragmentKeys expressionKeys_;
+    mutable std::vector<std::uint64_t> entryBits_;
 };
 
 }  // namespace tessaril

@@ -158,6 +158,7 @@ void RuleMatcher::buildFragmentIndex() {
 
 void RuleMatcher::buildNameIndexes() {
     std::vector<std::string_view> names;
+    std::vector<std::uint32_t> expressionLists;
     for (std::uint32_t list = 0; list < providers_.size(); ++list) {
         const CompiledProvider& provider = providers_[list];
         names.clear();
@@ -173,13 +174,16 @@ void RuleMatcher::buildNameIndexes() {
             if (askedPerLink_.size() <= list / 64) askedPerLink_.resize(list / 64 + 1, 0);
             askedPerLink_[list / 64] |= std::uint64_t{1} << (list % 64);
         } else {
-            regexLists_.push_back(list);
+            expressionLists.push_back(list);
         }
     }
+    providerNames_.indexExpressions(expressionLists);
     names.clear();
     for (const auto& rule : fallbackRules_)
         names.push_back(unanchored(rule.regex.pattern()));
     fallbackNames_.addList(names);
+    const std::uint32_t onlyList = 0;
+    fallbackNames_.indexExpressions(std::span(&onlyList, 1));
 }
 
 void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
@@ -256,27 +260,43 @@ const RuleMatcher::NameRules* RuleMatcher::nameRules(std::string_view name) cons
 }
 
 void RuleMatcher::computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const {
-    // Only lists with a word hit or with expression rules can hold a rule for the name.
-    const NameRuleIndex::Hits* hits = providerNames_.wordHits(lowerName);
-    std::vector<std::uint32_t> lists = regexLists_;
-    if (hits != nullptr) {
-        for (const auto& hit : *hits) {
-            if (!isAskedPerLink(hit.list)) lists.push_back(hit.list);
+    // Only lists with a word hit or an expression rule whose filter the name passes can hold a rule
+    // for it. Both sequences are in (list, rule) order, so they are merged list by list.
+    static const NameRuleIndex::Hits kNoHits;
+    const NameRuleIndex::Hits* found = providerNames_.wordHits(lowerName);
+    const NameRuleIndex::Hits& words = found == nullptr ? kNoHits : *found;
+    providerNames_.expressionHits(lowerName, expressionHits_);
+    auto word = words.begin();
+    auto expression = expressionHits_.begin();
+    while (word != words.end() || expression != expressionHits_.end()) {
+        const std::uint32_t list = std::min(word == words.end() ? UINT32_MAX : word->list,
+                                            expression == expressionHits_.end() ? UINT32_MAX : expression->list);
+        literalHits_.clear();
+        regexCandidates_.clear();
+        for (; word != words.end() && word->list == list; ++word) {
+            if (literalHits_.empty() || literalHits_.back() != word->rule) literalHits_.push_back(word->rule);
         }
-        std::sort(lists.begin(), lists.end());
-        lists.erase(std::unique(lists.begin(), lists.end()), lists.end());
-    }
-    for (const std::uint32_t list : lists) {
+        for (; expression != expressionHits_.end() && expression->list == list; ++expression)
+            regexCandidates_.push_back(expression->rule);
+        if (isAskedPerLink(list)) continue;
         const CompiledProvider& provider = providers_[list];
         const std::size_t paramCount = provider.paramRegexes.size();
-        providerNames_.lookup(list, hits, lowerName, literalHits_, regexCandidates_);
         inRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
             const CompiledPattern& rule = number >= paramCount ? provider.referralParamRegexes[number - paramCount]
                                                                : provider.paramRegexes[number];
             if (certain || rule.regex.search(name)) rules.providerRules.push_back({list, number});
         });
     }
-    fallbackNames_.lookup(0, fallbackNames_.wordHits(lowerName), lowerName, literalHits_, regexCandidates_);
+    literalHits_.clear();
+    if (const NameRuleIndex::Hits* hits = fallbackNames_.wordHits(lowerName)) {
+        for (const auto& hit : *hits) {
+            if (literalHits_.empty() || literalHits_.back() != hit.rule) literalHits_.push_back(hit.rule);
+        }
+    }
+    fallbackNames_.expressionHits(lowerName, expressionHits_);
+    regexCandidates_.clear();
+    for (const auto& hit : expressionHits_)
+        regexCandidates_.push_back(hit.rule);
     inRuleOrder(literalHits_, regexCandidates_, [&](std::uint32_t number, bool certain) {
         if (certain || fallbackRules_[number].regex.search(name)) rules.fallbackRules.push_back(number);
     });

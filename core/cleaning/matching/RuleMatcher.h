@@ -135,15 +135,15 @@ private:
 
     NameRuleIndex providerNames_;
     NameRuleIndex fallbackNames_;
-    // Providers with rules that the name index cannot answer by lookup alone, in ascending order,
-    // except those asked per link (site-bound ones: one bit each).
-    std::vector<std::uint32_t> regexLists_;
+    // Providers asked per link (site-bound ones with rules the name index cannot answer by lookup
+    // alone): one bit each. The expression rules of the other providers are indexed by fragment.
     std::vector<std::uint64_t> askedPerLink_;
     // Names repeat from link to link, so their answers are kept.
     mutable NameAnswers<NameRules> nameRules_{kKeptNameAnswers};
     mutable std::string lowerName_;
     mutable std::vector<std::uint32_t> literalHits_;
     mutable std::vector<std::uint32_t> regexCandidates_;
+    mutable NameRuleIndex::Hits expressionHits_;
 };
 
 }  // namespace tessaril
