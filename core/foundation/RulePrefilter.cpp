@@ -19,7 +19,11 @@ namespace {
 
 using Fragments = std::vector<std::string>;
 
-constexpr std::size_t kMaximumRequirements = 3;
+// The least selective requirements are kept too: a one-byte separator ("&&", ";", a line feed) is
+// what tells a command that downloads and then runs something from a plain download piped to a
+// shell, and leaving it out sent every such one-liner through the costliest searches for nothing.
+// Each one costs the guard's screen a bit test per text.
+constexpr std::size_t kMaximumRequirements = 6;
 
 void appendUtf8(std::string& out, std::uint32_t c) {
     if (c < 0x80) {
@@ -239,8 +243,8 @@ RulePrefilter RulePrefilter::fromPattern(std::string_view pattern, bool caseInse
     if (!syntax || syntax->holds(PatternSyntax::Kind::opaque)) return filter;
     const bool caseInsensitive = caseInsensitiveOption || syntax->caseInsensitive();
     const FragmentReader reader(*syntax);
-    // One top-level branch: all of its fragment sets must be met (the few most selective are
-    // enough). Several alternatives: one set, a fragment of any alternative.
+    // One top-level branch: all of its fragment sets must be met (up to kMaximumRequirements of
+    // them, the most selective first). Several alternatives: one set, a fragment of any alternative.
     std::vector<Fragments> requirements;
     if (syntax->childCount(PatternSyntax::root) == 1) {
         requirements = reader.candidatesOfBranch(syntax->node(PatternSyntax::root).child);
