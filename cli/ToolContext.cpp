@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "core/foundation/FileContents.h"
 #include "core/foundation/InMemoryUserDefaults.h"
@@ -33,7 +34,27 @@ void reportDamage(std::ostream& err, const SqliteUserDefaults::Damage& damage, b
     }
 }
 
+// Set once by the tool's main(); see leaveRulesToProcessExit.
+bool rulesLeftToExit = false;
+
 }  // namespace
+
+void ToolContext::leaveRulesToProcessExit() {
+    rulesLeftToExit = true;
+}
+
+ToolContext::~ToolContext() {
+    if (!rulesLeftToExit || !engine_) return;
+    // What refers to the engine goes first, as it would anyway; the engine itself refers to nothing
+    // that outlives the context but the settings, which it no longer touches.
+    cleaner_.reset();
+    blocklist_.reset();
+    exceptions_.reset();
+    updater_.reset();
+    // Reachable from here until the end, so leak checkers see it as kept, not lost.
+    static auto* const kept = new std::vector<std::unique_ptr<RulesEngine>>();
+    kept->push_back(std::move(engine_));
+}
 
 ToolContext::ToolContext(std::ostream& err, StoreAccess access) : err_(err) {
     SqliteUserDefaults::Options options;

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -181,30 +182,28 @@ TEST(ProvidersFile, KeepsFileOrderAndDefaultsAndFailsAsAWhole) {
         EXPECT_FALSE(ProvidersFile::decode(text).has_value()) << text.substr(0, 60);
 }
 
+// A provider's name and what it holds decide its category, the first matching rule first; a provider
+// file may name the category itself, but only one the user could not own counts.
 TEST(RulesEngineCategorize, FirstMatchingRuleDecides) {
-    Provider plain;
-    Provider withRedirect;
-    withRedirect.redirections = {"x(.*)"};
-    Provider withReferral;
-    withReferral.referralMarketing = {"tag"};
-    EXPECT_EQ(RulesEngine::categorize("GoogleAdServices", plain), RuleCategoryType::advertising);
-    EXPECT_EQ(RulesEngine::categorize("google", plain), RuleCategoryType::analytics);
-    EXPECT_EQ(RulesEngine::categorize("Google Ads", plain), RuleCategoryType::advertising);
-    EXPECT_EQ(RulesEngine::categorize("amazon", withRedirect), RuleCategoryType::redirectUnwrapping);
-    EXPECT_EQ(RulesEngine::categorize("Amazon Search", withReferral), RuleCategoryType::ecommerce);
-    EXPECT_EQ(RulesEngine::categorize("youtube-analytics", plain), RuleCategoryType::socialMedia);
-    EXPECT_EQ(RulesEngine::categorize("hubspot", plain), RuleCategoryType::emailMarketing);
-    EXPECT_EQ(RulesEngine::categorize("partner", withReferral), RuleCategoryType::referralMarketing);
-    EXPECT_EQ(RulesEngine::categorize("partner", plain), RuleCategoryType::analytics);
-    // A provider file may name the category itself; only a category the user could not own counts.
-    for (const auto& [category, expected] :
-         std::vector<std::pair<std::string, RuleCategoryType>>{{"Social Media", RuleCategoryType::socialMedia},
-                                                               {"Custom", RuleCategoryType::redirectUnwrapping},
-                                                               {"Spam", RuleCategoryType::redirectUnwrapping}}) {
-        const auto file = ProvidersFile::decode(R"j({"providers":{"amazon":{"redirections":["x(.*)"],"category":")j" +
-                                                category + R"("}}})");
-        ASSERT_TRUE(file) << category;
-        EXPECT_EQ(RulesEngine::categorize("amazon", file->providers.at(0).second), expected) << category;
+    using Type = RuleCategoryType;
+    const std::tuple<std::string, std::string, Type> cases[] = {
+        {"GoogleAdServices", "", Type::advertising},
+        {"google", "", Type::analytics},
+        {"Google Ads", "", Type::advertising},
+        {"amazon", R"j("redirections":["x(.*)"])j", Type::redirectUnwrapping},
+        {"Amazon Search", R"("referralMarketing":["tag"])", Type::ecommerce},
+        {"youtube-analytics", "", Type::socialMedia},
+        {"hubspot", "", Type::emailMarketing},
+        {"partner", R"("referralMarketing":["tag"])", Type::referralMarketing},
+        {"partner", "", Type::analytics},
+        {"amazon", R"j("redirections":["x(.*)"],"category":"Social Media")j", Type::socialMedia},
+        {"amazon", R"j("redirections":["x(.*)"],"category":"Custom")j", Type::redirectUnwrapping},
+        {"amazon", R"j("redirections":["x(.*)"],"category":"Spam")j", Type::redirectUnwrapping},
+    };
+    for (const auto& [name, fields, expected] : cases) {
+        const auto file = ProvidersFile::decode(R"({"providers":{"p":{)" + fields + "}}}");
+        ASSERT_TRUE(file) << fields;
+        EXPECT_EQ(RulesEngine::categorize(name, file->providers.at(0).second), expected) << name << " " << fields;
     }
 }
 
