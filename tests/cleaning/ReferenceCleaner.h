@@ -94,7 +94,8 @@ private:
     // A provider that applies to the link keeps the name.
     bool keptBySite(std::string_view url, std::string_view name) const {
         for (const auto& provider : engine_.compiledProviders()) {
-            if (!provider.urlRegex.search(url) || isException(url, provider)) continue;
+            if (provider.keptParamRegexes.empty() || !provider.urlRegex.search(url) || isException(url, provider))
+                continue;
             for (const auto& kept : provider.keptParamRegexes) {
                 if (kept.regex.search(name)) return true;
             }
