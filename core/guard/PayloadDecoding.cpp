@@ -130,14 +130,19 @@ std::string hexEscapesReplaced(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     std::size_t escapes = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-            hexValue(text[i + 2]) >= 0 && hexValue(text[i + 3]) >= 0) {
+    // The text between backslashes is copied as a whole: a long paste has few of them.
+    for (std::size_t copied = 0, i = text.find('\\'); copied < text.size(); i = text.find('\\', i + 1)) {
+        if (i == npos) {
+            out.append(text.substr(copied));
+            break;
+        }
+        if (i + 3 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && hexValue(text[i + 2]) >= 0 &&
+            hexValue(text[i + 3]) >= 0) {
+            out.append(text.substr(copied, i - copied));
             out += static_cast<char>(hexValue(text[i + 2]) * 16 + hexValue(text[i + 3]));
             i += 3;
+            copied = i + 1;
             ++escapes;
-        } else {
-            out += text[i];
         }
     }
     return escapes >= 4 ? out : std::string();

@@ -26,6 +26,13 @@ RuleScreen::RuleScreen(const std::vector<CompiledRule>& rules) {
                 fragment.key |= std::uint32_t{static_cast<unsigned char>(folded[i])} << (8 * i);
                 fragment.mask |= std::uint32_t{0xFF} << (8 * i);
             }
+            const auto first = static_cast<unsigned char>(folded[0]);
+            if (folded.size() == 1) {
+                ++singleBytes_[first];
+            } else {
+                const auto second = static_cast<unsigned char>(folded[1]);
+                secondBytes_[first][second >> 6] |= std::uint64_t{1} << (second & 63);
+            }
             shortFragments_.push_back(fragment);
         }
     }
@@ -84,18 +91,26 @@ RuleScreen::Candidates RuleScreen::candidates(std::string_view text) const {
     std::vector<ShortFragment> pending = shortFragments_;
     std::array<std::uint32_t, 256> pendingEnd{};
     std::copy(shortBegin_.begin() + 1, shortBegin_.end(), pendingEnd.begin());
+    std::array<std::uint32_t, 256> pendingSingles = singleBytes_;
     std::size_t remaining = pending.size();
     for (std::size_t i = 0; i < folded.size() && remaining > 0; ++i) {
         const auto first = static_cast<unsigned char>(folded[i]);
         std::uint32_t end = pendingEnd[first];
         if (end == shortBegin_[first]) continue;
         const std::size_t left = folded.size() - i;
+        if (pendingSingles[first] == 0) {
+            // Only fragments of two or three bytes are left for this byte: the next must be a second byte of one.
+            if (left < 2) continue;
+            const auto second = static_cast<unsigned char>(folded[i + 1]);
+            if (((secondBytes_[first][second >> 6] >> (second & 63)) & 1) == 0) continue;
+        }
         std::uint32_t window = 0;
         for (std::size_t k = 0; k < std::min<std::size_t>(left, 3); ++k)
             window |= std::uint32_t{static_cast<unsigned char>(folded[i + k])} << (8 * k);
         for (std::uint32_t k = shortBegin_[first]; k < end;) {
             if (pending[k].length <= left && (window & pending[k].mask) == pending[k].key) {
                 foundFolded(pending[k].number);
+                pendingSingles[first] -= pending[k].length == 1 ? 1 : 0;
                 pending[k] = pending[--end];
                 --remaining;
             } else {

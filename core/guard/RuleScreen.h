@@ -85,6 +85,11 @@ private:
     std::vector<std::uint32_t> scannedFragments_;
     std::vector<ShortFragment> shortFragments_;
     std::array<std::uint32_t, 257> shortBegin_{};
+    // Per first byte, the second bytes of the short fragments of two or three bytes that start with
+    // it, and how many one-byte fragments are that byte: most bytes of a text then rule out every
+    // short fragment with one bit test, before any is compared.
+    std::array<std::array<std::uint64_t, 4>, 256> secondBytes_{};
+    std::array<std::uint32_t, 256> singleBytes_{};
 };
 
 }  // namespace tessaril
