@@ -162,13 +162,16 @@ std::size_t LinkMatch::nextProviderWithLiveGroup(std::size_t from, bool pathRule
     std::size_t next = providers_.size();
     if (from >= providers_.size()) return next;
     const CompiledProvider* first = matcher_->providers_.data();
-    FragmentIndex::forEachLive(groups.first, groups.second, scan_, [&](std::uint32_t group) {
+    // The list is in load order, like the groups: the first live group of one of its providers from
+    // `from` on is the answer, and each group is looked for after the place of the one before.
+    auto searchFrom = providers_.begin() + static_cast<std::ptrdiff_t>(from);
+    (void)FragmentIndex::firstLive(groups.first, groups.second, scan_, [&](std::uint32_t group) {
         const CompiledProvider* provider = first + (group - groups.first);
-        // The list is in load order, like the groups.
-        const auto found = std::lower_bound(providers_.begin() + static_cast<std::ptrdiff_t>(from), providers_.end(),
-                                            provider, std::less<>());
-        const auto at = static_cast<std::size_t>(found - providers_.begin());
-        if (at < next && *found == provider && (!pathRules || rawRulesMayApply(*provider))) next = at;
+        searchFrom = std::lower_bound(searchFrom, providers_.end(), provider, std::less<>());
+        if (searchFrom == providers_.end()) return true;
+        if (*searchFrom != provider || (pathRules && !rawRulesMayApply(*provider))) return false;
+        next = static_cast<std::size_t>(searchFrom - providers_.begin());
+        return true;
     });
     return next;
 }
