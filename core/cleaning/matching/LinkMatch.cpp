@@ -191,9 +191,14 @@ void LinkMatch::findParameterProviders() {
             // The whole run is here (it holds no site-bound provider): its members are known.
             for (const auto& [word, bits] : index.runParamWords)
                 parameterMembers_[word] |= bits;
-            for (const std::uint32_t member : index.runMembersWithExceptions) {
-                if (!isException(matcher_->providers_[member]))
-                    parameterMembers_[member / 64] |= std::uint64_t{1} << (member % 64);
+            if (!FragmentIndex::live(index.runExceptionGroup, scan_)) {
+                for (const auto& [word, bits] : index.runExceptionWords)
+                    parameterMembers_[word] |= bits;
+            } else {
+                for (const std::uint32_t member : index.runMembersWithExceptions) {
+                    if (!isException(matcher_->providers_[member]))
+                        parameterMembers_[member / 64] |= std::uint64_t{1} << (member % 64);
+                }
             }
             at += runLength - 1;
             continue;

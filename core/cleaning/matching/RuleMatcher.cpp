@@ -174,6 +174,22 @@ void RuleMatcher::buildFragmentIndex() {
     for (std::size_t i = 0; i < providers_.size(); ++i)
         index_[i].rawRuleGroup = addGroup(providers_[i].rawRuleRegexes, index_[i].rawRuleFilters);
     rawRuleGroups_.second = fragmentIndex_.groupCount();
+    // The list's every-site providers bring many exceptions each; most links meet none of them.
+    const auto addBit = [](std::vector<std::pair<std::uint32_t, std::uint64_t>>& words, std::uint32_t member) {
+        if (words.empty() || words.back().first != member / 64) words.emplace_back(member / 64, 0);
+        words.back().second |= std::uint64_t{1} << (member % 64);
+    };
+    std::vector<std::uint32_t> runExceptions;
+    for (ProviderIndex& index : index_) {
+        if (index.runMembersWithExceptions.empty()) continue;
+        runExceptions.clear();
+        for (const std::uint32_t member : index.runMembersWithExceptions) {
+            const auto& filters = index_[member].exceptionFilters;
+            runExceptions.insert(runExceptions.end(), filters.begin(), filters.end());
+            addBit(index.runExceptionWords, member);
+        }
+        index.runExceptionGroup = fragmentIndex_.addGroup(runExceptions);
+    }
     fragmentIndex_.build();
 }
 

@@ -83,6 +83,10 @@ private:
         // (word, bits) of the provider bit set, and those with both, which a link may except.
         std::vector<std::pair<std::uint32_t, std::uint64_t>> runParamWords;
         std::vector<std::uint32_t> runMembersWithExceptions;
+        // All exceptions of those members in one filter group, and the members as words of bits: a link
+        // for which that group is not live is excepted by none of them.
+        std::uint32_t runExceptionGroup = 0;
+        std::vector<std::pair<std::uint32_t, std::uint64_t>> runExceptionWords;
         std::vector<std::uint32_t> exceptionFilters;
         // Its "redirections", then its "encodedRedirections".
         std::vector<std::uint32_t> redirectionFilters;
