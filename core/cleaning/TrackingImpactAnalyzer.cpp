@@ -3,7 +3,6 @@
 
 #include "core/cleaning/CleanResult.h"
 #include "core/cleaning/RuleCategoryType.h"
-#include "core/foundation/Text.h"
 
 #include <algorithm>
 
@@ -22,8 +21,10 @@ TrackingImpactLevel levelForScore(std::int64_t score) {
     return TrackingImpactLevel::veryHigh;
 }
 
-std::string label(TrackingCommercialCategory category) {
-    return text::asciiLower(rawValue(category));
+// The category's name in small letters, appended to `out`.
+void appendLabel(std::string& out, TrackingCommercialCategory category) {
+    for (const char c : rawValue(category))
+        out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 }  // namespace
@@ -72,20 +73,31 @@ TrackingImpactReport TrackingImpactAnalyzer::analyze(const CleanResult& result) 
 
 std::string TrackingImpactAnalyzer::summarize(std::int64_t totalSignals,
                                               std::span<const TrackingCommercialCategory> categories) {
-    std::string summary =
-        "Removed " + std::to_string(totalSignals) + (totalSignals == 1 ? " tracking signal" : " tracking signals");
+    // Built in one buffer: the tool writes one for every link it cleans.
+    std::string summary;
+    summary.reserve(128);
+    summary += "Removed ";
+    summary += std::to_string(totalSignals);
+    summary += totalSignals == 1 ? " tracking signal" : " tracking signals";
     switch (categories.size()) {
         case 0:
             break;
         case 1:
-            summary += " tied to " + label(categories[0]);
+            summary += " tied to ";
+            appendLabel(summary, categories[0]);
             break;
         case 2:
-            summary += " tied to " + label(categories[0]) + " and " + label(categories[1]);
+            summary += " tied to ";
+            appendLabel(summary, categories[0]);
+            summary += " and ";
+            appendLabel(summary, categories[1]);
             break;
         default:
-            summary +=
-                " across " + label(categories[0]) + ", " + label(categories[1]) + ", and other tracking categories";
+            summary += " across ";
+            appendLabel(summary, categories[0]);
+            summary += ", ";
+            appendLabel(summary, categories[1]);
+            summary += ", and other tracking categories";
             break;
     }
     summary += '.';

@@ -51,17 +51,29 @@ public:
     // Calls `visit(group)` for each live group in [begin, end), in ascending order.
     template <typename Visit>
     static void forEachLive(std::uint32_t begin, std::uint32_t end, const LinkScan& scan, Visit visit) {
+        (void)firstLive(begin, end, scan, [&](std::uint32_t group) {
+            visit(group);
+            return false;
+        });
+    }
+    // The first live group in [begin, end), in ascending order, for which `accept(group)` is true, or
+    // `end`; groups after it are not visited.
+    template <typename Accept>
+    static std::uint32_t firstLive(std::uint32_t begin, std::uint32_t end, const LinkScan& scan, Accept accept) {
         const std::vector<std::uint64_t>& live = scan.liveGroups_;
-        end = std::min<std::uint32_t>(end, static_cast<std::uint32_t>(live.size() * 64));
-        if (begin >= end) return;
-        const std::uint32_t lastWord = (end - 1) / 64;
+        const std::uint32_t stop = std::min<std::uint32_t>(end, static_cast<std::uint32_t>(live.size() * 64));
+        if (begin >= stop) return end;
+        const std::uint32_t lastWord = (stop - 1) / 64;
         for (std::uint32_t word = begin / 64; word <= lastWord; ++word) {
             std::uint64_t bits = live[word];
             if (word == begin / 64) bits &= ~std::uint64_t{0} << (begin % 64);
-            if (word == lastWord && end % 64 != 0) bits &= ~(~std::uint64_t{0} << (end % 64));
-            for (; bits != 0; bits &= bits - 1)
-                visit(word * 64 + static_cast<std::uint32_t>(std::countr_zero(bits)));
+            if (word == lastWord && stop % 64 != 0) bits &= ~(~std::uint64_t{0} << (stop % 64));
+            for (; bits != 0; bits &= bits - 1) {
+                const std::uint32_t group = word * 64 + static_cast<std::uint32_t>(std::countr_zero(bits));
+                if (accept(group)) return group;
+            }
         }
+        return end;
     }
 
 private:

@@ -162,14 +162,22 @@ std::size_t LinkMatch::nextProviderWithLiveGroup(std::size_t from, bool pathRule
     std::size_t next = providers_.size();
     if (from >= providers_.size()) return next;
     const CompiledProvider* first = matcher_->providers_.data();
-    FragmentIndex::forEachLive(groups.first, groups.second, scan_, [&](std::uint32_t group) {
-        const CompiledProvider* provider = first + (group - groups.first);
-        // The list is in load order, like the groups.
-        const auto found = std::lower_bound(providers_.begin() + static_cast<std::ptrdiff_t>(from), providers_.end(),
-                                            provider, std::less<>());
-        const auto at = static_cast<std::size_t>(found - providers_.begin());
-        if (at < next && *found == provider && (!pathRules || rawRulesMayApply(*provider))) next = at;
-    });
+    // The list is in load order, like the groups: the first live group of one of its providers from
+    // `from` on is the answer, and each group is looked for after the place of the one before.
+    auto searchFrom = providers_.begin() + static_cast<std::ptrdiff_t>(from);
+    // Only the groups of the providers from `from` to the last can answer.
+    const auto groupOf = [&](const CompiledProvider* provider) {
+        return groups.first + static_cast<std::uint32_t>(matcher_->providerNumber(*provider));
+    };
+    (void)FragmentIndex::firstLive(
+        groupOf(*searchFrom), groupOf(providers_.back()) + 1, scan_, [&](std::uint32_t group) {
+            const CompiledProvider* provider = first + (group - groups.first);
+            searchFrom = std::lower_bound(searchFrom, providers_.end(), provider, std::less<>());
+            if (searchFrom == providers_.end()) return true;
+            if (*searchFrom != provider || (pathRules && !rawRulesMayApply(*provider))) return false;
+            next = static_cast<std::size_t>(searchFrom - providers_.begin());
+            return true;
+        });
     return next;
 }
 
@@ -188,9 +196,14 @@ void LinkMatch::findParameterProviders() {
             // The whole run is here (it holds no site-bound provider): its members are known.
             for (const auto& [word, bits] : index.runParamWords)
                 parameterMembers_[word] |= bits;
-            for (const std::uint32_t member : index.runMembersWithExceptions) {
-                if (!isException(matcher_->providers_[member]))
-                    parameterMembers_[member / 64] |= std::uint64_t{1} << (member % 64);
+            if (!FragmentIndex::live(index.runExceptionGroup, scan_)) {
+                for (const auto& [word, bits] : index.runExceptionWords)
+                    parameterMembers_[word] |= bits;
+            } else {
+                for (const std::uint32_t member : index.runMembersWithExceptions) {
+                    if (!isException(matcher_->providers_[member]))
+                        parameterMembers_[member / 64] |= std::uint64_t{1} << (member % 64);
+                }
             }
             at += runLength - 1;
             continue;
@@ -221,9 +234,15 @@ std::optional<ParameterRule> LinkMatch::strippingProviderRule(std::string_view n
 }
 
 const FallbackRule* LinkMatch::strippingFallbackRule(std::string_view name) const {
+    const RuleMatcher::NameRules* answers = matcher_->nameRules(name);
+    return strippingFallbackRule(name, answers == nullptr ? nullptr : &answers->fallbackRules);
+}
+
+const FallbackRule* LinkMatch::strippingFallbackRule(std::string_view name,
+                                                     const std::vector<std::uint32_t>* answered) const {
     const auto& rules = matcher_->fallbackRules_;
-    if (const RuleMatcher::NameRules* answers = matcher_->nameRules(name)) {
-        for (const std::uint32_t number : answers->fallbackRules) {
+    if (answered != nullptr) {
+        for (const std::uint32_t number : *answered) {
             if (matcher_->fallbackRuleEnabled(number)) return &rules[number];
         }
         return nullptr;
@@ -242,7 +261,8 @@ std::optional<ParameterRule> LinkMatch::strippingRule(std::string_view name) {
 
 std::optional<ParameterRule> LinkMatch::firstStrippingRule(std::string_view name) {
     if (!parameterProvidersFound_) findParameterProviders();
-    if (const RuleMatcher::NameRules* answers = matcher_->nameRules(name)) {
+    const RuleMatcher::NameRules* answers = matcher_->nameRules(name);
+    if (answers != nullptr) {
         // The name's rules come in provider order, and so do the parameter providers: the first
         // enabled rule of one of them is the answer, unless a provider asked per link comes first.
         std::size_t found = matcher_->providers_.size();
@@ -268,7 +288,8 @@ std::optional<ParameterRule> LinkMatch::firstStrippingRule(std::string_view name
             if (auto rule = strippingProviderRule(name, *provider)) return rule;
         }
     }
-    if (const FallbackRule* rule = strippingFallbackRule(name)) return ParameterRule{nullptr, nullptr, false, rule};
+    if (const FallbackRule* rule = strippingFallbackRule(name, answers == nullptr ? nullptr : &answers->fallbackRules))
+        return ParameterRule{nullptr, nullptr, false, rule};
     return std::nullopt;
 }
 

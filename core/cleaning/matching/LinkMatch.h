@@ -110,6 +110,10 @@ private:
     [[nodiscard]] std::optional<ParameterRule> strippingProviderRule(std::string_view name,
                                                                      const CompiledProvider& provider) const;
     [[nodiscard]] const FallbackRule* strippingFallbackRule(std::string_view name) const;
+    // The same, given the built-in and custom rules the matcher's answers for the name list (null
+    // when it has no answers for it).
+    [[nodiscard]] const FallbackRule* strippingFallbackRule(std::string_view name,
+                                                            const std::vector<std::uint32_t>* answered) const;
     [[nodiscard]] std::optional<ParameterRule> firstStrippingRule(std::string_view name);
     // Whether a provider keeps the name on the link as it stands. The name is compared with every
     // kept name first, so links without one cost no more; a provider's URL pattern is matched only

@@ -80,6 +80,26 @@ void RuleMatcher::buildKeptNames() {
     if (keptNames_) keptNames_->setWorkLimit(RulesEngine::matchWorkLimit);
 }
 
+RuleMatcher::UrlShape RuleMatcher::urlShapeOf(std::string_view pattern) {
+    if (pattern == ".*") return UrlShape::anyText;
+    if (pattern == "^https?:\\/\\/") return UrlShape::webScheme;
+    return UrlShape::general;
+}
+
+bool RuleMatcher::plainlyMatches(UrlShape shape, std::string_view text) {
+    // The expression engine takes texts up to this size; a longer one is left to it.
+    if (text.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+    switch (shape) {
+        case UrlShape::anyText:
+            return true;
+        case UrlShape::webScheme:
+            return text.starts_with("https://") || text.starts_with("http://");
+        case UrlShape::general:
+            break;
+    }
+    return false;
+}
+
 void RuleMatcher::buildFragmentIndex() {
     std::unordered_map<std::string_view, std::uint32_t> patterns;
     // The URL pattern groups first, so that group i is provider i's.
@@ -96,6 +116,7 @@ void RuleMatcher::buildFragmentIndex() {
             continue;
         }
         index.urlPattern = patterns.try_emplace(pattern, static_cast<std::uint32_t>(patterns.size())).first->second;
+        index.urlShape = urlShapeOf(pattern);
         if (runHead < i && index_[runHead].urlPattern == index.urlPattern) {
             index.urlFilter = index_[runHead].urlFilter;
             index_[runHead].runEnd = static_cast<std::uint32_t>(i + 1);
@@ -153,6 +174,22 @@ void RuleMatcher::buildFragmentIndex() {
     for (std::size_t i = 0; i < providers_.size(); ++i)
         index_[i].rawRuleGroup = addGroup(providers_[i].rawRuleRegexes, index_[i].rawRuleFilters);
     rawRuleGroups_.second = fragmentIndex_.groupCount();
+    // The list's every-site providers bring many exceptions each; most links meet none of them.
+    const auto addBit = [](std::vector<std::pair<std::uint32_t, std::uint64_t>>& words, std::uint32_t member) {
+        if (words.empty() || words.back().first != member / 64) words.emplace_back(member / 64, 0);
+        words.back().second |= std::uint64_t{1} << (member % 64);
+    };
+    std::vector<std::uint32_t> runExceptions;
+    for (ProviderIndex& index : index_) {
+        if (index.runMembersWithExceptions.empty()) continue;
+        runExceptions.clear();
+        for (const std::uint32_t member : index.runMembersWithExceptions) {
+            const auto& filters = index_[member].exceptionFilters;
+            runExceptions.insert(runExceptions.end(), filters.begin(), filters.end());
+            addBit(index.runExceptionWords, member);
+        }
+        index.runExceptionGroup = fragmentIndex_.addGroup(runExceptions);
+    }
     fragmentIndex_.build();
 }
 
@@ -205,8 +242,10 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
         // The same pattern text gives the same filter, so both are answered once per link.
         std::uint8_t& answer = link.patternAnswers_[index.urlPattern];
         if (answer == 0) {
-            answer =
-                fragmentIndex_.passes(index.urlFilter, link.scan_) && providers_[number].urlRegex.search(text) ? 2 : 1;
+            answer = plainlyMatches(index.urlShape, text) || (fragmentIndex_.passes(index.urlFilter, link.scan_) &&
+                                                              providers_[number].urlRegex.search(text))
+                         ? 2
+                         : 1;
         }
         if (answer != 2) return;
         const auto& categories = index.runCategories;

@@ -58,11 +58,18 @@ private:
     // redirections, the path rules) and the rule entries whose switches its parameter rules answer to.
     // The URL filter of a provider the host index answers for.
     static constexpr std::uint32_t kHostKeyed = UINT32_MAX;
+    // ".*" matches every text; "^https?:\/\/" every text that starts with "http://" or "https://".
+    // A text that is not so plainly matched is left to the expression.
+    enum class UrlShape : std::uint8_t { general, anyText, webScheme };
+    [[nodiscard]] static UrlShape urlShapeOf(std::string_view pattern);
+    [[nodiscard]] static bool plainlyMatches(UrlShape shape, std::string_view text);
     struct ProviderIndex {
         std::uint32_t urlFilter = 0;
         // Providers with the same URL pattern text share one answer per link (those the host index
         // answers for need none).
         std::uint32_t urlPattern = 0;
+        // Patterns every web link matches, answered without their expression where that is certain.
+        UrlShape urlShape = UrlShape::general;
         // Neighbours in load order with the same URL pattern (many providers apply to every web link)
         // are one run: only its first provider is in the fragment index, and it answers for the run,
         // which ends before provider runEnd. Zero for the rest of a run and for host-keyed providers.
@@ -76,6 +83,10 @@ private:
         // (word, bits) of the provider bit set, and those with both, which a link may except.
         std::vector<std::pair<std::uint32_t, std::uint64_t>> runParamWords;
         std::vector<std::uint32_t> runMembersWithExceptions;
+        // All exceptions of those members in one filter group, and the members as words of bits: a link
+        // for which that group is not live is excepted by none of them.
+        std::uint32_t runExceptionGroup = 0;
+        std::vector<std::pair<std::uint32_t, std::uint64_t>> runExceptionWords;
         std::vector<std::uint32_t> exceptionFilters;
         // Its "redirections", then its "encodedRedirections".
         std::vector<std::uint32_t> redirectionFilters;
