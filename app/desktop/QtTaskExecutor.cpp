@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/desktop/QtTaskExecutor.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QPointer>
 #include <QTimer>
 
+#include <memory>
 #include <utility>
 
 namespace tessaril {
@@ -53,16 +56,23 @@ void QtTaskExecutor::work() {
 }
 
 void QtTaskExecutor::postToMain(Task task) {
-    bool wasEmpty = false;
+    std::unique_ptr<QEvent> wakeUp;
     {
         const std::scoped_lock lock(postedMutex_);
-        wasEmpty = posted_.empty();
+        // One wake-up for a run of posts, queued after the events already waiting. It is made under
+        // the lock so that the main thread, which takes the lock before Qt frees the event, is seen
+        // to come after its making.
+        if (posted_.empty()) wakeUp = std::make_unique<QEvent>(QEvent::User);
         posted_.push_back(std::move(task));
     }
-    // One wake-up for a run of posts; it is queued after the events already waiting.
-    if (wasEmpty)
-        QMetaObject::invokeMethod(
-            &mainThread_, [this] { runPosted(); }, Qt::QueuedConnection);
+    if (wakeUp) QCoreApplication::postEvent(&waker_, wakeUp.release());
+}
+
+bool QtTaskExecutor::Waker::event(QEvent* event) {
+    // Runs before anything reads the event: only the mutex taken here orders this thread after the
+    // one that made it.
+    executor_.runPosted();
+    return QObject::event(event);
 }
 
 void QtTaskExecutor::runPosted() {

@@ -19,7 +19,9 @@ namespace tessaril {
 // Background work runs on a few threads of the executor's own, which its destructor waits for.
 // Tasks posted to the main thread and not yet run when the executor goes are dropped, not run: the
 // objects they reach into are usually going too. Both queues hand tasks over under mutexes of ours
-// rather than only through Qt's, so that ThreadSanitizer, which cannot see inside Qt, sees them.
+// rather than only through Qt's, so that ThreadSanitizer, which cannot see inside Qt, sees them; for
+// the same reason the main thread is woken by an event that no code of ours reads before taking the
+// mutex, rather than by a queued functor, whose captures it would read first.
 class QtTaskExecutor final : public TaskExecutor {
 public:
     QtTaskExecutor() = default;
@@ -42,9 +44,20 @@ private:
     std::size_t idleWorkers_ = 0;
     bool stopping_ = false;
 
+    // Receives the wake-ups that run the posted tasks, and nothing else.
+    class Waker final : public QObject {
+    public:
+        explicit Waker(QtTaskExecutor& executor) : executor_(executor) {}
+        bool event(QEvent* event) override;
+
+    private:
+        QtTaskExecutor& executor_;
+    };
+
     std::mutex postedMutex_;
     std::deque<Task> posted_;
-    // Lives on the main thread: it runs the posted tasks, and timers are its children.
+    Waker waker_{*this};
+    // Lives on the main thread; timers are its children.
     QObject mainThread_;
 };
 
