@@ -1,18 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the rules answer about a link, asked the way the cleaner asks: through the matcher.
 #include "core/cleaning/RulesEngine.h"
-#include "core/cleaning/matching/NameFragmentKeys.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/foundation/Regex.h"
-#include "core/foundation/RulePrefilter.h"
 #include "core/foundation/Text.h"
 #include "tests/cleaning/RulesTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-
-#include <bit>
 
 namespace tessaril {
 namespace {
@@ -206,48 +202,6 @@ TEST_F(RuleMatcherTest, KeptNameAnswersStayRight) {
         ASSERT_EQ(link.strippingRule(name).has_value(), i % 3 == 0) << name;
         ASSERT_EQ(link.strippingRule("ref")->id(), "E-commerce:ref");
     }
-}
-
-// The keys may only turn away names a filter refuses: every name whose filter passes is offered, at
-// the start, middle and end and with fragments of one to many bytes; a name holding no key is offered
-// only the filters without requirements.
-TEST(NameFragmentKeysTest, OffersEveryNameItsFilterPasses) {
-    const std::vector<std::string> patterns = {"^(?:%3F)?utm(?:_[a-z_]*)?$",
-                                               "^[a-z]*ref[a-z]*$",
-                                               "^srs?$",
-                                               "^[a-z%0-9]*ie$",
-                                               "^c_[a-z_]+$",
-                                               "^li[a-z]{2}$",
-                                               "^(?:ref_?)?src$",
-                                               "^.*$",
-                                               "^x|yz$",
-                                               "^[^a-z%0-9]adid$"};
-    NameFragmentKeys keys;
-    std::vector<RulePrefilter> filters;
-    for (const auto& pattern : patterns) {
-        filters.push_back(RulePrefilter::fromPattern(pattern, true));
-        keys.add(filters.back().requirements());
-    }
-    std::vector<std::string> names = {"", "x", "yz", "z", "qqqq"};
-    for (const std::string word :
-         {"utm_source", "%3futm", "referrer", "sr", "srs", "cookie", "c_x", "lixy", "ref_src", "_adid", "src"}) {
-        names.push_back(word);
-        names.push_back("a" + word + "b");
-        names.push_back(word + word);
-    }
-    std::vector<std::uint64_t> offered;
-    for (const auto& name : names) {
-        keys.find(name, offered);
-        for (std::size_t k = 0; k < filters.size(); ++k) {
-            const bool isOffered = ((offered[k / 64] >> (k % 64)) & 1U) != 0;
-            EXPECT_TRUE(isOffered || !filters[k].mayMatch(name, name)) << patterns[k] << " " << name;
-        }
-    }
-    keys.find("qqqq", offered);
-    std::size_t count = 0;
-    for (std::size_t k = 0; k < filters.size(); ++k)
-        count += filters[k].requirements().empty() && ((offered[0] >> k) & 1U) != 0 ? 1 : 0;
-    EXPECT_EQ(static_cast<std::size_t>(std::popcount(offered[0])), count);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The prefilter's reading of patterns. That it never turns away a text the pattern matches is also
-// checked on generated and shipped patterns by the regex differential test, and by the regex fuzzer.
+// fuzz/LazyDfaFuzzer.cpp's to check, on arbitrary patterns and on the shipped ones among its seeds.
 #include "core/foundation/Regex.h"
 #include "core/foundation/RulePrefilter.h"
 #include "tests/support/CaseTable.h"
