@@ -42,8 +42,9 @@ RulePrefilter KnownPrefilters::decode(std::string_view encoded) {
 }
 
 RulePrefilter KnownPrefilters::caseInsensitive(std::string_view pattern) const {
-    const auto found = std::lower_bound(entries_.begin(), entries_.end(), pattern,
-                                        [](const KnownPrefilter& entry, std::string_view key) { return entry.pattern < key; });
+    const auto found =
+        std::lower_bound(entries_.begin(), entries_.end(), pattern,
+                         [](const KnownPrefilter& entry, std::string_view key) { return entry.pattern < key; });
     if (found != entries_.end() && found->pattern == pattern) return decode(found->encoded);
     RulePrefilter filter = RulePrefilter::fromPattern(pattern, true);
     if (recorded_ != nullptr) recorded_->emplace_back(std::string(pattern), filter);
