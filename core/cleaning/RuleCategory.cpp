@@ -3,6 +3,7 @@
 
 #include "core/foundation/JsonFields.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -44,8 +45,12 @@ void RuleCategory::appendRule(std::shared_ptr<RuleEntry> rule) {
 void RuleCategory::insertRule(std::size_t position, std::shared_ptr<RuleEntry> rule) {
     if (!rule) return;
     if (position > rules_.size()) position = rules_.size();
-    rules_.insert(rules_.begin() + static_cast<std::ptrdiff_t>(position), std::move(rule));
-    rebuildIndex();
+    // The new entry is the first with its identifier unless one listed before it has it too; the
+    // built-in rules put one at the top of a list of thousands.
+    const auto before = rules_.begin() + static_cast<std::ptrdiff_t>(position);
+    if (std::none_of(rules_.begin(), before, [&](const auto& listed) { return listed->id() == rule->id(); }))
+        firstRuleByID_.insert_or_assign(std::string_view(rule->id()), rule.get());
+    rules_.insert(before, std::move(rule));
     rulesChanged_.emit();
 }
 

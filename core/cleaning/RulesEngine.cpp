@@ -204,9 +204,13 @@ std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view
         const bool isChecked = environment_.resources != nullptr && environment_.resources->isCheckedRuleFile(*data);
         return isChecked ? Patterns::checked : Patterns::unchecked;
     };
+    // The build's reading of the checked files' patterns is used only with such a file loaded.
+    if (main) knownPrefilters_ = {};
     for (const auto& [file, data] : {std::pair(&main, mainData), std::pair(&supplementary, supplementaryData)}) {
         if (!*file) continue;
         const Patterns patterns = checked(data);
+        if (patterns == Patterns::checked)
+            knownPrefilters_ = KnownPrefilters(environment_.resources->knownPrefilters());
         compiled.reserve(compiled.size() + (*file)->providers.size());
         for (auto& [name, provider] : (*file)->providers) {
             if (auto compiledProvider = compileProvider(std::move(name), std::move(provider), patterns))
@@ -314,7 +318,8 @@ void RulesEngine::rulesChanged() {
 }
 
 const RuleMatcher& RulesEngine::matcher() const {
-    if (!matcher_) matcher_ = std::make_unique<RuleMatcher>(compiledProviders_, fallbackRules_, categories_);
+    if (!matcher_)
+        matcher_ = std::make_unique<RuleMatcher>(compiledProviders_, fallbackRules_, categories_, knownPrefilters_);
     return *matcher_;
 }
 

@@ -8,6 +8,7 @@
 #include "core/cleaning/RuleCategoryType.h"
 #include "core/cleaning/RuleEntry.h"
 #include "core/cleaning/matching/RuleMatcher.h"
+#include "core/foundation/KnownPrefilters.h"
 #include "core/foundation/Paths.h"
 #include "core/foundation/Regex.h"
 #include "core/foundation/ResourceBundle.h"
@@ -189,6 +190,8 @@ private:
     Signal<> categoriesChanged_;
     std::vector<ScopedConnection> treeConnections_;
     mutable std::unique_ptr<RuleMatcher> matcher_;
+    // What the build worked out from the shipped rules' patterns, when a checked file is loaded.
+    KnownPrefilters knownPrefilters_;
 
     // The keys of the stored match count document in the order they are written, each already
     // encoded, with the category or rule whose count it carries. Saving after every clean then costs

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/foundation/KnownPrefilters.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -27,6 +29,9 @@ public:
         checkedRuleFiles_.assign(digests.begin(), digests.end());
     }
     [[nodiscard]] bool isCheckedRuleFile(std::string_view bytes) const;
+    // The prefilters of the checked files' patterns, worked out by the build (see KnownPrefilters).
+    void setKnownPrefilters(std::span<const KnownPrefilter> sorted) { knownPrefilters_ = sorted; }
+    [[nodiscard]] std::span<const KnownPrefilter> knownPrefilters() const { return knownPrefilters_; }
 
     // The core bundle from a list of base folders, tried in order: each base B offers B itself when
     // it is named like the bundle, then B/<bundle>, B/Contents/Resources/<bundle> and
@@ -36,6 +41,7 @@ public:
 private:
     std::filesystem::path directory_;
     std::vector<std::uint64_t> checkedRuleFiles_;
+    std::span<const KnownPrefilter> knownPrefilters_;
 };
 
 }  // namespace tessaril

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tessaril {
@@ -22,6 +23,14 @@ public:
     [[nodiscard]] static RulePrefilter fromPattern(std::string_view pattern);
     // The same for a pattern compiled with the case-insensitive option (as if it began with (?i)).
     [[nodiscard]] static RulePrefilter fromPattern(std::string_view pattern, bool caseInsensitive);
+    // A filter read before (its requirements() and caseInsensitive()), as KnownPrefilters keeps them.
+    [[nodiscard]] static RulePrefilter fromRequirements(std::vector<std::vector<std::string>> requirements,
+                                                        bool caseInsensitive) {
+        RulePrefilter filter;
+        filter.requirements_ = std::move(requirements);
+        filter.caseInsensitive_ = caseInsensitive;
+        return filter;
+    }
 
     // `text` is the text to search; `foldedText` is foldForMatching(text), used by case-insensitive filters.
     [[nodiscard]] bool mayMatch(std::string_view text, std::string_view foldedText) const;

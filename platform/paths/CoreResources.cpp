@@ -32,7 +32,10 @@ std::optional<fs::path> executableDirectory() {
 const std::optional<ResourceBundle>& coreResources() {
     static const std::optional<ResourceBundle> bundle = [] {
         auto located = locateCoreResources(processEnvironment(), executableDirectory());
-        if (located) located->setCheckedRuleFiles(checkedShippedRuleFiles());
+        if (located) {
+            located->setCheckedRuleFiles(checkedShippedRuleFiles());
+            located->setKnownPrefilters(knownShippedPrefilters());
+        }
         return located;
     }();
     return bundle;

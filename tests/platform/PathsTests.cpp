@@ -4,7 +4,9 @@
 #include <fstream>
 #include <map>
 
+#include "core/foundation/KnownPrefilters.h"
 #include "platform/autostart/XdgAutostart.h"
+#include "platform/paths/CheckedRuleFiles.h"
 #include "platform/paths/CoreResources.h"
 #include "platform/paths/XdgPaths.h"
 #include "tests/support/Fixtures.h"
@@ -59,6 +61,34 @@ TEST(CoreResources, LookupOrder) {
     fs::create_directories(folder.path() / "prefix/bin");
     EXPECT_EQ(found({}, "prefix/bin"), installed);
     EXPECT_TRUE(coreResources() && coreResources()->url("data.min", "json"));
+}
+
+// The build's table of the shipped patterns' prefilters must give what reading each pattern gives,
+// and be in the order its lookup searches; a pattern outside it is read.
+TEST(CoreResources, KnownPrefiltersAreWhatReadingThePatternsGives) {
+    const auto known = knownShippedPrefilters();
+    ASSERT_GT(known.size(), 100U);
+    EXPECT_EQ(coreResources()->knownPrefilters().size(), known.size());
+    const KnownPrefilters table(known);
+    const auto same = [](const RulePrefilter& a, const RulePrefilter& b) {
+        return a.requirements() == b.requirements() && a.caseInsensitive() == b.caseInsensitive();
+    };
+    for (std::size_t i = 0; i < known.size(); ++i) {
+        if (i > 0) {
+            EXPECT_LT(known[i - 1].pattern, known[i].pattern);
+        }
+        const RulePrefilter read = RulePrefilter::fromPattern(known[i].pattern, true);
+        EXPECT_TRUE(same(KnownPrefilters::decode(known[i].encoded), read)) << known[i].pattern;
+        EXPECT_TRUE(same(table.caseInsensitive(known[i].pattern), read)) << known[i].pattern;
+    }
+    std::vector<std::pair<std::string, RulePrefilter>> recorded;
+    KnownPrefilters recording(known);
+    recording.recordInto(&recorded);
+    const std::string unknown = "^(?:zq|xj)wv[0-9]+$";
+    EXPECT_TRUE(same(recording.caseInsensitive(unknown), RulePrefilter::fromPattern(unknown, true)));
+    (void)recording.caseInsensitive(known[0].pattern);
+    ASSERT_EQ(recorded.size(), 1U);
+    EXPECT_EQ(recorded[0].first, unknown);
 }
 
 TEST(XdgAutostart, WritesAnEntryThatStartsThisProgramAndRemovesIt) {

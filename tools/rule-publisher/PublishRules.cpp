@@ -15,9 +15,11 @@
 // SOURCE_DATE_EPOCH when it is set (reproducible builds set it, and the build sets it to the last
 // commit of the shipped rule files), else now, so a new rules version never carries an old date.
 #include "core/cleaning/RulesEngine.h"
+#include "core/cleaning/matching/RuleMatcher.h"
 #include "core/foundation/ContentDigest.h"
 #include "core/foundation/FileContents.h"
 #include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/KnownPrefilters.h"
 #include "core/foundation/Sha256.h"
 #include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
@@ -27,6 +29,7 @@
 #include "core/updates/RuleUpdateManifest.h"
 #include "core/updates/StaticUpdateSession.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
@@ -142,8 +145,49 @@ Date publicationTime() {
     return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
 }
 
-// The source of checkedShippedRuleFiles() (platform/paths/CheckedRuleFiles.h) for the folder's
-// provider files that load whole.
+// `bytes` as the text of a C++ string literal: printable ASCII as it is (the quote, the backslash
+// and the question mark escaped), any other byte as a three-digit octal escape.
+std::string literal(std::string_view bytes) {
+    std::string out = "\"";
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\' || c == '?') {
+            out += '\\';
+            out += c;
+        } else if (byte >= 0x20 && byte < 0x7F) {
+            out += c;
+        } else {
+            out += '\\';
+            out += static_cast<char>('0' + ((byte >> 6) & 7));
+            out += static_cast<char>('0' + ((byte >> 3) & 7));
+            out += static_cast<char>('0' + (byte & 7));
+        }
+    }
+    return out + "\"sv";
+}
+
+// The table entries (see KnownPrefilters) of every pattern the matcher reads from the rule files'
+// providers, in ascending order of pattern: the matcher is built over them, recording each reading.
+std::string knownPrefilterEntries(const std::vector<RuleFile>& files) {
+    InMemoryUserDefaults defaults;
+    RulesEngine engine(defaults, {nullptr, nullptr, [](std::string_view) {}});
+    if (!engine.loadRuleBundle(files[0].bytes, files[1].bytes)) throw Refusal("the rules do not load");
+    std::vector<std::pair<std::string, RulePrefilter>> recorded;
+    KnownPrefilters recorder;
+    recorder.recordInto(&recorded);
+    const RuleMatcher matcher(engine.compiledProviders(), engine.fallbackRules(), engine.categories(), recorder);
+    std::sort(recorded.begin(), recorded.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::string entries;
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+        if (i > 0 && recorded[i].first == recorded[i - 1].first) continue;
+        if (const auto encoded = KnownPrefilters::encode(recorded[i].second))
+            entries += "        {" + literal(recorded[i].first) + ", " + literal(*encoded) + "},\n";
+    }
+    return entries;
+}
+
+// The source of checkedShippedRuleFiles() and knownShippedPrefilters() (platform/paths/CheckedRuleFiles.h)
+// for the folder's provider files that load whole.
 std::string checkedRuleFilesSource(const std::vector<RuleFile>& files) {
     std::string digests;
     for (const auto& [kind, bytes] : files) {
@@ -153,14 +197,24 @@ std::string checkedRuleFilesSource(const std::vector<RuleFile>& files) {
         (void)std::to_chars(hex, hex + 16, digest, 16);
         digests += "        0x" + std::string(hex) + "ULL,\n";
     }
-    return "// Written by tessaril_publish_rules: the shipped rule files whose every pattern loads.\n"
+    // The prefilters serve only loads of a checked file.
+    const std::string prefilters = digests.empty() ? std::string() : knownPrefilterEntries(files);
+    return "// Written by tessaril_publish_rules: the shipped rule files whose every pattern loads, and the\n"
+           "// prefilters of the patterns the matcher reads from them.\n"
            "#include \"platform/paths/CheckedRuleFiles.h\"\n\n"
            "namespace tessaril {\n\n"
+           "using namespace std::string_view_literals;\n\n"
            "std::span<const std::uint64_t> checkedShippedRuleFiles() {\n"
            "    static constexpr std::uint64_t digests[] = {\n" +
            digests +
            "        0};\n"
            "    return std::span(digests, std::size(digests) - 1);\n"
+           "}\n\n"
+           "std::span<const KnownPrefilter> knownShippedPrefilters() {\n"
+           "    static constexpr KnownPrefilter prefilters[] = {\n" +
+           prefilters +
+           "        {}};\n"
+           "    return std::span(prefilters, std::size(prefilters) - 1);\n"
            "}\n\n"
            "}  // namespace tessaril\n";
 }

@@ -24,6 +24,13 @@ char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// A plain word is its own only expansion, lower-cased: no need to parse it.
+bool isPlainWord(std::string_view pattern) {
+    return !pattern.empty() && pattern.size() <= kMaximumWordLength &&
+           std::all_of(pattern.begin(), pattern.end(),
+                       [](char c) { return isWordCharacter(static_cast<unsigned char>(c)); });
+}
+
 // The words of the small grammar of finite patterns: word characters, "\" + punctuation,
 // non-capturing groups, and "?" after a character or a group. Anything else gives nothing.
 class Expander {
@@ -83,10 +90,7 @@ private:
 }  // namespace
 
 std::optional<std::vector<std::string>> NameRuleIndex::literalExpansion(std::string_view pattern) {
-    // Most names are a plain word, which is its own only expansion: no need to parse it.
-    if (!pattern.empty() && pattern.size() <= kMaximumWordLength &&
-        std::all_of(pattern.begin(), pattern.end(),
-                    [](char c) { return isWordCharacter(static_cast<unsigned char>(c)); })) {
+    if (isPlainWord(pattern)) {
         std::vector<std::string> word(1);
         for (const char c : pattern)
             word.front() += lower(c);
@@ -102,16 +106,24 @@ std::optional<std::vector<std::string>> NameRuleIndex::literalExpansion(std::str
     return words;
 }
 
-void NameRuleIndex::addList(const std::vector<std::string_view>& patterns) {
+void NameRuleIndex::addList(const std::vector<std::string_view>& patterns, const KnownPrefilters& prefilters) {
     const auto listNumber = static_cast<std::uint32_t>(lists_.size());
     List list;
+    std::string plainWord;
     for (std::uint32_t rule = 0; rule < patterns.size(); ++rule) {
-        if (auto words = literalExpansion(patterns[rule])) {
+        // Most names are plain words (thousands with the filter list): those skip the expansion's
+        // vectors.
+        if (isPlainWord(patterns[rule])) {
+            plainWord.clear();
+            for (const char c : patterns[rule])
+                plainWord += lower(c);
+            words_[plainWord].push_back(Hit{listNumber, rule});
+        } else if (auto words = literalExpansion(patterns[rule])) {
             for (const auto& word : *words)
                 words_[word].push_back(Hit{listNumber, rule});
         } else {
             const std::string anchored = "^" + std::string(patterns[rule]) + "$";
-            list.regexRules.push_back(RegexRule{rule, RulePrefilter::fromPattern(anchored, true)});
+            list.regexRules.push_back(RegexRule{rule, prefilters.caseInsensitive(anchored)});
         }
     }
     lists_.push_back(std::move(list));

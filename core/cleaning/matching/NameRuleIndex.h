@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/cleaning/matching/NameFragmentKeys.h"
+#include "core/foundation/KnownPrefilters.h"
 #include "core/foundation/RulePrefilter.h"
 
 #include <cstddef>
@@ -27,8 +28,9 @@ namespace tessaril {
 // are left to the expressions entirely (the caller runs every rule).
 class NameRuleIndex {
 public:
-    // One list's rules, in order; `patterns[k]` is rule k's pattern without the anchors.
-    void addList(const std::vector<std::string_view>& patterns);
+    // One list's rules, in order; `patterns[k]` is rule k's pattern without the anchors. The filters
+    // of expression rules come from `prefilters`.
+    void addList(const std::vector<std::string_view>& patterns, const KnownPrefilters& prefilters = {});
 
     // Whether `name` can be answered here: printable ASCII only. `lowerName` receives its lower-case
     // form when it can.

@@ -36,7 +36,7 @@ std::string_view unanchored(std::string_view pattern) {
 }  // namespace
 
 RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<const FallbackRule> fallbackRules,
-                         std::span<const std::shared_ptr<RuleCategory>> categories)
+                         std::span<const std::shared_ptr<RuleCategory>> categories, const KnownPrefilters& prefilters)
     : providers_(providers), fallbackRules_(fallbackRules) {
     for (const auto& category : categories) {
         auto& slot = categories_[static_cast<std::size_t>(category->type())];
@@ -62,8 +62,8 @@ RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<
         const RuleCategory* category = categories_[static_cast<std::size_t>(rule.category)];
         fallbackEntries_.push_back(category == nullptr ? nullptr : category->firstRule(rule.ruleID));
     }
-    buildFragmentIndex();
-    buildNameIndexes();
+    buildFragmentIndex(prefilters);
+    buildNameIndexes(prefilters);
     buildKeptNames();
 }
 
@@ -100,7 +100,7 @@ bool RuleMatcher::plainlyMatches(UrlShape shape, std::string_view text) {
     return false;
 }
 
-void RuleMatcher::buildFragmentIndex() {
+void RuleMatcher::buildFragmentIndex(const KnownPrefilters& prefilters) {
     std::unordered_map<std::string_view, std::uint32_t> patterns;
     // The URL pattern groups first, so that group i is provider i's.
     std::size_t runHead = providers_.size();
@@ -125,7 +125,7 @@ void RuleMatcher::buildFragmentIndex() {
         }
         runHead = i;
         index.runEnd = static_cast<std::uint32_t>(i + 1);
-        index.urlFilter = fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true));
+        index.urlFilter = fragmentIndex_.add(prefilters.caseInsensitive(pattern));
         (void)fragmentIndex_.addGroup(std::span(&index.urlFilter, 1));
     }
     urlPatternCount_ = patterns.size();
@@ -146,15 +146,16 @@ void RuleMatcher::buildFragmentIndex() {
             index.runParamWords.back().second |= std::uint64_t{1} << (member % 64);
         }
     }
-    const auto addGroup = [this](const std::vector<CompiledPattern>& rules, std::vector<std::uint32_t>& filters) {
+    const auto addGroup = [this, &prefilters](const std::vector<CompiledPattern>& rules,
+                                              std::vector<std::uint32_t>& filters) {
         for (const auto& rule : rules)
-            filters.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(rule.pattern, true)));
+            filters.push_back(fragmentIndex_.add(prefilters.caseInsensitive(rule.pattern)));
         return fragmentIndex_.addGroup(filters);
     };
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         ProviderIndex& index = index_[i];
         for (const auto& regex : providers_[i].exceptionRegexes)
-            index.exceptionFilters.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(regex.pattern(), true)));
+            index.exceptionFilters.push_back(fragmentIndex_.add(prefilters.caseInsensitive(regex.pattern())));
         index.exceptionGroup = fragmentIndex_.addGroup(index.exceptionFilters);
     }
     // The redirection groups of all providers in one run of numbers, the path rule groups in the
@@ -165,9 +166,9 @@ void RuleMatcher::buildFragmentIndex() {
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         std::vector<std::uint32_t>& filters = index_[i].redirectionFilters;
         for (const auto& rule : providers_[i].redirectionRegexes)
-            filters.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(rule.pattern, true)));
+            filters.push_back(fragmentIndex_.add(prefilters.caseInsensitive(rule.pattern)));
         for (const auto& rule : providers_[i].encodedRedirectionRegexes)
-            filters.push_back(fragmentIndex_.add(RulePrefilter::fromPattern(rule.pattern, true)));
+            filters.push_back(fragmentIndex_.add(prefilters.caseInsensitive(rule.pattern)));
         index_[i].redirectionGroup = fragmentIndex_.addGroup(filters);
     }
     redirectionGroups_.second = rawRuleGroups_.first = fragmentIndex_.groupCount();
@@ -193,7 +194,7 @@ void RuleMatcher::buildFragmentIndex() {
     fragmentIndex_.build();
 }
 
-void RuleMatcher::buildNameIndexes() {
+void RuleMatcher::buildNameIndexes(const KnownPrefilters& prefilters) {
     std::vector<std::string_view> names;
     std::vector<std::uint32_t> expressionLists;
     for (std::uint32_t list = 0; list < providers_.size(); ++list) {
@@ -203,7 +204,7 @@ void RuleMatcher::buildNameIndexes() {
             names.emplace_back(rule.pattern);
         for (const auto& rule : provider.referralParamRegexes)
             names.emplace_back(rule.pattern);
-        providerNames_.addList(names);
+        providerNames_.addList(names, prefilters);
         if (!providerNames_.hasExpressionRules(list)) continue;
         // A site's expression rules matter only on links to that site: running their filters for
         // every new name cost more than all other name work with the filter list's sites.
@@ -218,7 +219,7 @@ void RuleMatcher::buildNameIndexes() {
     names.clear();
     for (const auto& rule : fallbackRules_)
         names.push_back(unanchored(rule.regex.pattern()));
-    fallbackNames_.addList(names);
+    fallbackNames_.addList(names, prefilters);
     const std::uint32_t onlyList = 0;
     fallbackNames_.indexExpressions(std::span(&onlyList, 1));
 }

@@ -9,6 +9,7 @@
 #include "core/cleaning/matching/HostIndex.h"
 #include "core/cleaning/matching/NameAnswers.h"
 #include "core/cleaning/matching/NameRuleIndex.h"
+#include "core/foundation/KnownPrefilters.h"
 
 #include <array>
 #include <cstddef>
@@ -36,9 +37,10 @@ class LinkMatch;
 // brought up to date. Questions about one link go through a LinkMatch.
 class RuleMatcher {
 public:
-    // The three must stay unchanged, and alive, for as long as the matcher is used.
+    // The three must stay unchanged, and alive, for as long as the matcher is used. `prefilters`
+    // gives the filter of each pattern the indexes read (only while the matcher is made).
     RuleMatcher(std::span<const CompiledProvider> providers, std::span<const FallbackRule> fallbackRules,
-                std::span<const std::shared_ptr<RuleCategory>> categories);
+                std::span<const std::shared_ptr<RuleCategory>> categories, const KnownPrefilters& prefilters = {});
     RuleMatcher(const RuleMatcher&) = delete;
     RuleMatcher& operator=(const RuleMatcher&) = delete;
 
@@ -108,8 +110,8 @@ private:
     };
     static constexpr std::size_t kKeptNameAnswers = 4096;
 
-    void buildFragmentIndex();
-    void buildNameIndexes();
+    void buildFragmentIndex(const KnownPrefilters& prefilters);
+    void buildNameIndexes(const KnownPrefilters& prefilters);
     void buildKeptNames();
     // Null for a name the indexes cannot answer for (bytes outside printable ASCII).
     [[nodiscard]] const NameRules* nameRules(std::string_view name) const;
