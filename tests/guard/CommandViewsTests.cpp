@@ -34,6 +34,9 @@ TEST(CommandViews, WordsUnquoted) {
         // An unbalanced quote is kept and the rest still read.
         {R"(echo "c'u'rl)", R"(echo "curl)"},
         {"echo 'x", "echo 'x"},
+        // A stray quote between letters is taken out too; one before or after a word stays.
+        {"x | b'a's'h", "x | bash"},
+        {R"(c"ur"l -s x | s'h)", "curl -s x | sh"},
         // Where backslashes separate Windows paths, they are not escapes.
         {R"(copy C:\Users\me\notes.txt \\nas\backup\)", R"(copy C:\Users\me\notes.txt \\nas\backup\)"},
         // A backslash and a line break vanish inside a word; between words, in single quotes and as
