@@ -419,7 +419,11 @@ std::string unquotedWords(std::string_view text) {
         const std::size_t close =
             c == '\'' || c == '"' ? closingQuote(text, i, keptClose == npos ? text.size() : keptClose) : npos;
         if (close == npos) {
-            out += c;
+            // A quote left without its partner between two letters (`b'a's'h`) hides a word the
+            // same way a pair does; the shell would ask for more text and glue it on, so the word
+            // is read as it would run once completed.
+            const bool strayInWord = (c == '\'' || c == '"') && beforeLetter && !out.empty() && isLetter(out.back());
+            if (!strayInWord) out += c;
             continue;
         }
         const std::string_view inside = text.substr(i + 1, close - i - 1);
