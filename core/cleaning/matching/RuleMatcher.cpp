@@ -125,6 +125,10 @@ void RuleMatcher::buildFragmentIndex() {
         }
         runHead = i;
         index.runEnd = static_cast<std::uint32_t>(i + 1);
+        if (auto tail = SiteTailPattern::read(pattern)) {
+            index.siteTail = static_cast<std::uint32_t>(siteTails_.size());
+            siteTails_.push_back(std::move(*tail));
+        }
         index.urlFilter = fragmentIndex_.add(RulePrefilter::fromPattern(pattern, true));
         (void)fragmentIndex_.addGroup(std::span(&index.urlFilter, 1));
     }
@@ -230,6 +234,7 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
     link.parameterProvidersFound_ = false;
     link.setText(text);
     link.patternAnswers_.assign(urlPatternCount_, 0);
+    link.siteTailStarts_.reset();
     hosts_.find(text, link.hostHits_, link.hostText_);
     // `certain`: the host index has answered for the pattern; otherwise its filter, then its expression.
     const auto consider = [&](std::uint32_t number, bool certain) {
@@ -243,7 +248,7 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
         std::uint8_t& answer = link.patternAnswers_[index.urlPattern];
         if (answer == 0) {
             answer = plainlyMatches(index.urlShape, text) || (fragmentIndex_.passes(index.urlFilter, link.scan_) &&
-                                                              providers_[number].urlRegex.search(text))
+                                                              urlPatternMatches(number, text, link.siteTailStarts_))
                          ? 2
                          : 1;
         }
@@ -270,6 +275,15 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
     });
     for (; host != link.hostHits_.end(); ++host)
         consider(host->provider, host->certain);
+}
+
+bool RuleMatcher::urlPatternMatches(std::uint32_t number, std::string_view text,
+                                    SiteTailPattern::Starts& starts) const {
+    if (const std::uint32_t tail = index_[number].siteTail; tail != kNoSiteTail) {
+        const SiteTailPattern::Answer answer = siteTails_[tail].match(text, starts);
+        if (answer != SiteTailPattern::Answer::unknown) return answer == SiteTailPattern::Answer::yes;
+    }
+    return providers_[number].urlRegex.search(text);
 }
 
 bool RuleMatcher::paramRuleEnabled(std::size_t provider, std::size_t rule) const {
