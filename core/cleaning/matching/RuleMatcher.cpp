@@ -49,6 +49,9 @@ RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<
                                    : category->firstRule(std::string(rawValue(type)) + ":" + std::string(pattern));
     };
     index_.resize(providers_.size());
+    providerAddresses_.reserve(providers_.size());
+    for (const CompiledProvider& provider : providers_)
+        providerAddresses_.push_back(&provider);
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         const CompiledProvider& provider = providers_[i];
         for (const auto& rule : provider.paramRegexes)
@@ -255,10 +258,8 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
         if (answer != 2) return;
         const auto& categories = index.runCategories;
         if (std::all_of(categories.begin(), categories.end(), [this](auto type) { return isCategoryEnabled(type); })) {
-            const std::size_t at = link.providers_.size();
-            link.providers_.resize(at + (index.runEnd - number));
-            for (std::uint32_t member = number; member < index.runEnd; ++member)
-                link.providers_[at + (member - number)] = &providers_[member];
+            link.providers_.insert(link.providers_.end(), providerAddresses_.begin() + number,
+                                   providerAddresses_.begin() + index.runEnd);
             return;
         }
         for (std::uint32_t member = number; member < index.runEnd; ++member) {

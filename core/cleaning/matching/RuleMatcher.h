@@ -141,6 +141,8 @@ private:
     FragmentIndex fragmentIndex_;
     HostIndex hosts_;
     std::vector<ProviderIndex> index_;
+    // &providers_[i] at i: a run of providers is copied into a link's list in one go.
+    std::vector<const CompiledProvider*> providerAddresses_;
     std::size_t urlPatternCount_ = 0;
     std::vector<SiteTailPattern> siteTails_;
     // The fragment index's group numbers [first, second) of all redirections, of all path rules.
