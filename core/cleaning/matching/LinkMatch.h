@@ -6,6 +6,7 @@
 #include "core/cleaning/RuleCategoryType.h"
 #include "core/cleaning/matching/HostIndex.h"
 #include "core/cleaning/matching/LinkScan.h"
+#include "core/cleaning/matching/SiteTailPattern.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -142,6 +143,8 @@ private:
     std::vector<std::uint8_t> keepingAnswers_;
     // Per URL pattern: 0 not yet asked, 1 no match, 2 a match.
     std::vector<std::uint8_t> patternAnswers_;
+    // Where the host labels of the text as matched begin.
+    SiteTailPattern::Starts siteTailStarts_;
     // The next position in providers_ nextPathRewrite looks from.
     std::size_t pathFrom_ = 0;
     // The providers whose parameter rules apply (one bit each), found at the first parameter question.

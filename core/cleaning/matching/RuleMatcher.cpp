@@ -49,6 +49,9 @@ RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<
                                    : category->firstRule(std::string(rawValue(type)) + ":" + std::string(pattern));
     };
     index_.resize(providers_.size());
+    providerAddresses_.reserve(providers_.size());
+    for (const CompiledProvider& provider : providers_)
+        providerAddresses_.push_back(&provider);
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         const CompiledProvider& provider = providers_[i];
         for (const auto& rule : provider.paramRegexes)
@@ -125,6 +128,10 @@ void RuleMatcher::buildFragmentIndex(const KnownPrefilters& prefilters) {
         }
         runHead = i;
         index.runEnd = static_cast<std::uint32_t>(i + 1);
+        if (auto tail = SiteTailPattern::read(pattern)) {
+            index.siteTail = static_cast<std::uint32_t>(siteTails_.size());
+            siteTails_.push_back(std::move(*tail));
+        }
         index.urlFilter = fragmentIndex_.add(prefilters.caseInsensitive(pattern));
         (void)fragmentIndex_.addGroup(std::span(&index.urlFilter, 1));
     }
@@ -231,6 +238,7 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
     link.parameterProvidersFound_ = false;
     link.setText(text);
     link.patternAnswers_.assign(urlPatternCount_, 0);
+    link.siteTailStarts_.reset();
     hosts_.find(text, link.hostHits_, link.hostText_);
     // `certain`: the host index has answered for the pattern; otherwise its filter, then its expression.
     const auto consider = [&](std::uint32_t number, bool certain) {
@@ -244,17 +252,15 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
         std::uint8_t& answer = link.patternAnswers_[index.urlPattern];
         if (answer == 0) {
             answer = plainlyMatches(index.urlShape, text) || (fragmentIndex_.passes(index.urlFilter, link.scan_) &&
-                                                              providers_[number].urlRegex.search(text))
+                                                              urlPatternMatches(number, text, link.siteTailStarts_))
                          ? 2
                          : 1;
         }
         if (answer != 2) return;
         const auto& categories = index.runCategories;
         if (std::all_of(categories.begin(), categories.end(), [this](auto type) { return isCategoryEnabled(type); })) {
-            const std::size_t at = link.providers_.size();
-            link.providers_.resize(at + (index.runEnd - number));
-            for (std::uint32_t member = number; member < index.runEnd; ++member)
-                link.providers_[at + (member - number)] = &providers_[member];
+            link.providers_.insert(link.providers_.end(), providerAddresses_.begin() + number,
+                                   providerAddresses_.begin() + index.runEnd);
             return;
         }
         for (std::uint32_t member = number; member < index.runEnd; ++member) {
@@ -271,6 +277,15 @@ void RuleMatcher::match(std::string_view text, LinkMatch& link) const {
     });
     for (; host != link.hostHits_.end(); ++host)
         consider(host->provider, host->certain);
+}
+
+bool RuleMatcher::urlPatternMatches(std::uint32_t number, std::string_view text,
+                                    SiteTailPattern::Starts& starts) const {
+    if (const std::uint32_t tail = index_[number].siteTail; tail != kNoSiteTail) {
+        const SiteTailPattern::Answer answer = siteTails_[tail].match(text, starts);
+        if (answer != SiteTailPattern::Answer::unknown) return answer == SiteTailPattern::Answer::yes;
+    }
+    return providers_[number].urlRegex.search(text);
 }
 
 bool RuleMatcher::paramRuleEnabled(std::size_t provider, std::size_t rule) const {

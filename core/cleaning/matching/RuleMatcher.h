@@ -9,6 +9,7 @@
 #include "core/cleaning/matching/HostIndex.h"
 #include "core/cleaning/matching/NameAnswers.h"
 #include "core/cleaning/matching/NameRuleIndex.h"
+#include "core/cleaning/matching/SiteTailPattern.h"
 #include "core/foundation/KnownPrefilters.h"
 
 #include <array>
@@ -62,6 +63,7 @@ private:
     static constexpr std::uint32_t kHostKeyed = UINT32_MAX;
     // ".*" matches every text; "^https?:\/\/" every text that starts with "http://" or "https://".
     // A text that is not so plainly matched is left to the expression.
+    static constexpr std::uint32_t kNoSiteTail = UINT32_MAX;
     enum class UrlShape : std::uint8_t { general, anyText, webScheme };
     [[nodiscard]] static UrlShape urlShapeOf(std::string_view pattern);
     [[nodiscard]] static bool plainlyMatches(UrlShape shape, std::string_view text);
@@ -72,6 +74,8 @@ private:
         std::uint32_t urlPattern = 0;
         // Patterns every web link matches, answered without their expression where that is certain.
         UrlShape urlShape = UrlShape::general;
+        // Its pattern as a SiteTailPattern (index into siteTails_), or kNoSiteTail.
+        std::uint32_t siteTail = kNoSiteTail;
         // Neighbours in load order with the same URL pattern (many providers apply to every web link)
         // are one run: only its first provider is in the fragment index, and it answers for the run,
         // which ends before provider runEnd. Zero for the rest of a run and for host-keyed providers.
@@ -111,6 +115,9 @@ private:
     static constexpr std::size_t kKeptNameAnswers = 4096;
 
     void buildFragmentIndex(const KnownPrefilters& prefilters);
+    // Whether provider `number`'s URL pattern, which the host index does not answer for, occurs in `text`.
+    [[nodiscard]] bool urlPatternMatches(std::uint32_t number, std::string_view text,
+                                         SiteTailPattern::Starts& starts) const;
     void buildNameIndexes(const KnownPrefilters& prefilters);
     void buildKeptNames();
     // Null for a name the indexes cannot answer for (bytes outside printable ASCII).
@@ -136,7 +143,10 @@ private:
     FragmentIndex fragmentIndex_;
     HostIndex hosts_;
     std::vector<ProviderIndex> index_;
+    // &providers_[i] at i: a run of providers is copied into a link's list in one go.
+    std::vector<const CompiledProvider*> providerAddresses_;
     std::size_t urlPatternCount_ = 0;
+    std::vector<SiteTailPattern> siteTails_;
     // The fragment index's group numbers [first, second) of all redirections, of all path rules.
     std::pair<std::uint32_t, std::uint32_t> redirectionGroups_;
     std::pair<std::uint32_t, std::uint32_t> rawRuleGroups_;
