@@ -209,11 +209,9 @@ SiteTailPattern::Answer SiteTailPattern::matchAt(std::string_view text, std::siz
     for (const std::string& literal : segments_[segment]) {
         Answer answer = Answer::yes;
         for (std::size_t i = 0; i < literal.size() && answer == Answer::yes; ++i) {
-            if (at + i >= text.size()) {
-                answer = Answer::no;
-            } else if (!isPrintable(text[at + i])) {
+            if (at + i < text.size() && !isPrintable(text[at + i])) {
                 answer = Answer::unknown;
-            } else if (literal[i] != kAnyCharacter && lower(text[at + i]) != literal[i]) {
+            } else if (at + i >= text.size() || (literal[i] != kAnyCharacter && lower(text[at + i]) != literal[i])) {
                 answer = Answer::no;
             }
         }
