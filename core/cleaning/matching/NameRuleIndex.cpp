@@ -31,6 +31,12 @@ bool isPlainWord(std::string_view pattern) {
                        [](char c) { return isWordCharacter(static_cast<unsigned char>(c)); });
 }
 
+std::string lowered(std::string_view word) {
+    std::string out(word);
+    std::transform(out.begin(), out.end(), out.begin(), lower);
+    return out;
+}
+
 // The words of the small grammar of finite patterns: word characters, "\" + punctuation,
 // non-capturing groups, and "?" after a character or a group. Anything else gives nothing.
 class Expander {
@@ -90,12 +96,7 @@ private:
 }  // namespace
 
 std::optional<std::vector<std::string>> NameRuleIndex::literalExpansion(std::string_view pattern) {
-    if (isPlainWord(pattern)) {
-        std::vector<std::string> word(1);
-        for (const char c : pattern)
-            word.front() += lower(c);
-        return word;
-    }
+    if (isPlainWord(pattern)) return std::vector<std::string>{lowered(pattern)};
     // A top-level alternation is not a whole-name match: the anchors bind only its ends.
     const auto syntax = PatternSyntax::parse(pattern);
     if (!syntax || syntax->caseInsensitive() || syntax->childCount(PatternSyntax::root) != 1) return std::nullopt;
@@ -109,15 +110,11 @@ std::optional<std::vector<std::string>> NameRuleIndex::literalExpansion(std::str
 void NameRuleIndex::addList(const std::vector<std::string_view>& patterns, const KnownPrefilters& prefilters) {
     const auto listNumber = static_cast<std::uint32_t>(lists_.size());
     List list;
-    std::string plainWord;
     for (std::uint32_t rule = 0; rule < patterns.size(); ++rule) {
         // Most names are plain words (thousands with the filter list): those skip the expansion's
         // vectors.
         if (isPlainWord(patterns[rule])) {
-            plainWord.clear();
-            for (const char c : patterns[rule])
-                plainWord += lower(c);
-            words_[plainWord].push_back(Hit{listNumber, rule});
+            words_[lowered(patterns[rule])].push_back(Hit{listNumber, rule});
         } else if (auto words = literalExpansion(patterns[rule])) {
             for (const auto& word : *words)
                 words_[word].push_back(Hit{listNumber, rule});
