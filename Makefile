@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 SAMPLE_URL ?= https://www.amazon.com/dp/B0CX23V2ZK/ref=sr_1_3?tag=deals-20&utm_source=newsletter&keywords=usb+cable
 
-.PHONY: deps test test-tsan test-corpus run run-tool bench bench-smoke bench-cli fuzz fuzz-smoke format format-check tidy clean
+.PHONY: deps test test-tsan test-sweeps run run-tool bench bench-smoke bench-cli fuzz fuzz-smoke format format-check tidy clean
 
 deps:
 	./scripts/install-deps
@@ -54,14 +54,15 @@ bench-smoke: deps
 	cat build/release/bench-smoke.txt
 	! grep -q 'ERROR OCCURRED' build/release/bench-smoke.txt
 
-# The cleaner against its plain reference on every line of the benchmark corpus, which takes an
-# optimised build (`make test` compares one line in 32). A missing corpus fails here, not skips.
-test-corpus: deps
+# The exhaustive sweeps whole, which takes an optimised build (`make test` runs a sample of each):
+# the cleaner against its plain reference on every benchmark-corpus line, and every shipped Command
+# Guard pattern against hostile texts. A missing corpus fails here, not skips.
+test-sweeps: deps
 	cmake --preset release
-	cmake --build --preset release -j $(JOBS) --target tests_cleaning
-	./build/release/tests/cleaning/tests_cleaning --gtest_filter='DifferentialCleanTest.*' > build/release/test-corpus.txt
-	cat build/release/test-corpus.txt
-	! grep -q 'SKIPPED' build/release/test-corpus.txt
+	cmake --build --preset release -j $(JOBS) --target tests_sweeps
+	ctest --preset release -L sweeps -j $(JOBS) > build/release/test-sweeps.txt || { cat build/release/test-sweeps.txt; false; }
+	cat build/release/test-sweeps.txt
+	! grep -q 'Skipped' build/release/test-sweeps.txt
 
 # The whole tool over the benchmark corpus: lines per second, peak memory, start-up time.
 bench-cli: deps

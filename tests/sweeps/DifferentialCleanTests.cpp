@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The indexed engine and the cleaner's fast path against the plain reference, on the benchmark
 // corpus and on generated hostile links: same outcome, same CleanResult, same match counts.
-#include "tests/cleaning/ReferenceCleaner.h"
 #include "tests/cleaning/RulesTestSupport.h"
+#include "tests/sweeps/ReferenceCleaner.h"
+#include "tests/sweeps/SweepSample.h"
 
 #include "core/cleaning/URLCleaner.h"
 #include "core/cleaning/matching/LinkMatch.h"
@@ -109,13 +110,7 @@ std::string corpusPath() {
     return std::string(shared != nullptr ? shared : TESSARIL_SHARED_DIR) + "/bench/urls-200k.txt";
 }
 
-// Every line in an optimised build; a fixed sample of one line in 32 in debug and sanitizer builds,
-// where the plain reference alone would take minutes.
-#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
-constexpr std::size_t kStride = 1;
-#else
-constexpr std::size_t kStride = 32;
-#endif
+constexpr std::size_t kStride = sweepStride(32);
 
 TEST_F(DifferentialCleanTest, BenchmarkCorpus) {
     std::ifstream corpus(corpusPath(), std::ios::binary);
