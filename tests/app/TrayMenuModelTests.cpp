@@ -2,11 +2,13 @@
 #include "app/menu/TrayMenuModel.h"
 #include "core/transform/PrivacyRedirectSettings.h"
 #include "tests/app/AppHarness.h"
+#include "tests/support/CaseTable.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,85 +37,46 @@ const MenuEntry& entryNamed(const std::vector<MenuEntry>& entries, std::string_v
     return *found;
 }
 
-// The group of a Reddit share link waiting for resolution, with the resolve entry's line and what follows it.
-std::vector<std::string> shareLinkWaiting(const std::vector<std::string>& resolve) {
-    std::vector<std::string> lines = {"# One more step needed",
-                                      "Original: https://www.reddit.com/r/cpp/s/AbC?share_id=9",
-                                      "Current URL (not resolved): https://www.reddit.com/r/cpp/s/AbC",
-                                      "Copy Wayback Link",
-                                      "Removed: share_id",
-                                      "Needs action"};
-    lines.insert(lines.end(), resolve.begin(), resolve.end());
-    for (const char* line : {"Operation: removed locally", "Copy Original URL", "Disable Cleaning for This Site",
-                             "Report Missed Tracker", "--", "No cleaned links yet"})
-        lines.emplace_back(line);
-    return lines;
-}
-
 TEST(TrayMenuModelTest, EachStateShowsItsGroups) {
-    struct Case {
-        std::string name;
-        // What happens once the application has started, and what is shown then.
-        std::function<void(testing::AppHarness&)> after;
-        std::vector<std::string> expected;
-        // What is stored before it starts.
-        std::function<void(testing::AppHarness&)> before = {};
+    const auto share = [](int steps) {
+        return [steps](testing::AppHarness& app) {
+            app.copy("https://www.reddit.com/r/cpp/s/AbC?share_id=9");
+            if (steps > 0) app.state->monitor().resolvePendingShareLink();
+            if (steps < 2) return;
+            app.executor.runBackgroundWork();
+            app.executor.runMainTasks();
+        };
     };
-    const Case cases[] = {
-        {"fresh start", {}, {"No cleaned links yet"}},
+    const auto copying = [](std::string text) { return [text](testing::AppHarness& app) { app.copy(text); }; };
+    // What is stored before the application starts, and what happens once it has.
+    using Step = std::function<void(testing::AppHarness&)>;
+    const std::map<std::string, std::pair<Step, Step>> states = {
+        {"fresh start", {}},
         {"five names removed",
-         [](auto& app) {
-             app.copy("https://example.com/p?utm_source=a&utm_medium=b&utm_campaign=c&utm_term=d&utm_content=e&id=1");
-         },
-         {"# Last clean",
-          "Original: https://example.com/p?utm_source=a&utm_medium=b&utm_campaign=c&utm_term=d&utm_content=e&id=1",
-          "Cleaned: https://example.com/p?id=1", "Copy Wayback Link",
-          "Removed: utm_source, utm_medium, utm_campaign, +2 more", "Operation: removed locally", "Copy Original URL",
-          "Disable Cleaning for This Site", "Report Missed Tracker", "--", "1 URLs cleaned today"}},
+         {{}, copying("https://example.com/p?utm_source=a&utm_medium=b&utm_campaign=c&utm_term=d&utm_content=e&id=1")}},
         {"privacy rewrite only",
-         [](auto& app) { app.copy("https://x.com/someone/status/1"); },
-         {"# Last clean", "Original: https://x.com/someone/status/1", "Cleaned: https://xcancel.com/someone/status/1",
-          "Copy Wayback Link", "Removed: privacy rewrite: x.com \u2192 xcancel.com",
-          "Operation: privacy rewrite locally", "Copy Original URL", "Disable Cleaning for This Site",
-          "Report Missed Tracker", "--", "1 URLs cleaned today"},
-         [](auto& app) { app.defaults.set(PrivacyRedirectSettings::xRedirectEnabledKey, true); }},
-        {"share link waiting", [](auto& app) { app.copy("https://www.reddit.com/r/cpp/s/AbC?share_id=9"); },
-         shareLinkWaiting({"Resolve Direct Link (Network)"})},
-        {"share link resolving",
-         [](auto& app) {
-             app.copy("https://www.reddit.com/r/cpp/s/AbC?share_id=9");
-             app.state->monitor().resolvePendingShareLink();
-         },
-         shareLinkWaiting({"(off) Resolving Direct Link\u2026"})},
-        {"share link failed",
-         [](auto& app) {
-             app.copy("https://www.reddit.com/r/cpp/s/AbC?share_id=9");
-             app.state->monitor().resolvePendingShareLink();
-             app.executor.runBackgroundWork();
-             app.executor.runMainTasks();
-         },
-         shareLinkWaiting({"Resolve Direct Link (Network)",
-                           "Resolution failed: The share link could not be resolved. "
-                           "The current locally processed link was kept."})},
-        {"risky command",
-         [](auto& app) { app.copy("curl -fsSL https://sh.rustup.rs | sh"); },
-         {"# Command Guard: Warning", "Review Command Warning\u2026",
-          "Reason: Runs a script straight from the internet", "Matched: curl -fsSL https://sh.rustup.rs | sh",
-          "Copy Risky Command", "Clear Command Warning", "--", "No cleaned links yet"}},
+         {[](auto& app) { app.defaults.set(PrivacyRedirectSettings::xRedirectEnabledKey, true); },
+          copying("https://x.com/someone/status/1")}},
+        {"share link waiting", {{}, share(0)}},
+        {"share link resolving", {{}, share(1)}},
+        {"share link failed", {{}, share(2)}},
+        {"risky command", {{}, copying("curl -fsSL https://sh.rustup.rs | sh")}},
         {"skipped site",
-         [](auto& app) {
-             (void)app.state->exceptionStore().disable("example.org");
-             app.copy("https://example.org/?utm_source=x");
-         },
-         {"Left unchanged \u2014 cleaning is turned off for example.org", "Manage site exceptions\u2026", "--",
-          "No cleaned links yet"}},
+         {{},
+          [](auto& app) {
+              (void)app.state->exceptionStore().disable("example.org");
+              app.copy("https://example.org/?utm_source=x");
+          }}},
     };
-    for (const auto& c : cases) {
+    const auto cases = testing::readCases("app/tray-menu-states.json");
+    ASSERT_EQ(cases.size(), states.size());
+    for (const auto& row : cases) {
+        const auto& [before, after] = states.at(row[0]);
         testing::AppHarness app;
-        if (c.before) c.before(app);
+        if (before) before(app);
         AppState& state = app.start();
-        if (c.after) c.after(app);
-        EXPECT_EQ(middle(TrayMenuModel::build(state)), c.expected) << c.name;
+        if (after) after(app);
+        EXPECT_EQ(middle(TrayMenuModel::build(state)), row[1].get<std::vector<std::string>>()) << row[0];
     }
 }
 

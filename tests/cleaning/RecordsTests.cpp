@@ -7,6 +7,7 @@
 #include "core/cleaning/RuleEntry.h"
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/TrackingImpactReport.h"
+#include "tests/support/CaseTable.h"
 
 #include <gtest/gtest.h>
 
@@ -168,42 +169,25 @@ TEST(ProvidersFile, KeepsFileOrderAndDefaultsAndFailsAsAWhole) {
     // An encoding this version does not know leaves its entry out.
     EXPECT_EQ(alpha.encodedRedirections, (std::vector<EncodedRedirection>{{"u=(\\w+)&", WrapperEncoding::base64url}}));
 
-    for (const std::string& text :
-         {std::string(), std::string("not json"), std::string("[]"), std::string(R"({"rules":{}})"),
-          std::string(R"({"providers":[]})"), std::string(R"({"providers":{"p":5}})"),
-          std::string(R"({"providers":{"p":{"rules":["a",1]}}})"),
-          std::string(R"({"providers":{"p":{"urlPattern":3}}})"),
-          std::string(R"({"providers":{"p":{"completeProvider":"yes"}}})"),
-          std::string(R"({"providers":{"p":{"category":3}}})"), std::string("{\"providers\":{\"\xff\":{}}}"),
-          std::string(R"({"providers":{"p":{"encodedRedirections":{}}}})"),
-          std::string(R"({"providers":{"p":{"encodedRedirections":["u=(.+)&"]}}})"),
-          std::string(R"({"providers":{"p":{"encodedRedirections":[{"pattern":"u=(.+)&"}]}}})"),
-          std::string(R"({"providers":{"ok":{}}} trailing)"), std::string(100000, '[')})
+    auto refused = testing::readCases("cleaning/refused-provider-files.json").get<std::vector<std::string>>();
+    ASSERT_FALSE(refused.empty());
+    refused.push_back("{\"providers\":{\"\xff\":{}}}");
+    refused.push_back(std::string(100000, '['));
+    for (const std::string& text : refused)
         EXPECT_FALSE(ProvidersFile::decode(text).has_value()) << text.substr(0, 60);
 }
 
 // A provider's name and what it holds decide its category, the first matching rule first; a provider
 // file may name the category itself, but only one the user could not own counts.
 TEST(RulesEngineCategorize, FirstMatchingRuleDecides) {
-    using Type = RuleCategoryType;
-    const std::tuple<std::string, std::string, Type> cases[] = {
-        {"GoogleAdServices", "", Type::advertising},
-        {"google", "", Type::analytics},
-        {"Google Ads", "", Type::advertising},
-        {"amazon", R"j("redirections":["x(.*)"])j", Type::redirectUnwrapping},
-        {"Amazon Search", R"("referralMarketing":["tag"])", Type::ecommerce},
-        {"youtube-analytics", "", Type::socialMedia},
-        {"hubspot", "", Type::emailMarketing},
-        {"partner", R"("referralMarketing":["tag"])", Type::referralMarketing},
-        {"partner", "", Type::analytics},
-        {"amazon", R"j("redirections":["x(.*)"],"category":"Social Media")j", Type::socialMedia},
-        {"amazon", R"j("redirections":["x(.*)"],"category":"Custom")j", Type::redirectUnwrapping},
-        {"amazon", R"j("redirections":["x(.*)"],"category":"Spam")j", Type::redirectUnwrapping},
-    };
-    for (const auto& [name, fields, expected] : cases) {
-        const auto file = ProvidersFile::decode(R"({"providers":{"p":{)" + fields + "}}}");
-        ASSERT_TRUE(file) << fields;
-        EXPECT_EQ(RulesEngine::categorize(name, file->providers.at(0).second), expected) << name << " " << fields;
+    const auto cases = testing::readCases("cleaning/provider-categories.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        const auto file = ProvidersFile::decode(nlohmann::json{{"providers", {{"p", row[1]}}}}.dump());
+        ASSERT_TRUE(file) << row[1];
+        EXPECT_EQ(rawValue(RulesEngine::categorize(row[0].get<std::string>(), file->providers.at(0).second)),
+                  row[2].get<std::string>())
+            << row[0] << row[1];
     }
 }
 

@@ -205,77 +205,8 @@ TEST_F(RuleMatcherTest, KeptNameAnswersStayRight) {
     }
 }
 
-// Every answer the direct reading gives is ICU's; on printable ASCII it always gives one.
-TEST(SiteTailPatternTest, AnswersAsTheExpressionDoes) {
-    const Strings patterns = {
-        R"(^https?:\/\/(?:[a-z0-9-]+\.)*?x.com)",
-        R"(^https?:\/\/(?:[a-z0-9-]+\.)*?github\.com)",
-        R"(^https?:\/\/(?:[a-z0-9-]+\.)*?(youtube\.com|youtu\.be))",
-        R"(^https?:\/\/(?:[a-z0-9-]+\.)*?(?:x|twitter)\.com(?::\d+)?(?:[\/?#]|$))",
-        R"(^https?:\/\/(?:[a-z0-9-]+\.)*bbc\.(?:com|co\.uk)(?::\d+)?(?:[\/?#]|$))",
-        R"(^https?:\/\/(?:[a-z0-9-]+\.)*?(?:|m\.)Shop_1\-a(?::\d+)?(?:[\/?#]|$))",
-    };
-    const Strings texts = {
-        "https://x.com/a",
-        "http://X.COM",
-        "https://www.x.com",
-        "https://fox.com",
-        "https://x-com.org",
-        "https://a.b.x/com",
-        "https://a_b.x.com",
-        "https://.x.com",
-        "https://a..x.com",
-        "ftp://x.com",
-        "https:/x.com",
-        "HTTPS://WWW.GITHUB.COM/x",
-        "https://github.company.org",
-        "https://m.youtu.be",
-        "https://youtube.co",
-        "https://x.com:8080/",
-        "https://x.com:",
-        "https://x.com:80x",
-        "https://twitter.com#",
-        "https://twitter.comx",
-        "https://twitter.com?q",
-        "https://bbc.co.uk",
-        "https://news.bbc.co.ukx",
-        "https://bbc.com:1",
-        "https://shop_1-a/",
-        "https://m.shop_1-a:9",
-        "https://shop_1-ab",
-        "https://www.\xC5\xBF.x.com",
-        "https://x.com\n",
-        "https://twitter.com\n",
-        "https://twitter.com:1\n",
-        "https://x\xE2\x80\xA8"
-        "com",
-        "https://\xE2\x84\xAA.x.com",
-        "http\xC5\xBF://x.com",
-        "https://xa\tcom",
-        "https://twitter.com\xC3\xA9",
-        "https://a-.b-.x.com/x.com",
-        "",
-    };
-    for (const auto& pattern : patterns) {
-        const auto tail = SiteTailPattern::read(pattern);
-        ASSERT_TRUE(tail) << pattern;
-        auto icu = Regex::compile(pattern, true);
-        ASSERT_TRUE(icu);
-        icu->setFastPathEnabled(false);
-        for (const auto& text : texts) {
-            SiteTailPattern::Starts starts;
-            const auto answer = tail->match(text, starts);
-            const bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
-            if (plain) {
-                EXPECT_NE(answer, SiteTailPattern::Answer::unknown) << pattern << " on " << text;
-            }
-            if (answer != SiteTailPattern::Answer::unknown) {
-                EXPECT_EQ(answer == SiteTailPattern::Answer::yes, icu->search(text)) << pattern << " on " << text;
-            }
-        }
-    }
-}
-
+// (That every answer the direct reading gives is ICU's, and that on printable ASCII it always gives
+// one, fuzz/SiteTailPatternFuzzer.cpp checks from its seeds on.)
 TEST(SiteTailPatternTest, LeavesOtherPatternsToTheirExpression) {
     for (const std::string_view pattern : {
              R"(^https?:\/\/(?:[a-z0-9-]+\.)*?google(?:\.[a-z]{2,}){1,})",

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/cli/ToolTest.h"
+#include "tests/support/CaseTable.h"
 
 namespace tessaril {
 namespace {
@@ -15,45 +16,20 @@ using Strings = std::vector<std::string>;
 using namespace std::string_literals;
 
 TEST_F(LinkCommandsTest, EachCommandPrintsItsAnswerOrSaysWhyNot) {
-    const std::string longLink = "https://example.com/?id=" + std::string(9000, 'x');
-    const std::pair<Strings, Invocation> cases[] = {
-        {{"map", "https://maps.apple.com/?q=Cafe&ll=1,2&z=3"},
-         {0, "https://www.google.com/maps/search/Cafe/@1,2,3z\n", ""}},
-        {{"map", "--json", "https://www.google.com/maps/search/?api=1&query=1,2"},
-         prints(
-             0,
-             R"({"target":"appleMaps","url":"https://maps.apple.com/?ll=1,2","operation":{"kind":"functional_transformation",)"
-             R"("inputURL":"https://www.google.com/maps/search/?api=1&query=1,2","outputURL":"https://maps.apple.com/?ll=1,2",)"
-             R"("removedParameters":[],"networkUsed":false,"note":"Open in Apple Maps"}})"
-             "\n")},
-        {{"map", "https://maps.apple.com/?q=Cafe&utm_source=x"},
-         {1, "",
-          "tessaril: no conversion: not an https Apple Maps or Google Maps link of a shape both services understand "
-          "(every parameter must carry over)\n"}},
-        {{"wayback", " https://example.com/?a=1#b "},
-         {0, "https://web.archive.org/web/*/https://example.com/?a=1#b\n", ""}},
-        {{"wayback", "mailto:someone@example.com"},
-         {1, "", "tessaril: not an http(s) link with a host: mailto:someone@example.com\n"}},
-        // The link is cleaned first, then both privacy rewrites apply, whatever the stored switches say.
-        {{"share", "--context", " worth a read ", "https://x.com/a/status/1?utm_source=x"},
-         {0, "https://x.com/a/status/1\nworth a read\n\nPrivacy link: https://xcancel.com/a/status/1\n", ""}},
-        {{"share", "--context", "ignored", "https://www.reddit.com/r/cpp/comments/abc/my_post/?utm_source=share"},
-         prints(0,
-                "my post\nhttps://www.reddit.com/r/cpp/comments/abc/my_post/\n\n"
-                "Privacy link: https://safereddit.com/r/cpp/comments/abc/my_post/\n")},
-        {{"share", "https://example.com/?utm_source=x"},
-         {1, "",
-          "tessaril: not an X or Reddit web link, or one on a site exception: https://example.com/?utm_source=x\n"}},
-        {{"report", "just words"}, {1, "", "tessaril: not a web link: just words\n"}},
-        {{"report", "--mailto", longLink},
-         {1, "",
-          "tessaril: the report is longer than an e-mail link can carry (8192 characters); print it without --mailto "
-          "and send it as text\n"}},
-        {{"share", "--rules", (root_ / "absent").string(), "https://x.com/a"},
-         {3, "", "tessaril: cannot read " + (root_ / "absent/data.min.json").string() + "\n"}},
-    };
-    for (const auto& [arguments, expected] : cases)
-        EXPECT_EQ(invoke(arguments), expected) << arguments.front() << " " << arguments.back();
+    const auto cases = testing::readCases("cli/link-commands.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        const auto arguments = row[0].get<Strings>();
+        EXPECT_EQ(invoke(arguments),
+                  (Invocation{row[1].get<int>(), row[2].get<std::string>(), row[3].get<std::string>()}))
+            << arguments.front() << " " << arguments.back();
+    }
+    EXPECT_EQ(invoke({"report", "--mailto", "https://example.com/?id=" + std::string(9000, 'x')}),
+              (Invocation{1, "",
+                          "tessaril: the report is longer than an e-mail link can carry (8192 characters); print it "
+                          "without --mailto and send it as text\n"}));
+    EXPECT_EQ(invoke({"share", "--rules", (root_ / "absent").string(), "https://x.com/a"}),
+              (Invocation{3, "", "tessaril: cannot read " + (root_ / "absent/data.min.json").string() + "\n"}));
 
     ASSERT_EQ(invoke({"exceptions", "add", "example.org"}).status, 0);
     EXPECT_EQ(invoke({"report", "https://example.org/?utm_source=x"}),

@@ -13,6 +13,7 @@
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "platform/paths/XdgPaths.h"
 #include "tests/cli/ToolTest.h"
+#include "tests/support/CaseTable.h"
 
 namespace tessaril {
 namespace {
@@ -150,27 +151,18 @@ TEST_F(RulesCommandsTest, EditsSayWhatTheyDidOrWhyNot) {
               false);
 
     const auto before = stored();
-    const std::pair<std::vector<std::string>, Invocation> refused[] = {
-        {{"rules", "disable", "Tracking"}, {1, "", "tessaril: no category \"Tracking\"; see `tessaril rules list`\n"}},
-        {{"rules", "enable", "Analytics:no_such"},
-         {1, "", "tessaril: no rule \"Analytics:no_such\"; see `tessaril rules list`\n"}},
-        {{"rules", "add", "a.b*"}, {1, "", "tessaril: a rule \"Custom:a.b*\" already exists\n"}},
-        {{"rules", "remove", "Social Media:twclid"},
-         {1, "",
-          "tessaril: \"Social Media:twclid\" is a Built-in rule and cannot be removed; `tessaril rules disable` "
-          "switches it off\n"}},
-        {{"rules", "remove", "Custom:absent"},
-         {1, "", "tessaril: no custom rule \"Custom:absent\"; see `tessaril rules list`\n"}},
-        {{"rules", "add", "x", "--name", std::string(300, 'n')},
-         {2, "", "tessaril: the display name is longer than 256 bytes\n"}},
-    };
-    for (const auto& [arguments, expected] : refused)
-        EXPECT_EQ(invoke(arguments), expected) << arguments[1] << " " << arguments[2];
-    for (const auto& usage : {std::vector<std::string>{"rules", "add", ""},
-                              {"rules", "add", "bad\xff"},
-                              {"rules", "add", "x\ny"},
-                              {"rules", "add", "x", "--category", "Nope"}})
-        EXPECT_EQ(invoke(usage).status, 2) << usage.back();
+    const auto refused = testing::readCases("cli/refused-rule-edits.json");
+    ASSERT_FALSE(refused.empty());
+    for (const auto& row : refused) {
+        const auto run = invoke(row[0].get<std::vector<std::string>>());
+        EXPECT_EQ(run.status, row[1]) << row[0];
+        if (!row[2].is_null()) {
+            EXPECT_EQ(run, (Invocation{row[1].get<int>(), "", row[2].get<std::string>()})) << row[0];
+        }
+    }
+    EXPECT_EQ(invoke({"rules", "add", "bad\xff"}).status, 2);
+    EXPECT_EQ(invoke({"rules", "add", "x", "--name", std::string(300, 'n')}),
+              (Invocation{2, "", "tessaril: the display name is longer than 256 bytes\n"}));
     EXPECT_EQ(stored(), before);
     EXPECT_EQ(invoke({"rules", "remove", "Custom:a.b*"}), (Invocation{0, "", ""}));
     EXPECT_EQ(nlohmann::json::parse(stored()["rulesEngine_customRules"].value_or("[]")).size(), 1U);

@@ -18,6 +18,7 @@
 #include "core/stores/DomainExceptionStore.h"
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "tests/cli/ToolTest.h"
+#include "tests/support/CaseTable.h"
 
 namespace tessaril {
 namespace {
@@ -99,26 +100,14 @@ TEST_F(ToolProcessTest, StatisticsAndSwitches) {
     EXPECT_NE(spawn({"stats", "--window", "all"}).out.find("\n  Total URLs Cleaned  3\n"), std::string::npos);
     EXPECT_TRUE(spawn({"stats", "--csv"}).out.starts_with("Window,Section,Label,Count\n"));
 
-    const std::pair<std::vector<std::string>, Invocation> steps[] = {
-        {{"stats", "--collect", "off"}, {0, "", ""}},
-        {{"stats", "--reset"}, {0, "", ""}},
-        {{"stats", "--json", "--window", "all"},
-         {0, R"({"window":"All Time","collectionEnabled":false,"totalCleaned":0)", ""}},
-        {{"prefs", "set", "proactive_automaticInstall", "on"},
-         {1, "",
-          "tessaril: proactive_automaticInstall was not turned on: it stays off while proactive_dailyRules is off\n"}},
-        {{"prefs", "set", "notifications_enabled", "off"}, {0, "", ""}},
-        {{"prefs", "get", "notifications_enabled"}, {0, "false\n", ""}},
-        {{"prefs", "set", "stats_totalCleaned", "true"},
-         {2, "", "tessaril: there is no switch \"stats_totalCleaned\"; `tessaril prefs list` shows them all\n"}},
-        {{"prefs", "set", "proactive_weeklyApp", "1"},
-         {2, "", "tessaril: proactive_weeklyApp is a switch: true, false, on or off, not \"1\"\n"}},
-    };
-    for (const auto& [arguments, expected] : steps) {
-        Invocation run = spawn(arguments);
+    const auto steps = testing::readCases("cli/stats-and-switches.json");
+    ASSERT_FALSE(steps.empty());
+    for (const auto& row : steps) {
+        const Invocation expected{row[1].get<int>(), row[2].get<std::string>(), row[3].get<std::string>()};
+        Invocation run = spawn(row[0].get<std::vector<std::string>>());
         // Only the start of a JSON answer is compared.
         if (expected.out.starts_with("{")) run.out = run.out.substr(0, expected.out.size());
-        EXPECT_EQ(run, expected) << arguments[0] << " " << arguments[1];
+        EXPECT_EQ(run, expected) << row[0];
     }
     EXPECT_EQ(spawn({"stats", "--collect", "maybe"}).status, 2);
     EXPECT_NE(spawn({"prefs", "list"}).out.find("\nnotifications_command_warnings_enabled true\n"), std::string::npos);

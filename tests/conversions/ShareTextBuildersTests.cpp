@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/conversions/DualLinkShareBuilder.h"
 #include "core/transform/WaybackLinkBuilder.h"
+#include "tests/support/CaseTable.h"
 
 #include <gtest/gtest.h>
 
@@ -12,19 +13,12 @@ namespace tessaril {
 namespace {
 
 TEST(WaybackLinkBuilderTest, LooksUpTheTrimmedWebLinkAsWritten) {
-    const std::string prefix(WaybackLinkBuilder::lookupPrefix);
-    const std::pair<const char*, std::optional<std::string>> cases[] = {
-        {" \thttps://example.com/a?b=1&c=%20#top\n", prefix + "https://example.com/a?b=1&c=%20#top"},
-        {"HTTP://[::1]/x", prefix + "HTTP://[::1]/x"},
-        {"example.com/a", std::nullopt},
-        {"mailto:someone@example.com", std::nullopt},
-        {"file:///etc/hosts", std::nullopt},
-        {"ftp://example.com/a", std::nullopt},
-        {"https:///a", std::nullopt},
-        {"https://exa mple.com", std::nullopt},
-    };
-    for (const auto& [link, expected] : cases)
-        EXPECT_EQ(WaybackLinkBuilder::lookupURL(link), expected) << link;
+    const auto cases = testing::readCases("transform/wayback-links.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        const auto expected = row[1].is_null() ? std::nullopt : std::optional(row[1].get<std::string>());
+        EXPECT_EQ(WaybackLinkBuilder::lookupURL(row[0].get<std::string>()), expected) << row[0];
+    }
 }
 
 CleanResult rewritten(std::string siteLink, std::string frontEndLink, PrivacyRedirectService service) {

@@ -2,7 +2,7 @@
 // The regex fast paths (the lazy DFA for search, the backtracker for ranges) at their limits. That
 // they answer as ICU does is fuzz/LazyDfaFuzzer.cpp's, on arbitrary patterns and texts and on the
 // shipped patterns with corpus texts among its seeds. By hand what that comparison seldom meets: the
-// syntax and the empty iterations they leave to ICU, and the limits.
+// syntax they leave to ICU, and the limits.
 #include "core/foundation/NfaBacktracker.h"
 #include "core/foundation/Regex.h"
 #include "core/foundation/RegexNfa.h"
@@ -22,19 +22,10 @@ std::string describe(const std::optional<RegexMatch>& match) {
     return out;
 }
 
-// Empty iterations, which ICU stops and an automaton cannot, leave ranges to ICU; syntax that changes
-// what matches in ways no shipped pattern shows is declined; nesting and counts are bounded.
-TEST(RegexFastPath, DeclinedSyntaxEmptyIterationsAndLimits) {
-    const char* const nullable[][2] = {{"^(?:a|){3}b$", "aaaab"}, {"(a|)+b", "aab"},   {"(a*)*", "aab"},
-                                       {"(?:x|$)*", "xx"},        {"(?:()|a)+", "aa"}, {"(a?)+?b", "ab"}};
-    for (const auto& [pattern, text] : nullable) {
-        const auto nfa = RegexNfa::parse(pattern, false);
-        ASSERT_NE(nfa, nullptr) << pattern;
-        EXPECT_FALSE(nfa->capturesExact()) << pattern;
-        auto icu = *Regex::compile(pattern);
-        icu.setFastPathEnabled(false);
-        EXPECT_EQ(describe(Regex::compile(pattern)->firstMatch(text)), describe(icu.firstMatch(text))) << pattern;
-    }
+// Syntax that changes what matches in ways no shipped pattern shows is declined; nesting and counts
+// are bounded. (Empty iterations, which ICU stops and an automaton cannot, leave ranges to ICU: the
+// fuzzer's seeds hold such patterns, whose ranges it compares with ICU's.)
+TEST(RegexFastPath, DeclinedSyntaxAndLimits) {
     for (const char* pattern : {"a*+", "a{2}+", "(?>a)", "(?=a)", "(?<!a)b", "(a)\\1", "\\b", "a(?i)b", "(?m)^a",
                                 "(?s).", "\\p{L}", "[a-z&&[aeiou]]", "[a--b]", "a{257}", "a{1001}", "(?:ab){129}"})
         EXPECT_EQ(RegexNfa::parse(pattern, true), nullptr) << pattern;

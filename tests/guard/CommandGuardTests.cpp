@@ -85,21 +85,6 @@ TEST(CommandGuard, ThresholdAndOrderOfFindings) {
     EXPECT_EQ(guard.analyze("@@")->primaryFinding()->id, "z");
 }
 
-// Matches over 160 user-perceived characters are cut after 157, never inside a character.
-TEST(CommandGuard, LongMatchesAreCutByUserPerceivedCharacters) {
-    const auto guard = guardWith({rule("long", Severity::warning, "X.*"), rule("spaced", Severity::info, "a\\s+")});
-    const std::string exactly160 = "X" + std::string(159, 'a');
-    EXPECT_EQ(guard.analyze(exactly160)->findings[0].matchedText, exactly160);
-    EXPECT_EQ(guard.analyze(exactly160 + "a")->findings[0].matchedText, "X" + std::string(156, 'a') + "...");
-    // "e" + combining acute accent is one character on screen but three bytes.
-    std::string accented = "X";
-    for (int i = 0; i < 160; ++i)
-        accented += "e\xCC\x81";
-    EXPECT_EQ(guard.analyze(accented)->findings[0].matchedText, accented.substr(0, 1 + 156 * 3) + "...");
-    // The fragment is trimmed before it is measured.
-    EXPECT_EQ(guard.analyze("a    b", Severity::info)->findings[0].matchedText, "a");
-}
-
 // The size limit is on the text as examined: after trimming, with every malformed byte counted as
 // the replacement character (three bytes) it becomes. Only the product's own output is inert,
 // judged as pasted: every line after the header a comment as neutralizedCommand writes it.

@@ -9,6 +9,7 @@
 #include "core/cleaning/CleanResult.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/guard/CommandRiskResult.h"
+#include "tests/support/CaseTable.h"
 
 namespace tessaril {
 namespace {
@@ -37,23 +38,16 @@ CleanResult rewritten(std::int64_t removedCount) {
 }
 
 TEST(NotificationManagerTest, CleanBodies) {
-    const std::pair<CleanResult, std::string> cases[] = {
-        {removed(1, {"utm_source"}), "Removed 1 tracker: utm_source"},
-        {removed(2, {"utm_source", "fbclid"}), "Removed 2 trackers: utm_source, fbclid"},
-        {removed(4, {"a", "b", "c"}), "Removed 4 trackers: a, b, +1 more"},
-        // A wrapper unwrapped or a path cut removes no parameter name.
-        {removed(1, {}), "Removed 1 tracker"},
-        {removed(0, {}), "Removed 0 trackers"},
-        {resolvedThrough("WWW.Threads.NET", 0), "Resolved direct Threads link"},
-        {resolvedThrough("redd.it", 3), "Resolved direct Reddit link"},
-        {resolvedThrough("old.reddit.com", 0), "Resolved direct Reddit link"},
-        {resolvedThrough("www.instagram.com", 0), "Resolved direct Instagram link"},
-        {rewritten(0), "Rewritten for privacy: x.com \u2192 xcancel.com"},
-        // A rewrite that also removed trackers reports the trackers.
-        {rewritten(1), "Removed 1 tracker: s"},
-    };
-    for (const auto& [result, body] : cases)
-        EXPECT_EQ(NotificationManager::notificationBody(result), body);
+    const auto cases = testing::readCases("notifications/clean-bodies.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        const auto& done = row[0];
+        const std::int64_t count = row[1];
+        const CleanResult result = done[0] == "removed" ? removed(count, done[1].get<std::vector<std::string>>())
+                                   : done[0] == "resolved through" ? resolvedThrough(done[1].get<std::string>(), count)
+                                                                   : rewritten(count);
+        EXPECT_EQ(NotificationManager::notificationBody(result), row[2].get<std::string>()) << row;
+    }
 }
 
 TEST(NotificationManagerTest, SwitchesAndAvailabilityDecideWhichBannersAppear) {

@@ -16,6 +16,7 @@
 #include "core/foundation/Dates.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/guard/CommandRiskResult.h"
+#include "tests/support/CaseTable.h"
 
 namespace tessaril {
 namespace {
@@ -51,36 +52,24 @@ protected:
     SettableClock clock{at("2026-06-30T12:00"), "UTC"};
 };
 
-// Windows are calendar days in the user's zone, however long a day is: not rolling 24-hour spans.
 TEST_F(StatsTrackerTest, WindowsCountCalendarDaysAcrossMidnightAndDaylightSaving) {
-    // Zone, cleans, when the windows are looked at, and what Today, 7 Days and 30 Days show.
-    using Case = std::tuple<const char*, const char*, std::vector<const char*>, const char*, std::array<int, 3>>;
-    const Case cases[] = {
-        // 23:30 and 00:30 in Berlin: after midnight "Today" holds only the new day.
-        {"midnight", "Europe/Berlin", {"2026-03-27T22:30", "2026-03-27T23:30"}, "2026-03-28T10:00", {1, 2, 2}},
-        // Just after the 23-hour day of the change to summer time, that day is still yesterday.
-        {"spring forward", "Europe/Berlin", {"2026-03-29T21:30"}, "2026-03-29T22:30", {0, 1, 1}},
-        // Late on the day after the 25-hour day, seven days still reach back six calendar days.
-        {"fall back", "Europe/Berlin", {"2026-10-19T10:00", "2026-10-20T10:00"}, "2026-10-26T22:30", {0, 1, 2}},
-        {"thirty days", "UTC", {"2026-05-01T23:59", "2026-05-02T00:00"}, "2026-05-31T23:59", {0, 0, 1}},
-        // The clock was set back: a day still to come is not a kept one, and its bucket goes.
-        {"clock set back", "UTC", {"2026-07-01T08:00", "2026-06-30T23:00"}, "2026-07-01T09:00", {0, 1, 1}},
-    };
-    for (const auto& [name, zone, cleans, viewedAt, expected] : cases) {
-        SCOPED_TRACE(name);
+    const auto cases = testing::readCases("stats/calendar-windows.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row[0].get<std::string>());
         InMemoryUserDefaults store;
-        clock.setTimeZoneIdentifier(zone);
-        clock.setNow(at(cleans.front()));
+        clock.setTimeZoneIdentifier(row[1].get<std::string>());
+        clock.setNow(at(row[2][0].get<std::string>()));
         StatsTracker tracker(store, clock);
-        for (const char* when : cleans) {
-            clock.setNow(at(when));
+        for (const auto& when : row[2]) {
+            clock.setNow(at(when.get<std::string>()));
             tracker.recordClean(cleanOf({RuleCategoryType::analytics}, 1));
         }
-        clock.setNow(at(viewedAt));
-        EXPECT_EQ(tracker.snapshot(StatsWindow::today).totalCleaned, expected[0]);
-        EXPECT_EQ(tracker.snapshot(StatsWindow::sevenDays).totalCleaned, expected[1]);
-        EXPECT_EQ(tracker.snapshot(StatsWindow::thirtyDays).categoryStats.at(RuleCategoryType::analytics), expected[2]);
-        EXPECT_EQ(tracker.snapshot(StatsWindow::allTime).totalCleaned, static_cast<std::int64_t>(cleans.size()));
+        clock.setNow(at(row[3].get<std::string>()));
+        EXPECT_EQ(tracker.snapshot(StatsWindow::today).totalCleaned, row[4][0]);
+        EXPECT_EQ(tracker.snapshot(StatsWindow::sevenDays).totalCleaned, row[4][1]);
+        EXPECT_EQ(tracker.snapshot(StatsWindow::thirtyDays).categoryStats.at(RuleCategoryType::analytics), row[4][2]);
+        EXPECT_EQ(tracker.snapshot(StatsWindow::allTime).totalCleaned, static_cast<std::int64_t>(row[2].size()));
     }
 }
 
@@ -103,33 +92,18 @@ TEST_F(StatsTrackerTest, BucketsOutsideTheKeptDaysAreDroppedAndTheStoreRewritten
 // counts one more and writes a store that loads back to what the tracker shows, whatever the store
 // holds, is fuzz/StatsStoreFuzzer.cpp's.)
 TEST_F(StatsTrackerTest, DamagedStoredCountsLoadAsDocumented) {
-    const auto bucketsText = [](std::string_view text) { return DefaultsValue(Bytes(text.begin(), text.end())); };
-    // The key, what it holds, and what All Time and Today then show.
-    using Case = std::tuple<const char*, std::string_view, DefaultsValue, std::int64_t, std::int64_t>;
-    const Case cases[] = {
-        {"counter as text", StatsTracker::totalKey, std::string("7"), 0, 0},
-        {"buckets not JSON", StatsTracker::dailyBucketsKey, bucketsText("{\"2026-06-30\":"), 0, 0},
-        {"only a date key", StatsTracker::dailyBucketsKey, bucketsText(R"({"2026-06-30": {"dateKey": "2026-06-30"}})"),
-         0, 0},
-        {"nulls and unknown labels", StatsTracker::dailyBucketsKey,
-         bucketsText(R"({"2026-06-30": {"dateKey": "x", "totalCleaned": 3, "impactStats": null,
-                         "categoryStats": {"Analytics": 2, "Nonsense": 9}}})"),
-         0, 3},
-        // One bucket that does not decode loses the document: the good one goes with it.
-        {"one bad bucket", StatsTracker::dailyBucketsKey,
-         bucketsText(R"({"2026-06-30": {"dateKey": "2026-06-30", "totalCleaned": 3},
-                         "2026-06-29": {"dateKey": "2026-06-29", "totalCleaned": 1.5}})"),
-         0, 0},
-        {"bucket without a date key", StatsTracker::dailyBucketsKey,
-         bucketsText(R"({"2026-06-30": {"totalCleaned": 3}})"), 0, 0},
-    };
-    for (const auto& [name, key, value, allTime, today] : cases) {
-        SCOPED_TRACE(name);
+    const auto cases = testing::readCases("stats/damaged-counts.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row[0].get<std::string>());
+        const std::string held = row[2];
+        const bool total = row[1] == "total";
         InMemoryUserDefaults store;
-        store.set(key, value);
+        store.set(total ? StatsTracker::totalKey : StatsTracker::dailyBucketsKey,
+                  total ? DefaultsValue(held) : DefaultsValue(Bytes(held.begin(), held.end())));
         StatsTracker tracker(store, clock);
-        EXPECT_EQ(tracker.snapshot(StatsWindow::allTime).totalCleaned, allTime);
-        EXPECT_EQ(tracker.snapshot(StatsWindow::today).totalCleaned, today);
+        EXPECT_EQ(tracker.snapshot(StatsWindow::allTime).totalCleaned, row[3]);
+        EXPECT_EQ(tracker.snapshot(StatsWindow::today).totalCleaned, row[4]);
     }
 }
 

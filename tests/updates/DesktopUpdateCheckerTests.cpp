@@ -2,6 +2,7 @@
 #include "core/foundation/ManualTaskExecutor.h"
 #include "core/foundation/ScriptedHttpsClient.h"
 #include "core/updates/DesktopUpdateChecker.h"
+#include "tests/support/CaseTable.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -25,24 +26,14 @@ ScriptedHttpsClient::Reply served(const json& desktop, const std::string& produc
 // The running application is 1.4, build 40.
 TEST(DesktopUpdateCheckerTest, JudgesTheReleaseFileAgainstTheRunningApplication) {
     const std::string failed = "Could not check for updates. Try again later.";
-    const std::string upToDate = "Tessaril is up to date.";
-    const std::pair<ScriptedHttpsClient::Reply, std::string> cases[] = {
-        {served({{"currentVersion", "1.4"}, {"currentBuild", 41}, {"downloadUrl", "https://elsewhere.example/get"}}),
-         "Update available: Tessaril 1.4 (Build 41)."},
-        {served({{"currentVersion", "1.4.0.1"}, {"releaseDate", "soon"}}), "Update available: Tessaril 1.4.0.1."},
-        {served({{"currentVersion", "1.4"}}), upToDate},
-        {served({{"currentVersion", "1.3.9"}, {"currentBuild", 99}}), upToDate},
-        {served({{"currentVersion", "1.2.3.4.5"}}), failed},
-        {served({{"currentVersion", "v1.5"}}), failed},
-        {served({{"currentVersion", "1.5-beta"}}), failed},
-        {served({{"currentVersion", "1234567890"}}), failed},
-        {served({{"currentVersion", "1.5"}, {"currentBuild", -1}}), failed},
-        {served({{"currentVersion", "1.5"}, {"currentBuild", "41"}}), failed},
-        {served({{"currentVersion", "1.5"}}, "tessaril"), failed},
+    std::vector<std::pair<ScriptedHttpsClient::Reply, std::string>> cases = {
         {{200, "", {}}, failed},
-        {served({{"currentVersion", "1.5"}}, "Tessaril", 404), failed},
         {ScriptedHttpsClient::redirect("https://elsewhere.example/tessaril/releases/desktop.json", 302), failed},
     };
+    for (const auto& row : testing::readCases("updates/desktop-releases.json"))
+        cases.emplace_back(served(row[0], row[1].get<std::string>(), row[2].get<int>()),
+                           row[3] == "failed" ? failed : row[3].get<std::string>());
+    ASSERT_GT(cases.size(), 2U);
     for (const auto& [reply, expected] : cases) {
         ScriptedHttpsClient web;
         web.answer(DesktopUpdateChecker::releaseURL(), reply);
@@ -67,20 +58,12 @@ TEST(DesktopUpdateCheckerTest, JudgesTheReleaseFileAgainstTheRunningApplication)
 }
 
 TEST(DesktopUpdateCheckerTest, KeepsOnlyLinksOnTheOrigin) {
-    const std::string origin = "https://updates.orvellelabs.com";
-    const std::pair<std::string, std::optional<std::string>> cases[] = {
-        {"download/1.5", origin + "/tessaril/releases/download/1.5"},
-        {"/notes?v=1.5#top", origin + "/notes?v=1.5#top"},
-        {"//updates.orvellelabs.com/get", origin + "/get"},
-        {origin + ":443/get", origin + ":443/get"},
-        {origin + ":8443/get", std::nullopt},
-        {"http://updates.orvellelabs.com/get", std::nullopt},
-        {"https://elsewhere.example/get", std::nullopt},
-        {"https://user@updates.orvellelabs.com/get", std::nullopt},
-        {"//elsewhere.example/get", std::nullopt},
-    };
-    for (const auto& [link, expected] : cases)
-        EXPECT_EQ(DesktopUpdateChecker::trusted(link), expected) << link;
+    const auto cases = testing::readCases("updates/trusted-links.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        const auto expected = row[1].is_null() ? std::nullopt : std::optional(row[1].get<std::string>());
+        EXPECT_EQ(DesktopUpdateChecker::trusted(row[0].get<std::string>()), expected) << row[0];
+    }
 }
 
 }  // namespace

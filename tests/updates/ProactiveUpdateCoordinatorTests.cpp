@@ -8,6 +8,7 @@
 #include "core/foundation/ScriptedHttpsClient.h"
 #include "core/preferences/ProactivePreferences.h"
 #include "core/updates/ProactiveUpdateCoordinator.h"
+#include "tests/support/CaseTable.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -22,27 +23,13 @@
 namespace tessaril {
 namespace {
 
-// What is already going on when the coordinator starts, and what happens before the answers arrive.
-enum class Before { nothing, rulesCheck, releaseCheck };
-enum class During { nothing, weeklyOff, gone };
-
-// A case's name, its two switches and what goes on before and after the start, then what is
-// expected: which checks the first tick claimed, and the requests and notifications of the next hour.
-using Case =
-    std::tuple<std::string, bool, bool, Before, During, bool, bool, std::size_t, std::size_t, std::vector<std::string>>;
-
 TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAReleaseOnce) {
-    const std::string available = "Update available: Tessaril 1.5 (Build 50).";
-    const Case cases[] = {
-        {"no switches", false, false, Before::nothing, During::nothing, false, false, 0, 0, {}},
-        {"both due", true, true, Before::nothing, During::nothing, true, true, 1, 1, {available}},
-        {"rules check running", true, true, Before::rulesCheck, During::nothing, false, true, 2, 1, {available}},
-        {"release check running", true, true, Before::releaseCheck, During::nothing, true, false, 1, 2, {available}},
-        {"weekly off before answer", false, true, Before::nothing, During::weeklyOff, false, true, 0, 1, {}},
-        {"coordinator gone before answer", false, true, Before::nothing, During::gone, false, true, 0, 1, {}},
-    };
-    for (const auto& [name, dailyRules, weeklyApp, before, during, rulesClaimedAtStart, appClaimedAtStart,
-                      manifestRequests, releaseRequests, expectedNotices] : cases) {
+    const auto cases = testing::readCases("updates/proactive-checks.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        const std::string name = row[0];
+        const std::string before = row[3];
+        const std::string during = row[4];
         testing::TemporaryDirectory folder;
         const FixedPaths paths(folder.path());
         InMemoryUserDefaults defaults;
@@ -59,10 +46,10 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
             {.paths = &paths, .diagnostic = [](std::string_view) {}, .session = &session, .executor = &executor});
         DesktopUpdateChecker desktop(session, executor);
         ProactivePreferences preferences(defaults);
-        preferences.setDailyRules(dailyRules);
-        preferences.setWeeklyApp(weeklyApp);
-        if (before == Before::rulesCheck) rules.checkForUpdates(false);
-        if (before == Before::releaseCheck) desktop.check("1.4", 40);
+        preferences.setDailyRules(row[1].get<bool>());
+        preferences.setWeeklyApp(row[2].get<bool>());
+        if (before == "rules") rules.checkForUpdates(false);
+        if (before == "release") desktop.check("1.4", 40);
 
         const auto attempted = [&defaults](ProactivePreferences::Check check) {
             return defaults.objectExists(std::string(ProactivePreferences::lastAttemptPrefix) +
@@ -76,10 +63,10 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
         coordinator->start();
         EXPECT_EQ(executor.runningTimers(), 1U) << name;
         EXPECT_EQ(executor.firstTimerInterval(), std::chrono::seconds(60)) << name;
-        EXPECT_EQ(attempted(ProactivePreferences::Check::rules), rulesClaimedAtStart) << name;
-        EXPECT_EQ(attempted(ProactivePreferences::Check::app), appClaimedAtStart) << name;
-        if (during == During::weeklyOff) preferences.setWeeklyApp(false);
-        if (during == During::gone) coordinator.reset();
+        EXPECT_EQ(attempted(ProactivePreferences::Check::rules), row[5].get<bool>()) << name;
+        EXPECT_EQ(attempted(ProactivePreferences::Check::app), row[6].get<bool>()) << name;
+        if (during == "weekly off") preferences.setWeeklyApp(false);
+        if (during == "gone") coordinator.reset();
         // The next hour: a check that was skipped because one was under way runs on a later tick, and
         // a check that ran is not repeated.
         for (int minute = 0; minute < 60; ++minute) {
@@ -94,9 +81,9 @@ TEST(ProactiveUpdateCoordinatorTest, StartsOnlyTheChecksThatAreDueAndAnnouncesAR
                 return request.url.find(part) != std::string::npos;
             }));
         };
-        EXPECT_EQ(requestsTo("/rules/"), manifestRequests) << name;
-        EXPECT_EQ(requestsTo("/releases/"), releaseRequests) << name;
-        EXPECT_EQ(notified, expectedNotices) << name;
+        EXPECT_EQ(requestsTo("/rules/"), row[7].get<std::size_t>()) << name;
+        EXPECT_EQ(requestsTo("/releases/"), row[8].get<std::size_t>()) << name;
+        EXPECT_EQ(notified, row[9].get<std::vector<std::string>>()) << name;
         if (coordinator) coordinator->stop();
         EXPECT_EQ(executor.runningTimers(), 0U) << name;
     }

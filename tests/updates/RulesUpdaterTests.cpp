@@ -9,6 +9,7 @@
 #include "core/preferences/ProactivePreferences.h"
 #include "core/updates/RulesUpdater.h"
 #include "core/updates/VersionComparison.h"
+#include "tests/support/CaseTable.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/RuleReleases.h"
 #include "tests/support/SigningKeyPair.h"
@@ -335,24 +336,13 @@ TEST(RulesUpdaterTest, EveryManifestAnswerEndsInItsStatus) {
 }
 
 TEST(RulesUpdaterTest, VersionsOrder) {
-    struct Case {
-        std::string a;
-        std::string b;
-        int dotted;
-        int localized;
-    };
-    const Case cases[] = {
-        {"2026.12.9", "2026.12.10", -1, -1},
-        {"1.10", "1.9", 1, 1},
-        {"1", "1.0", 0, -1},
-        {"1.beta", "1.0", 0, 1},
-        {"2..1", "2.1", 0, -1},
-        {"+3.-1", "3.-1", 0, -1},
-        {"2026.12.10b", "2026.12.10B", 0, 0},
-        {"Beta-2", "beta-10", 0, -1},
-        {"99999999999999999999", "0", 0, 1},
-    };
-    for (const auto& [a, b, dotted, localized] : cases) {
+    const auto cases = testing::readCases("updates/version-order.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        const std::string a = row[0];
+        const std::string b = row[1];
+        const int dotted = row[2];
+        const int localized = row[3];
         EXPECT_EQ(compareVersions(a, b), dotted) << a << " vs " << b;
         EXPECT_EQ(compareVersions(b, a), -dotted) << b << " vs " << a;
         EXPECT_EQ(localizedStandardCompare(a, b), localized) << a << " vs " << b;
