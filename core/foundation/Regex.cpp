@@ -292,8 +292,8 @@ std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensiti
     return Regex(std::move(impl));
 }
 
-Regex Regex::deferred(std::string_view pattern, bool caseInsensitive) {
-    auto impl = std::make_unique<Impl>(std::string(pattern), caseInsensitive, nullptr, 0);
+Regex Regex::deferred(std::string pattern, bool caseInsensitive) {
+    auto impl = std::make_unique<Impl>(std::move(pattern), caseInsensitive, nullptr, 0);
     impl->sharedNfa = std::make_shared<Impl::SharedNfa>();
     return Regex(std::move(impl));
 }

@@ -54,8 +54,9 @@ public:
     [[nodiscard]] static std::optional<Regex> compile(std::string_view pattern, bool caseInsensitive = false);
     // A Regex that compiles on its first use, for patterns the caller knows ICU accepts (built from a
     // grammar it has checked) and that may never be needed: loading many of them then costs nothing.
-    // Should the pattern fail to compile after all, the Regex matches nothing.
-    [[nodiscard]] static Regex deferred(std::string_view pattern, bool caseInsensitive = false);
+    // Should the pattern fail to compile after all, the Regex matches nothing. Takes the text over:
+    // a rule load makes thousands of these from patterns it has just built.
+    [[nodiscard]] static Regex deferred(std::string pattern, bool caseInsensitive = false);
     // The pattern that matches `literal` exactly (every metacharacter escaped).
     [[nodiscard]] static std::string escape(std::string_view literal);
 

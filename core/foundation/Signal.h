@@ -46,6 +46,7 @@ public:
     Signal& operator=(const Signal&) = delete;
 
     [[nodiscard]] ScopedConnection connect(std::function<void(Args...)> slot) {
+        if (!state_) state_ = std::make_shared<State>();
         auto entry = std::make_shared<Slot>(Slot{std::move(slot), true});
         state_->slots.push_back(entry);
         std::weak_ptr<State> weakState = state_;
@@ -60,6 +61,7 @@ public:
     }
 
     void emit(Args... args) const {
+        if (!state_) return;
         // Copy first: slots may connect or disconnect while we iterate.
         auto current = state_->slots;
         for (const auto& slot : current) {
@@ -67,7 +69,7 @@ public:
         }
     }
 
-    [[nodiscard]] std::size_t connectionCount() const { return state_->slots.size(); }
+    [[nodiscard]] std::size_t connectionCount() const { return state_ ? state_->slots.size() : 0; }
 
 private:
     struct Slot {
@@ -77,7 +79,9 @@ private:
     struct State {
         std::vector<std::shared_ptr<Slot>> slots;
     };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
+    // Made by the first connection: most signals are never connected to (each of the thousands of
+    // rules listed in the tree has two), and a rule load made a block for every one.
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace tessaril
