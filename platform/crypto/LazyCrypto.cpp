@@ -9,32 +9,20 @@
 //
 // Linked with --as-needed, libcrypto then drops out of the program's dependencies; should the core
 // call a function missing here, the link takes it from libcrypto again and nothing breaks.
-#include <dlfcn.h>
+#include "platform/lazy/LazyLibrary.h"
+
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
 namespace {
 
-constexpr const char* kCryptoLibrary = "libcrypto.so.3";
-
 void* library() {
-    static void* const handle = dlopen(kCryptoLibrary, RTLD_NOW | RTLD_LOCAL);
+    static void* const handle = tessaril::lazy::open("libcrypto.so.3");
     return handle;
 }
 
-template <typename Function>
-Function* bind(const char* name) {
-    void* handle = library();
-    return handle == nullptr ? nullptr : reinterpret_cast<Function*>(dlsym(handle, name));
-}
-
 }  // namespace
-
-// Each function finds its counterpart once; `failure` is what it returns without one.
-#define TESSARIL_FORWARD(name, failure, ...)               \
-    static auto* const real = bind<decltype(name)>(#name); \
-    return real != nullptr ? real(__VA_ARGS__) : failure
 
 extern "C" {
 
@@ -43,7 +31,7 @@ EVP_MD_CTX* EVP_MD_CTX_new(void) {
 }
 
 void EVP_MD_CTX_free(EVP_MD_CTX* ctx) {
-    static auto* const real = bind<decltype(EVP_MD_CTX_free)>("EVP_MD_CTX_free");
+    static auto* const real = tessaril::lazy::bind<decltype(EVP_MD_CTX_free)>(library(), "EVP_MD_CTX_free");
     if (real != nullptr) real(ctx);
 }
 
@@ -68,7 +56,7 @@ EVP_PKEY* EVP_PKEY_new_raw_public_key(int type, ENGINE* e, const unsigned char* 
 }
 
 void EVP_PKEY_free(EVP_PKEY* pkey) {
-    static auto* const real = bind<decltype(EVP_PKEY_free)>("EVP_PKEY_free");
+    static auto* const real = tessaril::lazy::bind<decltype(EVP_PKEY_free)>(library(), "EVP_PKEY_free");
     if (real != nullptr) real(pkey);
 }
 

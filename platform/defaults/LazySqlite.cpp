@@ -9,36 +9,24 @@
 //
 // Linked with --as-needed, libsqlite3 then drops out of the program's dependencies; should the store
 // call a function missing here, the link takes it from libsqlite3 again and nothing breaks.
-#include <dlfcn.h>
+#include "platform/lazy/LazyLibrary.h"
+
 #include <sqlite3.h>
 #include <cstdarg>
 
 namespace {
 
-constexpr const char* kSqliteLibrary = "libsqlite3.so.0";
-
 void* library() {
-    static void* const handle = dlopen(kSqliteLibrary, RTLD_NOW | RTLD_LOCAL);
+    static void* const handle = tessaril::lazy::open("libsqlite3.so.0");
     return handle;
-}
-
-template <typename Function>
-Function* bind(const char* name) {
-    void* handle = library();
-    return handle == nullptr ? nullptr : reinterpret_cast<Function*>(dlsym(handle, name));
 }
 
 }  // namespace
 
-// Each function finds its counterpart once; `failure` is what it returns without one.
-#define TESSARIL_FORWARD(name, failure, ...)               \
-    static auto* const real = bind<decltype(name)>(#name); \
-    return real != nullptr ? real(__VA_ARGS__) : failure
-
 extern "C" {
 
 int sqlite3_open_v2(const char* filename, sqlite3** ppDb, int flags, const char* zVfs) {
-    static auto* const real = bind<decltype(sqlite3_open_v2)>("sqlite3_open_v2");
+    static auto* const real = tessaril::lazy::bind<decltype(sqlite3_open_v2)>(library(), "sqlite3_open_v2");
     if (real != nullptr) return real(filename, ppDb, flags, zVfs);
     if (ppDb != nullptr) *ppDb = nullptr;
     return SQLITE_CANTOPEN;
@@ -68,7 +56,7 @@ int sqlite3_errcode(sqlite3* db) {
 // The store sets only options that take an int and an int* (SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE); the
 // variable arguments are forwarded as that pair.
 int sqlite3_db_config(sqlite3* db, int op, ...) {
-    static auto* const real = bind<decltype(sqlite3_db_config)>("sqlite3_db_config");
+    static auto* const real = tessaril::lazy::bind<decltype(sqlite3_db_config)>(library(), "sqlite3_db_config");
     if (real == nullptr) return SQLITE_ERROR;
     va_list arguments;
     va_start(arguments, op);
@@ -81,7 +69,7 @@ int sqlite3_db_config(sqlite3* db, int op, ...) {
 }
 
 int sqlite3_prepare_v2(sqlite3* db, const char* zSql, int nByte, sqlite3_stmt** ppStmt, const char** pzTail) {
-    static auto* const real = bind<decltype(sqlite3_prepare_v2)>("sqlite3_prepare_v2");
+    static auto* const real = tessaril::lazy::bind<decltype(sqlite3_prepare_v2)>(library(), "sqlite3_prepare_v2");
     if (real != nullptr) return real(db, zSql, nByte, ppStmt, pzTail);
     if (ppStmt != nullptr) *ppStmt = nullptr;
     return SQLITE_ERROR;
@@ -89,7 +77,7 @@ int sqlite3_prepare_v2(sqlite3* db, const char* zSql, int nByte, sqlite3_stmt** 
 
 int sqlite3_prepare_v3(sqlite3* db, const char* zSql, int nByte, unsigned int prepFlags, sqlite3_stmt** ppStmt,
                        const char** pzTail) {
-    static auto* const real = bind<decltype(sqlite3_prepare_v3)>("sqlite3_prepare_v3");
+    static auto* const real = tessaril::lazy::bind<decltype(sqlite3_prepare_v3)>(library(), "sqlite3_prepare_v3");
     if (real != nullptr) return real(db, zSql, nByte, prepFlags, ppStmt, pzTail);
     if (ppStmt != nullptr) *ppStmt = nullptr;
     return SQLITE_ERROR;
