@@ -3,6 +3,7 @@
 #include "core/foundation/ContentDigest.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "tests/cleaning/RulesTestSupport.h"
+#include "tests/support/CaseTable.h"
 
 #include <gtest/gtest.h>
 
@@ -190,47 +191,25 @@ public:
 };
 
 TEST(RuleBundleValidationTest, EachProblemHasItsMessageAndTheThrowAwaySuiteNeverStays) {
-    const std::string good = R"({"providers": {"p": {"urlPattern": "^https?://shop\\.example/", "rules": ["ref"]}}})";
-    const auto everywhere = [](const std::string& key, const std::string& pattern) {
-        return R"({"providers": {"p": {"urlPattern": "^https?://", ")" + key + R"(": [")" + pattern + R"("]}}})";
+    const auto text = [](const nlohmann::json& document) {
+        return document.is_string() ? document.get<std::string>() : document.dump();
     };
-    const std::string shipped = testing::readFile(std::string(TESSARIL_SHIPPED_BUNDLE_DIR) + "/data.min.json");
-    struct Case {
-        std::string clearURLs;
-        std::optional<std::string> supplementary;
-        std::optional<std::string> problem;
-        bool suiteMade;
-    };
-    const std::vector<Case> cases = {
-        {good, std::nullopt, std::nullopt, true},
-        {good, good, std::nullopt, true},
-        {shipped, std::nullopt, std::nullopt, true},
-        {"{\"providers\": ", good, "ClearURLs JSON could not be decoded", false},
-        {good, "[]", "Supplementary JSON could not be decoded", false},
-        {R"({"providers": {"p": {"rules": ["ref"]}}})", good, "Missing provider URL pattern", false},
-        {good, R"({"providers": {"p": {"urlPattern": ""}}})", "Missing provider URL pattern", false},
-        // A normal load would skip these patterns; a bundle is refused for them.
-        {everywhere("rules", "("), std::nullopt, "A rule pattern did not compile", false},
-        {good, everywhere("redirections", "(x"), "A rule pattern did not compile", false},
-        {good, everywhere("exceptions", "[a"), "A rule pattern did not compile", false},
-        {R"({"providers": {}})", std::nullopt, "No providers compiled", true},
-        {everywhere("rules", "id"), std::nullopt, "Local functional smoke checks failed", true},
-        {good, everywhere("rules", "v"), "Local functional smoke checks failed", true},
-        {good, everywhere("rawRules", "article"), "Local functional smoke checks failed", true},
-    };
-    for (const auto& [clearURLs, supplementary, problem, suiteMade] : cases) {
+    const auto cases = testing::readCases("cleaning/rule-bundle-validation.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
         SuiteLog defaults;
-        const std::optional<std::string_view> supplementaryView =
-            supplementary ? std::optional<std::string_view>(*supplementary) : std::nullopt;
-        EXPECT_EQ(RulesEngine::validateRuleBundle(defaults, clearURLs, supplementaryView), problem) << clearURLs;
-        EXPECT_EQ(defaults.made.size(), suiteMade ? 1U : 0U) << clearURLs;
+        const std::string supplementary = text(row[1]);
+        const auto view = row[1].is_null() ? std::nullopt : std::optional<std::string_view>(supplementary);
+        const auto problem = row[2].is_null() ? std::nullopt : std::optional(row[2].get<std::string>());
+        EXPECT_EQ(RulesEngine::validateRuleBundle(defaults, text(row[0]), view), problem) << row;
+        EXPECT_EQ(defaults.made.size(), row[3].get<bool>() ? 1U : 0U) << row;
         EXPECT_EQ(defaults.removed, defaults.made);
         for (const auto& name : defaults.made)
             EXPECT_TRUE(name.starts_with("Tessaril-rule-validation-")) << name;
     }
     SuiteLog refusing;
     refusing.refuse = true;
-    EXPECT_EQ(RulesEngine::validateRuleBundle(refusing, good, std::nullopt),
+    EXPECT_EQ(RulesEngine::validateRuleBundle(refusing, text(cases[0][0]), std::nullopt),
               "Could not isolate validation preferences");
     EXPECT_TRUE(refusing.removed.empty());
 }

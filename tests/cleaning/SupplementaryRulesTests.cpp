@@ -159,11 +159,6 @@ std::string withHost(const std::string& url, std::string_view host) {
     return url.substr(0, start) + std::string(host) + (end == std::string::npos ? "" : url.substr(end));
 }
 
-std::string hostOf(const std::string& url) {
-    const std::size_t start = url.find("://") + 3;
-    return url.substr(start, url.find_first_of("/?#", start) - start);
-}
-
 // A site-specific provider reaches neither look-alike hosts nor links that only mention its site.
 TEST(SupplementaryRules, HostBoundProvidersStayOnTheirSites) {
     const auto table = readJson(kData / "tracked-links.json");
@@ -180,7 +175,8 @@ TEST(SupplementaryRules, HostBoundProvidersStayOnTheirSites) {
         for (const std::string domain : entry.at("domains")) {
             for (const auto& testCase : entry.at("cases")) {
                 const std::string input = testCase.at(0);
-                const std::string host = hostOf(input);
+                const auto url = URLComponents::parse(input);
+                const std::string host(url ? url->percentEncodedHost().value_or("") : "");
                 if (!host.ends_with(domain)) continue;
                 for (const std::string& lookalike :
                      {withHost(input, host + ".evil.org"), withHost(input, "not" + domain),

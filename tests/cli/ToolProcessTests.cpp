@@ -9,7 +9,6 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,8 +76,7 @@ prefs get proactive_weeklyApp
 rules import )" + exported.string() +
                                  "\n";
     std::string expected;
-    std::istringstream lines(commands);
-    for (std::string line; std::getline(lines, line);)
+    for (const auto& line : lines(commands))
         expected += "4 tessaril: the output could not be written: " + line + "\n";
     EXPECT_EQ(spawn({}, commands, R"(while IFS= read -r line; do
         eval "\"\$0\" $line" <<< 'https://example.com/?id=2&utm_source=x' >/dev/full 2>"$HOME/err"
@@ -255,8 +253,7 @@ TEST_F(ToolProcessTest, WatchRunsTheClipboardLoopOnStandardInput) {
     SqliteUserDefaults::open(storeFile(root_))->set("commandGuard_neutralize", true);
     const auto run = spawn({"watch", "--json"}, input);
     std::vector<std::string> events;
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);)
+    for (const auto& line : lines(run.out))
         events.push_back(nlohmann::json::parse(line).at("event"));
     EXPECT_EQ(events, (std::vector<std::string>{"cleaned", "neutralized", "pendingShareLink", "skippedSite"}));
     EXPECT_EQ(run.status, 0);

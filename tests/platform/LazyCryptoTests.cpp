@@ -3,21 +3,17 @@
 // first digest or signature and then give libcrypto's answers.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "core/foundation/Sha256.h"
 #include "core/updates/RuleManifestSignature.h"
+#include "tests/support/Fixtures.h"
 
 namespace tessaril {
 namespace {
 
 bool libcryptoLoaded() {
-    std::ifstream maps("/proc/self/maps");
-    std::stringstream text;
-    text << maps.rdbuf();
-    return text.str().find("libcrypto.so") != std::string::npos;
+    return testing::readFile("/proc/self/maps").find("libcrypto.so") != std::string::npos;
 }
 
 // A throw-away key made for this test with `openssl genpkey -algorithm ed25519`.
@@ -33,6 +29,8 @@ TEST(LazyCrypto, LoadsOnFirstUseAndAnswersAsLibcrypto) {
     EXPECT_FALSE(libcryptoLoaded());
     EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_TRUE(libcryptoLoaded());
+    EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256Hex(std::string("\0\xff", 2)), "06eb7d6a69ee19e5fbdf749018d3d2abfa04bcbd1365db312eb86dc7169389b8");
 
     const std::string manifest = R"({"schemaVersion":1})";
     const auto signature = RuleManifestSignature::sign(manifest, kPrivateKey);

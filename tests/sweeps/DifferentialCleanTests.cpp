@@ -186,7 +186,7 @@ TEST_F(DifferentialCleanTest, GeneratedHostileLinks) {
             else if (wrapper.ends_with("__"))
                 url = wrapper + url + "__;!!G2k!Zx9$";
             else
-                url = wrapper + percentEncodeAll(url);
+                url = wrapper + text::percentEncode(url, "");
             if (chance(50)) url += "&utm_source=w";
         }
         if (chance(5)) url = "  " + url + "\n";

@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/URLCleaner.h"
@@ -123,11 +121,7 @@ TEST_F(FilterConversionTest, ConvertedRulesCleanAsTheListMeansWithItsExceptions)
 TEST(FilterConversionShippedTest, TheShippedListConvertsWithTheseCounts) {
     const std::filesystem::path folder =
         std::filesystem::path(TESSARIL_SOURCE_DIR) / "resources/Tessaril_TessarilCore.bundle/url-tracking-filter";
-    const auto read = [&](const char* name) {
-        std::ostringstream text;
-        text << std::ifstream(folder / name).rdbuf();
-        return text.str();
-    };
+    const auto read = [&](const char* name) { return testing::readFile(folder / name); };
     const auto conversion = convertFilterLists(R"({"providers": {}})",
                                                {{"general_url", read("general_url.txt")}, {"sites", read("sites.txt")}},
                                                read("allowlist.txt"), "List");

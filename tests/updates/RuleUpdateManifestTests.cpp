@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/foundation/ScriptedHttpsClient.h"
-#include "core/foundation/Sha256.h"
 #include "core/updates/RuleUpdateChannel.h"
 #include "core/updates/RuleUpdateError.h"
 #include "core/updates/RuleUpdateManifest.h"
@@ -125,12 +124,6 @@ TEST(RuleUpdateManifestTest, TheUpdateSessionFollowsRedirectsOnlyWithinTheOrigin
     EXPECT_EQ(fetch("moved"), HttpsResult(HttpsResponse{folder + "file", 200, "x", 1}));
     EXPECT_EQ(fetch("away"), HttpsResult(HttpsResponse{folder + "away", 302, "", 0}));
     EXPECT_EQ(fetch("outside"), HttpsResult(HttpsResponse{folder + "outside", 302, "", 0}));
-}
-
-TEST(RuleUpdateManifestTest, Sha256HexOfKnownInputs) {
-    EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(sha256Hex(std::string("\0\xff", 2)), "06eb7d6a69ee19e5fbdf749018d3d2abfa04bcbd1365db312eb86dc7169389b8");
 }
 
 }  // namespace

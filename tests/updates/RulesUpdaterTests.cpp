@@ -37,7 +37,6 @@ using testing::Files;
 using testing::kRulesBase;
 using testing::manifestFor;
 using testing::releaseFiles;
-using testing::releaseManifest;
 using testing::rulesNamed;
 using testing::writeFile;
 
@@ -244,12 +243,9 @@ public:
         updater_->loadPreferringAppSupport();
     }
 
-    // Puts `manifest`, signed, on the stable channel, and each of its files with the given content.
-    void publish(const json& manifest, const std::vector<std::pair<std::string, std::string>>& files = {}) {
-        web_.answer(kRulesBase + "manifest.json", reply(200, manifest.dump()));
-        web_.answer(kRulesBase + "manifest.json.sig", reply(200, key_.sign(manifest.dump())));
-        for (const auto& [kind, content] : files)
-            web_.answer(kRulesBase + manifest["currentVersion"].get<std::string>() + "/" + kind, reply(200, content));
+    // Puts the release of `files` on the stable channel, its manifest signed.
+    void publish(const std::string& version, const Files& files) {
+        testing::publishRelease(web_, version, files, key_);
     }
 
     // The status text once the transfers it started are through.
@@ -372,7 +368,8 @@ TEST(RulesUpdaterTest, AReleaseThatFailsAnyCheckChangesNothing) {
         {"redirect off the origin", "tessaril-supplementary", offOrigin,
          "Download failed: HTTP 302 for tessaril-supplementary.json"},
         {"missing file", "command-guard", reply(404, ""), "Download failed: HTTP 404 for command-guard.json"},
-        {"no connection", "", {}, "Could not connect to the server."},
+        {"no connection", "clearurls", ScriptedHttpsClient::redirect(kRulesBase + "gone", 302),
+         "Could not connect to the server."},
         {"rules the engine refuses",
          "",
          {},
@@ -386,7 +383,7 @@ TEST(RulesUpdaterTest, AReleaseThatFailsAnyCheckChangesNothing) {
     };
     for (const auto& [name, spoilt, served, expected, files] : cases) {
         Updating updating;
-        updating.publish(releaseManifest("2024.10.10", files), name == "no connection" ? Files{} : files);
+        updating.publish("2024.10.10", files);
         if (!spoilt.empty()) updating.web_.answer(fileBase + spoilt, served);
         ASSERT_EQ(updating.check(), "Rules update available: 2024.10.10") << name;
         updating.updater_->installAvailableUpdate(false);
@@ -408,7 +405,7 @@ TEST(RulesUpdaterTest, InstallsAVerifiedReleaseWhole) {
     const auto connection = updater.updateStatusChanged().connect([&statusChanges] { ++statusChanges; });
 
     // A release without Command Guard rules keeps the ones in use.
-    updating.publish(releaseManifest("2024.10.10", releaseFiles("release")), releaseFiles("release"));
+    updating.publish("2024.10.10", releaseFiles("release"));
     ASSERT_EQ(updating.check(), "Rules update available: 2024.10.10");
     updater.installAvailableUpdate(false);
     EXPECT_EQ(updater.updateStatus(), RulesUpdateStatus::Downloading{});
@@ -427,8 +424,7 @@ TEST(RulesUpdaterTest, InstallsAVerifiedReleaseWhole) {
         EXPECT_TRUE(entry.path().filename() == "active" || entry.path().filename() == "previous") << entry.path();
 
     // The user moves to beta while the next release downloads: it is dropped.
-    updating.publish(releaseManifest("2024.11.1", releaseFiles("next", commandGuardRules("cg-2"))),
-                     releaseFiles("next", commandGuardRules("cg-2")));
+    updating.publish("2024.11.1", releaseFiles("next", commandGuardRules("cg-2")));
     ASSERT_EQ(updating.check(), "Rules update available: 2024.11.1");
     updater.installAvailableUpdate(false);
     updater.setSelectedChannel(RuleUpdateChannel::beta);
@@ -479,7 +475,7 @@ TEST(RulesUpdaterTest, AnInstallKilledAfterAnyStepLeavesOneWholeBundle) {
         writeFile(rules / "active/command-guard-rules.json", before.commandGuard);
         updating.machine_.writeBundle("previous", "2024.9.1");
         const Files files = releaseFiles("release", after.commandGuard);
-        updating.publish(releaseManifest(after.version, files), files);
+        updating.publish(after.version, files);
         ASSERT_EQ(updating.check(), "Rules update available: 2024.10.10");
 
         const pid_t child = fork();
