@@ -107,16 +107,11 @@ std::optional<CompiledProvider> compileProvider(std::string name, Provider provi
             encodedRedirections.push_back({{std::move(*regex), std::move(entry.pattern)}, entry.encoding});
     }
     auto kept = compilePatterns(std::move(provider.keptParameters), true, checked);
-    return CompiledProvider{std::move(name),
-                            std::move(source),
-                            std::move(*urlRegex),
-                            std::move(exceptions),
-                            std::move(params),
-                            std::move(rawRules),
-                            std::move(redirections),
-                            std::move(encodedRedirections),
-                            std::move(referrals),
-                            category,
+    return CompiledProvider{std::move(name),         std::move(source),
+                            std::move(*urlRegex),    std::move(exceptions),
+                            std::move(params),       std::move(rawRules),
+                            std::move(redirections), std::move(encodedRedirections),
+                            std::move(referrals),    category,
                             std::move(kept)};
 }
 

@@ -86,7 +86,16 @@ private:
             } else if (node.kind == PatternSyntax::Kind::literal &&
                        ((node.form == PatternSyntax::Form::plain && isWordCharacter(node.value)) ||
                         (node.form == PatternSyntax::Form::escaped && PatternSyntax::isPunctuation(node.value)))) {
-                atom.emplace_back(1, lower(static_cast<char>(node.value)));
+                const char c = lower(static_cast<char>(node.value));
+                if (node.quantifier == PatternSyntax::Quantifier::none) {
+                    // Most atoms are one required character: it goes onto every word in place.
+                    for (auto& word : words) {
+                        if (word.size() + 1 > kMaximumWordLength) return std::nullopt;
+                        word += c;
+                    }
+                    continue;
+                }
+                atom.emplace_back(1, c);
             } else {
                 return std::nullopt;
             }
