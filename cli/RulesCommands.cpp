@@ -71,7 +71,7 @@ ExitStatus explainRules(const RulesEngine& engine, std::string_view url, const R
     std::vector<const LinkMatch::ProviderAccount*> listed;
     std::size_t acting = 0;
     for (const auto& account : explanation.providers) {
-        if (!selection.includes(account.provider->category, account.provider->provider.listedSource())) continue;
+        if (!selection.includes(account.provider->category, account.provider->listedSource)) continue;
         acting += acts(account) ? 1 : 0;
         if (all || acts(account)) listed.push_back(&account);
     }
@@ -81,7 +81,7 @@ ExitStatus explainRules(const RulesEngine& engine, std::string_view url, const R
     out << '\n';
     for (const auto* account : listed) {
         out << "  " << shown(account->provider->name) << " (" << rawValue(account->provider->category) << ", "
-            << shown(account->provider->provider.listedSource()) << ")";
+            << shown(account->provider->listedSource) << ")";
         if (account->excepted) out << ": exception, not applied";
         out << '\n';
         if (account->redirectTarget) out << "    redirect to " << shown(*account->redirectTarget) << '\n';

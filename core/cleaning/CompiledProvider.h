@@ -23,10 +23,11 @@ struct CompiledEncodedRedirection : CompiledPattern {
 };
 
 // A provider with every pattern compiled once, case-insensitively. Patterns that did not compile
-// are absent; the others keep their file order.
+// are absent; the others keep their file order. The URL pattern's text is urlRegex.pattern().
 struct CompiledProvider {
     std::string name;
-    Provider provider;
+    // The rule list the provider is listed under (Provider::listedSource).
+    std::string listedSource;
     Regex urlRegex;
     std::vector<Regex> exceptionRegexes;
     // "rules" entries, matched against whole parameter names ("^" + pattern + "$").

@@ -40,32 +40,42 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
 // here; a third of the tool's start-up went to checking the shipped rules' patterns again.
 enum class Patterns { unchecked, checked };
 
+// "^" + pattern + "$" in one allocation: thousands of name rules are anchored at every load.
+std::string anchoredPattern(std::string_view pattern) {
+    std::string anchored;
+    anchored.reserve(pattern.size() + 2);
+    anchored += '^';
+    anchored += pattern;
+    anchored += '$';
+    return anchored;
+}
+
 // The expression of `pattern`, or nothing when it does not compile. The anchors of a name rule are
 // plain text around the pattern, so with a top-level alternation only the first alternative is tied
 // to the start and the last to the end, as the rule files expect.
 std::optional<Regex> loadPattern(const std::string& pattern, bool anchored, Patterns patterns) {
     std::optional<Regex> regex;
     if (patterns == Patterns::checked) {
-        regex = Regex::deferred(anchored ? "^" + pattern + "$" : pattern, true);
+        regex = Regex::deferred(anchored ? anchoredPattern(pattern) : pattern, true);
     } else if (anchored && NameRuleIndex::literalExpansion(pattern)) {
         // Most names are plain words, which the name index answers without an expression; theirs
         // is compiled only if a name outside printable ASCII ever needs it. The index's grammar
         // is a subset of ICU's, so the pattern is known to compile.
-        regex = Regex::deferred("^" + pattern + "$", true);
+        regex = Regex::deferred(anchoredPattern(pattern), true);
     } else {
-        regex = Regex::compile(anchored ? "^" + pattern + "$" : pattern, true);
+        regex = Regex::compile(anchored ? anchoredPattern(pattern) : pattern, true);
     }
     if (regex) regex->setWorkLimit(RulesEngine::matchWorkLimit);
     return regex;
 }
 
-std::vector<CompiledPattern> compilePatterns(const std::vector<std::string>& patterns, bool anchored,
-                                             Patterns checked) {
+// Takes the patterns over: each text moves into its compiled pattern instead of being copied.
+std::vector<CompiledPattern> compilePatterns(std::vector<std::string>&& patterns, bool anchored, Patterns checked) {
     std::vector<CompiledPattern> compiled;
     compiled.reserve(patterns.size());
-    for (const auto& pattern : patterns) {
+    for (auto& pattern : patterns) {
         if (auto regex = loadPattern(pattern, anchored, checked))
-            compiled.push_back(CompiledPattern{std::move(*regex), pattern});
+            compiled.push_back(CompiledPattern{std::move(*regex), std::move(pattern)});
     }
     return compiled;
 }
@@ -84,18 +94,20 @@ std::optional<CompiledProvider> compileProvider(std::string name, Provider provi
     for (const auto& pattern : provider.exceptions) {
         if (auto regex = loadPattern(pattern, false, checked)) exceptions.push_back(std::move(*regex));
     }
-    auto params = compilePatterns(provider.rules, true, checked);
-    auto referrals = compilePatterns(provider.referralMarketing, true, checked);
-    auto rawRules = compilePatterns(provider.rawRules, false, checked);
-    auto redirections = compilePatterns(provider.redirections, false, checked);
-    std::vector<CompiledEncodedRedirection> encodedRedirections;
-    for (const auto& entry : provider.encodedRedirections) {
-        if (auto regex = loadPattern(entry.pattern, false, checked))
-            encodedRedirections.push_back({{std::move(*regex), entry.pattern}, entry.encoding});
-    }
+    // Categorised before the pattern texts move out of the provider.
     const RuleCategoryType category = RulesEngine::categorize(name, provider);
-    auto kept = compilePatterns(provider.keptParameters, true, checked);
-    return CompiledProvider{std::move(name),         std::move(provider),
+    std::string source = provider.source.empty() ? std::string(provider.listedSource()) : std::move(provider.source);
+    auto params = compilePatterns(std::move(provider.rules), true, checked);
+    auto referrals = compilePatterns(std::move(provider.referralMarketing), true, checked);
+    auto rawRules = compilePatterns(std::move(provider.rawRules), false, checked);
+    auto redirections = compilePatterns(std::move(provider.redirections), false, checked);
+    std::vector<CompiledEncodedRedirection> encodedRedirections;
+    for (auto& entry : provider.encodedRedirections) {
+        if (auto regex = loadPattern(entry.pattern, false, checked))
+            encodedRedirections.push_back({{std::move(*regex), std::move(entry.pattern)}, entry.encoding});
+    }
+    auto kept = compilePatterns(std::move(provider.keptParameters), true, checked);
+    return CompiledProvider{std::move(name),         std::move(source),
                             std::move(*urlRegex),    std::move(exceptions),
                             std::move(params),       std::move(rawRules),
                             std::move(redirections), std::move(encodedRedirections),
@@ -236,34 +248,31 @@ void RulesEngine::rebuild() {
 void RulesEngine::buildCategories() {
     std::array<RuleCategory::Rules, kAllRuleCategoryTypes.size()> lists;
     auto listFor = [&](RuleCategoryType type) -> RuleCategory::Rules& { return lists[static_cast<std::size_t>(type)]; };
+    // Thousands of entries are made at every load: each text is put together in one allocation.
+    const auto joined = [](std::string_view head, std::string_view separator, std::string_view tail) {
+        std::string text;
+        text.reserve(head.size() + separator.size() + tail.size());
+        text.append(head).append(separator).append(tail);
+        return text;
+    };
     for (const auto& provider : compiledProviders_) {
-        const std::string categoryName(rawValue(provider.category));
-        auto add = [&](RuleCategoryType listedUnder, std::string id, const std::string& pattern,
-                       std::string displayName) {
+        // An entry is identified as "<category>:<pattern>" under the category it is listed in.
+        auto add = [&](RuleCategoryType listedUnder, const std::string& pattern, std::string_view displaySuffix) {
             listFor(listedUnder)
-                .push_back(std::make_shared<RuleEntry>(std::move(id), pattern, std::move(displayName), listedUnder,
-                                                       RuleEntry::Source::clearURLs, true,
-                                                       std::string(provider.provider.listedSource())));
+                .push_back(std::make_shared<RuleEntry>(joined(rawValue(listedUnder), ":", pattern), pattern,
+                                                       joined(provider.name, ": ", displaySuffix), listedUnder,
+                                                       RuleEntry::Source::clearURLs, true, provider.listedSource));
         };
-        for (const auto& rule : provider.paramRegexes) {
-            add(provider.category, categoryName + ":" + rule.pattern, rule.pattern,
-                provider.name + ": " + rule.pattern);
-        }
-        for (const auto& rule : provider.referralParamRegexes) {
-            add(RuleCategoryType::referralMarketing, "Referral Marketing:" + rule.pattern, rule.pattern,
-                provider.name + ": " + rule.pattern);
-        }
-        for (const auto& rule : provider.redirectionRegexes) {
-            add(RuleCategoryType::redirectUnwrapping, "Redirect Unwrapping:" + rule.pattern, rule.pattern,
-                provider.name + ": redirect");
-        }
-        for (const auto& rule : provider.encodedRedirectionRegexes) {
-            add(RuleCategoryType::redirectUnwrapping, "Redirect Unwrapping:" + rule.pattern, rule.pattern,
-                provider.name + ": encoded redirect");
-        }
-        for (const auto& rule : provider.rawRuleRegexes) {
-            add(provider.category, categoryName + ":" + rule.pattern, rule.pattern, provider.name + ": path rule");
-        }
+        for (const auto& rule : provider.paramRegexes)
+            add(provider.category, rule.pattern, rule.pattern);
+        for (const auto& rule : provider.referralParamRegexes)
+            add(RuleCategoryType::referralMarketing, rule.pattern, rule.pattern);
+        for (const auto& rule : provider.redirectionRegexes)
+            add(RuleCategoryType::redirectUnwrapping, rule.pattern, "redirect");
+        for (const auto& rule : provider.encodedRedirectionRegexes)
+            add(RuleCategoryType::redirectUnwrapping, rule.pattern, "encoded redirect");
+        for (const auto& rule : provider.rawRuleRegexes)
+            add(provider.category, rule.pattern, "path rule");
     }
     std::vector<std::shared_ptr<RuleCategory>> categories;
     categories.reserve(kAllRuleCategoryTypes.size());

@@ -138,6 +138,8 @@ void FragmentScanner::build(const std::vector<std::string>& fragments) {
             double cost = 1.0 + (use == keyUse.end() ? 0 : use->second);
             for (std::size_t i = 0; i < kMinimumLength; ++i)
                 cost *= frequency(window[i]);
+            // A common window only ever costs more, so only one that would win is looked up.
+            if (offset != 0 && cost >= bestCost) continue;
             if (isCommon(fragment.data() + offset)) cost += 1e12;
             if (offset == 0 || cost < bestCost) {
                 bestCost = cost;

@@ -155,7 +155,10 @@ std::string_view trim(std::string_view text) {
 }
 
 std::string toLower(std::string_view text) {
-    if (!fitsIcu(text)) return asciiLower(text);
+    // In ASCII the root locale maps A-Z to a-z and nothing else: no need to go through ICU.
+    const bool ascii =
+        std::all_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; });
+    if (ascii || !fitsIcu(text)) return asciiLower(text);
     std::string out;
     out.reserve(text.size());
     icu::StringByteSink<std::string> sink(&out);

@@ -169,7 +169,7 @@ TEST(SupplementaryRules, HostBoundProvidersStayOnTheirSites) {
         SCOPED_TRACE(name);
         const CompiledProvider* provider = supplementaryProvider(shipped.engine, name);
         ASSERT_NE(provider, nullptr);
-        const bool everywhere = provider->provider.urlPattern == kEveryWebLink;
+        const bool everywhere = provider->urlRegex.pattern() == kEveryWebLink;
         ASSERT_NE(everywhere, entry.contains("domains")) << "a site-specific provider lists its domains";
         if (everywhere) continue;
         for (const std::string domain : entry.at("domains")) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessaril {
@@ -38,6 +39,22 @@ TEST(PatternSyntax, ReadsOnPastWhatItDoesNotModel) {
     for (auto b = syntax->node(PatternSyntax::root).child; b >= 0; b = syntax->node(b).next)
         branches.push_back(pattern.substr(syntax->node(b).begin, syntax->node(b).end - syntax->node(b).begin));
     EXPECT_EQ(branches, (std::vector<std::string>{"a\\k<n>\\N{A|B}?", "[|]\\|", "(?m:x|y)\\cb+", "\\x{110000}"}));
+}
+
+// A name rule whose words can be listed is answered by lookup; anything else keeps its expression.
+TEST(PatternSyntax, NameRulesListTheWordsOfFinitePatternsOnly) {
+    using Words = std::vector<std::string>;
+    const std::vector<std::pair<std::string, Words>> finite = {
+        {"Utm_Source", {"utm_source"}},
+        {"(?:%3F)?fb_(?:source|ref)", {"%3ffb_ref", "%3ffb_source", "fb_ref", "fb_source"}},
+        {"a\\.b(?:c|d)??e?+", {"a.b", "a.bc", "a.bce", "a.bd", "a.bde", "a.be"}},
+        {"x\\(\\)(?:(?:y))", {"x()y"}},
+    };
+    for (const auto& [pattern, words] : finite)
+        EXPECT_EQ(NameRuleIndex::literalExpansion(pattern).value_or(Words{}), words) << pattern;
+    for (const char* open : {"a.b", "[ab]c", "ab*", "a+", "a{2}", "(ab)", "(?i)ab", "(?i:ab)", "a\\d", "^ab", "ab|cd",
+                             "a b", "a\\", "\\Qab\\E"})
+        EXPECT_FALSE(NameRuleIndex::literalExpansion(open)) << open;
 }
 
 }  // namespace

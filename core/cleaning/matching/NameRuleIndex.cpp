@@ -31,6 +31,25 @@ bool isPlainWord(std::string_view pattern) {
                        [](char c) { return isWordCharacter(static_cast<unsigned char>(c)); });
 }
 
+// Whether every character of `pattern` could belong to the grammar below: word characters, "\"
+// before punctuation, "(?:", ")", "|", "?" and "+". A necessary condition only, which turns away
+// most expressions (classes, dots, repeats, anchors) without parsing them.
+bool mayBeFinite(std::string_view pattern) {
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const auto c = static_cast<unsigned char>(pattern[i]);
+        if (c == '\\') {
+            if (++i == pattern.size() || !PatternSyntax::isPunctuation(static_cast<unsigned char>(pattern[i])))
+                return false;
+        } else if (c == '(') {
+            if (pattern.substr(i, 3) != "(?:") return false;
+            i += 2;
+        } else if (!isWordCharacter(c) && c != ')' && c != '|' && c != '?' && c != '+') {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string lowered(std::string_view word) {
     std::string out(word);
     std::transform(out.begin(), out.end(), out.begin(), lower);
@@ -67,7 +86,16 @@ private:
             } else if (node.kind == PatternSyntax::Kind::literal &&
                        ((node.form == PatternSyntax::Form::plain && isWordCharacter(node.value)) ||
                         (node.form == PatternSyntax::Form::escaped && PatternSyntax::isPunctuation(node.value)))) {
-                atom.emplace_back(1, lower(static_cast<char>(node.value)));
+                const char c = lower(static_cast<char>(node.value));
+                if (node.quantifier == PatternSyntax::Quantifier::none) {
+                    // Most atoms are one required character: it goes onto every word in place.
+                    for (auto& word : words) {
+                        if (word.size() + 1 > kMaximumWordLength) return std::nullopt;
+                        word += c;
+                    }
+                    continue;
+                }
+                atom.emplace_back(1, c);
             } else {
                 return std::nullopt;
             }
@@ -97,6 +125,7 @@ private:
 
 std::optional<std::vector<std::string>> NameRuleIndex::literalExpansion(std::string_view pattern) {
     if (isPlainWord(pattern)) return std::vector<std::string>{lowered(pattern)};
+    if (!mayBeFinite(pattern)) return std::nullopt;
     // A top-level alternation is not a whole-name match: the anchors bind only its ends.
     const auto syntax = PatternSyntax::parse(pattern);
     if (!syntax || syntax->caseInsensitive() || syntax->childCount(PatternSyntax::root) != 1) return std::nullopt;

@@ -42,11 +42,14 @@ RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<
         auto& slot = categories_[static_cast<std::size_t>(category->type())];
         if (slot == nullptr) slot = category.get();
     }
-    // A rule answers to the first entry of its category listed under its identifier.
-    auto entry = [this](RuleCategoryType type, std::string_view pattern) -> const RuleEntry* {
+    // A rule answers to the first entry of its category listed under its identifier. The identifier
+    // is put together in one buffer for all the thousands of rules.
+    std::string id;
+    auto entry = [this, &id](RuleCategoryType type, std::string_view pattern) -> const RuleEntry* {
         const RuleCategory* category = categories_[static_cast<std::size_t>(type)];
-        return category == nullptr ? nullptr
-                                   : category->firstRule(std::string(rawValue(type)) + ":" + std::string(pattern));
+        if (category == nullptr) return nullptr;
+        id.assign(rawValue(type)).append(":").append(pattern);
+        return category->firstRule(id);
     };
     index_.resize(providers_.size());
     providerAddresses_.reserve(providers_.size());
@@ -54,6 +57,7 @@ RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<
         providerAddresses_.push_back(&provider);
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         const CompiledProvider& provider = providers_[i];
+        index_[i].ruleEntries.reserve(provider.paramRegexes.size() + provider.referralParamRegexes.size());
         for (const auto& rule : provider.paramRegexes)
             index_[i].ruleEntries.push_back(entry(provider.category, rule.pattern));
         for (const auto& rule : provider.referralParamRegexes)
