@@ -26,8 +26,9 @@ inline constexpr std::size_t kMaximumDecodedTarget = 16384;
 //   taken out, each "**" and a letter, digit, "-" or "_" for the next run of 2 (A), 3 (B) ... 65 (_)
 //   of them; characters are Unicode characters, not bytes. A link escaped as a whole (its "://"
 //   written "%3A%2F%2F") is unescaped before that; the escapes of a link written as it is are its
-//   own and stay, so a wrapper inside keeps its encoded target. A lost slash after the scheme ("https:/host") is put back. A star with no
-//   character left to stand for means the link lost its end, and gives nothing.
+//   own and stay, so a wrapper inside keeps its encoded target. A lost slash after the scheme
+//   ("https:/host") is put back. A star with no character left to stand for means the link lost
+//   its end, and gives nothing.
 // - base64urlJson: base64url as above of a JSON object (a mail service's click record); the target
 //   is the one string among its own members that begins with http:// or https://. An object with
 //   two (which one is meant would be a guess) gives nothing, as does any other JSON; one with none
