@@ -27,7 +27,7 @@ using namespace tessaril;
 constexpr WrapperEncoding kEncodings[] = {WrapperEncoding::base64,        WrapperEncoding::base64url,
                                           WrapperEncoding::urlDefenseV2,  WrapperEncoding::urlDefenseV3,
                                           WrapperEncoding::base64urlJson, WrapperEncoding::httpsPath,
-                                          WrapperEncoding::base64urlJson, WrapperEncoding::httpsPath};
+                                          WrapperEncoding::base64urlJson, WrapperEncoding::httpPath};
 
 std::string base64(std::string_view bytes, bool urlSafe, bool padded) {
     const std::string_view digits = urlSafe ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
@@ -151,9 +151,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case WrapperEncoding::httpsPath:
-            if (!rest.starts_with("https://")) return 0;
-            if (auto back = decodeWithoutThrowing(encoding, rest.substr(8))) FUZZ_CHECK(*back == *link);
+        case WrapperEncoding::httpPath: {
+            const std::string_view scheme = encoding == WrapperEncoding::httpsPath ? "https://" : "http://";
+            if (!rest.starts_with(scheme)) return 0;
+            if (auto back = decodeWithoutThrowing(encoding, rest.substr(scheme.size()))) FUZZ_CHECK(*back == *link);
             return 0;
+        }
     }
     if (captured.size() > kMaximumEncodedTarget) return 0;
     FUZZ_CHECK(decodeWithoutThrowing(encoding, captured) == *link);

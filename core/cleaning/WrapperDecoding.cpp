@@ -87,7 +87,10 @@ std::optional<std::string> urlDefenseV3Target(std::string_view captured) {
     }
     const std::vector<std::string_view> takenCharacters = characters(taken);
     const std::string link = withSchemeSlashes(captured.substr(0, end));
-    const std::string decoded = text::percentDecode(link).value_or(link);
+    // Escaped as a whole when the scheme's colon is written as an escape.
+    const std::size_t schemeEnd = link.find_first_of(":%*");
+    const bool escapedWhole = schemeEnd != std::string::npos && link[schemeEnd] == '%';
+    const std::string decoded = escapedWhole ? text::percentDecode(link).value_or(link) : link;
 
     std::string target;
     std::size_t next = 0;
@@ -152,7 +155,7 @@ std::optional<std::string> base64urlJsonTarget(std::string_view captured) {
     return linkInRecord(*bytes, true);
 }
 
-std::optional<std::string> httpsPathTarget(std::string_view captured) {
+std::optional<std::string> pathTarget(std::string_view scheme, std::string_view captured) {
     const std::string_view host = captured.substr(0, captured.find_first_of("/?#"));
     const bool hostCharacters = std::all_of(host.begin(), host.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
@@ -160,7 +163,7 @@ std::optional<std::string> httpsPathTarget(std::string_view captured) {
     if (host.empty() || !hostCharacters || host.find('.') == std::string_view::npos || host.front() == '.' ||
         host.front() == '-')
         return std::nullopt;
-    return "https://" + std::string(captured);
+    return std::string(scheme) + std::string(captured);
 }
 
 std::optional<std::string> decoded(WrapperEncoding encoding, std::string_view captured) {
@@ -176,7 +179,9 @@ std::optional<std::string> decoded(WrapperEncoding encoding, std::string_view ca
         case WrapperEncoding::base64urlJson:
             return base64urlJsonTarget(captured);
         case WrapperEncoding::httpsPath:
-            return httpsPathTarget(captured);
+            return pathTarget("https://", captured);
+        case WrapperEncoding::httpPath:
+            return pathTarget("http://", captured);
     }
     return std::nullopt;
 }

@@ -8,13 +8,14 @@ namespace tessaril {
 
 namespace {
 
-constexpr std::array<std::pair<WrapperEncoding, std::string_view>, 6> kNames = {{
+constexpr std::array<std::pair<WrapperEncoding, std::string_view>, 7> kNames = {{
     {WrapperEncoding::base64, "base64"},
     {WrapperEncoding::base64url, "base64url"},
     {WrapperEncoding::urlDefenseV2, "url-defense-v2"},
     {WrapperEncoding::urlDefenseV3, "url-defense-v3"},
     {WrapperEncoding::base64urlJson, "base64url-json"},
     {WrapperEncoding::httpsPath, "https-path"},
+    {WrapperEncoding::httpPath, "http-path"},
 }};
 
 }  // namespace

@@ -19,8 +19,10 @@ enum class WrapperEncoding {
     urlDefenseV3,
     // "base64url-json": a JSON object in base64url whose one web link is the target.
     base64urlJson,
-    // "https-path": the host and path of an https link, written without the scheme.
+    // "https-path", "http-path": the host and path of an https or http link, written without the
+    // scheme.
     httpsPath,
+    httpPath,
 };
 
 [[nodiscard]] std::string_view rawValue(WrapperEncoding encoding);

@@ -60,6 +60,12 @@ TEST(WrapperDecoding, NestedWrappersCleanThroughTheShippedRules) {
          "2FeyJlbWFpbF9pZCI6ImRnVHEiLCJocmVmIjoiaHR0cHM6Ly9zaG9wLmV4YW1wbGUuY29tL2l0ZW0_"
          "aWQ9NyZ1dG1fc291cmNlPW5ld3MiLCJsaW5rX2lkIjo0Mn0%2F8158c82d&data=05%7C02&reserved=0",
          "https://shop.example.com/item?id=7"},
+        // A gateway's v3 link keeps the escapes of the wrapper inside it, whose target is encoded.
+        {"https://urldefense.com/v3/__https://l.facebook.com/l.php?u=https%3A%2F%2Fshop.example.com%2Fitem%3Fid%"
+         "3D7%26fbclid%3DIwAR0&h=AT0x__;!!G2kpM7uM!Zx9$",
+         "https://shop.example.com/item?id=7"},
+        // A cached page whose scheme the cache left out is an http one.
+        {"https://www-example-org.cdn.ampproject.org/c/www.example.org/a?utm_source=x", "http://www.example.org/a"},
         {"https://www.bing.com/ck/a?!&&p=4f2a9c&u=a1amF2YXNjcmlwdDphbGVydCgxKQ&ntb=1",
          "https://www.bing.com/ck/a?!&&p=4f2a9c&u=a1amF2YXNjcmlwdDphbGVydCgxKQ&ntb=1"},
     };
