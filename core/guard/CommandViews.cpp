@@ -382,6 +382,22 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
     return out;
 }
 
+// Whether unquotedWords may change `text`: it only takes out quotes, escapes and line continuations.
+bool mayChangeWords(std::string_view text) {
+    return text.find_first_of("'\"\\^`") != npos;
+}
+
+// Whether foldedAssignments may change `text` beyond unquotedWords: variables are used through `$`
+// and `%`, aliases are defined with "alias", and the system directories it drops end in "bin/" (those
+// of Windows hold a backslash, which mayChangeWords already looks for).
+bool mayFold(std::string_view text) {
+    if (text.find_first_of("$%") != npos || text.find("alias") != npos) return true;
+    for (std::size_t slash = text.find('/', 3); slash != npos; slash = text.find('/', slash + 1)) {
+        if (lowerAscii(text.substr(slash - 3, 3)) == "bin") return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string unquotedWords(std::string_view text) {
@@ -489,6 +505,9 @@ std::vector<CommandView> derive(std::string_view command, std::string_view paste
     for (const auto& [text, origin] : sources) {
         if (views.size() >= maximumViews || budget == 0) break;
         const std::string prefix = origin.empty() ? std::string() : origin + "/";
+        // A text without anything they act on comes out of both as it went in (at most cut short),
+        // which is the command or a view already made: most pastes are spared both passes.
+        if (!mayChangeWords(text) && !mayFold(text)) continue;
         add(unquotedWords(text), prefix + "unquoted");
         add(foldedAssignments(text, budget), prefix + "folded");
     }
