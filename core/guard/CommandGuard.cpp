@@ -290,6 +290,14 @@ void CommandGuard::compile(std::optional<std::string_view> data) {
                                       std::move(alternatives), std::move(exceptSites), exceptGroup,
                                       CompiledRule::RelaxedScreen(relaxed ? std::move(*relaxed) : std::string())});
     }
+    std::map<std::string_view, std::size_t> indices;
+    for (std::size_t index = 0; index < rules_.size(); ++index)
+        indices.emplace(rules_[index].definition.id, index);
+    for (auto& rule : rules_) {
+        for (const auto& id : rule.definition.supersededBy) {
+            if (const auto found = indices.find(id); found != indices.end()) rule.supersededBy.push_back(found->second);
+        }
+    }
     screen_ = RuleScreen(rules_);
     rulesProblem_ = rules_.empty() ? std::optional(RulesProblem::noRuleCompiles) : std::nullopt;
 }
@@ -353,6 +361,14 @@ CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRis
         for (const auto& view : views)
             matchRules(view.text, view.origin, threshold, matched, findings, verdict.unfinished);
     }
+    // One problem, one finding: a rule's finding gives way to that of a rule that tells of it better.
+    std::erase_if(findings, [&](const CommandRiskFinding& finding) {
+        const auto rule = std::find_if(rules_.begin(), rules_.end(),
+                                       [&](const CompiledRule& r) { return r.definition.id == finding.id; });
+        return rule != rules_.end() &&
+               std::any_of(rule->supersededBy.begin(), rule->supersededBy.end(),
+                           [&](std::size_t index) { return static_cast<bool>(matched[index]); });
+    });
     if (findings.empty()) return verdict;
     std::stable_sort(findings.begin(), findings.end(), precedesInVerdict);
 

@@ -257,6 +257,26 @@ std::optional<Value> aliasUse(std::string_view text, std::size_t i,
     return Value{end, known->second};
 }
 
+// The length of a shell word that declares the variables after it (`export`, `declare -x`, `local`,
+// `readonly`, `typeset`), with its options and the blanks after them, at `i`; 0 when there is none.
+std::size_t declarationLength(std::string_view text, std::size_t i) {
+    static constexpr std::array<std::string_view, 5> kWords = {"export", "declare", "local", "readonly", "typeset"};
+    for (const std::string_view word : kWords) {
+        if (text.compare(i, word.size(), word) != 0 || i + word.size() >= text.size() ||
+            !isBlank(text[i + word.size()])) {
+            continue;
+        }
+        std::size_t end = skipBlanks(text, i + word.size());
+        while (end < text.size() && text[end] == '-') {
+            while (end < text.size() && !isBlank(text[end]))
+                ++end;
+            end = skipBlanks(text, end);
+        }
+        return end - i;
+    }
+    return 0;
+}
+
 // Shell (`a=cu`), PowerShell (`$a = 'i'`) and cmd (`set a=cu`) assignments at the start of a
 // statement, substituted into the later uses of the variable (`$a`, `${a}`, `%a%`), and the defaults
 // of expansions whose variable has no value (`${a:-cu}`); aliases substituted where they are used as
@@ -354,6 +374,14 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
                 out += use->text;
                 i = use->end - 1;
                 statementStarts = false;
+                continue;
+            }
+        }
+        if (statementStarts) {
+            // `export a=cu`, `declare -x a=cu`: the assignments after these words are made as well.
+            if (const std::size_t length = declarationLength(text, i); length > 0) {
+                out.append(text.substr(i, length));
+                i += length - 1;
                 continue;
             }
         }
@@ -479,9 +507,10 @@ std::vector<CommandView> derive(std::string_view command, std::string_view paste
     // Payloads first, since they hide the most, breadth first; then each text's words unquoted and
     // assignments folded.
     using Decoder = std::string (*)(std::string_view);
-    constexpr std::array<std::pair<std::string_view, Decoder>, 3> kDecoders = {{
+    constexpr std::array<std::pair<std::string_view, Decoder>, 4> kDecoders = {{
         {"base64", payload_decoding::base64},
         {"hex", payload_decoding::hex},
+        {"octal", payload_decoding::octal},
         {"character-codes", payload_decoding::characterCodes},
     }};
     std::vector<std::pair<std::string, std::string>> sources = {{std::string(command), std::string()}};

@@ -78,6 +78,8 @@ struct CompiledRule {
         bool read_ = false;
     };
     mutable RelaxedScreen relaxed{};
+    // The rules of definition.supersededBy that compiled, by their index in the guard's rules.
+    std::vector<std::size_t> supersededBy{};
 
     // Whether the expression can match `text`; `foldedText` is RulePrefilter::foldForMatching(text).
     [[nodiscard]] bool mayMatch(std::string_view text, std::string_view foldedText) const;

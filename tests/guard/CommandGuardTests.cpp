@@ -97,6 +97,20 @@ TEST(CommandGuard, LooserFormsRuleOutOnlyTextsThePatternCannotMatch) {
     EXPECT_FALSE(relaxed_pattern::fromPattern("a(?s:.)b").has_value());
 }
 
+// One problem, one finding: a rule gives way to one it is superseded by, when that one reports too.
+TEST(CommandGuard, ASupersededRuleGivesWayToThePreciseOne) {
+    auto broad = rule("broad", Severity::warning, "curl \\S+");
+    broad.supersededBy = {"precise", "not-in-file"};
+    const auto guard =
+        guardWith({broad, rule("precise", Severity::danger, "curl http://\\d"), rule("other", Severity::info, "x")});
+    EXPECT_EQ(ids(guard.analyze("curl http://1.2.3.4/x")), Strings{"precise"});
+    EXPECT_EQ(ids(guard.analyze("curl https://example.com/x")), Strings{"broad"});
+    EXPECT_EQ(ids(guard.analyze("curl http://1.2.3.4/x x", Severity::info)), (Strings{"precise", "other"}));
+    const auto decoded = RuleBundle::decode(rulesFile("1", {broad}));
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->rules.at(0).supersededBy, (Strings{"precise", "not-in-file"}));
+}
+
 // Findings at or above the threshold, the most severe first, then by identifier.
 TEST(CommandGuard, ThresholdAndOrderOfFindings) {
     const auto guard = guardWith({rule("note", Severity::info, "sudo"), rule("pipe", Severity::warning, "\\| sh"),

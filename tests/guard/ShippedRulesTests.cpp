@@ -62,6 +62,16 @@ TEST(ShippedRules, FileDecodesAndEveryRuleIsComplete) {
         EXPECT_TRUE(ids.insert(rule.id).second) << "duplicate id " << rule.id;
         EXPECT_FALSE(rule.platform.empty() || rule.summary.empty() || rule.explanation.size() < 40) << rule.id;
     }
+    // A rule only gives way to an existing rule at least as severe that does not give way to it.
+    for (const auto& rule : bundle->rules) {
+        for (const auto& id : rule.supersededBy) {
+            const auto other = std::find_if(bundle->rules.begin(), bundle->rules.end(),
+                                            [&](const RuleDefinition& r) { return r.id == id; });
+            ASSERT_NE(other, bundle->rules.end()) << rule.id << " gives way to unknown " << id;
+            EXPECT_GE(other->severity, rule.severity) << rule.id << " gives way to " << id;
+            EXPECT_EQ(std::count(other->supersededBy.begin(), other->supersededBy.end(), rule.id), 0) << id;
+        }
+    }
     // Every pattern compiles.
     const auto guard = shippedGuard();
     EXPECT_EQ(guard.rules().size(), bundle->rules.size());
