@@ -6,12 +6,14 @@
 // again while a live line after it always is, and what is escaped for a terminal holds no control,
 // bidirectional or line-separating character, and the views of a command stay within their budget:
 // few, distinct, different from the command, valid UTF-8 and together within their size budget;
-// the screen that picks the rules (and alternatives) worth running answers as their own filters do, and
-// a rule searched alternative by alternative finds the match its whole pattern finds; a rules file's
+// the screen that picks the rules (and alternatives) worth running answers as their own filters do, a
+// rule's looser form never rules out a text its pattern matches, and a rule searched alternative by
+// alternative finds the match its whole pattern finds; a rules file's
 // site lists load whole or not at all, and say why.
 #include "core/foundation/Text.h"
 #include "core/guard/CommandGuard.h"
 #include "core/guard/CommandViews.h"
+#include "core/guard/RelaxedPattern.h"
 #include "core/guard/RuleBundle.h"
 #include "core/guard/RuleScreen.h"
 #include "core/guard/SiteList.h"
@@ -151,14 +153,16 @@ void checkAnalysis(const CommandGuard& guard, std::string_view text, CommandRisk
 }
 
 // The screen that asks all rules at once answers for each, and for each of its alternatives, as their
-// own filters do.
+// own filters do; the DFA of a rule's looser form finds something wherever the pattern matches.
 void checkScreen(const CommandGuard& guard, const RuleScreen& screen, std::string_view text) {
     const RuleScreen::Candidates candidates = screen.candidates(text);
     const std::string folded = RulePrefilter::foldForMatching(text);
+    const auto relaxedText = relaxed_pattern::relaxedText(text);
     for (std::size_t index = 0; index < guard.rules().size(); ++index) {
         const CompiledRule& rule = guard.rules()[index];
         FUZZ_CHECK(candidates.rule(index) == rule.mayMatch(text, folded));
         if (!candidates.rule(index)) continue;
+        if (relaxedText && !rule.relaxed.mayMatch(*relaxedText)) FUZZ_CHECK(!rule.regex.firstMatch(text).has_value());
         const auto alternatives = candidates.alternatives(index);
         FUZZ_CHECK(alternatives.size() == rule.alternatives.size());
         for (std::size_t i = 0; i < alternatives.size(); ++i)

@@ -101,17 +101,20 @@ struct Shape {
     bool nullable = true;
 };
 
-std::size_t saturatedProduct(std::size_t positions, std::uint32_t copies) {
+std::size_t saturatedProduct(std::size_t positions, std::uint32_t copies, std::size_t limit) {
     if (positions == 0 || copies == 0) return 0;
-    return positions > (RegexNfa::maximumPositions + 1) / copies ? RegexNfa::maximumPositions + 1 : positions * copies;
+    return positions > (limit + 1) / copies ? limit + 1 : positions * copies;
 }
 
 // Decides whether a pattern's tree lies in the subset, and gives each node that consumes a byte its
 // set, numbered in the order the pattern writes them.
 class SubsetReader {
 public:
-    SubsetReader(const PatternSyntax& syntax, bool caseInsensitive)
-        : syntax_(syntax), caseInsensitive_(caseInsensitive || syntax.caseInsensitive()), setOf_(syntax.size(), 0) {}
+    SubsetReader(const PatternSyntax& syntax, bool caseInsensitive, std::size_t positionLimit)
+        : syntax_(syntax),
+          caseInsensitive_(caseInsensitive || syntax.caseInsensitive()),
+          limit_(positionLimit),
+          setOf_(syntax.size(), 0) {}
 
     bool read() {
         if (syntax_.holds(SyntaxKind::opaque) || syntax_.holds(SyntaxKind::lookaround) ||
@@ -120,7 +123,7 @@ public:
             return false;
         }
         Shape shape;
-        return alternatives(PatternSyntax::root, shape) && shape.positions <= RegexNfa::maximumPositions;
+        return alternatives(PatternSyntax::root, shape) && shape.positions <= limit_;
     }
 
     std::vector<ByteSet>& sets() { return sets_; }
@@ -138,7 +141,7 @@ private:
             shape.nullable = shape.nullable || part.nullable;
             shape.positions += part.positions;
         }
-        shape.positions = std::min(shape.positions, RegexNfa::maximumPositions + 1);
+        shape.positions = std::min(shape.positions, limit_ + 1);
         return true;
     }
 
@@ -147,7 +150,7 @@ private:
         for (auto i = syntax_.node(b).child; i >= 0; i = syntax_.node(i).next) {
             Shape part;
             if (!item(i, part)) return false;
-            shape.positions = std::min(shape.positions + part.positions, RegexNfa::maximumPositions + 1);
+            shape.positions = std::min(shape.positions + part.positions, limit_ + 1);
             shape.nullable = shape.nullable && part.nullable;
         }
         return true;
@@ -166,8 +169,8 @@ private:
         }
         repeatsNullable_ = repeatsNullable_ || shape.nullable;
         shape.nullable = node.min == 0 || shape.nullable;
-        shape.positions =
-            saturatedProduct(shape.positions, node.max == PatternSyntax::unbounded ? std::max(node.min, 1U) : node.max);
+        shape.positions = saturatedProduct(
+            shape.positions, node.max == PatternSyntax::unbounded ? std::max(node.min, 1U) : node.max, limit_);
         return true;
     }
 
@@ -247,6 +250,7 @@ private:
 
     const PatternSyntax& syntax_;
     bool caseInsensitive_;
+    std::size_t limit_;
     std::vector<ByteSet> sets_;
     std::vector<std::uint16_t> setOf_;
     bool repeatsNullable_ = false;
@@ -354,13 +358,14 @@ private:
 
 bool RegexNfa::reads(std::string_view pattern, bool caseInsensitive) {
     const auto syntax = PatternSyntax::parse(pattern);
-    return syntax && SubsetReader(*syntax, caseInsensitive).read();
+    return syntax && SubsetReader(*syntax, caseInsensitive, maximumPositions).read();
 }
 
-std::shared_ptr<const RegexNfa> RegexNfa::parse(std::string_view pattern, bool caseInsensitive) {
+std::shared_ptr<const RegexNfa> RegexNfa::parse(std::string_view pattern, bool caseInsensitive,
+                                                std::size_t positionLimit) {
     const auto syntax = PatternSyntax::parse(pattern);
     if (!syntax) return nullptr;
-    SubsetReader reader(*syntax, caseInsensitive);
+    SubsetReader reader(*syntax, caseInsensitive, std::min(positionLimit, largestPositionLimit));
     if (!reader.read()) return nullptr;
     Builder builder(*syntax, reader.setOf());
     const std::int32_t match = builder.add(Node{Kind::match, 0, -1, -1});

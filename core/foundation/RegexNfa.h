@@ -47,10 +47,15 @@ public:
     };
 
     static constexpr std::size_t maximumPositions = 256;
+    // The most positions any automaton may have: a DFA state names its positions in 16 bits.
+    static constexpr std::size_t largestPositionLimit = 0xFFFF;
 
     // Null when the pattern lies outside the subset. A pattern accepted here is always one ICU
     // accepts too, with the same meaning on printable ASCII text.
-    [[nodiscard]] static std::shared_ptr<const RegexNfa> parse(std::string_view pattern, bool caseInsensitive);
+    // A caller that only asks search() of a large pattern may allow more positions (up to
+    // largestPositionLimit), at the cost of larger DFA states.
+    [[nodiscard]] static std::shared_ptr<const RegexNfa> parse(std::string_view pattern, bool caseInsensitive,
+                                                               std::size_t positionLimit = maximumPositions);
     // Whether parse() would give an automaton, at about half its cost: the pattern is read but no
     // automaton is built, so that loading many patterns can leave that to their first use.
     [[nodiscard]] static bool reads(std::string_view pattern, bool caseInsensitive);

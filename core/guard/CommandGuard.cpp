@@ -5,6 +5,7 @@
 #include "core/foundation/PatternSyntax.h"
 #include "core/foundation/Text.h"
 #include "core/guard/CommandViews.h"
+#include "core/guard/RelaxedPattern.h"
 #include "core/guard/RuleBundle.h"
 
 #include <unicode/utf8.h>
@@ -171,6 +172,24 @@ std::optional<RegexMatch> CompiledRule::firstMatch(const SearchText& text, std::
     return first;
 }
 
+namespace {
+
+// Looser forms keep every word of a rule's lists, which takes many more positions than the patterns
+// the link rules' automata are made for; a DFA state is built once and then reused.
+constexpr std::size_t relaxedPositionLimit = 4096;
+
+}  // namespace
+
+bool CompiledRule::RelaxedScreen::mayMatch(std::string_view relaxedText) {
+    if (!read_) {
+        read_ = true;
+        if (auto nfa = pattern_.empty() ? nullptr : RegexNfa::parse(pattern_, false, relaxedPositionLimit))
+            dfa_ = std::make_unique<LazyDfa>(std::move(nfa));
+    }
+    if (!dfa_) return true;
+    return dfa_->search(relaxedText).value_or(true);
+}
+
 bool CompiledRule::matchStands(std::string_view text, const RegexMatch& match) const {
     if (!exceptSites) return true;
     const std::optional<TextRange> range =
@@ -266,8 +285,18 @@ void CommandGuard::compile(std::optional<std::string_view> data) {
         regex->setWorkLimit(matchWorkLimit);
         auto prefilter = RulePrefilter::fromPattern(definition.pattern);
         auto alternatives = topLevelAlternatives(definition.pattern);
+        auto relaxed = relaxed_pattern::fromPattern(definition.pattern);
         rules_.push_back(CompiledRule{std::move(definition), std::move(*regex), std::move(prefilter),
-                                      std::move(alternatives), std::move(exceptSites), exceptGroup});
+                                      std::move(alternatives), std::move(exceptSites), exceptGroup,
+                                      CompiledRule::RelaxedScreen(relaxed ? std::move(*relaxed) : std::string())});
+    }
+    std::map<std::string_view, std::size_t> indices;
+    for (std::size_t index = 0; index < rules_.size(); ++index)
+        indices.emplace(rules_[index].definition.id, index);
+    for (auto& rule : rules_) {
+        for (const auto& id : rule.definition.supersededBy) {
+            if (const auto found = indices.find(id); found != indices.end()) rule.supersededBy.push_back(found->second);
+        }
     }
     screen_ = RuleScreen(rules_);
     rulesProblem_ = rules_.empty() ? std::optional(RulesProblem::noRuleCompiles) : std::nullopt;
@@ -332,6 +361,14 @@ CommandGuard::Verdict CommandGuard::analyze(ExaminedCommand examined, CommandRis
         for (const auto& view : views)
             matchRules(view.text, view.origin, threshold, matched, findings, verdict.unfinished);
     }
+    // One problem, one finding: a rule's finding gives way to that of a rule that tells of it better.
+    std::erase_if(findings, [&](const CommandRiskFinding& finding) {
+        const auto rule = std::find_if(rules_.begin(), rules_.end(),
+                                       [&](const CompiledRule& r) { return r.definition.id == finding.id; });
+        return rule != rules_.end() &&
+               std::any_of(rule->supersededBy.begin(), rule->supersededBy.end(),
+                           [&](std::size_t index) { return static_cast<bool>(matched[index]); });
+    });
     if (findings.empty()) return verdict;
     std::stable_sort(findings.begin(), findings.end(), precedesInVerdict);
 
@@ -352,9 +389,13 @@ void CommandGuard::matchRules(std::string_view text, std::string_view view, Comm
                               bool& unfinished) const {
     const RuleScreen::Candidates candidates = screen_.candidates(text);
     const SearchText searchText(text);
+    // Most candidates that pass the literal screen still do not match; the looser forms' DFAs prove
+    // that in one pass each, for texts they can read.
+    const std::optional<std::string> relaxedText = relaxed_pattern::relaxedText(text);
     for (std::size_t index = 0; index < rules_.size(); ++index) {
         const auto& rule = rules_[index];
         if (matched[index] || rule.definition.severity < threshold || !candidates.rule(index)) continue;
+        if (relaxedText && !rule.relaxed.mayMatch(*relaxedText)) continue;
         bool hitLimit = false;
         auto match = rule.firstMatch(searchText, candidates.alternatives(index), hitLimit);
         // A match whose sites are all listed passes; a later one may not. A text made of nothing but

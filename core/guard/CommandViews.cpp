@@ -257,6 +257,26 @@ std::optional<Value> aliasUse(std::string_view text, std::size_t i,
     return Value{end, known->second};
 }
 
+// The length of a shell word that declares the variables after it (`export`, `declare -x`, `local`,
+// `readonly`, `typeset`), with its options and the blanks after them, at `i`; 0 when there is none.
+std::size_t declarationLength(std::string_view text, std::size_t i) {
+    static constexpr std::array<std::string_view, 5> kWords = {"export", "declare", "local", "readonly", "typeset"};
+    for (const std::string_view word : kWords) {
+        if (text.compare(i, word.size(), word) != 0 || i + word.size() >= text.size() ||
+            !isBlank(text[i + word.size()])) {
+            continue;
+        }
+        std::size_t end = skipBlanks(text, i + word.size());
+        while (end < text.size() && text[end] == '-') {
+            while (end < text.size() && !isBlank(text[end]))
+                ++end;
+            end = skipBlanks(text, end);
+        }
+        return end - i;
+    }
+    return 0;
+}
+
 // Shell (`a=cu`), PowerShell (`$a = 'i'`) and cmd (`set a=cu`) assignments at the start of a
 // statement, substituted into the later uses of the variable (`$a`, `${a}`, `%a%`), and the defaults
 // of expansions whose variable has no value (`${a:-cu}`); aliases substituted where they are used as
@@ -357,6 +377,14 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
                 continue;
             }
         }
+        if (statementStarts) {
+            // `export a=cu`, `declare -x a=cu`: the assignments after these words are made as well.
+            if (const std::size_t length = declarationLength(text, i); length > 0) {
+                out.append(text.substr(i, length));
+                i += length - 1;
+                continue;
+            }
+        }
         if (statementStarts && (isLetter(c) || c == '_')) {
             std::size_t end = i;
             while (end < text.size() && isNameCharacter(text[end]))
@@ -380,6 +408,22 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
     }
     cutToBoundary(out, maximumBytes);
     return out;
+}
+
+// Whether unquotedWords may change `text`: it only takes out quotes, escapes and line continuations.
+bool mayChangeWords(std::string_view text) {
+    return text.find_first_of("'\"\\^`") != npos;
+}
+
+// Whether foldedAssignments may change `text` beyond unquotedWords: variables are used through `$`
+// and `%`, aliases are defined with "alias", and the system directories it drops end in "bin/" (those
+// of Windows hold a backslash, which mayChangeWords already looks for).
+bool mayFold(std::string_view text) {
+    if (text.find_first_of("$%") != npos || text.find("alias") != npos) return true;
+    for (std::size_t slash = text.find('/', 3); slash != npos; slash = text.find('/', slash + 1)) {
+        if (lowerAscii(text.substr(slash - 3, 3)) == "bin") return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -463,9 +507,10 @@ std::vector<CommandView> derive(std::string_view command, std::string_view paste
     // Payloads first, since they hide the most, breadth first; then each text's words unquoted and
     // assignments folded.
     using Decoder = std::string (*)(std::string_view);
-    constexpr std::array<std::pair<std::string_view, Decoder>, 3> kDecoders = {{
+    constexpr std::array<std::pair<std::string_view, Decoder>, 4> kDecoders = {{
         {"base64", payload_decoding::base64},
         {"hex", payload_decoding::hex},
+        {"octal", payload_decoding::octal},
         {"character-codes", payload_decoding::characterCodes},
     }};
     std::vector<std::pair<std::string, std::string>> sources = {{std::string(command), std::string()}};
@@ -489,6 +534,9 @@ std::vector<CommandView> derive(std::string_view command, std::string_view paste
     for (const auto& [text, origin] : sources) {
         if (views.size() >= maximumViews || budget == 0) break;
         const std::string prefix = origin.empty() ? std::string() : origin + "/";
+        // A text without anything they act on comes out of both as it went in (at most cut short),
+        // which is the command or a view already made: most pastes are spared both passes.
+        if (!mayChangeWords(text) && !mayFold(text)) continue;
         add(unquotedWords(text), prefix + "unquoted");
         add(foldedAssignments(text, budget), prefix + "folded");
     }

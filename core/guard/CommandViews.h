@@ -13,7 +13,7 @@ namespace tessaril {
 struct CommandView {
     std::string text;
     // How the text was derived from the command, as steps joined by "/": "unquoted", "folded",
-    // "base64", "hex", "character-codes" (e.g. "base64/unquoted"). Stable, for JSON and scripts;
+    // "base64", "hex", "octal", "character-codes" (e.g. "base64/unquoted"). Stable, for JSON and scripts;
     // command_views::description gives the words shown to a person.
     std::string origin;
 
@@ -27,7 +27,7 @@ inline constexpr std::size_t maximumViews = 8;
 inline constexpr std::size_t maximumDecodingDepth = 2;
 
 // The views of `command` that differ from it and from each other: its payloads decoded (base64, hex,
-// character codes; payloads inside them once more), then the words of the command and of each
+// octal, character codes; payloads inside them once more), then the words of the command and of each
 // payload unquoted and its assignments folded. The command's own words are read from `pasted`, the
 // command before its line continuations were joined into blanks (the command itself when it had
 // none). At most maximumViews, together at most `maximumBytes` long, each cut on a UTF-8 character

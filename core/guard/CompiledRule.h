@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/foundation/LazyDfa.h"
 #include "core/foundation/Regex.h"
 #include "core/foundation/RulePrefilter.h"
 #include "core/guard/RuleDefinition.h"
@@ -11,7 +12,9 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tessaril {
@@ -42,6 +45,41 @@ struct CompiledRule {
     // the whole match); without a list every match stands.
     std::shared_ptr<const SiteList> exceptSites;
     std::size_t exceptGroup = 0;
+
+    // A looser form of the pattern (relaxed_pattern::fromPattern) and the lazy DFA that runs it,
+    // built on first use. One pass of the DFA rules out most texts the pattern does not match,
+    // where ICU would try every alternative, look-around and bounded repetition at every position.
+    // A copy shares the pattern but builds its own DFA, which is not thread-safe.
+    class RelaxedScreen {
+    public:
+        RelaxedScreen() = default;
+        explicit RelaxedScreen(std::string pattern) : pattern_(std::move(pattern)) {}
+        RelaxedScreen(const RelaxedScreen& other) : pattern_(other.pattern_) {}
+        RelaxedScreen& operator=(const RelaxedScreen& other) {
+            if (this != &other) {
+                pattern_ = other.pattern_;
+                dfa_.reset();
+                read_ = false;
+            }
+            return *this;
+        }
+        RelaxedScreen(RelaxedScreen&&) noexcept = default;
+        RelaxedScreen& operator=(RelaxedScreen&&) noexcept = default;
+        ~RelaxedScreen() = default;
+
+        [[nodiscard]] const std::string& pattern() const { return pattern_; }
+        // False when the pattern cannot match the text that `relaxedText` (relaxed_pattern::relaxedText)
+        // was made from; true when it may, or when the DFA cannot tell.
+        [[nodiscard]] bool mayMatch(std::string_view relaxedText);
+
+    private:
+        std::string pattern_;
+        std::unique_ptr<LazyDfa> dfa_;
+        bool read_ = false;
+    };
+    mutable RelaxedScreen relaxed{};
+    // The rules of definition.supersededBy that compiled, by their index in the guard's rules.
+    std::vector<std::size_t> supersededBy{};
 
     // Whether the expression can match `text`; `foldedText` is RulePrefilter::foldForMatching(text).
     [[nodiscard]] bool mayMatch(std::string_view text, std::string_view foldedText) const;

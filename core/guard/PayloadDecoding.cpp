@@ -148,6 +148,37 @@ std::string hexEscapesReplaced(std::string_view text) {
     return escapes >= 4 ? out : std::string();
 }
 
+bool isOctalDigit(char c) {
+    return c >= '0' && c <= '7';
+}
+
+std::string octalEscapesReplaced(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t escapes = 0;
+    for (std::size_t copied = 0, i = text.find('\\'); copied < text.size(); i = text.find('\\', i + 1)) {
+        if (i == npos) {
+            out.append(text.substr(copied));
+            break;
+        }
+        // echo -e and printf %b take a leading zero and up to three digits after it.
+        const std::size_t digits = i + 4 < text.size() && text[i + 1] == '0' && isOctalDigit(text[i + 2]) &&
+                                           isOctalDigit(text[i + 3]) && isOctalDigit(text[i + 4])
+                                       ? i + 2
+                                       : i + 1;
+        if (digits + 2 < text.size() && isOctalDigit(text[digits]) && isOctalDigit(text[digits + 1]) &&
+            isOctalDigit(text[digits + 2]) && text[digits] <= '3') {
+            out.append(text.substr(copied, i - copied));
+            out +=
+                static_cast<char>((text[digits] - '0') * 64 + (text[digits + 1] - '0') * 8 + (text[digits + 2] - '0'));
+            i = digits + 2;
+            copied = i + 1;
+            ++escapes;
+        }
+    }
+    return escapes >= 4 ? out : std::string();
+}
+
 // A character code at `i`: decimal or 0x-hex digits, of a printable ASCII character or a blank.
 std::optional<char> characterCode(std::string_view text, std::size_t& i) {
     const bool hexDigits = text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0;
@@ -205,6 +236,12 @@ std::string hex(std::string_view text) {
                 bytes += static_cast<char>(hexValue(run[i]) * 16 + hexValue(run[i + 1]));
             addPayload(payloads, bytes);
         });
+    return payloads;
+}
+
+std::string octal(std::string_view text) {
+    std::string payloads;
+    addPayload(payloads, octalEscapesReplaced(text));
     return payloads;
 }
 

@@ -21,6 +21,9 @@ inline constexpr std::size_t minimumCharacterCodes = 4;
 // The text with its `\xHH` escapes replaced when it has at least four (`$'\x63\x75rl'`, `printf`),
 // then runs of hex digits (`echo 6375726c... | xxd -r -p`).
 [[nodiscard]] std::string hex(std::string_view text);
+// The text with its octal escapes (`\NNN`, `\0NNN`) replaced when it has at least four
+// (`$'\143\165\162\154'`, `printf '\143...'`, `echo -e '\0143...'`).
+[[nodiscard]] std::string octal(std::string_view text);
 // Runs of ASCII character codes, decimal or 0x-hex, as PowerShell, Python, Perl and JavaScript spell
 // text out: `[char]105+[char]101`, `[char[]](105,101,120)`, `chr(99).chr(117)`, `fromCharCode(99,117)`.
 [[nodiscard]] std::string characterCodes(std::string_view text);

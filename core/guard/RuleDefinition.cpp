@@ -44,6 +44,7 @@ nlohmann::ordered_json RuleDefinition::toJson() const {
         json["exceptSites"]["list"] = exceptSites->list;
         if (!exceptSites->group.empty()) json["exceptSites"]["group"] = exceptSites->group;
     }
+    if (!supersededBy.empty()) json["supersededBy"] = supersededBy;
     return json;
 }
 
@@ -63,6 +64,13 @@ std::optional<RuleDefinition> RuleDefinition::fromJson(const nlohmann::json& jso
         auto exception = siteException(*except);
         if (!exception) return std::nullopt;
         rule.exceptSites = std::move(*exception);
+    }
+    if (const nlohmann::json* superseding = json_fields::field(json, "supersededBy")) {
+        if (!superseding->is_array()) return std::nullopt;
+        for (const auto& id : *superseding) {
+            if (!id.is_string()) return std::nullopt;
+            rule.supersededBy.push_back(id.get<std::string>());
+        }
     }
     return rule;
 }

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -28,15 +29,19 @@ struct RuleDefinition {
         bool operator==(const SiteException&) const = default;
     };
     std::optional<SiteException> exceptSites{};
+    // "supersededBy": identifiers of rules that tell of the same problem more precisely; when one of
+    // them reports a finding, this rule's finding is left out, so that one problem gives one finding.
+    std::vector<std::string> supersededBy{};
 
     bool operator==(const RuleDefinition&) const = default;
 
     // The keys "id", "platform", "severity", "pattern", "summary", "explanation", in that order, then
-    // "exceptSites" when there is one.
+    // "exceptSites" and "supersededBy" when there are.
     [[nodiscard]] nlohmann::ordered_json toJson() const;
     // Every key is required as a string and the severity must be one of the three raw values;
     // "exceptSites" is optional, an object with a non-empty string "list" and, optionally, a "group"
-    // that is a group name (a letter, then letters and digits).
+    // that is a group name (a letter, then letters and digits); "supersededBy" is optional, an array
+    // of strings.
     [[nodiscard]] static std::optional<RuleDefinition> fromJson(const nlohmann::json& json);
 };
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/guard/RelaxedPattern.h"
 #include "core/guard/RuleBundle.h"
 #include "tests/guard/GuardTestSupport.h"
 #include "tests/support/CaseTable.h"
@@ -68,6 +69,47 @@ TEST(CommandGuard, ARuleMatchingSeveralViewsGivesOneFinding) {
     const auto viewOnly = guard.analyze(R"(c"u"rl x; c'u'rl y)");
     ASSERT_EQ(ids(viewOnly), (Strings{"glued", "curl"}));
     EXPECT_EQ(viewOnly->findings[1].view, "unquoted");
+}
+
+// A rule's looser form must find something wherever its pattern matches, white space read as a space
+// included, and still rule out texts that lack what the pattern needs; a text with other control
+// bytes is left to ICU.
+TEST(CommandGuard, LooserFormsRuleOutOnlyTextsThePatternCannotMatch) {
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {"a[^ b]++b", "a\n\tb", true},
+        {"a\\sb\\n", "a\tb\n", true},
+        {"\\b(a)\\1(?=c)", "aac", true},
+        {"(?i)x\\p{L}[\\p{L}]{2,3}y$", "XaBcY", true},
+        {"(?>ab|a)c[^\\n;&|]{0,2}?", "ac;", true},
+        {"\\bcurl\\b[^\\n]{0,40}?http://\\d", "curl -s https://x/1", false},
+        {"(?i)\\bwget\\b", "curl\nwge t", false},
+        {"rm\\s+-rf\\s+/(?!tmp)", "rm  -f /", false},
+    };
+    for (const auto& [pattern, text, mayMatch] : cases) {
+        const auto relaxed = relaxed_pattern::fromPattern(pattern);
+        const auto relaxedText = relaxed_pattern::relaxedText(text);
+        ASSERT_TRUE(relaxed && relaxedText) << pattern;
+        EXPECT_EQ(Regex::compile(pattern)->firstMatch(text).has_value(), mayMatch) << pattern;
+        CompiledRule::RelaxedScreen screen(*relaxed);
+        EXPECT_EQ(screen.mayMatch(*relaxedText), mayMatch) << pattern << " as " << *relaxed;
+    }
+    EXPECT_FALSE(relaxed_pattern::relaxedText("a\vb").has_value());
+    EXPECT_FALSE(relaxed_pattern::relaxedText("caf\xC3\xA9").has_value());
+    EXPECT_FALSE(relaxed_pattern::fromPattern("a(?s:.)b").has_value());
+}
+
+// One problem, one finding: a rule gives way to one it is superseded by, when that one reports too.
+TEST(CommandGuard, ASupersededRuleGivesWayToThePreciseOne) {
+    auto broad = rule("broad", Severity::warning, "curl \\S+");
+    broad.supersededBy = {"precise", "not-in-file"};
+    const auto guard =
+        guardWith({broad, rule("precise", Severity::danger, "curl http://\\d"), rule("other", Severity::info, "x")});
+    EXPECT_EQ(ids(guard.analyze("curl http://1.2.3.4/x")), Strings{"precise"});
+    EXPECT_EQ(ids(guard.analyze("curl https://example.com/x")), Strings{"broad"});
+    EXPECT_EQ(ids(guard.analyze("curl http://1.2.3.4/x x", Severity::info)), (Strings{"precise", "other"}));
+    const auto decoded = RuleBundle::decode(rulesFile("1", {broad}));
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->rules.at(0).supersededBy, (Strings{"precise", "not-in-file"}));
 }
 
 // Findings at or above the threshold, the most severe first, then by identifier.

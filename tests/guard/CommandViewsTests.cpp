@@ -22,6 +22,7 @@ TEST(CommandViews, EachViewAndDecoderAnswersItsTable) {
         {"folded", [](std::string_view text) { return foldedAssignments(text, 4096); }},
         {"base64", payload_decoding::base64},
         {"hex", payload_decoding::hex},
+        {"octal", payload_decoding::octal},
         {"characterCodes", payload_decoding::characterCodes}};
     const auto cases = testing::readCases("guard/command-views.json");
     ASSERT_GT(cases.size(), 50U);

@@ -3,6 +3,7 @@
 
 #include "core/foundation/RulePrefilter.h"
 #include "core/guard/CommandGuard.h"
+#include "core/guard/RelaxedPattern.h"
 #include "core/guard/RuleBundle.h"
 #include "core/guard/RuleScreen.h"
 #include "tests/guard/GuardTestSupport.h"
@@ -60,6 +61,16 @@ TEST(ShippedRules, FileDecodesAndEveryRuleIsComplete) {
     for (const auto& rule : bundle->rules) {
         EXPECT_TRUE(ids.insert(rule.id).second) << "duplicate id " << rule.id;
         EXPECT_FALSE(rule.platform.empty() || rule.summary.empty() || rule.explanation.size() < 40) << rule.id;
+    }
+    // A rule only gives way to an existing rule at least as severe that does not give way to it.
+    for (const auto& rule : bundle->rules) {
+        for (const auto& id : rule.supersededBy) {
+            const auto other = std::find_if(bundle->rules.begin(), bundle->rules.end(),
+                                            [&](const RuleDefinition& r) { return r.id == id; });
+            ASSERT_NE(other, bundle->rules.end()) << rule.id << " gives way to unknown " << id;
+            EXPECT_GE(other->severity, rule.severity) << rule.id << " gives way to " << id;
+            EXPECT_EQ(std::count(other->supersededBy.begin(), other->supersededBy.end(), rule.id), 0) << id;
+        }
     }
     // Every pattern compiles.
     const auto guard = shippedGuard();
@@ -132,8 +143,9 @@ std::string asciiUpper(std::string text) {
 
 // The prefilters may only skip texts the expression cannot match: checked on every sample of both files,
 // also upper-cased, since the case-insensitive rules compare folded text. The guard asks all rules at
-// once through a RuleScreen, which must answer as each rule's own filters do, and searches a rule
-// alternative by alternative, which must find the match of its whole pattern.
+// once through a RuleScreen, which must answer as each rule's own filters do, then runs the DFA of
+// each candidate's looser form, which must find something wherever the pattern matches, and searches
+// a rule alternative by alternative, which must find the match of its whole pattern.
 TEST(ShippedRules, PrefiltersNeverHideAMatch) {
     auto samples = samplesIn("evaluation.jsonl");
     for (auto& pinned : samplesIn("verdicts.jsonl"))
@@ -141,9 +153,11 @@ TEST(ShippedRules, PrefiltersNeverHideAMatch) {
     const auto guard = shippedGuard();
     const RuleScreen screen(guard.rules());
     std::size_t skipped = 0;
+    std::size_t relaxedSkipped = 0;
     for (const auto& sample : samples) {
         for (const std::string& text : {sample.text, asciiUpper(sample.text)}) {
             const RuleScreen::Candidates candidates = screen.candidates(text);
+            const auto relaxedText = relaxed_pattern::relaxedText(text);
             for (std::size_t index = 0; index < guard.rules().size(); ++index) {
                 const auto& rule = guard.rules()[index];
                 const bool passes = rule.mayMatch(text, RulePrefilter::foldForMatching(text));
@@ -153,6 +167,10 @@ TEST(ShippedRules, PrefiltersNeverHideAMatch) {
                     ++skipped;
                     EXPECT_FALSE(whole.has_value()) << rule.definition.id << ": " << text;
                     continue;
+                }
+                if (relaxedText && !rule.relaxed.mayMatch(*relaxedText)) {
+                    ++relaxedSkipped;
+                    EXPECT_FALSE(whole.has_value()) << rule.definition.id << " (looser form): " << text;
                 }
                 bool hitLimit = false;
                 const auto split = rule.firstMatch(SearchText(text), candidates.alternatives(index), hitLimit);
@@ -164,6 +182,8 @@ TEST(ShippedRules, PrefiltersNeverHideAMatch) {
     }
     // The filters must also earn their keep: most rule and text pairs never reach ICU.
     EXPECT_GT(skipped, guard.rules().size() * samples.size());
+    // And the looser forms most of the candidates that are left.
+    EXPECT_GT(relaxedSkipped, samples.size() * 2);
 }
 
 }  // namespace
