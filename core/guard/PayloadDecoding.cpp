@@ -126,7 +126,16 @@ void forEachRun(std::string_view text, std::size_t minimum, IsMember isMember, D
     }
 }
 
-std::string hexEscapesReplaced(std::string_view text) {
+// One decoded byte and the index of the escape's last character.
+struct Escape {
+    char byte;
+    std::size_t last;
+};
+
+// `text` with each backslash escape that `read` decodes replaced by its byte; empty when there are
+// fewer than four, too few to be a payload.
+template <typename Read>
+std::string escapesReplaced(std::string_view text, Read read) {
     std::string out;
     out.reserve(text.size());
     std::size_t escapes = 0;
@@ -136,16 +145,24 @@ std::string hexEscapesReplaced(std::string_view text) {
             out.append(text.substr(copied));
             break;
         }
-        if (i + 3 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && hexValue(text[i + 2]) >= 0 &&
-            hexValue(text[i + 3]) >= 0) {
+        if (const std::optional<Escape> escape = read(text, i)) {
             out.append(text.substr(copied, i - copied));
-            out += static_cast<char>(hexValue(text[i + 2]) * 16 + hexValue(text[i + 3]));
-            i += 3;
+            out += escape->byte;
+            i = escape->last;
             copied = i + 1;
             ++escapes;
         }
     }
     return escapes >= 4 ? out : std::string();
+}
+
+std::string hexEscapesReplaced(std::string_view text) {
+    return escapesReplaced(text, [](std::string_view t, std::size_t i) -> std::optional<Escape> {
+        if (i + 3 < t.size() && (t[i + 1] == 'x' || t[i + 1] == 'X') && hexValue(t[i + 2]) >= 0 &&
+            hexValue(t[i + 3]) >= 0)
+            return Escape{static_cast<char>(hexValue(t[i + 2]) * 16 + hexValue(t[i + 3])), i + 3};
+        return std::nullopt;
+    });
 }
 
 bool isOctalDigit(char c) {
@@ -153,30 +170,18 @@ bool isOctalDigit(char c) {
 }
 
 std::string octalEscapesReplaced(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t escapes = 0;
-    for (std::size_t copied = 0, i = text.find('\\'); copied < text.size(); i = text.find('\\', i + 1)) {
-        if (i == npos) {
-            out.append(text.substr(copied));
-            break;
-        }
+    return escapesReplaced(text, [](std::string_view t, std::size_t i) -> std::optional<Escape> {
         // echo -e and printf %b take a leading zero and up to three digits after it.
-        const std::size_t digits = i + 4 < text.size() && text[i + 1] == '0' && isOctalDigit(text[i + 2]) &&
-                                           isOctalDigit(text[i + 3]) && isOctalDigit(text[i + 4])
+        const std::size_t digits = i + 4 < t.size() && t[i + 1] == '0' && isOctalDigit(t[i + 2]) &&
+                                           isOctalDigit(t[i + 3]) && isOctalDigit(t[i + 4])
                                        ? i + 2
                                        : i + 1;
-        if (digits + 2 < text.size() && isOctalDigit(text[digits]) && isOctalDigit(text[digits + 1]) &&
-            isOctalDigit(text[digits + 2]) && text[digits] <= '3') {
-            out.append(text.substr(copied, i - copied));
-            out +=
-                static_cast<char>((text[digits] - '0') * 64 + (text[digits + 1] - '0') * 8 + (text[digits + 2] - '0'));
-            i = digits + 2;
-            copied = i + 1;
-            ++escapes;
-        }
-    }
-    return escapes >= 4 ? out : std::string();
+        if (digits + 2 < t.size() && isOctalDigit(t[digits]) && isOctalDigit(t[digits + 1]) &&
+            isOctalDigit(t[digits + 2]) && t[digits] <= '3')
+            return Escape{static_cast<char>((t[digits] - '0') * 64 + (t[digits + 1] - '0') * 8 + (t[digits + 2] - '0')),
+                          digits + 2};
+        return std::nullopt;
+    });
 }
 
 // A character code at `i`: decimal or 0x-hex digits, of a printable ASCII character or a blank.
