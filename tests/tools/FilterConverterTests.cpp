@@ -88,7 +88,7 @@ TEST_F(FilterConversionTest, ConvertedRulesCleanAsTheListMeansWithItsExceptions)
         {"general", "! GLAMI click id\n$removeparam=gci\n$removeparam=kmtag\n! Mailchimp\n$removeparam=mc_x\n"},
         {"specific",
          "||shop.example^$removeparam=ref_src\n$removeparam=sid,domain=forum.example\n"
-         "||shop.example^$removeparam\n"},
+         "||shop.example^$removeparam\n$removeparam=bad\xff\n"},
     };
     const std::string allowlist =
         "! breaks sign-in\n@@||login.example^$removeparam=gci\n"
@@ -98,6 +98,8 @@ TEST_F(FilterConversionTest, ConvertedRulesCleanAsTheListMeansWithItsExceptions)
     const auto& report = conversion->report;
     EXPECT_EQ(report.rulesTaken, 5U);
     EXPECT_EQ(report.skipped.at(SkipReason::wholeQuery), 1U);
+    // Bytes that are not text would make the written file unwritable.
+    EXPECT_EQ(report.skipped.at(SkipReason::notText), 1U);
     EXPECT_EQ(report.exceptionsApplied, 2U);
     EXPECT_EQ(report.exceptionsUnmatched, 1U);
 

@@ -218,6 +218,8 @@ std::string_view describe(SkipReason reason) {
             return "use another modifier";
         case SkipReason::notParameterRule:
             return "are not parameter rules";
+        case SkipReason::notText:
+            return "are not UTF-8 text";
     }
     return "";
 }
@@ -237,6 +239,7 @@ std::string hostUrlPattern(std::string_view host, std::string_view pathPattern) 
 
 std::variant<std::vector<FilterRule>, SkipReason> parseFilterLine(std::string_view line) {
     line = text::trim(line);
+    if (!text::isValidUtf8(line)) return SkipReason::notText;
     if (line.find("##") != std::string_view::npos || line.find("#$#") != std::string_view::npos ||
         line.find("#@#") != std::string_view::npos || line.find("#%#") != std::string_view::npos) {
         return SkipReason::notParameterRule;
@@ -272,7 +275,8 @@ std::variant<std::vector<FilterRule>, SkipReason> parseFilterLine(std::string_vi
         }
     }
     if (removeParam == nullptr) return SkipReason::notParameterRule;
-    if (!removeParam->value) {
+    // An empty value names no parameter: read as the bare modifier, like the list's own tools do.
+    if (!removeParam->value || removeParam->value->empty()) {
         if (!rule.exception) return SkipReason::wholeQuery;
         rule.label = "every parameter";
     } else if (removeParam->value->starts_with('~')) {

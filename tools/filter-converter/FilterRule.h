@@ -20,6 +20,7 @@ enum class SkipReason {
     unanchoredPattern,  // a URL pattern that does not start at a host
     otherModifier,      // a modifier with no equivalent (third-party, redirects, headers, ...)
     notParameterRule,   // a cosmetic or blocking rule: nothing about parameters
+    notText,            // bytes that are not UTF-8 text, which no rule file may hold
 };
 
 [[nodiscard]] std::string_view describe(SkipReason reason);
