@@ -12,7 +12,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/updates/StaticUpdateSession.h"
 #include "platform/http/CurlHttpsClient.h"
 #include "tests/cli/ToolTest.h"
 #include "tests/support/LoopbackTlsServer.h"
@@ -60,16 +59,14 @@ protected:
     const fs::path origin_ = root_ / "origin";
     const fs::path manifest_ = origin_ / "tessaril/rules/manifest.json";
     const testing::SigningKeyPair key_;
-    testing::LoopbackTlsServer server_{
-        {std::string(StaticUpdateSession::originHost), "elsewhere.example"},
-        [this](const httplib::Request& request, httplib::Response& response) {
-            const fs::path file = origin_ / request.path.substr(1);
-            if (request.path.find("..") != std::string::npos || !fs::is_regular_file(file)) {
-                response.status = 404;
-                return;
-            }
-            response.set_content(testing::readFile(file), "application/json");
-        }};
+    testing::LoopbackTlsServer server_{[this](const httplib::Request& request, httplib::Response& response) {
+        const fs::path file = origin_ / request.path.substr(1);
+        if (request.path.find("..") != std::string::npos || !fs::is_regular_file(file)) {
+            response.status = 404;
+            return;
+        }
+        response.set_content(testing::readFile(file), "application/json");
+    }};
     CurlHttpsClient client_{server_.network()};
 };
 
@@ -124,7 +121,7 @@ TEST_F(RuleUpdatesOverHttpsTest, AnUpdateWithoutTheRightSignatureFetchesNoRuleFi
     changed[changed.find("2099.1.1")] = '3';
     const std::pair<std::string, std::function<void()>> spoilers[] = {
         {"missing", [&] { fs::remove(signatureFile); }},
-        {"by another key", [&] { testing::writeFile(signatureFile, testing::SigningKeyPair().sign(manifest)); }},
+        {"by another key", [&] { testing::writeFile(signatureFile, testing::SigningKeyPair("other").sign(manifest)); }},
         {"for the manifest before a change", [&] { testing::writeFile(manifest_, changed); }},
     };
     for (const auto& [name, spoil] : spoilers) {
