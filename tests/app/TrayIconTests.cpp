@@ -9,26 +9,11 @@
 #include <QImage>
 #include <QPixmap>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace tessaril {
 namespace {
-
-class TrayIconTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "tests_tray";
-        static char* argv[] = {name, nullptr};
-        application_ = std::make_unique<QApplication>(argc, argv);
-    }
-    static void TearDownTestSuite() { application_.reset(); }
-
-    static inline std::unique_ptr<QApplication> application_;
-};
 
 // One line per action: "--" for a separator, then "[x] " or "[ ] " for a checkable one, "(off) " for
 // one that cannot be chosen, and the text as shown.
@@ -46,7 +31,7 @@ std::vector<std::string> lines(const QMenu& menu) {
     return result;
 }
 
-TEST_F(TrayIconTest, OpeningTheMenuBuildsItFromTheStateAndTheIconFollowsIt) {
+TEST(TrayIconTest, OpeningTheMenuBuildsItFromTheStateAndTheIconFollowsIt) {
     testing::AppHarness app;
     AppState& state = app.start();
     TrayIcon tray(state);
@@ -83,3 +68,10 @@ TEST_F(TrayIconTest, OpeningTheMenuBuildsItFromTheStateAndTheIconFollowsIt) {
 
 }  // namespace
 }  // namespace tessaril
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

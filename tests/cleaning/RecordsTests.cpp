@@ -11,10 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -32,79 +33,34 @@ std::optional<std::string> reread(const nlohmann::json& json) {
         return record->toJson().dump();
 }
 
-const std::string kOperation =
-    R"({"kind":"privacy_redirect","inputURL":"https://x.com/a","outputURL":"https://xcancel.com/a",)"
-    R"("removedParameters":[],"networkUsed":false,"note":"User-enabled privacy frontend rewrite"})";
-const std::string kResult =
-    R"({"originalURL":"https://x.com/a?s=1","cleanedURL":"https://xcancel.com/a","paramsRemoved":1,)"
-    R"("removedQueryParameters":["s"],"matchedRuleIDs":["Social Media:s"],)"
-    R"("matchedCategories":["Analytics","Redirect Unwrapping"],"cleanedOriginalURL":"https://x.com/a",)"
-    R"("privacyRedirect":{"service":"xTwitter","originalHost":"x.com","frontendHost":"xcancel.com"},)"
-    R"("operations":[{"kind":"network_resolution","inputURL":"a","outputURL":"https://x.com/a?s=1",)"
-    R"("removedParameters":[],"networkUsed":true,"contactedHost":"share.example"},)" +
-    kOperation + "]}";
-const std::string kRule =
-    R"({"id":"Advertising:gclid","pattern":"gclid","displayName":"gclid","category":"Advertising",)"
-    R"("source":"Built-in","isEnabled":false,"matchCount":7})";
-
 // Each record as it is written (a misspelt or moved field shows), read back to the same text, and
-// refused whole without a required field or with a wrong value: one for each check the reader makes
-// of its own (a wrong type read through the shared field readers once).
+// refused whole without a required field or with a wrong value.
 TEST(Records, JsonRoundTripsAndStrictReading) {
-    using Wrong = std::vector<std::pair<std::string, nlohmann::json>>;
-    struct Case {
-        std::optional<std::string> (*reread)(const nlohmann::json&);
-        std::string text;
-        std::vector<std::string> required;
-        Wrong wrong;
-    };
-    const Case cases[] = {
-        {reread<RuleEntry>,
-         kRule,
-         {"id", "pattern", "displayName", "category", "source", "isEnabled", "matchCount"},
-         {{"isEnabled", 1}, {"source", "Imported"}, {"category", "advertising"}}},
-        {reread<RuleCategory>,
-         R"({"id":"Advertising","type":"Advertising","isEnabled":false,"matchCount":4,"rules":[)" + kRule + "]}",
-         {"type", "isEnabled", "matchCount", "rules"},
-         {{"rules", nlohmann::json::array({1})}}},
-        {reread<CleanOperation>,
-         kOperation,
-         {"kind", "inputURL", "outputURL", "removedParameters", "networkUsed"},
-         {{"kind", "privacyRedirect"}}},
-        {reread<CleanResult>,
-         kResult,
-         {"originalURL", "cleanedURL", "paramsRemoved"},
-         {{"paramsRemoved", 1.5},
-          {"matchedCategories", nlohmann::json::array({"Tracking"})},
-          {"removedQueryParameters", nlohmann::json::array({1})},
-          {"cleanedOriginalURL", 3},
-          {"privacyRedirect", nlohmann::json::object({{"service", "mastodon"}})},
-          {"operations", nlohmann::json::array({nlohmann::json::object()})}}},
-        {reread<CleanOutcome>,
-         R"({"outcome":"cleaned","result":)" + kResult + "}",
-         {"result"},
-         {{"outcome", "Cleaned"}}},
-        {reread<CleanOutcome>, R"({"outcome":"skippedDisabled","host":"example.org"})", {"host"}, {}},
-        {reread<CleanOutcome>, R"({"outcome":"invalid"})", {"outcome"}, {}},
-        {reread<TrackingImpactReport>,
-         R"({"totalSignals":3,"categories":["Ad and social attribution","Behavioral correlation"],)"
-         R"("impactLevel":"Very High","confidence":"Medium","summary":"s","explanation":"e"})",
-         {"totalSignals", "categories", "impactLevel", "confidence", "summary", "explanation"},
-         {{"confidence", "Certain"}, {"categories", nlohmann::json::array({"Tracking"})}}},
-    };
-    for (const auto& [read, text, required, wrong] : cases) {
+    using Reread = std::optional<std::string> (*)(const nlohmann::json&);
+    const std::map<std::string, Reread> readers = {
+        {"RuleEntry", reread<RuleEntry>},           {"RuleCategory", reread<RuleCategory>},
+        {"CleanOperation", reread<CleanOperation>}, {"CleanResult", reread<CleanResult>},
+        {"CleanOutcome", reread<CleanOutcome>},     {"TrackingImpactReport", reread<TrackingImpactReport>}};
+    // Read keeping each record's order of fields.
+    const auto cases = nlohmann::ordered_json::parse(
+        testing::readFile(std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/cleaning/records.json"), nullptr,
+        false, true);
+    ASSERT_FALSE(cases.is_discarded() || cases.empty());
+    for (const auto& row : cases) {
+        const Reread read = readers.at(row[0]);
+        const std::string text = row[1].dump();
         SCOPED_TRACE(text.substr(0, 60));
         const auto json = nlohmann::json::parse(text);
         EXPECT_EQ(read(json), text);
-        for (const auto& key : required) {
+        for (const auto& key : row[2]) {
             auto missing = json;
-            missing.erase(key);
+            missing.erase(key.get<std::string>());
             EXPECT_EQ(read(missing), std::nullopt) << "without " << key;
         }
-        for (const auto& [key, value] : wrong) {
+        for (const auto& wrong : row[3]) {
             auto changed = json;
-            changed[key] = value;
-            EXPECT_EQ(read(changed), std::nullopt) << key << " " << value;
+            changed[wrong[0].get<std::string>()] = nlohmann::json::parse(wrong[1].dump());
+            EXPECT_EQ(read(changed), std::nullopt) << wrong;
         }
     }
     // Optional lists may be null or absent; a category's id is its type's, whatever the file says.
@@ -112,9 +68,9 @@ TEST(Records, JsonRoundTripsAndStrictReading) {
         R"({"originalURL":"a","cleanedURL":"b","paramsRemoved":0,"privacyRedirect":null,"operations":null})"));
     ASSERT_TRUE(minimal.has_value());
     EXPECT_TRUE(minimal->operations.empty() && !minimal->privacyRedirect.has_value());
-    const auto category = RuleCategory::fromJson(
-        nlohmann::json::parse(R"({"id":"Custom","type":"Advertising","isEnabled":true,"matchCount":4,"rules":[)" +
-                              kRule + "," + kRule + "]}"));
+    const std::string rule = cases[0][1].dump();
+    const auto category = RuleCategory::fromJson(nlohmann::json::parse(
+        R"({"id":"Custom","type":"Advertising","isEnabled":true,"matchCount":4,"rules":[)" + rule + "," + rule + "]}"));
     ASSERT_TRUE(category.has_value());
     EXPECT_EQ((*category)->id(), "Advertising");
     EXPECT_EQ((*category)->totalMatchCount(), 14);

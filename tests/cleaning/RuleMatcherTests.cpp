@@ -6,6 +6,7 @@
 #include "core/foundation/Regex.h"
 #include "core/foundation/Text.h"
 #include "tests/cleaning/RulesTestSupport.h"
+#include "tests/support/CaseTable.h"
 
 #include <gtest/gtest.h>
 
@@ -47,22 +48,10 @@ TEST_F(RuleMatcherTest, ProvidersExceptionsAndParameterRules) {
     EXPECT_EQ(providerNames(matched(engine, "not even a url")), (Strings{"everywhere"}));
     EXPECT_EQ(providerNames(matched(engine, "HTTPS://OUT.EXAMPLE/x")), (Strings{"wrapper", "everywhere"}));
 
-    const std::string item = "https://acme.example/item";
-    // "^" + rule + "$": with a top-level alternation only the first alternative is tied to the start
-    // and the last to the end, as the rule files expect.
-    const std::vector<std::pair<std::string, std::string>> rules = {{"REF", "E-commerce:ref"},
-                                                                    {"ref2", ""},
-                                                                    {"xref", ""},
-                                                                    {"pd_abc", "E-commerce:pd_[a-z]+"},
-                                                                    {"tracking_id", "E-commerce:tracking|sid"},
-                                                                    {"xsid", "E-commerce:tracking|sid"},
-                                                                    {"xtracking", ""},
-                                                                    {"sidx", ""},
-                                                                    {"Tag", "Referral Marketing:tag"},
-                                                                    {"trk", "Analytics:trk"},
-                                                                    {"gclid", "Advertising:gclid"}};
-    for (const auto& [name, id] : rules)
-        EXPECT_EQ(strippedBy(engine, item, name), id) << name;
+    const auto rules = testing::readCases("cleaning/parameter-rules.json");
+    ASSERT_FALSE(rules.empty());
+    for (const auto& row : rules)
+        EXPECT_EQ(strippedBy(engine, "https://acme.example/item", row[0].get<std::string>()), row[1]) << row;
     // An excepted link keeps the provider but none of its rules apply.
     EXPECT_EQ(strippedBy(engine, "https://acme.example/checkout?x", "ref"), "");
     EXPECT_EQ(strippedBy(engine, "https://acme.example/checkout?x", "trk"), "Analytics:trk");
@@ -99,20 +88,12 @@ TEST_F(RuleMatcherTest, SwitchesAreReadLiveAndChangedRulesAreSeen) {
 }
 
 TEST_F(RuleMatcherTest, RedirectTargetsAndPathRules) {
-    // The group-less pattern is skipped even though it matches; the target is percent-decoded.
-    EXPECT_EQ(target("https://out.example/r?u=HTTPS%3A%2F%2Fsite.example%2Fa%3Fb%3D1&x=2"),
-              "HTTPS://site.example/a?b=1");
-    EXPECT_EQ(target("https://out.example/plain/https://site.example"), std::nullopt);
-    EXPECT_EQ(target("https://out.example/r?u=javascript%3Aalert(1)"), std::nullopt);
-    // A malformed escape keeps the raw text.
-    EXPECT_EQ(target("https://out.example/go/https://site.example/%zz"), "https://site.example/%zz");
-    EXPECT_EQ(target("https://out.example/r?u="), std::nullopt);
-    // White space at the end goes; a control character or white space inside means no link.
-    const std::string site = "https://out.example/r?u=https%3A%2F%2Fsite.example%2F";
-    EXPECT_EQ(target(site + "a%0D%0A"), "https://site.example/a");
-    for (const char* inside :
-         {"%0A", "%0D", "%00", "%1B", "%09", "%20", "%7F", "%C2%9B", "%C2%85", "%C2%A0", "%E2%80%A8"})
-        EXPECT_EQ(target(site + inside + "a"), std::nullopt) << inside;
+    const auto targets = testing::readCases("cleaning/redirect-targets.json");
+    ASSERT_FALSE(targets.empty());
+    for (const auto& row : targets)
+        EXPECT_EQ(target(row[0].get<std::string>()),
+                  row[1].is_null() ? std::nullopt : std::optional(row[1].get<std::string>()))
+            << row[0];
     // Only the category switch counts for redirections.
     category(engine, RuleCategoryType::redirectUnwrapping).rules()[1]->setEnabled(false);
     EXPECT_TRUE(target("https://out.example/go/https://site.example").has_value());
@@ -208,19 +189,12 @@ TEST_F(RuleMatcherTest, KeptNameAnswersStayRight) {
 // (That every answer the direct reading gives is ICU's, and that on printable ASCII it always gives
 // one, fuzz/SiteTailPatternFuzzer.cpp checks from its seeds on.)
 TEST(SiteTailPatternTest, LeavesOtherPatternsToTheirExpression) {
-    for (const std::string_view pattern : {
-             R"(^https?:\/\/(?:[a-z0-9-]+\.)*?google(?:\.[a-z]{2,}){1,})",
-             R"(^https?:\/\/(?:[a-z0-9-]+\.)*?amazon\.(?:com?\.)?[a-z]{2,3})",
-             R"(^https?:\/\/(?:[a-z0-9-]+\.)*?a(?:b(?:c|d)))",
-             R"(^https?:\/\/(?:[a-z0-9-]+\.)*?ab+)",
-             R"(^https?:\/\/(?:[a-z0-9-]+\.)*?a\d)",
-             R"(^https?:\/\/(?:[a-z0-9-]+\.)*?a$)",
-             R"(^https?:\/\/(?:[a-z0-9-]+\.)*?(?=a))",
-             R"(^https?:\/\/(?:www\.)?x\.com)",
-             R"(^https?:\/\/(?:[a-z0-9-]+\.)*?(a|b)(a|b)(a|b)(a|b)(a|b)(a|b)(a|b)(a|b)(a|b))",
-         }) {
-        EXPECT_FALSE(SiteTailPattern::read(pattern)) << pattern;
-    }
+    const std::string subdomains = R"(^https?:\/\/(?:[a-z0-9-]+\.)*?)";
+    for (const std::string tail :
+         {R"(google(?:\.[a-z]{2,}){1,})", R"(amazon\.(?:com?\.)?[a-z]{2,3})", R"(a(?:b(?:c|d)))", R"(ab+)", R"(a\d)",
+          R"(a$)", R"((?=a))", R"((a|b)(a|b)(a|b)(a|b)(a|b)(a|b)(a|b)(a|b)(a|b))"})
+        EXPECT_FALSE(SiteTailPattern::read(subdomains + tail)) << tail;
+    EXPECT_FALSE(SiteTailPattern::read(R"(^https?:\/\/(?:www\.)?x\.com)"));
 }
 
 }  // namespace

@@ -43,35 +43,12 @@ TEST(WrapperDecoding, NestedWrappersCleanThroughTheShippedRules) {
     ASSERT_TRUE(engine.loadRuleBundle(testing::readFile(bundle + "data.min.json"),
                                       testing::readFile(bundle + "tessaril-supplementary.json")));
     URLCleaner cleaner(engine);
-    const std::pair<std::string, std::string> cases[] = {
-        // A gateway's v3 link around a search click around a tracked link.
-        {"https://urldefense.com/v3/__https://www.bing.com/ck/"
-         "a?!&&p=4f2a9c&u=a1aHR0cHM6Ly9zaG9wLmV4YW1wbGUuY29tL2l0ZW0_"
-         "aWQ9NyZ1dG1fc291cmNlPW5ld3M&ntb=1__;!!G2kpM7uM-TzIFchu!Zx9$",
-         "https://shop.example.com/item?id=7"},
-        // A base64 safe link around a v2 link around a search redirect around a tracked link.
-        {"https://eu-central-1.protection.sophos.com/?d=proofpoint.com&u=aHR0cHM6Ly91cmxkZWZlbnNlLnByb29mcG9pbnQuY29t"
-         "L3YyL3VybD91PWh0dHBzLTNBX193d3cuZ29vZ2xlLmNvbV91cmwtM0ZxLTNEaHR0cHMtMjUzQS0yNTJGLTI1MkZuZXdzLmV4YW1wbGUub3Jn"
-         "LTI1MkZzdG9yeS0yNTNGaWQtMjUzRDMtMjUyNmZiY2xpZC0yNTNESXdBUjAtMjZzYS0zREQmZD1Ed01GYVEmYz1ldUdaJnI9bzVGcSZtPUsz"
-         "eCZzPVFkNCZlPQ%3D%3D&p=m&i=NWY0&t=cDd4&h=8a1f&s=",
-         "https://news.example.org/story?id=3"},
-        // A safe link around a mail service's click record around a tracked link.
-        {"https://nam12.safelinks.protection.outlook.com/?url=https%3A%2F%2Fe.customeriomail.com%2Fe%2Fc%"
-         "2FeyJlbWFpbF9pZCI6ImRnVHEiLCJocmVmIjoiaHR0cHM6Ly9zaG9wLmV4YW1wbGUuY29tL2l0ZW0_"
-         "aWQ9NyZ1dG1fc291cmNlPW5ld3MiLCJsaW5rX2lkIjo0Mn0%2F8158c82d&data=05%7C02&reserved=0",
-         "https://shop.example.com/item?id=7"},
-        // A gateway's v3 link keeps the escapes of the wrapper inside it, whose target is encoded.
-        {"https://urldefense.com/v3/__https://l.facebook.com/l.php?u=https%3A%2F%2Fshop.example.com%2Fitem%3Fid%"
-         "3D7%26fbclid%3DIwAR0&h=AT0x__;!!G2kpM7uM!Zx9$",
-         "https://shop.example.com/item?id=7"},
-        // A cached page whose scheme the cache left out is an http one.
-        {"https://www-example-org.cdn.ampproject.org/c/www.example.org/a?utm_source=x", "http://www.example.org/a"},
-        {"https://www.bing.com/ck/a?!&&p=4f2a9c&u=a1amF2YXNjcmlwdDphbGVydCgxKQ&ntb=1",
-         "https://www.bing.com/ck/a?!&&p=4f2a9c&u=a1amF2YXNjcmlwdDphbGVydCgxKQ&ntb=1"},
-    };
-    for (const auto& [input, expected] : cases) {
+    const auto cases = testing::readCases("cleaning/nested-wrappers.json");
+    ASSERT_FALSE(cases.empty());
+    for (const auto& row : cases) {
+        const std::string input = row[0];
         const CleanOutcome outcome = cleaner.cleanWithOutcome(input);
-        EXPECT_EQ(outcome.result() != nullptr ? outcome.result()->cleanedURL : input, expected) << input;
+        EXPECT_EQ(outcome.result() != nullptr ? outcome.result()->cleanedURL : input, row[1]) << input;
     }
 }
 

@@ -54,27 +54,13 @@ TEST_F(ToolProcessTest, ClosedOutputEndsTheRunQuietly) {
 TEST_F(ToolProcessTest, UnwritableOutputFailsEveryCommand) {
     storeUserLists();
     const auto exported = writeFile("export.json", invoke({"rules", "export"}).out);
-    // One command a line, as typed in a shell, one for each part of the tool that prints; each reads
-    // a link on its standard input.
-    const std::string commands = R"('https://example.com/?id=2&utm_source=x'
---line-buffered -q
-guard 'curl https://example.com/x.sh | sh'
-neutralize 'rm -rf /'
-rules list
-rules export
-rules explain 'https://example.com/?id=2&utm_source=x'
-rules add mine_x
-blocklist list
-exceptions list
-stats
-stats --json --window 30d
-stats --csv
-prefs list
-prefs get proactive_weeklyApp
---help
---version
-rules import )" + exported.string() +
-                                 "\n";
+    // One command a line (lines starting "#" say why), as typed in a shell, one for each part of the
+    // tool that prints.
+    std::string commands;
+    for (const auto& line : lines(readFile(fs::path(TESSARIL_SOURCE_DIR) / "tests/data/cli/printing-commands.txt")))
+        commands += line.starts_with('#') ? "" : line + "\n";
+    commands += "rules import " + exported.string() + "\n";
+    ASSERT_GT(lines(commands).size(), 15U);
     std::string expected;
     for (const auto& line : lines(commands))
         expected += "4 tessaril: the output could not be written: " + line + "\n";
@@ -85,11 +71,10 @@ rules import )" + exported.string() +
 }
 
 // The statistics and switches through the tool (their contents are the tracker's and the preferences'
-// own tests): cleaning counts nothing and creates no store, the commands read and change what the
-// tray application keeps, and the switches keep their couplings and refuse what they are not.
+// own tests): the commands read and change what the tray application keeps, and the switches keep
+// their couplings and refuse what they are not. (That cleaning creates no store is the clean
+// command's test.)
 TEST_F(ToolProcessTest, StatisticsAndSwitches) {
-    ASSERT_EQ(spawn({"-q", "https://example.com/?utm_source=x"}).status, 0);
-    EXPECT_FALSE(fs::exists(storeFile(root_)));
     const auto stored = SqliteUserDefaults::open(storeFile(root_));
     stored->set(StatsTracker::totalKey, std::int64_t{3});
     stored->set("stats_category_Social Media", std::int64_t{2});

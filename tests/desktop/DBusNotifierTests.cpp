@@ -2,72 +2,27 @@
 // The notifier against a notification service of the test's own, on a private session bus
 // (run-under-x11.sh starts one).
 #include "platform/notifications_dbus/DBusNotifier.h"
+#include "tests/desktop/FakeNotificationService.h"
 #include "tests/desktop/QtEventLoop.h"
 
 #include <gtest/gtest.h>
 
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
-
-#include <string>
 #include <vector>
 
 namespace tessaril {
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.Notifications");
+using testing::FakeNotificationService;
 
-// Owns the service's name on a connection of its own and records each banner it is sent.
-class FakeNotificationService final : public QDBusVirtualObject {
-public:
-    struct Banner {
-        std::string app;
-        uint replaces;
-        std::string title;
-        std::string body;
-        uint id;
-    };
-
-    explicit FakeNotificationService(QStringList capabilities)
-        : capabilities_(std::move(capabilities)),
-          bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notifications"))) {
-        bus_.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), this);
-        bus_.registerService(kService);
-    }
-    ~FakeNotificationService() override {
-        bus_.unregisterService(kService);
-        bus_.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake-notifications"));
-    }
-
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.member() == QStringLiteral("GetCapabilities")) {
-            ++capabilityRequests;
-            return connection.send(message.createReply(QVariant(capabilities_)));
-        }
-        const QVariantList a = message.arguments();
-        if (message.member() != QStringLiteral("Notify") || a.size() != 8) return false;
-        const uint replaces = a[1].toUInt();
-        banners.push_back({a[0].toString().toStdString(), replaces, a[3].toString().toStdString(),
-                           a[4].toString().toStdString(), replaces ? replaces : nextId_++});
-        return connection.send(message.createReply(QVariant(banners.back().id)));
-    }
-
-    std::vector<Banner> banners;
-    int capabilityRequests = 0;
-
-private:
-    QStringList capabilities_;
-    QDBusConnection bus_;
-    uint nextId_ = 7;
-};
+// On a connection of its own, so that the notifier's calls really cross the bus.
+QDBusConnection ownConnection() {
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notifications"));
+}
 
 TEST(DBusNotifier, AvailableOnlyToTheTrayApplicationWhenTheServiceIsOnTheBus) {
     const DBusNotifier app(true);
     EXPECT_FALSE(app.isAvailable());
-    const FakeNotificationService service({});
+    const FakeNotificationService service(ownConnection(), {});
     EXPECT_TRUE(app.isAvailable());
     EXPECT_FALSE(DBusNotifier(false).isAvailable());
 
@@ -83,7 +38,7 @@ TEST(DBusNotifier, AvailableOnlyToTheTrayApplicationWhenTheServiceIsOnTheBus) {
 // the service answered the one before; what the service was sent.
 std::vector<FakeNotificationService::Banner> postAll(const QStringList& capabilities,
                                                      const std::vector<Notification>& banners) {
-    FakeNotificationService service(capabilities);
+    FakeNotificationService service(ownConnection(), capabilities);
     DBusNotifier notifier(true);
     notifier.requestPermission();
     eventually([&] { return service.capabilityRequests == 1; });

@@ -5,6 +5,8 @@
 // publishes the menu over D-Bus); --notifications owns the freedesktop notification service. Each
 // event is one line on standard output: "item SERVICE" when an icon registers, and
 // "notification APP<TAB>TITLE<TAB>BODY" for each banner.
+#include "tests/desktop/FakeNotificationService.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -12,6 +14,7 @@
 #include <QDBusVirtualObject>
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -73,35 +76,8 @@ private:
     QStringList items_;
 };
 
-class NotificationService final : public QDBusVirtualObject {
-public:
-    QString introspect(const QString& /*path*/) const override { return {}; }
-
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override {
-        const QString member = message.member();
-        if (member == QLatin1String("GetCapabilities")) {
-            return bus.send(message.createReply(QStringList{QStringLiteral("body")}));
-        }
-        if (member == QLatin1String("GetServerInformation")) {
-            return bus.send(message.createReply(QVariantList{QStringLiteral("test"), QStringLiteral("tessaril"),
-                                                             QStringLiteral("1"), QStringLiteral("1.2")}));
-        }
-        if (member == QLatin1String("CloseNotification")) return bus.send(message.createReply());
-        const QVariantList a = message.arguments();
-        if (member != QLatin1String("Notify") || a.size() != 8) return false;
-        say(QStringLiteral("notification %1\t%2\t%3").arg(a[0].toString(), a[3].toString(), a[4].toString()));
-        const uint replaces = a[1].toUInt();
-        return bus.send(message.createReply(QVariant(replaces != 0 ? replaces : ++lastId_)));
-    }
-
-private:
-    uint lastId_ = 0;
-};
-
 bool serve(QDBusConnection& bus, const QString& service, const QString& path, QDBusVirtualObject& object) {
-    if (bus.registerVirtualObject(path, &object) && bus.registerService(service)) return true;
-    std::fprintf(stderr, "DesktopSessionServices: cannot own %s\n", service.toUtf8().constData());
-    return false;
+    return bus.registerVirtualObject(path, &object) && bus.registerService(service);
 }
 
 }  // namespace
@@ -114,16 +90,22 @@ int main(int argc, char** argv) {
         return 1;
     }
     TrayWatcher watcher;
-    NotificationService notifications;
+    std::optional<tessaril::testing::FakeNotificationService> notifications;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
-        const bool ok = option == "--tray" ? serve(bus, QStringLiteral("org.kde.StatusNotifierWatcher"),
-                                                   QStringLiteral("/StatusNotifierWatcher"), watcher)
-                        : option == "--notifications"
-                            ? serve(bus, QStringLiteral("org.freedesktop.Notifications"),
-                                    QStringLiteral("/org/freedesktop/Notifications"), notifications)
-                            : false;
-        if (!ok) return 1;
+        if (option == "--notifications") {
+            notifications.emplace(bus, QStringList{QStringLiteral("body")}, [](const auto& banner) {
+                say(QString::fromStdString("notification " + banner.app + "\t" + banner.title + "\t" + banner.body));
+            });
+        }
+        const bool ok = option == "--tray"            ? serve(bus, QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                                              QStringLiteral("/StatusNotifierWatcher"), watcher)
+                        : option == "--notifications" ? notifications->owned()
+                                                      : false;
+        if (!ok) {
+            std::fprintf(stderr, "DesktopSessionServices: cannot serve %s\n", argv[i]);
+            return 1;
+        }
     }
     say(QStringLiteral("ready"));
     return QCoreApplication::exec();

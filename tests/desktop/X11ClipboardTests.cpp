@@ -33,8 +33,14 @@ std::optional<QByteArray> xclipPaste() {
 
 class X11PasteboardTest : public testing::Test {
 protected:
-    // Waits for exactly one more change than `before`, and no second announcement of it.
-    void expectOneChangeAfter(std::int64_t before) {
+    // Waits for the change that `copy` makes, then checks it counted once; an own write (`atOnce`)
+    // has counted by the time it returns.
+    void expectOneChange(const std::function<void()>& copy, bool atOnce = false) {
+        const auto before = pasteboard.changeCount();
+        copy();
+        if (atOnce) {
+            EXPECT_EQ(pasteboard.changeCount(), before + 1);
+        }
         EXPECT_TRUE(eventually([&] { return pasteboard.changeCount() > before; }));
         settle();
         EXPECT_EQ(pasteboard.changeCount(), before + 1);
@@ -45,15 +51,10 @@ protected:
 
 TEST_F(X11PasteboardTest, AnotherProgramsCopiesCountOnceEachAndOnlyTextReadsAsText) {
     const std::string link = "https://shop.example/item?id=3&utm_source=mail";
-    auto before = pasteboard.changeCount();
-    xclipCopy(QByteArray::fromStdString(link));
-    expectOneChangeAfter(before);
+    expectOneChange([&] { xclipCopy(QByteArray::fromStdString(link)); });
     EXPECT_EQ(pasteboard.plainText(), link);
     EXPECT_FALSE(pasteboard.isConcealed());
-
-    before = pasteboard.changeCount();
-    xclipCopy(QByteArray("\x89PNG\r\n\x1a\n", 8), QStringLiteral("image/png"));
-    expectOneChangeAfter(before);
+    expectOneChange([] { xclipCopy(QByteArray("\x89PNG\r\n\x1a\n", 8), QStringLiteral("image/png")); });
     EXPECT_EQ(pasteboard.plainText(), std::nullopt);
 }
 
@@ -61,44 +62,30 @@ TEST_F(X11PasteboardTest, AnotherProgramsCopiesCountOnceEachAndOnlyTextReadsAsTe
 // it still counts, as does a program that takes the clipboard after a clear.
 TEST_F(X11PasteboardTest, OwnWritesCountOnceAndOtherProgramsPasteThem) {
     const std::string text = "caf\xC3\xA9 \xE2\x9C\x93 <b>&amp;</b>";
-    auto before = pasteboard.changeCount();
-    pasteboard.writePlainText(text);
-    EXPECT_EQ(pasteboard.changeCount(), before + 1);
-    settle();
-    EXPECT_EQ(pasteboard.changeCount(), before + 1);
+    expectOneChange([&] { pasteboard.writePlainText(text); }, true);
     EXPECT_EQ(xclipPaste(), QByteArray::fromStdString(text));
     EXPECT_EQ(pasteboard.plainText(), text);
+    expectOneChange([&] { xclipCopy(QByteArray::fromStdString(text)); });
 
-    before = pasteboard.changeCount();
-    xclipCopy(QByteArray::fromStdString(text));
-    expectOneChangeAfter(before);
-
-    before = pasteboard.changeCount();
-    pasteboard.clear();
-    EXPECT_EQ(pasteboard.changeCount(), before + 1);
-    settle();
-    EXPECT_EQ(pasteboard.changeCount(), before + 1);
+    expectOneChange([&] { pasteboard.clear(); }, true);
     EXPECT_EQ(pasteboard.plainText(), std::nullopt);
     const auto pasted = xclipPaste();
     EXPECT_TRUE(!pasted || pasted->isEmpty());
-
-    before = pasteboard.changeCount();
-    xclipCopy("after the clear");
-    expectOneChangeAfter(before);
+    expectOneChange([] { xclipCopy("after the clear"); });
     EXPECT_EQ(pasteboard.plainText(), "after the clear");
 }
 
 // Telling a secret apart reads the hint alone: the program that offers it is never asked for text.
 TEST_F(X11PasteboardTest, ConcealedContentsAreRecognisedWithoutReadingTheText) {
-    const auto before = pasteboard.changeCount();
     QProcess owner;
-    owner.start(QStringLiteral(TESSARIL_X11_CLIPBOARD_OWNER), {QStringLiteral("hunter2")});
     QByteArray log;
-    ASSERT_TRUE(eventually([&] {
-        log += owner.readAllStandardOutput();
-        return log.contains("ready\n");
-    }));
-    expectOneChangeAfter(before);
+    expectOneChange([&] {
+        owner.start(QStringLiteral(TESSARIL_X11_CLIPBOARD_OWNER), {QStringLiteral("hunter2")});
+        ASSERT_TRUE(eventually([&] {
+            log += owner.readAllStandardOutput();
+            return log.contains("ready\n");
+        }));
+    });
     EXPECT_TRUE(pasteboard.isConcealed());
     settle();
     log += owner.readAllStandardOutput();

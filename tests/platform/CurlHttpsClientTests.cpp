@@ -76,7 +76,6 @@ struct Case {
 TEST(CurlHttpsClientTest, FetchesWithinItsLimitsAndOffersEveryRedirect) {
     std::optional<testing::LoopbackTlsServer> server;
     server.emplace(
-        std::vector<std::string>{"a.example", "b.example"},
         [&server](const httplib::Request& request, httplib::Response& response) { serve(*server, request, response); });
     CurlHttpsClient client(server->network());
 

@@ -86,8 +86,6 @@ protected:
 
     std::optional<testing::LoopbackTlsServer> server_{
         std::in_place,
-        std::vector<std::string>{"redd.it", "reddit.com", "www.reddit.com", "old.reddit.com", "www.instagram.com",
-                                 "www.example.com"},
         [this](const httplib::Request& request, httplib::Response& response) { answer(request, response); }};
     CurlHttpsClient client_{server_->network()};
     Hurried hurried_{client_};

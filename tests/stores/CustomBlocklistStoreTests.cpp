@@ -9,6 +9,7 @@
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "platform/defaults/SqliteUserDefaults.h"
+#include "tests/support/CaseTable.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace tessaril {
@@ -34,27 +35,14 @@ TEST(CustomBlocklistStoreTest, BlocksExactParameterAndHost) {
         EXPECT_FALSE(CustomBlockRule::validParameter(refused)) << refused;
     InMemoryUserDefaults defaults;
     CustomBlocklistStore store(defaults);
-    for (const auto& [parameter, site] : {std::pair<const char*, const char*>{"Ref", nullptr},
-                                          {"ref", "Shop.Example.com"},
-                                          {"id", "B\u00FCcher.example"},
-                                          {"id", "[2001:DB8::1]"},
-                                          {"_x.y~z-1", nullptr}}) {
-        ASSERT_FALSE(store.add(parameter, site ? std::optional<std::string_view>(site) : std::nullopt)) << parameter;
+    const auto table = testing::readCases("stores/blocked-parameters.json");
+    ASSERT_EQ(table.size(), 2U);
+    for (const auto& rule : table[0]) {
+        const auto site = rule[1].is_null() ? std::nullopt : std::optional(rule[1].get<std::string>());
+        ASSERT_FALSE(store.add(rule[0].get<std::string>(), site)) << rule;
     }
-    // A site matches its host however the link writes it, and only that host.
-    for (const auto& [parameter, host] : {std::pair{"Ref", ""},
-                                          {"Ref", "anything.org"},
-                                          {"ref", "SHOP.example.COM"},
-                                          {"id", "xn--bcher-kva.example"},
-                                          {"id", "b\u00FCcher.EXAMPLE"},
-                                          {"id", "[2001:db8:0:0::1]"}})
-        EXPECT_TRUE(store.blocks(parameter, host)) << parameter << " on " << host;
-    for (const auto& [parameter, host] : {std::pair{"REF", "anything.org"},
-                                          {"ref", "eu.shop.example.com"},
-                                          {"ref", "www.shop.example.com"},
-                                          {"ref", ""},
-                                          {"id", "[2001:db8::2]"}})
-        EXPECT_FALSE(store.blocks(parameter, host)) << parameter << " on " << host;
+    for (const auto& row : table[1])
+        EXPECT_EQ(store.blocks(row[0].get<std::string>(), row[1].get<std::string>()), row[2]) << row;
     // blocks() reads the stored document, not the copy.
     defaults.remove(CustomBlocklistStore::storageKey);
     EXPECT_FALSE(store.blocks("Ref", ""));

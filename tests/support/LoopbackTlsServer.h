@@ -15,14 +15,14 @@
 
 namespace tessaril::testing {
 
-// An HTTPS server on 127.0.0.1 for the names given, with a certificate made for this run: a client
-// built with network() trusts only that certificate and reaches this server whatever name and port
-// it asks for, so nothing leaves the machine.
+// An HTTPS server on 127.0.0.1 with the tests' own certificate (tests/data/tls, for the names the
+// suites use): a client built with network() trusts only that certificate and reaches this server
+// whatever name and port it asks for, so nothing leaves the machine.
 class LoopbackTlsServer {
 public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-    LoopbackTlsServer(const std::vector<std::string>& names, Handler handler);
+    explicit LoopbackTlsServer(Handler handler);
     ~LoopbackTlsServer();
     LoopbackTlsServer(const LoopbackTlsServer&) = delete;
     LoopbackTlsServer& operator=(const LoopbackTlsServer&) = delete;

@@ -1,34 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <openssl/bio.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-
-#include <memory>
-#include <stdexcept>
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "core/updates/RuleManifestSignature.h"
+#include "tests/support/Fixtures.h"
 
 namespace tessaril::testing {
 
-// A throw-away Ed25519 key pair, made fresh for each test that publishes signed rules.
+// One of the tests' own Ed25519 key pairs (tests/data/keys, made with `openssl genpkey -algorithm
+// ed25519`): the private key in PEM, the raw public key in hex.
 class SigningKeyPair {
 public:
-    SigningKeyPair() {
-        const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"),
-                                                                      &EVP_PKEY_free);
-        const std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), &BIO_free);
-        std::size_t length = publicKey_.size();
-        char* text = nullptr;
-        if (!key || !pem || EVP_PKEY_get_raw_public_key(key.get(), publicKey_.data(), &length) != 1 ||
-            PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
-            throw std::runtime_error("cannot make an Ed25519 key");
-        }
-        const long size = BIO_get_mem_data(pem.get(), &text);
-        privateKeyPem_.assign(text, static_cast<std::size_t>(size));
+    explicit SigningKeyPair(const std::string& name = "signing") {
+        const auto keys = std::filesystem::path(TESSARIL_SOURCE_DIR) / "tests/data/keys";
+        privateKeyPem_ = readFile(keys / (name + ".pem"));
+        const std::string hex = readFile(keys / (name + ".pub"));
+        for (std::size_t i = 0; i < publicKey_.size() && 2 * i + 2 <= hex.size(); ++i)
+            publicKey_[i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
     }
 
     [[nodiscard]] const RuleSigningKey& publicKey() const { return publicKey_; }

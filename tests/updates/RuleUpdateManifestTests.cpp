@@ -5,6 +5,7 @@
 #include "core/updates/RuleUpdateManifest.h"
 #include "core/updates/StaticUpdateSession.h"
 #include "tests/support/CaseTable.h"
+#include "tests/support/RuleReleases.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -17,25 +18,6 @@ namespace {
 
 using json = nlohmann::json;
 const std::string kOrigin = "https://updates.orvellelabs.com";
-const std::string kDigest(64, 'a');
-
-json file(std::string kind, std::string path) {
-    return {{"kind", std::move(kind)},
-            {"path", path},
-            {"url", kOrigin + "/tessaril/rules/" + path},
-            {"sha256", kDigest},
-            {"bytes", 100}};
-}
-
-json validManifest() {
-    return {{"product", "Tessaril"},
-            {"kind", "rules"},
-            {"schemaVersion", 1},
-            {"currentVersion", "2026.12.07"},
-            {"publishedAt", "2026-12-07T09:30:00Z"},
-            {"files", {file("clearurls", "data.min.json"), file("tessaril-supplementary", "supp.json")}},
-            {"notes", json::array()}};
-}
 
 // The message validate() gives, "" when the manifest is valid, "undecodable" when it does not decode.
 std::string validationOf(const json& document) {
@@ -54,7 +36,7 @@ std::string validationOf(const json& document) {
 // The valid manifest with each edit made: the value put at the JSON pointer ("/files/-" appends),
 // or what is there removed when the value is null.
 json edited(const json& edits) {
-    json manifest = validManifest();
+    json manifest = testing::manifestFor("2026.12.07");
     for (const auto& edit : edits) {
         const auto& value = edit[1];
         const json::json_pointer pointer(edit[0].get<std::string>());
@@ -80,14 +62,19 @@ TEST(RuleUpdateManifestTest, ValidationStopsAtTheFirstFailingCheckInOrder) {
 }
 
 TEST(RuleUpdateManifestTest, EncodingIsSortedLeavesOutAbsentValuesAndDecodesToTheSameRecord) {
-    json full = validManifest();
+    const json valid = testing::manifestFor("2026.12.07");
+    json full = valid;
     full["publishedAt"] = "2026-12-07T10:30:00+01:00";
     full["minAppVersion"] = "1.2";
     full["notes"] = {"Fewer false alarms", "\u00e9t\u00e9"};
-    full["files"].push_back(file("command-guard", "command-guard-rules.json"));
+    full["files"].push_back({{"kind", "command-guard"},
+                             {"path", "command-guard-rules.json"},
+                             {"url", testing::kRulesBase + "command-guard-rules.json"},
+                             {"sha256", std::string(64, 'a')},
+                             {"bytes", 100}});
     full["sourceSummary"] = {{"clearurls", {{"upstreamCommit", "abc"}, {"reviewedAt", "2025-07-29T00:00:00Z"}}},
                              {"tessarilSupplementary", json::object()}};
-    for (const json& document : {validManifest(), full}) {
+    for (const json& document : {valid, full}) {
         const auto manifest = RuleUpdateManifest::decode(document.dump());
         ASSERT_TRUE(manifest);
         const std::string encoded = manifest->encode();
