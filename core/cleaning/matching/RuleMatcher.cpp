@@ -3,6 +3,7 @@
 
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/matching/LinkMatch.h"
+#include "core/foundation/ShortTextHash.h"
 
 #include <algorithm>
 #include <functional>
@@ -318,7 +319,7 @@ bool RuleMatcher::fallbackRuleEnabled(std::size_t rule) const {
 }
 
 const RuleMatcher::NameRules* RuleMatcher::nameRules(std::string_view name) const {
-    const std::size_t hash = std::hash<std::string_view>{}(name);
+    const std::size_t hash = shortTextHash(name);
     auto* found = nameRules_.find(name, hash);
     if (found == nullptr) {
         if (!NameRuleIndex::prepare(name, lowerName_)) return nullptr;
