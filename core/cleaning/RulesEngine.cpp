@@ -236,16 +236,44 @@ std::pair<bool, bool> RulesEngine::applyProviders(std::optional<std::string_view
 }
 
 void RulesEngine::rebuild() {
-    buildCategories();
     buildFallbackRules();
-    loadStoredRuleState();
+    treeConnections_.clear();
+    categories_.clear();
+    categoryByType_.fill(nullptr);
+    // Stored switches or custom rules change what cleaning does, so the tree that carries them is
+    // made now; without either, it is left until something asks for it.
+    const bool stored =
+        defaults_.dataText(enabledStateKey).has_value() || defaults_.dataText(customRulesKey).has_value();
+    treePending_ = !stored;
+    pendingCounts_.reset();
+    if (stored) {
+        buildTree();
+        loadStoredRuleState();
+    } else {
+        pendingCounts_ = defaults_.dataText(matchCountsKey);
+    }
+    rulesChanged();
     // Made now, so that the first link does not wait for it.
     (void)matcher();
-    // Announced once the tree is complete, so that observers never see it half-built.
+    // Announced once the tree is complete (or known to be complete when made), so that observers
+    // never see it half-built.
     categoriesChanged_.emit();
 }
 
-void RulesEngine::buildCategories() {
+void RulesEngine::ensureTree() const {
+    if (!treePending_) return;
+    treePending_ = false;
+    buildTree();
+    // The switches were not stored at the load, so only the counts read then apply.
+    applyPersistedState(std::nullopt, pendingCounts_);
+    pendingCounts_.reset();
+    matchCountLayout_.reset();
+    // The matcher in use keeps answering (a link may be in the middle of its questions); it reads
+    // the new tree's switches from here on.
+    if (matcher_) matcher_->attach(categories_);
+}
+
+void RulesEngine::buildTree() const {
     std::array<RuleCategory::Rules, kAllRuleCategoryTypes.size()> lists;
     auto listFor = [&](RuleCategoryType type) -> RuleCategory::Rules& { return lists[static_cast<std::size_t>(type)]; };
     // Thousands of entries are made at every load: each text is put together in one allocation.
@@ -274,17 +302,28 @@ void RulesEngine::buildCategories() {
         for (const auto& rule : provider.rawRuleRegexes)
             add(provider.category, rule.pattern, "path rule");
     }
+    // The built-in rules follow the providers' in their categories, "utm_*" at the top of Analytics.
+    for (auto name : fallbackParams) {
+        if (name.starts_with("utm_")) continue;
+        const RuleCategoryType category = categorizeFallbackParam(name);
+        listFor(category).push_back(std::make_shared<RuleEntry>(joined(rawValue(category), ":", name),
+                                                                std::string(name), std::string(name), category,
+                                                                RuleEntry::Source::fallback));
+    }
+    auto& analytics = listFor(RuleCategoryType::analytics);
+    analytics.insert(analytics.begin(),
+                     std::make_shared<RuleEntry>("Analytics:utm_*", "utm_*", "utm_* (all UTM parameters)",
+                                                 RuleCategoryType::analytics, RuleEntry::Source::fallback));
     std::vector<std::shared_ptr<RuleCategory>> categories;
     categories.reserve(kAllRuleCategoryTypes.size());
     for (RuleCategoryType type : kAllRuleCategoryTypes) {
         categories.push_back(std::make_shared<RuleCategory>(type, true, std::move(listFor(type))));
     }
+    treeConnections_.clear();
     categories_ = std::move(categories);
     // Whoever changes the rules listed in the tree, what was made from them is made again.
-    treeConnections_.clear();
     for (const auto& category : categories_)
         treeConnections_.push_back(category->rulesChanged().connect([this] { rulesChanged(); }));
-    rulesChanged();
     categoryByType_.fill(nullptr);
     for (const auto& category : categories_) {
         auto& slot = categoryByType_[static_cast<std::size_t>(category->type())];
@@ -301,16 +340,7 @@ void RulesEngine::buildFallbackRules() {
     for (auto name : fallbackParams) {
         if (name.starts_with("utm_")) continue;
         RuleCategoryType category = categorizeFallbackParam(name);
-        std::string id = std::string(rawValue(category)) + ":" + std::string(name);
-        appendFallbackRule(name, id, category);
-        if (RuleCategory* listed = firstCategory(category)) {
-            listed->appendRule(std::make_shared<RuleEntry>(std::move(id), std::string(name), std::string(name),
-                                                           category, RuleEntry::Source::fallback));
-        }
-    }
-    if (RuleCategory* analytics = firstCategory(RuleCategoryType::analytics)) {
-        analytics->insertRule(0, std::make_shared<RuleEntry>("Analytics:utm_*", "utm_*", "utm_* (all UTM parameters)",
-                                                             RuleCategoryType::analytics, RuleEntry::Source::fallback));
+        appendFallbackRule(name, std::string(rawValue(category)) + ":" + std::string(name), category);
     }
 }
 
@@ -321,7 +351,7 @@ void RulesEngine::appendFallbackRule(std::string_view literalName, std::string r
     rulesChanged();
 }
 
-void RulesEngine::rulesChanged() {
+void RulesEngine::rulesChanged() const {
     matcher_.reset();
     matchCountLayout_.reset();
 }
@@ -335,11 +365,14 @@ const RuleMatcher& RulesEngine::matcher() const {
 // --- Questions
 
 bool RulesEngine::isCategoryEnabled(RuleCategoryType type) const {
+    // A tree still to be made has every switch on.
+    if (treePending_) return true;
     const RuleCategory* category = firstCategory(type);
     return category == nullptr || category->isEnabled();
 }
 
 bool RulesEngine::isRuleEnabled(std::string_view ruleID, RuleCategoryType type) const {
+    if (treePending_) return true;
     const RuleCategory* category = firstCategory(type);
     if (category == nullptr) return true;
     if (!category->isEnabled()) return false;

@@ -109,8 +109,12 @@ public:
     [[nodiscard]] std::optional<std::filesystem::path> supplementaryRulesURL() const;
 
     // --- State. Each load replaces the category tree (and emits categoriesChanged); pointers and
-    // references into compiledProviders are invalidated by every load.
-    [[nodiscard]] const std::vector<std::shared_ptr<RuleCategory>>& categories() const { return categories_; }
+    // references into compiledProviders are invalidated by every load. The tree is made at the first
+    // question that needs it (see ensureTree).
+    [[nodiscard]] const std::vector<std::shared_ptr<RuleCategory>>& categories() const {
+        ensureTree();
+        return categories_;
+    }
     [[nodiscard]] Signal<>& categoriesChanged() { return categoriesChanged_; }
     [[nodiscard]] const std::vector<CompiledProvider>& compiledProviders() const { return compiledProviders_; }
     [[nodiscard]] const std::vector<FallbackRule>& fallbackRules() const { return fallbackRules_; }
@@ -156,10 +160,18 @@ private:
     std::pair<bool, bool> applyProviders(std::optional<std::string_view> mainData,
                                          std::optional<std::string_view> supplementaryData);
     void rebuild();
-    void buildCategories();
+    // Makes the category tree of the loaded rules, with every switch on and no count.
+    void buildTree() const;
+    // Makes the tree if the last load left it to be made on demand: with no stored switches and no
+    // custom rules, cleaning asks nothing of it (every switch is on), and making its thousands of
+    // entries was a sixth of the tool's start-up. A matcher made meanwhile is attached to the tree.
+    void ensureTree() const;
     void buildFallbackRules();
     void loadStoredRuleState();
     void loadPersistedState();
+    // Applies stored switch and count documents (either may be absent) to the tree.
+    void applyPersistedState(const std::optional<std::string>& enabledText,
+                             const std::optional<std::string>& countsText) const;
     void loadCustomRules();
     void saveCustomRules();
     [[nodiscard]] std::size_t customRuleCount() const;
@@ -172,23 +184,29 @@ private:
     // Called after every change of the providers, the built-in and custom rules or the rules listed
     // in the tree (the engine listens to each category for those): drops what was made from them
     // (the matcher, the match count layout), to be made again when next needed.
-    void rulesChanged();
+    void rulesChanged() const;
     void report(std::string_view line) const;
 
     [[nodiscard]] RuleCategory* firstCategory(RuleCategoryType type) const {
+        ensureTree();
         return categoryByType_[static_cast<std::size_t>(type)];
     }
 
     UserDefaults& defaults_;
     RulesEngineEnvironment environment_;
     std::function<bool()> statisticsEnabled_;
-    std::vector<std::shared_ptr<RuleCategory>> categories_;
+    // Made on demand (ensureTree), hence mutable.
+    mutable std::vector<std::shared_ptr<RuleCategory>> categories_;
     // The first category of each type, the one every lookup consults.
-    std::array<RuleCategory*, kAllRuleCategoryTypes.size()> categoryByType_{};
+    mutable std::array<RuleCategory*, kAllRuleCategoryTypes.size()> categoryByType_{};
+    // Whether the tree is still to be made, and the stored match counts it is to be made with (as
+    // they were read at the load).
+    mutable bool treePending_ = false;
+    mutable std::optional<std::string> pendingCounts_;
     std::vector<CompiledProvider> compiledProviders_;
     std::vector<FallbackRule> fallbackRules_;
     Signal<> categoriesChanged_;
-    std::vector<ScopedConnection> treeConnections_;
+    mutable std::vector<ScopedConnection> treeConnections_;
     mutable std::unique_ptr<RuleMatcher> matcher_;
     // What the build worked out from the shipped rules' patterns, when a checked file is loaded.
     KnownPrefilters knownPrefilters_;
@@ -206,7 +224,7 @@ private:
         bool encodable = true;
     };
     [[nodiscard]] MatchCountLayout makeMatchCountLayout() const;
-    std::optional<MatchCountLayout> matchCountLayout_;
+    mutable std::optional<MatchCountLayout> matchCountLayout_;
 };
 
 }  // namespace tessaril

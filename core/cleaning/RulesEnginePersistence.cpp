@@ -74,7 +74,12 @@ std::int64_t incremented(std::int64_t count) {
 }  // namespace
 
 void RulesEngine::loadPersistedState() {
-    auto enabled = decodeMap<bool>(defaults_.dataText(enabledStateKey), [](const nlohmann::json& value) {
+    applyPersistedState(defaults_.dataText(enabledStateKey), defaults_.dataText(matchCountsKey));
+}
+
+void RulesEngine::applyPersistedState(const std::optional<std::string>& enabledText,
+                                      const std::optional<std::string>& countsText) const {
+    auto enabled = decodeMap<bool>(enabledText, [](const nlohmann::json& value) {
         return value.is_boolean() ? std::optional<bool>(value.get<bool>()) : std::nullopt;
     });
     if (enabled) {
@@ -85,8 +90,8 @@ void RulesEngine::loadPersistedState() {
             }
         }
     }
-    auto counts = decodeMap<std::int64_t>(defaults_.dataText(matchCountsKey),
-                                          [](const nlohmann::json& value) { return json_fields::int64Value(value); });
+    auto counts =
+        decodeMap<std::int64_t>(countsText, [](const nlohmann::json& value) { return json_fields::int64Value(value); });
     if (counts) {
         for (const auto& category : categories_) {
             if (const auto* value = lookup(*counts, "cat:", category->id())) category->setMatchCount(*value);
@@ -123,6 +128,7 @@ void RulesEngine::loadCustomRules() {
 }
 
 void RulesEngine::saveEnabledStates() {
+    ensureTree();
     nlohmann::json map = nlohmann::json::object();
     for (const auto& category : categories_) {
         map["cat:" + std::string(category->id())] = category->isEnabled();
@@ -133,6 +139,7 @@ void RulesEngine::saveEnabledStates() {
 }
 
 RulesEngine::MatchCountLayout RulesEngine::makeMatchCountLayout() const {
+    ensureTree();
     // The document is a JSON object: keys sorted, and of keys that repeat (rules of two providers
     // may share an identifier) the last one written wins.
     std::map<std::string, MatchCountLayout::Key> keys;
@@ -167,6 +174,7 @@ void RulesEngine::saveMatchCounts() {
 }
 
 void RulesEngine::saveCustomRules() {
+    ensureTree();
     nlohmann::ordered_json entries = nlohmann::ordered_json::array();
     for (const auto& category : categories_) {
         for (const auto& rule : category->rules()) {
@@ -196,6 +204,7 @@ void RulesEngine::addCustomRule(std::string_view pattern, std::string_view displ
 }
 
 void RulesEngine::removeCustomRule(std::string_view id) {
+    ensureTree();
     for (const auto& category : categories_) {
         category->removeRulesIf(
             [&](const RuleEntry& rule) { return rule.id() == id && rule.source() == RuleEntry::Source::custom; });
@@ -207,6 +216,7 @@ void RulesEngine::removeCustomRule(std::string_view id) {
 }
 
 std::optional<std::string> RulesEngine::exportRules() const {
+    ensureTree();
     nlohmann::ordered_json document = nlohmann::ordered_json::array();
     for (const auto& category : categories_)
         document.push_back(category->toJson());
@@ -214,6 +224,7 @@ std::optional<std::string> RulesEngine::exportRules() const {
 }
 
 std::size_t RulesEngine::customRuleCount() const {
+    ensureTree();
     std::size_t count = 0;
     for (const auto& category : categories_) {
         count += static_cast<std::size_t>(std::ranges::count_if(
@@ -294,6 +305,7 @@ bool RulesEngine::importRules(std::string_view data) {
 }
 
 void RulesEngine::removeAllCustomRules() {
+    ensureTree();
     std::set<std::string, std::less<>> customIDs;
     for (const auto& category : categories_) {
         for (const auto& rule : category->rules()) {
@@ -308,6 +320,7 @@ void RulesEngine::removeAllCustomRules() {
 }
 
 void RulesEngine::resetToDefaults() {
+    ensureTree();
     for (const auto& category : categories_) {
         category->setEnabled(true);
         for (const auto& rule : category->rules())
@@ -319,6 +332,7 @@ void RulesEngine::resetToDefaults() {
 }
 
 void RulesEngine::resetMatchCounts() {
+    ensureTree();
     for (const auto& category : categories_) {
         category->setMatchCount(0);
         for (const auto& rule : category->rules())

@@ -135,6 +135,17 @@ TEST_F(URLCleanerTest, APathCutCanLeaveAWrapperToTheNextClean) {
     }
 }
 
+// Without stored switches the tree is made when first asked for, after the matcher; a rule switched
+// off in it from then on is off for that matcher too.
+TEST_F(URLCleanerTest, ASwitchInATreeMadeAfterTheMatcherApplies) {
+    cleaner.setMatchCounting(URLCleaner::MatchCounting::off);
+    EXPECT_EQ(cleaned("https://example.com/?utm_source=x&a=1"), "https://example.com/?a=1");
+    RuleEntry* utm = testing::category(engine, RuleCategoryType::analytics).firstRule("Analytics:utm_*");
+    ASSERT_NE(utm, nullptr);
+    utm->setEnabled(false);
+    EXPECT_EQ(cleaned("https://example.com/?utm_source=x&a=1"), "unchanged");
+}
+
 // Site rules answer to their category's switch like the rule files' rules (which the differential
 // test switches), and a built-in rule of another category goes on.
 TEST_F(URLCleanerTest, SiteRulesFollowTheirCategorySwitch) {

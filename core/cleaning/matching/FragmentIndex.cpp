@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/cleaning/matching/FragmentIndex.h"
 
-#include "core/foundation/Text.h"
-
 #include <algorithm>
 
 namespace tessaril {
@@ -16,13 +14,19 @@ bool isInEveryLink(std::string_view fragment) {
 
 }  // namespace
 
-std::uint32_t FragmentIndex::fragmentNumber(const std::string& fragment) {
+std::uint32_t FragmentIndex::fragmentNumber(std::string_view fragment) {
     // The scanner compares ASCII letters in small letters; case-insensitive fragments are folded
     // already, so this only guards the assumption.
-    std::string lower = text::asciiLower(fragment);
-    auto [it, added] = fragmentNumbers_.try_emplace(lower, static_cast<std::uint32_t>(fragments_.size()));
-    if (added) fragments_.push_back(std::move(lower));
-    return it->second;
+    lowerFragment_.assign(fragment);
+    for (char& c : lowerFragment_) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (const auto found = fragmentNumbers_.find(std::string_view(lowerFragment_)); found != fragmentNumbers_.end())
+        return found->second;
+    const auto number = static_cast<std::uint32_t>(fragments_.size());
+    fragmentNumbers_.emplace(lowerFragment_, number);
+    fragments_.push_back(lowerFragment_);
+    return number;
 }
 
 std::uint32_t FragmentIndex::add(const RulePrefilter& filter) {
@@ -71,8 +75,9 @@ std::uint32_t FragmentIndex::tailNumber(Range filterRequirements) {
 }
 
 std::uint32_t FragmentIndex::addGroup(std::span<const std::uint32_t> filters) {
-    groups_.emplace_back(filters.begin(), filters.end());
-    return static_cast<std::uint32_t>(groups_.size() - 1);
+    groupFilters_.insert(groupFilters_.end(), filters.begin(), filters.end());
+    groupBegin_.push_back(static_cast<std::uint32_t>(groupFilters_.size()));
+    return groupCount() - 1;
 }
 
 namespace {
@@ -108,10 +113,11 @@ void FragmentIndex::buildKeys() {
     }
     flatten(byFragment, fragmentFilterBegin_, fragmentFilters_);
 
-    alwaysLiveGroups_.assign((groups_.size() + 63) / 64, 0);
+    alwaysLiveGroups_.assign((groupCount() + 63) / 64, 0);
     byFragment.assign(fragments_.size(), {});
-    for (std::uint32_t group = 0; group < groups_.size(); ++group) {
-        for (const std::uint32_t filter : groups_[group]) {
+    for (std::uint32_t group = 0; group < groupCount(); ++group) {
+        for (std::uint32_t k = groupBegin_[group]; k != groupBegin_[group + 1]; ++k) {
+            const std::uint32_t filter = groupFilters_[k];
             const auto keys = keyFragments(filter);
             if (keys.empty()) {
                 setBit(alwaysLiveGroups_, group);

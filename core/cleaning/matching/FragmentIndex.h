@@ -47,7 +47,7 @@ public:
     // and returns its number (groups are numbered from 0 in the order they are added).
     [[nodiscard]] std::uint32_t addGroup(std::span<const std::uint32_t> filters);
     [[nodiscard]] static bool live(std::uint32_t group, const LinkScan& scan) { return isSet(scan.liveGroups_, group); }
-    [[nodiscard]] std::uint32_t groupCount() const { return static_cast<std::uint32_t>(groups_.size()); }
+    [[nodiscard]] std::uint32_t groupCount() const { return static_cast<std::uint32_t>(groupBegin_.size() - 1); }
     // Calls `visit(group)` for each live group in [begin, end), in ascending order.
     template <typename Visit>
     static void forEachLive(std::uint32_t begin, std::uint32_t end, const LinkScan& scan, Visit visit) {
@@ -104,7 +104,7 @@ private:
         return answer == 2;
     }
     [[nodiscard]] bool computeTail(std::uint32_t tail, const LinkScan& scan) const;
-    [[nodiscard]] std::uint32_t fragmentNumber(const std::string& fragment);
+    [[nodiscard]] std::uint32_t fragmentNumber(std::string_view fragment);
     [[nodiscard]] std::uint32_t tailNumber(Range filterRequirements);
     [[nodiscard]] std::span<const std::uint32_t> keyFragments(std::uint32_t filter) const;
     void buildKeys();
@@ -117,10 +117,12 @@ private:
     // so those are kept once, as a range of requirements_, and answered once per scanned text.
     std::vector<Range> tails_;
     std::unordered_map<std::string, std::uint32_t> tailNumbers_;
-    // Per group, its filters. After build(), per fragment the filters and groups it makes live
+    // Per group, its filters: group g's are groupFilters_[groupBegin_[g] .. groupBegin_[g + 1]), in one
+    // array rather than thousands of small ones. After build(), per fragment the filters and groups it makes live
     // (those keyed on it: fragmentFilters_[fragmentFilterBegin_[f] .. fragmentFilterBegin_[f + 1]),
     // likewise for groups), and the filters and groups that are always live.
-    std::vector<std::vector<std::uint32_t>> groups_;
+    std::vector<std::uint32_t> groupBegin_ = {0};
+    std::vector<std::uint32_t> groupFilters_;
     std::vector<std::uint32_t> fragmentFilterBegin_;
     std::vector<std::uint32_t> fragmentFilters_;
     std::vector<std::uint32_t> fragmentGroupBegin_;
@@ -128,7 +130,13 @@ private:
     std::vector<std::uint64_t> alwaysLiveFilters_;
     std::vector<std::uint64_t> alwaysLiveGroups_;
     std::vector<std::string> fragments_;
-    std::unordered_map<std::string, std::uint32_t> fragmentNumbers_;
+    // Looked up by a view of a reused buffer, so that only a new fragment makes a string.
+    struct FragmentHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_map<std::string, std::uint32_t, FragmentHash, std::equal_to<>> fragmentNumbers_;
+    std::string lowerFragment_;
 
     FragmentScanner scanner_;
     bool built_ = false;

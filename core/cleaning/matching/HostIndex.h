@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/foundation/ShortTextHash.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -62,10 +64,11 @@ private:
     // Every host name and parent domain of `host` that the pattern's "(subdomain.)*" allows.
     void lookUp(std::string_view host, bool certainAllowed, std::vector<Hit>& hits) const;
 
-    // Looked up by views of the link, without making a string of each.
+    // Looked up by views of the link, without making a string of each; each of a link's host name
+    // and parent domains is hashed for the filter.
     struct Hash {
         using is_transparent = void;
-        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+        std::size_t operator()(std::string_view text) const { return shortTextHash(text); }
     };
     using Map = std::unordered_map<std::string, std::vector<Entry>, Hash, std::equal_to<>>;
     // Host names, and the beginnings of host names that may end in anything.

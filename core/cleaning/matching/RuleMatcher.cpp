@@ -3,6 +3,7 @@
 
 #include "core/cleaning/RulesEngine.h"
 #include "core/cleaning/matching/LinkMatch.h"
+#include "core/foundation/ShortTextHash.h"
 
 #include <algorithm>
 #include <functional>
@@ -38,12 +39,32 @@ std::string_view unanchored(std::string_view pattern) {
 RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<const FallbackRule> fallbackRules,
                          std::span<const std::shared_ptr<RuleCategory>> categories, const KnownPrefilters& prefilters)
     : providers_(providers), fallbackRules_(fallbackRules) {
+    index_.resize(providers_.size());
+    providerAddresses_.reserve(providers_.size());
+    for (const CompiledProvider& provider : providers_)
+        providerAddresses_.push_back(&provider);
+    for (std::size_t i = 0; i < providers_.size(); ++i) {
+        const CompiledProvider& provider = providers_[i];
+        index_[i].ruleEntries.assign(provider.paramRegexes.size() + provider.referralParamRegexes.size(), nullptr);
+        index_[i].hasParamRules = !index_[i].ruleEntries.empty();
+        index_[i].hasExceptions = !provider.exceptionRegexes.empty();
+    }
+    fallbackEntries_.assign(fallbackRules_.size(), nullptr);
+    attach(categories);
+    buildFragmentIndex(prefilters);
+    buildNameIndexes(prefilters);
+    buildKeptNames();
+}
+
+void RuleMatcher::attach(std::span<const std::shared_ptr<RuleCategory>> categories) {
+    categories_.fill(nullptr);
     for (const auto& category : categories) {
         auto& slot = categories_[static_cast<std::size_t>(category->type())];
         if (slot == nullptr) slot = category.get();
     }
     // A rule answers to the first entry of its category listed under its identifier. The identifier
-    // is put together in one buffer for all the thousands of rules.
+    // is put together in one buffer for all the thousands of rules. The lists keep their size, so a
+    // link being matched never sees one move.
     std::string id;
     auto entry = [this, &id](RuleCategoryType type, std::string_view pattern) -> const RuleEntry* {
         const RuleCategory* category = categories_[static_cast<std::size_t>(type)];
@@ -51,27 +72,18 @@ RuleMatcher::RuleMatcher(std::span<const CompiledProvider> providers, std::span<
         id.assign(rawValue(type)).append(":").append(pattern);
         return category->firstRule(id);
     };
-    index_.resize(providers_.size());
-    providerAddresses_.reserve(providers_.size());
-    for (const CompiledProvider& provider : providers_)
-        providerAddresses_.push_back(&provider);
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         const CompiledProvider& provider = providers_[i];
-        index_[i].ruleEntries.reserve(provider.paramRegexes.size() + provider.referralParamRegexes.size());
+        auto entries = index_[i].ruleEntries.begin();
         for (const auto& rule : provider.paramRegexes)
-            index_[i].ruleEntries.push_back(entry(provider.category, rule.pattern));
+            *entries++ = entry(provider.category, rule.pattern);
         for (const auto& rule : provider.referralParamRegexes)
-            index_[i].ruleEntries.push_back(entry(RuleCategoryType::referralMarketing, rule.pattern));
-        index_[i].hasParamRules = !index_[i].ruleEntries.empty();
-        index_[i].hasExceptions = !provider.exceptionRegexes.empty();
+            *entries++ = entry(RuleCategoryType::referralMarketing, rule.pattern);
     }
-    for (const auto& rule : fallbackRules_) {
-        const RuleCategory* category = categories_[static_cast<std::size_t>(rule.category)];
-        fallbackEntries_.push_back(category == nullptr ? nullptr : category->firstRule(rule.ruleID));
+    for (std::size_t i = 0; i < fallbackRules_.size(); ++i) {
+        const RuleCategory* category = categories_[static_cast<std::size_t>(fallbackRules_[i].category)];
+        fallbackEntries_[i] = category == nullptr ? nullptr : category->firstRule(fallbackRules_[i].ruleID);
     }
-    buildFragmentIndex(prefilters);
-    buildNameIndexes(prefilters);
-    buildKeptNames();
 }
 
 void RuleMatcher::buildKeptNames() {
@@ -307,7 +319,7 @@ bool RuleMatcher::fallbackRuleEnabled(std::size_t rule) const {
 }
 
 const RuleMatcher::NameRules* RuleMatcher::nameRules(std::string_view name) const {
-    const std::size_t hash = std::hash<std::string_view>{}(name);
+    const std::size_t hash = shortTextHash(name);
     auto* found = nameRules_.find(name, hash);
     if (found == nullptr) {
         if (!NameRuleIndex::prepare(name, lowerName_)) return nullptr;

@@ -48,6 +48,11 @@ public:
     // Makes `link` describe `text`, which must outlive the link's use, and finds its providers.
     void match(std::string_view text, LinkMatch& link) const;
 
+    // Reads the switches of `categories` from now on, for a matcher made before the engine built its
+    // tree (until then every switch reads as on). Made for that one step: nothing else changes, and
+    // links being matched see the tree's switches at their next question.
+    void attach(std::span<const std::shared_ptr<RuleCategory>> categories);
+
     [[nodiscard]] std::span<const CompiledProvider> providers() const { return providers_; }
     [[nodiscard]] bool isCategoryEnabled(RuleCategoryType type) const {
         const RuleCategory* category = categories_[static_cast<std::size_t>(type)];
