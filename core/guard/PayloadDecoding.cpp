@@ -502,8 +502,13 @@ std::string stringOperations(std::string_view text) {
             if (value.size() > text.size() + stringGrowthAllowance) return {};
         }
         if (operations == before) {
-            // Nothing is done to this string: it may be a script whose own strings are.
-            out += text[i];
+            // Nothing is done to this string; when it holds strings, it is a script whose own may be.
+            if (value.find_first_of("'\"") != npos) {
+                out += text[i];
+                continue;
+            }
+            out.append(text.substr(i, end - i));
+            i = end - 1;
             continue;
         }
         out += requoted(value);
