@@ -257,6 +257,30 @@ std::optional<Value> aliasUse(std::string_view text, std::size_t i,
     return Value{end, known->second};
 }
 
+// A brace expansion standing as a command (`{curl,-fsSL,x}`, `{bash,}`), which bash turns into the
+// command's words, as those words.
+std::optional<Value> braceCommand(std::string_view text, std::size_t i) {
+    if (text[i] != '{') return std::nullopt;
+    const std::size_t close = text.find('}', i + 1);
+    if (close == npos || close - i > 1024) return std::nullopt;
+    const std::string_view inside = text.substr(i + 1, close - i - 1);
+    if (inside.find(',') == npos || std::any_of(inside.begin(), inside.end(), [](char c) {
+            return isBlank(c) || c == '{' || c == ';' || c == '&' || c == '|';
+        })) {
+        return std::nullopt;
+    }
+    Value words{close + 1, {}};
+    for (std::size_t start = 0; start <= inside.size();) {
+        const std::size_t comma = std::min(inside.find(',', start), inside.size());
+        if (comma > start) {
+            if (!words.text.empty()) words.text += ' ';
+            words.text.append(inside.substr(start, comma - start));
+        }
+        start = comma + 1;
+    }
+    return words;
+}
+
 // The length of a shell word that declares the variables after it (`export`, `declare -x`, `local`,
 // `readonly`, `typeset`), with its options and the blanks after them, at `i`; 0 when there is none.
 std::size_t declarationLength(std::string_view text, std::size_t i) {
@@ -370,6 +394,12 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
                 statementStarts = false;
                 continue;
             }
+            if (auto braces = braceCommand(text, i)) {
+                out += braces->text;
+                i = braces->end - 1;
+                statementStarts = false;
+                continue;
+            }
             if (auto use = aliasUse(text, i, aliases)) {
                 out += use->text;
                 i = use->end - 1;
@@ -420,6 +450,7 @@ bool mayChangeWords(std::string_view text) {
 // of Windows hold a backslash, which mayChangeWords already looks for).
 bool mayFold(std::string_view text) {
     if (text.find_first_of("$%") != npos || text.find("alias") != npos) return true;
+    if (const std::size_t brace = text.find('{'); brace != npos && text.find(',', brace) != npos) return true;
     for (std::size_t slash = text.find('/', 3); slash != npos; slash = text.find('/', slash + 1)) {
         if (lowerAscii(text.substr(slash - 3, 3)) == "bin") return true;
     }
@@ -507,11 +538,14 @@ std::vector<CommandView> derive(std::string_view command, std::string_view paste
     // Payloads first, since they hide the most, breadth first; then each text's words unquoted and
     // assignments folded.
     using Decoder = std::string (*)(std::string_view);
-    constexpr std::array<std::pair<std::string_view, Decoder>, 4> kDecoders = {{
+    constexpr std::array<std::pair<std::string_view, Decoder>, 7> kDecoders = {{
         {"base64", payload_decoding::base64},
         {"hex", payload_decoding::hex},
         {"octal", payload_decoding::octal},
         {"character-codes", payload_decoding::characterCodes},
+        {"rot13", payload_decoding::rot13},
+        {"reversed", payload_decoding::reversed},
+        {"string-operations", payload_decoding::stringOperations},
     }};
     std::vector<std::pair<std::string, std::string>> sources = {{std::string(command), std::string()}};
     for (std::size_t begin = 0, depth = 0; depth < maximumDecodingDepth; ++depth) {
@@ -555,6 +589,10 @@ std::string description(std::string_view origin) {
             text += "with its variables and joined strings filled in";
         } else if (step == "character-codes") {
             text += "decoded from character codes";
+        } else if (step == "reversed") {
+            text += "with its reversed strings turned around";
+        } else if (step == "string-operations") {
+            text += "with its string replacements and formats worked out";
         } else {
             text += "decoded from ";
             text += step;

@@ -13,7 +13,8 @@ namespace tessaril {
 struct CommandView {
     std::string text;
     // How the text was derived from the command, as steps joined by "/": "unquoted", "folded",
-    // "base64", "hex", "octal", "character-codes" (e.g. "base64/unquoted"). Stable, for JSON and scripts;
+    // "base64", "hex", "octal", "character-codes", "rot13", "reversed", "string-operations" (e.g.
+    // "base64/unquoted"). Stable, for JSON and scripts;
     // command_views::description gives the words shown to a person.
     std::string origin;
 
@@ -27,7 +28,8 @@ inline constexpr std::size_t maximumViews = 8;
 inline constexpr std::size_t maximumDecodingDepth = 2;
 
 // The views of `command` that differ from it and from each other: its payloads decoded (base64, hex,
-// octal, character codes; payloads inside them once more), then the words of the command and of each
+// octal, character codes, ROT13, reversed strings, PowerShell's string operations; payloads inside
+// them once more), then the words of the command and of each
 // payload unquoted and its assignments folded. The command's own words are read from `pasted`, the
 // command before its line continuations were joined into blanks (the command itself when it had
 // none). At most maximumViews, together at most `maximumBytes` long, each cut on a UTF-8 character
@@ -48,7 +50,8 @@ inline constexpr std::size_t maximumDecodingDepth = 2;
 [[nodiscard]] std::string unquotedWords(std::string_view text);
 // Simple assignments (`a=cu`, `$a='i'`, `$env:a='i'`, cmd's `set a=cu`) substituted where the variables are used
 // (`$a`, `${a}`, `%a%`), the defaults of expansions of unset variables filled in (`${a:-cu}`),
-// concatenations of quoted strings (`'i'+'ex'`) joined, aliases (`alias g=curl`) substituted where
+// concatenations of quoted strings (`'i'+'ex'`) joined, brace expansions standing as commands
+// (`{curl,-s,x}`) spread into words, aliases (`alias g=curl`) substituted where
 // they are used as commands, commands' system directories (`/usr/bin/`, `C:\Windows\System32\`)
 // dropped, and the result's words unquoted. Stops
 // substituting once the result reaches `maximumBytes`.

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace tessaril::payload_decoding {
 
@@ -221,6 +222,134 @@ bool skipCodeSeparator(std::string_view text, std::size_t& i) {
     return i < text.size() && isDigit(text[i]);
 }
 
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether `text` holds `word` at `i`, regardless of ASCII case.
+bool hasWordAt(std::string_view text, std::size_t i, std::string_view word) {
+    return text.size() - std::min(i, text.size()) >= word.size() &&
+           std::equal(word.begin(), word.end(), text.begin() + static_cast<std::ptrdiff_t>(i),
+                      [](char a, char b) { return a == lowerAscii(b); });
+}
+
+// Whether `text` holds one of `markers` (in small letters) anywhere, regardless of ASCII case.
+template <std::size_t N>
+bool holdsMarker(std::string_view text, const std::array<std::string_view, N>& markers) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        for (const std::string_view marker : markers) {
+            if (lowerAscii(text[i]) == marker[0] && hasWordAt(text, i, marker)) return true;
+        }
+    }
+    return false;
+}
+
+std::size_t skipBlanks(std::string_view text, std::size_t i) {
+    while (i < text.size() && isBlank(text[i]))
+        ++i;
+    return i;
+}
+
+// A quoted string at `i` and the index after its closing quote; PowerShell doubles a quote to put
+// it inside. Nothing when there is no closing quote.
+struct Quoted {
+    std::string text;
+    std::size_t end;
+};
+
+std::optional<Quoted> quotedAt(std::string_view text, std::size_t i) {
+    if (i >= text.size() || (text[i] != '\'' && text[i] != '"')) return std::nullopt;
+    const char quote = text[i];
+    Quoted quoted{{}, npos};
+    for (std::size_t j = i + 1; j < text.size(); ++j) {
+        if (text[j] != quote) {
+            quoted.text += text[j];
+            continue;
+        }
+        if (j + 1 < text.size() && text[j + 1] == quote) {
+            quoted.text += quote;
+            ++j;
+            continue;
+        }
+        quoted.end = j + 1;
+        return quoted;
+    }
+    return std::nullopt;
+}
+
+// `text` quoted again, with a quote it does not hold.
+std::string requoted(std::string_view text) {
+    const char quote = text.find('\'') == npos ? '\'' : '"';
+    std::string out(1, quote);
+    out.append(text);
+    out += quote;
+    return out;
+}
+
+std::string replacedAll(std::string_view text, std::string_view from, std::string_view to) {
+    std::string out;
+    std::size_t copied = 0;
+    for (std::size_t at = text.find(from); at != npos; at = text.find(from, copied)) {
+        out.append(text.substr(copied, at - copied));
+        out.append(to);
+        copied = at + from.size();
+    }
+    out.append(text.substr(copied));
+    return out;
+}
+
+// The arguments of `('a','b')` or `'a','b'` at `i`: up to `most` quoted strings separated by commas.
+std::vector<std::string> quotedArguments(std::string_view text, std::size_t& i, std::size_t most) {
+    std::vector<std::string> arguments;
+    std::size_t at = skipBlanks(text, i);
+    const bool parenthesized = at < text.size() && text[at] == '(';
+    at = skipBlanks(text, at + (parenthesized ? 1 : 0));
+    while (arguments.size() < most) {
+        auto argument = quotedAt(text, at);
+        if (!argument) break;
+        arguments.push_back(std::move(argument->text));
+        at = skipBlanks(text, argument->end);
+        if (at >= text.size() || text[at] != ',') break;
+        at = skipBlanks(text, at + 1);
+    }
+    if (parenthesized) {
+        if (at >= text.size() || text[at] != ')') return {};
+        ++at;
+    }
+    i = at;
+    return arguments;
+}
+
+// .NET's composite format: `{0}`, `{1,5}`, `{2:x}` replaced by that argument, `{{` and `}}` by a brace.
+std::string formatted(std::string_view format, const std::vector<std::string>& arguments) {
+    std::string out;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char c = format[i];
+        if ((c == '{' || c == '}') && i + 1 < format.size() && format[i + 1] == c) {
+            out += c;
+            ++i;
+            continue;
+        }
+        std::size_t end = i + 1;
+        std::size_t index = 0;
+        while (c == '{' && end < format.size() && end - i < 4 && isDigit(format[end]))
+            index = index * 10 + static_cast<std::size_t>(format[end++] - '0');
+        const std::size_t close = c == '{' && end > i + 1 ? format.find('}', end) : npos;
+        if (close == npos || close - end > 16 || index >= arguments.size()) {
+            out += c;
+            continue;
+        }
+        out += arguments[index];
+        i = close;
+    }
+    return out;
+}
+
+// The most string operations worked out in one text, and by how much they may lengthen it: a
+// replacement that doubles a string at every step must not make the work grow without bound.
+constexpr std::size_t maximumStringOperations = 256;
+constexpr std::size_t stringGrowthAllowance = 4096;
+
 }  // namespace
 
 std::string base64(std::string_view text) {
@@ -268,6 +397,126 @@ std::string characterCodes(std::string_view text) {
         if (decoded.size() >= minimumCharacterCodes) addPayload(payloads, decoded);
         i = std::max(position, i + 1);
     }
+    return payloads;
+}
+
+std::string rot13(std::string_view text) {
+    // tr's two sets in either order of case, and the codec's names.
+    constexpr std::array<std::string_view, 4> kMarkers = {"n-za-m", "rot13", "rot_13", "rot-13"};
+    if (!holdsMarker(text, kMarkers)) return {};
+    std::string shifted(text);
+    for (char& c : shifted) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+        else if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+    }
+    std::string payloads;
+    addPayload(payloads, shifted);
+    return payloads;
+}
+
+std::string reversed(std::string_view text) {
+    constexpr std::array<std::string_view, 8> kMarkers = {"[-1..-", "::reverse(", "[::-1]",     "strrev(",
+                                                          "| rev",  "|rev",       ".reverse()", "..0]"};
+    if (!holdsMarker(text, kMarkers)) return {};
+    std::string out;
+    out.reserve(text.size());
+    std::size_t strings = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto quoted = quotedAt(text, i);
+        if (!quoted) {
+            // Without its closing quote the rest is one string that is not finished: nothing to turn.
+            if (text[i] == '\'' || text[i] == '"') {
+                out.append(text.substr(i));
+                break;
+            }
+            out += text[i];
+            continue;
+        }
+        // A string that holds strings of its own is a script: those inside are the ones turned.
+        if (quoted->text.find_first_of("'\"") != npos) {
+            out += text[i];
+            continue;
+        }
+        const bool ascii = std::all_of(quoted->text.begin(), quoted->text.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (quoted->text.size() >= 6 && ascii) {
+            out += requoted(std::string(quoted->text.rbegin(), quoted->text.rend()));
+            ++strings;
+        } else {
+            out.append(text.substr(i, quoted->end - i));
+        }
+        i = quoted->end - 1;
+    }
+    std::string payloads;
+    if (strings > 0) addPayload(payloads, out);
+    return payloads;
+}
+
+std::string stringOperations(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t operations = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto quoted = quotedAt(text, i);
+        if (!quoted) {
+            if (text[i] == '\'' || text[i] == '"') {
+                out.append(text.substr(i));
+                break;
+            }
+            out += text[i];
+            continue;
+        }
+        std::string value = std::move(quoted->text);
+        std::size_t end = quoted->end;
+        const std::size_t before = operations;
+        while (operations < maximumStringOperations) {
+            std::size_t at = skipBlanks(text, end);
+            std::vector<std::string> arguments;
+            if (hasWordAt(text, at, ".replace(")) {
+                at += 8;  // to the parenthesis, which quotedArguments takes
+                arguments = quotedArguments(text, at, 2);
+                if (arguments.size() != 2 || arguments[0].empty()) break;
+            } else if (hasWordAt(text, at, "-replace") || hasWordAt(text, at, "-ireplace") ||
+                       hasWordAt(text, at, "-creplace")) {
+                at = text.find_first_of(" \t", at);
+                arguments = quotedArguments(text, at, 2);
+                if (arguments.empty() || arguments[0].empty()) break;
+                arguments.resize(2);
+            } else if (hasWordAt(text, at, "-f ") || hasWordAt(text, at, "-f'") || hasWordAt(text, at, "-f\"") ||
+                       hasWordAt(text, at, "-f(")) {
+                at += 2;
+                arguments = quotedArguments(text, at, 64);
+                if (arguments.empty()) break;
+                value = formatted(value, arguments);
+                end = at;
+                ++operations;
+                continue;
+            } else {
+                break;
+            }
+            value = replacedAll(value, arguments[0], arguments[1]);
+            end = at;
+            ++operations;
+            if (value.size() > text.size() + stringGrowthAllowance) return {};
+        }
+        if (operations == before) {
+            // Nothing is done to this string; when it holds strings, it is a script whose own may be.
+            if (value.find_first_of("'\"") != npos) {
+                out += text[i];
+                continue;
+            }
+            out.append(text.substr(i, end - i));
+            i = end - 1;
+            continue;
+        }
+        out += requoted(value);
+        if (out.size() > 2 * text.size() + stringGrowthAllowance) return {};
+        i = end - 1;
+    }
+    std::string payloads;
+    if (operations > 0) addPayload(payloads, out);
     return payloads;
 }
 

@@ -27,5 +27,14 @@ inline constexpr std::size_t minimumCharacterCodes = 4;
 // Runs of ASCII character codes, decimal or 0x-hex, as PowerShell, Python, Perl and JavaScript spell
 // text out: `[char]105+[char]101`, `[char[]](105,101,120)`, `chr(99).chr(117)`, `fromCharCode(99,117)`.
 [[nodiscard]] std::string characterCodes(std::string_view text);
+// The text shifted by thirteen letters when it passes itself through ROT13 (`tr 'A-Za-z'
+// 'N-ZA-Mn-za-m'`, Python's "rot13" codec): the hidden part comes out readable, the rest scrambled.
+[[nodiscard]] std::string rot13(std::string_view text);
+// The text with its quoted strings turned around when it reverses strings (`[-1..-20] -join`,
+// `[array]::Reverse`, `[::-1]`, `| rev`, `strrev`); only strings of ASCII at least six long.
+[[nodiscard]] std::string reversed(std::string_view text);
+// The text with PowerShell's string operations on quoted strings worked out: `.Replace('a','b')`
+// and `-replace 'a','b'` chains, and `'{1}{0}' -f 'ex','i'` formats.
+[[nodiscard]] std::string stringOperations(std::string_view text);
 
 }  // namespace tessaril::payload_decoding

@@ -23,7 +23,10 @@ TEST(CommandViews, EachViewAndDecoderAnswersItsTable) {
         {"base64", payload_decoding::base64},
         {"hex", payload_decoding::hex},
         {"octal", payload_decoding::octal},
-        {"characterCodes", payload_decoding::characterCodes}};
+        {"characterCodes", payload_decoding::characterCodes},
+        {"rot13", payload_decoding::rot13},
+        {"reversed", payload_decoding::reversed},
+        {"stringOperations", payload_decoding::stringOperations}};
     const auto cases = testing::readCases("guard/command-views.json");
     ASSERT_GT(cases.size(), 50U);
     for (const auto& row : cases)
