@@ -277,6 +277,30 @@ std::optional<Quoted> quotedAt(std::string_view text, std::size_t i) {
     return std::nullopt;
 }
 
+// Copies `text` into `out`, handing each quoted string and where it starts to `rewrite`, which
+// appends what stands for it and answers where copying goes on, or nothing to copy only the opening
+// quote and read the strings inside it. Without its closing quote the rest is one string that is not
+// finished: it is copied as it stands.
+template <typename Rewrite>
+void rewriteQuotedStrings(std::string_view text, std::string& out, Rewrite rewrite) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto quoted = quotedAt(text, i);
+        if (!quoted) {
+            if (text[i] == '\'' || text[i] == '"') {
+                out.append(text.substr(i));
+                return;
+            }
+            out += text[i];
+            continue;
+        }
+        const std::optional<std::size_t> end = rewrite(std::move(*quoted), i);
+        if (end)
+            i = *end - 1;
+        else
+            out += text[i];
+    }
+}
+
 // `text` quoted again, with a quote it does not hold.
 std::string requoted(std::string_view text) {
     const char quote = text.find('\'') == npos ? '\'' : '"';
@@ -423,32 +447,19 @@ std::string reversed(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     std::size_t strings = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto quoted = quotedAt(text, i);
-        if (!quoted) {
-            // Without its closing quote the rest is one string that is not finished: nothing to turn.
-            if (text[i] == '\'' || text[i] == '"') {
-                out.append(text.substr(i));
-                break;
-            }
-            out += text[i];
-            continue;
-        }
+    rewriteQuotedStrings(text, out, [&](Quoted quoted, std::size_t start) -> std::optional<std::size_t> {
         // A string that holds strings of its own is a script: those inside are the ones turned.
-        if (quoted->text.find_first_of("'\"") != npos) {
-            out += text[i];
-            continue;
-        }
-        const bool ascii = std::all_of(quoted->text.begin(), quoted->text.end(),
+        if (quoted.text.find_first_of("'\"") != npos) return std::nullopt;
+        const bool ascii = std::all_of(quoted.text.begin(), quoted.text.end(),
                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (quoted->text.size() >= 6 && ascii) {
-            out += requoted(std::string(quoted->text.rbegin(), quoted->text.rend()));
+        if (quoted.text.size() >= 6 && ascii) {
+            out += requoted(std::string(quoted.text.rbegin(), quoted.text.rend()));
             ++strings;
         } else {
-            out.append(text.substr(i, quoted->end - i));
+            out.append(text.substr(start, quoted.end - start));
         }
-        i = quoted->end - 1;
-    }
+        return quoted.end;
+    });
     std::string payloads;
     if (strings > 0) addPayload(payloads, out);
     return payloads;
@@ -458,18 +469,10 @@ std::string stringOperations(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     std::size_t operations = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto quoted = quotedAt(text, i);
-        if (!quoted) {
-            if (text[i] == '\'' || text[i] == '"') {
-                out.append(text.substr(i));
-                break;
-            }
-            out += text[i];
-            continue;
-        }
-        std::string value = std::move(quoted->text);
-        std::size_t end = quoted->end;
+    bool tooLong = false;
+    rewriteQuotedStrings(text, out, [&](Quoted quoted, std::size_t start) -> std::optional<std::size_t> {
+        std::string value = std::move(quoted.text);
+        std::size_t end = quoted.end;
         const std::size_t before = operations;
         while (operations < maximumStringOperations) {
             std::size_t at = skipBlanks(text, end);
@@ -499,24 +502,26 @@ std::string stringOperations(std::string_view text) {
             value = replacedAll(value, arguments[0], arguments[1]);
             end = at;
             ++operations;
-            if (value.size() > text.size() + stringGrowthAllowance) return {};
+            if (value.size() > text.size() + stringGrowthAllowance) {
+                tooLong = true;
+                return text.size();
+            }
         }
         if (operations == before) {
             // Nothing is done to this string; when it holds strings, it is a script whose own may be.
-            if (value.find_first_of("'\"") != npos) {
-                out += text[i];
-                continue;
-            }
-            out.append(text.substr(i, end - i));
-            i = end - 1;
-            continue;
+            if (value.find_first_of("'\"") != npos) return std::nullopt;
+            out.append(text.substr(start, end - start));
+            return end;
         }
         out += requoted(value);
-        if (out.size() > 2 * text.size() + stringGrowthAllowance) return {};
-        i = end - 1;
-    }
+        if (out.size() > 2 * text.size() + stringGrowthAllowance) {
+            tooLong = true;
+            return text.size();
+        }
+        return end;
+    });
     std::string payloads;
-    if (operations > 0) addPayload(payloads, out);
+    if (operations > 0 && !tooLong) addPayload(payloads, out);
     return payloads;
 }
 
