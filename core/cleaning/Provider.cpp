@@ -172,6 +172,8 @@ std::optional<ProvidersFile> ProvidersFile::decode(std::string_view json) {
         // value, and only that value must be well formed.
         std::vector<std::pair<std::string_view, element>> entries;
         std::unordered_map<std::string_view, std::size_t> positions;
+        entries.reserve(providers.size());
+        positions.reserve(providers.size());
         for (const auto field : providers) {
             const auto [at, added] = positions.try_emplace(field.key, entries.size());
             if (added) {

@@ -69,6 +69,14 @@ std::optional<Regex> loadPattern(const std::string& pattern, bool anchored, Patt
     return regex;
 }
 
+// An unanchored pattern whose text is kept nowhere else: a checked one moves into its Regex.
+std::optional<Regex> loadOwnedPattern(std::string&& pattern, Patterns patterns) {
+    if (patterns != Patterns::checked) return loadPattern(pattern, false, patterns);
+    Regex regex = Regex::deferred(std::move(pattern), true);
+    regex.setWorkLimit(RulesEngine::matchWorkLimit);
+    return regex;
+}
+
 // Takes the patterns over: each text moves into its compiled pattern instead of being copied.
 std::vector<CompiledPattern> compilePatterns(std::vector<std::string>&& patterns, bool anchored, Patterns checked) {
     std::vector<CompiledPattern> compiled;
@@ -85,14 +93,14 @@ std::optional<CompiledProvider> compileProvider(std::string name, Provider provi
     // The host index answers for a pattern that names one site, from a grammar that ICU accepts; its
     // expression is compiled only if a test or an unusual link asks for it.
     const auto shape = checked == Patterns::checked ? std::nullopt : HostIndex::read(provider.urlPattern);
-    auto urlRegex = shape && shape->exact ? std::optional<Regex>(Regex::deferred(provider.urlPattern, true))
-                                          : loadPattern(provider.urlPattern, false, checked);
+    auto urlRegex = shape && shape->exact ? std::optional<Regex>(Regex::deferred(std::move(provider.urlPattern), true))
+                                          : loadOwnedPattern(std::move(provider.urlPattern), checked);
     if (!urlRegex) return std::nullopt;
     urlRegex->setWorkLimit(RulesEngine::matchWorkLimit);
     std::vector<Regex> exceptions;
     exceptions.reserve(provider.exceptions.size());
-    for (const auto& pattern : provider.exceptions) {
-        if (auto regex = loadPattern(pattern, false, checked)) exceptions.push_back(std::move(*regex));
+    for (auto& pattern : provider.exceptions) {
+        if (auto regex = loadOwnedPattern(std::move(pattern), checked)) exceptions.push_back(std::move(*regex));
     }
     // Categorised before the pattern texts move out of the provider.
     const RuleCategoryType category = RulesEngine::categorize(name, provider);

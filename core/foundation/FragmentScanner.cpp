@@ -21,7 +21,7 @@ std::uint32_t windowKey(const unsigned char* p) {
 
 // Roughly how often a byte occurs in link text (commands are much alike), in percent: letters by their frequency in
 // English words, the separators of links, and rarer digits and other bytes.
-double frequency(unsigned char byte) {
+constexpr double frequency(unsigned char byte) {
     // a..z
     constexpr double kLetters[] = {6.1, 1.1, 2.1, 3.2, 9.5, 1.7, 1.5, 4.6, 5.3, 0.1, 0.6, 3.0, 1.8,
                                    5.0, 5.6, 1.4, 0.1, 4.5, 4.7, 6.8, 2.1, 0.8, 1.8, 0.1, 1.5, 0.1};
@@ -44,6 +44,14 @@ double frequency(unsigned char byte) {
             return byte >= '0' && byte <= '9' ? 0.5 : 0.3;
     }
 }
+
+// frequency() of every byte, looked up for each window of every fragment at each build.
+constexpr auto kFrequencies = [] {
+    std::array<double, 256> table{};
+    for (std::size_t byte = 0; byte < table.size(); ++byte)
+        table[byte] = frequency(static_cast<unsigned char>(byte));
+    return table;
+}();
 
 // Windows that most links contain: anchoring on one of them would compare the fragment in nearly
 // every link.
@@ -134,10 +142,18 @@ void FragmentScanner::build(const std::vector<std::string>& fragments) {
         double bestCost = 0;
         for (std::uint32_t offset = 0; offset + kMinimumLength <= fragment.size(); ++offset) {
             const auto* window = reinterpret_cast<const unsigned char*>(fragment.data() + offset);
-            const auto use = keyUse.find(windowKey(window));
-            double cost = 1.0 + (use == keyUse.end() ? 0 : use->second);
+            // The cost with no fragment anchored on the window yet; more anchored ones only ever cost
+            // more (each rounded product is monotonic in its first factor), so a window that would not
+            // win even so is not looked up.
+            double cost = 1.0;
             for (std::size_t i = 0; i < kMinimumLength; ++i)
-                cost *= frequency(window[i]);
+                cost *= kFrequencies[window[i]];
+            if (offset != 0 && cost >= bestCost) continue;
+            if (const auto use = keyUse.find(windowKey(window)); use != keyUse.end()) {
+                cost = 1.0 + use->second;
+                for (std::size_t i = 0; i < kMinimumLength; ++i)
+                    cost *= kFrequencies[window[i]];
+            }
             // A common window only ever costs more, so only one that would win is looked up.
             if (offset != 0 && cost >= bestCost) continue;
             if (isCommon(fragment.data() + offset)) cost += 1e12;

@@ -3,6 +3,7 @@
 
 #include "core/foundation/RulePrefilter.h"
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +32,8 @@ public:
 
     // RulePrefilter::fromPattern(pattern, true).
     [[nodiscard]] RulePrefilter caseInsensitive(std::string_view pattern) const;
+    // The encoded filter of `pattern` when the table has it (read with `read`), else nothing.
+    [[nodiscard]] std::optional<std::string_view> encoded(std::string_view pattern) const;
 
     // While set, each pattern read (not found in the table) is appended with its filter: how the
     // build learns which patterns the matcher reads.
@@ -41,6 +44,11 @@ public:
     [[nodiscard]] static std::optional<std::string> encode(const RulePrefilter& filter);
     // The filter of an encoded form; anything malformed gives a filter that lets every text through.
     [[nodiscard]] static RulePrefilter decode(std::string_view encoded);
+    // The requirements of an encoded form as views of it, without making a filter: the fragments in
+    // order, and after each requirement the number of fragments so far. False (and the two
+    // unspecified) when it is malformed.
+    [[nodiscard]] static bool read(std::string_view encoded, std::vector<std::string_view>& fragments,
+                                   std::vector<std::uint32_t>& requirementEnds);
 
 private:
     std::span<const KnownPrefilter> entries_;

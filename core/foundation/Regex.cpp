@@ -62,11 +62,13 @@ struct Regex::Impl {
     std::shared_ptr<const RegexNfa> nfa;
     bool nfaRead = false;
     // For a pattern compile() has read but whose automaton is not built yet: the automaton once
-    // built, shared by every copy (copies made before the first use included, on any thread).
+    // built, shared by every copy (copies made before the first use included, on any thread). Made
+    // by the first such copy: a rule load makes thousands of these Regexes, and copies few.
     struct SharedNfa {
         std::once_flag built;
         std::shared_ptr<const RegexNfa> nfa;
     };
+    bool sharesNfa = false;
     std::shared_ptr<SharedNfa> sharedNfa;
     bool fastPathEnabled = true;
     std::unique_ptr<LazyDfa> dfa;
@@ -261,6 +263,9 @@ Regex::Regex(const Regex& other)
     if (!other.impl_->deferred && !other.impl_->compiled) impl_->deferred = false;
     impl_->nfa = other.impl_->nfa;
     impl_->nfaRead = other.impl_->nfaRead;
+    impl_->sharesNfa = other.impl_->sharesNfa;
+    if (other.impl_->sharesNfa && !other.impl_->nfaRead && !other.impl_->sharedNfa)
+        other.impl_->sharedNfa = std::make_shared<Impl::SharedNfa>();
     impl_->sharedNfa = other.impl_->sharedNfa;
     impl_->fastPathEnabled = other.impl_->fastPathEnabled;
 }
@@ -282,7 +287,7 @@ std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensiti
     // cleaning one link uses a handful.
     if (RegexNfa::reads(pattern, caseInsensitive)) {
         auto impl = std::make_unique<Impl>(std::string(pattern), caseInsensitive, nullptr, 0);
-        impl->sharedNfa = std::make_shared<Impl::SharedNfa>();
+        impl->sharesNfa = true;
         return Regex(std::move(impl));
     }
     auto compiled = compileWithICU(pattern, caseInsensitive);
@@ -294,7 +299,7 @@ std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensiti
 
 Regex Regex::deferred(std::string pattern, bool caseInsensitive) {
     auto impl = std::make_unique<Impl>(std::move(pattern), caseInsensitive, nullptr, 0);
-    impl->sharedNfa = std::make_shared<Impl::SharedNfa>();
+    impl->sharesNfa = true;
     return Regex(std::move(impl));
 }
 

@@ -81,11 +81,15 @@ TEST(CoreResources, KnownPrefiltersAreWhatReadingThePatternsGives) {
         EXPECT_TRUE(same(KnownPrefilters::decode(known[i].encoded), read)) << known[i].pattern;
         EXPECT_TRUE(same(table.caseInsensitive(known[i].pattern), read)) << known[i].pattern;
     }
+    // A form cut short (a fragment missing, one longer than what is left) lets every text through.
+    for (const std::string_view malformed : {"i\002\003abc", "i\001\011abc"})
+        EXPECT_TRUE(KnownPrefilters::decode(malformed).requirements().empty()) << malformed;
     std::vector<std::pair<std::string, RulePrefilter>> recorded;
     KnownPrefilters recording(known);
     recording.recordInto(&recorded);
     const std::string unknown = "^(?:zq|xj)wv[0-9]+$";
     EXPECT_TRUE(same(recording.caseInsensitive(unknown), RulePrefilter::fromPattern(unknown, true)));
+    EXPECT_EQ(recording.encoded(unknown), std::nullopt);
     (void)recording.caseInsensitive(known[0].pattern);
     ASSERT_EQ(recorded.size(), 1U);
     EXPECT_EQ(recorded[0].first, unknown);

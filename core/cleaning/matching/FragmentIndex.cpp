@@ -30,27 +30,53 @@ std::uint32_t FragmentIndex::fragmentNumber(std::string_view fragment) {
 }
 
 std::uint32_t FragmentIndex::add(const RulePrefilter& filter) {
-    const auto number = static_cast<std::uint32_t>(filters_.size());
-    Filter entry;
     if (!filter.caseInsensitive() && !filter.requirements().empty()) {
+        const auto number = static_cast<std::uint32_t>(filters_.size());
+        Filter entry;
         entry.opaque = static_cast<std::uint32_t>(opaque_.size());
         opaque_.push_back(filter);
         filters_.push_back(entry);
         return number;
     }
-    entry.requirements.begin = static_cast<std::uint32_t>(requirements_.size());
+    addedFragments_.clear();
+    addedRequirementEnds_.clear();
     for (const auto& any : filter.requirements()) {
+        addedFragments_.insert(addedFragments_.end(), any.begin(), any.end());
+        addedRequirementEnds_.push_back(static_cast<std::uint32_t>(addedFragments_.size()));
+    }
+    return addFolded(addedFragments_, addedRequirementEnds_);
+}
+
+std::uint32_t FragmentIndex::add(std::string_view pattern, const KnownPrefilters& prefilters) {
+    const auto encoded = prefilters.encoded(pattern);
+    // A filter the table holds as case-sensitive (never one read for a case-insensitive pattern) or
+    // malformed takes the general way, as does a pattern it does not hold.
+    if (!encoded || !encoded->starts_with('i') ||
+        !KnownPrefilters::read(*encoded, addedFragments_, addedRequirementEnds_))
+        return add(prefilters.caseInsensitive(pattern));
+    return addFolded(addedFragments_, addedRequirementEnds_);
+}
+
+std::uint32_t FragmentIndex::addFolded(std::span<const std::string_view> fragments,
+                                       std::span<const std::uint32_t> requirementEnds) {
+    const auto number = static_cast<std::uint32_t>(filters_.size());
+    Filter entry;
+    entry.requirements.begin = static_cast<std::uint32_t>(requirements_.size());
+    std::uint32_t begin = 0;
+    for (const std::uint32_t end : requirementEnds) {
+        const auto any = fragments.subspan(begin, end - begin);
+        begin = end;
         // A requirement is left out when a fragment of it is too short for the scanner or one nearly
         // every link holds: the filter stays a necessary condition without it, and looking for such
         // fragments would cost more than it saves. (The empty text occurs everywhere.)
-        if (any.empty() || std::any_of(any.begin(), any.end(), [](const std::string& f) {
+        if (any.empty() || std::any_of(any.begin(), any.end(), [](std::string_view f) {
                 return f.size() < FragmentScanner::kMinimumLength || isInEveryLink(f);
             })) {
             continue;
         }
         Range range;
         range.begin = static_cast<std::uint32_t>(requirementFragments_.size());
-        for (const auto& fragment : any)
+        for (const std::string_view fragment : any)
             requirementFragments_.push_back(fragmentNumber(fragment));
         range.end = static_cast<std::uint32_t>(requirementFragments_.size());
         requirements_.push_back(range);

@@ -3,6 +3,7 @@
 
 #include "core/cleaning/matching/LinkScan.h"
 #include "core/foundation/FragmentScanner.h"
+#include "core/foundation/KnownPrefilters.h"
 #include "core/foundation/RulePrefilter.h"
 
 #include <algorithm>
@@ -28,6 +29,9 @@ class FragmentIndex {
 public:
     // Registers a filter; returns its number.
     [[nodiscard]] std::uint32_t add(const RulePrefilter& filter);
+    // Registers the case-insensitive filter of `pattern`, read from `prefilters` without making a
+    // RulePrefilter when the table has it (most of a load's patterns).
+    [[nodiscard]] std::uint32_t add(std::string_view pattern, const KnownPrefilters& prefilters);
     void build();
 
     // Makes `scan` describe `text`: which fragments it holds, case-insensitively.
@@ -104,6 +108,10 @@ private:
         return answer == 2;
     }
     [[nodiscard]] bool computeTail(std::uint32_t tail, const LinkScan& scan) const;
+    // Registers a case-insensitive filter: fragments_[.. requirementEnds[0]) is its first requirement,
+    // and so on.
+    [[nodiscard]] std::uint32_t addFolded(std::span<const std::string_view> fragments,
+                                          std::span<const std::uint32_t> requirementEnds);
     [[nodiscard]] std::uint32_t fragmentNumber(std::string_view fragment);
     [[nodiscard]] std::uint32_t tailNumber(Range filterRequirements);
     [[nodiscard]] std::span<const std::uint32_t> keyFragments(std::uint32_t filter) const;
@@ -137,6 +145,9 @@ private:
     };
     std::unordered_map<std::string, std::uint32_t, FragmentHash, std::equal_to<>> fragmentNumbers_;
     std::string lowerFragment_;
+    // Reused by every add.
+    std::vector<std::string_view> addedFragments_;
+    std::vector<std::uint32_t> addedRequirementEnds_;
 
     FragmentScanner scanner_;
     bool built_ = false;

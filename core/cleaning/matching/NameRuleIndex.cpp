@@ -143,7 +143,14 @@ void NameRuleIndex::addList(const std::vector<std::string_view>& patterns, const
         // Most names are plain words (thousands with the filter list): those skip the expansion's
         // vectors.
         if (isPlainWord(patterns[rule])) {
-            words_[lowered(patterns[rule])].push_back(Hit{listNumber, rule});
+            // Looked up by a reused buffer, so that a word already listed makes no string.
+            word_.assign(patterns[rule]);
+            std::transform(word_.begin(), word_.end(), word_.begin(), lower);
+            if (const auto found = words_.find(word_); found != words_.end()) {
+                found->second.push_back(Hit{listNumber, rule});
+            } else {
+                words_.emplace(word_, Hits{Hit{listNumber, rule}});
+            }
         } else if (auto words = literalExpansion(patterns[rule])) {
             for (const auto& word : *words)
                 words_[word].push_back(Hit{listNumber, rule});

@@ -4,9 +4,11 @@
 #include "core/cleaning/matching/NameFragmentKeys.h"
 #include "core/foundation/KnownPrefilters.h"
 #include "core/foundation/RulePrefilter.h"
+#include "core/foundation/ShortTextHash.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +33,10 @@ public:
     // One list's rules, in order; `patterns[k]` is rule k's pattern without the anchors. The filters
     // of expression rules come from `prefilters`.
     void addList(const std::vector<std::string_view>& patterns, const KnownPrefilters& prefilters = {});
+
+    // Room for this many words, for a caller about to add lists of about as many rules: the index is
+    // then not rehashed as it fills.
+    void reserveWords(std::size_t count) { words_.reserve(count); }
 
     // Whether `name` can be answered here: printable ASCII only. `lowerName` receives its lower-case
     // form when it can.
@@ -79,12 +85,19 @@ private:
     };
 
     std::vector<List> lists_;
-    // Lower-case word -> (list, rule) pairs, sorted.
-    std::unordered_map<std::string, Hits> words_;
+    // Lower-case word -> (list, rule) pairs, sorted. Hashed inline: thousands of words are added at
+    // every load, and each new parameter name is looked up.
+    struct WordHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return shortTextHash(text); }
+    };
+    std::unordered_map<std::string, Hits, WordHash, std::equal_to<>> words_;
     // The indexed expression rules, entry k of expressionKeys_ being (list, position in regexRules).
     std::vector<Hit> indexedExpressions_;
     NameFragmentKeys expressionKeys_;
     mutable std::vector<std::uint64_t> entryBits_;
+    // The word being added.
+    std::string word_;
 };
 
 }  // namespace tessaril

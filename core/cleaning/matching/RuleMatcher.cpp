@@ -121,6 +121,7 @@ bool RuleMatcher::plainlyMatches(UrlShape shape, std::string_view text) {
 
 void RuleMatcher::buildFragmentIndex(const KnownPrefilters& prefilters) {
     std::unordered_map<std::string_view, std::uint32_t> patterns;
+    patterns.reserve(providers_.size());
     // The URL pattern groups first, so that group i is provider i's.
     std::size_t runHead = providers_.size();
     for (std::size_t i = 0; i < providers_.size(); ++i) {
@@ -148,7 +149,7 @@ void RuleMatcher::buildFragmentIndex(const KnownPrefilters& prefilters) {
             index.siteTail = static_cast<std::uint32_t>(siteTails_.size());
             siteTails_.push_back(std::move(*tail));
         }
-        index.urlFilter = fragmentIndex_.add(prefilters.caseInsensitive(pattern));
+        index.urlFilter = fragmentIndex_.add(pattern, prefilters);
         (void)fragmentIndex_.addGroup(std::span(&index.urlFilter, 1));
     }
     urlPatternCount_ = patterns.size();
@@ -172,13 +173,13 @@ void RuleMatcher::buildFragmentIndex(const KnownPrefilters& prefilters) {
     const auto addGroup = [this, &prefilters](const std::vector<CompiledPattern>& rules,
                                               std::vector<std::uint32_t>& filters) {
         for (const auto& rule : rules)
-            filters.push_back(fragmentIndex_.add(prefilters.caseInsensitive(rule.pattern)));
+            filters.push_back(fragmentIndex_.add(rule.pattern, prefilters));
         return fragmentIndex_.addGroup(filters);
     };
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         ProviderIndex& index = index_[i];
         for (const auto& regex : providers_[i].exceptionRegexes)
-            index.exceptionFilters.push_back(fragmentIndex_.add(prefilters.caseInsensitive(regex.pattern())));
+            index.exceptionFilters.push_back(fragmentIndex_.add(regex.pattern(), prefilters));
         index.exceptionGroup = fragmentIndex_.addGroup(index.exceptionFilters);
     }
     // The redirection groups of all providers in one run of numbers, the path rule groups in the
@@ -189,9 +190,9 @@ void RuleMatcher::buildFragmentIndex(const KnownPrefilters& prefilters) {
     for (std::size_t i = 0; i < providers_.size(); ++i) {
         std::vector<std::uint32_t>& filters = index_[i].redirectionFilters;
         for (const auto& rule : providers_[i].redirectionRegexes)
-            filters.push_back(fragmentIndex_.add(prefilters.caseInsensitive(rule.pattern)));
+            filters.push_back(fragmentIndex_.add(rule.pattern, prefilters));
         for (const auto& rule : providers_[i].encodedRedirectionRegexes)
-            filters.push_back(fragmentIndex_.add(prefilters.caseInsensitive(rule.pattern)));
+            filters.push_back(fragmentIndex_.add(rule.pattern, prefilters));
         index_[i].redirectionGroup = fragmentIndex_.addGroup(filters);
     }
     redirectionGroups_.second = rawRuleGroups_.first = fragmentIndex_.groupCount();
@@ -220,6 +221,10 @@ void RuleMatcher::buildFragmentIndex(const KnownPrefilters& prefilters) {
 void RuleMatcher::buildNameIndexes(const KnownPrefilters& prefilters) {
     std::vector<std::string_view> names;
     std::vector<std::uint32_t> expressionLists;
+    std::size_t ruleCount = 0;
+    for (const CompiledProvider& provider : providers_)
+        ruleCount += provider.paramRegexes.size() + provider.referralParamRegexes.size();
+    providerNames_.reserveWords(ruleCount);
     for (std::uint32_t list = 0; list < providers_.size(); ++list) {
         const CompiledProvider& provider = providers_[list];
         names.clear();
