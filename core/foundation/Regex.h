@@ -47,8 +47,9 @@ private:
 
 // A compiled regular expression in ICU syntax, matched against UTF-8 text without converting it.
 // Compiling never throws; a pattern ICU rejects yields no Regex. A Regex may be copied cheaply (the
-// compiled pattern is shared), but one object must not be used from two threads at once: it keeps a
-// matcher so that repeated searches do not allocate.
+// compiled pattern is shared), but one object must not be used from two threads at once, and copying
+// it counts as a use: it keeps a matcher so that repeated searches do not allocate, and the first copy
+// of a deferred Regex sets up the automaton its copies share.
 class Regex {
 public:
     [[nodiscard]] static std::optional<Regex> compile(std::string_view pattern, bool caseInsensitive = false);
