@@ -146,10 +146,13 @@ Value shellValue(std::string_view text, std::size_t i) {
 }
 
 // A PowerShell value that is one quoted string, kept with its quotes so that it joins a concatenation.
+// The statement may end at the end of its line: scripts set one variable a line.
 std::optional<Value> powerShellValue(std::string_view text, std::size_t i) {
     if (i >= text.size() || (text[i] != '\'' && text[i] != '"')) return std::nullopt;
     const std::size_t close = closingQuote(text, i, text.size());
-    const std::size_t after = close == npos ? npos : skipBlanks(text, close + 1);
+    std::size_t after = close == npos ? npos : close + 1;
+    while (after < text.size() && (text[after] == ' ' || text[after] == '\t' || text[after] == '\r'))
+        ++after;
     if (after == npos || (after < text.size() && std::string_view(";\n)}").find(text[after]) == npos)) {
         return std::nullopt;
     }
@@ -357,6 +360,18 @@ std::string assignmentsSubstituted(std::string_view text, std::size_t maximumByt
                     statementStarts = false;
                     continue;
                 }
+                // `s${x}h`: a variable nothing set, inside a word, only splits the word for the eye.
+                if (braced && !out.empty() && isLetter(out.back()) && end + 1 < text.size() &&
+                    isLetter(text[end + 1])) {
+                    i = end;
+                    continue;
+                }
+            }
+            // `c$@url`: without arguments these expand to nothing.
+            if ((text[i + 1] == '@' || text[i + 1] == '*') && !out.empty() && isLetter(out.back()) &&
+                i + 2 < text.size() && isLetter(text[i + 2])) {
+                ++i;
+                continue;
             }
         }
         if (c == '%') {

@@ -50,6 +50,7 @@ inline constexpr std::size_t maximumDecodingDepth = 2;
 [[nodiscard]] std::string unquotedWords(std::string_view text);
 // Simple assignments (`a=cu`, `$a='i'`, `$env:a='i'`, cmd's `set a=cu`) substituted where the variables are used
 // (`$a`, `${a}`, `%a%`), the defaults of expansions of unset variables filled in (`${a:-cu}`),
+// variables nothing sets that stand inside a word dropped (`s${x}h`, `c$@url`),
 // concatenations of quoted strings (`'i'+'ex'`) joined, brace expansions standing as commands
 // (`{curl,-s,x}`) spread into words, aliases (`alias g=curl`) substituted where
 // they are used as commands, commands' system directories (`/usr/bin/`, `C:\Windows\System32\`)
