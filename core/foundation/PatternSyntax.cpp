@@ -385,6 +385,10 @@ private:
                 at_ = end == std::string_view::npos ? p_.size() : end + 2;
                 return add(Kind::opaque, Form::quote, begin, c);
             }
+            case 'k':
+                // A back-reference by name.
+                if (accept('<')) return skipPast('>') ? add(Kind::backReference, Form::none, begin, 0) : -1;
+                return add(Kind::opaque, Form::escape, begin, c);
             case 'N':
                 if (accept('{') && !skipPast('}')) return -1;
                 return add(Kind::opaque, Form::escape, begin, c);

@@ -31,7 +31,7 @@ public:
         set,            // "[...]"
         range,          // "a-z" in a set, `value` to `last`
         shorthand,      // "\d", "\w", "\s", "\h", "\v", "\R", "\X", "\p{...}" and their capitals: `value` is the letter
-        backReference,  // a backslash and one digit, `value`
+        backReference,  // a backslash and one digit, `value`; or "\k<name>", `value` 0
         assertion,      // "^", "$", "\b", "\B", "\A", "\z", "\Z", "\G": `value` is the sign or letter
         opaque,         // see Form
     };

@@ -79,6 +79,7 @@ TEST(CommandGuard, LooserFormsRuleOutOnlyTextsThePatternCannotMatch) {
         {"a[^ b]++b", "a\n\tb", true},
         {"a\\sb\\n", "a\tb\n", true},
         {"\\b(a)\\1(?=c)", "aac", true},
+        {"(?<q>['\"])x\\k<q>", "echo 'x'", true},
         {"(?i)x\\p{L}[\\p{L}]{2,3}y$", "XaBcY", true},
         {"(?>ab|a)c[^\\n;&|]{0,2}?", "ac;", true},
         {"\\bcurl\\b[^\\n]{0,40}?http://\\d", "curl -s https://x/1", false},
