@@ -237,21 +237,26 @@ void FragmentScanner::check(std::uint32_t key, std::size_t position, std::string
         if ((word & mask) != 0) continue;
         const std::size_t start = position - anchor.offset;
         if (anchor.length > text.size() - start) continue;
-        // Eight bytes at a time; the fragment's last word is padded with zero bytes, and so is the
-        // text's.
-        std::uint64_t differ = 0;
-        for (std::uint32_t j = 0; j < anchor.length; j += 8) {
-            const std::size_t count = std::min<std::size_t>(8, anchor.length - j);
-            std::uint64_t chunk = start + j + 8 <= text.size() ? littleEndianWord(text.data() + start + j)
-                                                               : littleEndianBytes(text.data() + start + j, count);
-            if (count < 8) chunk &= (std::uint64_t{1} << (8 * count)) - 1;
-            differ |= lowerAsciiWord(chunk) ^ pool_[anchor.pool + j / 8];
-        }
-        if (differ == 0) {
-            word |= mask;
-            found.push_back(anchor.fragment);
-        }
+        if (!matches(anchor, text.data() + start, text.size() - start)) continue;
+        word |= mask;
+        found.push_back(anchor.fragment);
     }
+}
+
+bool FragmentScanner::matches(const Anchor& anchor, const char* at, std::size_t available) const {
+    // Eight bytes at a time; the fragment's last word is padded with zero bytes, and so is the
+    // text's. Most near misses differ in the first word, so it is compared on its own.
+    const auto chunk = [&](std::uint32_t j) {
+        const std::size_t count = std::min<std::size_t>(8, anchor.length - j);
+        std::uint64_t bytes = j + 8 <= available ? littleEndianWord(at + j) : littleEndianBytes(at + j, count);
+        if (count < 8) bytes &= (std::uint64_t{1} << (8 * count)) - 1;
+        return lowerAsciiWord(bytes);
+    };
+    if (chunk(0) != pool_[anchor.pool]) return false;
+    std::uint64_t differ = 0;
+    for (std::uint32_t j = 8; j < anchor.length; j += 8)
+        differ |= chunk(j) ^ pool_[anchor.pool + j / 8];
+    return differ == 0;
 }
 
 }  // namespace tessaril

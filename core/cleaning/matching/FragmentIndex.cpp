@@ -9,7 +9,7 @@ namespace {
 
 // Whether a case-folded fragment is one that practically every web link holds.
 bool isInEveryLink(std::string_view fragment) {
-    return std::string_view("https://").find(fragment) != std::string_view::npos;
+    return std::string_view("https://www.").find(fragment) != std::string_view::npos || fragment == ".com";
 }
 
 }  // namespace
