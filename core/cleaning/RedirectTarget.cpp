@@ -25,6 +25,12 @@ std::string_view characterAt(std::string_view text, std::size_t at) {
 
 bool holdsNonLinkCharacter(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
+        // Link text is nearly all ASCII, which needs no character of its own cut out.
+        if (const auto byte = static_cast<unsigned char>(text[at]); byte < 0x80) {
+            if (byte <= 0x20 || byte == 0x7F) return true;
+            ++at;
+            continue;
+        }
         const std::string_view character = characterAt(text, at);
         const auto lead = static_cast<unsigned char>(character[0]);
         if (lead <= 0x20 || lead == 0x7F) return true;

@@ -23,8 +23,12 @@ TrackingImpactLevel levelForScore(std::int64_t score) {
 
 // The category's name in small letters, appended to `out`.
 void appendLabel(std::string& out, TrackingCommercialCategory category) {
-    for (const char c : rawValue(category))
-        out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    // Appended whole, then folded in place: one append per label rather than one per letter.
+    const std::size_t from = out.size();
+    out += rawValue(category);
+    for (std::size_t i = from; i < out.size(); ++i) {
+        if (out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] - 'A' + 'a');
+    }
 }
 
 }  // namespace
