@@ -32,12 +32,11 @@ bool holdsNonLinkCharacter(std::string_view text) {
             continue;
         }
         const std::string_view character = characterAt(text, at);
-        const auto lead = static_cast<unsigned char>(character[0]);
-        if (lead <= 0x20 || lead == 0x7F) return true;
         // U+0080...U+009F: U+009B alone opens a terminal escape, U+0085 ends a line.
-        if (lead == 0xC2 && character.size() == 2 && static_cast<unsigned char>(character[1]) < 0xA0) return true;
+        if (character[0] == '\xC2' && character.size() == 2 && static_cast<unsigned char>(character[1]) < 0xA0)
+            return true;
         // Other white space (U+00A0, U+2028 and the like): what trimming would remove.
-        if (lead >= 0x80 && text::trim(character).empty()) return true;
+        if (text::trim(character).empty()) return true;
         at += character.size();
     }
     return false;
