@@ -23,6 +23,7 @@ bool InMemoryUserDefaults::set(std::string_view key, DefaultsValue value) {
     std::lock_guard lock(storage_->mutex);
     if (!storage_->writable) return false;
     storage_->suites[suiteName_].insert_or_assign(std::string(key), std::move(value));
+    ++storage_->changes;
     return true;
 }
 
@@ -31,7 +32,10 @@ void InMemoryUserDefaults::remove(std::string_view key) {
     if (!storage_->writable) return;
     auto domain = storage_->suites.find(suiteName_);
     if (domain == storage_->suites.end()) return;
-    if (auto found = domain->second.find(key); found != domain->second.end()) domain->second.erase(found);
+    if (auto found = domain->second.find(key); found != domain->second.end()) {
+        domain->second.erase(found);
+        ++storage_->changes;
+    }
 }
 
 std::unique_ptr<UserDefaults> InMemoryUserDefaults::suite(std::string_view name) {
@@ -41,13 +45,18 @@ std::unique_ptr<UserDefaults> InMemoryUserDefaults::suite(std::string_view name)
 void InMemoryUserDefaults::removeSuite(std::string_view name) {
     std::lock_guard lock(storage_->mutex);
     if (!storage_->writable) return;
-    if (auto found = storage_->suites.find(name); found != storage_->suites.end()) storage_->suites.erase(found);
+    if (auto found = storage_->suites.find(name); found != storage_->suites.end()) {
+        storage_->suites.erase(found);
+        ++storage_->changes;
+    }
 }
 
 bool InMemoryUserDefaults::transaction(const std::function<bool(UserDefaults&)>& body) {
     std::lock_guard lock(storage_->mutex);
     if (!storage_->writable) return false;
-    // Undoing is putting back a copy of everything as it was; these stores are small.
+    // Undoing is putting back a copy of everything as it was; these stores are small. Putting back
+    // is a change too, to a reader that looked while the body ran.
+    const CountOnExit counted{storage_->changes};
     return restoringTransaction(storage_->suites, *this, body);
 }
 

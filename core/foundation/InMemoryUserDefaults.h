@@ -3,6 +3,8 @@
 
 #include "core/foundation/UserDefaults.h"
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,6 +26,7 @@ public:
     [[nodiscard]] std::unique_ptr<UserDefaults> suite(std::string_view name) override;
     void removeSuite(std::string_view name) override;
     bool transaction(const std::function<bool(UserDefaults&)>& body) override;
+    [[nodiscard]] std::optional<std::uint64_t> changeCount() const override { return storage_->changes.load(); }
 
     // Makes every later write fail, as a full disk or a read-only folder would.
     void setWritable(bool writable);
@@ -36,6 +39,8 @@ private:
         std::recursive_mutex mutex;
         Suites suites;
         bool writable = true;
+        // Every write and transaction, in any suite, counts one (an undone one too).
+        std::atomic<std::uint64_t> changes{0};
     };
     InMemoryUserDefaults(std::shared_ptr<Storage> storage, std::string suiteName);
 

@@ -47,12 +47,14 @@ std::optional<DefaultsValue> OverlayUserDefaults::value(std::string_view key) co
 bool OverlayUserDefaults::set(std::string_view key, DefaultsValue value) {
     std::lock_guard lock(storage_->mutex);
     storage_->suites[suiteName_].entries.insert_or_assign(std::string(key), std::move(value));
+    ++storage_->changes;
     return true;
 }
 
 void OverlayUserDefaults::remove(std::string_view key) {
     std::lock_guard lock(storage_->mutex);
     storage_->suites[suiteName_].entries.insert_or_assign(std::string(key), std::nullopt);
+    ++storage_->changes;
 }
 
 std::unique_ptr<UserDefaults> OverlayUserDefaults::suite(std::string_view name) {
@@ -66,11 +68,23 @@ void OverlayUserDefaults::removeSuite(std::string_view name) {
     layer.entries.clear();
     layer.baseValues.clear();
     layer.hidesBase = true;
+    ++storage_->changes;
 }
 
 bool OverlayUserDefaults::transaction(const std::function<bool(UserDefaults&)>& body) {
     std::lock_guard lock(storage_->mutex);
+    const CountOnExit counted{storage_->changes};
     return restoringTransaction(storage_->suites, *this, body);
+}
+
+std::optional<std::uint64_t> OverlayUserDefaults::changeCount() const {
+    // Read before the values, like every count: a change in between shows at the next look.
+    const std::uint64_t own = storage_->changes.load();
+    if (baseReads_ == BaseReads::snapshot) return own;
+    // Both only grow, so their sum changes whenever either does.
+    const auto base = base_.changeCount();
+    if (!base) return std::nullopt;
+    return own + *base;
 }
 
 }  // namespace tessaril

@@ -3,6 +3,8 @@
 
 #include "core/foundation/UserDefaults.h"
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -39,6 +41,9 @@ public:
     [[nodiscard]] std::unique_ptr<UserDefaults> suite(std::string_view name) override;
     void removeSuite(std::string_view name) override;
     bool transaction(const std::function<bool(UserDefaults&)>& body) override;
+    // With snapshot reads the overlay's own changes only; with live reads those and the store's
+    // underneath, when it can tell.
+    [[nodiscard]] std::optional<std::uint64_t> changeCount() const override;
 
 private:
     // What this overlay knows better than the store: set values, and removed keys (no value).
@@ -54,6 +59,8 @@ private:
         // Recursive, because a transaction's body reads and writes while the transaction holds it.
         std::recursive_mutex mutex;
         Layers suites;
+        // Every set, removal and transaction of the overlay, in any suite, counts one.
+        std::atomic<std::uint64_t> changes{0};
     };
     OverlayUserDefaults(std::unique_ptr<UserDefaults> ownedBase, std::shared_ptr<Storage> storage,
                         std::string suiteName, BaseReads baseReads);

@@ -3,6 +3,7 @@
 
 #include "core/foundation/Date.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,11 @@ public:
     // only its own changes. An exception from `body` undoes its changes and propagates.
     virtual bool transaction(const std::function<bool(UserDefaults&)>& body) = 0;
 
+    // A number that differs from every earlier answer once anything stored may have changed, through
+    // this handle or any other on the same store, so that a reader can keep what it decoded until
+    // then. Nothing when the store cannot tell without reading the values themselves.
+    [[nodiscard]] virtual std::optional<std::uint64_t> changeCount() const { return std::nullopt; }
+
     [[nodiscard]] bool objectExists(std::string_view key) const { return value(key).has_value(); }
     [[nodiscard]] std::optional<bool> boolValue(std::string_view key) const { return as<bool>(key); }
     [[nodiscard]] std::optional<std::int64_t> intValue(std::string_view key) const { return as<std::int64_t>(key); }
@@ -61,6 +67,16 @@ public:
     bool setDataText(std::string_view key, std::string_view text) { return set(key, Bytes(text.begin(), text.end())); }
 
 protected:
+    // Counts one when it goes out of scope, however the scope is left: a transaction that is undone
+    // or throws has changed the store too, to a reader that looked while it ran.
+    struct CountOnExit {
+        std::atomic<std::uint64_t>& changes;
+        explicit CountOnExit(std::atomic<std::uint64_t>& counter) : changes(counter) {}
+        CountOnExit(const CountOnExit&) = delete;
+        CountOnExit& operator=(const CountOnExit&) = delete;
+        ~CountOnExit() { ++changes; }
+    };
+
     // A transaction for a store held in memory, whose lock the caller holds: runs `body` on `store`
     // and, when it gives up or throws, puts `state` back as it was before.
     template <typename State>

@@ -111,8 +111,16 @@ bool CustomBlocklistStore::blocks(std::string_view parameter, std::string_view h
 }
 
 std::shared_ptr<const CustomBlocklistStore::Snapshot> CustomBlocklistStore::snapshot() const {
+    // A store that counts its changes answers most calls without a read; the count is taken before
+    // the value, so a change made in between is seen at the next call.
+    const auto changes = defaults_.changeCount();
+    if (changes) {
+        std::lock_guard guard(snapshotLock_);
+        if (snapshot_ && snapshotChanges_ == changes) return snapshot_;
+    }
     auto bytes = defaults_.dataValue(storageKey);
     std::lock_guard guard(snapshotLock_);
+    snapshotChanges_ = changes;
     if (snapshot_ && snapshot_->hasStored_ == bytes.has_value() && (!bytes || snapshot_->stored_ == *bytes)) {
         return snapshot_;
     }

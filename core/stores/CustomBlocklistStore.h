@@ -7,6 +7,7 @@
 #include "core/stores/CustomBlockRule.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -68,7 +69,8 @@ public:
     // empty host for a link without one, so that only global rules apply.
     [[nodiscard]] bool blocks(std::string_view parameter, std::string_view host) const;
     // The stored list read now. The document is decoded again only when its bytes changed since the
-    // last call, so asking once per link costs one read of the store and a comparison.
+    // last call, and not even read while the store's change count stays the same, so asking once
+    // per link costs a comparison (or, with a store that does not count, a read).
     [[nodiscard]] std::shared_ptr<const Snapshot> snapshot() const;
 
     // Each edit returns no value on success (and publishes the new copy), else the reason; with
@@ -102,6 +104,8 @@ private:
     // The last decoded snapshot; its own lock, because blocks() may run on any thread.
     mutable std::mutex snapshotLock_;
     mutable std::shared_ptr<const Snapshot> snapshot_;
+    // The store's change count when snapshot_ was last found current (nothing: not counted).
+    mutable std::optional<std::uint64_t> snapshotChanges_;
 };
 
 }  // namespace tessaril

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/foundation/InMemoryUserDefaults.h"
+#include "core/foundation/OverlayUserDefaults.h"
 #include "core/stores/CustomBlocklistStore.h"
 #include "platform/defaults/SqliteUserDefaults.h"
 #include "tests/support/CaseTable.h"
@@ -138,6 +139,39 @@ TEST(CustomBlocklistStoreTest, ConflictBetweenConnectionsToOneFile) {
     EXPECT_EQ(stale.add("ok", "http://a.com"), CustomBlockError::invalidSite);
     ASSERT_FALSE(other.add("third"));
     EXPECT_EQ(stale.add("ok"), CustomBlockError::conflict);
+}
+
+// The snapshot a link is cleaned with is kept while the store's change count stands still; an edit
+// through a second handle on the same store (another suite object, an overlay, another connection)
+// must still show at the next look, and so must an undone transaction.
+TEST(CustomBlocklistStoreTest, SnapshotSeesChangesFromAnotherHandle) {
+    testing::TemporaryDirectory directory;
+    InMemoryUserDefaults memory;
+    OverlayUserDefaults live(memory);
+    OverlayUserDefaults snapshot(memory, OverlayUserDefaults::BaseReads::snapshot);
+    auto file = SqliteUserDefaults::open(directory.path() / "defaults.sqlite3");
+    auto otherFile = SqliteUserDefaults::open(directory.path() / "defaults.sqlite3");
+    auto otherMemory = memory.suite("");
+    auto otherSnapshot = snapshot.suite("");
+    const std::vector<std::pair<UserDefaults*, UserDefaults*>> handles{{&memory, otherMemory.get()},
+                                                                       {&live, &memory},
+                                                                       {&snapshot, otherSnapshot.get()},
+                                                                       {file.get(), otherFile.get()}};
+    for (const auto& [reader, writer] : handles) {
+        CustomBlocklistStore reading(*reader);
+        CustomBlocklistStore writing(*writer);
+        EXPECT_FALSE(reading.snapshot()->blocks("p", ""));
+        ASSERT_FALSE(writing.add("p"));
+        EXPECT_TRUE(reading.snapshot()->blocks("p", ""));
+        ASSERT_FALSE(writing.remove(global("p")));
+        EXPECT_FALSE(reading.snapshot()->blocks("p", ""));
+        (void)writer->transaction([&](UserDefaults& store) {
+            store.setDataText(CustomBlocklistStore::storageKey, documentWithRules(1));
+            (void)reading.snapshot();  // in memory, sees "p0" (another connection does not)
+            return false;
+        });
+        EXPECT_FALSE(reading.snapshot()->blocks("p0", ""));
+    }
 }
 
 }  // namespace
