@@ -16,6 +16,7 @@
 #include "cli/LineWriter.h"
 #include "cli/ToolContext.h"
 #include "core/cleaning/CleanOutcome.h"
+#include "core/cleaning/TrackingImpactAnalyzer.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/Text.h"
 #include "core/transform/PrivacyRedirectSettings.h"
@@ -52,7 +53,9 @@ public:
             out_.writeLine({printed}, ending);
         }
         if (result != nullptr && !options_.quiet) {
-            err_.writeLine({"tessaril: ", result->trackingImpactReport().summary});
+            summary_.clear();
+            TrackingImpactAnalyzer::appendSummary(*result, summary_);
+            err_.writeLine({"tessaril: ", summary_});
         }
         return !out_.failed();
     }
@@ -88,6 +91,8 @@ private:
     URLCleaner& cleaner_;
     LineWriter out_;
     LineWriter err_;
+    // The impact summary of the current link; kept from line to line for its capacity.
+    std::string summary_;
 };
 
 }  // namespace
@@ -155,9 +160,9 @@ ExitStatus cleanInputs(const CleanOptions& options, URLCleaner& cleaner, std::is
     // The counts would only go to the in-memory overlay, which nobody reads after the run; keeping
     // them (one settings read and two rule lookups per match) would cost more than some cleaning.
     cleaner.setMatchCounting(URLCleaner::MatchCounting::off);
-    // Quiet plain output prints the cleaned links and nothing else.
-    cleaner.setResultDetail(options.quiet && !options.json ? URLCleaner::ResultDetail::cleanedURLOnly
-                                                           : URLCleaner::ResultDetail::full);
+    // Plain output prints the cleaned links and, unless quiet, the impact summary, which reads only
+    // what the lean result keeps; the rule identifiers and operations are for JSON alone.
+    cleaner.setResultDetail(options.json ? URLCleaner::ResultDetail::full : URLCleaner::ResultDetail::cleanedURLOnly);
 
     CleanRun run(options, cleaner, out, err);
     bool writable = true;

@@ -19,6 +19,9 @@ public:
     TrackingImpactAnalyzer() = delete;
 
     [[nodiscard]] static TrackingImpactReport analyze(const CleanResult& result);
+    // analyze(result).summary appended to `out`, without the rest of the report: for a caller that
+    // writes one summary per link into a buffer it keeps.
+    static void appendSummary(const CleanResult& result, std::string& out);
 
     // "Removed 2 tracking signals tied to campaign analytics." and the like.
     [[nodiscard]] static std::string summarize(std::int64_t totalSignals,

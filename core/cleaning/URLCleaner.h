@@ -59,9 +59,9 @@ public:
     void setMatchCounting(MatchCounting counting) { matchCounting_ = counting; }
 
     // How much of a cleaned result is filled in: everything (the default), or only the cleaned link,
-    // the original and the categories, for a caller that prints nothing else. Building the rule
-    // identifiers, removed names and operations is then skipped, which is most of the cost of a
-    // link with trackers.
+    // the original, the count of signals removed and the categories (all that the impact summary
+    // reads), for a caller that prints nothing else. Building the rule identifiers, removed names and
+    // operations is then skipped, which is most of the cost of a link with trackers.
     enum class ResultDetail { full, cleanedURLOnly };
     void setResultDetail(ResultDetail detail) { detail_ = detail; }
 

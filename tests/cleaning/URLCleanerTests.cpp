@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/cleaning/TrackingImpactAnalyzer.h"
 #include "core/cleaning/URLCleaner.h"
 #include "core/foundation/InMemoryUserDefaults.h"
 #include "core/foundation/Text.h"
@@ -42,7 +43,8 @@ TEST_F(URLCleanerTest, TableOfCases) {
     const auto cases = nlohmann::json::parse(cleaningFixture("clean-cases.json"));
     ASSERT_GT(cases.size(), 30u);
     cleaner.setCustomBlocklist(&blocklist);
-    // A caller that keeps only the cleaned link must get the same link in every case.
+    // A caller that keeps only the cleaned link must get the same link and impact summary in every
+    // case.
     URLCleaner lean{engine, &exceptions};
     lean.setCustomBlocklist(&blocklist);
     lean.setResultDetail(URLCleaner::ResultDetail::cleanedURLOnly);
@@ -75,6 +77,9 @@ TEST_F(URLCleanerTest, TableOfCases) {
         ASSERT_EQ(leanOutcome.kind(), outcome.kind());
         if (outcome.result() != nullptr) {
             EXPECT_EQ(leanOutcome.result()->cleanedURL, outcome.result()->cleanedURL);
+            std::string leanSummary = "kept ";
+            TrackingImpactAnalyzer::appendSummary(*leanOutcome.result(), leanSummary);
+            EXPECT_EQ(leanSummary, "kept " + outcome.result()->trackingImpactReport().summary);
         }
         if (expect.contains("host")) {
             EXPECT_EQ(*outcome.host(), expect.at("host").get<std::string>());
