@@ -199,21 +199,24 @@ bool FragmentScanner::scan(std::string_view text, std::vector<std::uint64_t>& se
             high |= bytes[i];
         return high < 0x80;
     }
+    // The key is not kept for a hit: the rare check reads it again from the text, which spares the
+    // common miss a register copy.
     const auto test = [&](std::uint32_t key, std::size_t position) {
         const std::uint32_t h = hash(key);
-        if ((bits_[h / 64] >> (h % 64) & 1U) != 0) check(key, position, text, seen, found);
+        if ((bits_[h / 64] >> (h % 64) & 1U) != 0) check(position, text, seen, found);
     };
     std::size_t position = 0;
     std::uint64_t highWords = 0;
     if constexpr (std::endian::native == std::endian::little) {
         // Eight bytes at a time hold the windows at five offsets; the last few are read on their own.
+        // The word is shifted along in place, one byte per window.
         for (; position + 8 <= size; position += 5) {
             std::uint64_t word = 0;
             std::memcpy(&word, bytes + position, 8);
             highWords |= word;
-            const std::uint64_t folded = word | 0x2020202020202020U;
-            for (unsigned k = 0; k < 5; ++k)
-                test(static_cast<std::uint32_t>(folded >> (8 * k)), position + k);
+            std::uint64_t folded = word | 0x2020202020202020U;
+            for (unsigned k = 0; k < 5; ++k, folded >>= 8)
+                test(static_cast<std::uint32_t>(folded), position + k);
         }
     }
     high = static_cast<std::uint32_t>(highWords | highWords >> 32);
@@ -224,8 +227,9 @@ bool FragmentScanner::scan(std::string_view text, std::vector<std::uint64_t>& se
     return (high & 0x80808080U) == 0;
 }
 
-void FragmentScanner::check(std::uint32_t key, std::size_t position, std::string_view text,
-                            std::vector<std::uint64_t>& seen, std::vector<std::uint32_t>& found) const {
+void FragmentScanner::check(std::size_t position, std::string_view text, std::vector<std::uint64_t>& seen,
+                            std::vector<std::uint32_t>& found) const {
+    const std::uint32_t key = windowKey(reinterpret_cast<const unsigned char*>(text.data() + position));
     const std::uint32_t h = hash(key);
     const std::uint64_t below = bits_[h / 64] & ((std::uint64_t{1} << (h % 64)) - 1);
     const std::uint32_t bit = rank_[h / 64] + bitCount(below);

@@ -45,7 +45,8 @@ private:
     };
 
     [[nodiscard]] static std::uint32_t hash(std::uint32_t key) { return (key * 0x9E3779B1U) >> (32 - kHashBits); }
-    void check(std::uint32_t key, std::size_t position, std::string_view text, std::vector<std::uint64_t>& seen,
+    // Compares the fragments anchored on the window at `position`, whose bit is set.
+    void check(std::size_t position, std::string_view text, std::vector<std::uint64_t>& seen,
                std::vector<std::uint32_t>& found) const;
     // Whether the fragment of `anchor` starts at `at`, which has `available` (at least its length) bytes.
     [[nodiscard]] bool matches(const Anchor& anchor, const char* at, std::size_t available) const;
