@@ -50,6 +50,18 @@ bool mayBeFinite(std::string_view pattern) {
     return true;
 }
 
+// A plain word lower-cased into `out`, in one pass over it; false when `pattern` is not one (`out`
+// is then unspecified).
+bool lowerPlainWord(std::string_view pattern, std::string& out) {
+    if (pattern.empty() || pattern.size() > kMaximumWordLength) return false;
+    out.resize(pattern.size());
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (!isWordCharacter(static_cast<unsigned char>(pattern[i]))) return false;
+        out[i] = lower(pattern[i]);
+    }
+    return true;
+}
+
 std::string lowered(std::string_view word) {
     std::string out(word);
     std::transform(out.begin(), out.end(), out.begin(), lower);
@@ -142,18 +154,11 @@ void NameRuleIndex::addList(const std::vector<std::string_view>& patterns, const
     for (std::uint32_t rule = 0; rule < patterns.size(); ++rule) {
         // Most names are plain words (thousands with the filter list): those skip the expansion's
         // vectors.
-        if (isPlainWord(patterns[rule])) {
-            // Looked up by a reused buffer, so that a word already listed makes no string.
-            word_.assign(patterns[rule]);
-            std::transform(word_.begin(), word_.end(), word_.begin(), lower);
-            if (const auto found = words_.find(word_); found != words_.end()) {
-                found->second.push_back(Hit{listNumber, rule});
-            } else {
-                words_.emplace(word_, Hits{Hit{listNumber, rule}});
-            }
+        if (lowerPlainWord(patterns[rule], word_)) {
+            wordEntries_.emplace_back(wordNumber(word_), Hit{listNumber, rule});
         } else if (auto words = literalExpansion(patterns[rule])) {
             for (const auto& word : *words)
-                words_[word].push_back(Hit{listNumber, rule});
+                wordEntries_.emplace_back(wordNumber(word), Hit{listNumber, rule});
         } else {
             const std::string anchored = "^" + std::string(patterns[rule]) + "$";
             list.regexRules.push_back(RegexRule{rule, prefilters.caseInsensitive(anchored)});
@@ -171,28 +176,74 @@ bool NameRuleIndex::prepare(std::string_view name, std::string& lowerName) {
     return true;
 }
 
-const NameRuleIndex::Hits* NameRuleIndex::wordHits(const std::string& lowerName) const {
-    const auto found = words_.find(lowerName);
-    return found == words_.end() ? nullptr : &found->second;
+void NameRuleIndex::reserveWords(std::size_t count) {
+    words_.reserve(count);
+    wordEntries_.reserve(count);
+    if (count > slots_.size() / 2) resizeSlots(count);
 }
 
-void NameRuleIndex::lookup(std::size_t list, const Hits* hits, std::string_view lowerName,
-                           std::vector<std::uint32_t>& literalHits, std::vector<std::uint32_t>& regexCandidates) const {
-    literalHits.clear();
-    regexCandidates.clear();
-    if (list >= lists_.size()) return;
-    if (hits != nullptr) {
-        // Hits were added list by list in rule order, so each list's hits are contiguous and sorted.
-        // A common name has hits in hundreds of lists: its run is found, not scanned for.
-        auto hit = std::lower_bound(hits->begin(), hits->end(), list,
-                                    [](const Hit& entry, std::size_t number) { return entry.list < number; });
-        for (; hit != hits->end() && hit->list == list; ++hit) {
-            if (literalHits.empty() || literalHits.back() != hit->rule) literalHits.push_back(hit->rule);
+void NameRuleIndex::resizeSlots(std::size_t count) {
+    // bit_ceil rounds up, so the table has at least twice `count` slots (and never fewer than 16).
+    slots_.assign(std::bit_ceil(std::max<std::size_t>(16, count * 2)), 0);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::uint32_t word = 0; word < words_.size(); ++word) {
+        std::size_t at = words_[word].hash & mask;
+        while (slots_[at] != 0)
+            at = (at + 1) & mask;
+        slots_[at] = word + 1;
+    }
+}
+
+std::uint32_t NameRuleIndex::wordNumber(std::string_view word) {
+    // Grown before the new word could make the table more than half full.
+    if ((words_.size() + 1) * 2 > slots_.size()) resizeSlots(std::max<std::size_t>(words_.size() + 1, slots_.size()));
+    const std::size_t hash = shortTextHash(word);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        std::uint32_t& slot = slots_[at];
+        if (slot == 0) {
+            const auto number = static_cast<std::uint32_t>(words_.size());
+            words_.push_back(
+                Word{static_cast<std::uint32_t>(wordText_.size()), static_cast<std::uint32_t>(word.size()), hash});
+            wordText_.append(word);
+            slot = number + 1;
+            return number;
         }
+        if (words_[slot - 1].hash == hash && text(slot - 1) == word) return slot - 1;
     }
-    for (const RegexRule& rule : lists_[list].regexRules) {
-        if (rule.filter.mayMatch(lowerName, lowerName)) regexCandidates.push_back(rule.rule);
+}
+
+std::optional<std::uint32_t> NameRuleIndex::findWord(std::string_view word) const {
+    if (slots_.empty()) return std::nullopt;
+    const std::size_t hash = shortTextHash(word);
+    const std::size_t mask = slots_.size() - 1;
+    // The table always has an empty slot, so a word that is not there ends the walk.
+    for (std::size_t at = hash & mask; slots_[at] != 0; at = (at + 1) & mask) {
+        const std::uint32_t number = slots_[at] - 1;
+        if (words_[number].hash == hash && text(number) == word) return number;
     }
+    return std::nullopt;
+}
+
+void NameRuleIndex::groupWordHits() {
+    // A counting pass, then each hit into its word's run; taken in the order added, every run stays
+    // in (list, rule) order.
+    hitsBegin_.assign(words_.size() + 1, 0);
+    for (const auto& entry : wordEntries_)
+        ++hitsBegin_[entry.first + 1];
+    for (std::size_t word = 0; word < words_.size(); ++word)
+        hitsBegin_[word + 1] += hitsBegin_[word];
+    groupedHits_.resize(wordEntries_.size());
+    std::vector<std::uint32_t> next(hitsBegin_.begin(), hitsBegin_.end() - 1);
+    for (const auto& [word, hit] : wordEntries_)
+        groupedHits_[next[word]++] = hit;
+}
+
+std::span<const NameRuleIndex::Hit> NameRuleIndex::wordHits(std::string_view lowerName) const {
+    const auto word = findWord(lowerName);
+    // A word added after the last grouping has no hits yet.
+    if (!word || *word + 1 >= hitsBegin_.size()) return {};
+    return std::span(groupedHits_).subspan(hitsBegin_[*word], hitsBegin_[*word + 1] - hitsBegin_[*word]);
 }
 
 void NameRuleIndex::indexExpressions(std::span<const std::uint32_t> lists) {

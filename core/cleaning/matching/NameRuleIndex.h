@@ -8,12 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tessaril {
@@ -36,7 +35,10 @@ public:
 
     // Room for this many words, for a caller about to add lists of about as many rules: the index is
     // then not rehashed as it fills.
-    void reserveWords(std::size_t count) { words_.reserve(count); }
+    void reserveWords(std::size_t count);
+    // Groups the word hits of every list added so far by word; wordHits answers for those lists.
+    // Called once the last list is added (again after adding more).
+    void groupWordHits();
 
     // Whether `name` can be answered here: printable ASCII only. `lowerName` receives its lower-case
     // form when it can.
@@ -48,20 +50,14 @@ public:
     };
     using Hits = std::vector<Hit>;
 
-    // The literal rules of every list that a prepared name matches, or null when none does. One hash
-    // lookup per name, shared by all lists.
-    [[nodiscard]] const Hits* wordHits(const std::string& lowerName) const;
+    // The literal rules of every list that a prepared name matches, in (list, rule) order; empty when
+    // none does. One hash lookup per name, shared by all lists.
+    [[nodiscard]] std::span<const Hit> wordHits(std::string_view lowerName) const;
 
     // Whether list `list` has rules that are not answered by lookup alone.
     [[nodiscard]] bool hasExpressionRules(std::size_t list) const {
         return list < lists_.size() && !lists_[list].regexRules.empty();
     }
-
-    // For a prepared name and its wordHits, the rules of list `list` that may match, in ascending
-    // order: `literalHits` match for certain; each of `regexCandidates` must still be run. Both are
-    // overwritten.
-    void lookup(std::size_t list, const Hits* hits, std::string_view lowerName, std::vector<std::uint32_t>& literalHits,
-                std::vector<std::uint32_t>& regexCandidates) const;
 
     // Makes the expression rules of `lists` (ascending, all added already) answerable by
     // expressionHits. A name asked of every such list at once pays for one walk over the name, not
@@ -84,14 +80,34 @@ private:
         std::vector<RegexRule> regexRules;
     };
 
+    // The number of `word` (lower-case) in words_, which adds it when it is new.
+    [[nodiscard]] std::uint32_t wordNumber(std::string_view word);
+    // The number of `word`, or none.
+    [[nodiscard]] std::optional<std::uint32_t> findWord(std::string_view word) const;
+    // Room in slots_ for `count` words at most half full, which keeps every probe short and ending.
+    void resizeSlots(std::size_t count);
+    [[nodiscard]] std::string_view text(std::uint32_t word) const {
+        return std::string_view(wordText_).substr(words_[word].begin, words_[word].length);
+    }
+
     std::vector<List> lists_;
-    // Lower-case word -> (list, rule) pairs, sorted. Hashed inline: thousands of words are added at
-    // every load, and each new parameter name is looked up.
-    struct WordHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const { return shortTextHash(text); }
+    // The distinct lower-case words, their letters in one text rather than a string each: thousands
+    // of words are added at every load, and each new parameter name is looked up.
+    struct Word {
+        std::uint32_t begin;
+        std::uint32_t length;
+        std::size_t hash;
     };
-    std::unordered_map<std::string, Hits, WordHash, std::equal_to<>> words_;
+    std::string wordText_;
+    std::vector<Word> words_;
+    // Open addressing (linear probing) over words_: a word's number + 1, or 0 for an empty slot. Its
+    // size is a power of two and it is never more than half full.
+    std::vector<std::uint32_t> slots_;
+    // Every (word, hit) in the order the lists were added, and after groupWordHits the hits by word:
+    // word w's are groupedHits_[hitsBegin_[w] .. hitsBegin_[w + 1]), in (list, rule) order.
+    std::vector<std::pair<std::uint32_t, Hit>> wordEntries_;
+    std::vector<Hit> groupedHits_;
+    std::vector<std::uint32_t> hitsBegin_;
     // The indexed expression rules, entry k of expressionKeys_ being (list, position in regexRules).
     std::vector<Hit> indexedExpressions_;
     NameFragmentKeys expressionKeys_;

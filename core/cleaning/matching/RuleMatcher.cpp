@@ -243,11 +243,13 @@ void RuleMatcher::buildNameIndexes(const KnownPrefilters& prefilters) {
             expressionLists.push_back(list);
         }
     }
+    providerNames_.groupWordHits();
     providerNames_.indexExpressions(expressionLists);
     names.clear();
     for (const auto& rule : fallbackRules_)
         names.push_back(unanchored(rule.regex.pattern()));
     fallbackNames_.addList(names, prefilters);
+    fallbackNames_.groupWordHits();
     const std::uint32_t onlyList = 0;
     fallbackNames_.indexExpressions(std::span(&onlyList, 1));
 }
@@ -338,9 +340,7 @@ const RuleMatcher::NameRules* RuleMatcher::nameRules(std::string_view name) cons
 void RuleMatcher::computeNameRules(std::string_view name, const std::string& lowerName, NameRules& rules) const {
     // Only lists with a word hit or an expression rule whose filter the name passes can hold a rule
     // for it. Both sequences are in (list, rule) order, so they are merged list by list.
-    static const NameRuleIndex::Hits kNoHits;
-    const NameRuleIndex::Hits* found = providerNames_.wordHits(lowerName);
-    const NameRuleIndex::Hits& words = found == nullptr ? kNoHits : *found;
+    const std::span<const NameRuleIndex::Hit> words = providerNames_.wordHits(lowerName);
     providerNames_.expressionHits(lowerName, expressionHits_);
     auto word = words.begin();
     auto expression = expressionHits_.begin();
@@ -364,10 +364,8 @@ void RuleMatcher::computeNameRules(std::string_view name, const std::string& low
         });
     }
     literalHits_.clear();
-    if (const NameRuleIndex::Hits* hits = fallbackNames_.wordHits(lowerName)) {
-        for (const auto& hit : *hits) {
-            if (literalHits_.empty() || literalHits_.back() != hit.rule) literalHits_.push_back(hit.rule);
-        }
+    for (const auto& hit : fallbackNames_.wordHits(lowerName)) {
+        if (literalHits_.empty() || literalHits_.back() != hit.rule) literalHits_.push_back(hit.rule);
     }
     fallbackNames_.expressionHits(lowerName, expressionHits_);
     regexCandidates_.clear();
