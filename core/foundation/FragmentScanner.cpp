@@ -117,6 +117,16 @@ std::uint64_t lowerAsciiWord(std::uint64_t word) {
     return word | capitals >> 2;
 }
 
+// Up to eight bytes of text at `at` (of `length` wanted, `available` there, at least as many),
+// lower-cased in ASCII, the first in the lowest bits and zero bytes past `length`: a fragment's last
+// word is padded with zero bytes, and so is the text's.
+std::uint64_t loweredChunk(const char* at, std::size_t length, std::size_t available) {
+    const std::size_t count = std::min<std::size_t>(8, length);
+    std::uint64_t bytes = available >= 8 ? littleEndianWord(at) : littleEndianBytes(at, count);
+    if (count < 8) bytes &= (std::uint64_t{1} << (8 * count)) - 1;
+    return lowerAsciiWord(bytes);
+}
+
 }  // namespace
 
 void FragmentScanner::clear() {
@@ -241,25 +251,20 @@ void FragmentScanner::check(std::size_t position, std::string_view text, std::ve
         if ((word & mask) != 0) continue;
         const std::size_t start = position - anchor.offset;
         if (anchor.length > text.size() - start) continue;
-        if (!matches(anchor, text.data() + start, text.size() - start)) continue;
+        // Most near misses differ in the first eight bytes, compared here without a call.
+        const char* at = text.data() + start;
+        const std::size_t available = text.size() - start;
+        if (loweredChunk(at, anchor.length, available) != pool_[anchor.pool]) continue;
+        if (anchor.length > 8 && !matches(anchor, at, available)) continue;
         word |= mask;
         found.push_back(anchor.fragment);
     }
 }
 
 bool FragmentScanner::matches(const Anchor& anchor, const char* at, std::size_t available) const {
-    // Eight bytes at a time; the fragment's last word is padded with zero bytes, and so is the
-    // text's. Most near misses differ in the first word, so it is compared on its own.
-    const auto chunk = [&](std::uint32_t j) {
-        const std::size_t count = std::min<std::size_t>(8, anchor.length - j);
-        std::uint64_t bytes = j + 8 <= available ? littleEndianWord(at + j) : littleEndianBytes(at + j, count);
-        if (count < 8) bytes &= (std::uint64_t{1} << (8 * count)) - 1;
-        return lowerAsciiWord(bytes);
-    };
-    if (chunk(0) != pool_[anchor.pool]) return false;
     std::uint64_t differ = 0;
     for (std::uint32_t j = 8; j < anchor.length; j += 8)
-        differ |= chunk(j) ^ pool_[anchor.pool + j / 8];
+        differ |= loweredChunk(at + j, anchor.length - j, available - j) ^ pool_[anchor.pool + j / 8];
     return differ == 0;
 }
 

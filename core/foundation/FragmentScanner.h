@@ -48,7 +48,8 @@ private:
     // Compares the fragments anchored on the window at `position`, whose bit is set.
     void check(std::size_t position, std::string_view text, std::vector<std::uint64_t>& seen,
                std::vector<std::uint32_t>& found) const;
-    // Whether the fragment of `anchor` starts at `at`, which has `available` (at least its length) bytes.
+    // Whether the text at `at` holds the rest of the fragment of `anchor` after its first eight bytes
+    // (which check() compares); `at` has `available` (at least the fragment's length) bytes.
     [[nodiscard]] bool matches(const Anchor& anchor, const char* at, std::size_t available) const;
 
     std::vector<std::uint64_t> pool_;
