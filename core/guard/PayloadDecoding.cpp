@@ -441,8 +441,8 @@ std::string rot13(std::string_view text) {
 }
 
 std::string reversed(std::string_view text) {
-    constexpr std::array<std::string_view, 8> kMarkers = {"[-1..-", "::reverse(", "[::-1]",     "strrev(",
-                                                          "| rev",  "|rev",       ".reverse()", "..0]"};
+    constexpr std::array<std::string_view, 10> kMarkers = {"[-1..-", "::reverse(", "[::-1]", "strrev(", "| rev",
+                                                           "|rev",   ".reverse()", "..0]",   "rev <<<", "rev<<<"};
     if (!holdsMarker(text, kMarkers)) return {};
     std::string out;
     out.reserve(text.size());

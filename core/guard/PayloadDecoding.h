@@ -31,7 +31,7 @@ inline constexpr std::size_t minimumCharacterCodes = 4;
 // 'N-ZA-Mn-za-m'`, Python's "rot13" codec): the hidden part comes out readable, the rest scrambled.
 [[nodiscard]] std::string rot13(std::string_view text);
 // The text with its quoted strings turned around when it reverses strings (`[-1..-20] -join`,
-// `[array]::Reverse`, `[::-1]`, `| rev`, `strrev`); only strings of ASCII at least six long.
+// `[array]::Reverse`, `[::-1]`, `| rev`, `rev <<<`, `strrev`); only strings of ASCII at least six long.
 [[nodiscard]] std::string reversed(std::string_view text);
 // The text with PowerShell's string operations on quoted strings worked out: `.Replace('a','b')`
 // and `-replace 'a','b'` chains, and `'{1}{0}' -f 'ex','i'` formats.
