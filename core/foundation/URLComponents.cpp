@@ -4,7 +4,6 @@
 #include "core/foundation/Text.h"
 
 #include <array>
-#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -132,7 +131,9 @@ std::size_t scan(std::string_view s, std::size_t i, std::uint16_t bits) {
     const std::size_t n = s.size();
     const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
     const std::uint32_t plain = static_cast<std::uint32_t>(bits) << 16;
-    const bool oneClass = std::has_single_bit(bits);
+    // Not std::has_single_bit: built for the baseline processor, that is a call to the library's
+    // bit count at each of a link's scans.
+    const bool oneClass = bits != 0 && (bits & (bits - 1U)) == 0;
     while (true) {
         // Runs of plain bytes are long (a query is mostly letters and digits): eight at a time,
         // one test for all of them, which holds when `bits` is a single class.

@@ -4,6 +4,7 @@
 #include "core/foundation/RulePrefilter.h"
 
 #include <algorithm>
+#include <array>
 
 namespace tessaril {
 
@@ -17,6 +18,14 @@ constexpr std::string_view kAnyEnding = R"([^\/?#@:]*)";
 char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
+
+// Printable ASCII that neither ends an authority nor needs a second look ("@", ":").
+constexpr std::array<bool, 256> kPlainAuthorityBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0x20; c <= 0x7E; ++c)
+        table[static_cast<std::size_t>(c)] = c != '/' && c != '?' && c != '#' && c != '@' && c != ':';
+    return table;
+}();
 
 bool isHostCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
@@ -128,6 +137,8 @@ void HostIndex::find(std::string_view link, std::vector<Hit>& hits, std::string&
         bool hasAt = false;
         for (; end < link.size(); ++end) {
             const char c = link[end];
+            // Nearly every byte of a host: one look-up instead of seven comparisons.
+            if (kPlainAuthorityBytes[static_cast<unsigned char>(c)]) continue;
             if (c == '/' || c == '?' || c == '#') break;
             if (c < 0x20 || c > 0x7E) {
                 printable = false;
