@@ -11,6 +11,7 @@
 #include "cli/RulesListing.h"
 #include "cli/ToolContext.h"
 #include "core/cleaning/CustomRuleCheck.h"
+#include "core/cleaning/URLCleaner.h"
 #include "core/cleaning/matching/LinkMatch.h"
 #include "core/foundation/Text.h"
 
@@ -60,10 +61,8 @@ bool acts(const LinkMatch::ProviderAccount& account) {
 
 // Every provider whose pattern matches the link is asked; most of them find nothing to do, so
 // unless `all` is set only those that do something are listed.
-ExitStatus explainRules(const RulesEngine& engine, std::string_view url, const RuleSelection& selection, bool all,
-                        std::ostream& out) {
-    LinkMatch link;
-    engine.matcher().match(url, link);
+void printExplanation(const RulesEngine& engine, LinkMatch& link, const RuleSelection& selection, bool all,
+                      std::ostream& out) {
     const LinkMatch::Explanation explanation = link.explain();
     // Names, targets and rule texts come from the link and the rule files: what they hold is shown,
     // never acted on by the terminal.
@@ -94,6 +93,26 @@ ExitStatus explainRules(const RulesEngine& engine, std::string_view url, const R
         const RuleEntry* rule = ownRule(engine, ruleId);
         if (rule == nullptr || selection.includes(rule->category(), rule->origin()))
             out << "  " << shown(name) << ": " << shown(ruleId) << '\n';
+    }
+}
+
+// A link the path rules cut is cleaned as the link they leave, whose providers may differ: each
+// round of cuts gets its own account, as the cleaner goes.
+ExitStatus explainRules(const RulesEngine& engine, std::string_view url, const RuleSelection& selection, bool all,
+                        std::ostream& out) {
+    LinkMatch link;
+    engine.matcher().match(url, link);
+    printExplanation(engine, link, selection, all, out);
+    // A wrapper is cleaned through its target, never cut.
+    if (link.redirect()) return ExitStatus::success;
+    for (int round = 0; round < URLCleaner::maximumPathRounds; ++round) {
+        bool cut = false;
+        while (link.nextPathRewrite() != nullptr)
+            cut = true;
+        if (!cut) break;
+        link.matchRewritten();
+        out << "\nafter the path rules, " << text::escapedForTerminal(link.text()) << ":\n";
+        printExplanation(engine, link, selection, all, out);
     }
     return ExitStatus::success;
 }

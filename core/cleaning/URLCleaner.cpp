@@ -231,7 +231,13 @@ std::optional<CleanResult> URLCleaner::performClean(std::string_view trimmed, in
         if (auto unwrapped = unwrapRedirect(link, depth)) return unwrapped;
     }
     Account account;
-    account.pathChanged = applyPathRules(link, account);
+    // A cut can leave a link whose parameters are another provider's to remove, or that its own
+    // provider excepts (a search page, once its tracking segment is gone). Cleaning what is left as
+    // a link of its own keeps a cleaned link clean.
+    for (int round = 0; round < maximumPathRounds && applyPathRules(link, account); ++round) {
+        account.pathChanged = true;
+        link.matchRewritten();
+    }
     // The caller's parse of the input serves as long as no path rule changed the text.
     std::optional<URLComponents> reparsed;
     if (parsed == nullptr || account.pathChanged) {

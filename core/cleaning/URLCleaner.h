@@ -33,6 +33,10 @@ public:
     // Wrappers inside wrappers are unwrapped this many levels below the first; the target found at
     // the deepest level is returned as it is.
     static constexpr int maximumRedirectDepth = 5;
+    // After the path rules cut a link, the rules are matched again on what is left, and its
+    // providers' path rules may cut further: this many rounds at most, for texts made to cut anew
+    // each time.
+    static constexpr int maximumPathRounds = 4;
 
     // The stores and the engine must outlive the cleaner.
     explicit URLCleaner(RulesEngine& rulesEngine, DomainExceptionStore* exceptionStore = nullptr,

@@ -124,11 +124,11 @@ TEST_F(URLCleanerTest, NestedWrappersStopAfterSixLevels) {
 }
 
 // Found by the cleaning-pipeline fuzzer: cleaning a cleaned link cleaned it again. Unwrapping comes
-// first and path rules after it, once each, so a cut that leaves a wrapper the redirections now take
-// (a tracking segment in front of the target, or one holding an escape that kept the target from
-// decoding) leaves that wrapper to the next clean. It stays so: a clean is one pass in a fixed order,
-// which its operations account for step by step, and repeating it until nothing changes would cost
-// every link a path rule touches a second pass, for links no site makes.
+// first, once; a cut link is matched again for its path rules and parameters, but not unwrapped, so
+// a cut that leaves a wrapper the redirections now take (a tracking segment in front of the target,
+// or one holding an escape that kept the target from decoding) leaves that wrapper to the next
+// clean. It stays so: the operations account for one unwrapping before any cut, and no site makes
+// such links.
 TEST_F(URLCleanerTest, APathCutCanLeaveAWrapperToTheNextClean) {
     for (const char* link : {"https://jump.example/ref=mail/to=https%3A%2F%2Fe.example%2F",
                              "https://jump.example/to=https%3A%2F%2Fe.example%2F/ref=%86"}) {

@@ -91,6 +91,28 @@ TEST_F(RulesCommandsTest, TextFromRuleFilesAndLinksIsShownEscaped) {
                      "built-in and custom rules:\n  utm_\\x1b[2J: Analytics:utm_*\n"));
 }
 
+// A link the path rules cut is explained again as the link they leave, as the cleaner cleans it:
+// here its own provider excepts it and another one takes the parameter.
+TEST_F(RulesCommandsTest, ExplainFollowsTheCutLink) {
+    const auto rules = writeFile("rules/data.min.json",
+                                 R"({"providers":{"shop":{"urlPattern":"^https?://s\\.example/","rules":["crid"],)"
+                                 R"("rawRules":["/ref=[^/?]*"],"exceptions":["^https?://s\\.example/s\\?"]},)"
+                                 R"("shop search":{"urlPattern":"^https?://s\\.example/s\\?","rules":["crid"]}}})");
+    const std::string directory = rules.parent_path().string();
+    EXPECT_EQ(invoke({"rules", "explain", "https://s.example/s/ref=x?crid=1", "--rules", directory}),
+              prints(0,
+                     "providers: 1 apply, 1 act on the link (--all lists every one)\n"
+                     "  shop (Analytics, ClearURLs)\n    path rules cut part of the link\n    crid: Analytics:crid\n"
+                     "built-in and custom rules:\n"
+                     "\nafter the path rules, https://s.example/s?crid=1:\n"
+                     "providers: 2 apply, 2 act on the link (--all lists every one)\n"
+                     "  shop (Analytics, ClearURLs): exception, not applied\n"
+                     "  shop search (Analytics, ClearURLs)\n    crid: Analytics:crid\n"
+                     "built-in and custom rules:\n"));
+    EXPECT_EQ(invoke({"https://s.example/s/ref=x?crid=1", "-q", "--rules", directory}),
+              prints(0, "https://s.example/s\n"));
+}
+
 // With rules from several lists, both commands show where each rule comes from and select by list
 // and category.
 TEST_F(RulesCommandsTest, ListAndExplainSelectBySourceAndCategory) {

@@ -168,21 +168,28 @@ private:
     // Path rules, parameters and the search page's fragment, recorded in `result`: false (and
     // `result` to be dropped) when the link comes out as it went in.
     bool cleanUnwrapped(const std::string& url, CleanResult& result) {
-        const auto providers = matchingProviders(url);
+        auto providers = matchingProviders(url);
         std::string c = url;
         bool pathChanged = false;
-        for (const CompiledProvider* provider : providers) {
-            if (isException(c, *provider)) continue;
-            std::string rewritten = c;
-            for (const auto& rule : provider->rawRuleRegexes)
-                rewritten = rule.regex.replaceAll(rewritten, "");
-            if (rewritten == c) continue;
-            result.operations.push_back(
-                {CleanOperationKind::offlinePathRewrite, c, rewritten, {}, false, {}, "Rule-based path cleanup"});
-            for (const auto& rule : provider->rawRuleRegexes)
-                record(result, std::string(rawValue(provider->category)) + ":" + rule.pattern, provider->category);
-            c = std::move(rewritten);
+        // The link each round of cuts leaves is matched again, and cut again, a few rounds at most.
+        for (int round = 0; round < URLCleaner::maximumPathRounds; ++round) {
+            bool cut = false;
+            for (const CompiledProvider* provider : providers) {
+                if (isException(c, *provider)) continue;
+                std::string rewritten = c;
+                for (const auto& rule : provider->rawRuleRegexes)
+                    rewritten = rule.regex.replaceAll(rewritten, "");
+                if (rewritten == c) continue;
+                result.operations.push_back(
+                    {CleanOperationKind::offlinePathRewrite, c, rewritten, {}, false, {}, "Rule-based path cleanup"});
+                for (const auto& rule : provider->rawRuleRegexes)
+                    record(result, std::string(rawValue(provider->category)) + ":" + rule.pattern, provider->category);
+                c = std::move(rewritten);
+                cut = true;
+            }
+            if (!cut) break;
             pathChanged = true;
+            providers = matchingProviders(c);
         }
 
         auto components = URLComponents::parse(c);

@@ -157,6 +157,11 @@ const CompiledProvider* LinkMatch::nextPathRewrite() {
     return nullptr;
 }
 
+void LinkMatch::matchRewritten() {
+    // The text stays in rewritten_ (or the caller's buffer), which matching does not touch.
+    matcher_->match(text_, *this);
+}
+
 std::size_t LinkMatch::nextProviderWithLiveGroup(std::size_t from, bool pathRules) {
     const auto groups = pathRules ? matcher_->rawRuleGroups_ : matcher_->redirectionGroups_;
     std::size_t next = providers_.size();

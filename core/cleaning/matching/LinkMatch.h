@@ -51,8 +51,8 @@ public:
 
     // The link as it stands: the text matched, or what the path rules made of it.
     [[nodiscard]] std::string_view text() const { return text_; }
-    // Providers whose category is on and whose URL pattern occurs in the link, in load order. Path
-    // rules do not change them.
+    // Providers whose category is on and whose URL pattern occurs in the link, in load order. A path
+    // rewrite alone does not change them; matchRewritten does.
     [[nodiscard]] std::span<const CompiledProvider* const> providers() const { return providers_; }
 
     // The http(s) target hidden in a redirect wrapper: the first provider, in order, that does not
@@ -70,6 +70,9 @@ public:
     [[nodiscard]] const CompiledProvider* nextPathRewrite();
     // The link as it was before the last rewrite nextPathRewrite made.
     [[nodiscard]] std::string_view textBeforeRewrite() const { return textBeforeRewrite_; }
+    // Finds the providers again for the link as the path rules left it, which may be another
+    // provider's, or one its own provider excepts; path rules then start over.
+    void matchRewritten();
 
     // The enabled rule that removes the parameter named `name` (decoded): the parameter rules of the
     // providers that have some and do not except the link as it now stands, first provider first,
