@@ -236,9 +236,15 @@ bool hasWordAt(std::string_view text, std::size_t i, std::string_view word) {
 // Whether `text` holds one of `markers` (in small letters) anywhere, regardless of ASCII case.
 template <std::size_t N>
 bool holdsMarker(std::string_view text, const std::array<std::string_view, N>& markers) {
+    // Every view of a long text is asked for every marker: a table of first letters lets most bytes
+    // pass with one look.
+    std::array<bool, 256> starts{};
+    for (const std::string_view marker : markers)
+        starts[static_cast<unsigned char>(marker[0])] = true;
     for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!starts[static_cast<unsigned char>(lowerAscii(text[i]))]) continue;
         for (const std::string_view marker : markers) {
-            if (lowerAscii(text[i]) == marker[0] && hasWordAt(text, i, marker)) return true;
+            if (hasWordAt(text, i, marker)) return true;
         }
     }
     return false;
