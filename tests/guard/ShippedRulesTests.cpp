@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include "core/foundation/PatternSyntax.h"
 #include "core/foundation/RulePrefilter.h"
 #include "core/guard/CommandGuard.h"
 #include "core/guard/RelaxedPattern.h"
@@ -72,10 +73,16 @@ TEST(ShippedRules, FileDecodesAndEveryRuleIsComplete) {
             EXPECT_EQ(std::count(other->supersededBy.begin(), other->supersededBy.end(), rule.id), 0) << id;
         }
     }
-    // Every pattern compiles.
+    // Every pattern compiles, and one with several alternatives is searched alternative by alternative:
+    // an inline flag group keeps it whole, and a whole pattern is searched in every text it may match.
     const auto guard = shippedGuard();
     EXPECT_EQ(guard.rules().size(), bundle->rules.size());
     EXPECT_EQ(guard.rulesVersion(), bundle->currentVersion);
+    for (const auto& rule : guard.rules()) {
+        const auto syntax = PatternSyntax::parse(rule.definition.pattern);
+        ASSERT_TRUE(syntax.has_value()) << rule.definition.id;
+        EXPECT_EQ(syntax->childCount(PatternSyntax::root) < 2, rule.alternatives.empty()) << rule.definition.id;
+    }
 }
 
 // The labelled set was written from what people are tricked into pasting and what developers copy
